@@ -1,0 +1,37 @@
+#include "diag/Boxes.h"
+
+#include <cstdio>
+
+namespace velmora {
+namespace {
+
+class StderrBoxes final : public IBoxes {
+public:
+    BoxAnswer Show(const BoxRequest &request) override
+    {
+        std::fprintf(stderr, "[%s] %s\n", qPrintable(request.caption), qPrintable(request.text));
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    }
+};
+
+StderrBoxes g_default;
+IBoxes *g_boxes = nullptr;
+
+} // namespace
+
+IBoxes &Boxes()
+{
+    return g_boxes ? *g_boxes : g_default;
+}
+
+void SetBoxes(IBoxes *boxes)
+{
+    g_boxes = boxes;
+}
+
+BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, BoxButtons buttons)
+{
+    return Boxes().Show(BoxRequest{text, caption, icon, buttons});
+}
+
+} // namespace velmora

@@ -1,0 +1,111 @@
+#pragma once
+// Frames and fields of every connection to the chat server.
+// A frame is a 6-byte header (16-bit big-endian code, 32-bit big-endian body
+// length) and a body of positional fields, each behind a 16-bit big-endian
+// length prefix.
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace velmora {
+
+constexpr int kHeaderSize = 6;
+// A peer announcing a larger body is broken or hostile; the connection is dropped.
+constexpr quint32 kMaxBodyLength = 1024 * 1024;
+// Largest image file that fits a data field of an IMAGE_DATA message.
+constexpr qint64 kMaxImageBytes = 32748;
+constexpr int kMaxTextField = 0xFFFF;
+
+// Text on the wire and in the console's files is 8-bit; Latin-1 maps every byte
+// to one character and back, so nothing is lost either way.
+inline QByteArray ToWire(const QString &text) { return text.toLatin1(); }
+inline QString FromWire(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
+
+// --- building ---------------------------------------------------------------
+// The buffer grows as fields are written; `position` is where the next field goes.
+QByteArray BeginMessage(quint16 code);
+// Returns false (and writes nothing) for a text longer than 65535 bytes.
+bool PutTextField(QByteArray &buffer, qsizetype &position, const QByteArray &text);
+void PutIntField(QByteArray &buffer, qsizetype &position, qint32 value);
+bool PutDataField(QByteArray &buffer, qsizetype &position, const QByteArray &bytes);
+// A raw block: an integer field holding n, then the n bytes with no prefix.
+void PutRawBlock(QByteArray &buffer, qsizetype &position, const QByteArray &bytes);
+// Writes the body length into the header and returns the total length.
+qsizetype FinishMessage(QByteArray &buffer, qsizetype position);
+
+// Convenience for the common case: a message built field by field.
+class MessageBuilder {
+public:
+    explicit MessageBuilder(quint16 code);
+    MessageBuilder &Text(const QByteArray &text);
+    MessageBuilder &Text(const QString &text) { return Text(ToWire(text)); }
+    MessageBuilder &Int(qint32 value);
+    MessageBuilder &Flag(bool value) { return Int(value ? 1 : 0); }
+    MessageBuilder &Data(const QByteArray &bytes);
+    MessageBuilder &Raw(const QByteArray &bytes);
+    // The finished frame, or nullopt when a field did not fit its prefix.
+    std::optional<QByteArray> Finish();
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_position;
+    bool m_ok = true;
+};
+
+// --- reading ----------------------------------------------------------------
+// Getters never read past the body: a field that would is a protocol error
+// (nullopt) and `position` is left unchanged.
+std::optional<QByteArray> GetTextField(const QByteArray &body, qsizetype &position);
+std::optional<qint32> GetIntField(const QByteArray &body, qsizetype &position);
+
+// Sequential reader over one body; after the first failure every read fails
+// and Ok() is false, so a decoder checks once at the end.
+class FieldReader {
+public:
+    explicit FieldReader(const QByteArray &body, qsizetype position = 0)
+        : m_body(body), m_position(position) {}
+    QByteArray Text();
+    QString TextString() { return FromWire(Text()); }
+    qint32 Int();
+    // A one-byte value at the current position (used by the supporters list).
+    quint8 Byte();
+    // `n` bytes with no prefix.
+    QByteArray Bytes(qint64 n);
+    void Skip(qsizetype n);
+    bool Ok() const { return m_ok; }
+    qsizetype Position() const { return m_position; }
+    qsizetype Remaining() const { return m_body.size() - m_position; }
+
+private:
+    const QByteArray &m_body;
+    qsizetype m_position;
+    bool m_ok = true;
+};
+
+// --- frames -----------------------------------------------------------------
+struct Frame {
+    quint16 code = 0;
+    QByteArray body;
+};
+
+// Collects the bytes of one connection and hands out complete frames in order.
+class FrameBuffer {
+public:
+    enum class Result { Frame, NeedMore, TooLarge };
+
+    void Append(const char *data, qsizetype size);
+    void Append(const QByteArray &bytes) { Append(bytes.constData(), bytes.size()); }
+    // Takes the next complete frame out of the buffer. TooLarge means the
+    // header announced more than kMaxBodyLength: the connection must be dropped.
+    Result TakeFrame(Frame &out);
+    qsizetype Pending() const { return m_data.size() - m_start; }
+    void Clear();
+
+private:
+    QByteArray m_data;
+    qsizetype m_start = 0;
+};
+
+} // namespace velmora

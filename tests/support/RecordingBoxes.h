@@ -1,0 +1,40 @@
+#pragma once
+// Records every box the code under test shows and answers from a script.
+#include "diag/Boxes.h"
+
+#include <QList>
+
+#include <deque>
+
+namespace velmora::test {
+
+class RecordingBoxes final : public IBoxes {
+public:
+    RecordingBoxes() { SetBoxes(this); }
+    ~RecordingBoxes() override { SetBoxes(nullptr); }
+
+    BoxAnswer Show(const BoxRequest &request) override
+    {
+        shown.append(request);
+        if (!answers.empty()) {
+            const BoxAnswer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    }
+
+    // Texts of the boxes shown so far.
+    QStringList Texts() const
+    {
+        QStringList out;
+        for (const auto &r : shown)
+            out << r.text;
+        return out;
+    }
+
+    QList<BoxRequest> shown;
+    std::deque<BoxAnswer> answers; // answered in order; default OK/Yes
+};
+
+} // namespace velmora::test
