@@ -1,0 +1,107 @@
+#pragma once
+// A non-blocking TCP client socket whose notifications (connected, frames,
+// closed, error) arrive on the GUI thread. Host names are resolved without
+// blocking. Errors are reported as Windows Sockets numbers (WsaErrors.h) so the
+// console's message tables apply unchanged.
+//
+// Reading never pauses: on every readable notification all waiting bytes are
+// taken into the connection's FrameBuffer and every complete frame is handed
+// to the frame handler, in order. Handlers may run modal dialogs (nested event
+// loops) and may destroy this socket: each frame is taken out of the buffer
+// before its handler runs, and the loop stops at once when the socket is gone.
+#include "protocol/Codec.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+class QHostInfo;
+
+namespace velmora {
+
+// The descriptor, shared with the send worker: it is closed only when the
+// last holder lets go, so a worker never writes to a reused descriptor.
+class SocketHandle {
+public:
+    explicit SocketHandle(int fd) : m_fd(fd) {}
+    ~SocketHandle();
+    SocketHandle(const SocketHandle &) = delete;
+    SocketHandle &operator=(const SocketHandle &) = delete;
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+using SocketHandlePtr = std::shared_ptr<SocketHandle>;
+
+class TClientSocket : public QObject {
+    Q_OBJECT
+public:
+    using FrameHandler = std::function<void(quint16 code, const QByteArray &body)>;
+
+    explicit TClientSocket(QObject *parent = nullptr);
+    ~TClientSocket() override;
+
+    void SetHost(const QString &host) { m_host = host; }
+    void SetPort(quint16 port) { m_port = port; }
+    const QString &Host() const { return m_host; }
+    quint16 Port() const { return m_port; }
+
+    // Starts resolving and connecting; the outcome arrives as Connected() or
+    // Error(). Returns false when no socket could be created at all (the
+    // caller's "cannot connect" case).
+    bool Open();
+    // Shuts the connection down at once (no more notifications are delivered
+    // for it); the descriptor itself closes when the send worker lets go.
+    void Close();
+
+    bool IsConnected() const { return m_connected; }
+    // The descriptor number (as shown in log lines), -1 when none.
+    int Handle() const;
+    SocketHandlePtr SharedHandle() const { return m_handle; }
+    // Dotted address of the peer, empty before connecting.
+    QString PeerAddress() const { return m_peerAddress; }
+
+    void SetFrameHandler(FrameHandler handler) { m_frameHandler = std::move(handler); }
+    // Removes the frame handler and every signal connection, so nothing more
+    // reaches the former owner.
+    void Detach();
+
+    // Reads whatever is waiting now and dispatches the complete frames (used
+    // when a new owner takes the socket over with data already queued).
+    void ReadNow();
+
+signals:
+    void Connected();
+    // The peer closed the connection (also after a protocol error such as an
+    // oversized frame).
+    void Disconnected();
+    // A Windows Sockets error number; the connection is not usable afterwards.
+    void Error(int wsaCode);
+
+private:
+    void OnHostResolved(const QHostInfo &info);
+    void StartConnect();
+    void OnWritable();
+    void OnReadable();
+    void DispatchFrames();
+    void Teardown();
+
+    QString m_host;
+    quint16 m_port = 0;
+    SocketHandlePtr m_handle;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    int m_lookupId = -1;
+    bool m_connected = false;
+    bool m_dispatching = false;
+    QString m_peerAddress;
+    FrameBuffer m_in;
+    FrameHandler m_frameHandler;
+};
+
+} // namespace velmora
