@@ -23,6 +23,15 @@ constexpr int kMaxTextField = 0xFFFF;
 inline QByteArray ToWire(const QString &text) { return text.toLatin1(); }
 inline QString FromWire(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
 
+// The value of a text field, given either as wire bytes or as a QString; lets a
+// builder take both without overload ambiguity on string literals.
+struct WireText {
+    WireText(const QByteArray &wire) : bytes(wire) {}
+    WireText(const QString &text) : bytes(ToWire(text)) {}
+    WireText(const char *wire) : bytes(wire) {}
+    QByteArray bytes;
+};
+
 // --- building ---------------------------------------------------------------
 // The buffer grows as fields are written; `position` is where the next field goes.
 QByteArray BeginMessage(quint16 code);
