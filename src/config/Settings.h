@@ -1,0 +1,97 @@
+#pragma once
+// The process-wide settings record: one field per key of Velmora.ini, named
+// like the key, plus the plain mail password, which lives in memory only.
+#include <QString>
+
+namespace velmora {
+
+class TProgramConfig;
+
+struct TSettings {
+    // [ProgramOptions]
+    QString SupportName;
+    QString WelcomToMsgMsg;
+    QString SupportNotAvailMsg;
+    QString SupportNotAvailReminderMsg;
+    QString SupportWelcomeMsg;
+    QString WelcomeImgFileName;
+    // Colours in the 0x00BBGGRR layout: 0xFF is red, 0xFF0000 blue.
+    quint32 SupportNameColor = 0x0000FF;
+    quint32 SupportTextColor = 0;
+    quint32 UserNameColor = 0xFF0000;
+    quint32 UserTextColor = 0;
+
+    // [ProgramIP_Options]
+    QString ClientID;
+    QString WebSiteUrl = QStringLiteral("localhost");
+    QString WebListenPort = QStringLiteral("30000");
+    QString AuthValue = QStringLiteral("0");
+
+    // [ProgramMailSettings]
+    bool EanbelDisableMails = false;
+    bool ForceCC = false;
+    QString SMTP_Server;
+    QString SMTP_SignOn;
+    QString MailUserID;
+    QString SupportMailAddr;
+    bool MailAuthCheck = false;
+    qint32 AuthType = 0; // 0 automatic, 1 PLAIN, 2 LOGIN, 3 CRAM-MD5
+    QString MailPassword; // stored scrambled under EncPassword
+    QString ReplyToMailAddr;
+    QString CC_MailAddr;
+    bool DebugMail = false;
+
+    // [GeneralProgramSetting]; periods in seconds
+    qint32 NotAvailTimeOut = 30;
+    qint32 ReminderCount = 5;
+    qint32 RingRemindTimer = 30;
+    bool ConnectOnStart = false;
+    bool AutoOnHoldOnMinimized = false;
+    bool OfflineTimeOutEna = false;
+    qint32 OfflineTimeOut = 300;
+    bool UseEnterKeyToSendMessage = false;
+    bool EmptyLineAdd = false;
+    qint32 CallDispPosValue = 2; // 0 left top, 1 right top, 2 right bottom
+    qint32 ConnectTimeoutValue = 40;
+    qint32 RegistrationTimeoutValue = 40;
+
+    // [ReConnectProgramSetting]
+    bool DisplayNetworkMessages = false;
+    bool ReConnectAfterNetError = true;
+    qint32 ReConnectIntervals = 5;
+    qint32 ReConnectRetriesVal = 15;
+
+    // [SoundSetup]
+    QString MainSundFile = QStringLiteral("ringin.wav");
+    QString ChatSoundFile = QStringLiteral("Plugin.wav");
+
+    int ConnectTimeoutMs() const { return SecondsToMs(ConnectTimeoutValue); }
+    int RegistrationTimeoutMs() const { return SecondsToMs(RegistrationTimeoutValue); }
+
+    // A stored period in seconds as a timer interval. The store accepts any
+    // number, so negatives become 0 and huge values the largest interval
+    // instead of overflowing.
+    static int SecondsToMs(qint32 seconds);
+};
+
+// The one record the whole program reads.
+TSettings &Settings();
+
+// Copies every setting from `store` into `out`, each missing key taking its
+// default; EncPassword is decoded into MailPassword. Reads only: timers,
+// indicators and messages are the caller's business.
+void ReadSettings(const TProgramConfig &store, TSettings &out);
+
+// Whether both sound file names name existing files (relative names against
+// the current directory).
+bool SoundFilesPresent(const TSettings &s);
+
+// The groups of keys the settings dialog applies one at a time, in its order.
+enum class SettingsPage { Support, WebAndIp, Colors, General, Sound, Mail, Reconnect };
+
+// Writes every key of one page, in the order the dialog applies them.
+void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage page);
+// Every page in dialog order; EncPassword receives the scrambled MailPassword.
+void WriteSettings(TProgramConfig &store, const TSettings &s);
+
+} // namespace velmora

@@ -1,0 +1,201 @@
+#include "config/Genfunc.h"
+#include "config/ProgramConfig.h"
+#include "config/Scrambler.h"
+#include "config/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace velmora;
+
+namespace {
+
+void ExpectDefaults(const TSettings &s)
+{
+    const TSettings d;
+    EXPECT_EQ(s.SupportName, "");
+    EXPECT_EQ(s.SupportNameColor, 255u);
+    EXPECT_EQ(s.UserNameColor, 0xFF0000u);
+    EXPECT_EQ(s.WebListenPort, "30000");
+    EXPECT_EQ(s.AuthValue, "0");
+    EXPECT_EQ(s.WebSiteUrl, d.WebSiteUrl);
+    EXPECT_EQ(s.MailPassword, "");
+    EXPECT_EQ(s.NotAvailTimeOut, 30);
+    EXPECT_EQ(s.ReminderCount, 5);
+    EXPECT_EQ(s.OfflineTimeOut, 300);
+    EXPECT_EQ(s.CallDispPosValue, 2);
+    EXPECT_EQ(s.ConnectTimeoutValue, 40);
+    EXPECT_EQ(s.RegistrationTimeoutValue, 40);
+    EXPECT_TRUE(s.ReConnectAfterNetError);
+    EXPECT_FALSE(s.EanbelDisableMails);
+    EXPECT_EQ(s.ReConnectIntervals, 5);
+    EXPECT_EQ(s.ReConnectRetriesVal, 15);
+    EXPECT_EQ(s.MainSundFile, "ringin.wav");
+    EXPECT_EQ(s.ChatSoundFile, "Plugin.wav");
+}
+
+} // namespace
+
+TEST(HexCodec, EncodeAndDecode)
+{
+    EXPECT_EQ(HexEncode(QByteArray("\x00\xAB", 2)), "00AB");
+    EXPECT_EQ(HexEncode(QByteArray()), "");
+    EXPECT_EQ(HexDecode("00ab1"), QByteArray("\x00\xAB", 2));
+    EXPECT_EQ(HexDecode("F"), QByteArray());
+    EXPECT_EQ(HexDecode("zz7g").size(), 2); // never fails on garbage
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    EXPECT_EQ(HexDecode(HexEncode(all)), all);
+}
+
+TEST(StartDirectory, PathsLieInTheStartFolder)
+{
+    const QString before = StartDirectory();
+    SetStartDirectory("/some/where");
+    EXPECT_EQ(StartPath("Velmora.ini"), "/some/where/Velmora.ini");
+    SetStartDirectory(before);
+}
+
+TEST(Scrambler, KnownAnswers)
+{
+    const auto stored = [](const QByteArray &pw) {
+        return HexEncode(ScramblePassword(pw, ScrambleDirection::Scramble));
+    };
+    EXPECT_EQ(stored("password"), "458AC0193B70A6EE");
+    EXPECT_EQ(stored("S3cr3t!"), "94F0CBCFFD76E6");
+    EXPECT_EQ(stored(""), "");
+    // The ninth byte is keyed by the first output block, not by the IV.
+    const QString nine = stored("password9");
+    EXPECT_EQ(nine.size(), 18);
+    EXPECT_TRUE(nine.startsWith("458AC0193B70A6EE"));
+    EXPECT_NE(nine.mid(16), stored("9"));
+}
+
+TEST(Scrambler, EveryLengthRoundTripsThroughHex)
+{
+    QByteArray pw;
+    for (int n = 1; n <= 145; ++n) {
+        pw.append(char((n * 37 + 11) & 0xFF)); // includes 0x00 and high bytes
+        const QString text = HexEncode(ScramblePassword(pw, ScrambleDirection::Scramble));
+        ASSERT_EQ(text.size(), 2 * n);
+        ASSERT_EQ(ScramblePassword(HexDecode(text), ScrambleDirection::Unscramble), pw) << n;
+    }
+}
+
+TEST(Settings, AbsentOrEmptyFileGivesDefaults)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    TProgramConfig store;
+    EXPECT_FALSE(store.LoadFromFile(dir.filePath("Velmora.ini")));
+    TSettings s;
+    s.SupportName = "stale";
+    ReadSettings(store, s);
+    ExpectDefaults(s);
+
+    QFile empty(dir.filePath("Velmora.ini"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    ASSERT_TRUE(store.LoadFromFile(empty.fileName()));
+    ReadSettings(store, s);
+    ExpectDefaults(s);
+}
+
+TEST(Settings, StoredValuesWinOverDefaults)
+{
+    TProgramConfig store;
+    store.LoadFromData("[GeneralProgramSetting]\n"
+                       "NotAvailTimeOut=0x1e\nReminderCount= 45\nRingRemindTimer=12abc\nOfflineTimeOut=\n"
+                       "[ReConnectProgramSetting]\nReConnectAfterNetError=TRUE\n"
+                       "[ProgramOptions]\nSupportNameColor=4294967295\n"
+                       "[ProgramMailSettings]\nEncPassword=458ac0193b70a6ee\n");
+    TSettings s;
+    ReadSettings(store, s);
+    EXPECT_EQ(s.NotAvailTimeOut, 30);
+    EXPECT_EQ(s.ReminderCount, 45);
+    EXPECT_EQ(s.RingRemindTimer, 12);
+    EXPECT_EQ(s.OfflineTimeOut, 0);
+    EXPECT_FALSE(s.ReConnectAfterNetError);
+    EXPECT_EQ(s.SupportNameColor, 0xFFFFFFFFu);
+    EXPECT_EQ(s.MailPassword, "password");
+}
+
+TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
+{
+    TSettings s;
+    s.SupportName = QString::fromLatin1("Ren\xE9");
+    s.WebSiteUrl = "chat.example.org";
+    s.MailPassword = QString::fromLatin1("p\xE4ss\x01word with spaces");
+    s.UserTextColor = 0xFFFFFFFFu;
+    s.AuthType = 3;
+    s.ReConnectAfterNetError = false;
+    s.DebugMail = true;
+    s.OfflineTimeOut = -7;
+    s.ChatSoundFile = "chat=sound.wav";
+
+    TProgramConfig store;
+    WriteSettings(store, s);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(store.SaveToFile(dir.filePath("x.ini")));
+    TProgramConfig loaded;
+    ASSERT_TRUE(loaded.LoadFromFile(dir.filePath("x.ini")));
+
+    TSettings r;
+    ReadSettings(loaded, r);
+    EXPECT_EQ(r.SupportName, s.SupportName);
+    EXPECT_EQ(r.WebSiteUrl, s.WebSiteUrl);
+    EXPECT_EQ(r.MailPassword, s.MailPassword);
+    EXPECT_EQ(r.UserTextColor, s.UserTextColor);
+    EXPECT_EQ(r.AuthType, 3);
+    EXPECT_FALSE(r.ReConnectAfterNetError);
+    EXPECT_TRUE(r.DebugMail);
+    EXPECT_EQ(r.OfflineTimeOut, -7);
+    EXPECT_EQ(r.ChatSoundFile, s.ChatSoundFile);
+    EXPECT_EQ(loaded.ReadString("[ProgramMailSettings]", "EncPassword", "").size(), 2 * s.MailPassword.size());
+}
+
+TEST(Settings, SupportPageKeysStackAboveEachOther)
+{
+    TProgramConfig store;
+    WriteSettingsPage(store, TSettings(), SettingsPage::Support);
+    QList<QByteArray> expected{"[ProgramOptions]",
+                               "WelcomeImgFileName=",
+                               "SupportWelcomeMsg=",
+                               "SupportNotAvailReminderMsg=",
+                               "SupportNotAvailMsg=",
+                               "WelcomToMsgMsg=",
+                               "SupportName=",
+                               ""};
+    EXPECT_EQ(store.Lines(), expected);
+}
+
+TEST(Settings, SoundFilesResolveAgainstTheCurrentFolder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile(dir.filePath("ringin.wav")).open(QIODevice::WriteOnly);
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    TSettings s;
+    const bool missingChat = SoundFilesPresent(s);
+    QFile(dir.filePath("Plugin.wav")).open(QIODevice::WriteOnly);
+    const bool both = SoundFilesPresent(s);
+    s.MainSundFile = dir.path(); // a folder is not a sound file
+    const bool folder = SoundFilesPresent(s);
+    QDir::setCurrent(before);
+    EXPECT_FALSE(missingChat);
+    EXPECT_TRUE(both);
+    EXPECT_FALSE(folder);
+}
+
+TEST(Settings, TimerPeriodsNeverOverflow)
+{
+    EXPECT_EQ(TSettings::SecondsToMs(40), 40000);
+    EXPECT_EQ(TSettings::SecondsToMs(-5), 0);
+    EXPECT_EQ(TSettings::SecondsToMs(INT32_MAX), INT32_MAX);
+}
