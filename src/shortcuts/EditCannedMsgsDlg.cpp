@@ -1,0 +1,283 @@
+#include "shortcuts/EditCannedMsgsDlg.h"
+
+#include "diag/Boxes.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QVBoxLayout>
+
+namespace velmora {
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+QPushButton *MakeButton(const QString &caption, const QString &hint, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setToolTip(hint);
+    // Enter in the fields must not press a button behind the operator's back.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataClass &list)
+    : QDialog(parent), m_mode(mode), m_list(list)
+{
+    const bool urls = mode == Mode::PushUrls;
+    setWindowTitle(urls ? QStringLiteral("  Push URL shortcuts editor")
+                        : QStringLiteral("  Canned messages shortcuts editor"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    TitleGroup = new QGroupBox(QStringLiteral(" Shortcut "), this);
+    TitleEdit = new QComboBox(TitleGroup);
+    TitleEdit->setObjectName(QStringLiteral("TitleEdit"));
+    TitleEdit->setEditable(true);
+    // The entry follows the typing; Qt must neither add entries nor complete.
+    TitleEdit->setInsertPolicy(QComboBox::NoInsert);
+    TitleEdit->setCompleter(nullptr);
+    TitleEdit->setToolTip(QStringLiteral("Type here the shortcut name/string"));
+    auto *titleLayout = new QVBoxLayout(TitleGroup);
+    titleLayout->addWidget(TitleEdit);
+
+    MessageGroup = new QGroupBox(urls ? QStringLiteral(" URL (do not forget to add  http:// or https://  prefix !) ")
+                                      : QStringLiteral(" Message "),
+                                 this);
+    MessageGroup->setToolTip(urls ? QStringLiteral("Write here the actual URL.")
+                                  : QStringLiteral("Write here the message itself."));
+    MessageEdit = new QPlainTextEdit(MessageGroup);
+    MessageEdit->setObjectName(QStringLiteral("MessageEdit"));
+    MessageEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto *messageLayout = new QVBoxLayout(MessageGroup);
+    messageLayout->addWidget(MessageEdit);
+
+    AddBtn = MakeButton(QStringLiteral("Add"), QStringLiteral("Add a new shortcut "), this);
+    RemoveBtn = MakeButton(QStringLiteral("Remove"), QStringLiteral("Remove current shortcut "), this);
+    UpdateBtn = MakeButton(QStringLiteral("Update"), QStringLiteral("Update current shortcut "), this);
+    CancelBtn = MakeButton(QStringLiteral("Cancel"), QStringLiteral("Cancel changes to current shortcut "), this);
+    CloseBtn = MakeButton(QStringLiteral("Close"), QStringLiteral("Close dialog and save unsaved data."), this);
+
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *b : {AddBtn, RemoveBtn, UpdateBtn, CancelBtn})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    buttons->addWidget(CloseBtn);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(TitleGroup);
+    layout->addWidget(MessageGroup, 1);
+    layout->addLayout(buttons);
+    resize(460, 300);
+
+    connect(AddBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::AddBtnClick);
+    connect(RemoveBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::RemoveBtnClick);
+    connect(UpdateBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::UpdateBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::CancelBtnClick);
+    connect(CloseBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::CloseBtnClick);
+    // textEdited fires for the operator's typing only, never for our setText.
+    connect(TitleEdit->lineEdit(), &QLineEdit::textEdited, this, [this] {
+        if (m_filling)
+            return;
+        FieldEdited();
+        TitleEditChange();
+    });
+    connect(TitleEdit, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_filling)
+            TitleEditChange();
+    });
+    connect(MessageEdit, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_filling)
+            FieldEdited();
+    });
+
+    FormShow();
+}
+
+int TEditCannedMsgsDlg::HelpContext() const
+{
+    return m_mode == Mode::PushUrls ? 126 : 123;
+}
+
+void TEditCannedMsgsDlg::EditShortcuts(QWidget *parent, Mode mode, TTitleDataClass &list)
+{
+    {
+        TEditCannedMsgsDlg dialog(parent, mode, list);
+        dialog.exec();
+    }
+    list.Save();
+}
+
+void TEditCannedMsgsDlg::FormShow()
+{
+    QScopedValueRollback guard(m_filling, true);
+    m_current = 0;
+    if (m_list.Count() == 0) {
+        SetFieldsEnabled(false);
+        SetModified(false);
+        return;
+    }
+    SetFieldsEnabled(true);
+    for (int i = 0; i < m_list.Count(); ++i)
+        TitleEdit->addItem(m_list.Get(i).Title);
+    ShowRecord();
+}
+
+void TEditCannedMsgsDlg::ShowRecord()
+{
+    QScopedValueRollback guard(m_filling, true);
+    const ShortcutRecord record = m_list.Get(m_current);
+    // The entry may carry typed text that is now dropped.
+    TitleEdit->setItemText(m_current, record.Title);
+    TitleEdit->setCurrentIndex(m_current);
+    TitleEdit->setEditText(record.Title);
+    QString text = record.Text;
+    text.replace(QLatin1String(kCrLf), QStringLiteral("\n"));
+    MessageEdit->setPlainText(text);
+    TitleEdit->lineEdit()->setCursorPosition(int(record.Title.size()));
+    TitleEdit->setFocus();
+    SetModified(false);
+}
+
+void TEditCannedMsgsDlg::SetFieldsEnabled(bool enabled)
+{
+    TitleEdit->setEnabled(enabled);
+    MessageEdit->setEnabled(enabled);
+    RemoveBtn->setEnabled(enabled);
+}
+
+void TEditCannedMsgsDlg::SetModified(bool modified)
+{
+    UpdateBtn->setEnabled(modified);
+    CancelBtn->setEnabled(modified);
+}
+
+QString TEditCannedMsgsDlg::MessageText() const
+{
+    QString text = MessageEdit->toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String(kCrLf));
+    return text;
+}
+
+void TEditCannedMsgsDlg::StoreFields()
+{
+    m_list.Update(m_current, TitleEdit->currentText(), MessageText());
+}
+
+void TEditCannedMsgsDlg::FieldEdited()
+{
+    if (TitleEdit->isEnabled())
+        SetModified(true);
+}
+
+void TEditCannedMsgsDlg::TitleEditChange()
+{
+    if (m_list.Count() == 0)
+        return;
+    const int picked = TitleEdit->currentIndex();
+    if (picked == m_current || picked < 0) {
+        // Typing: the entry of the current shortcut follows the text at once.
+        QScopedValueRollback guard(m_filling, true);
+        QLineEdit *line = TitleEdit->lineEdit();
+        const QString typed = line->text();
+        const int caret = line->cursorPosition();
+        TitleEdit->setItemText(m_current, typed);
+        TitleEdit->setCurrentIndex(m_current);
+        if (line->text() != typed)
+            line->setText(typed);
+        line->setCursorPosition(caret);
+        return;
+    }
+    if (UpdateBtn->isEnabled()) {
+        {
+            QScopedValueRollback guard(m_filling, true);
+            TitleEdit->setCurrentIndex(m_current);
+        }
+        ShowBox(QStringLiteral("Data has not been saved, click Apply, Cancel or Remove"),
+                QStringLiteral("ERROR"), BoxIcon::None, BoxButtons::Ok);
+        return;
+    }
+    m_current = picked;
+    ShowRecord();
+}
+
+void TEditCannedMsgsDlg::UpdateBtnClick()
+{
+    if (m_current < 0 || m_current >= m_list.Count())
+        return;
+    StoreFields();
+    ShowRecord();
+}
+
+void TEditCannedMsgsDlg::CancelBtnClick()
+{
+    if (m_current < 0 || m_current >= m_list.Count())
+        return;
+    ShowRecord();
+}
+
+void TEditCannedMsgsDlg::AddBtnClick()
+{
+    if (UpdateBtn->isEnabled())
+        UpdateBtnClick();
+    QScopedValueRollback guard(m_filling, true);
+    m_list.Add(QString(), QString());
+    TitleEdit->addItem(QString());
+    m_current = m_list.Count() - 1;
+    TitleEdit->setCurrentIndex(m_current);
+    TitleEdit->setEditText(QString());
+    MessageEdit->clear();
+    SetFieldsEnabled(true);
+    TitleEdit->setFocus();
+    // The new record must be stored (or removed) before another can be picked.
+    UpdateBtn->setEnabled(true);
+    CancelBtn->setEnabled(false);
+}
+
+void TEditCannedMsgsDlg::RemoveBtnClick()
+{
+    if (m_current < 0 || m_current >= m_list.Count())
+        return;
+    QScopedValueRollback guard(m_filling, true);
+    m_list.Remove(m_current);
+    TitleEdit->removeItem(m_current);
+    if (m_list.Count() > 0) {
+        if (m_current >= m_list.Count())
+            m_current = m_list.Count() - 1;
+        ShowRecord();
+        return;
+    }
+    m_current = 0;
+    TitleEdit->setEditText(QString());
+    MessageEdit->clear();
+    SetFieldsEnabled(false);
+    SetModified(false);
+}
+
+void TEditCannedMsgsDlg::CloseBtnClick()
+{
+    if (UpdateBtn->isEnabled() && m_current >= 0 && m_current < m_list.Count()) {
+        StoreFields();
+        // A shortcut left with neither title nor text (an "Add" never filled
+        // in) would only be a blank line in the lists.
+        const ShortcutRecord stored = m_list.Get(m_current);
+        if (stored.Title.isEmpty() && stored.Text.isEmpty())
+            m_list.Remove(m_current);
+        SetModified(false);
+    }
+    QDialog::accept();
+}
+
+void TEditCannedMsgsDlg::reject()
+{
+    CloseBtnClick();
+}
+
+} // namespace velmora
