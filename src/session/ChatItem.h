@@ -1,0 +1,43 @@
+#pragma once
+// One active call: its per-call connection and send worker (until a chat
+// window takes them over), and what the console knows about the caller.
+#include "session/ClientSocket.h"
+#include "session/SocketBuff.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace velmora {
+
+struct ChatItem {
+    TClientSocket *Socket = nullptr; // owned while no chat window has taken it
+    qint32 SessionCount = 0;
+    int ReminderCount = 0;
+    std::unique_ptr<TSocketBuff> SendWorker; // owned while no chat window has taken it
+    QByteArray TransferData;                 // conversation of a transferred call (rich text)
+    QString Name;
+    QString Email;
+    bool OnHold = false;
+    quint16 Kind = 0; // CLIENT_LISTED, SUPPORT_CHAT_LISTED or TRANSFER_CALL
+    QString IP;
+    qint32 Port = 0; // the transferring supporter's port value, else 0
+    QString WebSite;
+};
+
+// What the call handling needs of an open customer chat window; the window
+// class itself lives above this library.
+class IChatWindow {
+public:
+    virtual ~IChatWindow() = default;
+    virtual qint32 SessionCount() const = 0;
+    // The close procedure: ends the chat (END_SESSION unless already ended),
+    // sets the call's end time and status, and closes the window.
+    virtual void FormClose() = 0;
+    // The server connection failed: end time, "Net Error !", window destroyed
+    // without further messages.
+    virtual void TakeDownOnNetError() = 0;
+};
+
+} // namespace velmora

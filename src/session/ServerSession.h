@@ -1,0 +1,197 @@
+#pragma once
+// The console's one connection to the chat server: login, keep-alive,
+// time-outs, socket errors and automatic reconnection, and the handling of the
+// server's messages that does not depend on the connection's state. Widgets
+// stay outside: everything the operator sees goes through ISessionHost.
+#include "session/ClientSocket.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace velmora {
+
+class TLogFile;
+class TSocketBuff;
+
+enum class TServerState { Offline, Registering, Online };
+
+enum class TServerEventKind { ConnectRequest, SocketConnected, DisconnectRequest, SocketClosed, MessageReceived, TimeOut };
+
+// Numbers of the status-bar texts of the connection.
+enum TStatusText {
+    StatusConnectHint = 0,
+    StatusConnecting = 1,
+    StatusDisconnected = 2,
+    StatusSupportConnecting = 3,
+    StatusListening = 4,
+    StatusRefused = 5,
+    StatusTimeOut = 6,
+    StatusAutoReconnect = 7,
+    StatusDisconnectedReconnecting = 8,
+    StatusRegistering = 9,
+    StatusRegistrationRefused = 10,
+};
+QString StatusTextOf(int number);
+
+struct TOnlineSupporter {
+    QString name;
+    qint32 port = 0;
+};
+
+// What a supporters list is awaited for.
+enum class TSupporterListRequest { None, SupporterChat, Transfer };
+
+// The main window's side of the session. Every method has a harmless default
+// so tests implement only what they look at.
+class ISessionHost {
+public:
+    virtual ~ISessionHost() = default;
+    // view
+    virtual void ShowStatusText(const QString &) {}
+    virtual void SetOnlineGlyph(bool /*online*/) {}
+    virtual void SetMenusEnabled(bool) {}
+    virtual void SetChatWithOtherSupportEnabled(bool) {}
+    virtual void SetBusyAnimation(bool /*running*/) {}
+    virtual void SetTrayOnline(bool) {}
+    virtual void SetSupportersOnline(int) {}
+    virtual void SetChatLimit(int) {}
+    // settings and transcripts
+    virtual void ReloadSettings() {}
+    // The connect-time transcript checks; false abandons the connect.
+    virtual bool TranscriptChecksBeforeConnect() { return true; }
+    virtual void StartMailSession() {}
+    // calls
+    virtual int OpenChatWindowCount() const { return 0; }
+    virtual int CallsOnHoldCount() const { return 0; }
+    virtual void EndAllCalls() {}
+    virtual void TakeDownChatWindowsOnNetError() {}
+    virtual void StartIdleDetection() {}
+    virtual void StopIdleDetection() {}
+    virtual void NewCall(qint32 /*sessionCount*/, qint32 /*port*/, const QString & /*site*/, const QString & /*ip*/,
+                         quint16 /*kind*/) {}
+    virtual void CallAnswered(qint32 /*sessionCount*/) {}
+    virtual void TransferData(qint32 /*sessionCount*/, const QByteArray & /*data*/) {}
+    // A pending transfer's chosen supporter answered: the conversation has been
+    // queued; the host closes the transferring chat window.
+    virtual void TransferHandedOver(qint32 /*sessionCount*/) {}
+    // A non-empty supporters list for a pending request.
+    virtual void SupportersListed(TSupporterListRequest, const QVector<TOnlineSupporter> &) {}
+    // The pending request ended without a list to choose from.
+    virtual void SupporterRequestCancelled(TSupporterListRequest) {}
+};
+
+class TServerSession : public QObject {
+    Q_OBJECT
+public:
+    // `log` may be null. The network check answers whether the machine is
+    // connected at all; tests replace it.
+    TServerSession(ISessionHost &host, TLogFile *log, QObject *parent = nullptr);
+    ~TServerSession() override;
+
+    void SetNetworkCheck(std::function<bool()> check) { m_networkCheck = std::move(check); }
+
+    // Operator's connect button.
+    void WebSbtnClick();
+    // The one entry for a connect or disconnect wish.
+    void ToggleConnection();
+    void ServerEvent(TServerEventKind event, const QByteArray &body = {}, quint16 code = 0);
+    void DisconnectFromServer();
+    // State-independent handling of every server message.
+    void HandleServerMessage(quint16 code, const QByteArray &body);
+
+    // Sends on the server connection; false (and a log line) when not connected.
+    bool Send(const QByteArray &frame);
+    bool SendOptional(const std::optional<QByteArray> &frame);
+    // Waits (up to about 3.2 s) for the server connection's queue; true if it
+    // did not empty.
+    bool WaitUntilSent();
+
+    // Supporters list and transfer bookkeeping used by the windows.
+    void RequestSupporters(TSupporterListRequest kind);
+    TSupporterListRequest PendingSupporterRequest() const { return m_listRequest; }
+    void ClearSupporterRequest() { m_listRequest = TSupporterListRequest::None; }
+    // A transfer waits for TRANSFER_ANSWERED of `sessionCount`, then sends the data.
+    void SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data);
+    void ClearPendingTransfer();
+    bool TransferInProgress() const { return m_transfer.active; }
+
+    // State, read by the windows and tests.
+    TServerState State() const { return m_state; }
+    bool ConnectRequested() const { return m_connectRequested; }
+    bool ReachedRegistration() const { return m_reachedRegistration; }
+    bool ReconnectStopped() const { return m_reconnectStopped; }
+    bool RefusalSeen() const { return m_refusalSeen; }
+    bool ReconnectRunning() const { return m_reconnectTimer.isActive(); }
+    int NetErrorCount() const { return m_netErrorCount; }
+    qint32 SupportPort() const { return m_supportPort; }
+    int ChatLimit() const { return m_chatLimit; }
+    int SupportersOnline() const { return m_supportersOnline; }
+    const QString &InstanceToken() const { return m_instanceToken; }
+    QString StatusText() const { return m_statusText; }
+    void SetExitInProgress(bool on) { m_exitInProgress = on; }
+    bool ExitInProgress() const { return m_exitInProgress; }
+    TClientSocket *Socket() const { return m_socket; }
+    TSocketBuff &SendWorker() { return *m_sendWorker; }
+
+    QTimer &TO_Timer() { return m_toTimer; }
+    QTimer &KeepAliveWithServerToTimer() { return m_keepAliveTimer; }
+    QTimer &ReconnectTimer() { return m_reconnectTimer; }
+
+    static QString MakeInstanceToken();
+
+private:
+    void ShowStatus(int number);
+    void SetChatLimitValue(int limit);
+    void SetSupportersOnlineValue(int count);
+    void OpenSocket();
+    void CloseSocket();
+    void ClearConnectFlags();
+    void OnSocketError(int wsaCode);
+    void OnSocketClosed();
+    void OnTimeOut();
+    void ReconnectTimerTimer();
+    void KeepAliveTimerTimer();
+    void ShowServerNotice(quint16 code, bool online);
+    void Log(const QString &line);
+
+    ISessionHost &m_host;
+    TLogFile *m_log;
+    std::function<bool()> m_networkCheck;
+    std::unique_ptr<TSocketBuff> m_sendWorker;
+    TClientSocket *m_socket = nullptr;
+
+    TServerState m_state = TServerState::Offline;
+    bool m_connectRequested = false;
+    bool m_reachedRegistration = false;
+    int m_netErrorCount = 0;
+    bool m_reconnectStopped = false;
+    bool m_refusalSeen = false;
+    bool m_exitInProgress = false;
+    qint32 m_supportPort = 0;
+    int m_chatLimit = 0;
+    int m_supportersOnline = 0;
+    QString m_instanceToken;
+    QString m_statusText;
+    int m_connectTimeoutSec = 40;
+    int m_registrationTimeoutSec = 40;
+
+    TSupporterListRequest m_listRequest = TSupporterListRequest::None;
+    struct {
+        bool active = false;
+        qint32 sessionCount = 0;
+        qint32 port = 0;
+        QByteArray data;
+    } m_transfer;
+
+    QTimer m_toTimer;
+    QTimer m_keepAliveTimer;
+    QTimer m_reconnectTimer;
+};
+
+} // namespace velmora
