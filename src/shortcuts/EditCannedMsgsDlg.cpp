@@ -130,6 +130,15 @@ void TEditCannedMsgsDlg::FormShow()
     ShowRecord();
 }
 
+void TEditCannedMsgsDlg::setVisible(bool visible)
+{
+    QDialog::setVisible(visible);
+    // Showing a dialog hands its focus widget a tab-focus event, which selects
+    // the whole title; the caret goes after it so typing extends the name.
+    if (visible && TitleEdit->isEnabled())
+        TitleEdit->lineEdit()->setCursorPosition(int(TitleEdit->currentText().size()));
+}
+
 void TEditCannedMsgsDlg::ShowRecord()
 {
     QScopedValueRollback guard(m_filling, true);

@@ -45,6 +45,8 @@ public:
     QPushButton *CancelBtn = nullptr;
     QPushButton *CloseBtn = nullptr;
 
+    void setVisible(bool visible) override;
+
 public slots:
     // Esc and the window's close button act as "Close".
     void reject() override;
