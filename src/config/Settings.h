@@ -72,6 +72,8 @@ struct TSettings {
     // number, so negatives become 0 and huge values the largest interval
     // instead of overflowing.
     static int SecondsToMs(qint32 seconds);
+
+    bool operator==(const TSettings &) const = default;
 };
 
 // The one record the whole program reads.
