@@ -11,6 +11,7 @@
 // before its handler runs, and the loop stops at once when the socket is gone.
 #include "protocol/Codec.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -75,6 +76,18 @@ public:
     // when a new owner takes the socket over with data already queued).
     void ReadNow();
 
+    // Stops every notification (connect, read, close, error) but keeps the
+    // descriptor open, so a send worker can still finish what it queued. Used
+    // when the socket is handed to the background closer.
+    void Mute();
+
+    // By default a frame handler that runs a nested event loop (a modal
+    // dialog) holds back the frames behind it until it returns, so handlers
+    // never interleave. With nested dispatch on, frames that arrive meanwhile
+    // are handed out from inside the nested loop, still in arrival order
+    // (each handler is entered in order; an outer one finishes last).
+    void SetNestedDispatch(bool on) { m_nestedDispatch = on; }
+
 signals:
     void Connected();
     // The peer closed the connection (also after a protocol error such as an
@@ -84,21 +97,39 @@ signals:
     void Error(int wsaCode);
 
 private:
+    enum class ReadOutcome { Open, PeerClosed, Failed };
+
     void OnHostResolved(const QHostInfo &info);
     void StartConnect();
     void OnWritable();
+    void OnConnectedNow();
     void OnReadable();
-    void DispatchFrames();
+    // Takes waiting bytes into m_in; sets m_readErrno on a hard error.
+    ReadOutcome Drain();
+    bool HoldingTooMuch() const;
+    // Hands out complete frames; false when the socket was destroyed or a
+    // handler closed it.
+    bool DispatchFrames();
+    void FailConnect(int wsaCode);
+    void DropConnection(int wsaCode);
+    void StopNotifiers();
     void Teardown();
 
     QString m_host;
     quint16 m_port = 0;
+    QHostAddress m_address;
     SocketHandlePtr m_handle;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     int m_lookupId = -1;
     bool m_connected = false;
-    bool m_dispatching = false;
+    bool m_muted = false;
+    bool m_nestedDispatch = false;
+    int m_dispatchDepth = 0;
+    int m_readErrno = 0;
+    // Bumped by every teardown and mute, so queued steps and dispatch loops of
+    // an earlier connection stop.
+    quint32 m_generation = 0;
     QString m_peerAddress;
     FrameBuffer m_in;
     FrameHandler m_frameHandler;
