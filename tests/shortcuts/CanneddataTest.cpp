@@ -144,14 +144,3 @@ TEST_F(ShortcutFile, UnreadableFileIsNotOverwrittenUnlessChanged)
     EXPECT_FALSE(list.Save());
     EXPECT_TRUE(QFileInfo(Path()).isDir());
 }
-
-TEST(ShortcutList, OutOfRangePositionsChangeNothing)
-{
-    QTemporaryDir dir;
-    TTitleDataClass list(dir.filePath(QStringLiteral("x.dat")));
-    list.Add(QStringLiteral("a"), QStringLiteral("1"));
-    EXPECT_FALSE(list.Update(1, QStringLiteral("b"), QString()));
-    EXPECT_FALSE(list.Remove(-1));
-    EXPECT_EQ(list.Get(5), ShortcutRecord{});
-    EXPECT_EQ(list.Count(), 1);
-}
