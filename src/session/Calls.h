@@ -11,6 +11,10 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+#include <optional>
+#include <vector>
+
 namespace velmora {
 
 class TCloseSockets;
@@ -73,8 +77,74 @@ public:
     QTimer &OnHoldTimer();
     QTimer &RingRemindTimer();
 
+    // Timer intervals from the settings (NotAvailTimeOut, RingRemindTimer);
+    // called at construction and whenever the settings are read again.
+    void ApplyTimerSettings();
+    void OnHoldTimerTimer();
+    void RingRemindTimerTimer();
+
+    // The waiting-call handlers of a per-call connection, until a chat window
+    // takes it over.
+    void WaitingSocketConnect(TClientSocket *socket);
+    void WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteArray &body);
+    void WaitingSocketDisconnect(TClientSocket *socket);
+    void WaitingSocketError(TClientSocket *socket, int wsaCode);
+
+    // Which items of the call list's pop-up menu are enabled for `row`
+    // (-1: nothing selected).
+    struct PopupItems {
+        bool openChat = false;
+        bool disconnect = false;
+        bool updateEmail = false;
+        bool clearStatDisplay = false;
+    };
+    PopupItems ViewListPopUpItems(int row) const;
+
+    // Call records alive (waiting, alerting or in chat).
+    int RecordCount() const { return int(m_records.size()); }
+
 signals:
     void CountersChanged();
+
+private:
+    ChatItem *NewRecord();
+    bool OwnsRecord(const ChatItem *record) const;
+    // Frees the record; its socket is closed in the background unless a chat
+    // window has taken it over.
+    void DestroyRecord(ChatItem *record);
+    void InstallWaitingHandlers(TClientSocket *socket);
+    void RemoveWaitingHandlers(TClientSocket *socket);
+    // Sends on a waiting call's connection; when it is not connected the call
+    // is taken down (log line, "Disconnected", record freed). False if not sent.
+    bool SendOnCall(ChatItem *record, const std::optional<QByteArray> &frame);
+    void NotConnected(ChatItem *record);
+    void PrematureEnd(TClientSocket *socket);
+    void IncreaseCallsOnHold(ChatItem *record);
+    // Lowers the count for a record that was counted as on hold (once).
+    void LeaveHold(ChatItem *record);
+    // A waiting call (no chat window) is ended by the console: End Time,
+    // END_SESSION, socket closed, "Disconnected", unlinked, record freed.
+    void EndWaitingCall(ChatItem *record, int pauseMs);
+    void HandleSessionReady(TClientSocket *socket, const QByteArray &body);
+    void HandleUserDetails(TClientSocket *socket, const QByteArray &body);
+    void Log(const QString &line);
+
+    ICallsHost &m_host;
+    TServerSession &m_session;
+    TCloseSockets &m_closer;
+    TLogFile *m_log;
+    TCallList m_list;
+    std::vector<std::unique_ptr<ChatItem>> m_records;
+    QList<IChatWindow *> m_windows;
+    QList<QPair<IChatWindow *, ChatItem *>> m_windowRecords;
+    // Windows that finished closing while OpenChatWindow was still creating them.
+    QList<IChatWindow *> m_goneWhileCreating;
+    int m_creatingWindows = 0;
+    int m_callsOnHold = 0;
+    int m_openChatWindows = 0;
+    int m_alertsOpen = 0;
+    QTimer m_onHoldTimer;
+    QTimer m_ringRemindTimer;
 };
 
 } // namespace velmora

@@ -24,6 +24,16 @@ struct ChatItem {
     QString IP;
     qint32 Port = 0; // the transferring supporter's port value, else 0
     QString WebSite;
+
+    // Set once a chat window has taken the connection over: from then on the
+    // window owns Socket (the pointer stays here so the row can still be found
+    // by it) and has moved SendWorker out. Records belong to TCalls; a chat
+    // window never deletes one.
+    bool ConnectionTaken = false;
+    // Counted in the calls on hold (raised once, lowered once).
+    bool CountedOnHold = false;
+    // Another supporter answered the call while its alert was still open.
+    bool AnsweredWhileAlerting = false;
 };
 
 // What the call handling needs of an open customer chat window; the window

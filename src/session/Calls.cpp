@@ -1,0 +1,718 @@
+#include "session/Calls.h"
+
+#include "config/Settings.h"
+#include "diag/Boxes.h"
+#include "diag/Logdata.h"
+#include "diag/Pause.h"
+#include "diag/SafeText.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/ImageFile.h"
+#include "protocol/ServerMessages.h"
+#include "session/CloseSockets.h"
+#include "session/ServerSession.h"
+#include "session/SocketBuff.h"
+#include "session/WsaErrors.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+// Pauses of the waiting phase, kept on the wire for the server's sake.
+constexpr int kAnswerPauseMs = 500;
+constexpr int kWelcomePauseMs = 50;
+constexpr int kDropPauseMs = 30;
+constexpr int kEndAllPauseMs = 100;
+constexpr int kTransferPauseMs = 500;
+
+const QString kCaptionWarning = QStringLiteral("Warning");
+
+QString ChatLimitReachedText()
+{
+    return QStringLiteral("Cannot Open more chat windows. Please close\none of the current chat windows first !.");
+}
+
+} // namespace
+
+TCalls::TCalls(ICallsHost &host, TServerSession &session, TCloseSockets &closer, TLogFile *log, QObject *parent)
+    : QObject(parent), m_host(host), m_session(session), m_closer(closer), m_log(log), m_list(log)
+{
+    connect(&m_onHoldTimer, &QTimer::timeout, this, &TCalls::OnHoldTimerTimer);
+    connect(&m_ringRemindTimer, &QTimer::timeout, this, &TCalls::RingRemindTimerTimer);
+    ApplyTimerSettings();
+}
+
+TCalls::~TCalls()
+{
+    m_onHoldTimer.stop();
+    m_ringRemindTimer.stop();
+    for (auto &record : m_records) {
+        m_list.UnlinkRecord(record.get());
+        if (record->Socket && !record->ConnectionTaken) {
+            // Not inside any of its handlers here, so it can go at once.
+            record->Socket->Detach();
+            record->Socket->Close();
+            delete record->Socket;
+            record->Socket = nullptr;
+        }
+    }
+    m_records.clear();
+}
+
+TCallList &TCalls::CallList()
+{
+    return m_list;
+}
+
+QTimer &TCalls::OnHoldTimer()
+{
+    return m_onHoldTimer;
+}
+
+QTimer &TCalls::RingRemindTimer()
+{
+    return m_ringRemindTimer;
+}
+
+void TCalls::ApplyTimerSettings()
+{
+    // A zero interval would fire on every pass of the event loop.
+    m_onHoldTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().NotAvailTimeOut)));
+    m_ringRemindTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().RingRemindTimer)));
+}
+
+int TCalls::CallsOnHold() const
+{
+    return m_callsOnHold;
+}
+
+int TCalls::OpenChatWindows() const
+{
+    return m_openChatWindows;
+}
+
+int TCalls::ChatLimit() const
+{
+    return m_session.ChatLimit();
+}
+
+IChatWindow *TCalls::FindChatWindow(qint32 sessionCount) const
+{
+    for (IChatWindow *window : m_windows)
+        if (window->SessionCount() == sessionCount)
+            return window;
+    return nullptr;
+}
+
+const QList<IChatWindow *> &TCalls::ChatWindows() const
+{
+    return m_windows;
+}
+
+void TCalls::Log(const QString &line)
+{
+    if (m_log)
+        m_log->AddLine(line);
+}
+
+// --- records -----------------------------------------------------------------
+
+ChatItem *TCalls::NewRecord()
+{
+    m_records.push_back(std::make_unique<ChatItem>());
+    return m_records.back().get();
+}
+
+bool TCalls::OwnsRecord(const ChatItem *record) const
+{
+    return record && std::any_of(m_records.begin(), m_records.end(),
+                                 [record](const auto &r) { return r.get() == record; });
+}
+
+void TCalls::DestroyRecord(ChatItem *record)
+{
+    auto it = std::find_if(m_records.begin(), m_records.end(), [record](const auto &r) { return r.get() == record; });
+    if (it == m_records.end())
+        return;
+    // Never leave a row pointing at freed memory.
+    m_list.UnlinkRecord(record);
+    std::unique_ptr<ChatItem> owned = std::move(*it);
+    m_records.erase(it);
+    if (owned->Socket && !owned->ConnectionTaken) {
+        TClientSocket *socket = owned->Socket;
+        owned->Socket = nullptr;
+        RemoveWaitingHandlers(socket);
+        m_closer.CloseInBackground(socket);
+    }
+    // ~TSocketBuff drops what is still queued; the callers that just sent a
+    // farewell have already waited for it.
+}
+
+void TCalls::InstallWaitingHandlers(TClientSocket *socket)
+{
+    socket->SetFrameHandler([this, socket](quint16 code, const QByteArray &body) { WaitingSocketRead(socket, code, body); });
+    connect(socket, &TClientSocket::Connected, this, [this, socket] { WaitingSocketConnect(socket); });
+    connect(socket, &TClientSocket::Disconnected, this, [this, socket] { WaitingSocketDisconnect(socket); });
+    connect(socket, &TClientSocket::Error, this, [this, socket](int code) { WaitingSocketError(socket, code); });
+}
+
+void TCalls::RemoveWaitingHandlers(TClientSocket *socket)
+{
+    socket->SetFrameHandler(nullptr);
+    disconnect(socket, nullptr, this, nullptr);
+}
+
+// --- calls on hold -------------------------------------------------------------
+
+void TCalls::IncreaseCallsOnHold(ChatItem *record)
+{
+    if (record->CountedOnHold)
+        return;
+    record->CountedOnHold = true;
+    ++m_callsOnHold;
+    emit CountersChanged();
+}
+
+void TCalls::LeaveHold(ChatItem *record)
+{
+    if (!record || !record->CountedOnHold)
+        return;
+    record->CountedOnHold = false;
+    DecreaseCallsOnHold();
+}
+
+void TCalls::DecreaseCallsOnHold()
+{
+    if (m_callsOnHold <= 0) {
+        m_callsOnHold = 0;
+        return;
+    }
+    if (--m_callsOnHold == 0) {
+        m_host.SetTrayBlinking(false);
+        m_onHoldTimer.stop();
+    }
+    emit CountersChanged();
+}
+
+// --- a new call ----------------------------------------------------------------
+
+void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind)
+{
+    const TSettings &settings = Settings();
+
+    // The connection exists from the start but is opened only once the alert
+    // has been answered.
+    auto *socket = new TClientSocket;
+    socket->SetHost(settings.WebSiteUrl);
+    socket->SetPort(settings.WebListenPort.trimmed().toUShort());
+
+    ChatItem *record = NewRecord();
+    record->Socket = socket;
+    record->SessionCount = sessionCount;
+    record->Kind = kind;
+    record->Port = port;
+    record->IP = ip;
+    record->WebSite = site;
+    record->SendWorker = std::make_unique<TSocketBuff>();
+
+    if (m_host.SoundsOn())
+        m_host.PlayMainSound();
+
+    bool accept = false;
+    const bool autoOnHold = m_host.IsMinimizedToTray() && settings.AutoOnHoldOnMinimized;
+    if (!autoOnHold) {
+        QPointer<TCalls> self(this);
+        ++m_alertsOpen;
+        if (!m_ringRemindTimer.isActive())
+            m_ringRemindTimer.start();
+        const bool acceptEnabled = m_openChatWindows < ChatLimit();
+        accept = m_host.ShowNewCallAlert(kind, site, ip, acceptEnabled);
+        if (!self)
+            return; // the console went away while the alert was open
+        // Alerts stack: the reminder rings while any of them is open.
+        if (--m_alertsOpen == 0)
+            m_ringRemindTimer.stop();
+        if (!acceptEnabled)
+            accept = false;
+    }
+    if (!OwnsRecord(record))
+        return;
+
+    if (record->AnsweredWhileAlerting) {
+        // Nothing left to answer: keep the call as history only.
+        m_list.AddHistoryRow(site, CallStatusAnswered);
+        DestroyRecord(record);
+        return;
+    }
+
+    if (accept && m_openChatWindows >= ChatLimit()) {
+        // The limit was reached while the alert was open.
+        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+        accept = false;
+        if (!OwnsRecord(record))
+            return;
+    }
+
+    if (accept) {
+        m_list.AddCallRow(record, CallStatusAccept);
+    } else {
+        record->OnHold = true;
+        m_list.AddCallRow(record, CallStatusWaiting);
+        IncreaseCallsOnHold(record);
+    }
+    if (!OwnsRecord(record))
+        return; // the row-limit box runs an event loop
+
+    if (m_host.IsMinimizedToTray() && m_callsOnHold > 0)
+        m_host.SetTrayBlinking(true);
+    // Restarting a running timer would postpone every waiting call's next text.
+    if (m_callsOnHold > 0 && !m_onHoldTimer.isActive())
+        m_onHoldTimer.start();
+
+    InstallWaitingHandlers(socket);
+    if (!socket->Open())
+        PrematureEnd(socket);
+}
+
+// --- the waiting phase ------------------------------------------------------------
+
+void TCalls::WaitingSocketConnect(TClientSocket *socket)
+{
+    const ChatItem *record = m_list.FindCallBySocket(socket);
+    if (!record)
+        return;
+    Log(QStringLiteral("Opend new connection in response to client call Socket = ") + QString::number(socket->Handle())
+        + QStringLiteral(" SC = ") + QString::number(record->SessionCount));
+}
+
+void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteArray &body)
+{
+    switch (code) {
+    case chat::INITIAL_CONNECT: {
+        Pause(kAnswerPauseMs);
+        ChatItem *record = m_list.FindCallBySocket(socket);
+        if (!record || record->ConnectionTaken) {
+            ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
+                    BoxIcon::Warning);
+            return;
+        }
+        const qint32 sessionCount = record->SessionCount;
+        if (record->Kind == server::TRANSFER_CALL) {
+            m_session.Send(server::BuildTransferAnswered(sessionCount, record->Port));
+            return;
+        }
+        const int handle = socket->Handle();
+        if (SendOnCall(record,
+                       chat::BuildSupportAnswersToCli(Settings().ClientID, m_session.SupportPort(), sessionCount)))
+            Log(QStringLiteral("Send SUPPORT_ANSWERS_TO_CLI, Socket = ") + QString::number(handle)
+                + QStringLiteral(" SC = ") + QString::number(sessionCount));
+        return;
+    }
+    case chat::SESSION_READY:
+        HandleSessionReady(socket, body);
+        return;
+    case chat::USER_DETAILS:
+        HandleUserDetails(socket, body);
+        return;
+    case chat::END_SESSION: {
+        const ChatItem *record = m_list.FindCallBySocket(socket);
+        if (!record || record->ConnectionTaken)
+            return;
+        Log(QStringLiteral("Remote client has send END_SESSION message, SessionCount = ")
+            + QString::number(record->SessionCount));
+        PrematureEnd(socket);
+        return;
+    }
+    default:
+        // Chat lines and typing notices before a chat window exists, and
+        // unknown codes, are dropped.
+        return;
+    }
+}
+
+void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
+{
+    const std::optional<qint32> sessionCount = chat::DecodeSessionReady(body);
+    if (!sessionCount)
+        return;
+    // Only this connection's own call: a peer must not make us talk on
+    // another visitor's connection.
+    auto lookUp = [this, socket, sc = *sessionCount]() -> ChatItem * {
+        ChatItem *record = m_list.FindCallBySession(sc);
+        return record && record->Socket == socket && !record->ConnectionTaken ? record : nullptr;
+    };
+    ChatItem *record = lookUp();
+    if (!record)
+        return;
+
+    const TSettings &settings = Settings();
+    const ImageFile image = LoadImageFile(settings.WelcomeImgFileName);
+    if (image.status == ImageFileStatus::Ok) {
+        SendOnCall(record, chat::BuildImageData(image.bytes));
+    } else {
+        const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
+        if (!refusal.isEmpty())
+            ShowBox(refusal, kCaptionWarning, BoxIcon::Warning);
+    }
+    Pause(kWelcomePauseMs);
+    record = lookUp(); // the box ran an event loop; a failed send took the call down
+    if (!record)
+        return;
+    SendOnCall(record, chat::BuildWelcomeMsg(settings.WelcomToMsgMsg));
+    Pause(kWelcomePauseMs);
+    record = lookUp();
+    if (record && m_list.StatusOfCall(*sessionCount) == CallStatusText(CallStatusAccept))
+        OpenChatWindow(record);
+}
+
+void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
+{
+    ChatItem *record = m_list.FindCallBySocket(socket);
+    if (!record || record->ConnectionTaken)
+        return;
+    const std::optional<chat::UserDetails> details = chat::DecodeUserDetails(body);
+    if (!details)
+        return;
+    record->Name = details->Name();
+    record->Email = details->Email();
+    m_list.SetCallName(socket, record->Name);
+    m_list.SetCallEmail(socket, record->Email);
+    m_list.SetCallPhone(socket, details->Phone());
+    Log(QStringLiteral("User details for SessionCount = ") + QString::number(record->SessionCount)
+        + QStringLiteral(",  Name = ") + OneLine(record->Name) + QStringLiteral(",  From Site = ")
+        + OneLine(record->WebSite) + QStringLiteral(",  e-mail = ") + OneLine(record->Email));
+}
+
+void TCalls::WaitingSocketDisconnect(TClientSocket *socket)
+{
+    PrematureEnd(socket);
+}
+
+void TCalls::WaitingSocketError(TClientSocket *socket, int wsaCode)
+{
+    ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    // The connection is gone after an error; a call left linked to it could
+    // never be dropped, opened or cleared.
+    PrematureEnd(socket);
+}
+
+void TCalls::PrematureEnd(TClientSocket *socket)
+{
+    ChatItem *record = m_list.FindCallBySocket(socket);
+    if (!record || record->ConnectionTaken)
+        return;
+    Log(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = ")
+        + QString::number(record->SessionCount));
+    const int row = m_list.FindRowByRecord(record);
+    if (m_list.RowStatus(row) != CallStatusAnswered) {
+        m_list.SetRowEndTime(row);
+        m_list.SetRowStatus(row, CallStatusDisconnected);
+        LeaveHold(record);
+    }
+    DestroyRecord(record); // closes the socket in the background and unlinks the row
+}
+
+bool TCalls::SendOnCall(ChatItem *record, const std::optional<QByteArray> &frame)
+{
+    if (!record || record->ConnectionTaken)
+        return false;
+    if (!frame)
+        return false; // a configured text too long for its field: nothing to send
+    if (record->Socket && record->SendWorker && QueueMessage(*record->Socket, *record->SendWorker, *frame))
+        return true;
+    NotConnected(record);
+    return false;
+}
+
+void TCalls::NotConnected(ChatItem *record)
+{
+    const qint32 sessionCount = record->SessionCount;
+    if (m_list.StatusOfCall(sessionCount) != CallStatusText(CallStatusDisconnected)) {
+        const QString ip = record->Socket ? record->Socket->PeerAddress() : QString();
+        Log(QStringLiteral("Socket not connected, could not send data, IP = ") + ip + QStringLiteral(",  Port = ")
+            + QString::number(m_session.SupportPort()) + QStringLiteral(",  SessionCount = ")
+            + QString::number(sessionCount));
+    }
+    const int row = m_list.FindRowByRecord(record);
+    if (row >= 0) {
+        m_list.SetRowEndTime(row);
+        Log(QStringLiteral("Session with client has endded, SessionCount = ") + QString::number(sessionCount));
+        m_list.SetRowStatus(row, CallStatusDisconnected);
+    }
+    LeaveHold(record);
+    // Nothing can reach the call any more: free it rather than leak it.
+    DestroyRecord(record);
+}
+
+// --- on hold ---------------------------------------------------------------------
+
+void TCalls::OnHoldTimerTimer()
+{
+    const TSettings &settings = Settings();
+    const int every = settings.ReminderCount;
+    const QString waiting = CallStatusText(CallStatusWaiting);
+    // Sends may take calls down (rows unlink but stay), so walk by row id.
+    std::vector<quint64> ids;
+    for (int row = 0; row < m_list.Count(); ++row)
+        if (m_list.RowStatus(row) == CallStatusWaiting)
+            ids.push_back(m_list.RowId(row));
+    for (quint64 id : ids) {
+        const int row = m_list.FindRowById(id);
+        ChatItem *record = m_list.RowData(row);
+        if (!record || !record->Socket || record->ConnectionTaken || m_list.RowStatus(row) != CallStatusWaiting)
+            continue;
+        const int count = record->ReminderCount;
+        const bool reminder = count != 0 && every > 0 && count % every == 0
+                              && !settings.SupportNotAvailReminderMsg.isEmpty();
+        if (!reminder) {
+            if (!SendOnCall(record, chat::BuildNotAvailMsg(settings.SupportNotAvailMsg)))
+                continue;
+            record->ReminderCount = count + 1;
+        } else {
+            if (!SendOnCall(record, chat::BuildNotAvailReminder(settings.SupportNotAvailReminderMsg)))
+                continue;
+            record->ReminderCount = 1;
+            if (ChatLimit() >= m_openChatWindows && m_host.SoundsOn())
+                m_host.PlayMainSound();
+        }
+    }
+}
+
+void TCalls::RingRemindTimerTimer()
+{
+    if (m_host.SoundsOn())
+        m_host.PlayMainSound();
+}
+
+// --- chat windows ------------------------------------------------------------------
+
+void TCalls::OpenChatWindow(ChatItem *record)
+{
+    if (!OwnsRecord(record) || record->ConnectionTaken || !record->Socket)
+        return;
+    TClientSocket *socket = record->Socket;
+    const int number = m_openChatWindows;
+    // The window installs its own handlers; frames that arrive in between
+    // wait in the socket until it reads them.
+    RemoveWaitingHandlers(socket);
+    record->ConnectionTaken = true;
+    ++m_creatingWindows;
+    IChatWindow *window = m_host.CreateChatWindow(record, number);
+    --m_creatingWindows;
+    if (!window) {
+        if (OwnsRecord(record) && record->Socket == socket && record->SendWorker) {
+            // No window after all: the call keeps waiting where it was.
+            record->ConnectionTaken = false;
+            InstallWaitingHandlers(socket);
+            socket->ReadNow();
+        }
+        return;
+    }
+    if (m_goneWhileCreating.removeAll(window) > 0) {
+        // It closed before it was ever listed.
+        if (OwnsRecord(record))
+            DestroyRecord(record);
+        return;
+    }
+    m_windows.append(window);
+    m_windowRecords.append({window, record});
+    ++m_openChatWindows;
+    LeaveHold(record);
+    emit CountersChanged();
+}
+
+void TCalls::ChatWindowGone(IChatWindow *window)
+{
+    const qsizetype at = m_windows.indexOf(window);
+    if (at < 0) {
+        if (m_creatingWindows > 0)
+            m_goneWhileCreating.append(window);
+        return;
+    }
+    m_windows.removeAt(at);
+    m_openChatWindows = std::max(0, m_openChatWindows - 1);
+    for (qsizetype i = 0; i < m_windowRecords.size(); ++i) {
+        if (m_windowRecords[i].first != window)
+            continue;
+        ChatItem *record = m_windowRecords[i].second;
+        m_windowRecords.removeAt(i);
+        if (OwnsRecord(record)) {
+            LeaveHold(record);
+            DestroyRecord(record);
+        }
+        break;
+    }
+    emit CountersChanged();
+}
+
+void TCalls::TakeDownChatWindowsOnNetError()
+{
+    const QList<IChatWindow *> windows = m_windows;
+    for (IChatWindow *window : windows)
+        if (m_windows.contains(window))
+            window->TakeDownOnNetError();
+}
+
+// --- ending calls -------------------------------------------------------------------
+
+void TCalls::EndWaitingCall(ChatItem *record, int pauseMs)
+{
+    TClientSocket *socket = record->Socket;
+    m_list.UpdateDisconnectTime(socket);
+    const bool sent = SendOnCall(record, chat::BuildEndSession());
+    if (!sent)
+        return; // taken down already, as a call that could not be reached
+    Pause(pauseMs);
+    // The farewell must leave before the send worker goes with the record.
+    if (record->SendWorker && record->SendWorker->QueuedPieces() > 0)
+        record->SendWorker->WaitUntilSent();
+    LeaveHold(record);
+    const int row = m_list.FindRowByRecord(record);
+    m_list.SetRowStatus(row, CallStatusDisconnected);
+    DestroyRecord(record);
+}
+
+void TCalls::EndAllCalls()
+{
+    // Chat windows may ask the operator (an event loop runs), so rows are
+    // remembered by id and looked up again each time.
+    std::vector<quint64> ids;
+    for (int row = 0; row < m_list.Count(); ++row) {
+        const int status = m_list.RowStatus(row);
+        if (status == CallStatusWaiting || status == CallStatusAccept || status == CallStatusInChat)
+            ids.push_back(m_list.RowId(row));
+    }
+    for (quint64 id : ids) {
+        const int row = m_list.FindRowById(id);
+        const int status = m_list.RowStatus(row);
+        if (row < 0 || (status != CallStatusWaiting && status != CallStatusAccept && status != CallStatusInChat))
+            continue;
+        ChatItem *record = m_list.RowData(row);
+        if (!record) {
+            ShowBox(QStringLiteral("Cannot cleanUp the waiting client list, contact support."), kCaptionWarning,
+                    BoxIcon::Information);
+            continue;
+        }
+        if (IChatWindow *window = FindChatWindow(record->SessionCount)) {
+            window->FormClose();
+            if (OwnsRecord(record))
+                LeaveHold(record);
+            continue;
+        }
+        EndWaitingCall(record, kEndAllPauseMs);
+    }
+}
+
+void TCalls::CallAnswered(qint32 sessionCount)
+{
+    for (auto &pending : m_records) {
+        // A call whose alert is still open has no row yet.
+        if (pending->SessionCount == sessionCount && m_list.FindRowByRecord(pending.get()) < 0
+            && !pending->ConnectionTaken)
+            pending->AnsweredWhileAlerting = true;
+    }
+    ChatItem *record = m_list.FindCallBySession(sessionCount);
+    if (record && record->ConnectionTaken)
+        return; // our own chat window has the call; it ends it itself
+    m_list.SetCallStatus(sessionCount, CallStatusAnswered);
+    if (!record)
+        return;
+    LeaveHold(record);
+    DestroyRecord(record);
+}
+
+void TCalls::TransferData(qint32 sessionCount, const QByteArray &data)
+{
+    ChatItem *record = m_list.FindCallBySession(sessionCount);
+    if (!record)
+        return;
+    record->TransferData = data;
+    if (record->ConnectionTaken)
+        return; // a chat window already serves the connection
+    const qint32 port = record->Port;
+    if (!SendOnCall(record, chat::BuildSupportAnsToTrans(Settings().ClientID, m_session.SupportPort(), sessionCount)))
+        return;
+    Log(QStringLiteral("Send SUPPORT_ANS_TO_TRANS, Socket = ") + QString::number(port) + QStringLiteral(" SC = ")
+        + QString::number(sessionCount));
+    Pause(kTransferPauseMs);
+    SendOnCall(record, chat::BuildTransComplete());
+}
+
+// --- the call list's pop-up menu ---------------------------------------------------
+
+TCalls::PopupItems TCalls::ViewListPopUpItems(int row) const
+{
+    PopupItems items;
+    items.clearStatDisplay = m_list.Count() > 0 && !m_session.ConnectRequested();
+    const ChatItem *record = m_list.RowData(row);
+    if (!record || !record->Socket || !record->Socket->IsConnected())
+        return items;
+    items.disconnect = true;
+    items.updateEmail = true;
+    // A call already in a chat window cannot be opened a second time.
+    items.openChat = m_callsOnHold > 0 && !record->ConnectionTaken
+                     && m_list.Cell(row, ColClientName) != CallStatusText(CallStatusAnonymous);
+    return items;
+}
+
+void TCalls::OpenChatAtRow(int row)
+{
+    ChatItem *record = m_list.RowData(row);
+    if (!record || record->ConnectionTaken || !record->Socket || !record->Socket->IsConnected())
+        return;
+    if (m_openChatWindows < ChatLimit())
+        OpenChatWindow(record);
+    else
+        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+}
+
+void TCalls::DropCallAtRow(int row)
+{
+    ChatItem *record = m_list.RowData(row);
+    if (!record)
+        return;
+    if (IChatWindow *window = record->ConnectionTaken ? FindChatWindow(record->SessionCount) : nullptr) {
+        // The window sends END_SESSION itself and ends the row.
+        window->FormClose();
+        return;
+    }
+    if (!record->SendWorker || record->ConnectionTaken) {
+        m_list.SetRowStatus(row, CallStatusDisconnected);
+        return;
+    }
+    TClientSocket *socket = record->Socket;
+    if (!SendOnCall(record, chat::BuildEndSession()))
+        return;
+    Pause(kDropPauseMs);
+    if (record->SendWorker->QueuedPieces() > 0)
+        record->SendWorker->WaitUntilSent();
+    m_list.UpdateDisconnectTime(socket);
+    LeaveHold(record);
+    m_list.SetRowStatus(m_list.FindRowByRecord(record), CallStatusDisconnected);
+    DestroyRecord(record);
+}
+
+void TCalls::UpdateEmailAtRow(int row)
+{
+    if (row < 0 || row >= m_list.Count())
+        return;
+    const quint64 id = m_list.RowId(row);
+    const QString edited = m_host.EditEmail(m_list.Cell(row, ColClientEmail));
+    // The editor is modal: rows may have moved or gone meanwhile.
+    const int now = m_list.FindRowById(id);
+    if (now < 0)
+        return;
+    m_list.SetRowEmail(now, edited);
+    if (ChatItem *record = m_list.RowData(now))
+        record->Email = edited;
+}
+
+void TCalls::ClearStatDisplay()
+{
+    m_list.ClearStatDisplay();
+}
+
+} // namespace velmora
