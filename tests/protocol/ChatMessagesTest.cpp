@@ -31,10 +31,6 @@ TEST(ChatMessages, FramesAreByteExact)
     EXPECT_EQ(BuildChatKeepAlive(), Hex("000000000000"));
     EXPECT_EQ(BuildChatOptions(true), Hex("002100000006000400000001"));
     EXPECT_EQ(BuildChatOptions(false), Hex("002100000006000400000000"));
-    EXPECT_EQ(BuildEndSession(), Hex("000600000000"));
-    EXPECT_EQ(BuildTypingStart(), Hex("001300000000"));
-    EXPECT_EQ(BuildTypingStop(), Hex("002000000000"));
-    EXPECT_EQ(BuildTransComplete(), Hex("001700000000"));
     EXPECT_EQ(*BuildChatText(""), Hex("000500000002" "0000"));
     EXPECT_EQ(*BuildSupportAnswersToCli("ab", 30001, -1),
               Hex("010400000010" "00026162" "000400007531" "0004FFFFFFFF"));

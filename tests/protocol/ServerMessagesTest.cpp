@@ -41,8 +41,6 @@ TEST(ServerMessages, ConsoleFramesAreByteExact)
     EXPECT_EQ(BuildKeepAlive(), Hex("000000000000"));
     EXPECT_EQ(BuildSupportAwake(), Hex("011100000006000400000001"));
     EXPECT_EQ(BuildSupportIdle(), Hex("011200000006000400000000"));
-    EXPECT_EQ(BuildSupportReady(), Hex("011300000000"));
-    EXPECT_EQ(BuildSupportDisconnect(), Hex("010500000000"));
     EXPECT_EQ(BuildOnlineSupportersRequest(-1), Hex("010B00000006" "0004FFFFFFFF"));
     EXPECT_EQ(*BuildSupportName(QByteArray()), Hex("010A00000002" "0000"));
     EXPECT_EQ(*BuildSupportName(QByteArray("a\0b", 3)), Hex("010A00000005" "0003610062"));
@@ -190,8 +188,6 @@ TEST(ServerMessages, RoundTripsThroughTheFrameReader)
     EXPECT_EQ(DecodeTransferAnsweredNotice(OnlyFrame(BuildTransferAnswered(8, 9)).body), 8);
     EXPECT_EQ(DecodeRegisterAccepted(OnlyFrame(BuildRegisterAccepted(30001)).body), 30001);
     EXPECT_EQ(DecodeAwakeFlag(OnlyFrame(BuildSupportIdle()).body), false);
-    EXPECT_EQ(OnlyFrame(BuildServerUpgrade()).code, SERVER_UPGRADE);
-    EXPECT_EQ(OnlyFrame(BuildMaxSocketsExceeded()).code, MAX_SOCKETS_EXCEEDED);
 }
 
 TEST(ServerMessages, OversizedFieldsAreRefused)
