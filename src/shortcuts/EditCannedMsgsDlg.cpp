@@ -56,6 +56,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
     MessageEdit = new QPlainTextEdit(MessageGroup);
     MessageEdit->setObjectName(QStringLiteral("MessageEdit"));
     MessageEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MessageEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap
     auto *messageLayout = new QVBoxLayout(MessageGroup);
     messageLayout->addWidget(MessageEdit);
 
