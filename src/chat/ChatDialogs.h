@@ -1,0 +1,35 @@
+#pragma once
+// The modal dialogs whose answer the chat logic needs. Everything goes
+// through one replaceable object, so tests answer them without a screen.
+#include "shortcuts/Canneddata.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace velmora {
+
+class TOneChatWindow;
+
+class IChatDialogs {
+public:
+    virtual ~IChatDialogs() = default;
+    // The end-of-chat dialog; true when the operator chose to close the chat window.
+    virtual bool RemoteTerminated(TOneChatWindow &window);
+    // The image file to send; empty when the operator cancelled.
+    virtual QString OpenImageFile(QWidget *parent, const QString &filter);
+    // A shortcut from `list`; empty when nothing was chosen.
+    virtual QString ChooseShortcut(QWidget *owner, ShortcutMode mode, const QString &col1,
+                                   const QString &col2, const TTitleDataClass &list);
+};
+
+// The installed dialogs; the real ones unless SetChatDialogs installed others.
+IChatDialogs &ChatDialogs();
+// Installs `dialogs` (not owned); nullptr restores the real ones.
+void SetChatDialogs(IChatDialogs *dialogs);
+
+// Filter of the image file dialog: the formats the visitor's page shows, in
+// either letter case.
+inline constexpr const char *kImageFileFilter = "Images (*.gif *.GIF *.jpg *.JPG *.jpeg *.JPEG)";
+
+} // namespace velmora

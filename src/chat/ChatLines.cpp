@@ -1,0 +1,66 @@
+#include "chat/ChatLines.h"
+
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace velmora {
+
+QColor ColorFromSetting(quint32 bbggrr)
+{
+    return QColor(int(bbggrr & 0xFF), int((bbggrr >> 8) & 0xFF), int((bbggrr >> 16) & 0xFF));
+}
+
+QString ClockText(quint32 seconds)
+{
+    return QString::asprintf("%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+}
+
+QString MessageForDisplay(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    out.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    out.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    return out;
+}
+
+QString MessageForWire(const QString &text)
+{
+    QString out = text;
+    out.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    out.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    out.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    out.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return out;
+}
+
+void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
+                    int nameLength, const QColor &textColor, const QTextCharFormat &base,
+                    bool emptyLineAfter)
+{
+    const QString line = MessageForDisplay(text);
+    const int split = qBound(0, nameLength, int(line.size()));
+
+    QTextCharFormat nameFormat = base;
+    nameFormat.setForeground(nameColor);
+    QTextCharFormat textFormat = base;
+    textFormat.setForeground(textColor);
+
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    if (!document.isEmpty())
+        cursor.insertBlock(QTextBlockFormat(), base);
+    else
+        cursor.setBlockCharFormat(base);
+    // insertText takes the characters as they are; no markup is ever parsed.
+    if (split > 0)
+        cursor.insertText(line.left(split), nameFormat);
+    if (split < line.size())
+        cursor.insertText(line.mid(split), textFormat);
+    if (emptyLineAfter)
+        cursor.insertBlock(QTextBlockFormat(), base);
+    cursor.endEditBlock();
+}
+
+} // namespace velmora

@@ -1,0 +1,35 @@
+#pragma once
+// The conversation's line renderer and the small formatting helpers of the
+// chat windows. Text is always inserted as plain characters with a format: a
+// visitor's "<b>" stays the three characters "<b>".
+#include <QColor>
+#include <QString>
+#include <QTextCharFormat>
+
+class QTextDocument;
+
+namespace velmora {
+
+// Notices of the window itself.
+inline const QColor kNoticeGreen{0, 128, 0};
+
+// A stored colour in the 0x00BBGGRR layout.
+QColor ColorFromSetting(quint32 bbggrr);
+
+// Hours, minutes, seconds as "%u:%02u:%02u" (0:01:05, 12:00:00).
+QString ClockText(quint32 seconds);
+
+// Line breaks of a message (CR LF, CR or LF) as the soft breaks of one
+// paragraph, so a multi-line message stays one line of the conversation.
+QString MessageForDisplay(const QString &text);
+// The input box's line breaks as they travel on the wire (CR LF).
+QString MessageForWire(const QString &text);
+
+// Appends `text` as a new paragraph: its first `nameLength` characters in
+// `nameColor`, the rest in `textColor`, both on the `base` format; then, when
+// `emptyLineAfter`, an empty paragraph.
+void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
+                    int nameLength, const QColor &textColor, const QTextCharFormat &base,
+                    bool emptyLineAfter);
+
+} // namespace velmora

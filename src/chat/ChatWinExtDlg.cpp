@@ -1,0 +1,181 @@
+#include "chat/ChatWinExtDlg.h"
+
+#include "chat/ChatDialogs.h"
+#include "chat/OneChatWindow.h"
+#include "diag/Pause.h"
+
+#include <QMoveEvent>
+#include <QPointer>
+#include <QPushButton>
+
+namespace velmora {
+
+namespace {
+const QColor kToolsBackground{0, 128, 255};
+constexpr int kButtonCount = 4;
+constexpr int kShowPauseMs = 100;
+constexpr int kWidenStep = 2;
+constexpr int kNarrowStep = 10;
+constexpr int kNarrowPauseMs = 10;
+} // namespace
+
+TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
+    : QWidget(&owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_owner(owner)
+{
+    setWindowTitle(QStringLiteral("  Extra Tools"));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kToolsBackground);
+    setPalette(pal);
+
+    struct ButtonDef {
+        QPushButton **button;
+        const char *caption;
+        const char *hint;
+        void (TChatWinExtDlg::*handler)();
+    };
+    const ButtonDef defs[kButtonCount] = {
+        {&SendImgBtn, "Send Image", "Send an image to the remote client display.", &TChatWinExtDlg::SendImgBtnClick},
+        {&PushUrlBtn, "Push URL",
+         "Send a web page to the remote user this will open\na new browser window on the remote side.",
+         &TChatWinExtDlg::PushUrlBtnClick},
+        {&CannedBtn, "Canned Msg's", nullptr, &TChatWinExtDlg::CannedBtnClick},
+        {&TransferBtn, "Transfer Chat",
+         "Initiate a chat transfer to another supporter\nfrom the same group (same ClienID).",
+         &TChatWinExtDlg::TransferBtnClick},
+    };
+    // Laid out at the full width: a narrower window just shows less of them,
+    // which is what makes the slide.
+    const int margin = 4;
+    const int buttonHeight = (kHeight - margin * (kButtonCount + 1)) / kButtonCount;
+    for (int i = 0; i < kButtonCount; ++i) {
+        auto *button = new QPushButton(QString::fromLatin1(defs[i].caption), this);
+        if (defs[i].hint)
+            button->setToolTip(QString::fromLatin1(defs[i].hint));
+        button->setGeometry(margin, margin + i * (buttonHeight + margin), kFullWidth - 2 * margin, buttonHeight);
+        const auto handler = defs[i].handler;
+        connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        *defs[i].button = button;
+    }
+
+    m_fullWidth = kFullWidth;
+    setFixedHeight(kHeight);
+    SetWidth(WidthFor(20));
+}
+
+int TChatWinExtDlg::WidthFor(int percent) const
+{
+    return (m_fullWidth * percent + 50) / 100;
+}
+
+void TChatWinExtDlg::SetWidth(int width)
+{
+    setFixedWidth(qBound(1, width, m_fullWidth));
+}
+
+void TChatWinExtDlg::PlaceAt(const QPoint &topLeft)
+{
+    m_positioning = true;
+    m_placed = topLeft;
+    m_placedOnce = true;
+    move(topLeft);
+    m_positioning = false;
+}
+
+void TChatWinExtDlg::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    if (m_positioning || !m_placedOnce || pos() == m_placed)
+        return;
+    // Only the chat window places the tools; a drag snaps back.
+    m_positioning = true;
+    move(m_placed);
+    m_positioning = false;
+}
+
+bool TChatWinExtDlg::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        FormActivate();
+    return QWidget::event(event);
+}
+
+void TChatWinExtDlg::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TChatWinExtDlg::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        FormHide();
+}
+
+void TChatWinExtDlg::FormShow()
+{
+    SetWidth(WidthFor(20));
+    Pause(kShowPauseMs);
+}
+
+void TChatWinExtDlg::FormActivate()
+{
+    int width = WidthFor(30);
+    SetWidth(width);
+    while (width < m_fullWidth) {
+        width = qMin(width + kWidenStep, m_fullWidth);
+        SetWidth(width);
+    }
+}
+
+void TChatWinExtDlg::FormHide()
+{
+    const int narrowest = WidthFor(20);
+    int width = m_fullWidth;
+    SetWidth(width);
+    while (width > narrowest) {
+        width = qMax(width - kNarrowStep, narrowest);
+        SetWidth(width);
+        Pause(kNarrowPauseMs);
+    }
+}
+
+void TChatWinExtDlg::Done()
+{
+    if (!m_owner.Closed() && m_owner.ExtraToolsOpen())
+        m_owner.ExtraToolsOpenBtnClick();
+}
+
+void TChatWinExtDlg::SendImgBtnClick()
+{
+    const QString fileName = ChatDialogs().OpenImageFile(this, QString::fromLatin1(kImageFileFilter));
+    if (fileName.isEmpty())
+        return; // abandoned: the tools stay open
+    if (m_owner.Closed())
+        return;
+    m_owner.SendImageFile(fileName);
+    Done();
+}
+
+void TChatWinExtDlg::PushUrlBtnClick()
+{
+    m_owner.PushUrlBtnClick();
+    Done();
+}
+
+void TChatWinExtDlg::CannedBtnClick()
+{
+    m_owner.CopyCannedMessageToInbox();
+    Done();
+}
+
+void TChatWinExtDlg::TransferBtnClick()
+{
+    m_owner.TransferBtnClick();
+    Done();
+}
+
+} // namespace velmora

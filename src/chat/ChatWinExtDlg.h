@@ -1,0 +1,62 @@
+#pragma once
+// The small tool window docked at a chat window's right edge: send an image,
+// push a URL, insert a canned answer, start a transfer. It slides open and
+// shut, and only its chat window may move it.
+#include <QPoint>
+#include <QWidget>
+
+class QPushButton;
+
+namespace velmora {
+
+class TOneChatWindow;
+
+class TChatWinExtDlg : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kFullWidth = 125;
+    static constexpr int kHeight = 115;
+
+    // Created hidden, at 20% of its full width.
+    explicit TChatWinExtDlg(TOneChatWindow &owner);
+
+    // Moves the window's top-left corner to `topLeft` (the only way it moves).
+    void PlaceAt(const QPoint &topLeft);
+    bool Positioning() const { return m_positioning; }
+    int FullWidth() const { return m_fullWidth; }
+    // Width for a share (20, 30, 100) of the full width, rounded.
+    int WidthFor(int percent) const;
+
+    // Handlers, public so the tools can be driven without a screen.
+    void SendImgBtnClick();
+    void PushUrlBtnClick();
+    void CannedBtnClick();
+    void TransferBtnClick();
+    void FormShow();
+    void FormActivate();
+    void FormHide();
+
+    QPushButton *SendImgBtn = nullptr;
+    QPushButton *PushUrlBtn = nullptr;
+    QPushButton *CannedBtn = nullptr;
+    QPushButton *TransferBtn = nullptr;
+
+protected:
+    bool event(QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void SetWidth(int width);
+    // Closes the tools through the chat window, unless the chat has ended.
+    void Done();
+
+    TOneChatWindow &m_owner;
+    int m_fullWidth = kFullWidth;
+    bool m_positioning = false;
+    QPoint m_placed;
+    bool m_placedOnce = false;
+};
+
+} // namespace velmora
