@@ -1,0 +1,128 @@
+#include "app/CallListView.h"
+
+#include "session/Calls.h"
+
+#include <QContextMenuEvent>
+#include <QMouseEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QStyledItemDelegate>
+
+#if __has_include(<Resources.h>)
+#include <Resources.h>
+#define VELMORA_HAS_RESOURCES 1
+#endif
+
+namespace velmora {
+
+QIcon CallListIcon(int index)
+{
+#ifdef VELMORA_HAS_RESOURCES
+    return StatusIcon(index);
+#else
+    Q_UNUSED(index);
+    return QIcon();
+#endif
+}
+
+namespace {
+
+// Underlines the row under the mouse, as a hot-tracked report list does.
+class HotRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->state & QStyle::State_MouseOver)
+            option->font.setUnderline(true);
+    }
+};
+
+} // namespace
+
+TCallListView::TCallListView(TCalls &calls, QWidget *parent) : QTreeView(parent), m_calls(calls)
+{
+    TCallList &list = calls.CallList();
+    list.SetIconProvider([](int index) { return QVariant(CallListIcon(index)); });
+    setModel(&list);
+
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSortingEnabled(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setAllColumnsShowFocus(true);
+    setMouseTracking(true);
+    setItemDelegate(new HotRowDelegate(this));
+    header()->setSectionsClickable(false);
+    header()->setSectionsMovable(false);
+    for (int column = 0; column < kCallColumnCount; ++column)
+        setColumnWidth(column, TCallList::ColumnWidth(column));
+    setColumnHidden(ColHidden, true);
+    setToolTip(QStringLiteral("Click mouse right button to open the popup menu"));
+
+    // The selection stays visible when the list loses the focus.
+    QPalette p = palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(p);
+
+    ViewListPopUp = new QMenu(this);
+    OpenChat1 = ViewListPopUp->addAction(QStringLiteral("&Open Chat"));
+    Disconnect1 = ViewListPopUp->addAction(QStringLiteral("&Disconnect"));
+    ViewListPopUp->addSeparator();
+    UpdateEmail1 = ViewListPopUp->addAction(QStringLiteral("Update e-mail"));
+    ViewListPopUp->addSeparator();
+    ClearStatDisplay1 = ViewListPopUp->addAction(QStringLiteral("Clear Stat Display"));
+    connect(ViewListPopUp, &QMenu::aboutToShow, this, &TCallListView::ViewListPopUpPopup);
+    connect(OpenChat1, &QAction::triggered, this, [this] { m_calls.OpenChatAtRow(SelectedRow()); });
+    connect(Disconnect1, &QAction::triggered, this, [this] { m_calls.DropCallAtRow(SelectedRow()); });
+    connect(UpdateEmail1, &QAction::triggered, this, [this] { m_calls.UpdateEmailAtRow(SelectedRow()); });
+    connect(ClearStatDisplay1, &QAction::triggered, this, [this] { m_calls.ClearStatDisplay(); });
+}
+
+int TCallListView::SelectedRow() const
+{
+    if (!selectionModel())
+        return -1;
+    int first = -1;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    return first;
+}
+
+void TCallListView::ViewListPopUpPopup()
+{
+    const TCalls::PopupItems items = m_calls.ViewListPopUpItems(SelectedRow());
+    OpenChat1->setEnabled(items.openChat);
+    Disconnect1->setEnabled(items.disconnect);
+    UpdateEmail1->setEnabled(items.updateEmail);
+    ClearStatDisplay1->setEnabled(items.clearStatDisplay);
+}
+
+void TCallListView::contextMenuEvent(QContextMenuEvent *event)
+{
+    ViewListPopUp->popup(event->globalPos());
+    event->accept();
+}
+
+void TCallListView::mouseMoveEvent(QMouseEvent *event)
+{
+    QTreeView::mouseMoveEvent(event);
+    const bool overRow = indexAt(event->position().toPoint()).isValid();
+    viewport()->setCursor(overRow ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void TCallListView::leaveEvent(QEvent *event)
+{
+    QTreeView::leaveEvent(event);
+    viewport()->unsetCursor();
+}
+
+} // namespace velmora

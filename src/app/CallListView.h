@@ -1,0 +1,42 @@
+#pragma once
+// The main window's call list: a read-only report view over TCallList with
+// the status icons, and the pop-up menu whose commands act on the selected
+// call through TCalls.
+#include <QTreeView>
+
+class QAction;
+class QMenu;
+
+namespace velmora {
+
+class TCalls;
+
+class TCallListView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit TCallListView(TCalls &calls, QWidget *parent = nullptr);
+
+    // The first selected row, -1 when none.
+    int SelectedRow() const;
+    // Enables the pop-up items for the current selection (runs before the menu opens).
+    void ViewListPopUpPopup();
+
+    QMenu *ViewListPopUp = nullptr;
+    QAction *OpenChat1 = nullptr;
+    QAction *Disconnect1 = nullptr;
+    QAction *UpdateEmail1 = nullptr;
+    QAction *ClearStatDisplay1 = nullptr;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    TCalls &m_calls;
+};
+
+// The image-list picture of a status icon index (null when none exists).
+QIcon CallListIcon(int index);
+
+} // namespace velmora

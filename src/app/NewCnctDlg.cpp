@@ -1,0 +1,202 @@
+#include "app/NewCnctDlg.h"
+
+#include "protocol/MessageCodes.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+namespace velmora {
+
+namespace {
+
+int g_alertsShown = 0;
+
+constexpr int kLabelMargin = 4;      // Label1's left margin inside the panel
+constexpr int kButtonGap = 7;        // each button keeps this far from the middle
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kDesignWidth = 158;
+constexpr int kDesignHeight = 77;
+
+// Site and address values the server sends when it has none.
+bool Absent(const QString &value)
+{
+    return value.isEmpty() || value == QLatin1String("0");
+}
+
+QLabel *MakeLabel(QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    // The site and address come from the network: never interpret them.
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+} // namespace
+
+QString TNewCnctDlg::RequestText(quint16 kind)
+{
+    switch (kind) {
+    case server::SUPPORT_CHAT_LISTED:
+        return QStringLiteral("Support request for new connection");
+    case server::TRANSFER_CALL:
+        return QStringLiteral("Transfer request from other support !.");
+    default:
+        return QStringLiteral("Client request for new connection");
+    }
+}
+
+QColor TNewCnctDlg::FromBgr(quint32 bgr)
+{
+    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
+}
+
+TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint
+                          | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setWindowTitle(QStringLiteral(" New connection:"));
+
+    NewConnectPanel = new QWidget(this);
+    NewConnectPanel->setAutoFillBackground(true);
+    NewConnectPanel->setFocusPolicy(Qt::StrongFocus);
+    QFont bold = font();
+    bold.setBold(true);
+    NewConnectPanel->setFont(bold);
+
+    Label1 = MakeLabel(NewConnectPanel);
+    Label3 = MakeLabel(NewConnectPanel);
+    Label2 = MakeLabel(NewConnectPanel);
+    Label1->setText(RequestText(kind));
+    Label3->setText(Absent(site) ? QString() : QStringLiteral("Call from = ") + site);
+    Label2->setText(Absent(ip) ? QString() : QStringLiteral("User from IP = ") + ip);
+
+    AcceptBtn = new QPushButton(QStringLiteral("Accept"), this);
+    OnHoldlBtn = new QPushButton(QStringLiteral("On-Hold"), this);
+    AcceptBtn->setDefault(true);
+    AcceptBtn->setEnabled(acceptEnabled);
+    OnHoldlBtn->setAutoDefault(false);
+    connect(AcceptBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(OnHoldlBtn, &QPushButton::clicked, this, &QDialog::reject); // Esc rejects too
+
+    Timer1.setInterval(kBlinkMs);
+    connect(&Timer1, &QTimer::timeout, this, &TNewCnctDlg::Timer1Timer);
+    SetPanelColor(kPanelColor);
+
+    // As wide as the request needs; the fraction is dropped.
+    const QFontMetrics metrics(bold);
+    const int width = std::max(kDesignWidth, int(metrics.horizontalAdvance(Label1->text()) * 1.3) + 50);
+    const int lineHeight = metrics.height() + 2;
+    const int height = std::max(kDesignHeight, 3 * lineHeight + 2 * kLabelMargin + kButtonHeight + 12);
+    setFixedSize(width, height);
+    LayoutControls();
+}
+
+void TNewCnctDlg::LayoutControls()
+{
+    const int lineHeight = QFontMetrics(NewConnectPanel->font()).height() + 2;
+    const int panelHeight = 3 * lineHeight + 2 * kLabelMargin;
+    NewConnectPanel->setGeometry(0, 0, width(), panelHeight);
+    const int labelWidth = std::max(0, width() - 2 * kLabelMargin);
+    Label1->setGeometry(kLabelMargin, kLabelMargin, labelWidth, lineHeight);
+    Label3->setGeometry(kLabelMargin, kLabelMargin + lineHeight, labelWidth, lineHeight);
+    Label2->setGeometry(kLabelMargin, kLabelMargin + 2 * lineHeight, labelWidth, lineHeight);
+    const int middle = width() / 2;
+    const int top = panelHeight + (height() - panelHeight - kButtonHeight) / 2;
+    AcceptBtn->setGeometry(middle - kButtonGap - kButtonWidth, top, kButtonWidth, kButtonHeight);
+    OnHoldlBtn->setGeometry(middle + kButtonGap, top, kButtonWidth, kButtonHeight);
+}
+
+void TNewCnctDlg::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    LayoutControls();
+}
+
+void TNewCnctDlg::SetPanelColor(quint32 bgr)
+{
+    m_panelColor = bgr;
+    QPalette palette = NewConnectPanel->palette();
+    palette.setColor(QPalette::Window, FromBgr(bgr));
+    NewConnectPanel->setPalette(palette);
+}
+
+QColor TNewCnctDlg::PanelColor() const
+{
+    return FromBgr(m_panelColor);
+}
+
+void TNewCnctDlg::Timer1Timer()
+{
+    SetPanelColor(m_panelColor == kPanelColor ? kBlinkColor : kPanelColor);
+}
+
+void TNewCnctDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Neither button has the focus, so a stray key press cannot answer.
+    NewConnectPanel->setFocus();
+    Timer1.start();
+}
+
+void TNewCnctDlg::hideEvent(QHideEvent *event)
+{
+    Timer1.stop();
+    QDialog::hideEvent(event);
+}
+
+QPoint TNewCnctDlg::AlertPosition(int callDispPos, int alertsOpen, const QSize &size, const QRect &screen)
+{
+    const int d = std::max(0, alertsOpen) * kStackOffset;
+    int top = 0;
+    int left = 0;
+    switch (callDispPos) {
+    case 0:
+        top = d + 10;
+        left = top;
+        break;
+    case 1:
+        top = d + 10;
+        left = screen.width() - size.width() - d - 10;
+        break;
+    default:
+        top = screen.height() - size.height() - d - 30;
+        left = screen.width() - size.width() - d - 10;
+        break;
+    }
+    return screen.topLeft() + QPoint(left, top);
+}
+
+void TNewCnctDlg::PlaceOnScreen(int callDispPos, int alertsOpen)
+{
+    QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    move(AlertPosition(callDispPos, alertsOpen, size(), area));
+}
+
+int TNewCnctDlg::AlertsShown()
+{
+    return g_alertsShown;
+}
+
+bool TNewCnctDlg::Ask(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, int callDispPos,
+                      QWidget *parent)
+{
+    // On the heap: a parent that goes away during exec() takes the alert with it.
+    QPointer<TNewCnctDlg> dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled, parent);
+    dialog->PlaceOnScreen(callDispPos, g_alertsShown);
+    ++g_alertsShown;
+    const int result = dialog->exec();
+    --g_alertsShown;
+    const bool accepted = dialog && result == QDialog::Accepted && dialog->AcceptBtn->isEnabled();
+    delete dialog.data();
+    return accepted;
+}
+
+} // namespace velmora

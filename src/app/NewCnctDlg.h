@@ -1,0 +1,64 @@
+#pragma once
+// The new-call alert: a small always-on-top window with a blinking panel that
+// asks the operator to accept the call or put it on hold. Alerts stack when
+// calls keep arriving; each new one is placed 25 pixels further in.
+#include <QDialog>
+#include <QTimer>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace velmora {
+
+class TNewCnctDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Panel colours in the 0x00BBGGRR layout.
+    static constexpr quint32 kPanelColor = 5279480;
+    static constexpr quint32 kBlinkColor = 8641760;
+    static constexpr int kBlinkMs = 700;
+    static constexpr int kStackOffset = 25;
+
+    TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent = nullptr);
+
+    // Shows the alert modally, placed for `callDispPos` on the screen, and
+    // returns true for Accept, false for On-Hold.
+    static bool Ask(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, int callDispPos,
+                    QWidget *parent = nullptr);
+    // Alerts open at this moment (their placement depends on it).
+    static int AlertsShown();
+
+    // Top-left corner of an alert of `size` with `alertsOpen` alerts already
+    // showing: 0 upper left, 1 upper right, anything else lower right.
+    static QPoint AlertPosition(int callDispPos, int alertsOpen, const QSize &size, const QRect &screen);
+    // Places this alert on its screen as AlertPosition says.
+    void PlaceOnScreen(int callDispPos, int alertsOpen);
+
+    static QString RequestText(quint16 kind);
+    static QColor FromBgr(quint32 bgr);
+    QColor PanelColor() const;
+
+    QWidget *NewConnectPanel = nullptr;
+    QLabel *Label1 = nullptr; // the request
+    QLabel *Label2 = nullptr; // "User from IP = "
+    QLabel *Label3 = nullptr; // "Call from = "
+    QPushButton *AcceptBtn = nullptr;
+    QPushButton *OnHoldlBtn = nullptr;
+    QTimer Timer1;
+
+    void Timer1Timer();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void SetPanelColor(quint32 bgr);
+    void LayoutControls();
+
+    quint32 m_panelColor = kPanelColor;
+};
+
+} // namespace velmora
