@@ -269,6 +269,15 @@ THelpWindow::THelpWindow()
     connect(ContentsList, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
         OpenPage(item->data(Qt::UserRole).toString());
     });
+    // Keep the topic being read marked in the contents, however it was reached.
+    connect(HelpBrowser, &QTextBrowser::sourceChanged, this, [this](const QUrl &url) {
+        const QString page = url.adjusted(QUrl::RemoveFragment).fileName();
+        ContentsList->setCurrentItem(nullptr);
+        for (int i = 0; i < ContentsList->count(); ++i) {
+            if (ContentsList->item(i)->data(Qt::UserRole).toString() == page)
+                ContentsList->setCurrentRow(i);
+        }
+    });
     connect(KeywordEdit, &QLineEdit::textChanged, this, &THelpWindow::FilterKeywords);
     connect(KeywordEdit, &QLineEdit::returnPressed, this, &THelpWindow::OpenSelectedKeyword);
     connect(KeywordList, &QListWidget::itemActivated, this, &THelpWindow::KeywordActivated);
