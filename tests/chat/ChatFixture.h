@@ -1,0 +1,195 @@
+#pragma once
+// A chat window on a real loopback connection to the fake chat server, with
+// a recording call list, host and dialogs around it.
+#include "chat/ChatDialogs.h"
+#include "chat/ChatHost.h"
+#include "chat/OneChatWindow.h"
+#include "config/Settings.h"
+#include "protocol/ChatMessages.h"
+#include "session/ClientSocket.h"
+#include "session/SocketBuff.h"
+#include "support/FakeChatServer.h"
+#include "support/RecordingBoxes.h"
+#include "support/TestUtil.h"
+
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+namespace velmora::test {
+
+// Every call-list operation as one readable line, in order.
+class RecordingCalls final : public IChatCalls {
+public:
+    void SetCallStatus(TClientSocket *, int status) override
+    {
+        events << QStringLiteral("status %1").arg(status);
+        lastStatus = status;
+    }
+    void UpdateDisconnectTime(TClientSocket *) override { events << QStringLiteral("end time"); }
+    void NullListViewItemData(TClientSocket *) override { events << QStringLiteral("unlink"); }
+    void SetCallName(TClientSocket *, const QString &name) override { events << QStringLiteral("name ") + name; }
+    void SetCallEmail(TClientSocket *, const QString &email) override { events << QStringLiteral("email ") + email; }
+    void SetCallPhone(TClientSocket *, const QString &phone) override { events << QStringLiteral("phone ") + phone; }
+    QString StatusOfCall(qint32) const override { return statusText; }
+    void ChatWindowGone(IChatWindow *) override { events << QStringLiteral("gone"); }
+
+    QStringList events;
+    int lastStatus = -1;
+    QString statusText = QStringLiteral("In Chat...");
+};
+
+class RecordingHost final : public IChatHost {
+public:
+    bool TranscriptsOff() const override { return transcriptsOff; }
+    void ComposeTranscript(TOneChatWindow &) override { ++transcripts; }
+    const TTitleDataClass *CannedMessages() const override { return &canned; }
+    const TTitleDataClass *UrlShortcuts() const override { return &urls; }
+    void BeginTransfer(TOneChatWindow &) override { ++transfers; }
+    void SetChatWithOtherSupportEnabled(bool enabled) override { supportChatEnabled = enabled; }
+
+    bool transcriptsOff = true;
+    int transcripts = 0;
+    int transfers = 0;
+    bool supportChatEnabled = false;
+    TTitleDataClass canned{QStringLiteral("/nonexistent/CannedData.dat")};
+    TTitleDataClass urls{QStringLiteral("/nonexistent/UrlScData.dat")};
+};
+
+class ScriptedDialogs final : public IChatDialogs {
+public:
+    ScriptedDialogs() { SetChatDialogs(this); }
+    ~ScriptedDialogs() override { SetChatDialogs(nullptr); }
+
+    bool RemoteTerminated(TOneChatWindow &) override
+    {
+        ++endDialogs;
+        return closeOnEnd;
+    }
+    QString OpenImageFile(QWidget *, const QString &filter) override
+    {
+        ++fileDialogs;
+        lastFilter = filter;
+        return imageFile;
+    }
+    QString ChooseShortcut(QWidget *, ShortcutMode mode, const QString &col1, const QString &col2,
+                           const TTitleDataClass &) override
+    {
+        ++shortcutDialogs;
+        lastMode = mode;
+        lastColumns = {col1, col2};
+        return shortcut;
+    }
+
+    int endDialogs = 0;
+    bool closeOnEnd = false;
+    int fileDialogs = 0;
+    QString lastFilter;
+    QString imageFile;
+    int shortcutDialogs = 0;
+    ShortcutMode lastMode = ShortcutMode::CannedMessages;
+    QStringList lastColumns;
+    QString shortcut;
+};
+
+class ChatWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedSettings = Settings();
+        Settings().SupportName = QStringLiteral("Anna");
+        Settings().SupportWelcomeMsg = QStringLiteral("Hello, how can I help?");
+        Settings().EmptyLineAdd = false;
+        Settings().UseEnterKeyToSendMessage = true;
+        Settings().ChatSoundFile.clear();
+        ASSERT_TRUE(server.IsListening());
+    }
+
+    void TearDown() override
+    {
+        if (window)
+            delete window.data();
+        // Deferred deletions (sockets, closed windows) before the server goes.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Settings() = m_savedSettings;
+    }
+
+    // A connected call record as the call handling hands it over.
+    void MakeRecord(quint16 kind = 0x000D)
+    {
+        auto *socket = new TClientSocket;
+        socket->SetHost(server.Host());
+        socket->SetPort(server.Port());
+        ASSERT_TRUE(socket->Open());
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
+        record.Socket = socket;
+        record.SessionCount = 4711;
+        record.SendWorker = std::make_unique<TSocketBuff>();
+        record.WebSite = QStringLiteral("www.example.org");
+        record.Kind = kind;
+    }
+
+    // Opens the window and waits for its three opening frames and its first
+    // activation; the activation notices are cleared unless `keepNotices`.
+    void OpenWindow(quint16 kind = 0x000D, bool keepNotices = false)
+    {
+        MakeRecord(kind);
+        window = new TOneChatWindow(0, &record, calls, host);
+        ASSERT_TRUE(server.WaitForFrames(3));
+        ASSERT_TRUE(WaitFor([&] { return !window->ChatOutPutText->document()->isEmpty(); }));
+        if (!keepNotices)
+            window->ChatOutPutText->clear();
+    }
+
+    // Makes another window the active one.
+    void ActivateElsewhere()
+    {
+        m_other = std::make_unique<QWidget>();
+        m_other->show();
+        m_other->activateWindow();
+        ASSERT_TRUE(WaitFor([&] { return !window->isActiveWindow(); }));
+    }
+
+    // Codes received after the opening frames, waiting up to `ms` for `count`.
+    std::vector<quint16> CodesAfterOpening(int count = 0, int ms = 2000)
+    {
+        if (count > 0)
+            server.WaitForFrames(3 + count, ms);
+        std::vector<quint16> codes;
+        for (std::size_t i = 3; i < server.Frames().size(); ++i)
+            codes.push_back(server.Frames()[i].code);
+        return codes;
+    }
+
+    // Lets frames in flight arrive; for checks that nothing more was sent.
+    void Settle(int ms = 150) { WaitFor([] { return false; }, ms); }
+
+    void Receive(quint16 code, const QByteArray &body = QByteArray())
+    {
+        ASSERT_TRUE(server.SendFrame(0, code, body));
+    }
+
+    QString Conversation() const { return window->ChatOutPutText->toPlainText(); }
+
+    FakeChatServer server;
+    RecordingBoxes boxes;
+    ScriptedDialogs dialogs;
+    RecordingCalls calls;
+    RecordingHost host;
+    ChatItem record;
+    QPointer<TOneChatWindow> window;
+
+private:
+    TSettings m_savedSettings;
+    std::unique_ptr<QWidget> m_other;
+};
+
+} // namespace velmora::test

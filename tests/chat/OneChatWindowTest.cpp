@@ -1,0 +1,417 @@
+#include "ChatFixture.h"
+
+#include "chat/ChatLines.h"
+
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+
+namespace velmora::test {
+namespace {
+
+using chat::CHAT_KEEP_ALIVE;
+using chat::CHAT_TEXT;
+using chat::END_SESSION;
+using chat::TYPING_START;
+using chat::TYPING_STOP;
+
+QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+// The colour of the character at `position` of the conversation.
+QColor ColourAt(QTextDocument &document, int position)
+{
+    QTextCursor cursor(&document);
+    cursor.setPosition(position + 1);
+    return cursor.charFormat().foreground().color();
+}
+
+TEST_F(ChatWindowTest, OpeningSendsKeepAliveWelcomeAndOptionsAndShowsTheClock)
+{
+    Settings().EmptyLineAdd = true;
+    OpenWindow();
+
+    const QByteArray raw = server.RawBytes(0);
+    const QByteArray welcome = *chat::BuildSupportWelcome("Anna", "Hello, how can I help?");
+    const QByteArray expected = Bytes({0, 0, 0, 0, 0, 0}) + welcome
+                                + Bytes({0x00, 0x21, 0, 0, 0, 6, 0, 4, 0, 0, 0, 1});
+    EXPECT_EQ(raw.toHex(), expected.toHex());
+
+    EXPECT_EQ(window->StatusPanelText(2), QStringLiteral("0:00:01"));
+    EXPECT_EQ(window->StatusPanelText(0), QStringLiteral("Status"));
+    EXPECT_TRUE(window->ElapesedTime.isActive());
+    EXPECT_EQ(calls.events, QStringList{QStringLiteral("status 2")});
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0"));
+    EXPECT_EQ(record.Socket, window->Socket());
+}
+
+TEST_F(ChatWindowTest, CallThatWaitedOnHoldKnowsItsCaller)
+{
+    MakeRecord();
+    record.OnHold = true;
+    record.Name = QStringLiteral("Bob");
+    record.Email = QStringLiteral("bob@example.org");
+    window = new TOneChatWindow(3, &record, calls, host);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 3, in chat with Bob"));
+    EXPECT_EQ(window->CallerEmail(), QStringLiteral("bob@example.org"));
+    EXPECT_EQ(window->WarningCaption(), QStringLiteral(" Warning for Chat window # 3"));
+}
+
+TEST_F(ChatWindowTest, FramesWaitingBeforeTheWindowOpensAreReadAtOnce)
+{
+    MakeRecord();
+    // The visitor's details arrive while the call still waits for its window.
+    ASSERT_TRUE(server.SendFrame(0, chat::USER_DETAILS, chat::BuildUserDetails("Eve", "", "").value().mid(6)));
+    Settle();
+    window = new TOneChatWindow(0, &record, calls, host);
+    EXPECT_EQ(window->CallerName(), QStringLiteral("Eve"));
+}
+
+TEST_F(ChatWindowTest, TypingNoticesOneStartPerLineOneStop)
+{
+    OpenWindow();
+    window->InputText->insertPlainText(QStringLiteral("H"));
+    window->InputText->insertPlainText(QStringLiteral("ello"));
+    EXPECT_TRUE(window->TypingNoticeSent());
+    window->InputText->clear();
+    window->InputText->insertPlainText(QStringLiteral("Hi"));
+    window->SendMsgBtnClick();
+
+    const auto codes = CodesAfterOpening(5);
+    EXPECT_EQ(codes, (std::vector<quint16>{TYPING_START, TYPING_STOP, TYPING_START, CHAT_TEXT, TYPING_STOP}));
+    EXPECT_EQ(chat::DecodeChatText(server.Frames()[6].body).value(), QByteArray("Hi"));
+    EXPECT_TRUE(window->InputText->toPlainText().isEmpty());
+    EXPECT_FALSE(window->TypingNoticeSent());
+    EXPECT_EQ(Conversation(), QStringLiteral("Anna: Hi"));
+}
+
+TEST_F(ChatWindowTest, EmptyInputSendsAndRendersNothing)
+{
+    OpenWindow();
+    window->SendMsgBtnClick();
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+    EXPECT_TRUE(Conversation().isEmpty());
+}
+
+TEST_F(ChatWindowTest, MultiLineMessageIsOneMessageWithWindowsLineBreaks)
+{
+    OpenWindow();
+    window->InputText->setPlainText(QStringLiteral("one\ntwo"));
+    window->SendMsgBtnClick();
+    const auto codes = CodesAfterOpening(3);
+    ASSERT_EQ(codes.size(), 3u);
+    EXPECT_EQ(chat::DecodeChatText(server.Frames()[4].body).value(), QByteArray("one\r\ntwo"));
+    // Still one paragraph of the conversation.
+    EXPECT_EQ(window->ChatOutPutText->document()->blockCount(), 1);
+}
+
+TEST_F(ChatWindowTest, EnterSendsOnlyWhenSetToDoSo)
+{
+    OpenWindow();
+    window->InputText->setFocus();
+    window->InputText->insertPlainText(QStringLiteral("first"));
+    QTest::keyClick(window->InputText, Qt::Key_Return);
+    EXPECT_TRUE(window->InputText->toPlainText().isEmpty());
+    EXPECT_EQ(CodesAfterOpening(3), (std::vector<quint16>{TYPING_START, CHAT_TEXT, TYPING_STOP}));
+
+    Settings().UseEnterKeyToSendMessage = false;
+    window->InputText->insertPlainText(QStringLiteral("a"));
+    QTest::keyClick(window->InputText, Qt::Key_Return);
+    QTest::keyClick(window->InputText, Qt::Key_Enter);
+    Settle();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("a\n\n"));
+    EXPECT_EQ(CodesAfterOpening(), (std::vector<quint16>{TYPING_START, CHAT_TEXT, TYPING_STOP, TYPING_START}));
+}
+
+TEST_F(ChatWindowTest, InputIsCappedAtItsLimit)
+{
+    OpenWindow();
+    window->InputText->setPlainText(QString(TOneChatWindow::kMaxInputChars - 2, QLatin1Char('x')));
+    window->InputText->moveCursor(QTextCursor::End);
+    window->InputText->insertPlainText(QStringLiteral("12345"));
+    EXPECT_EQ(window->InputText->toPlainText().size(), TOneChatWindow::kMaxInputChars);
+    EXPECT_TRUE(window->InputText->toPlainText().endsWith(QStringLiteral("xx12")));
+}
+
+TEST_F(ChatWindowTest, VisitorMarkupIsShownAsCharactersInTheVisitorsColours)
+{
+    Settings().UserNameColor = 0xFF0000; // blue in 0x00BBGGRR
+    Settings().UserTextColor = 0x00FF00; // green
+    OpenWindow();
+    ActivateElsewhere();
+    Receive(chat::USER_DETAILS, chat::BuildUserDetails("Eve", "eve@example.org", "555").value().mid(6));
+    const QString markup = QStringLiteral("<b>x</b><img src=y>");
+    Receive(CHAT_TEXT, chat::BuildChatText(ToWire(markup)).value().mid(6));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+
+    EXPECT_EQ(Conversation(), QStringLiteral("Eve: ") + markup);
+    EXPECT_FALSE(window->ChatOutPutText->toHtml().contains(QStringLiteral("<img")));
+    QTextDocument &doc = *window->ChatOutPutText->document();
+    EXPECT_EQ(ColourAt(doc, 0), QColor(0, 0, 255));  // "E"
+    EXPECT_EQ(ColourAt(doc, 3), QColor(0, 0, 255));  // ":"
+    EXPECT_EQ(ColourAt(doc, 5), QColor(0, 255, 0));  // "<"
+    EXPECT_TRUE(window->Flashing());                  // not the active window
+}
+
+TEST_F(ChatWindowTest, EmptyLineFollowsEveryLineNoticesIncluded)
+{
+    Settings().EmptyLineAdd = true;
+    OpenWindow(0x000D, true);
+    window->FormActivate(); // only the first activation writes the notices
+    window->InputText->setPlainText(QStringLiteral("Hi"));
+    window->SendMsgBtnClick();
+    EXPECT_EQ(Conversation(), QStringLiteral("You are now chatting with .\n\nCalling from : www.example.org.\n\n"
+                                             "\n\nAnna: Hi\n"));
+    QTextDocument &doc = *window->ChatOutPutText->document();
+    EXPECT_EQ(ColourAt(doc, 0), QColor(0, 128, 0));
+}
+
+TEST_F(ChatWindowTest, SupporterChatHasNoCallingFromNoticeAndNoExtraTools)
+{
+    OpenWindow(0x0108, true);
+    EXPECT_EQ(Conversation(), QStringLiteral("You are now chatting with ."));
+    EXPECT_FALSE(window->ExtraToolsOpenBtn->isEnabled());
+    window->FormClose();
+    EXPECT_TRUE(host.supportChatEnabled);
+}
+
+TEST_F(ChatWindowTest, ReceivedEmptyTextShowsTheNameAndColon)
+{
+    OpenWindow();
+    Receive(chat::USER_DETAILS, chat::BuildUserDetails("Eve", "", "").value().mid(6));
+    Receive(CHAT_TEXT, chat::BuildChatText("").value().mid(6));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+    EXPECT_EQ(Conversation(), QStringLiteral("Eve: "));
+}
+
+TEST_F(ChatWindowTest, RemoteTypingShowsAndClears)
+{
+    OpenWindow();
+    Receive(chat::USER_DETAILS, chat::BuildUserDetails("Eve", "", "").value().mid(6));
+    Receive(TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
+    EXPECT_EQ(window->StatusPanelText(1), QStringLiteral(" Eve typing..."));
+    Receive(CHAT_TEXT, chat::BuildChatText("hi").value().mid(6));
+    ASSERT_TRUE(WaitFor([&] { return !window->RemoteTyping(); }));
+    EXPECT_TRUE(window->StatusPanelText(1).isEmpty());
+}
+
+TEST_F(ChatWindowTest, EveryUserDetailsAppendsToTheCaptionAndReachesTheCallList)
+{
+    OpenWindow();
+    const QByteArray details = chat::BuildUserDetails("Eve", "eve@example.org", "555").value().mid(6);
+    Receive(chat::USER_DETAILS, details);
+    Receive(chat::USER_DETAILS, details);
+    ASSERT_TRUE(WaitFor([&] { return window->windowTitle().count(QStringLiteral(", in chat with ")) == 2; }));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0, in chat with Eve, in chat with Eve"));
+    EXPECT_TRUE(calls.events.contains(QStringLiteral("email eve@example.org")));
+    EXPECT_TRUE(calls.events.contains(QStringLiteral("phone 555")));
+}
+
+TEST_F(ChatWindowTest, UnknownAndTruncatedMessagesChangeNothing)
+{
+    OpenWindow();
+    Receive(0x0777, QByteArray("junk"));
+    Receive(CHAT_TEXT, Bytes({0x00, 0x10, 'a'}));       // text shorter than its prefix says
+    Receive(chat::USER_DETAILS, Bytes({0x00, 0x01, 'a'})); // name only
+    Receive(TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
+    EXPECT_TRUE(Conversation().isEmpty());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0"));
+}
+
+TEST_F(ChatWindowTest, ClockShowsHoursAndSendsKeepAliveEveryMinute)
+{
+    OpenWindow();
+    for (int i = 0; i < 58; ++i)
+        window->ElapesedTimeDisp();
+    EXPECT_EQ(window->StatusPanelText(2), QStringLiteral("0:00:59"));
+    window->ElapesedTimeDisp(); // 60
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{CHAT_KEEP_ALIVE});
+    for (int i = 0; i < 60; ++i)
+        window->ElapesedTimeDisp(); // 120
+    EXPECT_EQ(CodesAfterOpening(2), (std::vector<quint16>{CHAT_KEEP_ALIVE, CHAT_KEEP_ALIVE}));
+    while (window->Clock() < 3600)
+        window->ElapesedTimeDisp();
+    EXPECT_EQ(window->StatusPanelText(2), QStringLiteral("1:00:00"));
+    EXPECT_EQ(CodesAfterOpening(60).size(), 60u);
+    EXPECT_EQ(ClockText(100 * 3600 + 65), QStringLiteral("100:01:05"));
+}
+
+TEST_F(ChatWindowTest, VisitorLeavingAsksAndClosingSendsNoEndSession)
+{
+    OpenWindow();
+    dialogs.closeOnEnd = true;
+    Receive(END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_EQ(calls.events,
+              (QStringList{"status 2", "end time", "status 6", "unlink", "gone"}));
+    ASSERT_TRUE(server.WaitForClosed(0));
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ChatWindowTest, VisitorLeavingCanLeaveTheWindowOpen)
+{
+    OpenWindow();
+    Receive(TYPING_START);
+    Receive(END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_FALSE(window->Closed());
+    EXPECT_FALSE(window->RemoteTyping());
+    // Closing later neither asks about typing nor sends END_SESSION.
+    window->FormClose();
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ChatWindowTest, NoEndOfChatDialogWhileTransferring)
+{
+    OpenWindow();
+    window->SetTransferring(true);
+    Receive(END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    server.CloseConnection(0);
+    Settle(300);
+    EXPECT_EQ(dialogs.endDialogs, 0);
+    window->FormClose();
+    EXPECT_EQ(calls.lastStatus, 9);
+}
+
+TEST_F(ChatWindowTest, LostConnectionAsksOnceAndSendsAreDroppedSilently)
+{
+    OpenWindow();
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    window->InputText->setPlainText(QStringLiteral("anyone there?"));
+    window->SendMsgBtnClick();
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_EQ(Conversation(), QStringLiteral("Anna: anyone there?"));
+    window->FormClose();
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ChatWindowTest, NetworkErrorsShowTheirTextAndKeepTheWindow)
+{
+    OpenWindow();
+    window->ChatSocketError(10061);
+    window->ChatSocketError(12345);
+    ASSERT_EQ(boxes.shown.size(), 2);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Connection refused or not available, check program params !"));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
+    EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Error);
+    EXPECT_EQ(boxes.shown[1].text, QStringLiteral("TOneChatWindow.Error = 12345"));
+    EXPECT_FALSE(window->Closed());
+    EXPECT_EQ(dialogs.endDialogs, 0); // the connection is still up
+}
+
+TEST_F(ChatWindowTest, ClosingWhileTheVisitorTypesAsksAndCancelKeepsTheChat)
+{
+    OpenWindow();
+    Receive(TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    window->FormClose();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Remote user still typing do you want to terminate anyway ? "));
+    EXPECT_EQ(boxes.shown[0].buttons, BoxButtons::OkCancel);
+    EXPECT_FALSE(window->Closed());
+    EXPECT_TRUE(window->ElapesedTime.isActive());
+    EXPECT_EQ(calls.events, QStringList{"status 2"});
+
+    window->FormClose(); // OK this time
+    EXPECT_TRUE(window->Closed());
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{END_SESSION});
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 6", "unlink", "gone"}));
+}
+
+TEST_F(ChatWindowTest, ClosingAnEndedCallSendsNoSecondEndSession)
+{
+    OpenWindow();
+    calls.statusText = QStringLiteral("End Chat !");
+    window->FormClose();
+    EXPECT_TRUE(window->Closed());
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "unlink", "gone"}));
+}
+
+TEST_F(ChatWindowTest, CloseBoxRunsTheCloseProcedureWithTranscriptAndPause)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    QElapsedTimer timer;
+    timer.start();
+    window->close();
+    EXPECT_GE(timer.elapsed(), 290);
+    EXPECT_EQ(host.transcripts, 1);
+    EXPECT_TRUE(window->Closed());
+    EXPECT_FALSE(window->isVisible());
+    window->FormClose(); // a second close does nothing more
+    EXPECT_EQ(host.transcripts, 1);
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{END_SESSION});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+}
+
+TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
+{
+    OpenWindow();
+    window->TakeDownOnNetError();
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
+{
+    OpenWindow();
+    ActivateElsewhere();
+    Receive(CHAT_TEXT, chat::BuildChatText("ping").value().mid(6));
+    ASSERT_TRUE(WaitFor([&] { return window->Flashing(); }));
+    window->InputTextClick();
+    EXPECT_FALSE(window->Flashing());
+}
+
+TEST_F(ChatWindowTest, PopUpMenuCopiesTheConversation)
+{
+    OpenWindow();
+    window->InputText->setPlainText(QStringLiteral("copy me"));
+    window->SendMsgBtnClick();
+    window->SelectAll1Click();
+    window->CopySelected1Click();
+    EXPECT_EQ(window->ChatOutPutText->textCursor().selectedText(), QStringLiteral("Anna: copy me"));
+}
+
+TEST(ChatLinesTest, StoredColoursAreBlueGreenRed)
+{
+    EXPECT_EQ(ColorFromSetting(0x0000FF), QColor(255, 0, 0));
+    EXPECT_EQ(ColorFromSetting(0x123456), QColor(0x56, 0x34, 0x12));
+    EXPECT_EQ(ColorFromSetting(0xFF000000u), QColor(0, 0, 0)); // the top byte is not a colour
+}
+
+TEST(ChatLinesTest, NameLengthBeyondTheLineColoursTheWholeLine)
+{
+    QTextDocument doc;
+    AppendChatLine(doc, QStringLiteral("ab"), Qt::red, 10, Qt::blue, QTextCharFormat(), false);
+    AppendChatLine(doc, QStringLiteral("cd\r\nef"), Qt::red, -3, Qt::blue, QTextCharFormat(), false);
+    EXPECT_EQ(doc.blockCount(), 2);
+    EXPECT_EQ(ColourAt(doc, 1), QColor(Qt::red));
+    EXPECT_EQ(ColourAt(doc, 3), QColor(Qt::blue));
+    EXPECT_EQ(doc.toPlainText(), QStringLiteral("ab\ncd\nef"));
+}
+
+} // namespace
+} // namespace velmora::test
