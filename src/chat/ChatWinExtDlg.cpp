@@ -60,7 +60,6 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
     }
 
     m_fullWidth = kFullWidth;
-    setFixedHeight(kHeight);
     SetWidth(WidthFor(20));
 }
 
@@ -71,7 +70,7 @@ int TChatWinExtDlg::WidthFor(int percent) const
 
 void TChatWinExtDlg::SetWidth(int width)
 {
-    setFixedWidth(qBound(1, width, m_fullWidth));
+    resize(qBound(1, width, m_fullWidth), kHeight);
 }
 
 void TChatWinExtDlg::PlaceAt(const QPoint &topLeft)

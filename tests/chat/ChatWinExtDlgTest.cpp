@@ -1,0 +1,193 @@
+#include "ChatFixture.h"
+
+#include "chat/ChatWinExtDlg.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace velmora::test {
+namespace {
+
+using chat::IMAGE_DATA;
+using chat::PUSH_URL;
+using chat::TYPING_START;
+
+class ExtraToolsTest : public ChatWindowTest {
+protected:
+    void OpenTools()
+    {
+        OpenWindow();
+        window->ExtraToolsOpenBtnClick();
+        ASSERT_TRUE(window->ExtraToolsOpen());
+        tools = window->ExtraTools();
+        ASSERT_NE(tools, nullptr);
+    }
+
+    QString WriteFile(const QString &name, qsizetype size)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'G'));
+        return path;
+    }
+
+    QTemporaryDir dir;
+    TChatWinExtDlg *tools = nullptr;
+};
+
+TEST_F(ExtraToolsTest, DockedAtTheRightEdgeAndFollowsTheChatWindow)
+{
+    OpenTools();
+    auto expected = [&] {
+        const QRect chat = window->frameGeometry();
+        return QPoint(chat.left() + chat.width(), chat.top() + 200);
+    };
+    EXPECT_EQ(tools->pos(), expected());
+    window->move(window->pos() + QPoint(40, 30));
+    ASSERT_TRUE(WaitFor([&] { return tools->pos() == expected(); }));
+
+    // Dragging the tools themselves does not take.
+    const QPoint docked = tools->pos();
+    tools->move(docked + QPoint(-100, 50));
+    WaitFor([] { return false; }, 50);
+    EXPECT_EQ(tools->pos(), docked);
+}
+
+TEST_F(ExtraToolsTest, SlidesBetweenAFifthAndTheFullWidth)
+{
+    OpenWindow();
+    tools = window->ExtraTools();
+    EXPECT_EQ(tools->width(), 25); // 20% of 125 while closed
+    tools->FormActivate();
+    EXPECT_EQ(tools->width(), TChatWinExtDlg::kFullWidth);
+    QElapsedTimer timer;
+    timer.start();
+    tools->FormHide();
+    EXPECT_EQ(tools->width(), 25);
+    EXPECT_LT(timer.elapsed(), 400); // ten steps of 10 ms, not more
+}
+
+TEST_F(ExtraToolsTest, ToggleSwitchesHintAndState)
+{
+    OpenTools();
+    EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Close extra options..."));
+    EXPECT_TRUE(tools->isVisible());
+    window->ExtraToolsOpenBtnClick();
+    EXPECT_FALSE(window->ExtraToolsOpen());
+    EXPECT_FALSE(tools->isVisible());
+    EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Open extra options..."));
+}
+
+TEST_F(ExtraToolsTest, ImageUpToTheLimitIsSentWholeAndClosesTheTools)
+{
+    OpenTools();
+    dialogs.imageFile = WriteFile(QStringLiteral("max.gif"), 32748);
+    tools->SendImgBtnClick();
+    EXPECT_TRUE(dialogs.lastFilter.contains(QStringLiteral("*.GIF")));
+    EXPECT_TRUE(dialogs.lastFilter.contains(QStringLiteral("*.jpeg")));
+    const int at = server.WaitForFrame(IMAGE_DATA);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(chat::DecodeImageData(server.Frames()[std::size_t(at)].body).value(), QByteArray(32748, 'G'));
+    EXPECT_FALSE(window->ExtraToolsOpen());
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ExtraToolsTest, ImageOverTheLimitIsRefusedWithAWarning)
+{
+    OpenTools();
+    dialogs.imageFile = WriteFile(QStringLiteral("big.jpg"), 32749);
+    tools->SendImgBtnClick();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warrning !"));
+    EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Warning);
+    EXPECT_EQ(boxes.shown[0].text,
+              QStringLiteral("image file to large, maximum permited size is = 32748, image not sent !."));
+
+    dialogs.imageFile = dir.filePath(QStringLiteral("missing.gif"));
+    window->ExtraToolsOpenBtnClick();
+    tools->SendImgBtnClick();
+    ASSERT_EQ(boxes.shown.size(), 2);
+    EXPECT_EQ(boxes.shown[1].text,
+              QStringLiteral("Could not open file = ") + dialogs.imageFile + QStringLiteral(", image not sent !."));
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ExtraToolsTest, CancelledFileDialogSendsNothingAndKeepsTheToolsOpen)
+{
+    OpenTools();
+    dialogs.imageFile.clear();
+    tools->SendImgBtnClick();
+    EXPECT_EQ(dialogs.fileDialogs, 1);
+    EXPECT_TRUE(window->ExtraToolsOpen());
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ExtraToolsTest, PushUrlSendsTheChosenAddressButNeverAnEmptyOne)
+{
+    OpenTools();
+    dialogs.shortcut.clear();
+    tools->PushUrlBtnClick();
+    EXPECT_EQ(dialogs.lastMode, ShortcutMode::PushUrls);
+    EXPECT_EQ(dialogs.lastColumns, (QStringList{"Shortcut", "Push URL"}));
+    EXPECT_FALSE(window->ExtraToolsOpen());
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+
+    window->ExtraToolsOpenBtnClick();
+    dialogs.shortcut = QStringLiteral("https://example.org/help");
+    tools->PushUrlBtnClick();
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{PUSH_URL});
+    EXPECT_EQ(chat::DecodePushUrl(server.Frames()[3].body).value(), QByteArray("https://example.org/help"));
+    EXPECT_TRUE(window->ChatOutPutText->toPlainText().isEmpty()); // not shown in the conversation
+}
+
+TEST_F(ExtraToolsTest, CannedAnswerReplacesTheInputWithOneTypingStart)
+{
+    OpenTools();
+    dialogs.shortcut = QStringLiteral("Thank you for waiting.\r\nOne moment please.");
+    tools->CannedBtnClick();
+    EXPECT_EQ(dialogs.lastMode, ShortcutMode::CannedMessages);
+    EXPECT_EQ(dialogs.lastColumns, (QStringList{"Shortcut Title", "Message"}));
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Thank you for waiting.\nOne moment please."));
+    EXPECT_FALSE(window->ExtraToolsOpen());
+
+    // A second answer over a box that already holds text sends no second notice.
+    window->ExtraToolsOpenBtnClick();
+    dialogs.shortcut = QStringLiteral("Bye");
+    tools->CannedBtnClick();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Bye"));
+    Settle();
+    EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{TYPING_START});
+}
+
+TEST_F(ExtraToolsTest, NothingChosenKeepsWhatTheOperatorTyped)
+{
+    OpenTools();
+    window->InputText->setPlainText(QStringLiteral("half a sentence"));
+    dialogs.shortcut.clear();
+    tools->CannedBtnClick();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("half a sentence"));
+}
+
+TEST_F(ExtraToolsTest, TransferButtonHandsTheChatToTheHost)
+{
+    OpenTools();
+    tools->TransferBtnClick();
+    EXPECT_EQ(host.transfers, 1);
+    EXPECT_FALSE(window->ExtraToolsOpen());
+}
+
+TEST_F(ExtraToolsTest, MinimizingClosesTheTools)
+{
+    OpenTools();
+    window->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !window->ExtraToolsOpen(); }));
+    EXPECT_FALSE(tools->isVisible());
+}
+
+} // namespace
+} // namespace velmora::test
