@@ -1,0 +1,51 @@
+#include "chat/CallsLink.h"
+
+#include "session/Calls.h"
+
+namespace velmora {
+
+static_assert(callstatus::InChat == CallStatusInChat && callstatus::EndChat == CallStatusEndChat
+                  && callstatus::NetError == CallStatusNetError && callstatus::Transfered == CallStatusTransfered,
+              "chat windows and the call list must agree on the status numbers");
+
+void TCallsLink::SetCallStatus(TClientSocket *socket, int status)
+{
+    m_calls.CallList().SetCallStatus(socket, status);
+}
+
+void TCallsLink::UpdateDisconnectTime(TClientSocket *socket)
+{
+    m_calls.CallList().UpdateDisconnectTime(socket);
+}
+
+void TCallsLink::NullListViewItemData(TClientSocket *socket)
+{
+    m_calls.CallList().NullListViewItemData(socket);
+}
+
+void TCallsLink::SetCallName(TClientSocket *socket, const QString &name)
+{
+    m_calls.CallList().SetCallName(socket, name);
+}
+
+void TCallsLink::SetCallEmail(TClientSocket *socket, const QString &email)
+{
+    m_calls.CallList().SetCallEmail(socket, email);
+}
+
+void TCallsLink::SetCallPhone(TClientSocket *socket, const QString &phone)
+{
+    m_calls.CallList().SetCallPhone(socket, phone);
+}
+
+QString TCallsLink::StatusOfCall(qint32 sessionCount) const
+{
+    return m_calls.CallList().StatusOfCall(sessionCount);
+}
+
+void TCallsLink::ChatWindowGone(IChatWindow *window)
+{
+    m_calls.ChatWindowGone(window);
+}
+
+} // namespace velmora
