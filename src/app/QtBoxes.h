@@ -1,0 +1,12 @@
+#pragma once
+// The real message boxes.
+#include "diag/Boxes.h"
+
+namespace velmora {
+
+class TQtBoxes final : public IBoxes {
+public:
+    BoxAnswer Show(const BoxRequest &request) override;
+};
+
+} // namespace velmora

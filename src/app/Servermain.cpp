@@ -1,0 +1,604 @@
+#include "app/Servermain.h"
+
+#include "Resources.h"
+#include "app/AboutBox.h"
+#include "app/CallListView.h"
+#include "app/EmailAddrEditDlg.h"
+#include "app/HelpWindow.h"
+#include "app/NewCnctDlg.h"
+#include "chat/OneChatWindow.h"
+#include "config/Genfunc.h"
+#include "config/Settings.h"
+#include "diag/Boxes.h"
+#include "diag/Logdata.h"
+#include "protocol/MessageCodes.h"
+#include "session/CloseSockets.h"
+#include "shortcuts/Canneddata.h"
+#include "shortcuts/EditCannedMsgsDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMovie>
+#include <QResizeEvent>
+#include <QSoundEffect>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace velmora {
+namespace {
+
+const char kVersion[] = "1.53";
+const char kConfigName[] = "Velmora.ini";
+constexpr int kMinWidth = 300;
+constexpr int kMinHeight = 200;
+
+} // namespace
+
+TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
+{
+    InitResources();
+    // 1. The window and its controls.
+    BuildControls();
+    BuildMenus();
+
+    // 2. Configuration, then every setting. The working folder is the one the
+    // program was started in.
+    SetStartDirectory(QDir::currentPath());
+    InstallDefaultSounds(StartDirectory());
+    m_config.LoadFromFile(StartPath(QString::fromLatin1(kConfigName)));
+
+    // 7 comes before 2's side effects here: the log must exist before anything
+    // can be logged, and the box for a log that cannot be opened comes first.
+    m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
+
+    // 3. Workers.
+    m_closer = std::make_unique<TCloseSockets>();
+    m_session = std::make_unique<TServerSession>(*this, m_log.get());
+    m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
+    ListView = new TCallListView(*m_calls, this);
+    centralWidget()->layout()->addWidget(ListView);
+    connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
+        if (m_calls->CallsOnHold() == 0)
+            SetTrayBlinking(false);
+    });
+
+    BuildTray();
+    LoadSettings();
+
+    // 4. The uptime clock.
+    ElapsedTimerTimer();
+    ElapsedTimer.setInterval(1000);
+    connect(&ElapsedTimer, &QTimer::timeout, this, &TMainForm::ElapsedTimerTimer);
+    ElapsedTimer.start();
+
+    // 5. Title.
+    SetCaption(QString::fromLatin1(kConfigName));
+
+    // 6. Glyphs: offline, sounds on.
+    SetOnlineGlyph(false);
+    SoundFromMainBtn->setIcon(QIcon(Glyph("SPEAK_ON")));
+    m_log->AddLine(QStringLiteral("Application loaded !!!"));
+
+    // 8. Counters.
+    SetSupportersOnline(0);
+    SetChatLimit(0);
+
+    // 9. Status, and the connection when so configured.
+    ShowStatusText(StatusTextOf(StatusConnectHint));
+
+    // 10. The shortcut lists.
+    m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
+    m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+
+    if (Settings().ConnectOnStart)
+        QTimer::singleShot(0, this, [this] { m_session->ToggleConnection(); });
+}
+
+TMainForm::~TMainForm()
+{
+    if (!m_exitDone)
+        ExitProcedure(false);
+}
+
+void TMainForm::BuildControls()
+{
+    setWindowIcon(AppIcon());
+    setMinimumSize(kMinWidth, kMinHeight);
+    resize(560, 300);
+
+    auto *central = new QWidget(this);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto *top = new QWidget(central);
+    auto *topRow = new QHBoxLayout(top);
+    topRow->setContentsMargins(2, 2, 2, 2);
+    topRow->setSpacing(4);
+
+    PanelUnderMenue = new QWidget(top);
+    PanelUnderMenue->setObjectName(QStringLiteral("PanelUnderMenue"));
+    PanelUnderMenue->setFixedHeight(46);
+    auto *buttons = new QHBoxLayout(PanelUnderMenue);
+    buttons->setContentsMargins(2, 2, 2, 2);
+    auto makeButton = [this](const QString &name, const QString &hint) {
+        auto *b = new QToolButton(PanelUnderMenue);
+        b->setObjectName(name);
+        b->setToolTip(hint);
+        b->setIconSize(QSize(32, 32));
+        b->setAutoRaise(true);
+        b->setFixedSize(40, 40);
+        return b;
+    };
+    WebSbtnClickBtn = makeButton(QStringLiteral("WebSbtnClick"),
+                                 QStringLiteral("To Connect or Disconnect from the\n\rserver click this button."));
+    SoundFromMainBtn = makeButton(QStringLiteral("SoundFromMainBtn"),
+                                  QStringLiteral("Turn On/Off main sounds (not chat sounds)"));
+    ChatWithOtherSupportBtn = makeButton(QStringLiteral("ChatWithOtherSupportBtn"),
+                                         QStringLiteral("Open chat with another supporter from your group."));
+    ChatWithOtherSupportBtn->setIcon(QIcon(Glyph("CALL_SUP")));
+    ChatWithOtherSupportBtn->setEnabled(false);
+    connect(WebSbtnClickBtn, &QToolButton::clicked, this, [this] { m_session->WebSbtnClick(); });
+    connect(SoundFromMainBtn, &QToolButton::clicked, this, &TMainForm::SoundFromMainBtnClick);
+    connect(ChatWithOtherSupportBtn, &QToolButton::clicked, this, &TMainForm::ChatWithOtherSupportBtnClick);
+    buttons->addWidget(WebSbtnClickBtn);
+    buttons->addWidget(SoundFromMainBtn);
+    buttons->addWidget(ChatWithOtherSupportBtn);
+
+    auto makePanel = [this](const QString &name, const QString &first, QLabel *&firstValue, const QString &second,
+                            QLabel *&secondValue) {
+        auto *panel = new QFrame(PanelUnderMenue);
+        panel->setObjectName(name);
+        panel->setFrameShape(QFrame::StyledPanel);
+        auto *grid = new QGridLayout(panel);
+        grid->setContentsMargins(4, 1, 4, 1);
+        grid->setVerticalSpacing(0);
+        grid->addWidget(new QLabel(first, panel), 0, 0);
+        grid->addWidget(new QLabel(second, panel), 1, 0);
+        firstValue = new QLabel(QStringLiteral("0"), panel);
+        secondValue = new QLabel(QStringLiteral("0"), panel);
+        QFont bold = firstValue->font();
+        bold.setBold(true);
+        firstValue->setFont(bold);
+        secondValue->setFont(bold);
+        grid->addWidget(firstValue, 0, 1);
+        grid->addWidget(secondValue, 1, 1);
+        return panel;
+    };
+    buttons->addWidget(makePanel(QStringLiteral("Panel2"), QStringLiteral("Support's Online:"), OnLineSupCountLbl,
+                                 QStringLiteral("Chat's limit:"), ChatLimitCountLbl));
+    buttons->addWidget(makePanel(QStringLiteral("Panel1"), QStringLiteral("Auto OnHold :"), OutoAnsLbl,
+                                 QStringLiteral("Idle Mode :"), IdleModLbl));
+    buttons->addStretch(1);
+    topRow->addWidget(PanelUnderMenue, 1);
+
+    PanelUnderImage = new QWidget(top);
+    PanelUnderImage->setObjectName(QStringLiteral("PanelUnderImage"));
+    PanelUnderImage->setFixedSize(46, 46);
+    GIFImage = new QLabel(PanelUnderImage);
+    GIFImage->setGeometry(0, 0, 46, 46);
+    GIFImage->setAlignment(Qt::AlignCenter);
+    m_busyMovie = new QMovie(QString::fromLatin1(BusyAnimationPath), QByteArray(), this);
+    GIFImage->setMovie(m_busyMovie);
+    m_busyMovie->jumpToFrame(0);
+    topRow->addWidget(PanelUnderImage);
+
+    column->addWidget(top);
+    setCentralWidget(central);
+
+    m_statusPanel0 = new QLabel(QStringLiteral("Status:"), this);
+    m_statusPanel0->setFixedWidth(50);
+    m_statusPanel1 = new QLabel(this);
+    m_statusPanel2 = new QLabel(this);
+    m_statusPanel2->setFixedWidth(70);
+    m_statusPanel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statusBar()->addWidget(m_statusPanel0);
+    statusBar()->addWidget(m_statusPanel1, 1);
+    statusBar()->addPermanentWidget(m_statusPanel2);
+
+    PlayWavInMain = new QSoundEffect(this);
+}
+
+void TMainForm::BuildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_loadConfig = file->addAction(QStringLiteral("&Load Config"));
+    m_loadConfig->setStatusTip(QStringLiteral("Load a previous save configuration file"));
+    m_saveConfigAs = file->addAction(QStringLiteral("Save Config &As"));
+    m_saveConfigAs->setStatusTip(QStringLiteral("Save current program settings as a different file name !."));
+    file->addSeparator();
+    QAction *exit = file->addAction(QStringLiteral("E&xit"));
+    exit->setStatusTip(QStringLiteral("Close program"));
+    connect(exit, &QAction::triggered, this, [this] { ExitProcedure(true); });
+    file->addSeparator();
+    m_clearHistory = file->addAction(QStringLiteral("Clear &History"));
+    m_clearHistory->setStatusTip(QStringLiteral("Clear the history file list"));
+
+    QMenu *configure = menuBar()->addMenu(QStringLiteral("&Configure"));
+    m_programSetUp = configure->addAction(QStringLiteral("Program Set &Up"));
+    m_programSetUp->setStatusTip(QStringLiteral("Open program configuration dialog."));
+    configure->addSeparator();
+    QAction *canned = configure->addAction(QStringLiteral("Canned Answers"));
+    connect(canned, &QAction::triggered, this, [this] {
+        TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::CannedMessages, *m_canned);
+    });
+    configure->addSeparator();
+    QAction *urls = configure->addAction(QStringLiteral("Push URL shortcuts"));
+    connect(urls, &QAction::triggered, this, [this] {
+        TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::PushUrls, *m_urls);
+    });
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
+    connect(help->addAction(QStringLiteral("Help on help")), &QAction::triggered, this, [this] { ShowHelp(31); });
+    connect(help->addAction(QStringLiteral("Contents")), &QAction::triggered, this, [this] { ShowHelp(32); });
+    connect(help->addAction(QStringLiteral("Keyword Search")), &QAction::triggered, this, [this] { ShowHelp(33); });
+    help->addSeparator();
+    connect(help->addAction(QStringLiteral("&About")), &QAction::triggered, this, [this] {
+        TAboutBox::Execute(this);
+    });
+}
+
+void TMainForm::BuildTray()
+{
+    abfTrayIcon = new QSystemTrayIcon(this);
+    abfTrayIcon->setToolTip(QStringLiteral("KORVA Support, right click to open the pop-up  menu."));
+    abfTrayIcon->setIcon(StatusIcon(TrayOfflineIcon));
+    TrayIconPopupMenu = new QMenu(this);
+    m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("Connect"));
+    m_trayDisconnect = TrayIconPopupMenu->addAction(QStringLiteral("Disconnect"));
+    TrayIconPopupMenu->addSeparator();
+    QAction *exit = TrayIconPopupMenu->addAction(QStringLiteral("Exit"));
+    TrayIconPopupMenu->addSeparator();
+    m_trayRestore = TrayIconPopupMenu->addAction(QStringLiteral("Restore"));
+    m_trayMinimize = TrayIconPopupMenu->addAction(QStringLiteral("Minimize"));
+    connect(m_trayConnect, &QAction::triggered, this, [this] { m_session->ToggleConnection(); });
+    connect(m_trayDisconnect, &QAction::triggered, this, [this] { m_session->ToggleConnection(); });
+    connect(exit, &QAction::triggered, this, [this] { ExitProcedure(true); });
+    connect(m_trayRestore, &QAction::triggered, this, &TMainForm::RestoreFromTray);
+    connect(m_trayMinimize, &QAction::triggered, this, &TMainForm::MinimizeToTray);
+    connect(TrayIconPopupMenu, &QMenu::aboutToShow, this, &TMainForm::UpdateTrayMenu);
+    abfTrayIcon->setContextMenu(TrayIconPopupMenu);
+    connect(abfTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && m_minimizedToTray)
+            RestoreFromTray();
+    });
+    m_blinkTimer.setInterval(600);
+    connect(&m_blinkTimer, &QTimer::timeout, this, &TMainForm::BlinkTimerTimer);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        abfTrayIcon->show();
+}
+
+void TMainForm::UpdateTrayMenu()
+{
+    const bool reconnecting = m_session->ReconnectRunning();
+    if (m_session->ConnectRequested()) {
+        m_trayConnect->setEnabled(false);
+        m_trayDisconnect->setEnabled(!reconnecting);
+    } else {
+        m_trayDisconnect->setEnabled(false);
+        m_trayConnect->setEnabled(!reconnecting);
+    }
+    m_trayRestore->setEnabled(m_minimizedToTray);
+    m_trayMinimize->setEnabled(!m_minimizedToTray);
+}
+
+void TMainForm::SetCaption(const QString &configFileName)
+{
+    setWindowTitle(QStringLiteral("  Support Main (ver ") + QString::fromLatin1(kVersion) + QStringLiteral(") ")
+                   + QStringLiteral("  using ") + QFileInfo(configFileName).fileName()
+                   + QStringLiteral(" config file"));
+}
+
+void TMainForm::LoadSettings(bool connecting)
+{
+    TSettings &s = Settings();
+    ReadSettings(m_config, s);
+    if (!connecting)
+        m_transcriptsOff = !s.EanbelDisableMails;
+    // A zero period would make a timer fire continuously.
+    m_calls->OnHoldTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.NotAvailTimeOut)));
+    m_calls->RingRemindTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.RingRemindTimer)));
+    m_session->ReconnectTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+    SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
+    SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
+    PlayWavInMain->setSource(QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath()));
+    if (!SoundFilesPresent(s))
+        ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
+                QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+}
+
+void TMainForm::SetIndicator(QLabel *label, bool on)
+{
+    label->setText(on ? QStringLiteral("On") : QStringLiteral("Off"));
+    label->setStyleSheet(on ? QStringLiteral("color: red") : QStringLiteral("color: blue"));
+}
+
+void TMainForm::SetCounterLabel(QLabel *label, int value)
+{
+    label->setText(QString::number(value));
+    label->setStyleSheet(value != 0 ? QStringLiteral("color: red") : QStringLiteral("color: blue"));
+}
+
+QString TMainForm::ClockText(quint32 seconds)
+{
+    return QString::asprintf("%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+}
+
+QString TMainForm::StatusPanelText() const { return m_statusPanel1->text(); }
+QString TMainForm::UptimeText() const { return m_statusPanel2->text(); }
+
+void TMainForm::ElapsedTimerTimer()
+{
+    ++m_elapsedSeconds;
+    m_statusPanel2->setText(ClockText(m_elapsedSeconds));
+}
+
+void TMainForm::SoundFromMainBtnClick()
+{
+    m_soundsOn = !m_soundsOn;
+    SoundFromMainBtn->setIcon(QIcon(Glyph(m_soundsOn ? "SPEAK_ON" : "SPEAK_OFF")));
+}
+
+void TMainForm::ChatWithOtherSupportBtnClick()
+{
+    ChatWithOtherSupportBtn->setEnabled(false);
+    m_session->RequestSupporters(TSupporterListRequest::SupporterChat);
+}
+
+void TMainForm::ShowHelp(int context)
+{
+    THelpWindow::ShowHelpContext(context);
+}
+
+// --- ISessionHost ------------------------------------------------------------
+
+void TMainForm::ShowStatusText(const QString &text) { m_statusPanel1->setText(text); }
+
+void TMainForm::SetOnlineGlyph(bool online)
+{
+    WebSbtnClickBtn->setIcon(QIcon(Glyph(online ? "COMP_L_OK" : "COMP_L_NOK")));
+}
+
+void TMainForm::SetMenusEnabled(bool enabled)
+{
+    m_programSetUp->setEnabled(enabled);
+    m_loadConfig->setEnabled(enabled);
+    m_saveConfigAs->setEnabled(enabled);
+    m_clearHistory->setEnabled(enabled);
+}
+
+void TMainForm::SetChatWithOtherSupportEnabled(bool enabled) { ChatWithOtherSupportBtn->setEnabled(enabled); }
+
+void TMainForm::SetBusyAnimation(bool running)
+{
+    if (running)
+        m_busyMovie->start();
+    else {
+        m_busyMovie->stop();
+        m_busyMovie->jumpToFrame(0);
+    }
+}
+
+void TMainForm::SetTrayOnline(bool online)
+{
+    m_trayOnline = online;
+    if (!m_blinkTimer.isActive())
+        abfTrayIcon->setIcon(StatusIcon(online ? TrayOnlineIcon : TrayOfflineIcon));
+}
+
+void TMainForm::SetSupportersOnline(int count) { SetCounterLabel(OnLineSupCountLbl, count); }
+void TMainForm::SetChatLimit(int limit) { SetCounterLabel(ChatLimitCountLbl, limit); }
+
+bool TMainForm::TranscriptChecksBeforeConnect()
+{
+    const TSettings &s = Settings();
+    m_transcriptsOff = !s.EanbelDisableMails;
+    if (!m_transcriptsOff && (s.SMTP_Server.isEmpty() || s.MailUserID.isEmpty() || s.SupportMailAddr.isEmpty())) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("Mail setup missing, you will not be able to send chat transcripts to your customers.\n\nIf "
+                           "you choose to continue without the ability to send chat transcripts, click the Ok \nbutton, "
+                           "or click the Cancel button and properly set your mail parameters !."),
+            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok)
+            return false;
+        m_transcriptsOff = true;
+    }
+    if (!m_transcriptsOff && !QFile(StartPath(QStringLiteral("base_mail.txt"))).open(QIODevice::ReadOnly)) {
+        ShowBox(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
+                               "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
+                               "and make sure the the file is there !."),
+                QStringLiteral("Warning"), BoxIcon::Warning);
+        m_transcriptsOff = true;
+    }
+    return true;
+}
+
+int TMainForm::OpenChatWindowCount() const { return m_calls->OpenChatWindows(); }
+int TMainForm::CallsOnHoldCount() const { return m_calls->CallsOnHold(); }
+void TMainForm::EndAllCalls() { m_calls->EndAllCalls(); }
+void TMainForm::TakeDownChatWindowsOnNetError() { m_calls->TakeDownChatWindowsOnNetError(); }
+
+void TMainForm::NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind)
+{
+    m_calls->NewCall(sessionCount, port, site, ip, kind);
+}
+
+void TMainForm::CallAnswered(qint32 sessionCount) { m_calls->CallAnswered(sessionCount); }
+void TMainForm::TransferData(qint32 sessionCount, const QByteArray &data) { m_calls->TransferData(sessionCount, data); }
+
+void TMainForm::SupporterRequestCancelled(TSupporterListRequest)
+{
+    ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online);
+}
+
+// --- ICallsHost --------------------------------------------------------------
+
+void TMainForm::PlayMainSound()
+{
+    if (PlayWavInMain->status() != QSoundEffect::Error)
+        PlayWavInMain->play();
+}
+
+void TMainForm::SetTrayBlinking(bool on)
+{
+    if (on) {
+        if (!m_blinkTimer.isActive())
+            m_blinkTimer.start();
+        return;
+    }
+    m_blinkTimer.stop();
+    abfTrayIcon->setIcon(StatusIcon(m_trayOnline ? TrayOnlineIcon : TrayOfflineIcon));
+}
+
+void TMainForm::BlinkTimerTimer()
+{
+    m_blinkShown = !m_blinkShown;
+    abfTrayIcon->setIcon(m_blinkShown ? StatusIcon(WaitingIcon) : QIcon());
+}
+
+bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled)
+{
+    return TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
+}
+
+IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
+{
+    return new TOneChatWindow(number, record, *this, *this);
+}
+
+QString TMainForm::EditEmail(const QString &current)
+{
+    return TEmailAddrEditDlg::Edit(current, this);
+}
+
+// --- IChatCalls --------------------------------------------------------------
+
+void TMainForm::SetCallStatus(TClientSocket *socket, int status) { m_calls->CallList().SetCallStatus(socket, status); }
+void TMainForm::UpdateDisconnectTime(TClientSocket *socket) { m_calls->CallList().UpdateDisconnectTime(socket); }
+void TMainForm::NullListViewItemData(TClientSocket *socket) { m_calls->CallList().NullListViewItemData(socket); }
+void TMainForm::SetCallName(TClientSocket *socket, const QString &name) { m_calls->CallList().SetCallName(socket, name); }
+void TMainForm::SetCallEmail(TClientSocket *socket, const QString &email)
+{
+    m_calls->CallList().SetCallEmail(socket, email);
+}
+void TMainForm::SetCallPhone(TClientSocket *socket, const QString &phone)
+{
+    m_calls->CallList().SetCallPhone(socket, phone);
+}
+QString TMainForm::StatusOfCall(qint32 sessionCount) const { return m_calls->CallList().StatusOfCall(sessionCount); }
+void TMainForm::ChatWindowGone(IChatWindow *window)
+{
+    if (m_calls)
+        m_calls->ChatWindowGone(window);
+}
+
+// --- window events -----------------------------------------------------------
+
+void TMainForm::MinimizeToTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || !abfTrayIcon->isVisible()) {
+        // Without a tray a hidden window could never come back.
+        showMinimized();
+        return;
+    }
+    m_savedCaption = windowTitle();
+    m_minimizedToTray = true;
+    hide();
+}
+
+void TMainForm::RestoreFromTray()
+{
+    m_minimizedToTray = false;
+    if (!m_savedCaption.isEmpty())
+        setWindowTitle(m_savedCaption);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized) && !m_minimizedToTray
+        && QSystemTrayIcon::isSystemTrayAvailable() && abfTrayIcon->isVisible()) {
+        // Hide instead of minimizing; done after the state change settles.
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            MinimizeToTray();
+        });
+    }
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    if (m_exitDone || ExitProcedure(true))
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TMainForm::ExitProcedure(bool ask)
+{
+    if (m_exitDone)
+        return true;
+    if (m_exitRunning)
+        return false;
+    m_exitRunning = true;
+    const bool active = m_session->ConnectRequested() && (OpenChatWindowCount() + CallsOnHoldCount() > 0);
+    if (ask && active) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("You have open chat windows or OnHold clients. It\nis advisable to close all open sessions "
+                           "andor \nOnHold clients first !\n\nIf you wish to exit anyway click Ok, else Cancel."),
+            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok) {
+            m_exitRunning = false;
+            return false;
+        }
+    }
+    m_session->SetExitInProgress(true);
+
+    m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
+
+    if (active)
+        m_calls->EndAllCalls();
+    if (m_session->ConnectRequested()) {
+        if (m_session->WaitUntilSent())
+            ShowBox(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
+                    QStringLiteral("Error"), BoxIcon::Error);
+        m_session->ToggleConnection();
+    }
+    ElapsedTimer.stop();
+    m_blinkTimer.stop();
+    abfTrayIcon->hide();
+    m_calls.reset();
+    m_session.reset();
+    m_closer.reset();
+    m_log->AddLine(QStringLiteral("Application terminated !!!"));
+    m_log.reset();
+    if (m_canned)
+        m_canned->Save();
+    if (m_urls)
+        m_urls->Save();
+    m_exitDone = true;
+    m_exitRunning = false;
+    QTimer::singleShot(0, qApp, &QApplication::quit);
+    return true;
+}
+
+} // namespace velmora

@@ -1,0 +1,186 @@
+#pragma once
+// The console's main window: start-up and exit, the connection controls, the
+// counters and indicators, the call list, the status bar with its uptime
+// clock, the tray icon and the main sounds. The logic it shows lives in
+// TServerSession (the login) and TCalls (the calls).
+#include "chat/ChatHost.h"
+#include "config/ProgramConfig.h"
+#include "session/Calls.h"
+#include "session/ServerSession.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMovie;
+class QSoundEffect;
+class QSystemTrayIcon;
+class QToolButton;
+class QWidget;
+
+namespace velmora {
+
+class TCallListView;
+class TCloseSockets;
+class TLogFile;
+class TTitleDataClass;
+
+class TMainForm : public QMainWindow, public ISessionHost, public ICallsHost, public IChatCalls, public IChatHost {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // Everything the window owns, reachable for the other windows and tests.
+    TServerSession &Session() { return *m_session; }
+    TCalls &Calls() { return *m_calls; }
+    TProgramConfig &Config() { return m_config; }
+    TTitleDataClass &CannedList() { return *m_canned; }
+    TTitleDataClass &UrlList() { return *m_urls; }
+
+    // Reads every setting and renews what depends on them. `connecting` keeps
+    // the transcript decision taken for the coming server session.
+    void LoadSettings(bool connecting = false);
+
+    // The exit procedure. `ask` is false when the desktop session ends
+    // (SIGTERM/SIGINT): no questions, everything is ended and saved.
+    // Returns false when the operator cancelled.
+    bool ExitProcedure(bool ask = true);
+
+    // Minimize to the tray (or normally when there is no tray) and back.
+    void MinimizeToTray();
+    void RestoreFromTray();
+    bool IsMinimizedToTray() const override { return m_minimizedToTray; }
+
+    static QString ClockText(quint32 seconds);
+    QString StatusPanelText() const;
+    QString UptimeText() const;
+    QLabel *SupportersLabel() const { return OnLineSupCountLbl; }
+    QLabel *ChatLimitLabel() const { return ChatLimitCountLbl; }
+    QToolButton *ConnectButton() const { return WebSbtnClickBtn; }
+    QToolButton *ChatWithOtherSupportButton() const { return ChatWithOtherSupportBtn; }
+    QSystemTrayIcon *TrayIcon() const { return abfTrayIcon; }
+    bool TrayBlinking() const { return m_blinkTimer.isActive(); }
+    QAction *ProgramSetUpAction() const { return m_programSetUp; }
+    bool MainSoundsOn() const { return m_soundsOn; }
+    void SoundFromMainBtnClick();
+    void ChatWithOtherSupportBtnClick();
+    void UpdateTrayMenu();
+
+    // ISessionHost
+    void ShowStatusText(const QString &text) override;
+    void SetOnlineGlyph(bool online) override;
+    void SetMenusEnabled(bool enabled) override;
+    void SetChatWithOtherSupportEnabled(bool enabled) override;
+    void SetBusyAnimation(bool running) override;
+    void SetTrayOnline(bool online) override;
+    void SetSupportersOnline(int count) override;
+    void SetChatLimit(int limit) override;
+    void ReloadSettings() override { LoadSettings(true); }
+    bool TranscriptChecksBeforeConnect() override;
+    int OpenChatWindowCount() const override;
+    int CallsOnHoldCount() const override;
+    void EndAllCalls() override;
+    void TakeDownChatWindowsOnNetError() override;
+    void NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind) override;
+    void CallAnswered(qint32 sessionCount) override;
+    void TransferData(qint32 sessionCount, const QByteArray &data) override;
+    void SupporterRequestCancelled(TSupporterListRequest request) override;
+
+    // ICallsHost
+    bool SoundsOn() const override { return m_soundsOn; }
+    void PlayMainSound() override;
+    void SetTrayBlinking(bool on) override;
+    bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override;
+    IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
+    QString EditEmail(const QString &current) override;
+
+    // IChatCalls: a chat window's view of its call's row.
+    void SetCallStatus(TClientSocket *socket, int status) override;
+    void UpdateDisconnectTime(TClientSocket *socket) override;
+    void NullListViewItemData(TClientSocket *socket) override;
+    void SetCallName(TClientSocket *socket, const QString &name) override;
+    void SetCallEmail(TClientSocket *socket, const QString &email) override;
+    void SetCallPhone(TClientSocket *socket, const QString &phone) override;
+    QString StatusOfCall(qint32 sessionCount) const override;
+    void ChatWindowGone(IChatWindow *window) override;
+
+    // IChatHost
+    TLogFile *Log() override { return m_log.get(); }
+    bool TranscriptsOff() const override { return m_transcriptsOff; }
+    const TTitleDataClass *CannedMessages() const override { return m_canned.get(); }
+    const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildTray();
+    void SetCaption(const QString &configFileName);
+    void ElapsedTimerTimer();
+    void BlinkTimerTimer();
+    void ShowHelp(int context);
+    void SetCounterLabel(QLabel *label, int value);
+    void SetIndicator(QLabel *label, bool on);
+
+    TProgramConfig m_config;
+    std::unique_ptr<TLogFile> m_log;
+    std::unique_ptr<TCloseSockets> m_closer;
+    std::unique_ptr<TServerSession> m_session;
+    std::unique_ptr<TCalls> m_calls;
+    std::unique_ptr<TTitleDataClass> m_canned;
+    std::unique_ptr<TTitleDataClass> m_urls;
+
+    // controls
+    QWidget *PanelUnderMenue = nullptr;
+    QWidget *PanelUnderImage = nullptr;
+    QToolButton *WebSbtnClickBtn = nullptr;
+    QToolButton *SoundFromMainBtn = nullptr;
+    QToolButton *ChatWithOtherSupportBtn = nullptr;
+    QLabel *OnLineSupCountLbl = nullptr;
+    QLabel *ChatLimitCountLbl = nullptr;
+    QLabel *OutoAnsLbl = nullptr;
+    QLabel *IdleModLbl = nullptr;
+    QLabel *GIFImage = nullptr;
+    QMovie *m_busyMovie = nullptr;
+    TCallListView *ListView = nullptr;
+    QLabel *m_statusPanel0 = nullptr;
+    QLabel *m_statusPanel1 = nullptr;
+    QLabel *m_statusPanel2 = nullptr;
+    QSystemTrayIcon *abfTrayIcon = nullptr;
+    QMenu *TrayIconPopupMenu = nullptr;
+    QSoundEffect *PlayWavInMain = nullptr;
+
+    QAction *m_loadConfig = nullptr;
+    QAction *m_saveConfigAs = nullptr;
+    QAction *m_clearHistory = nullptr;
+    QAction *m_programSetUp = nullptr;
+    QAction *m_trayConnect = nullptr;
+    QAction *m_trayDisconnect = nullptr;
+    QAction *m_trayRestore = nullptr;
+    QAction *m_trayMinimize = nullptr;
+
+    QTimer ElapsedTimer;
+    QTimer m_blinkTimer;
+    bool m_blinkShown = false;
+    bool m_trayOnline = false;
+    quint32 m_elapsedSeconds = 0;
+    bool m_soundsOn = true;
+    bool m_minimizedToTray = false;
+    QString m_savedCaption;
+    bool m_transcriptsOff = true;
+    bool m_exitRunning = false;
+    bool m_exitDone = false;
+    int m_alertsShown = 0;
+};
+
+} // namespace velmora

@@ -1,0 +1,625 @@
+#include "session/ServerSession.h"
+
+#include "config/Settings.h"
+#include "diag/Boxes.h"
+#include "diag/Logdata.h"
+#include "diag/Pause.h"
+#include "diag/SafeText.h"
+#include "protocol/MessageCodes.h"
+#include "protocol/ServerMessages.h"
+#include "session/SocketBuff.h"
+#include "session/Webconnect.h"
+#include "session/WsaErrors.h"
+
+#include <QRandomGenerator>
+
+namespace velmora {
+namespace {
+
+const char *const kStatusTexts[] = {
+    " Connect to the server by clicking the connect button.",
+    " Connecting to Server...",
+    " Disconnected, reconnect by clicking the connect button !.",
+    " Support connecting to server",
+    " Support listening for new connections",
+    " Connection refused...",
+    " Time out error",
+    " Auto reconnect in progress, to stop click disconnect button !.",
+    " Disconnected, to stop auto reconnect click disconnect button !.",
+    " Registering support at server...",
+    " Registeration refused or server error...",
+};
+
+constexpr int kKeepAliveMs = 300000;
+
+} // namespace
+
+QString StatusTextOf(int number)
+{
+    if (number < 0 || number >= int(std::size(kStatusTexts)))
+        return {};
+    return QString::fromLatin1(kStatusTexts[number]);
+}
+
+TServerSession::TServerSession(ISessionHost &host, TLogFile *log, QObject *parent)
+    : QObject(parent), m_host(host), m_log(log), m_sendWorker(std::make_unique<TSocketBuff>()),
+      m_instanceToken(MakeInstanceToken())
+{
+    m_networkCheck = [] { return TWebConnect().GetConnectedState(); };
+    m_toTimer.setSingleShot(false);
+    connect(&m_toTimer, &QTimer::timeout, this, [this] { ServerEvent(TServerEventKind::TimeOut); });
+    m_keepAliveTimer.setInterval(kKeepAliveMs);
+    connect(&m_keepAliveTimer, &QTimer::timeout, this, &TServerSession::KeepAliveTimerTimer);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &TServerSession::ReconnectTimerTimer);
+}
+
+TServerSession::~TServerSession()
+{
+    if (m_socket) {
+        m_socket->Detach();
+        m_socket->Close();
+        delete m_socket;
+        m_socket = nullptr;
+    }
+    // The worker joins its thread here, after the socket is shut down.
+    m_sendWorker.reset();
+}
+
+QString TServerSession::MakeInstanceToken()
+{
+    static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTWXYZ";
+    QString token;
+    for (int i = 0; i < 14; ++i)
+        token += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(34)]);
+    return token;
+}
+
+void TServerSession::Log(const QString &line)
+{
+    if (m_log)
+        m_log->AddLine(line);
+}
+
+void TServerSession::ShowStatus(int number)
+{
+    m_statusText = StatusTextOf(number);
+    m_host.ShowStatusText(m_statusText);
+}
+
+void TServerSession::SetChatLimitValue(int limit)
+{
+    m_chatLimit = limit;
+    m_host.SetChatLimit(limit);
+}
+
+void TServerSession::SetSupportersOnlineValue(int count)
+{
+    m_supportersOnline = count;
+    m_host.SetSupportersOnline(count);
+}
+
+void TServerSession::ClearConnectFlags()
+{
+    m_connectRequested = false;
+    m_refusalSeen = false;
+}
+
+bool TServerSession::Send(const QByteArray &frame)
+{
+    if (m_socket && QueueMessage(*m_socket, *m_sendWorker, frame))
+        return true;
+    Log(QStringLiteral("Socket not connected, could not send data, IP = ")
+        + (m_socket ? m_socket->PeerAddress() : QString()) + QStringLiteral(",  Port = ")
+        + QString::number(m_supportPort) + QStringLiteral(",  SessionCount = 0"));
+    return false;
+}
+
+bool TServerSession::SendOptional(const std::optional<QByteArray> &frame)
+{
+    // A configured text too long for its field is never sent cut short.
+    return frame ? Send(*frame) : false;
+}
+
+bool TServerSession::WaitUntilSent()
+{
+    return m_sendWorker->WaitUntilSent();
+}
+
+void TServerSession::WebSbtnClick()
+{
+    if (Settings().ClientID.isEmpty()) {
+        ShowBox(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!."),
+                QStringLiteral("Error"), BoxIcon::Error);
+        return;
+    }
+    if (m_reconnectTimer.isActive()) {
+        m_reconnectTimer.stop();
+        m_toTimer.stop();
+        m_reconnectStopped = true;
+        return;
+    }
+    ToggleConnection();
+    m_reconnectStopped = false;
+}
+
+void TServerSession::ToggleConnection()
+{
+    // The automatic reconnection calls this too; nobody may be at the desk, so
+    // it asks no questions and leaves this session's transcript decision alone.
+    const bool automatic = m_reconnectTimer.isActive();
+    bool terminateAll = false;
+    if (!automatic && !m_exitInProgress && m_connectRequested
+        && m_host.OpenChatWindowCount() + m_host.CallsOnHoldCount() > 0) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
+                           "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
+                           "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
+            QStringLiteral("Warning !"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok)
+            return;
+        terminateAll = true;
+    }
+    if (!m_connectRequested && !automatic && !m_host.TranscriptChecksBeforeConnect())
+        return;
+    if (!automatic && !m_networkCheck())
+        ShowBox(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
+                BoxIcon::Error);
+
+    if (m_connectRequested) {
+        if (terminateAll || m_exitInProgress)
+            m_host.EndAllCalls();
+        m_host.StopIdleDetection();
+        ServerEvent(TServerEventKind::DisconnectRequest);
+        ClearConnectFlags();
+        m_keepAliveTimer.stop();
+        SetSupportersOnlineValue(0);
+        SetChatLimitValue(0);
+    } else {
+        m_connectRequested = true;
+        m_host.ReloadSettings();
+        ServerEvent(TServerEventKind::ConnectRequest);
+        m_host.StartMailSession();
+    }
+}
+
+void TServerSession::OpenSocket()
+{
+    CloseSocket();
+    const TSettings &s = Settings();
+    m_connectTimeoutSec = s.ConnectTimeoutValue;
+    m_registrationTimeoutSec = s.RegistrationTimeoutValue;
+    bool portOk = false;
+    const uint port = s.WebListenPort.trimmed().toUInt(&portOk);
+    m_socket = new TClientSocket(this);
+    m_socket->SetHost(s.WebSiteUrl.trimmed());
+    m_socket->SetPort(quint16(port));
+    connect(m_socket, &TClientSocket::Connected, this, [this] { ServerEvent(TServerEventKind::SocketConnected); });
+    connect(m_socket, &TClientSocket::Disconnected, this, &TServerSession::OnSocketClosed);
+    connect(m_socket, &TClientSocket::Error, this, &TServerSession::OnSocketError);
+    m_socket->SetFrameHandler([this](quint16 code, const QByteArray &body) {
+        HandleServerMessage(code, body);
+        ServerEvent(TServerEventKind::MessageReceived, body, code);
+    });
+    if (!portOk || port == 0 || port > 65535 || m_socket->Host().isEmpty() || !m_socket->Open()) {
+        CloseSocket();
+        ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
+        m_host.SetMenusEnabled(true);
+        m_host.SetBusyAnimation(false);
+        ClearConnectFlags();
+        return;
+    }
+    m_toTimer.start(Settings().ConnectTimeoutMs());
+}
+
+void TServerSession::CloseSocket()
+{
+    if (!m_socket)
+        return;
+    TClientSocket *socket = m_socket;
+    m_socket = nullptr;
+    socket->Detach();
+    socket->Close();
+    // Possibly called from inside this socket's own frame handler.
+    socket->deleteLater();
+}
+
+void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body, quint16 code)
+{
+    Q_UNUSED(body);
+    switch (m_state) {
+    case TServerState::Offline:
+        switch (event) {
+        case TServerEventKind::ConnectRequest:
+            m_host.SetBusyAnimation(true);
+            if (m_reconnectTimer.isActive()) {
+                ShowStatus(StatusAutoReconnect);
+            } else {
+                m_netErrorCount = 0;
+                ShowStatus(StatusConnecting);
+            }
+            OpenSocket();
+            break;
+        case TServerEventKind::SocketConnected:
+            m_toTimer.start(TSettings::SecondsToMs(m_registrationTimeoutSec));
+            m_reachedRegistration = false;
+            m_state = TServerState::Registering;
+            ShowStatus(StatusRegistering);
+            m_reconnectTimer.stop();
+            break;
+        case TServerEventKind::MessageReceived:
+            m_host.SetBusyAnimation(false);
+            if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
+                ShowServerNotice(code, false);
+                m_toTimer.stop();
+                m_host.SetMenusEnabled(true);
+                ClearConnectFlags();
+            }
+            break;
+        case TServerEventKind::DisconnectRequest:
+            // A connection still being opened is abandoned, so it cannot log in
+            // behind the operator's back once it completes.
+            if (m_socket) {
+                CloseSocket();
+                m_toTimer.stop();
+                m_host.SetBusyAnimation(false);
+                m_host.SetMenusEnabled(true);
+                if (!m_reconnectTimer.isActive())
+                    ShowStatus(StatusDisconnected);
+            }
+            break;
+        case TServerEventKind::TimeOut: {
+            m_toTimer.stop();
+            m_host.SetMenusEnabled(true);
+            ClearConnectFlags();
+            m_reconnectTimer.stop();
+            m_host.SetBusyAnimation(false);
+            const QString text = QStringLiteral("Could not connect to server, time out after ")
+                                 + QString::number(m_connectTimeoutSec)
+                                 + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
+            CloseSocket();
+            Log(text);
+            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            break;
+        }
+        case TServerEventKind::SocketClosed:
+            break;
+        }
+        break;
+
+    case TServerState::Registering:
+        switch (event) {
+        case TServerEventKind::MessageReceived:
+            if (code == server::INITIAL_CONNECT) {
+                Pause(200);
+                const TSettings &s = Settings();
+                SendOptional(server::BuildSupportRegister(s.ClientID, s.AuthValue, m_instanceToken));
+                ShowStatus(StatusSupportConnecting);
+            } else if (code == server::REGISTER_ACCEPTED) {
+                m_host.SetMenusEnabled(false);
+                SendOptional(server::BuildSupportName(Settings().SupportName));
+                Pause(200);
+                Send(server::BuildSupportReady());
+                m_host.SetOnlineGlyph(true);
+                m_host.SetChatWithOtherSupportEnabled(true);
+                ShowStatus(StatusListening);
+                m_statusText = QStringLiteral("Support listening for new connections");
+                m_host.ShowStatusText(m_statusText);
+                Log(QStringLiteral("Supporter = ") + Settings().SupportName
+                    + QStringLiteral(", Connected to server"));
+                m_state = TServerState::Online;
+                m_toTimer.stop();
+                m_host.SetBusyAnimation(false);
+                m_reachedRegistration = true;
+                m_keepAliveTimer.start();
+                m_host.SetTrayOnline(true);
+                if (Settings().OfflineTimeOutEna)
+                    m_host.StartIdleDetection();
+            } else if (code == server::REGISTER_REFUSED) {
+                CloseSocket();
+                ClearConnectFlags();
+                m_host.StopIdleDetection();
+                m_host.SetMenusEnabled(true);
+                m_host.SetOnlineGlyph(false);
+                m_host.SetChatWithOtherSupportEnabled(false);
+                ShowStatus(StatusRefused);
+                m_state = TServerState::Offline;
+                m_toTimer.stop();
+                m_host.SetBusyAnimation(false);
+            } else if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
+                ShowServerNotice(code, false);
+                m_toTimer.stop();
+                m_host.SetBusyAnimation(false);
+                m_state = TServerState::Offline;
+                ClearConnectFlags();
+                // The server ends this connection; nothing more will come on it.
+                CloseSocket();
+                m_host.SetMenusEnabled(true);
+            }
+            break;
+        case TServerEventKind::DisconnectRequest:
+            DisconnectFromServer();
+            break;
+        case TServerEventKind::SocketClosed:
+            m_state = TServerState::Offline;
+            m_host.SetMenusEnabled(true);
+            m_host.SetBusyAnimation(false);
+            ClearConnectFlags();
+            m_toTimer.stop();
+            SetChatLimitValue(0);
+            SetSupportersOnlineValue(0);
+            ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
+            break;
+        case TServerEventKind::TimeOut: {
+            m_host.SetOnlineGlyph(false);
+            m_host.SetChatWithOtherSupportEnabled(false);
+            ShowStatus(StatusTimeOut);
+            m_toTimer.stop();
+            m_reconnectTimer.stop();
+            m_host.SetMenusEnabled(true);
+            m_host.SetBusyAnimation(false);
+            const QString text = QStringLiteral("Could not register at server, time out after ")
+                                 + QString::number(m_registrationTimeoutSec)
+                                 + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
+            Log(text);
+            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            CloseSocket();
+            ClearConnectFlags();
+            m_host.StopIdleDetection();
+            ShowStatus(StatusRegistrationRefused);
+            m_state = TServerState::Offline;
+            break;
+        }
+        default:
+            break;
+        }
+        break;
+
+    case TServerState::Online:
+        switch (event) {
+        case TServerEventKind::MessageReceived:
+            if (code == server::SERVER_UPGRADE)
+                ShowServerNotice(code, true);
+            break;
+        case TServerEventKind::DisconnectRequest:
+            DisconnectFromServer();
+            break;
+        case TServerEventKind::SocketClosed:
+            m_state = TServerState::Offline;
+            m_host.SetMenusEnabled(true);
+            m_host.SetOnlineGlyph(false);
+            m_host.SetChatWithOtherSupportEnabled(false);
+            m_host.SetBusyAnimation(false);
+            ClearConnectFlags();
+            m_toTimer.stop();
+            SetChatLimitValue(0);
+            SetSupportersOnlineValue(0);
+            m_keepAliveTimer.stop();
+            m_host.SetTrayOnline(false);
+            ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
+            break;
+        default:
+            break;
+        }
+        break;
+    }
+}
+
+void TServerSession::DisconnectFromServer()
+{
+    ShowStatus(StatusDisconnected);
+    Send(server::BuildSupportDisconnect());
+    Pause(500);
+    CloseSocket();
+    m_host.SetMenusEnabled(true);
+    m_state = TServerState::Offline;
+    m_host.SetOnlineGlyph(false);
+    m_host.SetChatWithOtherSupportEnabled(false);
+    m_listRequest = TSupporterListRequest::None;
+    ClearPendingTransfer();
+    ClearConnectFlags();
+    m_host.StopIdleDetection();
+    m_keepAliveTimer.stop();
+    m_toTimer.stop();
+    m_host.SetTrayOnline(false);
+    Log(QStringLiteral("Supporter = ") + Settings().SupportName + QStringLiteral(", Disconnected from server."));
+}
+
+void TServerSession::OnSocketClosed()
+{
+    // A server that goes away usually ends the connection in order rather than
+    // with an error; for a login in progress or in service that is still a
+    // network fault, and the reconnection must take over.
+    if (m_state == TServerState::Offline) {
+        ServerEvent(TServerEventKind::SocketClosed);
+        return;
+    }
+    OnSocketError(10053);
+}
+
+void TServerSession::OnSocketError(int wsaCode)
+{
+    const TSettings &s = Settings();
+    ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
+    CloseSocket();
+    m_host.SetMenusEnabled(true);
+    m_state = TServerState::Offline;
+    m_host.SetOnlineGlyph(false);
+    m_host.SetChatWithOtherSupportEnabled(false);
+    m_listRequest = TSupporterListRequest::None;
+    m_refusalSeen = false;
+    m_host.StopIdleDetection();
+    m_keepAliveTimer.stop();
+    m_toTimer.stop();
+    m_host.SetBusyAnimation(false);
+    m_host.SetTrayOnline(false);
+    SetChatLimitValue(0);
+    SetSupportersOnlineValue(0);
+
+    m_host.TakeDownChatWindowsOnNetError();
+
+    if (!s.ReConnectAfterNetError || (s.DisplayNetworkMessages && m_netErrorCount == 0)
+        || (m_connectRequested && !m_reachedRegistration))
+        ShowBox(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+
+    ++m_netErrorCount;
+    m_connectRequested = false;
+    if (s.ReConnectAfterNetError && m_reachedRegistration && !m_reconnectTimer.isActive() && !m_reconnectStopped) {
+        Log(QStringLiteral("Network error, application disconnected from server, trying to reconnect !."));
+        m_reconnectTimer.start(qMax(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+        ToggleConnection();
+    }
+}
+
+void TServerSession::ReconnectTimerTimer()
+{
+    m_toTimer.stop();
+    if (m_netErrorCount <= Settings().ReConnectRetriesVal) {
+        ToggleConnection();
+        return;
+    }
+    m_reconnectTimer.stop();
+    m_reconnectStopped = true;
+    // An attempt may still be opening; it must not complete behind the box.
+    if (m_state == TServerState::Offline && m_socket) {
+        CloseSocket();
+        ClearConnectFlags();
+        m_host.SetBusyAnimation(false);
+    }
+    ShowStatus(StatusDisconnected);
+    ShowBox(QStringLiteral("Reconnection to server failed. Server may be down or you have a \nnetwork problem. Recheck "
+                           "your network connection and if OK, try \nagain in a few minutes."),
+            QStringLiteral("Notification !"), BoxIcon::Information);
+}
+
+void TServerSession::KeepAliveTimerTimer()
+{
+    if (m_state == TServerState::Online)
+        Send(server::BuildKeepAlive());
+}
+
+void TServerSession::ShowServerNotice(quint16 code, bool online)
+{
+    QString text;
+    if (code == server::MAX_SOCKETS_EXCEEDED)
+        text = QStringLiteral("Server exceeded the max sockets limit. Connection refused. Please\nContact support, maybe "
+                              "there is an error with the main server. \n\nSorry for the inconvenience.");
+    else if (!online)
+        text = QStringLiteral("Could not connect, server needs to be restarted due to upgrade.\nTry again in 5-10 "
+                              "minutes. \n\nSorry for the inconvenience.");
+    else
+        text = QStringLiteral(
+            "Server needs to be restarted due to upgrade. \n\nIf you have open chat sessions please disconnect as soon "
+            "as possible. \nUpon end of all live chat sessions disconnect from the server and wait \nfor about 5-10 "
+            "minuets. Server will be down after all open chat sessions \nare closed.\n\nSorry for the inconvenience.");
+    ShowBox(text, QStringLiteral("Notification !"), BoxIcon::Information);
+}
+
+void TServerSession::RequestSupporters(TSupporterListRequest kind)
+{
+    m_listRequest = kind;
+    Send(server::BuildOnlineSupportersRequest(m_supportPort));
+}
+
+void TServerSession::SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data)
+{
+    m_transfer.active = true;
+    m_transfer.sessionCount = sessionCount;
+    m_transfer.port = port;
+    m_transfer.data = data;
+}
+
+void TServerSession::ClearPendingTransfer()
+{
+    m_transfer.active = false;
+    m_transfer.sessionCount = 0;
+    m_transfer.port = 0;
+    m_transfer.data.clear();
+}
+
+void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
+{
+    switch (code) {
+    case server::CLIENT_LISTED:
+        if (const auto m = server::DecodeClientListed(body)) {
+            Log(QStringLiteral("New client listed: IP = ") + OneLine(m->Ip()) + QStringLiteral(",  SessionCount = ")
+                + QString::number(m->sessionCount));
+            m_host.NewCall(m->sessionCount, 0, m->WebSite(), m->Ip(), code);
+        }
+        break;
+    case server::TRANSFER_CALL:
+        if (const auto m = server::DecodeTransferCallNotice(body)) {
+            Log(QStringLiteral("New client listed: IP = ") + OneLine(m->Ip()) + QStringLiteral(",  SessionCount = ")
+                + QString::number(m->sessionCount));
+            m_host.NewCall(m->sessionCount, m->fromPort, m->WebSite(), m->Ip(), code);
+        }
+        break;
+    case server::SUPPORT_CHAT_LISTED:
+        if (const auto sc = server::DecodeSupportChatListed(body)) {
+            Log(QStringLiteral("New support chat listed: IP = ,  Port = 0,  SessionCount = ") + QString::number(*sc));
+            m_host.NewCall(*sc, 0, QString(), QString(), code);
+        }
+        break;
+    case server::CALL_ANSWERED:
+        if (const auto sc = server::DecodeCallAnswered(body))
+            m_host.CallAnswered(*sc);
+        break;
+    case server::REGISTER_ACCEPTED:
+        if (const auto port = server::DecodeRegisterAccepted(body))
+            m_supportPort = *port;
+        break;
+    case server::SERVER_UPGRADE:
+        m_refusalSeen = true;
+        break;
+    case server::ONLINE_SUPPORTERS: {
+        if (m_listRequest == TSupporterListRequest::None)
+            return;
+        const auto list = server::DecodeOnlineSupportersList(body);
+        if (!list)
+            return;
+        const TSupporterListRequest request = m_listRequest;
+        m_listRequest = TSupporterListRequest::None;
+        if (list->entries.isEmpty()) {
+            ShowBox(QStringLiteral("No supporters were found."), QStringLiteral("Warning !"), BoxIcon::Warning);
+            m_host.SupporterRequestCancelled(request);
+            return;
+        }
+        QVector<TOnlineSupporter> supporters;
+        for (const auto &e : list->entries)
+            supporters.append({e.Name(), e.port});
+        m_host.SupportersListed(request, supporters);
+        break;
+    }
+    case server::TRANSFER_DATA:
+        if (const auto m = server::DecodeTransferData(body))
+            m_host.TransferData(m->sessionCount, m->conversation);
+        break;
+    case server::TRANSFER_ANSWERED: {
+        const auto sc = server::DecodeTransferAnsweredNotice(body);
+        if (sc && m_transfer.active && *sc == m_transfer.sessionCount) {
+            SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, m_transfer.data));
+            Pause(30);
+            const qint32 handed = m_transfer.sessionCount;
+            ClearPendingTransfer();
+            m_host.TransferHandedOver(handed);
+        }
+        WaitUntilSent();
+        break;
+    }
+    case server::CHAT_LIMIT:
+        if (const auto limit = server::DecodeChatLimit(body)) {
+            SetChatLimitValue(m_refusalSeen ? 0 : *limit);
+            if (m_chatLimit == 0)
+                ShowBox(QStringLiteral("Your chat limit is set to ZERO, please conatc Brenvik support !!."),
+                        QStringLiteral("Warning !"), BoxIcon::Warning);
+        }
+        break;
+    case server::SUPPORTERS_ONLINE:
+        if (const auto n = server::DecodeSupportersOnline(body))
+            SetSupportersOnlineValue(*n);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace velmora

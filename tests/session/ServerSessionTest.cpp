@@ -1,0 +1,396 @@
+// The login state machine against a real loopback server.
+#include "session/ServerSession.h"
+
+#include "FakeChatServer.h"
+#include "RecordingBoxes.h"
+#include "TestUtil.h"
+#include "config/Settings.h"
+#include "diag/Logdata.h"
+#include "protocol/MessageCodes.h"
+#include "protocol/ServerMessages.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+struct RecordingHost : ISessionHost {
+    QStringList statuses;
+    bool online = false;
+    bool menusEnabled = true;
+    bool chatWithSupportEnabled = false;
+    bool tray = false;
+    int chatLimit = -1;
+    int supporters = -1;
+    int openChats = 0;
+    int endAllCalls = 0;
+    int takeDowns = 0;
+    int idleStarts = 0;
+    QList<qint32> newCalls;
+    void ShowStatusText(const QString &t) override { statuses << t; }
+    void SetOnlineGlyph(bool on) override { online = on; }
+    void SetMenusEnabled(bool on) override { menusEnabled = on; }
+    void SetChatWithOtherSupportEnabled(bool on) override { chatWithSupportEnabled = on; }
+    void SetTrayOnline(bool on) override { tray = on; }
+    void SetChatLimit(int n) override { chatLimit = n; }
+    void SetSupportersOnline(int n) override { supporters = n; }
+    int OpenChatWindowCount() const override { return openChats; }
+    void EndAllCalls() override { ++endAllCalls; }
+    void TakeDownChatWindowsOnNetError() override { ++takeDowns; }
+    void StartIdleDetection() override { ++idleStarts; }
+    void NewCall(qint32 sc, qint32, const QString &, const QString &, quint16) override { newCalls << sc; }
+};
+
+class ServerSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Settings() = TSettings();
+        Settings().ClientID = QStringLiteral("acme");
+        Settings().AuthValue = QStringLiteral("7");
+        Settings().SupportName = QStringLiteral("Dana");
+        Settings().WebSiteUrl = server.Host();
+        Settings().WebListenPort = QString::number(server.Port());
+        log = std::make_unique<TLogFile>(dir.filePath(QStringLiteral("Velmora.log")));
+        session = std::make_unique<TServerSession>(host, log.get());
+        session->SetNetworkCheck([] { return true; });
+    }
+    void TearDown() override
+    {
+        session.reset();
+        Settings() = TSettings();
+    }
+
+    QString LogText() const
+    {
+        QFile f(dir.filePath(QStringLiteral("Velmora.log")));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll());
+    }
+
+    // Connects and answers the login; returns the index of SUPPORT_READY.
+    void LogIn(int connection = 0, qint32 port = 4711)
+    {
+        session->WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(connection + 1));
+        ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+        server.SendFrame(connection, server::INITIAL_CONNECT);
+        const int reg = server.WaitForFrame(server::SUPPORT_REGISTER, 3000, int(server.Frames().size()));
+        ASSERT_GE(reg, 0);
+        server.SendFrame(connection, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(port).mid(6));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY, 3000, reg), 0);
+        ASSERT_EQ(session->State(), TServerState::Online);
+    }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    FakeChatServer server;
+    RecordingHost host;
+    std::unique_ptr<TLogFile> log;
+    std::unique_ptr<TServerSession> session;
+};
+
+} // namespace
+
+TEST_F(ServerSessionTest, LoginExchangeOnTheWireWithItsPauses)
+{
+    LogIn();
+    const auto &frames = server.Frames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].code, server::SUPPORT_REGISTER);
+    const auto reg = server::DecodeSupportRegister(frames[0].body);
+    ASSERT_TRUE(reg);
+    EXPECT_EQ(reg->clientId, QByteArray("acme"));
+    EXPECT_EQ(reg->authValue, QByteArray("7"));
+    EXPECT_EQ(reg->instanceToken.size(), 14);
+    for (char c : reg->instanceToken)
+        EXPECT_TRUE(QByteArray("0123456789ABCDEFGHIJKLMNOPQRSTWXYZ").contains(c)) << c;
+    EXPECT_EQ(frames[1].code, server::SUPPORT_NAME);
+    EXPECT_EQ(*server::DecodeSupportName(frames[1].body), QByteArray("Dana"));
+    EXPECT_EQ(frames[2].code, server::SUPPORT_READY);
+    EXPECT_GE(frames[2].atMs - frames[1].atMs, 190);
+    EXPECT_EQ(session->SupportPort(), 4711);
+    EXPECT_TRUE(host.online);
+    EXPECT_FALSE(host.menusEnabled);
+    EXPECT_TRUE(host.chatWithSupportEnabled);
+    EXPECT_TRUE(host.tray);
+    EXPECT_EQ(session->StatusText(), QStringLiteral("Support listening for new connections"));
+    EXPECT_TRUE(session->KeepAliveWithServerToTimer().isActive());
+    EXPECT_EQ(session->KeepAliveWithServerToTimer().interval(), 300000);
+    EXPECT_TRUE(LogText().contains(QStringLiteral("Supporter = Dana, Connected to server")));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ServerSessionTest, RegisterIsSentNoEarlierThan200msAfterInitialConnect)
+{
+    session->WebSbtnClick();
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    const qint64 sentAt = server.ElapsedMs();
+    server.SendFrame(0, server::INITIAL_CONNECT);
+    const int reg = server.WaitForFrame(server::SUPPORT_REGISTER);
+    ASSERT_GE(reg, 0);
+    EXPECT_GE(server.Frames()[reg].atMs - sentAt, 195);
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusSupportConnecting));
+}
+
+TEST_F(ServerSessionTest, KeepAliveAndOrderlyLogout)
+{
+    LogIn();
+    session->KeepAliveWithServerToTimer().setInterval(50);
+    session->KeepAliveWithServerToTimer().start();
+    const int ka = server.WaitForFrame(server::KEEP_ALIVE, 2000, 3);
+    ASSERT_GE(ka, 0);
+    EXPECT_EQ(MakeFrame(server::KEEP_ALIVE), QByteArray(6, '\0'));
+    session->KeepAliveWithServerToTimer().stop();
+
+    session->WebSbtnClick(); // disconnect
+    const int bye = server.WaitForFrame(server::SUPPORT_DISCONNECT, 2000);
+    ASSERT_GE(bye, 0);
+    ASSERT_TRUE(server.WaitForClosed(0));
+    EXPECT_GE(server.ClosedAtMs(0) - server.Frames()[bye].atMs, 450);
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_FALSE(host.online);
+    EXPECT_TRUE(host.menusEnabled);
+    EXPECT_EQ(host.chatLimit, 0);
+    EXPECT_EQ(host.supporters, 0);
+    EXPECT_TRUE(LogText().contains(QStringLiteral("Supporter = Dana, Disconnected from server.")));
+}
+
+TEST_F(ServerSessionTest, RefusedRegistrationEndsTheAttempt)
+{
+    session->WebSbtnClick();
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(0, server::REGISTER_REFUSED);
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusRefused));
+    EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_TRUE(server.WaitForClosed(0));
+    EXPECT_FALSE(session->ReconnectRunning());
+}
+
+TEST_F(ServerSessionTest, EmptyClientIdRefusesEvenDuringReconnection)
+{
+    Settings().ClientID.clear();
+    session->WebSbtnClick();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!."));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
+    EXPECT_FALSE(session->ConnectRequested());
+    session->ReconnectTimer().start(100000);
+    session->WebSbtnClick();
+    EXPECT_TRUE(session->ReconnectRunning());
+    EXPECT_FALSE(session->ReconnectStopped());
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(ServerSessionTest, RegistrationTimeOutShowsItsTextAndDoesNotReconnect)
+{
+    Settings().RegistrationTimeoutValue = 1;
+    session->WebSbtnClick();
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 4000));
+    const QString text = QStringLiteral(
+        "Could not register at server, time out after 1 seconds.\nTry again in a couple of minuts.\n");
+    EXPECT_EQ(boxes.shown[0].text, text);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warning !"));
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusRegistrationRefused));
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(session->ReconnectRunning());
+    // The multi-line entry spans three lines of the log, and the file goes on afresh.
+    log->AddLine(QStringLiteral("next"));
+    const QStringList lines = LogText().split(QLatin1Char('\n'));
+    const int at = int(lines.indexOf(QRegularExpression(QStringLiteral(".*Could not register.*"))));
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(lines[at + 1], QStringLiteral("Try again in a couple of minuts."));
+    EXPECT_TRUE(lines[at + 3].endsWith(QStringLiteral("  next")));
+}
+
+TEST_F(ServerSessionTest, ConnectTimeOutWhenTheServerNeverAnswers)
+{
+    // A loopback listener that never accepts, its one-place backlog already
+    // taken: further connection attempts get no answer at all.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len);
+    int fillers[2];
+    for (int &f : fillers) {
+        f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    }
+    Settings().ConnectTimeoutValue = 1;
+    Settings().WebListenPort = QString::number(ntohs(addr.sin_port));
+    session->WebSbtnClick();
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 5000));
+    EXPECT_EQ(boxes.shown.last().text, QStringLiteral("Could not connect to server, time out after 1 seconds.\nTry "
+                                                      "again in a couple of minuts.\n"));
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_TRUE(LogText().contains(QStringLiteral("Could not connect to server, time out after 1 seconds.")));
+    for (int f : fillers)
+        ::close(f);
+    ::close(listener);
+}
+
+TEST_F(ServerSessionTest, ErrorDuringFirstManualConnectShowsBoxAndDoesNotReconnect)
+{
+    // Nothing listens on the port any more.
+    Settings().WebListenPort = QString::number(server.Port());
+    server.StopAccepting();
+    session->WebSbtnClick();
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 4000));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Connection refused or not available, check program params !"));
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
+    EXPECT_FALSE(session->ReconnectRunning());
+    EXPECT_EQ(session->NetErrorCount(), 1);
+}
+
+TEST_F(ServerSessionTest, LostLoginReconnectsSilentlyAndLogsInAgain)
+{
+    Settings().ReConnectIntervals = 1;
+    LogIn();
+    server.ClearFrames();
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return session->ReconnectRunning() || session->State() != TServerState::Online; }));
+    EXPECT_TRUE(LogText().contains(
+        QStringLiteral("Network error, application disconnected from server, trying to reconnect !.")));
+    EXPECT_EQ(host.takeDowns, 1);
+    // The reconnection opens a new connection at once; serve its login.
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    EXPECT_FALSE(session->ReconnectRunning());
+    server.SendFrame(1, server::INITIAL_CONNECT);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+    server.SendFrame(1, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(5).mid(6));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ServerSessionTest, ReconnectionGivesUpAfterTheConfiguredRetries)
+{
+    Settings().ReConnectIntervals = 1;
+    Settings().ReConnectRetriesVal = 2;
+    LogIn();
+    server.StopAccepting();
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return session->ReconnectStopped(); }, 10000));
+    EXPECT_FALSE(session->ReconnectRunning());
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Notification !"));
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Reconnection to server failed.")));
+    EXPECT_EQ(session->NetErrorCount(), 3); // the lost login and two refused attempts
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
+}
+
+TEST_F(ServerSessionTest, FirstNetworkErrorIsShownWhenAskedFor)
+{
+    Settings().DisplayNetworkMessages = true;
+    Settings().ReConnectIntervals = 1;
+    LogIn();
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
+    EXPECT_TRUE(session->ReconnectRunning() || session->State() != TServerState::Offline);
+}
+
+TEST_F(ServerSessionTest, ServerNoticesBeforeAndAfterLogin)
+{
+    session->WebSbtnClick();
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(0, server::SERVER_UPGRADE);
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Could not connect, server needs to be restarted")));
+    EXPECT_FALSE(session->ConnectRequested());
+
+    boxes.shown.clear();
+    LogIn(1);
+    server.SendFrame(1, server::SERVER_UPGRADE);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Server needs to be restarted due to upgrade.")));
+    EXPECT_EQ(session->State(), TServerState::Online);
+    // A chat limit after the notice counts as zero.
+    server.SendFrame(1, server::CHAT_LIMIT, server::BuildChatLimit(3).mid(6));
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }));
+    EXPECT_EQ(session->ChatLimit(), 0);
+    EXPECT_EQ(host.chatLimit, 0);
+    EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Your chat limit is set to ZERO, please conatc Brenvik support !!."));
+}
+
+TEST_F(ServerSessionTest, MaxSocketsExceededEndsTheAttempt)
+{
+    session->WebSbtnClick();
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(0, server::MAX_SOCKETS_EXCEEDED);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Server exceeded the max sockets limit.")));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Notification !"));
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(session->ConnectRequested());
+}
+
+TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
+{
+    LogIn();
+    server.SendFrame(0, server::CHAT_LIMIT, server::BuildChatLimit(3).mid(6));
+    server.SendFrame(0, server::SUPPORTERS_ONLINE, server::BuildSupportersOnline(4).mid(6));
+    server.SendFrame(0, server::SUPPORT_CHAT_LISTED, server::BuildSupportChatListed(77).mid(6));
+    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(78, "192.0.2.1\r\nforged", "site")->mid(6));
+    // A list nobody asked for changes nothing.
+    server.SendFrame(0, server::ONLINE_SUPPORTERS, server::BuildOnlineSupportersList({})->mid(6));
+    ASSERT_TRUE(WaitFor([&] { return host.newCalls.size() == 2; }));
+    EXPECT_EQ(host.chatLimit, 3);
+    EXPECT_EQ(host.supporters, 4);
+    EXPECT_EQ(host.newCalls, (QList<qint32>{77, 78}));
+    const QString logText = LogText();
+    EXPECT_TRUE(logText.contains(QStringLiteral("New support chat listed: IP = ,  Port = 0,  SessionCount = 77\n")));
+    // A visitor's address cannot start a log line of its own.
+    EXPECT_TRUE(logText.contains(QStringLiteral("New client listed: IP = 192.0.2.1  forged,  SessionCount = 78")));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+
+    // An empty list for a pending supporter-chat request ends the request.
+    session->RequestSupporters(TSupporterListRequest::SupporterChat);
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
+    server.SendFrame(0, server::ONLINE_SUPPORTERS, server::BuildOnlineSupportersList({})->mid(6));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("No supporters were found."));
+    EXPECT_EQ(session->PendingSupporterRequest(), TSupporterListRequest::None);
+}
+
+TEST_F(ServerSessionTest, DisconnectWithOpenChatAsksAndCancelKeepsEverything)
+{
+    LogIn();
+    host.openChats = 1;
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    session->WebSbtnClick();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warning !"));
+    EXPECT_EQ(session->State(), TServerState::Online);
+    EXPECT_TRUE(session->ConnectRequested());
+    EXPECT_EQ(host.endAllCalls, 0);
+
+    session->WebSbtnClick(); // OK this time
+    EXPECT_EQ(host.endAllCalls, 1);
+    EXPECT_EQ(session->State(), TServerState::Offline);
+}
