@@ -1,0 +1,368 @@
+// Calls from the alert to their end: limits, stacked alerts, answers from
+// elsewhere, transfers, the call list's commands and ending everything.
+#include "CallsTestFixture.h"
+
+#include <QElapsedTimer>
+
+#include <iostream>
+
+namespace velmora::test {
+namespace {
+
+using CallsFlow = CallsFixture;
+
+TEST_F(CallsFlow, ChatLimitReachedDisablesAcceptAndTheCallWaits)
+{
+    SetChatLimit(1);
+    const int a = StartCall(1, true);
+    ASSERT_TRUE(SendSessionReady(a, 1));
+    ASSERT_TRUE(WaitFor([&] { return calls.OpenChatWindows() == 1; }));
+
+    // The host answers Accept although the button was disabled.
+    StartCall(2, true);
+    ASSERT_EQ(host.alerts.size(), 2u);
+    EXPECT_FALSE(host.alerts[1].acceptEnabled);
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+    EXPECT_TRUE(calls.OnHoldTimer().isActive());
+}
+
+TEST_F(CallsFlow, LimitReachedWhileTheAlertIsOpenPutsTheCallOnHold)
+{
+    SetChatLimit(1);
+    host.duringAlert = [this] { SetChatLimit(0); };
+    StartCall(3, true);
+    ASSERT_FALSE(boxes.shown.isEmpty());
+    EXPECT_EQ(boxes.shown.back().text,
+              QStringLiteral("Cannot Open more chat windows. Please close\none of the current chat windows first !."));
+    EXPECT_EQ(boxes.shown.back().caption, QStringLiteral("Warning"));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+}
+
+TEST_F(CallsFlow, MinimizedWithAutoOnHoldShowsNoAlertAndBlinks)
+{
+    Settings().AutoOnHoldOnMinimized = true;
+    host.minimized = true;
+    ASSERT_GE(StartCall(4, true), 0);
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(host.blinking, (std::vector<bool>{true}));
+    EXPECT_TRUE(calls.OnHoldTimer().isActive());
+}
+
+TEST_F(CallsFlow, StackedAlertsEachFinishTheirOwnCallAndRingUntilTheLastCloses)
+{
+    host.answers = {true}; // the outer alert's answer comes last
+    host.duringAlert = [this] {
+        EXPECT_TRUE(calls.RingRemindTimer().isActive());
+        host.answers.push_front(false);
+        calls.NewCall(21, 0, QStringLiteral("inner"), QString(), server::CLIENT_LISTED);
+        EXPECT_TRUE(calls.RingRemindTimer().isActive()); // the outer alert is still open
+        EXPECT_EQ(List().Count(), 1);
+    };
+    calls.NewCall(20, 0, QStringLiteral("outer"), QString(), server::CLIENT_LISTED);
+    EXPECT_FALSE(calls.RingRemindTimer().isActive());
+    ASSERT_EQ(List().Count(), 2);
+    EXPECT_EQ(List().Cell(0, ColWebSite), QStringLiteral("inner"));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(List().Cell(1, ColWebSite), QStringLiteral("outer"));
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Accept..."));
+    EXPECT_TRUE(server.WaitForConnections(2));
+}
+
+TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenOpensNoConnection)
+{
+    host.duringAlert = [this] { calls.CallAnswered(30); };
+    calls.NewCall(30, 0, QStringLiteral("site"), QString(), server::CLIENT_LISTED);
+    ASSERT_EQ(List().Count(), 1);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
+    EXPECT_EQ(List().RowData(0), nullptr);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    QTest::qWait(100);
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(CallsFlow, CallAnsweredClosesTheConnectionAndKeepsTheRowAsHistory)
+{
+    const int c = StartCall(31, false);
+    calls.CallAnswered(31);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
+    EXPECT_EQ(List().RowData(0), nullptr);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_FALSE(calls.OnHoldTimer().isActive());
+    EXPECT_TRUE(server.WaitForClosed(c));
+    // The closing connection is no premature end: status and log stay.
+    QTest::qWait(50);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
+    EXPECT_FALSE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 31")));
+    // An unknown call changes nothing.
+    calls.CallAnswered(999);
+    EXPECT_EQ(List().Count(), 1);
+}
+
+TEST_F(CallsFlow, TransferDataAnswersOnTheCallsConnectionWithItsPause)
+{
+    const int c = StartCall(40, false, server::TRANSFER_CALL, 55);
+    ASSERT_GE(c, 0);
+    QElapsedTimer timer;
+    timer.start();
+    calls.TransferData(40, QByteArray("{\\rtf1 hello}"));
+    EXPECT_GE(timer.elapsed(), 500);
+    ASSERT_TRUE(WaitForCode(c, chat::TRANS_COMPLETE));
+    const auto frames = server.FramesOn(c);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].code, chat::SUPPORT_ANS_TO_TRANS);
+    const auto answer = chat::DecodeSupportAnsToTrans(frames[0].body);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->clientId, QByteArray("CID-1"));
+    EXPECT_EQ(answer->supportPort, kSupportPort);
+    EXPECT_EQ(answer->sessionCount, 40);
+    EXPECT_EQ(List().RowData(0)->TransferData, QByteArray("{\\rtf1 hello}"));
+    EXPECT_TRUE(LogHas(QStringLiteral("Send SUPPORT_ANS_TO_TRANS, Socket = 55 SC = 40")));
+    // Without the server connection the console could not announce itself.
+    EXPECT_TRUE(LogHas(QStringLiteral("Socket not connected, could not send data, IP = ,  Port = 77,  SessionCount = 0")));
+}
+
+TEST_F(CallsFlow, DroppingAWaitingCallSendsEndSessionAndFreesIt)
+{
+    const int c = StartCall(50, false);
+    calls.DropCallAtRow(0);
+    ASSERT_TRUE(WaitForCode(c, chat::END_SESSION));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_FALSE(List().Cell(0, ColEndTime).isEmpty());
+    EXPECT_EQ(List().RowData(0), nullptr);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_TRUE(LogHas(QStringLiteral("Session with client has endded, SessionCount = 50")));
+    EXPECT_TRUE(server.WaitForClosed(c));
+}
+
+TEST_F(CallsFlow, DroppingACallInChatLetsItsWindowEndIt)
+{
+    const int c = StartCall(51, true);
+    ASSERT_TRUE(SendSessionReady(c, 51));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+    calls.DropCallAtRow(0);
+    EXPECT_EQ(host.windows[0]->closes, 1);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("End Chat !"));
+    EXPECT_EQ(calls.OpenChatWindows(), 0);
+    EXPECT_TRUE(calls.ChatWindows().isEmpty());
+    EXPECT_EQ(calls.RecordCount(), 0);
+    ASSERT_TRUE(WaitForCode(c, chat::END_SESSION, 1));
+}
+
+TEST_F(CallsFlow, EndAllCallsEndsWaitingAndChattingCallsAndLeavesHistory)
+{
+    const int finished = StartCall(60, false);
+    server.CloseConnection(finished);
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) == nullptr; }));
+    const int waiting = StartCall(61, false);
+    const int chatting = StartCall(62, true);
+    ASSERT_TRUE(SendSessionReady(chatting, 62));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+
+    calls.EndAllCalls();
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_EQ(List().Cell(2, ColStatus), QStringLiteral("End Chat !"));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(List().RowData(row), nullptr) << row;
+    EXPECT_EQ(host.windows[0]->closes, 1);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_EQ(calls.OpenChatWindows(), 0);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_TRUE(WaitForCode(waiting, chat::END_SESSION));
+    EXPECT_TRUE(WaitForCode(chatting, chat::END_SESSION));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(CallsFlow, EndAllCallsSurvivesAWindowThatRefusesToClose)
+{
+    const int c = StartCall(63, true);
+    ASSERT_TRUE(SendSessionReady(c, 63));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+    host.windows[0]->refuseClose = true; // the operator cancelled
+    StartCall(64, false);
+    calls.EndAllCalls();
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("In Chat..."));
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_EQ(calls.OpenChatWindows(), 1);
+}
+
+TEST_F(CallsFlow, ChatWindowThatClosesWhileBeingCreatedIsNotListed)
+{
+    // A window reads what already waits on the connection when it opens; an
+    // END_SESSION there can end it before OpenChatWindow has listed it.
+    host.closeOnCreate = true;
+    const int c = StartCall(65, true);
+    ASSERT_TRUE(SendSessionReady(c, 65));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+    EXPECT_EQ(calls.OpenChatWindows(), 0);
+    EXPECT_TRUE(calls.ChatWindows().isEmpty());
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("End Chat !"));
+}
+
+TEST_F(CallsFlow, PopupItemsFollowTheSelectedCall)
+{
+    EXPECT_FALSE(calls.ViewListPopUpItems(-1).clearStatDisplay); // empty list
+    const int c = StartCall(70, false);
+    auto items = calls.ViewListPopUpItems(0);
+    EXPECT_TRUE(items.disconnect);
+    EXPECT_TRUE(items.updateEmail);
+    EXPECT_FALSE(items.openChat); // still "Anonymous"
+    EXPECT_TRUE(items.clearStatDisplay);
+
+    ASSERT_TRUE(server.SendFrame(c, chat::USER_DETAILS, BodyOf(*chat::BuildUserDetails("Bo", "", ""))));
+    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColClientName) == QStringLiteral("Bo"); }));
+    EXPECT_TRUE(calls.ViewListPopUpItems(0).openChat);
+
+    items = calls.ViewListPopUpItems(-1);
+    EXPECT_FALSE(items.openChat || items.disconnect || items.updateEmail);
+
+    calls.OpenChatAtRow(0);
+    ASSERT_EQ(host.windows.size(), 1u);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_FALSE(calls.OnHoldTimer().isActive());
+    // A call in a chat window is never opened twice.
+    EXPECT_FALSE(calls.ViewListPopUpItems(0).openChat);
+    calls.OpenChatAtRow(0);
+    EXPECT_EQ(host.windows.size(), 1u);
+}
+
+TEST_F(CallsFlow, OpenChatAtTheLimitWarnsAndKeepsTheCallWaiting)
+{
+    SetChatLimit(1);
+    const int a = StartCall(71, true);
+    ASSERT_TRUE(SendSessionReady(a, 71));
+    ASSERT_TRUE(WaitFor([&] { return calls.OpenChatWindows() == 1; }));
+    StartCall(72, false);
+    calls.OpenChatAtRow(1);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warning"));
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+}
+
+TEST_F(CallsFlow, CallsOnHoldCountFollowsTheCallsActuallyOnHold)
+{
+    StartCall(80, false);
+    const int accepted = StartCall(81, true);
+    ASSERT_TRUE(SendSessionReady(accepted, 81));
+    ASSERT_TRUE(WaitFor([&] { return calls.OpenChatWindows() == 1; }));
+    // Opening the accepted call must not count the other call off hold.
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+    EXPECT_TRUE(calls.OnHoldTimer().isActive());
+    calls.DecreaseCallsOnHold();
+    calls.DecreaseCallsOnHold();
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+}
+
+TEST_F(CallsFlow, EditedEmailLandsOnTheSameRowWhenRowsMoveMeanwhile)
+{
+    const int gone = StartCall(90, false);
+    server.CloseConnection(gone);
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) == nullptr; }));
+    StartCall(91, false);
+    host.emailAnswer = QStringLiteral("fixed@example.com");
+    host.duringEmail = [this] { calls.ClearStatDisplay(); }; // removes row 0
+    calls.UpdateEmailAtRow(1);
+    ASSERT_EQ(List().Count(), 1);
+    EXPECT_EQ(List().Cell(0, ColClientEmail), QStringLiteral("fixed@example.com"));
+    EXPECT_EQ(List().RowData(0)->Email, QStringLiteral("fixed@example.com"));
+}
+
+TEST_F(CallsFlow, ChatWindowsTakenDownOnNetErrorLeaveTheList)
+{
+    for (qint32 sc : {100, 101}) {
+        const int c = StartCall(sc, true);
+        ASSERT_TRUE(SendSessionReady(c, sc));
+    }
+    ASSERT_TRUE(WaitFor([&] { return calls.OpenChatWindows() == 2; }));
+    calls.TakeDownChatWindowsOnNetError();
+    EXPECT_EQ(calls.OpenChatWindows(), 0);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Net Error !"));
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Net Error !"));
+    EXPECT_EQ(calls.RecordCount(), 0);
+}
+
+// --- with a logged-in server connection -----------------------------------------
+
+class CallsOnline : public CallsFixture {
+protected:
+    void SetUp() override
+    {
+        CallsFixture::SetUp();
+        session.SetNetworkCheck([] { return true; });
+        session.WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(kSupportPort))));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(3))));
+        ASSERT_TRUE(WaitFor([&] { return session.ChatLimit() == 3; }));
+    }
+};
+
+TEST_F(CallsOnline, TransferredCallIsAnsweredOnTheServerConnection)
+{
+    ASSERT_TRUE(server.SendFrame(0, server::TRANSFER_CALL,
+                                 BodyOf(*server::BuildTransferCallNotice(300, 55, "10.9.9.9", "www.t.example"))));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitForCode(0, server::TRANSFER_ANSWERED));
+    const auto frames = server.FramesOn(0);
+    const auto answered = server::DecodeTransferAnswered(frames.back().body);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->sessionCount, 300);
+    EXPECT_EQ(answered->port, 55);
+    EXPECT_TRUE(CodesOn(1).empty()); // no SUPPORT_ANSWERS_TO_CLI for a transfer
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_EQ(host.alerts[0].kind, server::TRANSFER_CALL);
+}
+
+TEST_F(CallsOnline, ClearStatDisplayIsOnlyOfferedWhileDisconnected)
+{
+    StartCall(301, false);
+    EXPECT_FALSE(calls.ViewListPopUpItems(0).clearStatDisplay);
+}
+
+TEST_F(CallsOnline, TwentyCallsWithinASecondWhileMinimizedAreAllAnswered)
+{
+    Settings().AutoOnHoldOnMinimized = true;
+    host.minimized = true;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(server.SendFrame(0, server::CLIENT_LISTED,
+                                     BodyOf(*server::BuildClientListed(1000 + i, "10.0.0.9", "www.rush.example"))));
+        QTest::qWait(40);
+    }
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            int answered = 0;
+            for (int c = 1; c < server.ConnectionCount(); ++c)
+                answered += !server.FramesOn(c).empty() && server.FramesOn(c)[0].code == chat::SUPPORT_ANSWERS_TO_CLI;
+            return answered == 20;
+        },
+        60000));
+    const qint64 allAnsweredMs = clock.elapsed();
+    std::cout << "[ measure ] 20 calls answered " << allAnsweredMs << " ms after the first announcement\n";
+    RecordProperty("all_answered_ms", int(allAnsweredMs));
+
+    EXPECT_TRUE(host.alerts.empty());
+    EXPECT_EQ(server.ConnectionCount(), 21);
+    EXPECT_EQ(List().Count(), 20); // every call is active, so none is pushed out
+    EXPECT_EQ(calls.CallsOnHold(), 20);
+    EXPECT_EQ(boxes.Texts().count(QStringLiteral("To many waiting chat requests !!!!")), 15);
+    QSet<qint32> answered;
+    for (int c = 1; c < server.ConnectionCount(); ++c)
+        if (const auto a = chat::DecodeSupportAnswersToCli(server.FramesOn(c)[0].body))
+            answered.insert(a->sessionCount);
+    EXPECT_EQ(answered.size(), 20);
+}
+
+} // namespace
+} // namespace velmora::test

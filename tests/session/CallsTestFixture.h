@@ -1,0 +1,269 @@
+#pragma once
+// Shared pieces of the call-handling tests: a recording ICallsHost, a stand-in
+// chat window that takes a call's connection over, and a fixture that wires
+// TCalls to a fake chat server over real loopback sockets.
+#include "FakeChatServer.h"
+#include "RecordingBoxes.h"
+#include "TestUtil.h"
+
+#include "config/Settings.h"
+#include "diag/Logdata.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/ServerMessages.h"
+#include "session/Calls.h"
+#include "session/CloseSockets.h"
+#include "session/ServerSession.h"
+#include "session/SocketBuff.h"
+
+#include <QFile>
+#include <QSet>
+#include <QTest>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace velmora::test {
+
+inline QByteArray BodyOf(const QByteArray &frame)
+{
+    return frame.mid(kHeaderSize);
+}
+
+// Plays a chat window: takes the socket and worker over and records frames.
+class FakeChatWindow : public IChatWindow {
+public:
+    FakeChatWindow(TCalls &calls, ChatItem *record, int number)
+        : calls(calls), number(number), socket(record->Socket), worker(std::move(record->SendWorker)),
+          sessionCount(record->SessionCount)
+    {
+        socket->SetFrameHandler([this](quint16 code, const QByteArray &) { received.push_back(code); });
+        calls.CallList().SetCallStatus(socket, CallStatusInChat);
+    }
+    ~FakeChatWindow() override { delete socket; }
+
+    qint32 SessionCount() const override { return sessionCount; }
+    void FormClose() override { End(CallStatusEndChat, true); }
+    void TakeDownOnNetError() override { End(CallStatusNetError, false); }
+
+    void End(int status, bool farewell)
+    {
+        ++closes;
+        if (refuseClose || closed)
+            return;
+        TCallList &list = calls.CallList();
+        if (farewell)
+            QueueMessage(*socket, *worker, chat::BuildEndSession());
+        list.UpdateDisconnectTime(socket);
+        list.SetCallStatus(socket, status);
+        worker->WaitUntilSent();
+        list.NullListViewItemData(socket);
+        socket->Close();
+        closed = true;
+        calls.ChatWindowGone(this);
+    }
+
+    TCalls &calls;
+    int number;
+    TClientSocket *socket;
+    std::unique_ptr<TSocketBuff> worker;
+    qint32 sessionCount;
+    std::vector<quint16> received;
+    int closes = 0;
+    bool closed = false;
+    bool refuseClose = false;
+};
+
+class RecordingCallsHost : public ICallsHost {
+public:
+    struct Alert {
+        quint16 kind;
+        QString site;
+        QString ip;
+        bool acceptEnabled;
+    };
+
+    bool IsMinimizedToTray() const override { return minimized; }
+    bool SoundsOn() const override { return sounds; }
+    void PlayMainSound() override { ++soundsPlayed; }
+    void SetTrayBlinking(bool on) override { blinking.push_back(on); }
+    bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override
+    {
+        alerts.push_back({kind, site, ip, acceptEnabled});
+        if (duringAlert) {
+            auto action = std::move(duringAlert);
+            duringAlert = nullptr;
+            action();
+        }
+        if (answers.empty())
+            return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    IChatWindow *CreateChatWindow(ChatItem *record, int number) override
+    {
+        if (refuseWindows)
+            return nullptr;
+        windows.push_back(std::make_unique<FakeChatWindow>(*calls, record, number));
+        if (closeOnCreate)
+            windows.back()->FormClose();
+        return windows.back().get();
+    }
+    QString EditEmail(const QString &current) override
+    {
+        emailShown = current;
+        if (duringEmail)
+            duringEmail();
+        return emailAnswer;
+    }
+
+    TCalls *calls = nullptr;
+    bool minimized = false;
+    bool sounds = true;
+    int soundsPlayed = 0;
+    std::vector<bool> blinking;
+    std::vector<Alert> alerts;
+    std::deque<bool> answers; // true Accept, false On-Hold; On-Hold when empty
+    std::function<void()> duringAlert;
+    bool refuseWindows = false;
+    bool closeOnCreate = false;
+    std::vector<std::unique_ptr<FakeChatWindow>> windows;
+    QString emailShown;
+    QString emailAnswer;
+    std::function<void()> duringEmail;
+};
+
+// The main window's forwarding of server messages to the call handling.
+class ForwardingSessionHost : public ISessionHost {
+public:
+    void NewCall(qint32 sc, qint32 port, const QString &site, const QString &ip, quint16 kind) override
+    {
+        if (calls)
+            calls->NewCall(sc, port, site, ip, kind);
+    }
+    void CallAnswered(qint32 sc) override
+    {
+        if (calls)
+            calls->CallAnswered(sc);
+    }
+    void TransferData(qint32 sc, const QByteArray &data) override
+    {
+        if (calls)
+            calls->TransferData(sc, data);
+    }
+    TCalls *calls = nullptr;
+};
+
+class CallsFixture : public ::testing::Test {
+protected:
+    static constexpr qint32 kSupportPort = 77;
+
+    CallsFixture()
+    {
+        host.calls = &calls;
+        sessionHost.calls = &calls;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.IsListening());
+        server.SetSendInitialConnect(true);
+        saved = Settings();
+        TSettings &s = Settings();
+        s.WebSiteUrl = server.Host();
+        s.WebListenPort = QString::number(server.Port());
+        s.ClientID = QStringLiteral("CID-1");
+        s.WelcomeImgFileName.clear();
+        s.WelcomToMsgMsg = QStringLiteral("Welcome!");
+        s.SupportNotAvailMsg = QStringLiteral("Please wait");
+        s.SupportNotAvailReminderMsg = QStringLiteral("Still here");
+        s.ReminderCount = 5;
+        s.AutoOnHoldOnMinimized = false;
+        session.HandleServerMessage(server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(kSupportPort)));
+        SetChatLimit(2);
+    }
+
+    void TearDown() override { Settings() = saved; }
+
+    void SetChatLimit(int limit)
+    {
+        session.HandleServerMessage(server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(limit)));
+    }
+
+    // Announces a visitor call, answers its alert and waits until the console
+    // has answered INITIAL_CONNECT on the new connection; returns the
+    // connection's number at the fake server, -1 on failure.
+    int StartCall(qint32 sc, bool accept, quint16 kind = server::CLIENT_LISTED, qint32 port = 0)
+    {
+        const int before = server.ConnectionCount();
+        host.answers.push_back(accept);
+        calls.NewCall(sc, port, QStringLiteral("www.example.com"), QStringLiteral("10.0.0.1"), kind);
+        if (!server.WaitForConnections(before + 1))
+            return -1;
+        if (kind != server::TRANSFER_CALL && !WaitForCode(before, chat::SUPPORT_ANSWERS_TO_CLI))
+            return -1;
+        return before;
+    }
+
+    std::vector<quint16> CodesOn(int connection) const
+    {
+        std::vector<quint16> codes;
+        for (const ReceivedFrame &f : server.FramesOn(connection))
+            codes.push_back(f.code);
+        return codes;
+    }
+
+    bool WaitForCode(int connection, quint16 code, int count = 1, int ms = 5000)
+    {
+        return WaitFor(
+            [&] {
+                int n = 0;
+                for (quint16 c : CodesOn(connection))
+                    n += c == code;
+                return n >= count;
+            },
+            ms);
+    }
+
+    bool SendSessionReady(int connection, qint32 sc)
+    {
+        return server.SendFrame(connection, chat::SESSION_READY, BodyOf(chat::BuildSessionReady(sc)));
+    }
+
+    QStringList LogLines() const
+    {
+        QFile file(logPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    bool LogHas(const QString &text) const
+    {
+        for (const QString &line : LogLines())
+            if (line.endsWith(QStringLiteral("  ") + text))
+                return true;
+        return false;
+    }
+
+    TCallList &List() { return calls.CallList(); }
+
+    QTemporaryDir dir;
+    QString logPath = dir.filePath(QStringLiteral("Velmora.log"));
+    TSettings saved;
+    FakeChatServer server;
+    RecordingBoxes boxes;
+    TLogFile log{logPath};
+    ForwardingSessionHost sessionHost;
+    TServerSession session{sessionHost, &log};
+    TCloseSockets closer;
+    RecordingCallsHost host;
+    TCalls calls{host, session, closer, &log};
+};
+
+} // namespace velmora::test

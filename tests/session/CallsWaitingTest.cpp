@@ -1,0 +1,331 @@
+// The waiting phase of a call on its own connection, against a fake chat
+// server over loopback: the opening exchange and its pauses, calls on hold
+// and their texts, and every way a waiting call can end.
+#include "CallsTestFixture.h"
+
+#include <QTcpServer>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace velmora::test {
+namespace {
+
+// A one-connection server on its own thread, so arrival times are taken when
+// the bytes arrive and not when the GUI thread (blocked in its pauses) lets
+// the fake server read.
+class TimingPeer {
+public:
+    struct Arrival {
+        quint16 code;
+        QByteArray body;
+        double ms;
+    };
+
+    TimingPeer()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(m_listen, 1) == 0
+            && ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+            m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~TimingPeer()
+    {
+        m_stop = true;
+        ::shutdown(m_listen, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listen);
+    }
+    quint16 Port() const { return m_port; }
+    std::vector<Arrival> Arrivals() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrivals;
+    }
+    double InitialConnectSentMs() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_initialSentMs;
+    }
+
+private:
+    double Now() const
+    {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
+    }
+
+    void Run()
+    {
+        const int c = ::accept(m_listen, nullptr, nullptr);
+        if (c < 0)
+            return;
+        timeval tv{0, 50000};
+        ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        const QByteArray initial = chat::BuildInitialConnect();
+        ::send(c, initial.constData(), size_t(initial.size()), MSG_NOSIGNAL);
+        {
+            std::lock_guard lock(m_mutex);
+            m_initialSentMs = Now();
+        }
+        FrameBuffer in;
+        char buffer[4096];
+        while (!m_stop) {
+            const ssize_t n = ::recv(c, buffer, sizeof buffer, 0);
+            if (n == 0)
+                break;
+            if (n < 0)
+                continue; // time-out: look at m_stop again
+            const double at = Now();
+            in.Append(buffer, n);
+            Frame frame;
+            while (in.TakeFrame(frame) == FrameBuffer::Result::Frame) {
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_arrivals.push_back({frame.code, frame.body, at});
+                }
+                if (frame.code == chat::SUPPORT_ANSWERS_TO_CLI) {
+                    const auto answer = chat::DecodeSupportAnswersToCli(frame.body);
+                    const QByteArray ready = chat::BuildSessionReady(answer ? answer->sessionCount : 0);
+                    ::send(c, ready.constData(), size_t(ready.size()), MSG_NOSIGNAL);
+                }
+            }
+        }
+        ::close(c);
+    }
+
+    int m_listen = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    mutable std::mutex m_mutex;
+    std::vector<Arrival> m_arrivals;
+    double m_initialSentMs = 0;
+    std::thread m_thread;
+};
+
+using CallsWaiting = CallsFixture;
+
+TEST_F(CallsWaiting, OpeningExchangeKeepsItsPausesAndOpensTheAcceptedCall)
+{
+    TimingPeer peer;
+    ASSERT_NE(peer.Port(), 0);
+    Settings().WebListenPort = QString::number(peer.Port());
+    const QString image = dir.filePath(QStringLiteral("welcome.gif"));
+    {
+        QFile file(image);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(300, 'G'));
+    }
+    Settings().WelcomeImgFileName = image;
+
+    host.answers.push_back(true);
+    calls.NewCall(42, 0, QStringLiteral("www.shop.example"), QStringLiteral("10.1.2.3"), server::CLIENT_LISTED);
+
+    // The connection opens only after the alert was answered.
+    ASSERT_EQ(host.alerts.size(), 1u);
+    EXPECT_TRUE(host.alerts[0].acceptEnabled);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Accept..."));
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_FALSE(calls.OnHoldTimer().isActive());
+
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }, 5000));
+    const auto arrivals = peer.Arrivals();
+    ASSERT_GE(arrivals.size(), 3u);
+    EXPECT_EQ(arrivals[0].code, chat::SUPPORT_ANSWERS_TO_CLI);
+    EXPECT_EQ(arrivals[1].code, chat::IMAGE_DATA);
+    EXPECT_EQ(arrivals[2].code, chat::WELCOME_MSG);
+    EXPECT_GE(arrivals[0].ms - peer.InitialConnectSentMs(), 500.0);
+    EXPECT_GE(arrivals[2].ms - arrivals[1].ms, 40.0); // 50 ms, less scheduling jitter
+
+    const auto answer = chat::DecodeSupportAnswersToCli(arrivals[0].body);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->clientId, QByteArray("CID-1"));
+    EXPECT_EQ(answer->supportPort, kSupportPort);
+    EXPECT_EQ(answer->sessionCount, 42);
+    EXPECT_EQ(chat::DecodeImageData(arrivals[1].body).value_or(QByteArray()), QByteArray(300, 'G'));
+    EXPECT_EQ(chat::DecodeWelcomeMsg(arrivals[2].body).value_or(QByteArray()), QByteArray("Welcome!"));
+
+    EXPECT_EQ(host.windows[0]->number, 0);
+    EXPECT_EQ(calls.OpenChatWindows(), 1);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("In Chat..."));
+    const int fd = host.windows[0]->socket->Handle();
+    EXPECT_TRUE(LogHas(QStringLiteral("Opend new connection in response to client call Socket = %1 SC = 42").arg(fd)));
+    EXPECT_TRUE(LogHas(QStringLiteral("Send SUPPORT_ANSWERS_TO_CLI, Socket = %1 SC = 42").arg(fd)));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(CallsWaiting, CallOnHoldGetsWelcomeButNoWindowAndItsDetailsAreListed)
+{
+    const int c = StartCall(7, false);
+    ASSERT_GE(c, 0);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+    EXPECT_TRUE(calls.OnHoldTimer().isActive());
+
+    ASSERT_TRUE(SendSessionReady(c, 7));
+    ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
+    // No image configured: nothing but the welcome text.
+    EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
+    EXPECT_TRUE(host.windows.empty());
+
+    ASSERT_TRUE(server.SendFrame(c, chat::USER_DETAILS,
+                                 BodyOf(*chat::BuildUserDetails("Ann\r\nFake: line", "ann@example.com", "555-1"))));
+    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColClientPhone) == QStringLiteral("555-1"); }));
+    EXPECT_EQ(List().Cell(0, ColClientName), QStringLiteral("Ann\r\nFake: line"));
+    EXPECT_EQ(List().Cell(0, ColClientEmail), QStringLiteral("ann@example.com"));
+    EXPECT_EQ(List().RowData(0)->Email, QStringLiteral("ann@example.com"));
+    // The visitor's line breaks never split the log line.
+    EXPECT_TRUE(LogHas(QStringLiteral("User details for SessionCount = 7,  Name = Ann  Fake: line,  From Site = "
+                                      "www.example.com,  e-mail = ann@example.com")));
+}
+
+TEST_F(CallsWaiting, SessionReadyNamingAnotherConnectionsCallSendsNothing)
+{
+    const int first = StartCall(1, false);
+    const int second = StartCall(2, false);
+    ASSERT_GE(second, 0);
+    ASSERT_TRUE(SendSessionReady(second, 1));
+    ASSERT_TRUE(server.SendFrame(second, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("early"))));
+    ASSERT_TRUE(SendSessionReady(second, 2));
+    ASSERT_TRUE(WaitForCode(second, chat::WELCOME_MSG));
+    QTest::qWait(100);
+    EXPECT_EQ(CodesOn(first), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI}));
+    EXPECT_EQ(CodesOn(second), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
+}
+
+TEST_F(CallsWaiting, RefusedWelcomeImageWarnsAndTheWelcomeTextStillGoes)
+{
+    const QString image = dir.filePath(QStringLiteral("big.gif"));
+    {
+        QFile file(image);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(32749, 'x'));
+    }
+    Settings().WelcomeImgFileName = image;
+    const int c = StartCall(5, false);
+    ASSERT_TRUE(SendSessionReady(c, 5));
+    ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("image file to large, maximum permited size is = 32748, image not sent !."));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warning"));
+    EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
+}
+
+TEST_F(CallsWaiting, OnHoldTicksSendFiveTextsThenAReminder)
+{
+    const int c = StartCall(9, false);
+    ASSERT_GE(c, 0);
+    for (int tick = 0; tick < 11; ++tick)
+        calls.OnHoldTimerTimer();
+    ASSERT_TRUE(WaitForCode(c, chat::NOT_AVAIL_MSG, 9));
+    ASSERT_TRUE(WaitForCode(c, chat::NOT_AVAIL_REMINDER, 2));
+    const quint16 M = chat::NOT_AVAIL_MSG;
+    const quint16 R = chat::NOT_AVAIL_REMINDER;
+    EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, M, M, M, M, M, R, M, M, M, M, R}));
+    const auto frames = server.FramesOn(c);
+    EXPECT_EQ(chat::DecodeNotAvailMsg(frames[1].body).value_or(""), QByteArray("Please wait"));
+    EXPECT_EQ(chat::DecodeNotAvailReminder(frames[6].body).value_or(""), QByteArray("Still here"));
+    // One ring for the call itself, one per reminder.
+    EXPECT_EQ(host.soundsPlayed, 3);
+
+    // The timer itself drives the same handler.
+    const std::size_t before = server.FramesOn(c).size();
+    calls.OnHoldTimer().start(30);
+    EXPECT_TRUE(WaitFor([&] { return server.FramesOn(c).size() >= before + 2; }));
+}
+
+TEST_F(CallsWaiting, EmptyReminderTextMeansOnlyNotAvailableTextsAndNoSound)
+{
+    Settings().SupportNotAvailReminderMsg.clear();
+    const int c = StartCall(9, false);
+    host.soundsPlayed = 0;
+    for (int tick = 0; tick < 7; ++tick)
+        calls.OnHoldTimerTimer();
+    ASSERT_TRUE(WaitForCode(c, chat::NOT_AVAIL_MSG, 7));
+    QTest::qWait(50);
+    EXPECT_EQ(CodesOn(c).size(), 8u);
+    EXPECT_EQ(host.soundsPlayed, 0);
+}
+
+TEST_F(CallsWaiting, ZeroReminderCountNeverReminds)
+{
+    Settings().ReminderCount = 0;
+    const int c = StartCall(9, false);
+    for (int tick = 0; tick < 3; ++tick)
+        calls.OnHoldTimerTimer();
+    ASSERT_TRUE(WaitForCode(c, chat::NOT_AVAIL_MSG, 3));
+}
+
+TEST_F(CallsWaiting, VisitorLeavingBeforeSessionReadyEndsTheCall)
+{
+    host.minimized = true;
+    const int c = StartCall(11, false);
+    ASSERT_GE(c, 0);
+    EXPECT_EQ(host.blinking, (std::vector<bool>{true}));
+    server.CloseConnection(c);
+    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColStatus) == QStringLiteral("Disconnected"); }));
+    EXPECT_FALSE(List().Cell(0, ColEndTime).isEmpty());
+    EXPECT_EQ(List().RowData(0), nullptr);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_FALSE(calls.OnHoldTimer().isActive());
+    EXPECT_EQ(host.blinking, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 11")));
+}
+
+TEST_F(CallsWaiting, VisitorEndSessionIsLoggedAndEndsTheCall)
+{
+    const int c = StartCall(12, true);
+    ASSERT_TRUE(server.SendFrame(c, chat::END_SESSION));
+    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColStatus) == QStringLiteral("Disconnected"); }));
+    EXPECT_TRUE(LogHas(QStringLiteral("Remote client has send END_SESSION message, SessionCount = 12")));
+    EXPECT_TRUE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 12")));
+    EXPECT_TRUE(server.WaitForClosed(c));
+}
+
+TEST_F(CallsWaiting, ConnectionErrorShowsTheChatTableTextAndEndsTheCall)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    Settings().WebListenPort = QString::number(probe.serverPort());
+    probe.close(); // nothing listens there any more
+
+    host.answers.push_back(false);
+    calls.NewCall(13, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Connection refused or not available, check program params !"));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
+    // A call whose connection failed must not stay active for ever.
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+}
+
+TEST_F(CallsWaiting, SendingOnAConnectionNotYetOpenTakesTheCallDown)
+{
+    host.answers.push_back(false);
+    calls.NewCall(14, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    // The connect has not completed: the event loop has not run yet.
+    calls.OnHoldTimerTimer();
+    EXPECT_TRUE(LogHas(QStringLiteral("Socket not connected, could not send data, IP = ,  Port = 77,  SessionCount = 14")));
+    EXPECT_TRUE(LogHas(QStringLiteral("Session with client has endded, SessionCount = 14")));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_FALSE(List().Cell(0, ColEndTime).isEmpty());
+    EXPECT_EQ(List().RowData(0), nullptr);
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    EXPECT_EQ(calls.RecordCount(), 0);
+    QTest::qWait(50); // the abandoned connection must not come back to a freed record
+}
+
+} // namespace
+} // namespace velmora::test
