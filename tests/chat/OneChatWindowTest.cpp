@@ -1,6 +1,9 @@
 #include "ChatFixture.h"
 
 #include "chat/ChatLines.h"
+#include "chat/RemoteClientTerminatedDlg.h"
+
+#include <QPushButton>
 
 #include <QPlainTextEdit>
 #include <QTest>
@@ -411,6 +414,36 @@ TEST(ChatLinesTest, NameLengthBeyondTheLineColoursTheWholeLine)
     EXPECT_EQ(ColourAt(doc, 1), QColor(Qt::red));
     EXPECT_EQ(ColourAt(doc, 3), QColor(Qt::blue));
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("ab\ncd\nef"));
+}
+
+} // namespace
+} // namespace velmora::test
+
+namespace velmora::test {
+namespace {
+
+TEST_F(ChatWindowTest, EndOfChatDialogSitsOnTheChatWindowAndEscCloses)
+{
+    OpenWindow();
+    TRemoteClientTerminatedDlg dialog(window, window->Number());
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral(" Warning for Chat window # 0"));
+    EXPECT_EQ(TRemoteClientTerminatedDlg::Placement(window, dialog.size()),
+              window->frameGeometry().topLeft() + QPoint(10, 120));
+    window->hide();
+    EXPECT_NE(TRemoteClientTerminatedDlg::Placement(window, dialog.size()),
+              window->frameGeometry().topLeft() + QPoint(10, 120));
+
+    EXPECT_TRUE(dialog.LeaveBtn->isDefault());
+    dialog.CloseBtn->click();
+    EXPECT_TRUE(dialog.CloseChosen());
+    TRemoteClientTerminatedDlg second(window, 0);
+    second.LeaveBtn->click();
+    EXPECT_FALSE(second.CloseChosen());
+    TRemoteClientTerminatedDlg third(window, 0);
+    third.show();
+    QTest::keyClick(&third, Qt::Key_Escape);
+    EXPECT_TRUE(third.CloseChosen());
+    EXPECT_FALSE(third.isVisible());
 }
 
 } // namespace
