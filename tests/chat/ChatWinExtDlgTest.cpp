@@ -69,17 +69,6 @@ TEST_F(ExtraToolsTest, SlidesBetweenAFifthAndTheFullWidth)
     EXPECT_LT(timer.elapsed(), 400); // ten steps of 10 ms, not more
 }
 
-TEST_F(ExtraToolsTest, ToggleSwitchesHintAndState)
-{
-    OpenTools();
-    EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Close extra options..."));
-    EXPECT_TRUE(tools->isVisible());
-    window->ExtraToolsOpenBtnClick();
-    EXPECT_FALSE(window->ExtraToolsOpen());
-    EXPECT_FALSE(tools->isVisible());
-    EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Open extra options..."));
-}
-
 TEST_F(ExtraToolsTest, ImageUpToTheLimitIsSentWholeAndClosesTheTools)
 {
     OpenTools();
