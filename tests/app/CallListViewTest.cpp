@@ -1,0 +1,67 @@
+// The call list view over a live TCalls: its columns and the pop-up menu's
+// enabling and commands.
+#include "session/CallsTestFixture.h"
+
+#include "app/CallListView.h"
+
+#include <QHeaderView>
+#include <QMenu>
+
+namespace velmora::test {
+namespace {
+
+class CallListViewTest : public CallsFixture {
+protected:
+    TCallListView view{calls};
+};
+
+TEST_F(CallListViewTest, ShowsTheSevenColumnsAsAReadOnlyReport)
+{
+    const QStringList captions = {"Status", "Client Name", "WEB site", "Client e-mail", "Client Phone", "Start Time", "End Time"};
+    for (int column = 0; column < captions.size(); ++column) {
+        EXPECT_EQ(view.model()->headerData(column, Qt::Horizontal).toString(), captions[column]);
+        EXPECT_FALSE(view.isColumnHidden(column));
+    }
+    EXPECT_TRUE(view.isColumnHidden(ColHidden));
+    EXPECT_EQ(view.columnWidth(ColStatus), 80);
+    EXPECT_EQ(view.columnWidth(ColClientEmail), 90);
+    EXPECT_FALSE(view.isSortingEnabled());
+    EXPECT_EQ(view.editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(view.selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(view.toolTip(), QStringLiteral("Click mouse right button to open the popup menu"));
+}
+
+TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
+{
+    const int c = StartCall(5, false);
+    ASSERT_GE(c, 0);
+    EXPECT_EQ(view.model()->data(view.model()->index(0, ColStatus), Qt::DecorationRole).typeId(),
+              QMetaType::QIcon);
+
+    view.ViewListPopUpPopup();
+    EXPECT_FALSE(view.OpenChat1->isEnabled());
+    EXPECT_FALSE(view.Disconnect1->isEnabled());
+    EXPECT_FALSE(view.UpdateEmail1->isEnabled());
+    EXPECT_TRUE(view.ClearStatDisplay1->isEnabled());
+
+    view.selectionModel()->select(view.model()->index(0, 0),
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    ASSERT_EQ(view.SelectedRow(), 0);
+    emit view.ViewListPopUp->aboutToShow();
+    EXPECT_FALSE(view.OpenChat1->isEnabled()); // "Anonymous"
+    EXPECT_TRUE(view.Disconnect1->isEnabled());
+    EXPECT_TRUE(view.UpdateEmail1->isEnabled());
+
+    view.Disconnect1->trigger();
+    EXPECT_TRUE(WaitForCode(c, chat::END_SESSION));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+
+    view.ViewListPopUpPopup();
+    EXPECT_FALSE(view.Disconnect1->isEnabled()); // history now
+    view.ClearStatDisplay1->trigger();
+    EXPECT_EQ(List().Count(), 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+} // namespace
+} // namespace velmora::test

@@ -1,0 +1,180 @@
+// The new-call alert (texts, answers, blinking, placement and stacking) and
+// the e-mail editor.
+#include "app/EmailAddrEditDlg.h"
+#include "app/NewCnctDlg.h"
+#include "protocol/MessageCodes.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace velmora {
+namespace {
+
+std::vector<TNewCnctDlg *> OpenAlerts()
+{
+    std::vector<TNewCnctDlg *> out;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *alert = qobject_cast<TNewCnctDlg *>(w); alert && alert->isVisible())
+            out.push_back(alert);
+    return out;
+}
+
+TEST(NewCnctDlg, TextsFollowTheKindOfCallAndHideAbsentValues)
+{
+    TNewCnctDlg client(server::CLIENT_LISTED, QStringLiteral("www.a.example"), QStringLiteral("1.2.3.4"), true);
+    EXPECT_EQ(client.windowTitle(), QStringLiteral(" New connection:"));
+    EXPECT_EQ(client.Label1->text(), QStringLiteral("Client request for new connection"));
+    EXPECT_EQ(client.Label3->text(), QStringLiteral("Call from = www.a.example"));
+    EXPECT_EQ(client.Label2->text(), QStringLiteral("User from IP = 1.2.3.4"));
+
+    TNewCnctDlg support(server::SUPPORT_CHAT_LISTED, QString(), QStringLiteral("0"), true);
+    EXPECT_EQ(support.Label1->text(), QStringLiteral("Support request for new connection"));
+    EXPECT_TRUE(support.Label3->text().isEmpty());
+    EXPECT_TRUE(support.Label2->text().isEmpty());
+
+    TNewCnctDlg transfer(server::TRANSFER_CALL, QStringLiteral("0"), QString(), true);
+    EXPECT_EQ(transfer.Label1->text(), QStringLiteral("Transfer request from other support !."));
+    EXPECT_TRUE(transfer.Label3->text().isEmpty());
+}
+
+TEST(NewCnctDlg, VisitorValuesAreNeverRenderedAsMarkup)
+{
+    TNewCnctDlg alert(server::CLIENT_LISTED, QStringLiteral("<img src=x><b>site</b>"), QStringLiteral("<i>ip</i>"), true);
+    EXPECT_EQ(alert.Label3->textFormat(), Qt::PlainText);
+    EXPECT_EQ(alert.Label2->textFormat(), Qt::PlainText);
+    EXPECT_EQ(alert.Label3->text(), QStringLiteral("Call from = <img src=x><b>site</b>"));
+}
+
+TEST(NewCnctDlg, IsAlwaysOnTopWithoutBorderIcons)
+{
+    TNewCnctDlg alert(server::CLIENT_LISTED, QString(), QString(), true);
+    const Qt::WindowFlags flags = alert.windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+}
+
+TEST(NewCnctDlg, WidthComesFromTheRequestTextAndButtonsFlankTheMiddle)
+{
+    TNewCnctDlg alert(server::TRANSFER_CALL, QString(), QString(), true);
+    QFont bold = alert.font();
+    bold.setBold(true);
+    const int expected = int(QFontMetrics(bold).horizontalAdvance(alert.Label1->text()) * 1.3) + 50;
+    EXPECT_EQ(alert.width(), std::max(158, expected));
+    const int middle = alert.width() / 2;
+    EXPECT_EQ(alert.AcceptBtn->geometry().right() + 1, middle - 7);
+    EXPECT_EQ(alert.OnHoldlBtn->geometry().left(), middle + 7);
+}
+
+TEST(NewCnctDlg, EnterAcceptsEscPutsOnHoldAndADisabledAcceptIgnoresEnter)
+{
+    TNewCnctDlg enabled(server::CLIENT_LISTED, QString(), QString(), true);
+    enabled.show();
+    QTest::keyClick(&enabled, Qt::Key_Return);
+    EXPECT_EQ(enabled.result(), QDialog::Accepted);
+
+    TNewCnctDlg disabled(server::CLIENT_LISTED, QString(), QString(), false);
+    disabled.show();
+    EXPECT_FALSE(disabled.AcceptBtn->isEnabled());
+    QTest::keyClick(&disabled, Qt::Key_Return);
+    EXPECT_TRUE(disabled.isVisible());
+    QTest::keyClick(&disabled, Qt::Key_Escape);
+    EXPECT_FALSE(disabled.isVisible());
+    EXPECT_EQ(disabled.result(), QDialog::Rejected);
+}
+
+TEST(NewCnctDlg, PanelBlinksBetweenItsTwoColoursWhileShown)
+{
+    TNewCnctDlg alert(server::CLIENT_LISTED, QString(), QString(), true);
+    EXPECT_EQ(TNewCnctDlg::FromBgr(5279480), QColor(248, 142, 80));
+    EXPECT_EQ(TNewCnctDlg::FromBgr(8641760), QColor(224, 220, 131));
+    EXPECT_EQ(alert.PanelColor(), QColor(248, 142, 80));
+    alert.show();
+    EXPECT_TRUE(alert.Timer1.isActive());
+    EXPECT_EQ(alert.Timer1.interval(), 700);
+    alert.Timer1Timer();
+    EXPECT_EQ(alert.PanelColor(), QColor(224, 220, 131));
+    alert.Timer1Timer();
+    EXPECT_EQ(alert.PanelColor(), QColor(248, 142, 80));
+    alert.reject();
+    EXPECT_FALSE(alert.Timer1.isActive());
+}
+
+TEST(NewCnctDlg, PlacementCornersAndStacking)
+{
+    const QRect screen(0, 0, 1000, 800);
+    const QSize size(200, 90);
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(0, 0, size, screen), QPoint(10, 10));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(0, 2, size, screen), QPoint(60, 60));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(1, 0, size, screen), QPoint(790, 10));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(1, 1, size, screen), QPoint(765, 35));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(2, 0, size, screen), QPoint(790, 680));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(2, 1, size, screen), QPoint(765, 655));
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(7, 1, size, screen), QPoint(765, 655));
+    // A second screen's origin is kept.
+    EXPECT_EQ(TNewCnctDlg::AlertPosition(0, 0, size, QRect(1000, 0, 800, 600)), QPoint(1010, 10));
+}
+
+TEST(NewCnctDlg, SecondAlertWhileTheFirstIsOpenIsPlacedHigherAndFurtherLeft)
+{
+    QPoint first;
+    QPoint second;
+    bool innerAnswer = true;
+    QTimer::singleShot(0, [&] {
+        ASSERT_EQ(OpenAlerts().size(), 1u);
+        first = OpenAlerts()[0]->pos();
+        EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
+        QTimer::singleShot(0, [&] {
+            for (TNewCnctDlg *alert : OpenAlerts())
+                if (alert->Label3->text().endsWith(QLatin1String("second")))
+                    second = alert->pos();
+            for (TNewCnctDlg *alert : OpenAlerts())
+                if (alert->Label3->text().endsWith(QLatin1String("second")))
+                    alert->OnHoldlBtn->click();
+        });
+        innerAnswer = TNewCnctDlg::Ask(server::CLIENT_LISTED, QStringLiteral("second"), QString(), true, 2);
+        OpenAlerts()[0]->AcceptBtn->click();
+    });
+    const bool outerAnswer = TNewCnctDlg::Ask(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true, 2);
+    EXPECT_TRUE(outerAnswer);
+    EXPECT_FALSE(innerAnswer);
+    EXPECT_EQ(second - first, QPoint(-25, -25));
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+}
+
+TEST(EmailAddrEditDlg, EitherButtonKeepsTheEditedText)
+{
+    for (const char *button : {"OK", "Cancel", "Esc"}) {
+        const QString which = QString::fromLatin1(button);
+        QTimer::singleShot(0, [which] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *dialog = qobject_cast<TEmailAddrEditDlg *>(w);
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                EXPECT_EQ(dialog->windowTitle(), QStringLiteral("  User e-mail address editor"));
+                EXPECT_EQ(dialog->EmailEditText->text(), QStringLiteral("old@example.com"));
+                dialog->EmailEditText->setText(QStringLiteral("new@example.com"));
+                if (which == QLatin1String("OK"))
+                    dialog->OKBtn->click();
+                else if (which == QLatin1String("Cancel"))
+                    dialog->CancelBtn->click();
+                else
+                    QTest::keyClick(dialog, Qt::Key_Escape);
+            }
+        });
+        EXPECT_EQ(TEmailAddrEditDlg::Edit(QStringLiteral("old@example.com")), QStringLiteral("new@example.com"))
+            << button;
+    }
+}
+
+} // namespace
+} // namespace velmora
