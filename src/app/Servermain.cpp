@@ -6,6 +6,7 @@
 #include "app/EmailAddrEditDlg.h"
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
+#include "chat/CallsLink.h"
 #include "chat/OneChatWindow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
@@ -66,6 +67,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
+    m_callsLink = std::make_unique<TCallsLink>(*m_calls);
     ListView = new TCallListView(*m_calls, this);
     centralWidget()->layout()->addWidget(ListView);
     connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
@@ -115,7 +117,8 @@ void TMainForm::BuildControls()
 {
     setWindowIcon(AppIcon());
     setMinimumSize(kMinWidth, kMinHeight);
-    resize(560, 300);
+    // Wide enough for every column of the call list at the default font.
+    resize(680, 320);
 
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
@@ -474,33 +477,12 @@ bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QStrin
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
 {
-    return new TOneChatWindow(number, record, *this, *this);
+    return new TOneChatWindow(number, record, *m_callsLink, *this);
 }
 
 QString TMainForm::EditEmail(const QString &current)
 {
     return TEmailAddrEditDlg::Edit(current, this);
-}
-
-// --- IChatCalls --------------------------------------------------------------
-
-void TMainForm::SetCallStatus(TClientSocket *socket, int status) { m_calls->CallList().SetCallStatus(socket, status); }
-void TMainForm::UpdateDisconnectTime(TClientSocket *socket) { m_calls->CallList().UpdateDisconnectTime(socket); }
-void TMainForm::NullListViewItemData(TClientSocket *socket) { m_calls->CallList().NullListViewItemData(socket); }
-void TMainForm::SetCallName(TClientSocket *socket, const QString &name) { m_calls->CallList().SetCallName(socket, name); }
-void TMainForm::SetCallEmail(TClientSocket *socket, const QString &email)
-{
-    m_calls->CallList().SetCallEmail(socket, email);
-}
-void TMainForm::SetCallPhone(TClientSocket *socket, const QString &phone)
-{
-    m_calls->CallList().SetCallPhone(socket, phone);
-}
-QString TMainForm::StatusOfCall(qint32 sessionCount) const { return m_calls->CallList().StatusOfCall(sessionCount); }
-void TMainForm::ChatWindowGone(IChatWindow *window)
-{
-    if (m_calls)
-        m_calls->ChatWindowGone(window);
 }
 
 // --- window events -----------------------------------------------------------
@@ -587,6 +569,7 @@ bool TMainForm::ExitProcedure(bool ask)
     m_blinkTimer.stop();
     abfTrayIcon->hide();
     m_calls.reset();
+    m_callsLink.reset();
     m_session.reset();
     m_closer.reset();
     m_log->AddLine(QStringLiteral("Application terminated !!!"));

@@ -26,11 +26,12 @@ class QWidget;
 namespace velmora {
 
 class TCallListView;
+class TCallsLink;
 class TCloseSockets;
 class TLogFile;
 class TTitleDataClass;
 
-class TMainForm : public QMainWindow, public ISessionHost, public ICallsHost, public IChatCalls, public IChatHost {
+class TMainForm : public QMainWindow, public ISessionHost, public ICallsHost, public IChatHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -100,16 +101,6 @@ public:
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
     QString EditEmail(const QString &current) override;
 
-    // IChatCalls: a chat window's view of its call's row.
-    void SetCallStatus(TClientSocket *socket, int status) override;
-    void UpdateDisconnectTime(TClientSocket *socket) override;
-    void NullListViewItemData(TClientSocket *socket) override;
-    void SetCallName(TClientSocket *socket, const QString &name) override;
-    void SetCallEmail(TClientSocket *socket, const QString &email) override;
-    void SetCallPhone(TClientSocket *socket, const QString &phone) override;
-    QString StatusOfCall(qint32 sessionCount) const override;
-    void ChatWindowGone(IChatWindow *window) override;
-
     // IChatHost
     TLogFile *Log() override { return m_log.get(); }
     bool TranscriptsOff() const override { return m_transcriptsOff; }
@@ -137,6 +128,7 @@ private:
     std::unique_ptr<TCloseSockets> m_closer;
     std::unique_ptr<TServerSession> m_session;
     std::unique_ptr<TCalls> m_calls;
+    std::unique_ptr<TCallsLink> m_callsLink; // the chat windows' view of the call list
     std::unique_ptr<TTitleDataClass> m_canned;
     std::unique_ptr<TTitleDataClass> m_urls;
 
