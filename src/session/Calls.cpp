@@ -648,7 +648,13 @@ TCalls::PopupItems TCalls::ViewListPopUpItems(int row) const
     PopupItems items;
     items.clearStatDisplay = m_list.Count() > 0 && !m_session.ConnectRequested();
     const ChatItem *record = m_list.RowData(row);
-    if (!record || !record->Socket || !record->Socket->IsConnected())
+    if (!record)
+        return items;
+    // A chat window may already have released the connection it took over,
+    // so only a waiting call's socket is looked at.
+    const bool open = record->ConnectionTaken ? FindChatWindow(record->SessionCount) != nullptr
+                                              : record->Socket && record->Socket->IsConnected();
+    if (!open)
         return items;
     items.disconnect = true;
     items.updateEmail = true;

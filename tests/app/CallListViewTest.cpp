@@ -15,22 +15,6 @@ protected:
     TCallListView view{calls};
 };
 
-TEST_F(CallListViewTest, ShowsTheSevenColumnsAsAReadOnlyReport)
-{
-    const QStringList captions = {"Status", "Client Name", "WEB site", "Client e-mail", "Client Phone", "Start Time", "End Time"};
-    for (int column = 0; column < captions.size(); ++column) {
-        EXPECT_EQ(view.model()->headerData(column, Qt::Horizontal).toString(), captions[column]);
-        EXPECT_FALSE(view.isColumnHidden(column));
-    }
-    EXPECT_TRUE(view.isColumnHidden(ColHidden));
-    EXPECT_EQ(view.columnWidth(ColStatus), 80);
-    EXPECT_EQ(view.columnWidth(ColClientEmail), 90);
-    EXPECT_FALSE(view.isSortingEnabled());
-    EXPECT_EQ(view.editTriggers(), QAbstractItemView::NoEditTriggers);
-    EXPECT_EQ(view.selectionBehavior(), QAbstractItemView::SelectRows);
-    EXPECT_EQ(view.toolTip(), QStringLiteral("Click mouse right button to open the popup menu"));
-}
-
 TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
 {
     const int c = StartCall(5, false);

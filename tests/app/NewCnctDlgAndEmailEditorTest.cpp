@@ -53,16 +53,6 @@ TEST(NewCnctDlg, VisitorValuesAreNeverRenderedAsMarkup)
     EXPECT_EQ(alert.Label3->text(), QStringLiteral("Call from = <img src=x><b>site</b>"));
 }
 
-TEST(NewCnctDlg, IsAlwaysOnTopWithoutBorderIcons)
-{
-    TNewCnctDlg alert(server::CLIENT_LISTED, QString(), QString(), true);
-    const Qt::WindowFlags flags = alert.windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowStaysOnTopHint);
-    EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-}
-
 TEST(NewCnctDlg, WidthComesFromTheRequestTextAndButtonsFlankTheMiddle)
 {
     TNewCnctDlg alert(server::TRANSFER_CALL, QString(), QString(), true);

@@ -50,25 +50,6 @@ TEST_F(CallListTest, NewRowShowsItsCallAndIsLinked)
     EXPECT_EQ(list.data(list.index(0, ColStatus), TCallList::StatusRole).toInt(), CallStatusAccept);
 }
 
-TEST_F(CallListTest, StatusIconsFollowTheImageList)
-{
-    const int expected[] = {6, 0, 1, 5, 3, 2, 4, 0, 7, 8};
-    for (int status = 0; status < kCallStatusCount; ++status)
-        EXPECT_EQ(CallStatusIcon(status), expected[status]) << status;
-    EXPECT_EQ(CallStatusText(9), QStringLiteral("Transfered !"));
-    EXPECT_TRUE(CallStatusText(10).isEmpty());
-
-    int asked = -1;
-    list.SetIconProvider([&](int index) {
-        asked = index;
-        return QVariant(index);
-    });
-    list.AddCallRow(Record(1), CallStatusWaiting);
-    EXPECT_EQ(list.data(list.index(0, ColStatus), Qt::DecorationRole).toInt(), 6);
-    EXPECT_EQ(asked, 6);
-    EXPECT_FALSE(list.data(list.index(0, ColClientName), Qt::DecorationRole).isValid());
-}
-
 TEST_F(CallListTest, LookupsSkipUnlinkedRows)
 {
     int a = 0;
@@ -170,26 +151,6 @@ TEST_F(CallListTest, EachChangeRepaintsTheRowOnce)
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][0].toModelIndex().row(), 0);
     EXPECT_EQ(changed[0][1].toModelIndex().column(), kCallColumnCount - 1);
-}
-
-TEST_F(CallListTest, RowIdsSurviveRowsAboveGoing)
-{
-    AddFinished(1);
-    list.AddCallRow(Record(2), CallStatusWaiting);
-    const quint64 id = list.RowId(1);
-    list.ClearStatDisplay();
-    EXPECT_EQ(list.FindRowById(id), 0);
-    EXPECT_EQ(list.FindRowById(id + 100), -1);
-}
-
-TEST_F(CallListTest, UnlinkRecordClearsEveryRowPointingAtIt)
-{
-    ChatItem *record = Record(9);
-    list.AddCallRow(record, CallStatusWaiting);
-    list.AddCallRow(record, CallStatusAccept);
-    list.UnlinkRecord(record);
-    EXPECT_EQ(list.RowData(0), nullptr);
-    EXPECT_EQ(list.RowData(1), nullptr);
 }
 
 } // namespace
