@@ -5,8 +5,8 @@
 //   server.SetSendInitialConnect(true);       // greet every new connection
 //   socket.SetHost(server.Host()); socket.SetPort(server.Port()); socket.Open();
 //   ASSERT_TRUE(server.WaitForConnections(1));
-//   ASSERT_TRUE(server.WaitForFrame(code));   // spins the event loop
-//   server.Frames()[0].body ...               // what the console sent, in order
+//   const int at = server.WaitForFrame(code); // index into Frames(), -1 on time-out
+//   server.Frames()[at].body ...              // what the console sent, in order
 //   server.SendFrame(0, code, body);          // answer on connection 0
 //
 // Connections are numbered 0, 1, 2... in the order they were accepted (the
@@ -14,20 +14,26 @@
 // Every complete frame received is recorded with its connection, code, body
 // and arrival time (ms since the server was constructed), so tests can check
 // bytes, order and the pauses between sends. The raw bytes of each connection
-// are kept too. Everything runs on the test's thread: the Wait* helpers spin
-// the event loop until their condition holds or the time-out passes.
+// are kept too.
+//
+// The server runs on a thread of its own: arrival times are taken when the
+// bytes arrive, even while the code under test blocks the test thread in a
+// pause. Send*, CloseConnection and StopAccepting return once the server
+// thread has done them. The Wait* helpers spin the test thread's event loop
+// (so the console under test keeps running) until their condition holds or
+// the time-out passes. The signals are delivered on the test thread.
 #include "protocol/Codec.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 #include <QString>
+#include <QThread>
 
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <vector>
-
-class QTcpServer;
-class QTcpSocket;
 
 namespace velmora::test {
 
@@ -46,18 +52,20 @@ public:
 
     QString Host() const { return QStringLiteral("127.0.0.1"); }
     quint16 Port() const { return m_port; }
-    bool IsListening() const;
+    bool IsListening() const { return m_port != 0 && m_listening; }
 
     // Sends INITIAL_CONNECT (code 1, empty body) on every connection as soon
     // as it is accepted, as the real server does on per-call connections.
     void SetSendInitialConnect(bool on) { m_sendInitialConnect = on; }
+    bool SendsInitialConnect() const { return m_sendInitialConnect; }
     // Stops accepting new connections (existing ones stay).
     void StopAccepting();
 
     // --- what arrived -------------------------------------------------------
-    int ConnectionCount() const { return int(m_connections.size()); }
-    // Every frame from every connection, in arrival order.
-    const std::vector<ReceivedFrame> &Frames() const { return m_frames; }
+    int ConnectionCount() const;
+    // Every frame from every connection, in arrival order (a snapshot).
+    std::vector<ReceivedFrame> Frames() const;
+    int FrameCount() const;
     std::vector<ReceivedFrame> FramesOn(int connection) const;
     // Every byte received on a connection, frames or not.
     QByteArray RawBytes(int connection) const;
@@ -67,7 +75,7 @@ public:
     qint64 ClosedAtMs(int connection) const;
     // A connection that announced an oversized frame is closed and flagged.
     bool ProtocolError(int connection) const;
-    void ClearFrames() { m_frames.clear(); }
+    void ClearFrames();
     qint64 ElapsedMs() const { return m_clock.elapsed(); }
 
     // --- acting as the server ----------------------------------------------
@@ -90,24 +98,28 @@ signals:
     void ConnectionClosed(int connection);
 
 private:
-    struct Connection {
-        QPointer<QTcpSocket> socket;
-        FrameBuffer in;
+    class Worker;
+    friend class Worker;
+
+    // What the server thread records, read by the test thread.
+    struct ConnectionRecord {
         QByteArray raw;
         qint64 closedAtMs = -1;
         bool protocolError = false;
     };
 
-    void OnNewConnection();
-    void OnReadyRead(int connection);
-    void OnDisconnected(int connection);
-    bool Valid(int connection) const { return connection >= 0 && connection < ConnectionCount(); }
+    bool Valid(int connection) const; // call with m_mutex held
+    void RunOnServer(const std::function<void()> &job);
 
-    QTcpServer *m_server = nullptr;
+    QThread m_thread;
+    Worker *m_worker = nullptr;
     quint16 m_port = 0;
-    bool m_sendInitialConnect = false;
+    bool m_listening = false;
+    std::atomic<bool> m_sendInitialConnect{false};
     QElapsedTimer m_clock;
-    std::vector<Connection> m_connections;
+
+    mutable std::mutex m_mutex;
+    std::vector<ConnectionRecord> m_connections;
     std::vector<ReceivedFrame> m_frames;
 };
 
