@@ -56,7 +56,8 @@ public:
     // Minimize to the tray (or normally when there is no tray) and back.
     void MinimizeToTray();
     void RestoreFromTray();
-    bool IsMinimizedToTray() const override { return m_minimizedToTray; }
+    // Hidden in the tray, or minimized normally where there is no tray.
+    bool IsMinimizedToTray() const override { return m_minimizedToTray || isMinimized(); }
 
     static QString ClockText(quint32 seconds);
     QString StatusPanelText() const;

@@ -196,6 +196,8 @@ void TServerSession::OpenSocket()
     connect(m_socket, &TClientSocket::Connected, this, [this] { ServerEvent(TServerEventKind::SocketConnected); });
     connect(m_socket, &TClientSocket::Disconnected, this, &TServerSession::OnSocketClosed);
     connect(m_socket, &TClientSocket::Error, this, &TServerSession::OnSocketError);
+    // New calls must be handled while an alert is open, so alerts stack.
+    m_socket->SetNestedDispatch(true);
     m_socket->SetFrameHandler([this](quint16 code, const QByteArray &body) {
         HandleServerMessage(code, body);
         ServerEvent(TServerEventKind::MessageReceived, body, code);

@@ -16,110 +16,10 @@
 namespace velmora::test {
 namespace {
 
-// A one-connection server on its own thread, so arrival times are taken when
-// the bytes arrive and not when the GUI thread (blocked in its pauses) lets
-// the fake server read.
-class TimingPeer {
-public:
-    struct Arrival {
-        quint16 code;
-        QByteArray body;
-        double ms;
-    };
-
-    TimingPeer()
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), len) == 0 && ::listen(m_listen, 1) == 0
-            && ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-            m_port = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~TimingPeer()
-    {
-        m_stop = true;
-        ::shutdown(m_listen, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listen);
-    }
-    quint16 Port() const { return m_port; }
-    std::vector<Arrival> Arrivals() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_arrivals;
-    }
-    double InitialConnectSentMs() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_initialSentMs;
-    }
-
-private:
-    double Now() const
-    {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start).count();
-    }
-
-    void Run()
-    {
-        const int c = ::accept(m_listen, nullptr, nullptr);
-        if (c < 0)
-            return;
-        timeval tv{0, 50000};
-        ::setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        const QByteArray initial = chat::BuildInitialConnect();
-        ::send(c, initial.constData(), size_t(initial.size()), MSG_NOSIGNAL);
-        {
-            std::lock_guard lock(m_mutex);
-            m_initialSentMs = Now();
-        }
-        FrameBuffer in;
-        char buffer[4096];
-        while (!m_stop) {
-            const ssize_t n = ::recv(c, buffer, sizeof buffer, 0);
-            if (n == 0)
-                break;
-            if (n < 0)
-                continue; // time-out: look at m_stop again
-            const double at = Now();
-            in.Append(buffer, n);
-            Frame frame;
-            while (in.TakeFrame(frame) == FrameBuffer::Result::Frame) {
-                {
-                    std::lock_guard lock(m_mutex);
-                    m_arrivals.push_back({frame.code, frame.body, at});
-                }
-                if (frame.code == chat::SUPPORT_ANSWERS_TO_CLI) {
-                    const auto answer = chat::DecodeSupportAnswersToCli(frame.body);
-                    const QByteArray ready = chat::BuildSessionReady(answer ? answer->sessionCount : 0);
-                    ::send(c, ready.constData(), size_t(ready.size()), MSG_NOSIGNAL);
-                }
-            }
-        }
-        ::close(c);
-    }
-
-    int m_listen = -1;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-    mutable std::mutex m_mutex;
-    std::vector<Arrival> m_arrivals;
-    double m_initialSentMs = 0;
-    std::thread m_thread;
-};
-
 using CallsWaiting = CallsFixture;
 
 TEST_F(CallsWaiting, OpeningExchangeKeepsItsPausesAndOpensTheAcceptedCall)
 {
-    TimingPeer peer;
-    ASSERT_NE(peer.Port(), 0);
-    Settings().WebListenPort = QString::number(peer.Port());
     const QString image = dir.filePath(QStringLiteral("welcome.gif"));
     {
         QFile file(image);
@@ -138,14 +38,18 @@ TEST_F(CallsWaiting, OpeningExchangeKeepsItsPausesAndOpensTheAcceptedCall)
     EXPECT_EQ(calls.CallsOnHold(), 0);
     EXPECT_FALSE(calls.OnHoldTimer().isActive());
 
+    // The fake server times arrivals on its own thread, while this one pauses.
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI), 0);
+    ASSERT_TRUE(SendSessionReady(0, 42));
     ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }, 5000));
-    const auto arrivals = peer.Arrivals();
+    const auto arrivals = server.FramesOn(0);
     ASSERT_GE(arrivals.size(), 3u);
     EXPECT_EQ(arrivals[0].code, chat::SUPPORT_ANSWERS_TO_CLI);
     EXPECT_EQ(arrivals[1].code, chat::IMAGE_DATA);
     EXPECT_EQ(arrivals[2].code, chat::WELCOME_MSG);
-    EXPECT_GE(arrivals[0].ms - peer.InitialConnectSentMs(), 500.0);
-    EXPECT_GE(arrivals[2].ms - arrivals[1].ms, 40.0); // 50 ms, less scheduling jitter
+    EXPECT_GE(arrivals[0].atMs - server.AcceptedAtMs(0), 500);
+    EXPECT_GE(arrivals[2].atMs - arrivals[1].atMs, 40); // 50 ms, less scheduling jitter
 
     const auto answer = chat::DecodeSupportAnswersToCli(arrivals[0].body);
     ASSERT_TRUE(answer);

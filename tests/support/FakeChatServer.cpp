@@ -88,6 +88,7 @@ private:
             {
                 std::lock_guard lock(m_owner.m_mutex);
                 m_owner.m_connections.emplace_back();
+                m_owner.m_connections.back().acceptedAtMs = m_owner.m_clock.elapsed();
             }
             QObject::connect(socket, &QTcpSocket::readyRead, this, [this, index] { OnReadyRead(index); });
             QObject::connect(socket, &QTcpSocket::disconnected, this, [this, index] { OnDisconnected(index); });
@@ -248,6 +249,12 @@ bool FakeChatServer::IsOpen(int connection) const
 {
     std::lock_guard lock(m_mutex);
     return Valid(connection) && m_connections[std::size_t(connection)].closedAtMs < 0;
+}
+
+qint64 FakeChatServer::AcceptedAtMs(int connection) const
+{
+    std::lock_guard lock(m_mutex);
+    return Valid(connection) ? m_connections[std::size_t(connection)].acceptedAtMs : -1;
 }
 
 qint64 FakeChatServer::ClosedAtMs(int connection) const

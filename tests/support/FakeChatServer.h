@@ -73,6 +73,8 @@ public:
     bool IsOpen(int connection) const;
     // When the peer closed (or CloseConnection ran), ms since construction; -1 while open.
     qint64 ClosedAtMs(int connection) const;
+    // When the connection was accepted (and greeted, with SetSendInitialConnect).
+    qint64 AcceptedAtMs(int connection) const;
     // A connection that announced an oversized frame is closed and flagged.
     bool ProtocolError(int connection) const;
     void ClearFrames();
@@ -104,6 +106,7 @@ private:
     // What the server thread records, read by the test thread.
     struct ConnectionRecord {
         QByteArray raw;
+        qint64 acceptedAtMs = -1;
         qint64 closedAtMs = -1;
         bool protocolError = false;
     };

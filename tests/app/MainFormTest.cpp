@@ -1,0 +1,213 @@
+// The main window around a real login: start-up, the exit procedure and its
+// questions, the clock, the indicators, and the program's end on SIGTERM.
+#include "app/Servermain.h"
+
+#include "FakeChatServer.h"
+#include "RecordingBoxes.h"
+#include "TestUtil.h"
+#include "config/Settings.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/MessageCodes.h"
+#include "protocol/ServerMessages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QAction>
+#include <QLabel>
+#include <QToolButton>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+QString ReadText(const QString &path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(f.readAll());
+}
+
+void WriteIni(const QString &dir, quint16 port, const QString &extra = QString())
+{
+    QFile f(QDir(dir).filePath(QStringLiteral("Velmora.ini")));
+    f.open(QIODevice::WriteOnly);
+    f.write(QStringLiteral("[ProgramIP_Options]\r\nClientID=acme\r\nWebSiteUrl=127.0.0.1\r\nWebListenPort=%1\r\n\r\n"
+                           "[ProgramOptions]\r\nSupportName=Dana\r\n\r\n[ProgramMailSettings]\r\n%2"
+                           "EanbelDisableMails=false\r\n")
+                .arg(port)
+                .arg(extra)
+                .toLatin1());
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        Settings() = TSettings();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        QDir::setCurrent(m_oldDir);
+        Settings() = TSettings();
+    }
+    QString Path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    void LogIn()
+    {
+        form->Session().WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Registering; }));
+        server.SendFrame(0, server::INITIAL_CONNECT);
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+        server.SendFrame(0, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(9).mid(6));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
+        server.SendFrame(0, server::CHAT_LIMIT, server::BuildChatLimit(2).mid(6));
+        ASSERT_TRUE(WaitFor([&] { return form->Session().ChatLimit() == 2; }));
+    }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    FakeChatServer server;
+    std::unique_ptr<TMainForm> form;
+    QString m_oldDir;
+};
+
+} // namespace
+
+TEST_F(MainFormTest, FirstStartInAnEmptyFolderIsQuietAndLeavesItsFilesAtExit)
+{
+    form = std::make_unique<TMainForm>();
+    // The default sounds are there, so nobody is told they are missing.
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(QFile::exists(Path("ringin.wav")));
+    EXPECT_TRUE(QFile::exists(Path("Plugin.wav")));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("  Support Main (ver 1.53)   using Velmora.ini config file"));
+    EXPECT_EQ(form->StatusPanelText(), QStringLiteral(" Connect to the server by clicking the connect button."));
+    EXPECT_EQ(form->UptimeText(), QStringLiteral("0:00:01"));
+    EXPECT_EQ(form->SupportersLabel()->text(), QStringLiteral("0"));
+    EXPECT_FALSE(form->ChatWithOtherSupportButton()->isEnabled());
+    EXPECT_GE(form->minimumWidth(), 300);
+    EXPECT_GE(form->minimumHeight(), 200);
+
+    // Not connected: no questions, no logout.
+    EXPECT_TRUE(form->ExitProcedure(true));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(QFile::exists(Path("Velmora.ini")));
+    EXPECT_EQ(QFile(Path("CannedData.dat")).size(), 4);
+    const QStringList lines = ReadText(Path("Velmora.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("  Application loaded !!!")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("  Application terminated !!!")));
+}
+
+TEST_F(MainFormTest, ClockTextAndSettingsIndicators)
+{
+    EXPECT_EQ(TMainForm::ClockText(3725), QStringLiteral("1:02:05"));
+    EXPECT_EQ(TMainForm::ClockText(360000), QStringLiteral("100:00:00"));
+    WriteIni(dir.path(), server.Port(),
+             QStringLiteral("\r\n[GeneralProgramSetting]\r\nAutoOnHoldOnMinimized=true\r\n"
+                            "\r\n[SoundSetup]\r\nMainSundFile=nowhere.wav\r\n"));
+    form = std::make_unique<TMainForm>();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("One of the sound files is missing check your sounds setting !."));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes.shown[0].icon, BoxIcon::None);
+    const auto labels = form->findChildren<QLabel *>();
+    QStringList texts;
+    for (QLabel *l : labels)
+        texts << l->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("On")));  // Auto OnHold
+    EXPECT_TRUE(texts.contains(QStringLiteral("Off"))); // Idle Mode
+}
+
+TEST_F(MainFormTest, ConnectedCountersAndMenusFollowTheLogin)
+{
+    WriteIni(dir.path(), server.Port(), QStringLiteral("EanbelDisableMails=true\r\n"));
+    form = std::make_unique<TMainForm>();
+    EXPECT_TRUE(form->ProgramSetUpAction()->isEnabled());
+    LogIn();
+    // Mail is on but not set up: the operator was asked and chose to go on.
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Mail setup missing")));
+    EXPECT_TRUE(form->TranscriptsOff());
+    EXPECT_FALSE(form->ProgramSetUpAction()->isEnabled());
+    EXPECT_TRUE(form->ChatWithOtherSupportButton()->isEnabled());
+    EXPECT_EQ(form->ChatLimitLabel()->text(), QStringLiteral("2"));
+    EXPECT_EQ(form->StatusPanelText(), QStringLiteral("Support listening for new connections"));
+}
+
+TEST_F(MainFormTest, CancellingTheMailQuestionAbandonsTheConnect)
+{
+    WriteIni(dir.path(), server.Port(), QStringLiteral("EanbelDisableMails=true\r\n"));
+    form = std::make_unique<TMainForm>();
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    form->Session().WebSbtnClick();
+    EXPECT_FALSE(form->Session().ConnectRequested());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(server.ConnectionCount(), 0);
+}
+
+TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
+{
+    WriteIni(dir.path(), server.Port(), QStringLiteral("\r\n[GeneralProgramSetting]\r\nAutoOnHoldOnMinimized=true\r\n"));
+    form = std::make_unique<TMainForm>();
+    LogIn();
+    boxes.shown.clear();
+    // Minimized with auto on-hold: the call waits without an alert.
+    form->MinimizeToTray();
+    server.SetSendInitialConnect(true);
+    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(31, "192.0.2.9", "shop")->mid(6));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
+    ASSERT_EQ(form->CallsOnHoldCount(), 1);
+
+    // Cancel keeps everything running.
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    EXPECT_FALSE(form->ExitProcedure(true));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("You have open chat windows or OnHold clients.")));
+    EXPECT_EQ(form->Session().State(), TServerState::Online);
+
+    EXPECT_TRUE(form->ExitProcedure(true));
+    ASSERT_GE(server.WaitForFrame(chat::END_SESSION, 3000), 0);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 3000), 0);
+    const QString log = ReadText(Path("Velmora.log"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Supporter = Dana, Disconnected from server.")));
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Application terminated !!!")));
+}
+
+#ifdef VELMORA_BINARY
+TEST_F(MainFormTest, SigtermDuringALoginEndsTheProgramSavingItsSettings)
+{
+    // The server accepts the connection and never answers the registration.
+    WriteIni(dir.path(), server.Port(), QStringLiteral("\r\n[GeneralProgramSetting]\r\nConnectOnStart=true\r\n"));
+    QFile::remove(Path("Velmora.log"));
+    QProcess console;
+    console.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    console.setProcessEnvironment(env);
+    console.start(QStringLiteral(VELMORA_BINARY), {});
+    ASSERT_TRUE(console.waitForStarted(5000));
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    // Registering: waiting for the server's greeting, which never comes.
+    QTest::qWait(500);
+    ::kill(pid_t(console.processId()), SIGTERM);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitFor([&] { return console.state() == QProcess::NotRunning; }, 5000));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(QFile::exists(Path("Velmora.ini")));
+    EXPECT_TRUE(ReadText(Path("Velmora.log")).trimmed().endsWith(QStringLiteral("Application terminated !!!")));
+}
+#endif
