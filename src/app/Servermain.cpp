@@ -309,10 +309,7 @@ void TMainForm::LoadSettings(bool connecting)
     ReadSettings(m_config, s);
     if (!connecting)
         m_transcriptsOff = !s.EanbelDisableMails;
-    // A zero period would make a timer fire continuously.
-    m_calls->OnHoldTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.NotAvailTimeOut)));
-    m_calls->RingRemindTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.RingRemindTimer)));
-    m_session->ReconnectTimer().setInterval(qMax(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+    m_calls->ApplyTimerSettings();
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
     PlayWavInMain->setSource(QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath()));
