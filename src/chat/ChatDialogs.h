@@ -30,6 +30,7 @@ void SetChatDialogs(IChatDialogs *dialogs);
 
 // Filter of the image file dialog: the formats the visitor's page shows, in
 // either letter case.
-inline constexpr const char *kImageFileFilter = "Images (*.gif *.GIF *.jpg *.JPG *.jpeg *.JPEG)";
+inline constexpr const char *kImageFileFilter =
+    "Image in GIF format (*.gif *.GIF);;Image in JPEG format (*.jpg *.JPG *.jpeg *.JPEG)";
 
 } // namespace velmora

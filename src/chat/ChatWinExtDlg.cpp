@@ -7,6 +7,7 @@
 #include <QMoveEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 
 namespace velmora {
 
@@ -118,10 +119,18 @@ void TChatWinExtDlg::FormShow()
 {
     SetWidth(WidthFor(20));
     Pause(kShowPauseMs);
+    // Tool windows are not activated by every window manager (nor without
+    // one); the tools must open all the same.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            FormActivate();
+    });
 }
 
 void TChatWinExtDlg::FormActivate()
 {
+    if (width() >= m_fullWidth)
+        return; // already open
     int width = WidthFor(30);
     SetWidth(width);
     while (width < m_fullWidth) {
