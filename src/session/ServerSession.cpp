@@ -341,16 +341,6 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
         case TServerEventKind::DisconnectRequest:
             DisconnectFromServer();
             break;
-        case TServerEventKind::SocketClosed:
-            m_state = TServerState::Offline;
-            m_host.SetMenusEnabled(true);
-            m_host.SetBusyAnimation(false);
-            ClearConnectFlags();
-            m_toTimer.stop();
-            SetChatLimitValue(0);
-            SetSupportersOnlineValue(0);
-            ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
-            break;
         case TServerEventKind::TimeOut: {
             m_host.SetOnlineGlyph(false);
             m_host.SetChatWithOtherSupportEnabled(false);
@@ -385,20 +375,6 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
         case TServerEventKind::DisconnectRequest:
             DisconnectFromServer();
             break;
-        case TServerEventKind::SocketClosed:
-            m_state = TServerState::Offline;
-            m_host.SetMenusEnabled(true);
-            m_host.SetOnlineGlyph(false);
-            m_host.SetChatWithOtherSupportEnabled(false);
-            m_host.SetBusyAnimation(false);
-            ClearConnectFlags();
-            m_toTimer.stop();
-            SetChatLimitValue(0);
-            SetSupportersOnlineValue(0);
-            m_keepAliveTimer.stop();
-            m_host.SetTrayOnline(false);
-            ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
-            break;
         default:
             break;
         }
@@ -430,7 +406,8 @@ void TServerSession::OnSocketClosed()
 {
     // A server that goes away usually ends the connection in order rather than
     // with an error; for a login in progress or in service that is still a
-    // network fault, and the reconnection must take over.
+    // network fault, and the reconnection must take over. So SocketClosed
+    // reaches the state machine only while offline, where it changes nothing.
     if (m_state == TServerState::Offline) {
         ServerEvent(TServerEventKind::SocketClosed);
         return;
