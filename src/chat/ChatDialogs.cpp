@@ -5,6 +5,7 @@
 #include "shortcuts/ShortcutDispDlg.h"
 
 #include <QFileDialog>
+#include <QPointer>
 
 namespace velmora {
 
@@ -13,16 +14,31 @@ IChatDialogs g_realDialogs;
 IChatDialogs *g_dialogs = nullptr;
 } // namespace
 
+// The dialogs live on the heap: the window they belong to may be closed and
+// destroyed while they run (the main window takes a chat down), and then takes
+// them along instead of deleting an object on this stack.
 bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
 {
-    TRemoteClientTerminatedDlg dialog(&window, window.Number());
-    dialog.exec();
-    return dialog.CloseChosen();
+    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, window.Number());
+    dialog->exec();
+    if (!dialog)
+        return false;
+    const bool close = dialog->CloseChosen();
+    delete dialog.data();
+    return close;
 }
 
 QString IChatDialogs::OpenImageFile(QWidget *parent, const QString &filter)
 {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+    QPointer<QFileDialog> dialog = new QFileDialog(parent, QString(), QString(), filter);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    const int result = dialog->exec();
+    if (!dialog)
+        return {};
+    const QStringList files = dialog->selectedFiles();
+    delete dialog.data();
+    return result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
 }
 
 QString IChatDialogs::ChooseShortcut(QWidget *owner, ShortcutMode mode, const QString &col1, const QString &col2,

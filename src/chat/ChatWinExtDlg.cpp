@@ -157,33 +157,43 @@ void TChatWinExtDlg::Done()
         m_owner.ExtraToolsOpenBtnClick();
 }
 
+// Every action may run a dialog during which the chat ends and its window,
+// with these tools, is destroyed; nothing of either is touched after that.
 void TChatWinExtDlg::SendImgBtnClick()
 {
+    QPointer<TChatWinExtDlg> self(this);
     const QString fileName = ChatDialogs().OpenImageFile(this, QString::fromLatin1(kImageFileFilter));
-    if (fileName.isEmpty())
+    if (!self || fileName.isEmpty())
         return; // abandoned: the tools stay open
     if (m_owner.Closed())
         return;
     m_owner.SendImageFile(fileName);
-    Done();
+    if (self)
+        Done();
 }
 
 void TChatWinExtDlg::PushUrlBtnClick()
 {
+    QPointer<TChatWinExtDlg> self(this);
     m_owner.PushUrlBtnClick();
-    Done();
+    if (self)
+        Done();
 }
 
 void TChatWinExtDlg::CannedBtnClick()
 {
+    QPointer<TChatWinExtDlg> self(this);
     m_owner.CopyCannedMessageToInbox();
-    Done();
+    if (self)
+        Done();
 }
 
 void TChatWinExtDlg::TransferBtnClick()
 {
+    QPointer<TChatWinExtDlg> self(this);
     m_owner.TransferBtnClick();
-    Done();
+    if (self)
+        Done();
 }
 
 } // namespace velmora

@@ -465,7 +465,11 @@ void TOneChatWindow::ChatSocketError(int wsaCode)
 {
     if (m_closed)
         return;
+    QPointer<TOneChatWindow> self(this);
     ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    // The chat may have been taken down (and this window destroyed) meanwhile.
+    if (!self)
+        return;
     // An error that cost the connection is also the loss of the caller.
     if (!m_closed && m_socket && !m_socket->IsConnected())
         ChatSocketDisconnect();
@@ -557,8 +561,12 @@ void TOneChatWindow::PushUrlBtnClick()
     const TTitleDataClass *urls = m_host.UrlShortcuts();
     if (!urls)
         return;
+    QPointer<TOneChatWindow> self(this);
     const QString url = ChatDialogs().ChooseShortcut(this, ShortcutMode::PushUrls, QStringLiteral("Shortcut"),
                                                      QStringLiteral("Push URL"), *urls);
+    // The chat may have ended while the dialog was open.
+    if (!self || m_closed)
+        return;
     // An empty push would open a blank window in the visitor's browser.
     if (url.isEmpty())
         return;
@@ -570,9 +578,12 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     const TTitleDataClass *canned = m_host.CannedMessages();
     if (!canned)
         return;
+    QPointer<TOneChatWindow> self(this);
     const QString text = ChatDialogs().ChooseShortcut(this, ShortcutMode::CannedMessages,
                                                       QStringLiteral("Shortcut Title"), QStringLiteral("Message"),
                                                       *canned);
+    if (!self || m_closed)
+        return;
     // Nothing chosen: what the operator had typed stays.
     if (text.isEmpty())
         return;
@@ -714,6 +725,8 @@ void TOneChatWindow::FormClose()
     // 4.
     if (!m_host.TranscriptsOff()) {
         m_host.ComposeTranscript(*this);
+        if (!self || m_closed)
+            return; // taken down while the composer asked something
         Pause(300);
     }
 
@@ -725,9 +738,13 @@ void TOneChatWindow::FormClose()
         }
         if (m_socket)
             m_calls.SetCallStatus(m_socket, m_transferring ? callstatus::Transfered : callstatus::EndChat);
-        if (m_worker && m_worker->WaitUntilSent())
+        if (m_worker && m_worker->WaitUntilSent()) {
             ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send waiting messages !!"),
                     QStringLiteral("Error"), BoxIcon::Error);
+            // Taken down by the main window while the box was up: that finished the close.
+            if (!self || m_closed)
+                return;
+        }
     }
 
     // 6.

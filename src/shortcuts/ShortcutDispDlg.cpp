@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -113,10 +114,16 @@ TShortcutDispDlg::TShortcutDispDlg(QWidget *owner, Mode mode, const QString &col
 QString TShortcutDispDlg::Choose(QWidget *owner, Mode mode, const QString &col1,
                                  const QString &col2, const TTitleDataClass &list)
 {
-    TShortcutDispDlg dialog(owner, mode, col1, col2, list);
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    dialog.exec();
-    return dialog.Result();
+    // On the heap: the owner (a chat window) may be destroyed while the dialog
+    // runs, and then takes the dialog with it.
+    QPointer<TShortcutDispDlg> dialog = new TShortcutDispDlg(owner, mode, col1, col2, list);
+    dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+    dialog->exec();
+    if (!dialog)
+        return {};
+    const QString result = dialog->Result();
+    delete dialog.data();
+    return result;
 }
 
 void TShortcutDispDlg::FillList()

@@ -12,8 +12,12 @@
 #include "support/RecordingBoxes.h"
 #include "support/TestUtil.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QStringList>
@@ -21,7 +25,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace velmora::test {
 
@@ -98,6 +104,49 @@ public:
     QStringList lastColumns;
     QString shortcut;
 };
+
+// The real dialogs, for tests of what happens while one is open; the
+// end-of-chat answer can still be scripted.
+class RealDialogs final : public IChatDialogs {
+public:
+    RealDialogs() { SetChatDialogs(this); }
+    ~RealDialogs() override { SetChatDialogs(nullptr); }
+
+    bool RemoteTerminated(TOneChatWindow &window) override
+    {
+        return endAnswer ? *endAnswer : IChatDialogs::RemoteTerminated(window);
+    }
+
+    std::optional<bool> endAnswer;
+};
+
+// Runs `action` once a modal dialog is up. Any modal dialog still open after
+// a few seconds is rejected, so a dialog that should have gone cannot hang the run.
+inline void WhenModalShows(const std::function<void()> &action, bool *actionRan = nullptr)
+{
+    auto *poll = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, actionRan, started, ran = false]() mutable {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!ran && modal) {
+            ran = true;
+            if (actionRan)
+                *actionRan = true;
+            action();
+            return;
+        }
+        if (ran && !modal) {
+            poll->deleteLater();
+        } else if (started->elapsed() > 4000) {
+            if (auto *dialog = qobject_cast<QDialog *>(modal))
+                dialog->reject();
+            else
+                poll->deleteLater();
+        }
+    });
+    poll->start(20);
+}
 
 class ChatWindowTest : public ::testing::Test {
 protected:

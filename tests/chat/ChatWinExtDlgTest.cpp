@@ -170,6 +170,37 @@ TEST_F(ExtraToolsTest, TransferButtonHandsTheChatToTheHost)
     EXPECT_FALSE(window->ExtraToolsOpen());
 }
 
+// The chat can end while a tool's dialog is open: the visitor leaves and the
+// operator closes the chat, or the main window takes the chat down. The
+// dialog goes with the window and nothing is sent afterwards.
+TEST_F(ExtraToolsTest, VisitorLeavingUnderTheFileDialogTakesTheDialogAlong)
+{
+    RealDialogs real;
+    real.endAnswer = true;
+    OpenTools();
+    bool shown = false;
+    WhenModalShows([&] { Receive(chat::END_SESSION); }, &shown);
+    tools->SendImgBtnClick();
+    EXPECT_TRUE(shown);
+    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogTakesTheDialogAlong)
+{
+    RealDialogs real;
+    OpenTools();
+    WhenModalShows([&] { window->TakeDownOnNetError(); });
+    tools->PushUrlBtnClick();
+    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
+    Settle();
+    EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
 TEST_F(ExtraToolsTest, MinimizingClosesTheTools)
 {
     OpenTools();

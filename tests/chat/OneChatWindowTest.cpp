@@ -36,6 +36,24 @@ QColor ColourAt(QTextDocument &document, int position)
     return cursor.charFormat().foreground().color();
 }
 
+// A box during which the main window takes the chat down and the window is
+// destroyed, as when the server connection drops while the box is up.
+class TakingDownBoxes final : public IBoxes {
+public:
+    explicit TakingDownBoxes(TOneChatWindow *window) : m_window(window) { SetBoxes(this); }
+    ~TakingDownBoxes() override { SetBoxes(nullptr); }
+    BoxAnswer Show(const BoxRequest &) override
+    {
+        if (m_window)
+            m_window->TakeDownOnNetError();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return BoxAnswer::Ok;
+    }
+
+private:
+    QPointer<TOneChatWindow> m_window;
+};
+
 TEST_F(ChatWindowTest, OpeningSendsKeepAliveWelcomeAndOptionsAndShowsTheClock)
 {
     Settings().EmptyLineAdd = true;
@@ -371,6 +389,30 @@ TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
     Settle();
     EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+// The main window may take a chat down while the chat's own dialog or box is
+// open; the window goes, taking its dialog along, and touches nothing after.
+TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
+{
+    RealDialogs real;
+    OpenWindow();
+    bool shown = false;
+    WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
+    Receive(END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
+}
+
+TEST_F(ChatWindowTest, TakenDownWhileANetworkErrorBoxIsOpen)
+{
+    OpenWindow();
+    TakingDownBoxes takeDown(window);
+    window->ChatSocketError(10054);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
 }
 
 TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
