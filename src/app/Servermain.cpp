@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -276,6 +277,8 @@ void TMainForm::BuildTray()
         if (reason == QSystemTrayIcon::Trigger && m_minimizedToTray)
             RestoreFromTray();
     });
+    m_exitRetry.setInterval(100);
+    connect(&m_exitRetry, &QTimer::timeout, this, &TMainForm::ExitRetryTimer);
     m_blinkTimer.setInterval(600);
     connect(&m_blinkTimer, &QTimer::timeout, this, &TMainForm::BlinkTimerTimer);
     if (QSystemTrayIcon::isSystemTrayAvailable())
@@ -532,12 +535,58 @@ void TMainForm::closeEvent(QCloseEvent *event)
         event->ignore();
 }
 
+namespace {
+
+// A modal alert or box runs its own event loop; the handler that opened it
+// still waits below on the stack.
+bool InsideModalLoop() { return QApplication::activeModalWidget() != nullptr; }
+
+void RejectModalWindows()
+{
+    while (QWidget *modal = QApplication::activeModalWidget()) {
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break;
+    }
+}
+
+} // namespace
+
+void TMainForm::ExitRetryTimer()
+{
+    if (m_exitDone) {
+        m_exitRetry.stop();
+        return;
+    }
+    if (InsideModalLoop()) {
+        if (m_exitForced)
+            RejectModalWindows(); // new boxes may have come up meanwhile
+        return;
+    }
+    m_exitRetry.stop();
+    ExitProcedure(!m_exitForced);
+}
+
 bool TMainForm::ExitProcedure(bool ask)
 {
     if (m_exitDone)
         return true;
-    if (m_exitRunning)
+    if (!ask)
+        m_exitForced = true;
+    if (m_exitRunning || InsideModalLoop()) {
+        // Releasing the session, the calls or the log now would free them
+        // under the handler that opened the modal window. A forced exit
+        // answers those windows; the exit then runs once they have returned
+        // (a running exit procedure simply goes on).
+        if (m_exitForced)
+            RejectModalWindows();
+        if (!m_exitRunning && !m_exitRetry.isActive())
+            m_exitRetry.start();
         return false;
+    }
     m_exitRunning = true;
     const bool active = m_session->ConnectRequested() && (OpenChatWindowCount() + CallsOnHoldCount() > 0);
     if (ask && active) {
@@ -545,7 +594,8 @@ bool TMainForm::ExitProcedure(bool ask)
             QStringLiteral("You have open chat windows or OnHold clients. It\nis advisable to close all open sessions "
                            "andor \nOnHold clients first !\n\nIf you wish to exit anyway click Ok, else Cancel."),
             QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
-        if (answer != BoxAnswer::Ok) {
+        // A termination signal while the question was open overrides Cancel.
+        if (answer != BoxAnswer::Ok && !m_exitForced) {
             m_exitRunning = false;
             return false;
         }
@@ -577,6 +627,7 @@ bool TMainForm::ExitProcedure(bool ask)
         m_urls->Save();
     m_exitDone = true;
     m_exitRunning = false;
+    m_exitRetry.stop();
     QTimer::singleShot(0, qApp, &QApplication::quit);
     return true;
 }

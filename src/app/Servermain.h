@@ -123,6 +123,7 @@ private:
     void ShowHelp(int context);
     void SetCounterLabel(QLabel *label, int value);
     void SetIndicator(QLabel *label, bool on);
+    void ExitRetryTimer();
 
     TProgramConfig m_config;
     std::unique_ptr<TLogFile> m_log;
@@ -164,6 +165,7 @@ private:
 
     QTimer ElapsedTimer;
     QTimer m_blinkTimer;
+    QTimer m_exitRetry; // an exit that waits for open modal windows to return
     bool m_blinkShown = false;
     bool m_trayOnline = false;
     quint32 m_elapsedSeconds = 0;
@@ -173,6 +175,7 @@ private:
     bool m_transcriptsOff = true;
     bool m_exitRunning = false;
     bool m_exitDone = false;
+    bool m_exitForced = false; // the desktop session is ending: no question may stop the exit
     int m_alertsShown = 0;
 };
 

@@ -2,6 +2,8 @@
 // questions, the clock, the indicators, and the program's end on SIGTERM.
 #include "app/Servermain.h"
 
+#include "app/NewCnctDlg.h"
+
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
@@ -17,6 +19,7 @@
 #include <QToolButton>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -184,6 +187,62 @@ TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
     const QString log = ReadText(Path("Velmora.log"));
     EXPECT_TRUE(log.contains(QStringLiteral("Supporter = Dana, Disconnected from server.")));
     EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Application terminated !!!")));
+}
+
+TEST_F(MainFormTest, TerminationWhileAnAlertIsOpenWaitsForTheAlertThenEndsTheCallAndLogsOut)
+{
+    WriteIni(dir.path(), server.Port());
+    form = std::make_unique<TMainForm>();
+    LogIn();
+    server.SetSendInitialConnect(true);
+    bool exitedAtOnce = true;
+    bool alertWasOpen = false;
+    // The server's handler that opened the alert waits below it on the stack;
+    // the session must outlive it.
+    QTimer::singleShot(300, [&] {
+        alertWasOpen = TNewCnctDlg::AlertsShown() == 1;
+        exitedAtOnce = form->ExitProcedure(false);
+        EXPECT_EQ(form->Session().State(), TServerState::Online);
+    });
+    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(32, "192.0.2.9", "shop")->mid(6));
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 8000), 0);
+    EXPECT_TRUE(alertWasOpen);
+    EXPECT_FALSE(exitedAtOnce);
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+    EXPECT_TRUE(WaitFor([&] { return form->ExitProcedure(true); }));
+    // The alert counted as On-Hold, so the call was ended before the logout.
+    EXPECT_TRUE(ReadText(Path("Velmora.log")).contains(QStringLiteral("SessionCount = 32")));
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(MainFormTest, TerminationWhileTheExitQuestionIsOpenOverridesItsCancel)
+{
+    WriteIni(dir.path(), server.Port(), QStringLiteral("\r\n[GeneralProgramSetting]\r\nAutoOnHoldOnMinimized=true\r\n"));
+    form = std::make_unique<TMainForm>();
+    LogIn();
+    form->MinimizeToTray();
+    server.SetSendInitialConnect(true);
+    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(33, "192.0.2.9", "shop")->mid(6));
+    ASSERT_TRUE(WaitFor([&] { return form->CallsOnHoldCount() == 1; }));
+
+    // The signal arrives while the question is up; the box then closes as Cancel.
+    struct SignalDuringQuestion final : IBoxes {
+        TMainForm *form = nullptr;
+        int shown = 0;
+        BoxAnswer Show(const BoxRequest &) override
+        {
+            ++shown;
+            form->ExitProcedure(false);
+            return BoxAnswer::Cancel;
+        }
+    } signalBoxes;
+    signalBoxes.form = form.get();
+    SetBoxes(&signalBoxes);
+    const bool done = form->ExitProcedure(true);
+    SetBoxes(&boxes);
+    EXPECT_EQ(signalBoxes.shown, 1);
+    EXPECT_TRUE(done);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 3000), 0);
 }
 
 #ifdef VELMORA_BINARY
