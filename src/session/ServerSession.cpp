@@ -147,8 +147,11 @@ void TServerSession::ToggleConnection()
     // The automatic reconnection calls this too; nobody may be at the desk, so
     // it asks no questions and leaves this session's transcript decision alone.
     const bool automatic = m_reconnectTimer.isActive();
+    // Decided before any dialog: while one is open the connection may be lost
+    // (and a reconnection start), and the answer is about what was asked.
+    const bool disconnect = m_connectRequested;
     bool terminateAll = false;
-    if (!automatic && !m_exitInProgress && m_connectRequested
+    if (!automatic && !m_exitInProgress && disconnect
         && m_host.OpenChatWindowCount() + m_host.CallsOnHoldCount() > 0) {
         const BoxAnswer answer = ShowBox(
             QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
@@ -159,15 +162,22 @@ void TServerSession::ToggleConnection()
             return;
         terminateAll = true;
     }
-    if (!m_connectRequested && !automatic && !m_host.TranscriptChecksBeforeConnect())
+    if (!disconnect && !automatic && !m_host.TranscriptChecksBeforeConnect())
         return;
     if (!automatic && !m_networkCheck())
         ShowBox(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
                 BoxIcon::Error);
 
-    if (m_connectRequested) {
+    if (disconnect) {
+        if (!automatic && m_reconnectTimer.isActive()) {
+            // Started behind the dialog: the operator asked to go offline.
+            m_reconnectTimer.stop();
+            m_toTimer.stop();
+        }
         if (terminateAll || m_exitInProgress)
             m_host.EndAllCalls();
+        if (!m_connectRequested)
+            return; // lost meanwhile; the error handling has done the rest
         m_host.StopIdleDetection();
         ServerEvent(TServerEventKind::DisconnectRequest);
         ClearConnectFlags();
@@ -175,6 +185,8 @@ void TServerSession::ToggleConnection()
         SetSupportersOnlineValue(0);
         SetChatLimitValue(0);
     } else {
+        if (m_connectRequested)
+            return; // connected meanwhile
         m_connectRequested = true;
         m_host.ReloadSettings();
         ServerEvent(TServerEventKind::ConnectRequest);

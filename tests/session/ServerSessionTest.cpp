@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +19,9 @@
 #include <unistd.h>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -49,6 +53,22 @@ struct RecordingHost : ISessionHost {
     void TakeDownChatWindowsOnNetError() override { ++takeDowns; }
     void StartIdleDetection() override { ++idleStarts; }
     void NewCall(qint32 sc, qint32, const QString &, const QString &, quint16) override { newCalls << sc; }
+};
+
+// Answers every box with OK, running `during` while the first one is open
+// (as its event loop would let other handlers run).
+struct BoxesWithDialogLoop : IBoxes {
+    BoxesWithDialogLoop() { SetBoxes(this); }
+    ~BoxesWithDialogLoop() override { SetBoxes(nullptr); }
+    BoxAnswer Show(const BoxRequest &request) override
+    {
+        texts << request.text;
+        if (auto run = std::exchange(during, nullptr))
+            run();
+        return BoxAnswer::Ok;
+    }
+    QStringList texts;
+    std::function<void()> during;
 };
 
 class ServerSessionTest : public ::testing::Test {
@@ -400,4 +420,47 @@ TEST_F(ServerSessionTest, DisconnectWithOpenChatAsksAndCancelKeepsEverything)
     session->WebSbtnClick(); // OK this time
     EXPECT_EQ(host.endAllCalls, 1);
     EXPECT_EQ(session->State(), TServerState::Offline);
+}
+
+TEST_F(ServerSessionTest, ConnectionLostWhileTheDisconnectQuestionIsOpen)
+{
+    // No reconnection: OK must not turn the disconnect into a new connect.
+    Settings().ReConnectAfterNetError = false;
+    LogIn();
+    host.openChats = 1;
+    {
+        BoxesWithDialogLoop dialogs;
+        dialogs.during = [&] {
+            server.CloseConnection(0);
+            ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
+        };
+        session->WebSbtnClick();
+        EXPECT_EQ(dialogs.texts.size(), 2); // the question and the network error
+    }
+    EXPECT_EQ(host.endAllCalls, 1);
+    EXPECT_FALSE(session->ConnectRequested());
+    QTest::qWait(200);
+    EXPECT_EQ(server.ConnectionCount(), 1);
+
+    // With reconnection: the reconnection that began behind the question
+    // (its first attempt already refused) stops instead of going on.
+    Settings().ReConnectAfterNetError = true;
+    Settings().ReConnectIntervals = 1;
+    host.openChats = 0;
+    LogIn(1);
+    host.openChats = 1;
+    {
+        BoxesWithDialogLoop dialogs;
+        dialogs.during = [&] {
+            server.StopAccepting();
+            server.CloseConnection(1);
+            ASSERT_TRUE(WaitFor([&] { return session->ReconnectRunning() && session->NetErrorCount() == 2; }));
+        };
+        session->WebSbtnClick();
+    }
+    EXPECT_FALSE(session->ReconnectRunning());
+    EXPECT_FALSE(session->ConnectRequested());
+    QTest::qWait(1500);
+    EXPECT_EQ(session->NetErrorCount(), 2);
+    EXPECT_FALSE(session->ConnectRequested());
 }
