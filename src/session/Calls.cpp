@@ -393,7 +393,12 @@ void TCalls::WaitingSocketDisconnect(TClientSocket *socket)
 
 void TCalls::WaitingSocketError(TClientSocket *socket, int wsaCode)
 {
+    const QPointer<TClientSocket> alive(socket);
     ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    // While the box was open the call may have been ended and its socket
+    // released; a new call's socket can then sit at the same address.
+    if (!alive)
+        return;
     // The connection is gone after an error; a call left linked to it could
     // never be dropped, opened or cleared.
     PrematureEnd(socket);

@@ -5,6 +5,9 @@
 
 #include <QTcpServer>
 
+#include <functional>
+#include <utility>
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <mutex>
@@ -213,6 +216,51 @@ TEST_F(CallsWaiting, ConnectionErrorShowsTheChatTableTextAndEndsTheCall)
     EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
     EXPECT_EQ(calls.RecordCount(), 0);
     EXPECT_EQ(calls.CallsOnHold(), 0);
+}
+
+TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    Settings().WebListenPort = QString::number(probe.serverPort());
+    probe.close();
+
+    // While the refused call's box is open, an on-hold tick takes that call
+    // down, the closer releases its socket, and a new call comes in (its
+    // socket may well reuse the freed one's memory).
+    struct BoxWithLoop : IBoxes {
+        BoxAnswer Show(const BoxRequest &request) override
+        {
+            texts << request.text;
+            if (auto run = std::exchange(during, nullptr))
+                run();
+            return BoxAnswer::Ok;
+        }
+        QStringList texts;
+        std::function<void()> during;
+    } box;
+    SetBoxes(&box);
+    int second = -1;
+    box.during = [&] {
+        calls.OnHoldTimerTimer();
+        ASSERT_EQ(calls.RecordCount(), 0);
+        ASSERT_TRUE(WaitFor([&] { return closer.Pending() == 0; }));
+        QTest::qWait(20);
+        Settings().WebListenPort = QString::number(server.Port());
+        second = StartCall(14, false);
+    };
+    host.answers.push_back(false);
+    calls.NewCall(13, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    ASSERT_TRUE(WaitFor([&] { return !box.texts.isEmpty() && !box.during; }));
+    SetBoxes(&boxes);
+    ASSERT_GE(second, 0);
+
+    ASSERT_EQ(List().Count(), 2);
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Waiting..."));
+    ASSERT_NE(List().RowData(1), nullptr);
+    EXPECT_EQ(List().RowData(1)->SessionCount, 14);
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+    EXPECT_FALSE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 14")));
 }
 
 TEST_F(CallsWaiting, SendingOnAConnectionNotYetOpenTakesTheCallDown)
