@@ -2,12 +2,16 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace velmora {
 
 BoxAnswer TQtBoxes::Show(const BoxRequest &request)
 {
-    QMessageBox box(QApplication::activeWindow());
+    // On the heap behind a guard: the window the box stands over may be
+    // destroyed while the box waits (a chat taken down by a network error).
+    QPointer<QMessageBox> guard = new QMessageBox(QApplication::activeWindow());
+    QMessageBox &box = *guard;
     box.setWindowTitle(request.caption);
     // Texts are shown exactly as they are, never interpreted as markup.
     box.setTextFormat(Qt::PlainText);
@@ -25,7 +29,11 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
     case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    switch (box.exec()) {
+    const int result = box.exec();
+    if (!guard)
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
+    delete guard.data();
+    switch (result) {
     case QMessageBox::Cancel: return BoxAnswer::Cancel;
     case QMessageBox::Yes: return BoxAnswer::Yes;
     case QMessageBox::No: return BoxAnswer::No;
