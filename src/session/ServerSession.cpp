@@ -216,6 +216,13 @@ void TServerSession::OpenSocket()
     });
     if (!portOk || port == 0 || port > 65535 || m_socket->Host().isEmpty() || !m_socket->Open()) {
         CloseSocket();
+        if (m_reconnectTimer.isActive()) {
+            // These settings cannot connect at all: every further tick would
+            // stack one more box over the window that could stop it.
+            m_reconnectTimer.stop();
+            m_reconnectStopped = true;
+            ShowStatus(StatusDisconnected);
+        }
         ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
         m_host.SetMenusEnabled(true);
         m_host.SetBusyAnimation(false);

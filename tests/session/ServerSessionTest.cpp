@@ -464,3 +464,19 @@ TEST_F(ServerSessionTest, ConnectionLostWhileTheDisconnectQuestionIsOpen)
     EXPECT_EQ(session->NetErrorCount(), 2);
     EXPECT_FALSE(session->ConnectRequested());
 }
+
+TEST_F(ServerSessionTest, ReconnectionWithSettingsThatCannotConnectStopsAfterOneBox)
+{
+    Settings().ReConnectIntervals = 1;
+    LogIn();
+    Settings().WebListenPort = QStringLiteral("0"); // changed while online
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    QTest::qWait(2500);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Network Error, cannot connect ?"));
+    EXPECT_FALSE(session->ReconnectRunning());
+    EXPECT_TRUE(session->ReconnectStopped());
+    EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
+}
