@@ -602,9 +602,9 @@ void TCalls::EndAllCalls()
             continue;
         }
         if (IChatWindow *window = FindChatWindow(record->SessionCount)) {
+            // Its call left the hold count when the window opened; the record
+            // is gone after the close, and its memory may be a new call's.
             window->FormClose();
-            if (OwnsRecord(record))
-                LeaveHold(record);
             continue;
         }
         EndWaitingCall(record, kEndAllPauseMs);

@@ -192,6 +192,20 @@ TEST_F(CallsFlow, EndAllCallsSurvivesAWindowThatRefusesToClose)
     EXPECT_EQ(calls.OpenChatWindows(), 1);
 }
 
+TEST_F(CallsFlow, CallArrivingWhileEndAllCallsClosesAWindowStaysOnHold)
+{
+    const int c = StartCall(66, true);
+    ASSERT_TRUE(SendSessionReady(c, 66));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+    // The new call's record is likely to take the freed record's memory.
+    host.windows[0]->afterClose = [&] { StartCall(67, false); };
+    calls.EndAllCalls();
+    ASSERT_EQ(List().Count(), 2);
+    EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
+    EXPECT_TRUE(calls.OnHoldTimer().isActive());
+}
+
 TEST_F(CallsFlow, ChatWindowThatClosesWhileBeingCreatedIsNotListed)
 {
     // A window reads what already waits on the connection when it opens; an

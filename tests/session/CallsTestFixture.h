@@ -25,6 +25,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace velmora::test {
@@ -65,6 +66,8 @@ public:
         socket->Close();
         closed = true;
         calls.ChatWindowGone(this);
+        if (auto run = std::exchange(afterClose, nullptr))
+            run(); // what the close procedure's own boxes would let in
     }
 
     TCalls &calls;
@@ -76,6 +79,7 @@ public:
     int closes = 0;
     bool closed = false;
     bool refuseClose = false;
+    std::function<void()> afterClose;
 };
 
 class RecordingCallsHost : public ICallsHost {
