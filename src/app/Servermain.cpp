@@ -30,6 +30,7 @@
 #include <QMenuBar>
 #include <QMovie>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -120,6 +121,8 @@ void TMainForm::BuildControls()
     setMinimumSize(kMinWidth, kMinHeight);
     // Wide enough for every column of the call list at the default font.
     resize(680, 320);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
