@@ -336,16 +336,9 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                 if (Settings().OfflineTimeOutEna)
                     m_host.StartIdleDetection();
             } else if (code == server::REGISTER_REFUSED) {
-                CloseSocket();
+                GoOffline();
                 ClearConnectFlags();
-                m_host.StopIdleDetection();
-                m_host.SetMenusEnabled(true);
-                m_host.SetOnlineGlyph(false);
-                m_host.SetChatWithOtherSupportEnabled(false);
                 ShowStatus(StatusRefused);
-                m_state = TServerState::Offline;
-                m_toTimer.stop();
-                m_host.SetBusyAnimation(false);
             } else if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
                 ShowServerNotice(code, false);
                 m_toTimer.stop();
@@ -401,23 +394,31 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
     }
 }
 
+// The login is over, however it ended: the connection goes and every control
+// shows the console offline.
+void TServerSession::GoOffline()
+{
+    CloseSocket();
+    m_state = TServerState::Offline;
+    m_listRequest = TSupporterListRequest::None;
+    m_keepAliveTimer.stop();
+    m_toTimer.stop();
+    m_host.SetMenusEnabled(true);
+    m_host.SetOnlineGlyph(false);
+    m_host.SetChatWithOtherSupportEnabled(false);
+    m_host.SetBusyAnimation(false);
+    m_host.SetTrayOnline(false);
+    m_host.StopIdleDetection();
+}
+
 void TServerSession::DisconnectFromServer()
 {
     ShowStatus(StatusDisconnected);
     Send(server::BuildSupportDisconnect());
     Pause(500);
-    CloseSocket();
-    m_host.SetMenusEnabled(true);
-    m_state = TServerState::Offline;
-    m_host.SetOnlineGlyph(false);
-    m_host.SetChatWithOtherSupportEnabled(false);
-    m_listRequest = TSupporterListRequest::None;
+    GoOffline();
     ClearPendingTransfer();
     ClearConnectFlags();
-    m_host.StopIdleDetection();
-    m_keepAliveTimer.stop();
-    m_toTimer.stop();
-    m_host.SetTrayOnline(false);
     Log(QStringLiteral("Supporter = ") + Settings().SupportName + QStringLiteral(", Disconnected from server."));
 }
 
@@ -438,18 +439,8 @@ void TServerSession::OnSocketError(int wsaCode)
 {
     const TSettings &s = Settings();
     ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
-    CloseSocket();
-    m_host.SetMenusEnabled(true);
-    m_state = TServerState::Offline;
-    m_host.SetOnlineGlyph(false);
-    m_host.SetChatWithOtherSupportEnabled(false);
-    m_listRequest = TSupporterListRequest::None;
+    GoOffline();
     m_refusalSeen = false;
-    m_host.StopIdleDetection();
-    m_keepAliveTimer.stop();
-    m_toTimer.stop();
-    m_host.SetBusyAnimation(false);
-    m_host.SetTrayOnline(false);
     SetChatLimitValue(0);
     SetSupportersOnlineValue(0);
 

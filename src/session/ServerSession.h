@@ -151,6 +151,7 @@ private:
     void SetSupportersOnlineValue(int count);
     void OpenSocket();
     void CloseSocket();
+    void GoOffline();
     void ClearConnectFlags();
     void OnSocketError(int wsaCode);
     void OnSocketClosed();
