@@ -72,9 +72,9 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Registering; }));
         server.SendFrame(0, server::INITIAL_CONNECT);
         ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-        server.SendFrame(0, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(9).mid(6));
+        server.SendRaw(0, server::BuildRegisterAccepted(9));
         ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
-        server.SendFrame(0, server::CHAT_LIMIT, server::BuildChatLimit(2).mid(6));
+        server.SendRaw(0, server::BuildChatLimit(2));
         ASSERT_TRUE(WaitFor([&] { return form->Session().ChatLimit() == 2; }));
     }
 
@@ -169,7 +169,7 @@ TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
     // Minimized with auto on-hold: the call waits without an alert.
     form->MinimizeToTray();
     server.SetSendInitialConnect(true);
-    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(31, "192.0.2.9", "shop")->mid(6));
+    server.SendRaw(0, *server::BuildClientListed(31, "192.0.2.9", "shop"));
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
     ASSERT_EQ(form->CallsOnHoldCount(), 1);
@@ -204,7 +204,7 @@ TEST_F(MainFormTest, TerminationWhileAnAlertIsOpenWaitsForTheAlertThenEndsTheCal
         exitedAtOnce = form->ExitProcedure(false);
         EXPECT_EQ(form->Session().State(), TServerState::Online);
     });
-    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(32, "192.0.2.9", "shop")->mid(6));
+    server.SendRaw(0, *server::BuildClientListed(32, "192.0.2.9", "shop"));
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 8000), 0);
     EXPECT_TRUE(alertWasOpen);
     EXPECT_FALSE(exitedAtOnce);
@@ -222,7 +222,7 @@ TEST_F(MainFormTest, TerminationWhileTheExitQuestionIsOpenOverridesItsCancel)
     LogIn();
     form->MinimizeToTray();
     server.SetSendInitialConnect(true);
-    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(33, "192.0.2.9", "shop")->mid(6));
+    server.SendRaw(0, *server::BuildClientListed(33, "192.0.2.9", "shop"));
     ASSERT_TRUE(WaitFor([&] { return form->CallsOnHoldCount() == 1; }));
 
     // The signal arrives while the question is up; the box then closes as Cancel.

@@ -60,13 +60,13 @@ TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
 
         calls.NewCall(77, 0, QStringLiteral("www.example.org"), QStringLiteral("10.0.0.1"), server::CLIENT_LISTED);
         ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
-        server.SendFrame(0, chat::SESSION_READY, chat::BuildSessionReady(77).mid(6));
+        server.SendRaw(0, chat::BuildSessionReady(77));
         ASSERT_TRUE(WaitFor([&] { return !factory.window.isNull(); }));
         ASSERT_GE(server.WaitForFrame(chat::CHAT_OPTIONS), 0);
         EXPECT_EQ(calls.CallList().StatusOfCall(77), QStringLiteral("In Chat..."));
         EXPECT_EQ(calls.OpenChatWindows(), 1);
 
-        server.SendFrame(0, chat::USER_DETAILS, chat::BuildUserDetails("Eve", "eve@example.org", "555")->mid(6));
+        server.SendRaw(0, *chat::BuildUserDetails("Eve", "eve@example.org", "555"));
         ASSERT_TRUE(WaitFor([&] { return calls.CallList().Cell(0, ColClientName) == QStringLiteral("Eve"); }));
         EXPECT_EQ(calls.CallList().Cell(0, ColClientEmail), QStringLiteral("eve@example.org"));
 

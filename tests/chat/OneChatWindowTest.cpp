@@ -89,7 +89,7 @@ TEST_F(ChatWindowTest, FramesWaitingBeforeTheWindowOpensAreReadAtOnce)
 {
     MakeRecord();
     // The visitor's details arrive while the call still waits for its window.
-    ASSERT_TRUE(server.SendFrame(0, chat::USER_DETAILS, chat::BuildUserDetails("Eve", "", "").value().mid(6)));
+    ASSERT_TRUE(server.SendRaw(0, chat::BuildUserDetails("Eve", "", "").value()));
     Settle();
     window = new TOneChatWindow(0, &record, calls, host);
     EXPECT_EQ(window->CallerName(), QStringLiteral("Eve"));
@@ -168,9 +168,9 @@ TEST_F(ChatWindowTest, VisitorMarkupIsShownAsCharactersInTheVisitorsColours)
     Settings().UserTextColor = 0x00FF00; // green
     OpenWindow();
     ActivateElsewhere();
-    Receive(chat::USER_DETAILS, chat::BuildUserDetails("Eve", "eve@example.org", "555").value().mid(6));
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value()));
     const QString markup = QStringLiteral("<b>x</b><img src=y>");
-    Receive(CHAT_TEXT, chat::BuildChatText(ToWire(markup)).value().mid(6));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText(ToWire(markup)).value()));
     ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
 
     EXPECT_EQ(Conversation(), QStringLiteral("Eve: ") + markup);
@@ -181,7 +181,7 @@ TEST_F(ChatWindowTest, VisitorMarkupIsShownAsCharactersInTheVisitorsColours)
     EXPECT_EQ(ColourAt(doc, 5), QColor(0, 255, 0));  // "<"
     EXPECT_TRUE(window->Flashing());                  // not the active window
 
-    Receive(CHAT_TEXT, chat::BuildChatText("").value().mid(6));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("").value()));
     ASSERT_TRUE(WaitFor([&] { return doc.blockCount() == 2; }));
     EXPECT_EQ(doc.lastBlock().text(), QStringLiteral("Eve: "));
 }
@@ -211,11 +211,11 @@ TEST_F(ChatWindowTest, SupporterChatHasNoCallingFromNoticeAndNoExtraTools)
 TEST_F(ChatWindowTest, RemoteTypingShowsAndClears)
 {
     OpenWindow();
-    Receive(chat::USER_DETAILS, chat::BuildUserDetails("Eve", "", "").value().mid(6));
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "", "").value()));
     Receive(TYPING_START);
     ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
     EXPECT_EQ(window->StatusPanelText(1), QStringLiteral(" Eve typing..."));
-    Receive(CHAT_TEXT, chat::BuildChatText("hi").value().mid(6));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("hi").value()));
     ASSERT_TRUE(WaitFor([&] { return !window->RemoteTyping(); }));
     EXPECT_TRUE(window->StatusPanelText(1).isEmpty());
 }
@@ -223,7 +223,7 @@ TEST_F(ChatWindowTest, RemoteTypingShowsAndClears)
 TEST_F(ChatWindowTest, EveryUserDetailsAppendsToTheCaptionAndReachesTheCallList)
 {
     OpenWindow();
-    const QByteArray details = chat::BuildUserDetails("Eve", "eve@example.org", "555").value().mid(6);
+    const QByteArray details = BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value());
     Receive(chat::USER_DETAILS, details);
     Receive(chat::USER_DETAILS, details);
     ASSERT_TRUE(WaitFor([&] { return window->windowTitle().count(QStringLiteral(", in chat with ")) == 2; }));
@@ -419,7 +419,7 @@ TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
 {
     OpenWindow();
     ActivateElsewhere();
-    Receive(CHAT_TEXT, chat::BuildChatText("ping").value().mid(6));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("ping").value()));
     ASSERT_TRUE(WaitFor([&] { return window->Flashing(); }));
     window->InputTextClick();
     EXPECT_FALSE(window->Flashing());

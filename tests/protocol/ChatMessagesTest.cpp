@@ -1,3 +1,4 @@
+#include "FakeChatServer.h"
 #include "protocol/ChatMessages.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +10,12 @@
 
 using namespace velmora;
 using namespace velmora::chat;
+using velmora::test::BodyOf;
 
 namespace {
 
 QByteArray Hex(const char *hex) { return QByteArray::fromHex(hex); }
 
-QByteArray BodyOf(const QByteArray &frame)
-{
-    FrameBuffer fb;
-    fb.Append(frame);
-    Frame f;
-    EXPECT_EQ(fb.TakeFrame(f), FrameBuffer::Result::Frame);
-    EXPECT_EQ(fb.Pending(), 0);
-    return f.body;
-}
 
 } // namespace
 

@@ -30,11 +30,6 @@
 
 namespace velmora::test {
 
-inline QByteArray BodyOf(const QByteArray &frame)
-{
-    return frame.mid(kHeaderSize);
-}
-
 // Plays a chat window: takes the socket and worker over and records frames.
 class FakeChatWindow : public IChatWindow {
 public:

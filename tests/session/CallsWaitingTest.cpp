@@ -228,20 +228,8 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
     // While the refused call's box is open, an on-hold tick takes that call
     // down, the closer releases its socket, and a new call comes in (its
     // socket may well reuse the freed one's memory).
-    struct BoxWithLoop : IBoxes {
-        BoxAnswer Show(const BoxRequest &request) override
-        {
-            texts << request.text;
-            if (auto run = std::exchange(during, nullptr))
-                run();
-            return BoxAnswer::Ok;
-        }
-        QStringList texts;
-        std::function<void()> during;
-    } box;
-    SetBoxes(&box);
     int second = -1;
-    box.during = [&] {
+    boxes.during = [&] {
         calls.OnHoldTimerTimer();
         ASSERT_EQ(calls.RecordCount(), 0);
         ASSERT_TRUE(WaitFor([&] { return closer.Pending() == 0; }));
@@ -251,8 +239,7 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
     };
     host.answers.push_back(false);
     calls.NewCall(13, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
-    ASSERT_TRUE(WaitFor([&] { return !box.texts.isEmpty() && !box.during; }));
-    SetBoxes(&boxes);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty() && !boxes.during; }));
     ASSERT_GE(second, 0);
 
     ASSERT_EQ(List().Count(), 2);

@@ -55,21 +55,6 @@ struct RecordingHost : ISessionHost {
     void NewCall(qint32 sc, qint32, const QString &, const QString &, quint16) override { newCalls << sc; }
 };
 
-// Answers every box with OK, running `during` while the first one is open
-// (as its event loop would let other handlers run).
-struct BoxesWithDialogLoop : IBoxes {
-    BoxesWithDialogLoop() { SetBoxes(this); }
-    ~BoxesWithDialogLoop() override { SetBoxes(nullptr); }
-    BoxAnswer Show(const BoxRequest &request) override
-    {
-        texts << request.text;
-        if (auto run = std::exchange(during, nullptr))
-            run();
-        return BoxAnswer::Ok;
-    }
-    QStringList texts;
-    std::function<void()> during;
-};
 
 class ServerSessionTest : public ::testing::Test {
 protected:
@@ -107,7 +92,7 @@ protected:
         server.SendFrame(connection, server::INITIAL_CONNECT);
         const int reg = server.WaitForFrame(server::SUPPORT_REGISTER, 3000, int(server.Frames().size()));
         ASSERT_GE(reg, 0);
-        server.SendFrame(connection, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(port).mid(6));
+        server.SendRaw(connection, server::BuildRegisterAccepted(port));
         ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY, 3000, reg), 0);
         ASSERT_EQ(session->State(), TServerState::Online);
     }
@@ -159,7 +144,7 @@ TEST_F(ServerSessionTest, LoginPausesAndLogoutCloseAreKeptOnTheWire)
     const qint64 greetedAt = server.ElapsedMs();
     server.SendFrame(0, server::INITIAL_CONNECT);
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-    server.SendFrame(0, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(12).mid(6));
+    server.SendRaw(0, server::BuildRegisterAccepted(12));
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
     auto frames = server.Frames();
     ASSERT_EQ(frames.size(), 3u);
@@ -307,7 +292,7 @@ TEST_F(ServerSessionTest, LostLoginReconnectsSilentlyAndLogsInAgain)
     EXPECT_FALSE(session->ReconnectRunning());
     server.SendFrame(1, server::INITIAL_CONNECT);
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-    server.SendFrame(1, server::REGISTER_ACCEPTED, server::BuildRegisterAccepted(5).mid(6));
+    server.SendRaw(1, server::BuildRegisterAccepted(5));
     ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
@@ -357,7 +342,7 @@ TEST_F(ServerSessionTest, ServerNoticesBeforeAndAfterLogin)
     EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Server needs to be restarted due to upgrade.")));
     EXPECT_EQ(session->State(), TServerState::Online);
     // A chat limit after the notice counts as zero.
-    server.SendFrame(1, server::CHAT_LIMIT, server::BuildChatLimit(3).mid(6));
+    server.SendRaw(1, server::BuildChatLimit(3));
     ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }));
     EXPECT_EQ(session->ChatLimit(), 0);
     EXPECT_EQ(host.chatLimit, 0);
@@ -380,12 +365,12 @@ TEST_F(ServerSessionTest, MaxSocketsExceededEndsTheAttempt)
 TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
 {
     LogIn();
-    server.SendFrame(0, server::CHAT_LIMIT, server::BuildChatLimit(3).mid(6));
-    server.SendFrame(0, server::SUPPORTERS_ONLINE, server::BuildSupportersOnline(4).mid(6));
-    server.SendFrame(0, server::SUPPORT_CHAT_LISTED, server::BuildSupportChatListed(77).mid(6));
-    server.SendFrame(0, server::CLIENT_LISTED, server::BuildClientListed(78, "192.0.2.1\r\nforged", "site")->mid(6));
+    server.SendRaw(0, server::BuildChatLimit(3));
+    server.SendRaw(0, server::BuildSupportersOnline(4));
+    server.SendRaw(0, server::BuildSupportChatListed(77));
+    server.SendRaw(0, *server::BuildClientListed(78, "192.0.2.1\r\nforged", "site"));
     // A list nobody asked for changes nothing.
-    server.SendFrame(0, server::ONLINE_SUPPORTERS, server::BuildOnlineSupportersList({})->mid(6));
+    server.SendRaw(0, *server::BuildOnlineSupportersList({}));
     ASSERT_TRUE(WaitFor([&] { return host.newCalls.size() == 2; }));
     EXPECT_EQ(host.chatLimit, 3);
     EXPECT_EQ(host.supporters, 4);
@@ -399,7 +384,7 @@ TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
     // An empty list for a pending supporter-chat request ends the request.
     session->RequestSupporters(TSupporterListRequest::SupporterChat);
     ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
-    server.SendFrame(0, server::ONLINE_SUPPORTERS, server::BuildOnlineSupportersList({})->mid(6));
+    server.SendRaw(0, *server::BuildOnlineSupportersList({}));
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("No supporters were found."));
     EXPECT_EQ(session->PendingSupporterRequest(), TSupporterListRequest::None);
@@ -428,15 +413,13 @@ TEST_F(ServerSessionTest, ConnectionLostWhileTheDisconnectQuestionIsOpen)
     Settings().ReConnectAfterNetError = false;
     LogIn();
     host.openChats = 1;
-    {
-        BoxesWithDialogLoop dialogs;
-        dialogs.during = [&] {
-            server.CloseConnection(0);
-            ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
-        };
-        session->WebSbtnClick();
-        EXPECT_EQ(dialogs.texts.size(), 2); // the question and the network error
-    }
+    boxes.shown.clear();
+    boxes.during = [&] {
+        server.CloseConnection(0);
+        ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
+    };
+    session->WebSbtnClick();
+    EXPECT_EQ(boxes.shown.size(), 2); // the question and the network error
     EXPECT_EQ(host.endAllCalls, 1);
     EXPECT_FALSE(session->ConnectRequested());
     QTest::qWait(200);
@@ -449,15 +432,12 @@ TEST_F(ServerSessionTest, ConnectionLostWhileTheDisconnectQuestionIsOpen)
     host.openChats = 0;
     LogIn(1);
     host.openChats = 1;
-    {
-        BoxesWithDialogLoop dialogs;
-        dialogs.during = [&] {
-            server.StopAccepting();
-            server.CloseConnection(1);
-            ASSERT_TRUE(WaitFor([&] { return session->ReconnectRunning() && session->NetErrorCount() == 2; }));
-        };
-        session->WebSbtnClick();
-    }
+    boxes.during = [&] {
+        server.StopAccepting();
+        server.CloseConnection(1);
+        ASSERT_TRUE(WaitFor([&] { return session->ReconnectRunning() && session->NetErrorCount() == 2; }));
+    };
+    session->WebSbtnClick();
     EXPECT_FALSE(session->ReconnectRunning());
     EXPECT_FALSE(session->ConnectRequested());
     QTest::qWait(1500);

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 
@@ -17,6 +18,16 @@ QByteArray MakeFrame(quint16 code, const QByteArray &body)
     qToBigEndian<quint32>(quint32(body.size()), frame.data() + 2);
     frame.append(body);
     return frame;
+}
+
+QByteArray BodyOf(const QByteArray &frame)
+{
+    FrameBuffer in;
+    in.Append(frame);
+    Frame f;
+    EXPECT_EQ(in.TakeFrame(f), FrameBuffer::Result::Frame);
+    EXPECT_EQ(in.Pending(), 0);
+    return f.body;
 }
 
 // Lives on the server thread: owns the listening socket and the accepted

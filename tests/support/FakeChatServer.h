@@ -128,5 +128,8 @@ private:
 
 // A finished frame with the given code and body (tests that build bytes by hand).
 QByteArray MakeFrame(quint16 code, const QByteArray &body = QByteArray());
+// The body of a finished frame, as a connection's reader would hand it over;
+// a test fails when `frame` is not exactly one complete frame.
+QByteArray BodyOf(const QByteArray &frame);
 
 } // namespace velmora::test

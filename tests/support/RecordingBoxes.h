@@ -5,6 +5,8 @@
 #include <QList>
 
 #include <deque>
+#include <functional>
+#include <utility>
 
 namespace velmora::test {
 
@@ -16,6 +18,8 @@ public:
     BoxAnswer Show(const BoxRequest &request) override
     {
         shown.append(request);
+        if (auto run = std::exchange(during, nullptr))
+            run();
         if (!answers.empty()) {
             const BoxAnswer a = answers.front();
             answers.pop_front();
@@ -35,6 +39,9 @@ public:
 
     QList<BoxRequest> shown;
     std::deque<BoxAnswer> answers; // answered in order; default OK/Yes
+    // Runs once, while the next box is open, as that box's event loop would
+    // let other handlers run.
+    std::function<void()> during;
 };
 
 } // namespace velmora::test
