@@ -569,19 +569,29 @@ void TSimServer::SendOnlineSupporters(Peer &peer)
 
 // --- per-call connections ------------------------------------------------------
 
-void TSimServer::AnswerCall(Peer &peer, const Frame &frame)
+std::optional<TSimServer::LegAnswer> TSimServer::BindSupportLeg(Peer &peer, const Frame &frame)
 {
+    // ClientID (not checked here), the answering console's port, the call.
     FieldReader r(frame.body);
     r.Text();
     const qint32 port = r.Int();
     const qint32 session = r.Int();
     if (!r.Ok())
-        return;
-    const int id = peer.id;
+        return std::nullopt;
     peer.role = Role::SupportLeg;
     peer.session = session;
     if (Peer *console = FindConsole(port))
         peer.consoleNo = console->consoleNo;
+    return LegAnswer{port, session};
+}
+
+void TSimServer::AnswerCall(Peer &peer, const Frame &frame)
+{
+    const auto answer = BindSupportLeg(peer, frame);
+    if (!answer)
+        return;
+    const auto [port, session] = *answer;
+    const int id = peer.id;
     Call *call = FindCall(session);
     if (!call) {
         Print(Who(peer) + QStringLiteral(" no such call: connection closed"));
@@ -621,17 +631,11 @@ void TSimServer::AnswerCall(Peer &peer, const Frame &frame)
 
 void TSimServer::AnswerTransfer(Peer &peer, const Frame &frame)
 {
-    FieldReader r(frame.body);
-    r.Text();
-    const qint32 port = r.Int();
-    const qint32 session = r.Int();
-    if (!r.Ok())
+    const auto answer = BindSupportLeg(peer, frame);
+    if (!answer)
         return;
+    const auto [port, session] = *answer;
     const int id = peer.id;
-    peer.role = Role::SupportLeg;
-    peer.session = session;
-    if (Peer *console = FindConsole(port))
-        peer.consoleNo = console->consoleNo;
     Call *call = FindCall(session);
     if (!call || call->state != CallState::Transferring || call->transferTo != port) {
         Print(Who(peer) + QStringLiteral(" no transfer of this call to this console: connection closed"));

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
@@ -118,6 +119,12 @@ private:
     void SendCounters(Peer &peer);
     void BroadcastSupportersOnline(const QString &clientId);
     void SendOnlineSupporters(Peer &peer);
+    struct LegAnswer {
+        qint32 port;    // the answering console's port value
+        qint32 session; // the call
+    };
+    // Marks a per-call connection as a console's leg of the call it names.
+    std::optional<LegAnswer> BindSupportLeg(Peer &peer, const Frame &frame);
     void AnswerCall(Peer &peer, const Frame &frame);
     void AnswerTransfer(Peer &peer, const Frame &frame);
     void RequestSupportChat(Peer &peer, const Frame &frame);
