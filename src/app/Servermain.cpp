@@ -624,10 +624,9 @@ bool TMainForm::ExitProcedure(bool ask)
     m_closer.reset();
     m_log->AddLine(QStringLiteral("Application terminated !!!"));
     m_log.reset();
-    if (m_canned)
-        m_canned->Save();
-    if (m_urls)
-        m_urls->Save();
+    // Releasing a shortcut list saves it.
+    m_canned.reset();
+    m_urls.reset();
     m_exitDone = true;
     m_exitRunning = false;
     m_exitRetry.stop();

@@ -10,10 +10,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QTcpServer;
 class QTcpSocket;
