@@ -103,6 +103,9 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     mail("ReplyToMailAddr", s.ReplyToMailAddr);
     mail("CC_MailAddr", s.CC_MailAddr);
     mail("DebugMail", s.DebugMail);
+    mail("SMTP_Port", s.SMTP_Port);
+    mail("SMTP_Security", s.SMTP_Security);
+    mail("SMTP_CAFile", s.SMTP_CAFile);
 
     const Reader general(store, kGeneral);
     general("NotAvailTimeOut", s.NotAvailTimeOut);
@@ -201,6 +204,9 @@ void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage p
         w("ReplyToMailAddr", s.ReplyToMailAddr);
         w("CC_MailAddr", s.CC_MailAddr);
         w("DebugMail", s.DebugMail);
+        w("SMTP_Port", s.SMTP_Port);
+        w("SMTP_Security", s.SMTP_Security);
+        w("SMTP_CAFile", s.SMTP_CAFile);
         break;
     }
     case SettingsPage::Reconnect: {

@@ -40,6 +40,10 @@ struct TSettings {
     QString ReplyToMailAddr;
     QString CC_MailAddr;
     bool DebugMail = false;
+    // Where and how transcripts leave: port 25 and no encryption unless set.
+    qint32 SMTP_Port = 25;
+    qint32 SMTP_Security = 0; // 0 none, 1 STARTTLS required, 2 TLS from the first byte
+    QString SMTP_CAFile;      // extra trusted certificates (PEM), for company CAs
 
     // [GeneralProgramSetting]; periods in seconds
     qint32 NotAvailTimeOut = 30;
