@@ -3,6 +3,7 @@
 #include "Resources.h"
 #include "app/AboutBox.h"
 #include "app/CallListView.h"
+#include "app/ConsoleKeys.h"
 #include "app/EmailAddrEditDlg.h"
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
@@ -71,10 +72,14 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
     m_callsLink = std::make_unique<TCallsLink>(*m_calls);
     ListView = new TCallListView(*m_calls, this);
+    ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
+    setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
+    m_keys = new TConsoleKeys(this);
     connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
         if (m_calls->CallsOnHold() == 0)
             SetTrayBlinking(false);
+        UpdateTrayTip();
     });
 
     BuildTray();
@@ -259,7 +264,7 @@ void TMainForm::BuildMenus()
 void TMainForm::BuildTray()
 {
     abfTrayIcon = new QSystemTrayIcon(this);
-    abfTrayIcon->setToolTip(QStringLiteral("KORVA Support, right click to open the pop-up  menu."));
+    abfTrayIcon->setToolTip(TrayTipText(0, 0));
     abfTrayIcon->setIcon(StatusIcon(TrayOfflineIcon));
     TrayIconPopupMenu = new QMenu(this);
     m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("Connect"));
@@ -475,7 +480,22 @@ void TMainForm::BlinkTimerTimer()
 
 bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled)
 {
-    return TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
+    QTimer::singleShot(0, this, [this] { UpdateTrayTip(); }); // the alert is up by then
+    const bool accepted = TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
+    UpdateTrayTip();
+    return accepted;
+}
+
+QString TMainForm::TrayTipText(int waiting, int onHold)
+{
+    return QStringLiteral("KORVA Support, right click to open the pop-up  menu.")
+           + QStringLiteral("\nCalls waiting: %1, on hold: %2").arg(waiting).arg(onHold);
+}
+
+void TMainForm::UpdateTrayTip()
+{
+    if (abfTrayIcon && m_calls)
+        abfTrayIcon->setToolTip(TrayTipText(TNewCnctDlg::AlertsShown(), m_calls->CallsOnHold()));
 }
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)

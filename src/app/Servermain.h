@@ -26,6 +26,7 @@ class QWidget;
 namespace velmora {
 
 class TCallListView;
+class TConsoleKeys;
 class TCallsLink;
 class TCloseSockets;
 class TLogFile;
@@ -73,6 +74,10 @@ public:
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
     void UpdateTrayMenu();
+    // The tray icon's hint: the fixed text, then the calls whose alert waits
+    // for an answer and the calls on hold.
+    static QString TrayTipText(int waiting, int onHold);
+    void UpdateTrayTip();
 
     // ISessionHost
     void ShowStatusText(const QString &text) override;
@@ -177,6 +182,7 @@ private:
     bool m_exitDone = false;
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit
     int m_alertsShown = 0;
+    TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window
 };
 
 } // namespace velmora

@@ -2,10 +2,12 @@
 
 #include "chat/ChatDialogs.h"
 #include "chat/ChatLines.h"
+#include "chat/ChatPlacement.h"
 #include "chat/ChatPictures.h"
 #include "chat/ChatWinExtDlg.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
 #include "diag/Pause.h"
@@ -18,8 +20,10 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,6 +35,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace velmora {
 
@@ -73,7 +78,8 @@ TOneChatWindow::~TOneChatWindow()
 
 void TOneChatWindow::BuildControls()
 {
-    setFixedSize(kClientWidth, kClientHeight);
+    // The designed size is the smallest; the conversation takes what is added.
+    setMinimumSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowBackground);
@@ -83,13 +89,31 @@ void TOneChatWindow::BuildControls()
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
     ChatOutPutText->setAcceptRichText(false);
-    ChatOutPutText->setGeometry(5, 5, 393, 196);
+    ChatOutPutText->setMinimumHeight(120);
     ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
     QFont conversationFont(QStringLiteral("MS Sans Serif"));
     conversationFont.setStyleHint(QFont::SansSerif);
     conversationFont.setBold(true);
     ChatOutPutText->document()->setDefaultFont(conversationFont);
     m_baseFormat.setFont(conversationFont);
+    ChatOutPutText->installEventFilter(this);
+
+    // Shown over the conversation's lower edge while the operator reads back
+    // and lines arrive below; a click (or scrolling down) goes to the newest.
+    NewMessagesMarker = new QToolButton(ChatOutPutText);
+    NewMessagesMarker->setObjectName(QStringLiteral("NewMessagesMarker"));
+    NewMessagesMarker->setText(QStringLiteral("New messages \u2193"));
+    NewMessagesMarker->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    NewMessagesMarker->setCursor(Qt::PointingHandCursor);
+    NewMessagesMarker->setStyleSheet(QStringLiteral(
+        "QToolButton { background: #ffd54f; color: black; border: 1px solid #8d6e00; border-radius: 8px;"
+        " padding: 2px 8px; font-weight: bold; }"));
+    NewMessagesMarker->hide();
+    connect(NewMessagesMarker, &QToolButton::clicked, this, [this] { ScrollToNewest(); });
+    connect(ChatOutPutText->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (ConversationAtBottom())
+            NewMessagesMarker->hide();
+    });
 
     ChatPopUp = new QMenu(this);
     ChatPopUp->addAction(QStringLiteral("Select All"), this, [this] { SelectAll1Click(); });
@@ -97,7 +121,7 @@ void TOneChatWindow::BuildControls()
     connect(ChatOutPutText, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { ChatPopUp->popup(ChatOutPutText->viewport()->mapToGlobal(at)); });
 
-    Label1 = new QLabel(QStringLiteral("To send a message click send or use Enter, if enabled"), this);
+    Label1 = new QLabel(this);
     Label1->setTextFormat(Qt::PlainText);
     QFont labelFont(QStringLiteral("Verdana"));
     labelFont.setBold(true);
@@ -106,11 +130,14 @@ void TOneChatWindow::BuildControls()
     QPalette labelPal = Label1->palette();
     labelPal.setColor(QPalette::WindowText, Qt::white);
     Label1->setPalette(labelPal);
-    Label1->setGeometry(5, 204, 393, 18);
+    Label1->setWordWrap(true);
+    UpdateInputLabel();
 
     InputText = new QPlainTextEdit(this);
     InputText->setObjectName(QStringLiteral("InputText"));
-    InputText->setGeometry(5, 224, 330, 84);
+    InputText->setFixedHeight(84);
+    // Tab leaves the box (to " Send"), as in any form; the wire has no use for tabs.
+    InputText->setTabChangesFocus(true);
     InputText->installEventFilter(this);
     InputText->viewport()->installEventFilter(this);
     connect(InputText, &QPlainTextEdit::textChanged, this, [this] { InputTextChange(); });
@@ -122,22 +149,21 @@ void TOneChatWindow::BuildControls()
     QPalette sendPal = SendMsgBtn->palette();
     sendPal.setColor(QPalette::ButtonText, Qt::red);
     SendMsgBtn->setPalette(sendPal);
-    SendMsgBtn->setGeometry(340, 224, 58, 40);
+    SendMsgBtn->setFixedSize(58, 40);
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
     connect(SendMsgBtn, &QPushButton::clicked, this, [this] { SendMsgBtnClick(); });
 
     SoundSpeedButton = new QToolButton(this);
-    SoundSpeedButton->setGeometry(340, 276, 27, 27);
+    SoundSpeedButton->setFixedSize(27, 27);
     SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
     connect(SoundSpeedButton, &QToolButton::clicked, this, [this] { SoundSpeedButtonClick(); });
 
     ExtraToolsOpenBtn = new QToolButton(this);
-    ExtraToolsOpenBtn->setGeometry(371, 276, 27, 27);
+    ExtraToolsOpenBtn->setFixedSize(27, 27);
     connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
 
     StatusBar = new QStatusBar(this);
-    StatusBar->setSizeGripEnabled(false);
-    StatusBar->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
+    StatusBar->setSizeGripEnabled(true);
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new QLabel(StatusBar);
         m_statusPanels[i]->setTextFormat(Qt::PlainText);
@@ -146,6 +172,28 @@ void TOneChatWindow::BuildControls()
     m_statusPanels[0]->setText(QStringLiteral("Status"));
     m_statusPanels[0]->setMinimumWidth(50);
     m_statusPanels[2]->setMinimumWidth(70);
+
+    auto *buttons = new QVBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(4);
+    buttons->addWidget(SendMsgBtn);
+    buttons->addStretch(1);
+    auto *toggles = new QHBoxLayout;
+    toggles->setSpacing(4);
+    toggles->addWidget(SoundSpeedButton);
+    toggles->addWidget(ExtraToolsOpenBtn);
+    buttons->addLayout(toggles);
+    auto *inputRow = new QHBoxLayout;
+    inputRow->setSpacing(5);
+    inputRow->addWidget(InputText, 1);
+    inputRow->addLayout(buttons);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(5, 5, 5, 0);
+    column->setSpacing(3);
+    column->addWidget(ChatOutPutText, 1);
+    column->addWidget(Label1);
+    column->addLayout(inputRow);
+    column->addWidget(StatusBar);
 
     ElapesedTime.setInterval(1000);
     connect(&ElapesedTime, &QTimer::timeout, this, [this] { ElapesedTimeDisp(); });
@@ -173,7 +221,7 @@ void TOneChatWindow::FormCreate()
         m_email = m_record->Email;
         m_caption += QStringLiteral(", in chat with ") + m_name;
     }
-    setWindowTitle(m_caption);
+    SetCaption(m_caption);
 
     // 3. Take the connection over.
     m_firstActivationPending = true;
@@ -228,8 +276,9 @@ void TOneChatWindow::FormCreate()
 
     // 10.
     m_extraTools = new TChatWinExtDlg(*this);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    resize(RememberedChatSize(minimumSize()));
+    PlaceCascaded();
+    FitCaption();
     show();
 
     // 11.
@@ -250,6 +299,82 @@ QString TOneChatWindow::WarningCaption() const
 QString TOneChatWindow::StatusPanelText(int panel) const
 {
     return panel >= 0 && panel < 3 ? m_statusPanels[panel]->text() : QString();
+}
+
+void TOneChatWindow::PlaceCascaded()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QList<QRect> chats;
+    QRect mainWindow;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top == this || !top->isVisible() || top->isMinimized())
+            continue;
+        if (qobject_cast<TOneChatWindow *>(top))
+            chats.append(top->frameGeometry());
+        else if (qobject_cast<QMainWindow *>(top))
+            mainWindow = top->frameGeometry();
+    }
+    move(CascadePosition(size(), chats, mainWindow, screen->availableGeometry()));
+}
+
+void TOneChatWindow::SetCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+    FitCaption();
+}
+
+void TOneChatWindow::FitCaption()
+{
+    // A window manager cuts a caption that does not fit, and the visitor's
+    // name is at its end: widen the window (within the screen) so it fits.
+    const QFontMetrics fm(QApplication::font("QMdiSubWindowTitleBar"));
+    constexpr int kTitleBarButtons = 140; // icon, minimize, close and the frame
+    int wanted = fm.horizontalAdvance(windowTitle()) * 11 / 10 + kTitleBarButtons;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        wanted = qMin(wanted, screen->availableGeometry().width());
+    if (wanted > width()) {
+        m_fittingCaption = true;
+        resize(wanted, height());
+        m_fittingCaption = false;
+    }
+}
+
+void TOneChatWindow::UpdateInputLabel()
+{
+    // The designed text, and then what Enter does with the setting as it is now.
+    Label1->setText(QStringLiteral("To send a message click send or use Enter, if enabled")
+                    + (Settings().UseEnterKeyToSendMessage
+                           ? QStringLiteral(" (Enter sends, Shift+Enter: new line)")
+                           : QStringLiteral(" (Enter: new line)")));
+}
+
+bool TOneChatWindow::ConversationAtBottom() const
+{
+    const QScrollBar *bar = ChatOutPutText->verticalScrollBar();
+    return !bar || bar->value() >= bar->maximum() - 2;
+}
+
+void TOneChatWindow::ScrollToNewest()
+{
+    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
+        bar->setValue(bar->maximum());
+    NewMessagesMarker->hide();
+}
+
+bool TOneChatWindow::NewMessagesShown() const
+{
+    return !NewMessagesMarker->isHidden();
+}
+
+void TOneChatWindow::PlaceNewMessagesMarker()
+{
+    NewMessagesMarker->adjustSize();
+    const QRect area = ChatOutPutText->viewport()->geometry();
+    NewMessagesMarker->move(area.center().x() - NewMessagesMarker->width() / 2,
+                            area.bottom() - NewMessagesMarker->height() - 4);
+    NewMessagesMarker->raise();
 }
 
 void TOneChatWindow::Log(const QString &line)
@@ -279,10 +404,24 @@ void TOneChatWindow::SendMsgBtnClick()
     const QString text = InputText->toPlainText();
     if (text.isEmpty())
         return;
+    // The wire is 8-bit: say so before a character turns into "?", and let
+    // the operator choose.
+    const QString lost = UncarriedCharacters(text);
+    if (!lost.isEmpty()) {
+        QPointer<TOneChatWindow> self(this);
+        const BoxAnswer answer =
+            ShowBox(QStringLiteral("These characters cannot be sent and would reach the visitor as \"?\": ") + lost
+                        + QStringLiteral("\n\nSend anyway?"),
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (!self || m_closed || answer != BoxAnswer::Ok || InputText->toPlainText() != text)
+            return;
+    }
     const QByteArray wire = ToWire(MessageForWire(text));
     SendFrame(chat::BuildChatText(wire));
     const TSettings &settings = Settings();
-    const QString line = settings.SupportName + QStringLiteral(": ") + FromWire(wire);
+    // Shown as it went out, so the conversation never shows what the visitor did not get.
+    const QString line = settings.SupportName + QStringLiteral(": ") + FromAnsi(wire);
+    m_followNextLine = true; // the operator's own line always comes into view
     AddLine(line, ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
             ColorFromSetting(settings.SupportTextColor));
     InputText->clear(); // sends TYPING_STOP through InputTextChange
@@ -290,12 +429,17 @@ void TOneChatWindow::SendMsgBtnClick()
     m_typingNoticeSent = false;
 }
 
-bool TOneChatWindow::InputTextKeyPress(int key)
+bool TOneChatWindow::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
 {
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return false;
     if (!Settings().UseEnterKeyToSendMessage)
         return false;
+    if (modifiers & Qt::ShiftModifier) {
+        // A line break inside the message, whatever the setting.
+        InputText->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
     SendMsgBtnClick();
     return true;
 }
@@ -321,6 +465,7 @@ void TOneChatWindow::InputTextChange()
         m_trimmingInput = false;
         text = InputText->toPlainText();
     }
+    MarkUncarried(text);
     if (!m_typingNoticeSent && !text.isEmpty()) {
         m_typingNoticeSent = true;
         SendFrame(chat::BuildTypingStart());
@@ -328,6 +473,30 @@ void TOneChatWindow::InputTextChange()
         m_typingNoticeSent = false;
         SendFrame(chat::BuildTypingStop());
     }
+}
+
+void TOneChatWindow::MarkUncarried(const QString &text)
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const QList<qsizetype> positions = UncarriedPositions(text);
+    for (const qsizetype at : positions) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(InputText->document());
+        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at) + length, QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 210, 210));
+        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        mark.format.setUnderlineColor(Qt::red);
+        mark.format.setToolTip(QStringLiteral("This character cannot be sent; it would arrive as \"?\"."));
+        marks.append(mark);
+    }
+    InputText->setExtraSelections(marks);
+    m_uncarriedInInput = int(positions.size());
+    InputText->setToolTip(positions.isEmpty()
+                              ? QStringLiteral("Write the message that will be send to the remote side.")
+                              : QStringLiteral("Marked characters cannot be sent; they would arrive as \"?\": ")
+                                    + UncarriedCharacters(text));
 }
 
 void TOneChatWindow::InputTextClick()
@@ -340,11 +509,18 @@ void TOneChatWindow::InputTextClick()
 
 void TOneChatWindow::AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor)
 {
+    // Follow the conversation only when the operator is at its end; someone
+    // reading back keeps the place and gets the marker instead.
+    const bool follow = m_followNextLine || ConversationAtBottom();
+    m_followNextLine = false;
     AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
                    Settings().EmptyLineAdd);
-    ChatOutPutText->moveCursor(QTextCursor::End);
-    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
-        bar->setValue(bar->maximum());
+    if (follow) {
+        ScrollToNewest();
+    } else {
+        PlaceNewMessagesMarker();
+        NewMessagesMarker->show();
+    }
     if (isActiveWindow())
         InputText->setFocus();
 }
@@ -438,7 +614,7 @@ void TOneChatWindow::HandleUserDetails(const QByteArray &body)
     Log(QStringLiteral("User details for SessionCount = ") + QString::number(m_sessionCount)
         + QStringLiteral(",  Name = ") + OneLine(m_name) + QStringLiteral(",  e-mail = ") + OneLine(m_email));
     m_caption += QStringLiteral(", in chat with ") + m_name;
-    setWindowTitle(m_caption);
+    SetCaption(m_caption);
 }
 
 bool TOneChatWindow::AskRemoteTerminated()
@@ -570,6 +746,11 @@ void TOneChatWindow::PushUrlBtnClick()
     // An empty push would open a blank window in the visitor's browser.
     if (url.isEmpty())
         return;
+    // Checked again where it is sent, whatever chose it.
+    if (!HasUrlPrefix(url)) {
+        ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"));
+        return;
+    }
     SendFrame(chat::BuildPushUrl(url));
 }
 
@@ -629,11 +810,14 @@ bool TOneChatWindow::event(QEvent *event)
 
 bool TOneChatWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == InputText && event->type() == QEvent::KeyPress) {
+    if (watched == ChatOutPutText) {
+        if (event->type() == QEvent::Resize)
+            PlaceNewMessagesMarker();
+    } else if (InputText && watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (InputTextKeyPress(key->key()))
+        if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
-    } else if (watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
+    } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
         InputTextClick();
     }
     return QWidget::eventFilter(watched, event);
@@ -660,6 +844,9 @@ void TOneChatWindow::moveEvent(QMoveEvent *event)
 void TOneChatWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The next chat opens at the size the operator chose for this one.
+    if (isVisible() && !m_fittingCaption && !isMinimized())
+        RememberChatSize(size());
     if (FlashTimer.isActive()) {
         StopFlashing();
         InputText->setFocus();

@@ -48,8 +48,9 @@ public:
     // --- handlers (public so the window can be driven without a screen) ---
     void ProcessMessage(quint16 code, const QByteArray &body);
     void SendMsgBtnClick();
-    // True when the key was taken (Enter sends the line).
-    bool InputTextKeyPress(int key);
+    // True when the key was taken (Enter sends the line; Shift+Enter, when
+    // Enter sends, breaks the line).
+    bool InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     void InputTextChange();
     void InputTextClick();
     void ElapesedTimeDisp();
@@ -96,6 +97,14 @@ public:
     bool IsSupporterChat() const;
     bool Closed() const { return m_closed; }
     bool Flashing() const { return FlashTimer.isActive(); }
+    // The "new messages" marker is up (lines arrived below while reading back).
+    bool NewMessagesShown() const;
+    // Characters in the input box that the wire cannot carry.
+    int UncarriedInInput() const { return m_uncarriedInInput; }
+    // Sets the caption and widens the window until all of it shows.
+    void SetCaption(const QString &caption);
+    // Renews the input label after the Enter setting changed.
+    void UpdateInputLabel();
     QString StatusPanelText(int panel) const;
     TClientSocket *Socket() const { return m_socket; }
     TSocketBuff *SendWorker() const { return m_worker.get(); }
@@ -114,6 +123,7 @@ public:
     QToolButton *ExtraToolsOpenBtn = nullptr;
     QStatusBar *StatusBar = nullptr;
     QMenu *ChatPopUp = nullptr;
+    QToolButton *NewMessagesMarker = nullptr;
     QTimer ElapesedTime;
     QTimer FlashTimer;
     QTimer ToTimer;
@@ -139,6 +149,12 @@ private:
     void HandleChatText(const QByteArray &body);
     void LoadTransferredConversation(const QByteArray &richText);
     void ReleaseConnection();
+    void PlaceCascaded();
+    void FitCaption();
+    bool ConversationAtBottom() const;
+    void ScrollToNewest();
+    void PlaceNewMessagesMarker();
+    void MarkUncarried(const QString &text);
 
     int m_number;
     ChatItem *m_record;
@@ -165,6 +181,9 @@ private:
     bool m_closing = false; // inside the close procedure
     bool m_closed = false;  // the chat is over; the window is going away
     bool m_trimmingInput = false;
+    bool m_followNextLine = false;
+    bool m_fittingCaption = false;
+    int m_uncarriedInInput = 0;
     QByteArray m_savedConversation;
     QByteArray m_receivedConversation;
     QTextCharFormat m_baseFormat;
