@@ -78,24 +78,6 @@ TEST(StartOptions, CommandLines)
     EXPECT_FALSE(WantsTextOnly({"--desktop"}));
 }
 
-TEST(StartOptions, FolderChoice)
-{
-    const TStartOptions byHand;
-    // By hand: the current folder whenever it is the operator's.
-    EXPECT_EQ(ChooseWorkFolder(byHand, true, true), TFolderChoice::Current);
-    EXPECT_EQ(ChooseWorkFolder(byHand, false, true), TFolderChoice::Current);
-    EXPECT_EQ(ChooseWorkFolder(byHand, true, false), TFolderChoice::Current);
-    EXPECT_EQ(ChooseWorkFolder(byHand, false, false), TFolderChoice::DataHome);
-
-    TStartOptions desktop;
-    desktop.desktop = true;
-    EXPECT_EQ(ChooseWorkFolder(desktop, true, true), TFolderChoice::DataHome);
-
-    TStartOptions named = desktop;
-    named.workDir = QStringLiteral("/x");
-    EXPECT_EQ(ChooseWorkFolder(named, false, false), TFolderChoice::Explicit);
-}
-
 TEST(StartOptions, DataHomeFollowsXdgRules)
 {
     QTemporaryDir home;
@@ -162,17 +144,6 @@ protected:
     QTemporaryDir runtime;
     QTemporaryDir folder;
 };
-
-TEST_F(SingleInstanceTest, OneFolderSpelledTwoWaysIsOneKey)
-{
-    QTemporaryDir other;
-    const QString link = other.filePath(QStringLiteral("link"));
-    ASSERT_TRUE(QFile::link(folder.path(), link));
-    EXPECT_EQ(TSingleInstance::KeyFor(folder.path()), TSingleInstance::KeyFor(link));
-    EXPECT_EQ(TSingleInstance::KeyFor(folder.path()), TSingleInstance::KeyFor(folder.path() + QStringLiteral("/./")));
-    EXPECT_NE(TSingleInstance::KeyFor(folder.path()), TSingleInstance::KeyFor(other.path()));
-    EXPECT_TRUE(TSingleInstance::KeyFor(folder.path()).startsWith(QStringLiteral("velmora-")));
-}
 
 TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndAFolderOfItsOwnRunsBeside)
 {
