@@ -7,6 +7,7 @@
 #include "app/QtBoxes.h"
 #include "app/Servermain.h"
 #include "app/SingleInstance.h"
+#include "app/StartupNotice.h"
 #include "app/StartOptions.h"
 
 #include <QApplication>
@@ -76,6 +77,9 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    // The toolkit clears it while it starts; a start that shows no window
+    // must still report to the launcher that it is done.
+    const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QString::fromLatin1(VELMORA_VERSION));
@@ -107,10 +111,12 @@ int main(int argc, char **argv)
                          qPrintable(folder), qPrintable(instance.ListenError()));
         break;
     case velmora::TSingleInstance::Result::Raised:
+        velmora::CompleteStartupNotice(startupId);
         std::fprintf(stderr, "velmora: a console already runs in %s; its window was brought to the front\n",
                      qPrintable(folder));
         return 0;
     case velmora::TSingleInstance::Result::Busy:
+        velmora::CompleteStartupNotice(startupId);
         ReportStartFailure(options, QStringLiteral("A console already runs in %1 and does not answer.").arg(folder));
         return 1;
     }

@@ -2,6 +2,7 @@
 // one console run per folder.
 #include "app/SingleInstance.h"
 #include "app/StartOptions.h"
+#include "app/StartupNotice.h"
 
 #include "TestUtil.h"
 
@@ -219,4 +220,14 @@ TEST_F(SingleInstanceTest, OnlyTheRaiseLineRaises)
         EXPECT_TRUE(client.readAll().isEmpty());
     }
     EXPECT_EQ(raised.count(), 0);
+}
+
+TEST(StartupNotice, RemoveMessageQuotesTheId)
+{
+    // Launchers build ids from host names and program names, which may hold
+    // blanks; an unescaped blank would end the id early and the launcher's
+    // busy feedback would stay.
+    const QByteArray nul(1, '\0');
+    EXPECT_EQ(StartupRemoveMessage("velmora-12_TIME99"), QByteArray("remove: ID=velmora-12_TIME99") + nul);
+    EXPECT_EQ(StartupRemoveMessage("a b\"c\\d"), QByteArray("remove: ID=a\\ b\\\"c\\\\d") + nul);
 }
