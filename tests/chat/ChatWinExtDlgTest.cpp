@@ -201,6 +201,33 @@ TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogTakesTheDialogAlong)
     EXPECT_TRUE(CodesAfterOpening().empty());
 }
 
+// However the tools are closed (a title-bar button the window manager added,
+// Alt+F4), the chat's toggle follows; every opening ends at full width in the
+// same place, without taking the keyboard from the chat.
+TEST_F(ExtraToolsTest, OpensFullyInOnePlaceAndTheToggleFollowsAnyClose)
+{
+    OpenTools();
+    EXPECT_TRUE(tools->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    QPoint firstPlace;
+    for (int opening = 0; opening < 12; ++opening) {
+        ASSERT_TRUE(WaitFor([&] { return tools->isVisible() && tools->width() == tools->FullWidth(); })) << opening;
+        WaitFor([] { return false; }, 80); // the settle check
+        EXPECT_EQ(tools->width(), tools->FullWidth()) << opening;
+        if (opening == 0)
+            firstPlace = tools->pos();
+        EXPECT_EQ(tools->pos(), firstPlace) << opening;
+        if (opening % 2 == 0)
+            tools->close(); // as the window manager's close button does
+        else
+            window->ExtraToolsOpenBtnClick();
+        EXPECT_FALSE(window->ExtraToolsOpen()) << opening;
+        EXPECT_FALSE(tools->isVisible()) << opening;
+        EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Open extra options...")) << opening;
+        window->ExtraToolsOpenBtnClick();
+        ASSERT_TRUE(window->ExtraToolsOpen());
+    }
+}
+
 TEST_F(ExtraToolsTest, MinimizingClosesTheTools)
 {
     OpenTools();
