@@ -23,6 +23,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -33,6 +34,7 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTime>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -44,6 +46,8 @@ namespace {
 constexpr int kClientWidth = 403;
 constexpr int kClientHeight = 335;
 const QColor kWindowBackground{0, 128, 255};
+// Lines of the console itself about the chat (its end), apart from both speakers.
+const QColor kSystemGrey{96, 96, 96};
 
 QString CaptionBase(int number)
 {
@@ -387,6 +391,10 @@ void TOneChatWindow::Log(const QString &line)
 
 void TOneChatWindow::SendFrame(const QByteArray &frame)
 {
+    // After the end nothing more goes into the connection; the close
+    // procedure's farewell is sent before the chat is marked ended.
+    if (m_ended)
+        return;
     // Nothing to report when the connection is gone: the chat has ended and the
     // operator has been told so by the end-of-chat dialog.
     if (m_socket && m_worker)
@@ -401,6 +409,9 @@ void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 
 void TOneChatWindow::SendMsgBtnClick()
 {
+    // An ended chat has nobody to send to; its input is disabled too.
+    if (m_ended)
+        return;
     const QString text = InputText->toPlainText();
     if (text.isEmpty())
         return;
@@ -499,6 +510,30 @@ void TOneChatWindow::MarkUncarried(const QString &text)
                                     + UncarriedCharacters(text));
 }
 
+QString TOneChatWindow::CallerLabel() const
+{
+    return m_name.isEmpty() ? QStringLiteral("The visitor") : m_name;
+}
+
+QString TOneChatWindow::NowText()
+{
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
+void TOneChatWindow::EnterEndedState(const QString &systemLine)
+{
+    // The window stays to be read and copied, and says plainly that the chat is over.
+    ElapesedTime.stop();
+    m_statusPanels[1]->clear();
+    if (m_extraToolsOpen)
+        ExtraToolsOpenBtnClick();
+    InputText->setEnabled(false);
+    SendMsgBtn->setEnabled(false);
+    ExtraToolsOpenBtn->setEnabled(false);
+    m_followNextLine = true;
+    AddLine(systemLine, kSystemGrey, 0, kSystemGrey);
+}
+
 void TOneChatWindow::InputTextClick()
 {
     setWindowIcon(ChatStatusIcon(callicon::Normal));
@@ -574,7 +609,10 @@ void TOneChatWindow::ProcessMessage(quint16 code, const QByteArray &body)
     case chat::END_SESSION:
         m_ended = true;
         m_remoteTyping = false;
-        if (!m_transferring && AskRemoteTerminated())
+        if (m_transferring)
+            break; // the visitor moves to the other supporter
+        EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
+        if (AskRemoteTerminated())
             FormClose();
         break;
     default:
@@ -633,6 +671,8 @@ void TOneChatWindow::ChatSocketDisconnect()
     // Marked first, so a second report of the same loss asks no second time.
     m_ended = true;
     m_remoteTyping = false;
+    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText()
+                    + QStringLiteral(" (the connection closed)"));
     if (AskRemoteTerminated())
         FormClose();
 }

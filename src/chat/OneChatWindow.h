@@ -155,6 +155,10 @@ private:
     void ScrollToNewest();
     void PlaceNewMessagesMarker();
     void MarkUncarried(const QString &text);
+    // The chat is over: a system line, the clock stopped, nothing more to type or send.
+    void EnterEndedState(const QString &systemLine);
+    QString CallerLabel() const;
+    static QString NowText();
 
     int m_number;
     ChatItem *m_record;

@@ -6,6 +6,8 @@
 #include "chat/ChatPlacement.h"
 
 #include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 
@@ -145,6 +147,43 @@ TEST_F(ChatWorkdayTest, TheWindowGrowsWithItsConversationAndKeepsTheNameInTheCap
     const QFontMetrics fm(QApplication::font("QMdiSubWindowTitleBar"));
     EXPECT_GT(window->width(), fm.horizontalAdvance(window->windowTitle()));
     RememberChatSize(window->minimumSize());
+}
+
+// "Leave this chat window open": the window says the visitor left and when,
+// and nothing more can be typed or sent into the dead connection.
+TEST_F(ChatWorkdayTest, AVisitorWhoLeftLeavesAReadOnlyWindowThatSendsNothing)
+{
+    OpenWindow();
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "", "").value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("thanks, bye").value()));
+    window->ExtraToolsOpenBtnClick();
+    ASSERT_TRUE(window->ExtraToolsOpen());
+    Receive(chat::END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    const QStringList lines = Conversation().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("Eve: thanks, bye"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Eve left the chat at ")));
+    EXPECT_TRUE(lines[1].contains(QRegularExpression(QStringLiteral("\\d:\\d\\d"))));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_FALSE(window->ExtraToolsOpenBtn->isEnabled());
+    EXPECT_FALSE(window->ExtraToolsOpen());
+
+    const std::size_t before = server.Frames().size();
+    window->InputText->setPlainText(QStringLiteral("are you still there?"));
+    window->SendMsgBtnClick();
+    for (int second = 0; second < 120; ++second)
+        window->ElapesedTimeDisp(); // keep-alives would fall due
+    window->PushUrlBtnClick();
+    Settle();
+    EXPECT_EQ(server.Frames().size(), before);
+    EXPECT_EQ(Conversation().split(QLatin1Char('\n')).size(), 2);
+    window->FormClose();
+    Settle();
+    EXPECT_EQ(server.Frames().size(), before); // no second farewell
+    EXPECT_EQ(calls.lastStatus, callstatus::EndChat);
 }
 
 TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)

@@ -304,16 +304,24 @@ TEST_F(ChatWindowTest, NoEndOfChatDialogWhileTransferring)
     EXPECT_EQ(calls.lastStatus, 9);
 }
 
-TEST_F(ChatWindowTest, LostConnectionAsksOnceAndSendsAreDroppedSilently)
+// A lost connection ends the chat visibly: the window that stays open says
+// so and takes no more lines, so nothing typed is lost into a dead connection.
+TEST_F(ChatWindowTest, LostConnectionAsksOnceAndTheWindowTakesNoMoreLines)
 {
     OpenWindow();
+    window->InputText->setPlainText(QStringLiteral("half a sentence"));
     server.CloseConnection(0);
     ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
     EXPECT_EQ(dialogs.endDialogs, 1);
-    window->InputText->setPlainText(QStringLiteral("anyone there?"));
+    EXPECT_TRUE(Conversation().startsWith(QStringLiteral("The visitor left the chat at ")));
+    EXPECT_TRUE(Conversation().endsWith(QStringLiteral("(the connection closed)")));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("half a sentence")); // still there to copy
+    const QString before = Conversation();
     window->SendMsgBtnClick();
     EXPECT_TRUE(boxes.shown.isEmpty());
-    EXPECT_EQ(Conversation(), QStringLiteral("Anna: anyone there?"));
+    EXPECT_EQ(Conversation(), before);
     window->FormClose();
     EXPECT_EQ(dialogs.endDialogs, 1);
     EXPECT_TRUE(boxes.shown.isEmpty());
