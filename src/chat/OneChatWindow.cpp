@@ -781,7 +781,7 @@ void TOneChatWindow::PushUrlBtnClick()
     const QString url = ChatDialogs().ChooseShortcut(this, ShortcutMode::PushUrls, QStringLiteral("Shortcut"),
                                                      QStringLiteral("Push URL"), *urls);
     // The chat may have ended while the dialog was open.
-    if (!self || m_closed)
+    if (!self || m_closed || m_ended)
         return;
     // An empty push would open a blank window in the visitor's browser.
     if (url.isEmpty())
@@ -803,7 +803,7 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     const QString text = ChatDialogs().ChooseShortcut(this, ShortcutMode::CannedMessages,
                                                       QStringLiteral("Shortcut Title"), QStringLiteral("Message"),
                                                       *canned);
-    if (!self || m_closed)
+    if (!self || m_closed || m_ended)
         return;
     // Nothing chosen: what the operator had typed stays.
     if (text.isEmpty())
@@ -922,6 +922,10 @@ void TOneChatWindow::FormClose()
 {
     if (m_closing || m_closed)
         return;
+    if (m_detached) {
+        CloseDetached();
+        return;
+    }
     m_closing = true;
     QPointer<TOneChatWindow> self(this);
 
@@ -992,22 +996,63 @@ void TOneChatWindow::FormClose()
 
 void TOneChatWindow::TakeDownOnNetError()
 {
-    if (m_closed)
+    if (m_closed || m_detached)
         return;
-    m_closed = true;
-    ElapesedTime.stop();
+    if (m_closing) {
+        // Already on its way out: finish at once, as the main window asks.
+        m_closed = true;
+        ElapesedTime.stop();
+        StopFlashing();
+        if (m_extraTools) {
+            m_extraTools->hide();
+            m_extraTools->deleteLater();
+            m_extraTools = nullptr;
+        }
+        if (m_socket) {
+            m_calls.UpdateDisconnectTime(m_socket);
+            m_calls.SetCallStatus(m_socket, callstatus::NetError);
+        }
+        ReleaseConnection();
+        m_calls.ChatWindowGone(this);
+        hide();
+        deleteLater();
+        return;
+    }
+    // The call is over for the console: its row says "Net Error !", and the
+    // window leaves the list of chat windows. The window itself stays, read
+    // only, so the conversation does not vanish; closing it ends it.
+    m_remoteTyping = false;
     StopFlashing();
+    if (m_socket) {
+        m_calls.UpdateDisconnectTime(m_socket);
+        m_calls.SetCallStatus(m_socket, callstatus::NetError);
+    }
+    m_ended = true;
+    ReleaseConnection();
+    m_detached = true;
+    m_calls.ChatWindowGone(this);
+    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + NowText()
+                    + QStringLiteral("; this chat has ended."));
+}
+
+void TOneChatWindow::CloseDetached()
+{
+    // What is left of a chat the server connection took down: its transcript,
+    // then the window.
+    QPointer<TOneChatWindow> self(this);
+    m_closing = true;
+    if (!m_host.TranscriptsOff()) {
+        m_host.ComposeTranscript(*this);
+        if (!self)
+            return;
+    }
+    m_closed = true;
     if (m_extraTools) {
         m_extraTools->hide();
         m_extraTools->deleteLater();
         m_extraTools = nullptr;
     }
-    if (m_socket) {
-        m_calls.UpdateDisconnectTime(m_socket);
-        m_calls.SetCallStatus(m_socket, callstatus::NetError);
-    }
-    ReleaseConnection();
-    m_calls.ChatWindowGone(this);
+    // The supporter-chat button is the server session's business again since the loss.
     hide();
     deleteLater();
 }

@@ -96,6 +96,8 @@ public:
     void SetTransferring(bool on) { m_transferring = on; }
     bool IsSupporterChat() const;
     bool Closed() const { return m_closed; }
+    // Left behind, read only, when the server connection took the chat down.
+    bool Detached() const { return m_detached; }
     bool Flashing() const { return FlashTimer.isActive(); }
     // The "new messages" marker is up (lines arrived below while reading back).
     bool NewMessagesShown() const;
@@ -157,6 +159,7 @@ private:
     void MarkUncarried(const QString &text);
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
+    void CloseDetached();
     QString CallerLabel() const;
     static QString NowText();
 
@@ -186,6 +189,7 @@ private:
     bool m_closed = false;  // the chat is over; the window is going away
     bool m_trimmingInput = false;
     bool m_followNextLine = false;
+    bool m_detached = false; // taken down by a server-connection loss, kept for reading
     bool m_fittingCaption = false;
     int m_uncarriedInInput = 0;
     QByteArray m_savedConversation;

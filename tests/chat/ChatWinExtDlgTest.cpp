@@ -188,14 +188,22 @@ TEST_F(ExtraToolsTest, VisitorLeavingUnderTheFileDialogTakesTheDialogAlong)
     EXPECT_TRUE(CodesAfterOpening().empty());
 }
 
-TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogTakesTheDialogAlong)
+TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogPushesNothing)
 {
     RealDialogs real;
     OpenTools();
-    WhenModalShows([&] { window->TakeDownOnNetError(); });
+    host.urls.Add(QStringLiteral("Help"), QStringLiteral("https://example.org/help"));
+    WhenModalShows([&] {
+        window->TakeDownOnNetError();
+        // The operator still picks a shortcut: the chat is over, nothing goes out.
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            dialog->accept();
+    });
     tools->PushUrlBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_FALSE(window->ExtraToolsOpen());
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
     Settle();
     EXPECT_TRUE(CodesAfterOpening().empty());

@@ -186,6 +186,36 @@ TEST_F(ChatWorkdayTest, AVisitorWhoLeftLeavesAReadOnlyWindowThatSendsNothing)
     EXPECT_EQ(calls.lastStatus, callstatus::EndChat);
 }
 
+// The server connection drops: the call's row says "Net Error !", but the
+// conversation stays readable; closing the window composes its transcript once.
+TEST_F(ChatWorkdayTest, ALostServerConnectionLeavesTheConversationReadable)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("my order number is 4711").value()));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+    window->InputText->setPlainText(QStringLiteral("let me look"));
+    window->TakeDownOnNetError();
+    EXPECT_EQ(calls.lastStatus, callstatus::NetError);
+    EXPECT_TRUE(calls.events.contains(QStringLiteral("gone")));
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_TRUE(Conversation().startsWith(QStringLiteral(": my order number is 4711\n")));
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("The connection to the server was lost at ")));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("let me look"));
+    window->TakeDownOnNetError(); // a second report changes nothing
+    EXPECT_EQ(calls.events.count(QStringLiteral("gone")), 1);
+
+    const QStringList before = calls.events;
+    window->close(); // the close box
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(host.transcripts, 1);
+    EXPECT_EQ(calls.events, before); // the call was finished with at the loss
+}
+
 TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)
 {
     const QRect screen(0, 0, 1280, 1024);

@@ -400,13 +400,21 @@ TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
 }
 
 // The main window may take a chat down while the chat's own dialog or box is
-// open; the window goes, taking its dialog along, and touches nothing after.
+// open; the window stays, read only, and the dialog's answer still counts:
+// "Close this chat window" closes it without touching the call again.
 TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
 {
     RealDialogs real;
     OpenWindow();
     bool shown = false;
-    WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
+    WhenModalShows(
+        [&] {
+            window->TakeDownOnNetError();
+            EXPECT_TRUE(window->Detached());
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                dialog->reject(); // Esc: close the chat window
+        },
+        &shown);
     Receive(END_SESSION);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_TRUE(shown);
@@ -419,8 +427,14 @@ TEST_F(ChatWindowTest, TakenDownWhileANetworkErrorBoxIsOpen)
     OpenWindow();
     TakingDownBoxes takeDown(window);
     window->ChatSocketError(10054);
-    EXPECT_TRUE(window.isNull());
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_EQ(dialogs.endDialogs, 0); // the server connection's loss says it all
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
+    window->FormClose();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(calls.events.size(), 5);
 }
 
 TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
