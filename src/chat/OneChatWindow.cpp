@@ -612,8 +612,7 @@ void TOneChatWindow::ProcessMessage(quint16 code, const QByteArray &body)
         if (m_transferring)
             break; // the visitor moves to the other supporter
         EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
-        if (AskRemoteTerminated())
-            FormClose();
+        AskRemoteTerminatedThenClose();
         break;
     default:
         break; // not ours on this connection (keep-alives among them)
@@ -655,13 +654,15 @@ void TOneChatWindow::HandleUserDetails(const QByteArray &body)
     SetCaption(m_caption);
 }
 
-bool TOneChatWindow::AskRemoteTerminated()
+void TOneChatWindow::AskRemoteTerminatedThenClose()
 {
-    // The window may be closed by someone else while the dialog runs its own
-    // event loop; it is deleted only once control is back in the outer loop.
+    // Nothing waits for the answer: other chats, calls and this window's own
+    // text go on while the dialog is up.
     QPointer<TOneChatWindow> self(this);
-    const bool close = ChatDialogs().RemoteTerminated(*this);
-    return self && !m_closed && close;
+    ChatDialogs().RemoteTerminatedThen(*this, [self](bool close) {
+        if (self && !self->m_closed && close)
+            self->FormClose();
+    });
 }
 
 void TOneChatWindow::ChatSocketDisconnect()
@@ -673,8 +674,7 @@ void TOneChatWindow::ChatSocketDisconnect()
     m_remoteTyping = false;
     EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText()
                     + QStringLiteral(" (the connection closed)"));
-    if (AskRemoteTerminated())
-        FormClose();
+    AskRemoteTerminatedThenClose();
 }
 
 void TOneChatWindow::ChatSocketError(int wsaCode)

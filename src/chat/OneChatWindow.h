@@ -145,8 +145,9 @@ private:
     void PlayChatSound();
     void StopFlashing();
     void Log(const QString &line);
-    // Shows the end-of-chat dialog; true when the operator closes the chat.
-    bool AskRemoteTerminated();
+    // Shows the end-of-chat dialog and runs the close procedure if the
+    // operator chooses to close; returns at once.
+    void AskRemoteTerminatedThenClose();
     void HandleUserDetails(const QByteArray &body);
     void HandleChatText(const QByteArray &body);
     void LoadTransferredConversation(const QByteArray &richText);

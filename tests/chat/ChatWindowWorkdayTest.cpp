@@ -4,6 +4,7 @@
 #include "ChatFixture.h"
 
 #include "chat/ChatPlacement.h"
+#include "chat/RemoteClientTerminatedDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -214,6 +215,53 @@ TEST_F(ChatWorkdayTest, ALostServerConnectionLeavesTheConversationReadable)
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(host.transcripts, 1);
     EXPECT_EQ(calls.events, before); // the call was finished with at the loss
+}
+
+// One visitor leaves while the operator types to another: the dialog sits on
+// its own chat, blocks nothing else and leaves the keyboard where it was.
+TEST_F(ChatWorkdayTest, TheEndOfChatDialogIsModalToItsChatAndTakesNoKeys)
+{
+    OpenWindow();
+    ChatItem second;
+    auto *socket = new TClientSocket;
+    socket->SetHost(server.Host());
+    socket->SetPort(server.Port());
+    ASSERT_TRUE(socket->Open());
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
+    second.Socket = socket;
+    second.SessionCount = 4712;
+    second.SendWorker = std::make_unique<TSocketBuff>();
+    QPointer<TOneChatWindow> typing = new TOneChatWindow(1, &second, calls, host);
+    typing->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return typing->isActiveWindow(); }));
+    typing->InputText->setFocus();
+    QTest::keyClicks(typing->InputText, QStringLiteral("Half a sen"));
+
+    SetChatDialogs(nullptr); // the console's own dialog
+    Receive(chat::END_SESSION); // on the first chat's connection
+    TRemoteClientTerminatedDlg *dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        dialog = window ? window->findChild<TRemoteClientTerminatedDlg *>() : nullptr;
+        return dialog && dialog->isVisible();
+    }));
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(dialog->testAttribute(Qt::WA_ShowWithoutActivating));
+    WaitFor([] { return false; }, 100);
+    EXPECT_TRUE(typing->isActiveWindow());
+    EXPECT_EQ(QApplication::focusWidget(), typing->InputText);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("tence "));
+    EXPECT_EQ(typing->InputText->toPlainText(), QStringLiteral("Half a sentence "));
+    EXPECT_TRUE(dialog->isVisible()); // the space answered nothing
+    EXPECT_FALSE(window->Closed());
+
+    dialog->CloseBtn->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Closed(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_FALSE(typing.isNull());
+    SetChatDialogs(&dialogs);
+    delete typing.data();
 }
 
 TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)
