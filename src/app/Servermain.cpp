@@ -125,7 +125,7 @@ void TMainForm::BuildControls()
     setWindowIcon(AppIcon());
     setMinimumSize(kMinWidth, kMinHeight);
     // Wide enough for every column of the call list at the default font.
-    resize(680, 320);
+    resize(800, 320);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 

@@ -36,8 +36,22 @@ QPoint CascadePosition(const QSize &size, const QList<QRect> &chats, const QRect
         diagonals << o;
     for (int o = 1; o < rows; ++o)
         diagonals << -o;
-    // First keep off the call list; where the screen has no room for that,
-    // only off the other chats.
+    // Side by side first: the first spot, row by row, that covers neither the
+    // call list nor another chat.
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < columns; ++i) {
+            const QRect rect(origin + QPoint(i * kCascadeStep, j * kCascadeStep), size);
+            if (avoid.isValid() && rect.intersects(avoid))
+                continue;
+            bool free = true;
+            for (const QRect &chat : chats)
+                free = free && !rect.intersects(chat);
+            if (free)
+                return rect.topLeft();
+        }
+    }
+    // Then cascaded: first off the call list; where the screen has no room
+    // for that, only off the other chats' corners.
     for (const bool keepOffMain : {true, false}) {
         if (keepOffMain && !avoid.isValid())
             continue;

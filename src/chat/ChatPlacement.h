@@ -1,7 +1,7 @@
 #pragma once
-// Where a new chat window opens and how large: cascaded from the free side
-// of the main window, never exactly over another chat, at the size the
-// operator last gave a chat window.
+// Where a new chat window opens and how large: side by side while the screen
+// has room, then cascaded, never exactly over another chat and off the main
+// window while there is room, at the size the operator last gave a chat window.
 #include <QList>
 #include <QRect>
 #include <QSize>
