@@ -212,11 +212,29 @@ void WriteChanges(Output &out, const RunProps &from, const RunProps &to)
         out.Token(words + ' ');
 }
 
+// The font's kind, which a reader without the font uses to pick another.
+const char *FamilyWord(QFont::StyleHint hint)
+{
+    switch (hint) {
+    case QFont::SansSerif:
+        return "\\fswiss";
+    case QFont::Serif:
+        return "\\froman";
+    case QFont::Monospace:
+    case QFont::TypeWriter:
+        return "\\fmodern";
+    default:
+        return "\\fnil";
+    }
+}
+
 QByteArray Header(const Tables &tables)
 {
     QByteArray out("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl");
     for (int i = 0; i < tables.Fonts().size(); ++i) {
-        out += "{\\f" + QByteArray::number(i) + "\\fnil\\fcharset0 " + TextTokens(tables.Fonts()[i])
+        // Only the document's default font carries its kind; runs name families.
+        const QFont::StyleHint hint = i == 0 ? tables.DefaultFont().styleHint() : QFont::AnyStyle;
+        out += "{\\f" + QByteArray::number(i) + FamilyWord(hint) + "\\fcharset0 " + TextTokens(tables.Fonts()[i])
                + ";}";
     }
     out += "}\n{\\colortbl ;";
