@@ -290,6 +290,9 @@ TEST(RtfReader, InsertsAtTheCursorOnItsFormat)
 
 TEST(RtfReader, WhatTheWriterWritesComesBackTheSame)
 {
+    // An empty conversation, as an empty chat is transferred, stays empty.
+    EXPECT_TRUE(ReadRtf(DocumentToRtf(QTextDocument())).document->isEmpty());
+
     QTextDocument original;
     original.setDefaultFont(QFont(QStringLiteral("Sans"), 10));
     QTextCursor cursor(&original);
