@@ -28,6 +28,16 @@ TIdleSleeper::~TIdleSleeper()
     SetActive(false);
 }
 
+void TIdleSleeper::SetMonitorFactory(MonitorFactory factory)
+{
+    const bool wasActive = m_active;
+    SetActive(false);
+    m_monitor.reset();
+    m_factory = std::move(factory);
+    if (wasActive)
+        SetActive(true);
+}
+
 void TIdleSleeper::SetInterval(quint32 seconds)
 {
     m_interval = seconds;

@@ -26,6 +26,10 @@ public:
     explicit TIdleSleeper(MonitorFactory factory, QObject *parent = nullptr);
     ~TIdleSleeper() override;
 
+    // Replaces how the monitor is made (tests, other desktops); takes effect
+    // at the next activation.
+    void SetMonitorFactory(MonitorFactory factory);
+
     // Seconds; 0 disables the detection.
     quint32 Interval() const { return m_interval; }
     void SetInterval(quint32 seconds);
