@@ -18,7 +18,9 @@ namespace {
 // Enabled input fields pale yellow, fields switched off by a check box grey.
 const char kFieldColours[] =
     "QLineEdit, QComboBox { background-color: #F9FAC5; }"
-    "QLineEdit:disabled, QComboBox:disabled { background-color: #C0C0C0; }";
+    "QLineEdit:disabled, QComboBox:disabled { background-color: #C0C0C0; color: #505050; }"
+    // Hidden values (Auth Value, mail password) show as "*".
+    "QLineEdit { lineedit-password-character: 42; }";
 } // namespace
 
 TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *parent)
@@ -31,6 +33,8 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
 
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
+    // All seven tabs in view: the dialog grows to fit them.
+    PageControl->setUsesScrollButtons(false);
     const QList<TSetupPage *> pages = {new TSupportPage, new TWebIpPage,  new TColorsPage,   new TGeneralPage,
                                        new TSoundPage,   new TMailPage,   new TReconnectPage};
     for (TSetupPage *page : pages) {
@@ -66,7 +70,7 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
     auto *column = new QVBoxLayout(this);
     column->addWidget(PageControl, 1);
     column->addLayout(buttons);
-    resize(560, 520);
+    resize(760, 600);
 
     FillPage(0);
 }
