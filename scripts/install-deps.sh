@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd
   xvfb xauth xdotool
+  desktop-file-utils dpkg-dev file man-db
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -525,6 +525,19 @@ void TMainForm::RestoreFromTray()
     activateWindow();
 }
 
+void TMainForm::BringToFront()
+{
+    if (m_minimizedToTray) {
+        RestoreFromTray();
+        return;
+    }
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void TMainForm::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);

@@ -64,6 +64,9 @@ public:
     // Minimize to the tray (or normally when there is no tray) and back.
     void MinimizeToTray();
     void RestoreFromTray();
+    // Another start in this folder asked for the window: show it in front,
+    // from the tray or minimized if need be.
+    void BringToFront();
     // Hidden in the tray, or minimized normally where there is no tray.
     bool IsMinimizedToTray() const override { return m_minimizedToTray || isMinimized(); }
 
