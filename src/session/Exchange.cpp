@@ -143,14 +143,15 @@ void TExchange::Advance()
             PauseThen(this, step.ms, [this] { Advance(); });
             return;
         case Kind::WaitSent:
-            PollSent(0);
+            m_sendDeadline = QDeadlineTimer(kSendWaitMs);
+            PollSent();
             return;
         }
     }
     Finish();
 }
 
-void TExchange::PollSent(int waitedMs)
+void TExchange::PollSent()
 {
     if (m_stopped) {
         Finish();
@@ -162,7 +163,7 @@ void TExchange::PollSent(int waitedMs)
         Advance();
         return;
     }
-    if (waitedMs >= kSendWaitMs) {
+    if (m_sendDeadline.hasExpired()) {
         if (step.timedOut) {
             QPointer<TExchange> self(this);
             const std::function<void()> timedOut = step.timedOut;
@@ -173,7 +174,7 @@ void TExchange::PollSent(int waitedMs)
         Advance();
         return;
     }
-    PauseThen(this, kSentPollMs, [this, waitedMs] { PollSent(waitedMs + kSentPollMs); });
+    PauseThen(this, kSentPollMs, [this] { PollSent(); });
 }
 
 void TExchange::ReleaseConnections()

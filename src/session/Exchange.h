@@ -15,6 +15,7 @@
 // timers and the operator's input go on. An exchange ends after its last
 // step, when a step returns false or calls Stop(), or when its owner or one of
 // its connections is destroyed; the remaining steps then never run.
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -80,7 +81,7 @@ private:
     bool Busy() const;
     void Acquire();
     void Advance();
-    void PollSent(int waitedMs);
+    void PollSent();
     void Finish();
     void ReleaseConnections();
     static void StartWaiting();
@@ -95,6 +96,7 @@ private:
     bool m_done = false;
     bool m_counted = false;
     bool m_inStep = false;
+    QDeadlineTimer m_sendDeadline;
 };
 
 } // namespace velmora
