@@ -402,6 +402,42 @@ TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
 
 // The main window may take a chat down while the chat's own dialog or box is
 // open; the window goes, taking its dialog along, and touches nothing after.
+TEST_F(ChatWindowTest, TypingGoesOnWhileTheCloseWaitsAndNothingFollowsItsFarewell)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    window->FormClose();
+    // Inside the 300 ms pause the window still takes input, but sends nothing.
+    QTest::keyClicks(window->InputText, QStringLiteral("late"));
+    window->SendMsgBtnClick();
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("still here").value()));
+    ASSERT_TRUE(WaitClosed());
+    Settle();
+    EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{END_SESSION});
+}
+
+TEST_F(ChatWindowTest, TakenDownOrDestroyedWhileItsCloseWaits)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    window->FormClose();
+    window->TakeDownOnNetError();
+    EXPECT_TRUE(window->Closed());
+    Settle(400);
+    EXPECT_TRUE(CodesAfterOpening().empty()); // no farewell after a take-down
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "end time", "status 7", "unlink", "gone"}));
+
+    // Destroyed outright in the pause: the rest of the close never runs.
+    calls.events.clear();
+    server.ClearFrames();
+    OpenWindow();
+    window->FormClose();
+    delete window.data();
+    Settle(400);
+    EXPECT_TRUE(CodesAfterOpening().empty());
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time"}));
+}
+
 TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
 {
     RealDialogs real;
