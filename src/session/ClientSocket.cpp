@@ -295,9 +295,18 @@ void TClientSocket::ScheduleResume()
 {
     // From the event loop: Release() runs at the end of an exchange step,
     // which must not find itself inside a frame handler of its own connection.
+    if (m_resumeQueued)
+        return; // one is on its way; it looks at everything there is
+    m_resumeQueued = true;
     const quint32 generation = m_generation;
     QMetaObject::invokeMethod(
-        this, [this, generation] { if (generation == m_generation) Resume(); }, Qt::QueuedConnection);
+        this,
+        [this, generation] {
+            m_resumeQueued = false;
+            if (generation == m_generation)
+                Resume();
+        },
+        Qt::QueuedConnection);
 }
 
 void TClientSocket::Resume()

@@ -142,6 +142,7 @@ private:
     int m_dispatchDepth = 0;
     int m_readErrno = 0;
     int m_holds = 0;
+    bool m_resumeQueued = false;
     // A close or error read while held, reported once the hold ends.
     std::optional<ReadOutcome> m_pendingOutcome;
     // Bumped by every teardown and mute, so queued steps and dispatch loops of

@@ -274,8 +274,9 @@ TEST_F(CallsBurst, RowLimitWarningWhileMinimizedHoldsUpNoCall)
     EXPECT_TRUE(all) << AnsweredCalls() << " of 8 answered";
     EXPECT_TRUE(looping.shown.isEmpty());
     EXPECT_EQ(looping.notices.size(), 3); // rows 6, 7 and 8 found only active calls
-    if (!looping.notices.isEmpty())
+    if (!looping.notices.isEmpty()) {
         EXPECT_EQ(looping.notices[0].text, QStringLiteral("To many waiting chat requests !!!!"));
+    }
     EXPECT_EQ(calls.CallsOnHold(), 8);
 }
 

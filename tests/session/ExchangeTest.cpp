@@ -81,7 +81,7 @@ TEST_F(ExchangeTest, FramesOnATouchedConnectionWaitOthersDoNot)
     std::vector<quint16> heldGot;
     std::vector<quint16> freeGot;
     TClientSocket *held = Connect(heldGot);
-    TClientSocket *free = Connect(freeGot);
+    Connect(freeGot);
     ASSERT_TRUE(server.WaitForConnections(2));
     bool done = false;
     (new TExchange(&owner, {held}))->Pause(200).Then([&] { done = true; }).Start();
