@@ -318,8 +318,8 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
             early->InitialConnectAnswered = true;
         }
         // A transferred call is answered on the server connection.
-        TClientSocket *server = early && early->Kind == server::TRANSFER_CALL ? m_session.Socket() : nullptr;
-        (new TExchange(this, {socket, server}))
+        TClientSocket *serverSocket = early && early->Kind == server::TRANSFER_CALL ? m_session.Socket() : nullptr;
+        (new TExchange(this, {socket, serverSocket}))
             ->Pause(kAnswerPauseMs)
             .Then([this, socket] { AnswerInitialConnect(socket); })
             .Start();
