@@ -49,53 +49,6 @@ TEST_F(CallsPressure, RepeatedOpeningMessagesAreAnsweredOnce)
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(CallsPressure, OpeningExchangesOfSeveralCallsRunSideBySide)
-{
-    // Five calls greeted at the same moment are answered together, each
-    // after its own 500 ms, not one after the other.
-    const qint64 stall = LongestStall([&] {
-        for (qint32 sc = 1; sc <= 5; ++sc) {
-            host.answers.push_back(false);
-            calls.NewCall(sc, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
-        }
-        ASSERT_TRUE(WaitFor([&] {
-            int answered = 0;
-            for (int c = 0; c < server.ConnectionCount(); ++c)
-                answered += !server.FramesOn(c).empty();
-            return answered == 5;
-        }));
-    });
-    EXPECT_LT(stall, 100);
-    qint64 first = -1;
-    qint64 last = -1;
-    for (int c = 0; c < 5; ++c) {
-        const auto frames = server.FramesOn(c);
-        ASSERT_FALSE(frames.empty());
-        EXPECT_GE(frames[0].atMs - server.AcceptedAtMs(c), 490) << c; // each pause stays on the wire
-        first = first < 0 ? frames[0].atMs : std::min(first, frames[0].atMs);
-        last = std::max(last, frames[0].atMs);
-    }
-    EXPECT_LT(last - first, 400);
-}
-
-TEST_F(CallsPressure, FramesBehindAnExchangeWaitTheirTurn)
-{
-    // USER_DETAILS right behind INITIAL_CONNECT is handled only after the
-    // answer has gone out, as it was when the pause blocked.
-    const int before = server.ConnectionCount();
-    server.SetSendInitialConnect(false);
-    host.answers.push_back(false);
-    calls.NewCall(8, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
-    ASSERT_TRUE(server.WaitForConnections(before + 1));
-    const int c = before;
-    ASSERT_TRUE(WaitFor([&] { return calls.RecordCount() == 1 && List().RowData(0)->SendWorker; }));
-    ASSERT_TRUE(server.SendRaw(c, chat::BuildInitialConnect() + *chat::BuildUserDetails("Ann", "a@x", "1")));
-    QTest::qWait(250);
-    EXPECT_EQ(List().Cell(0, ColClientName), QStringLiteral("Anonymous"));
-    ASSERT_TRUE(WaitForCode(c, chat::SUPPORT_ANSWERS_TO_CLI));
-    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColClientName) == QStringLiteral("Ann"); }));
-}
-
 TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
 {
     server.SetSendInitialConnect(false);

@@ -375,25 +375,5 @@ TEST_F(ClientSocketTest, HeldSocketKeepsFramesAndItsCloseUntilReleased)
     EXPECT_EQ(rec.frames[1].code, 2);
 }
 
-TEST_F(ClientSocketTest, HandlerThatHoldsItsSocketStopsTheFramesBehindIt)
-{
-    TClientSocket socket;
-    Recorder rec;
-    ConnectTo(socket, rec);
-    std::vector<quint16> got;
-    socket.SetFrameHandler([&](quint16 code, const QByteArray &) {
-        got.push_back(code);
-        if (code == 1) {
-            socket.Hold();
-            QTimer::singleShot(150, &socket, [&] { socket.Release(); });
-        }
-    });
-    server.SendRaw(0, MakeFrame(1) + MakeFrame(2) + MakeFrame(3));
-    Settle(80);
-    EXPECT_EQ(got, std::vector<quint16>{1});
-    ASSERT_TRUE(WaitFor([&] { return got.size() == 3; }));
-    EXPECT_EQ(got, (std::vector<quint16>{1, 2, 3}));
-}
-
 } // namespace
 } // namespace velmora

@@ -67,15 +67,6 @@ TEST_F(ExchangeTest, PausesReturnAtOnceAndKeepTheirLength)
     EXPECT_EQ(TExchange::Unfinished(), 0);
 }
 
-TEST_F(ExchangeTest, StepReturningFalseEndsTheExchange)
-{
-    int ran = 0;
-    (new TExchange(&owner, {}))->Then([&] { ++ran; return false; }).Pause(10).Then([&] { ++ran; }).Start();
-    Settle(60);
-    EXPECT_EQ(ran, 1);
-    EXPECT_EQ(TExchange::Unfinished(), 0);
-}
-
 TEST_F(ExchangeTest, FramesOnATouchedConnectionWaitOthersDoNot)
 {
     std::vector<quint16> heldGot;
