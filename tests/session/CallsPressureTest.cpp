@@ -84,7 +84,7 @@ TEST_F(CallsPressure, LateTransferDataIsAcknowledgedThroughTheOpenWindow)
             acks.push_back(f);
     ASSERT_EQ(acks.size(), 2u);
     EXPECT_EQ(acks[0].code, chat::SUPPORT_ANS_TO_TRANS);
-    EXPECT_GE(acks[1].atMs - acks[0].atMs, 490);
+    EXPECT_GE(acks[1].atMs - acks[0].atMs, 450); // 500 ms, less scheduling jitter
     const auto answer = chat::DecodeSupportAnsToTrans(acks[0].body);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->sessionCount, 40);
