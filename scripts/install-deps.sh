@@ -8,7 +8,8 @@ packages=(
   nettle-dev libxss-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd
-  xvfb xauth
+  xvfb xauth xdotool
+  desktop-file-utils dpkg-dev file man-db
 )
 missing=()
 for p in "${packages[@]}"; do

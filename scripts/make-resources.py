@@ -8,6 +8,7 @@ the animated GIF is assembled by ImageMagick's `convert` (Python has no GIF
 writer). Re-run after changing a drawing:
 
     python3 scripts/make-resources.py
+    python3 scripts/make-resources.py --app-icons   # only resources/hicolor/
 """
 
 import math
@@ -503,7 +504,24 @@ def blip_samples():
 
 # --- main ------------------------------------------------------------------------
 
+# The desktop's menus and launchers take the application icon from the hicolor
+# theme, one file per size; drawn at each size rather than scaled.
+APP_ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def app_icons():
+    for size in APP_ICON_SIZES:
+        folder = os.path.join(ROOT, "hicolor", "%dx%d" % (size, size))
+        os.makedirs(folder, exist_ok=True)
+        c = Canvas(size, 64)
+        app_icon(c)
+        c.png(os.path.join(folder, "velmora.png"))
+
+
 def main():
+    if sys.argv[1:] == ["--app-icons"]:
+        app_icons()
+        return 0
     for sub in ("icons", "glyphs", "anim", "sounds", "app"):
         os.makedirs(os.path.join(ROOT, sub), exist_ok=True)
 
@@ -523,6 +541,7 @@ def main():
     c = Canvas(128, 64)
     app_icon(c)
     c.png(os.path.join(ROOT, "app", "velmora.png"))
+    app_icons()
 
     frames = 12
     with tempfile.TemporaryDirectory() as tmp:

@@ -10,9 +10,13 @@
 #include "chat/OneChatWindow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "config/ui/SetupDialogs.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
+#include "idle/DesktopIdleMonitor.h"
+#include "idle/IdleSleeper.h"
 #include "protocol/MessageCodes.h"
+#include "protocol/ServerMessages.h"
 #include "session/CloseSockets.h"
 #include "session/Exchange.h"
 #include "shortcuts/Canneddata.h"
@@ -83,6 +87,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     });
 
     BuildTray();
+    // The idle detector exists before the settings hand it its interval; it
+    // stays inactive until a login is accepted.
+    m_idleSleeper = std::make_unique<TIdleSleeper>([](QString *reason) { return MakeDesktopInputMonitor(reason); });
+    m_idleSleeper->SetOnSleep([this] { IdleSleeperSleep(); });
+    m_idleSleeper->SetOnAwake([this] { IdleSleeperAwake(); });
     LoadSettings();
 
     // 4. The uptime clock.
@@ -99,9 +108,12 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     SoundFromMainBtn->setIcon(QIcon(Glyph("SPEAK_ON")));
     m_log->AddLine(QStringLiteral("Application loaded !!!"));
 
-    // 8. Counters.
+    // 8. Counters, and the recent settings files.
     SetSupportersOnline(0);
     SetChatLimit(0);
+    m_saveConfigDir = StartDirectory();
+    m_history = std::make_unique<TFileHistory>(StartPath(QString::fromLatin1(kHistoryFileName)), this);
+    m_history->Load();
 
     // 9. Status, and the connection when so configured.
     ShowStatusText(StatusTextOf(StatusConnectHint));
@@ -225,21 +237,26 @@ void TMainForm::BuildControls()
 void TMainForm::BuildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_fileMenu = file;
     m_loadConfig = file->addAction(QStringLiteral("&Load Config"));
     m_loadConfig->setStatusTip(QStringLiteral("Load a previous save configuration file"));
+    connect(m_loadConfig, &QAction::triggered, this, &TMainForm::LoadConfigClick);
     m_saveConfigAs = file->addAction(QStringLiteral("Save Config &As"));
     m_saveConfigAs->setStatusTip(QStringLiteral("Save current program settings as a different file name !."));
-    file->addSeparator();
+    connect(m_saveConfigAs, &QAction::triggered, this, &TMainForm::SaveConfigAsClick);
+    m_historyAnchor = file->addSeparator();
     QAction *exit = file->addAction(QStringLiteral("E&xit"));
     exit->setStatusTip(QStringLiteral("Close program"));
     connect(exit, &QAction::triggered, this, [this] { ExitProcedure(true); });
     file->addSeparator();
     m_clearHistory = file->addAction(QStringLiteral("Clear &History"));
     m_clearHistory->setStatusTip(QStringLiteral("Clear the history file list"));
+    connect(m_clearHistory, &QAction::triggered, this, &TMainForm::ClearHistoryClick);
 
     QMenu *configure = menuBar()->addMenu(QStringLiteral("&Configure"));
     m_programSetUp = configure->addAction(QStringLiteral("Program Set &Up"));
     m_programSetUp->setStatusTip(QStringLiteral("Open program configuration dialog."));
+    connect(m_programSetUp, &QAction::triggered, this, &TMainForm::ProgramSetUpClick);
     configure->addSeparator();
     QAction *canned = configure->addAction(QStringLiteral("Canned Answers"));
     connect(canned, &QAction::triggered, this, [this] {
@@ -324,6 +341,7 @@ void TMainForm::LoadSettings(bool connecting)
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
     PlayWavInMain->setSource(QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath()));
+    m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
     if (!SoundFilesPresent(s))
         ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
                 QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
@@ -365,11 +383,6 @@ void TMainForm::ChatWithOtherSupportBtnClick()
 {
     ChatWithOtherSupportBtn->setEnabled(false);
     m_session->RequestSupporters(TSupporterListRequest::SupporterChat);
-}
-
-void TMainForm::ShowHelp(int context)
-{
-    THelpWindow::ShowHelpContext(context);
 }
 
 // --- ISessionHost ------------------------------------------------------------
@@ -517,6 +530,19 @@ void TMainForm::RestoreFromTray()
     activateWindow();
 }
 
+void TMainForm::BringToFront()
+{
+    if (m_minimizedToTray) {
+        RestoreFromTray();
+        return;
+    }
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void TMainForm::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
@@ -632,6 +658,10 @@ bool TMainForm::ExitProcedure(bool ask)
     m_session->SetExitInProgress(true);
 
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
+    m_history->RebuildMenu();
+    // When the desktop session ends nobody could answer a box.
+    if (!m_history->Save() && !m_exitForced)
+        ShowBox(QStringLiteral("Could not save history file"), QStringLiteral("Error"), BoxIcon::Error);
 
     if (active)
         m_calls->EndAllCalls();
@@ -645,6 +675,7 @@ bool TMainForm::ExitProcedure(bool ask)
     }
     ElapsedTimer.stop();
     m_blinkTimer.stop();
+    m_idleSleeper->SetActive(false);
     abfTrayIcon->hide();
     m_calls.reset();
     m_callsLink.reset();
@@ -660,6 +691,147 @@ bool TMainForm::ExitProcedure(bool ask)
     m_exitRetry.stop();
     QTimer::singleShot(0, qApp, &QApplication::quit);
     return true;
+}
+
+// --- settings files, history and the settings dialog -------------------------
+
+bool TMainForm::OpenConfigFile(const QString &path)
+{
+    if (m_session->ConnectRequested() || m_session->State() != TServerState::Offline) {
+        ShowBox(QStringLiteral("Connected to server, cannot open a different config file, If\nyou want to change "
+                               "settings you need to disconnect first."),
+                QStringLiteral("Error !"), BoxIcon::Error);
+        return false;
+    }
+    // A file that cannot be read leaves the store as it was, so the working
+    // configuration saved at exit is not lost.
+    if (!m_config.LoadFromFile(path)) {
+        ShowBox(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
+        return false;
+    }
+    SetCaption(path);
+    LoadSettings();
+    m_history->Add(path);
+    return true;
+}
+
+void TMainForm::LoadConfigClick()
+{
+    const QString path = SetupDialogs().OpenFile(this, QString::fromLatin1(kConfigFileFilter), StartDirectory());
+    if (!path.isEmpty())
+        OpenConfigFile(path);
+}
+
+void TMainForm::SaveConfigAsClick()
+{
+    QString path = SetupDialogs().SaveFile(this, QString::fromLatin1(kConfigFileFilter), m_saveConfigDir);
+    if (path.isEmpty())
+        return;
+    if (!path.toUpper().contains(QStringLiteral(".INI")))
+        path += QStringLiteral(".ini");
+    if (!m_config.SaveToFile(path)) {
+        ShowBox(QStringLiteral("Cannot create file %1").arg(path), QStringLiteral("Error"), BoxIcon::Error);
+        return;
+    }
+    m_saveConfigDir = QFileInfo(path).absolutePath();
+    SetCaption(path);
+    m_history->Add(path);
+}
+
+void TMainForm::ClearHistoryClick()
+{
+    if (m_history->Clear() == TFileHistory::ClearResult::RemoveFailed)
+        ShowBox(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
+}
+
+void TMainForm::ShowHistoryEntries(const QStringList &paths)
+{
+    for (QAction *action : std::as_const(m_historyActions)) {
+        m_fileMenu->removeAction(action);
+        action->deleteLater(); // may be the entry whose click is running
+    }
+    m_historyActions.clear();
+    if (paths.isEmpty())
+        return;
+    // Entries go directly after the anchor separator, that is before "E&xit".
+    const QList<QAction *> actions = m_fileMenu->actions();
+    const qsizetype anchor = actions.indexOf(m_historyAnchor);
+    QAction *before = anchor >= 0 && anchor + 1 < actions.size() ? actions[anchor + 1] : nullptr;
+    for (int i = 0; i < paths.size(); ++i) {
+        auto *entry = new QAction(TFileHistory::EntryCaption(i, paths[i]), m_fileMenu);
+        const QString path = paths[i];
+        connect(entry, &QAction::triggered, this, [this, path] { OpenConfigFile(path); });
+        m_fileMenu->insertAction(before, entry);
+        m_historyActions.append(entry);
+    }
+    auto *separator = new QAction(m_fileMenu);
+    separator->setSeparator(true);
+    m_fileMenu->insertAction(before, separator);
+    m_historyActions.append(separator);
+}
+
+void TMainForm::ProgramSetUpClick()
+{
+    TUserSetupDlg::Execute(m_config, *this, this);
+}
+
+void TMainForm::SettingsPageApplied(SettingsPage page)
+{
+    const TSettings &s = Settings();
+    switch (page) {
+    case SettingsPage::General:
+        m_calls->ApplyTimerSettings();
+        SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
+        SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
+        m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
+        break;
+    case SettingsPage::Reconnect:
+        if (m_session->ReconnectTimer().isActive())
+            m_session->ReconnectTimer().setInterval(std::max(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+        break;
+    default:
+        break; // read where they are used, or at the next connect
+    }
+}
+
+void TMainForm::ShowHelp(int context)
+{
+    THelpWindow::ShowHelpContext(context);
+}
+
+// --- operator idle -------------------------------------------------------------
+
+void TMainForm::StartIdleDetection()
+{
+    QString reason;
+    if (m_idleSleeper->SetActive(true, &reason))
+        return;
+    // Said once a run; the console works on without idle detection.
+    m_log->AddLine(QStringLiteral("Idle detection not available: ") + reason);
+    if (!m_idleFailureShown) {
+        m_idleFailureShown = true;
+        ShowBox(QStringLiteral("Idle mode cannot work on this desktop, the server will not be told when you are "
+                               "away.\n\nReason: ")
+                    + reason,
+                QStringLiteral("Error"), BoxIcon::Error);
+    }
+}
+
+void TMainForm::StopIdleDetection()
+{
+    m_idleSleeper->SetActive(false);
+}
+
+void TMainForm::IdleSleeperSleep()
+{
+    SetTrayOnline(false);
+    m_session->Send(server::BuildSupportIdle());
+}
+
+void TMainForm::IdleSleeperAwake()
+{
+    SetTrayOnline(true);
+    m_session->Send(server::BuildSupportAwake());
 }
 
 } // namespace velmora

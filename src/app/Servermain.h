@@ -4,7 +4,9 @@
 // clock, the tray icon and the main sounds. The logic it shows lives in
 // TServerSession (the login) and TCalls (the calls).
 #include "chat/ChatHost.h"
+#include "config/FileHistory.h"
 #include "config/ProgramConfig.h"
+#include "config/ui/UserSetupDlg.h"
 #include "session/Calls.h"
 #include "session/ServerSession.h"
 
@@ -29,9 +31,15 @@ class TCallListView;
 class TCallsLink;
 class TCloseSockets;
 class TLogFile;
+class TIdleSleeper;
 class TTitleDataClass;
 
-class TMainForm : public QMainWindow, public ISessionHost, public ICallsHost, public IChatHost {
+class TMainForm : public QMainWindow,
+                  public ISessionHost,
+                  public ICallsHost,
+                  public IChatHost,
+                  public IHistoryMenu,
+                  public ISetupHost {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -56,6 +64,9 @@ public:
     // Minimize to the tray (or normally when there is no tray) and back.
     void MinimizeToTray();
     void RestoreFromTray();
+    // Another start in this folder asked for the window: show it in front,
+    // from the tray or minimized if need be.
+    void BringToFront();
     // Hidden in the tray, or minimized normally where there is no tray.
     bool IsMinimizedToTray() const override { return m_minimizedToTray || isMinimized(); }
 
@@ -69,6 +80,25 @@ public:
     QSystemTrayIcon *TrayIcon() const { return abfTrayIcon; }
     bool TrayBlinking() const { return m_blinkTimer.isActive(); }
     QAction *ProgramSetUpAction() const { return m_programSetUp; }
+    QAction *LoadConfigAction() const { return m_loadConfig; }
+    QAction *SaveConfigAsAction() const { return m_saveConfigAs; }
+    QAction *ClearHistoryAction() const { return m_clearHistory; }
+    QMenu *FileMenu() const { return m_fileMenu; }
+    TFileHistory &History() { return *m_history; }
+    TIdleSleeper &IdleSleeper() { return *m_idleSleeper; }
+
+    // Settings files: "&Load Config", the history entries, "Save Config &As",
+    // "Clear &History" and "Program Set &Up".
+    bool OpenConfigFile(const QString &path);
+    void LoadConfigClick();
+    void SaveConfigAsClick();
+    void ClearHistoryClick();
+    void ProgramSetUpClick();
+    // IHistoryMenu
+    void ShowHistoryEntries(const QStringList &paths) override;
+    // ISetupHost
+    void SettingsPageApplied(SettingsPage page) override;
+    void ShowHelp(int context) override;
     bool MainSoundsOn() const { return m_soundsOn; }
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
@@ -89,6 +119,8 @@ public:
     int CallsOnHoldCount() const override;
     void EndAllCalls() override;
     void TakeDownChatWindowsOnNetError() override;
+    void StartIdleDetection() override;
+    void StopIdleDetection() override;
     void NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind) override;
     void CallAnswered(qint32 sessionCount) override;
     void TransferData(qint32 sessionCount, const QByteArray &data) override;
@@ -120,7 +152,8 @@ private:
     void SetCaption(const QString &configFileName);
     void ElapsedTimerTimer();
     void BlinkTimerTimer();
-    void ShowHelp(int context);
+    void IdleSleeperSleep();
+    void IdleSleeperAwake();
     void SetCounterLabel(QLabel *label, int value);
     void SetIndicator(QLabel *label, bool on);
     void ExitRetryTimer();
@@ -133,6 +166,11 @@ private:
     std::unique_ptr<TCallsLink> m_callsLink; // the chat windows' view of the call list
     std::unique_ptr<TTitleDataClass> m_canned;
     std::unique_ptr<TTitleDataClass> m_urls;
+    std::unique_ptr<TFileHistory> m_history;
+    std::unique_ptr<TIdleSleeper> m_idleSleeper;
+    QList<QAction *> m_historyActions; // the entries and their trailing separator
+    QString m_saveConfigDir;           // where the last Save Config As went
+    bool m_idleFailureShown = false;
 
     // controls
     QWidget *PanelUnderMenue = nullptr;
@@ -154,6 +192,8 @@ private:
     QMenu *TrayIconPopupMenu = nullptr;
     QSoundEffect *PlayWavInMain = nullptr;
 
+    QMenu *m_fileMenu = nullptr;
+    QAction *m_historyAnchor = nullptr; // the separator after "Save Config &As"
     QAction *m_loadConfig = nullptr;
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;

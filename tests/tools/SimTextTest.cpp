@@ -2,6 +2,7 @@
 #include "SimPeer.h"
 #include "SimServer.h"
 #include "SimText.h"
+#include "protocol/ServerMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,31 @@ TEST(SimTextTest, WhatTheConsoleSendsIsPrintedReadablyAndSafely)
     EXPECT_TRUE(all.contains("PUSH_URL \"http://example.com/\\x0d\\x0aFAKE LINE\""));
     EXPECT_TRUE(all.contains("CHAT_TEXT \"bye\\x1b[2J\""));
     EXPECT_TRUE(all.contains("Eve\\x1b]0;pwned\\x07"));
+}
+
+
+TEST(SimTextTest, IdleAndAwakeOfALoggedInConsoleArePrinted)
+{
+    sim::SimOptions options;
+    options.port = 0;
+    sim::TSimServer server(options);
+    QStringList output;
+    server.SetOutput([&](const QString &line) { output << line; });
+    ASSERT_TRUE(server.Start());
+
+    SimPeer console(server.Port());
+    ASSERT_TRUE(console.Next(chat::INITIAL_CONNECT));
+    console.Send(MessageBuilder(server::SUPPORT_REGISTER).Text(QByteArray("demo")).Text(QByteArray("0")).Text(QByteArray("T")).Finish());
+    ASSERT_TRUE(console.Next(server::REGISTER_ACCEPTED));
+    console.Send(server::BuildSupportIdle());
+    console.Send(server::BuildSupportAwake());
+    ASSERT_TRUE(WaitFor([&] { return output.join('\n').contains("SUPPORT_AWAKE"); }));
+    const QStringList idle = output.filter("SUPPORT_IDLE");
+    const QStringList awake = output.filter("SUPPORT_AWAKE");
+    ASSERT_EQ(idle.size(), 1);
+    ASSERT_EQ(awake.size(), 1);
+    EXPECT_LT(output.indexOf(idle[0]), output.indexOf(awake[0]));
+    EXPECT_FALSE(output.join('\n').contains("not logged in"));
 }
 
 } // namespace

@@ -1,0 +1,151 @@
+#include "config/ui/SetupPages.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+QStringList Numbers(std::initializer_list<int> values)
+{
+    QStringList out;
+    for (int v : values)
+        out << QString::number(v);
+    return out;
+}
+
+QGroupBox *Group(QWidget *parent, const QString &caption, QWidget *a, QWidget *b = nullptr)
+{
+    auto *box = new QGroupBox(caption, parent);
+    auto *row = new QHBoxLayout(box);
+    row->setContentsMargins(6, 2, 6, 4);
+    row->addWidget(a);
+    if (b)
+        row->addWidget(b);
+    return box;
+}
+} // namespace
+
+TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
+{
+    const QStringList periods = Numbers({10, 20, 30, 40, 50, 60, 90, 120, 240});
+    const QStringList timeouts = Numbers({20, 30, 40, 50, 60});
+    NotAvailToComboBox = MakeCombo(QStringLiteral("NotAvailToComboBox"), periods, true);
+    NotAvailRemindEveryComboBox =
+        MakeCombo(QStringLiteral("NotAvailRemindEveryComboBox"), Numbers({3, 5, 10, 15, 25, 30}), true);
+    RingRemindComboBox = MakeCombo(QStringLiteral("RingRemindComboBox"), periods, true);
+    OfflineCheckBox = new QCheckBox(QStringLiteral("Enable "), this);
+    OfflineCheckBox->setObjectName(QStringLiteral("OfflineCheckBox"));
+    Watch(OfflineCheckBox);
+    connect(OfflineCheckBox, &QCheckBox::toggled, this, &TGeneralPage::ApplyEnablingRules);
+    OfflineTimeOutComboBox =
+        MakeCombo(QStringLiteral("OfflineTimeOutComboBox"), Numbers({60, 300, 600, 900, 1200}), true);
+    ConnectCheckBox = new QCheckBox(QStringLiteral("Connect "), this);
+    ConnectCheckBox->setObjectName(QStringLiteral("ConnectCheckBox"));
+    Watch(ConnectCheckBox);
+    AutoAnswerCheckBox = new QCheckBox(QStringLiteral("Answer"), this);
+    AutoAnswerCheckBox->setObjectName(QStringLiteral("AutoAnswerCheckBox"));
+    Watch(AutoAnswerCheckBox);
+    ConnectTimeoutComboBox = MakeCombo(QStringLiteral("ConnectTimeoutComboBox"), timeouts, false);
+    RegistrationTimeoutComboBox = MakeCombo(QStringLiteral("RegistrationTimeoutComboBox"), timeouts, false);
+    UseEnterToSendCheckBox = new QCheckBox(QStringLiteral("Enable"), this);
+    UseEnterToSendCheckBox->setObjectName(QStringLiteral("UseEnterToSendCheckBox"));
+    Watch(UseEnterToSendCheckBox);
+    EmptyLineAddCheckBox = new QCheckBox(QStringLiteral("Enable"), this);
+    EmptyLineAddCheckBox->setObjectName(QStringLiteral("EmptyLineAddCheckBox"));
+    Watch(EmptyLineAddCheckBox);
+
+    auto *positions = new QGroupBox(QStringLiteral(" Call Alert Display Position "), this);
+    auto *positionColumn = new QVBoxLayout(positions);
+    CallDispPosRadioGroup = new QButtonGroup(this);
+    int id = 0;
+    for (const char *caption : {"Screen Left Top", "Screen Right Top", "Screen Right Bottom"}) {
+        auto *radio = new QRadioButton(QString::fromLatin1(caption), positions);
+        radio->setObjectName(QStringLiteral("CallDispPos%1").arg(id));
+        CallDispPosRadioGroup->addButton(radio, id++);
+        positionColumn->addWidget(radio);
+    }
+    Watch(CallDispPosRadioGroup);
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(Group(this, QStringLiteral(" Not Avail T.O. (in Seconds) "), NotAvailToComboBox), 0, 0);
+    grid->addWidget(Group(this, QStringLiteral(" Send Not Avail Reminder every "), NotAvailRemindEveryComboBox), 0, 1);
+    grid->addWidget(Group(this, QStringLiteral(" Ring Remind T.O. (in Seconds) "), RingRemindComboBox), 1, 0);
+    grid->addWidget(
+        Group(this, QStringLiteral(" Offline after T.O. (in Seconds) "), OfflineCheckBox, OfflineTimeOutComboBox), 1, 1);
+    grid->addWidget(Group(this, QStringLiteral(" Connect On Start Up "), ConnectCheckBox), 2, 0);
+    grid->addWidget(Group(this, QStringLiteral(" Auto Answer On Minimize "), AutoAnswerCheckBox), 2, 1);
+    grid->addWidget(Group(this, QStringLiteral(" Connection time out value (Sec) "), ConnectTimeoutComboBox), 3, 0);
+    grid->addWidget(
+        Group(this, QStringLiteral(" Registration timeout value (Sec) "), RegistrationTimeoutComboBox), 3, 1);
+    grid->addWidget(Group(this, QStringLiteral(" Use the Enter Key to send "), UseEnterToSendCheckBox), 4, 0);
+    grid->addWidget(Group(this, QStringLiteral(" Empty line between messages "), EmptyLineAddCheckBox), 4, 1);
+    grid->addWidget(positions, 5, 0, 1, 2);
+    grid->setRowStretch(6, 1);
+}
+
+void TGeneralPage::ApplyEnablingRules()
+{
+    OfflineTimeOutComboBox->setEnabled(OfflineCheckBox->isChecked());
+}
+
+void TGeneralPage::Fill(const TSettings &s)
+{
+    // Editable lists show the stored number whether or not it is an item.
+    NotAvailToComboBox->setEditText(QString::number(s.NotAvailTimeOut));
+    NotAvailRemindEveryComboBox->setEditText(QString::number(s.ReminderCount));
+    RingRemindComboBox->setEditText(QString::number(s.RingRemindTimer));
+    OfflineCheckBox->setChecked(s.OfflineTimeOutEna);
+    OfflineTimeOutComboBox->setEditText(QString::number(s.OfflineTimeOut));
+    ConnectCheckBox->setChecked(s.ConnectOnStart);
+    AutoAnswerCheckBox->setChecked(s.AutoOnHoldOnMinimized);
+    SelectNumber(ConnectTimeoutComboBox, s.ConnectTimeoutValue, 3);
+    SelectNumber(RegistrationTimeoutComboBox, s.RegistrationTimeoutValue, 3);
+    UseEnterToSendCheckBox->setChecked(s.UseEnterKeyToSendMessage);
+    EmptyLineAddCheckBox->setChecked(s.EmptyLineAdd);
+    if (QAbstractButton *b = CallDispPosRadioGroup->button(s.CallDispPosValue))
+        b->setChecked(true);
+    else {
+        // A value outside the three positions: none is shown as chosen.
+        CallDispPosRadioGroup->setExclusive(false);
+        for (QAbstractButton *radio : CallDispPosRadioGroup->buttons())
+            radio->setChecked(false);
+        CallDispPosRadioGroup->setExclusive(true);
+    }
+    ApplyEnablingRules();
+}
+
+bool TGeneralPage::Collect(TSettings &s)
+{
+    // Every number first, in the page's order: one that does not convert
+    // stops the apply before anything has changed.
+    std::optional<qint32> numbers[6];
+    const QComboBox *sources[6] = {NotAvailToComboBox,     NotAvailRemindEveryComboBox, RingRemindComboBox,
+                                   OfflineTimeOutComboBox, ConnectTimeoutComboBox,      RegistrationTimeoutComboBox};
+    for (int i = 0; i < 6; ++i) {
+        numbers[i] = ToInteger(sources[i]->currentText());
+        if (!numbers[i])
+            return false;
+    }
+    s.NotAvailTimeOut = *numbers[0];
+    s.ReminderCount = *numbers[1];
+    s.RingRemindTimer = *numbers[2];
+    s.ConnectOnStart = ConnectCheckBox->isChecked();
+    s.AutoOnHoldOnMinimized = AutoAnswerCheckBox->isChecked();
+    s.OfflineTimeOut = *numbers[3];
+    s.OfflineTimeOutEna = OfflineCheckBox->isChecked();
+    s.ConnectTimeoutValue = *numbers[4];
+    s.RegistrationTimeoutValue = *numbers[5];
+    s.UseEnterKeyToSendMessage = UseEnterToSendCheckBox->isChecked();
+    s.EmptyLineAdd = EmptyLineAddCheckBox->isChecked();
+    if (CallDispPosRadioGroup->checkedId() >= 0)
+        s.CallDispPosValue = CallDispPosRadioGroup->checkedId();
+    return true;
+}
+
+} // namespace velmora
