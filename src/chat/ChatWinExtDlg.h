@@ -53,6 +53,7 @@ private:
     // After the slide: full width and the chat window's place, whatever the
     // window manager made of the steps.
     void SettleOpen();
+    void NarrowStep(quint32 slide);
     // Closes the tools through the chat window, unless the chat has ended.
     void Done();
 
@@ -61,6 +62,7 @@ private:
     bool m_positioning = false;
     QPoint m_placed;
     bool m_placedOnce = false;
+    quint32 m_hideSlide = 0;
 };
 
 } // namespace velmora

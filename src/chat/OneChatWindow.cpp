@@ -10,10 +10,10 @@
 #include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
-#include "diag/Pause.h"
 #include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
+#include "session/Exchange.h"
 #include "session/WsaErrors.h"
 
 #include <QApplication>
@@ -401,6 +401,17 @@ void TOneChatWindow::SendFrame(const QByteArray &frame)
         QueueMessage(*m_socket, *m_worker, frame);
 }
 
+bool TOneChatWindow::SendOnCallConnection(const QByteArray &frame)
+{
+    return m_socket && m_worker && QueueMessage(*m_socket, *m_worker, frame);
+}
+
+void TOneChatWindow::TransferDataArrived(const QByteArray &conversation)
+{
+    if (!m_closed)
+        LoadTransferredConversation(conversation);
+}
+
 void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 {
     if (frame)
@@ -409,8 +420,9 @@ void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 
 void TOneChatWindow::SendMsgBtnClick()
 {
-    // An ended chat has nobody to send to; its input is disabled too.
-    if (m_ended)
+    // An ended chat has nobody to send to (its input is disabled too), and
+    // nothing goes out after the farewell that the close procedure sends.
+    if (m_ended || m_closing || m_closed)
         return;
     const QString text = InputText->toPlainText();
     if (text.isEmpty())
@@ -457,7 +469,7 @@ bool TOneChatWindow::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
 
 void TOneChatWindow::InputTextChange()
 {
-    if (m_trimmingInput)
+    if (m_trimmingInput || m_closing || m_closed)
         return;
     QString text = InputText->toPlainText();
     if (text.size() > kMaxInputChars) {
@@ -953,31 +965,52 @@ void TOneChatWindow::FormClose()
     if (m_socket)
         m_calls.UpdateDisconnectTime(m_socket);
 
+    // The rest is an exchange on the call's connection: its pauses keep the
+    // window responsive, and it ends with the window if that goes first.
+    auto *exchange = new TExchange(this, {m_socket.data()});
+
     // 4.
     if (!m_host.TranscriptsOff()) {
         m_host.ComposeTranscript(*this);
-        if (!self || m_closed)
+        if (!self || m_closed) {
+            delete exchange;
             return; // taken down while the composer asked something
-        Pause(300);
+        }
+        exchange->Pause(300);
     }
 
     // 5.
-    if (m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText)) {
+    exchange->Then([this] {
+        if (m_closed)
+            return false; // taken down meanwhile: that finished the close
+        m_closeWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText);
+        if (!m_closeWaitsForQueue)
+            return true;
         if (!m_ended && !m_transferring) {
             SendFrame(chat::BuildEndSession());
             m_ended = true;
         }
         if (m_socket)
             m_calls.SetCallStatus(m_socket, m_transferring ? callstatus::Transfered : callstatus::EndChat);
-        if (m_worker && m_worker->WaitUntilSent()) {
-            ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send waiting messages !!"),
-                    QStringLiteral("Error"), BoxIcon::Error);
-            // Taken down by the main window while the box was up: that finished the close.
-            if (!self || m_closed)
-                return;
-        }
-    }
+        return true;
+    });
+    // The window finishes closing once the queue is empty, or after about 3.2 s.
+    exchange->WaitUntilSent([this] { return m_closeWaitsForQueue ? m_worker.get() : nullptr; },
+                            [this] {
+                                ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send "
+                                                       "waiting messages !!"),
+                                        QStringLiteral("Error"), BoxIcon::Error);
+                            });
+    exchange->Then([this] {
+        // Taken down by the main window while a box was up: that finished the close.
+        if (!m_closed)
+            FinishClose();
+    });
+    exchange->Start();
+}
 
+void TOneChatWindow::FinishClose()
+{
     // 6.
     m_closed = true;
     if (m_extraTools) {

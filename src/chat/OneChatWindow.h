@@ -44,6 +44,8 @@ public:
     qint32 SessionCount() const override { return m_sessionCount; }
     void FormClose() override;
     void TakeDownOnNetError() override;
+    bool SendOnCallConnection(const QByteArray &frame) override;
+    void TransferDataArrived(const QByteArray &conversation) override;
 
     // --- handlers (public so the window can be driven without a screen) ---
     void ProcessMessage(quint16 code, const QByteArray &body);
@@ -163,6 +165,8 @@ private:
     void CloseDetached();
     QString CallerLabel() const;
     static QString NowText();
+    // Steps 6 and 7 of the close procedure, once the farewell has left.
+    void FinishClose();
 
     int m_number;
     ChatItem *m_record;
@@ -188,6 +192,7 @@ private:
     bool m_firstActivationPending = true;
     bool m_closing = false; // inside the close procedure
     bool m_closed = false;  // the chat is over; the window is going away
+    bool m_closeWaitsForQueue = false;
     bool m_trimmingInput = false;
     bool m_followNextLine = false;
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
