@@ -85,6 +85,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
     m_keys = new TConsoleKeys(this);
+    m_keys->AcceptNewestCall = [] { TNewCnctDlg::AcceptNewest(); };
     connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
         if (m_calls->CallsOnHold() == 0)
             SetTrayBlinking(false);
@@ -504,6 +505,19 @@ bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QStrin
     return accepted;
 }
 
+void TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                                     std::function<void(bool)> answered)
+{
+    QPointer<TMainForm> self(this);
+    TNewCnctDlg::Open(kind, site, ip, acceptEnabled, Settings().CallDispPosValue,
+                      [self, answered = std::move(answered)](bool accept) {
+                          answered(accept);
+                          if (self)
+                              self->UpdateTrayTip();
+                      });
+    UpdateTrayTip();
+}
+
 QString TMainForm::TrayTipText(int waiting, int onHold)
 {
     return QStringLiteral("KORVA Support, right click to open the pop-up  menu.")
@@ -656,6 +670,7 @@ bool TMainForm::ExitProcedure(bool ask)
         if (m_exitForced) {
             // The calls whose alerts are answered now are not taken on.
             m_session->SetExitInProgress(true);
+            TNewCnctDlg::RejectAll();
             RejectModalWindows();
         }
         if (!m_exitRunning && !m_exitRetry.isActive())
@@ -676,6 +691,8 @@ bool TMainForm::ExitProcedure(bool ask)
         }
     }
     m_session->SetExitInProgress(true);
+    // Waiting alerts are answered by the exit: their calls are not taken on.
+    TNewCnctDlg::RejectAll();
 
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
     m_history->RebuildMenu();

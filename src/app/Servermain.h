@@ -136,6 +136,8 @@ public:
     void PlayMainSound() override;
     void SetTrayBlinking(bool on) override;
     bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override;
+    void ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                              std::function<void(bool)> answered) override;
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
     QString EditEmail(const QString &current) override;
 
