@@ -29,6 +29,7 @@ p.add_argument("--ehlo-auth", action="append", default=None,
 p.add_argument("--greeting", default=None, help="the whole greeting, \\n between lines")
 p.add_argument("--rcpt-reply", action="append", default=[], help="address=reply")
 p.add_argument("--data-reply", default=None)
+p.add_argument("--no-builtin-auth", action="store_true", help="refuse LOGIN and PLAIN with 504")
 p.add_argument("--silent", action="store_true", help="accept and never answer")
 p.add_argument("--cert", default=None)
 p.add_argument("--key", default=None)
@@ -152,7 +153,8 @@ async def main():
             return PeerSMTP(Handler(), hostname="peer.test", authenticator=authenticator,
                             auth_require_tls=False,
                             tls_context=ctx if args.tls == "starttls" else None,
-                            require_starttls=False)
+                            require_starttls=False,
+                            auth_exclude_mechanism=["LOGIN", "PLAIN"] if args.no_builtin_auth else None)
         server = await loop.create_server(factory, "127.0.0.1", args.port,
                                           ssl=ctx if args.tls == "implicit" else None)
     print("PORT", server.sockets[0].getsockname()[1], flush=True)
