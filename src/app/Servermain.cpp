@@ -12,6 +12,8 @@
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
+#include "diag/ui/DebugWinDlg.h"
+#include "mail/Mailbuff.h"
 #include "protocol/MessageCodes.h"
 #include "session/CloseSockets.h"
 #include "shortcuts/Canneddata.h"
@@ -66,6 +68,9 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
 
     // 3. Workers.
+    m_composer = std::make_unique<TTranscriptComposer>(StartDirectory());
+    m_mailBuff = std::make_unique<TMailBuff>();
+    m_debugWin = std::make_unique<TDebugWinDlg>(m_mailBuff->DebugLines());
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
@@ -104,6 +109,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // 10. The shortcut lists.
     m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
     m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+    m_mailBuff->NewSession(Settings());
 
     if (Settings().ConnectOnStart)
         QTimer::singleShot(0, this, [this] { m_session->ToggleConnection(); });
@@ -315,6 +321,8 @@ void TMainForm::LoadSettings(bool connecting)
     ReadSettings(m_config, s);
     if (!connecting)
         m_transcriptsOff = !s.EanbelDisableMails;
+    else if (m_mailBuff)
+        m_mailBuff->NewSession(s); // a connect: the mail settings as they stand now
     m_calls->ApplyTimerSettings();
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
@@ -446,6 +454,12 @@ void TMainForm::TransferData(qint32 sessionCount, const QByteArray &data) { m_ca
 void TMainForm::SupporterRequestCancelled(TSupporterListRequest)
 {
     ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online);
+}
+
+void TMainForm::ComposeTranscript(const TTranscriptSource &source)
+{
+    if (std::optional<TMailRecord> record = m_composer->Compose(source, Settings()))
+        m_mailBuff->AddMail(std::move(*record));
 }
 
 // --- ICallsHost --------------------------------------------------------------
@@ -603,6 +617,17 @@ bool TMainForm::ExitProcedure(bool ask)
             return false;
         }
     }
+    if (ask && !m_exitForced && m_mailBuff && m_mailBuff->WaitingCount() > 0) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("You have waiting mail transcript's, it is advisable to wait for a few \nseconds until "
+                           "they are all sent and then exit !. \n\nIf you wish to exit click Ok, else Cancel and try "
+                           "again later."),
+            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok && !m_exitForced) {
+            m_exitRunning = false;
+            return false;
+        }
+    }
     m_session->SetExitInProgress(true);
 
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
@@ -622,6 +647,8 @@ bool TMainForm::ExitProcedure(bool ask)
     m_callsLink.reset();
     m_session.reset();
     m_closer.reset();
+    m_mailBuff.reset();
+    m_debugWin.reset();
     m_log->AddLine(QStringLiteral("Application terminated !!!"));
     m_log.reset();
     // Releasing a shortcut list saves it.

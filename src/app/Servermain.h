@@ -28,6 +28,8 @@ namespace velmora {
 class TCallListView;
 class TCallsLink;
 class TCloseSockets;
+class TDebugWinDlg;
+class TMailBuff;
 class TLogFile;
 class TTitleDataClass;
 
@@ -107,6 +109,12 @@ public:
     bool TranscriptsOff() const override { return m_transcriptsOff; }
     const TTitleDataClass *CannedMessages() const override { return m_canned.get(); }
     const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
+    void ComposeTranscript(const TTranscriptSource &source) override;
+
+    // Transcripts: the queue, its debug window and the attachment numbering.
+    TMailBuff *MailBuff() const { return m_mailBuff.get(); }
+    TDebugWinDlg *DebugWindow() const { return m_debugWin.get(); }
+    TTranscriptComposer *Composer() const { return m_composer.get(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -133,6 +141,11 @@ private:
     std::unique_ptr<TCallsLink> m_callsLink; // the chat windows' view of the call list
     std::unique_ptr<TTitleDataClass> m_canned;
     std::unique_ptr<TTitleDataClass> m_urls;
+    // Transcripts. The debug window only shows the queue's lines, so it goes
+    // after the queue.
+    std::unique_ptr<TTranscriptComposer> m_composer;
+    std::unique_ptr<TMailBuff> m_mailBuff;
+    std::unique_ptr<TDebugWinDlg> m_debugWin;
 
     // controls
     QWidget *PanelUnderMenue = nullptr;

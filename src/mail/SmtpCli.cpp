@@ -734,18 +734,8 @@ void TSmtpCli::HandleLine(const QByteArray &raw)
     m_lastResponse = line;
     Display(QStringLiteral("< ") + line);
     const TSmtpReplyLine reply = ParseReplyLine(raw);
-    if (m_collectAuth && raw.size() > 4) {
-        const QString rest = line.trimmed().toUpper().mid(4);
-        if (rest == QLatin1String("STARTTLS") || rest.startsWith(QLatin1String("STARTTLS ")))
-            m_startTlsOffered = true;
-        if (rest.startsWith(QLatin1String("AUTH ")) || rest.startsWith(QLatin1String("AUTH="))) {
-            QString names = rest.mid(5);
-            names.replace(QLatin1Char('='), QLatin1Char(' '));
-            for (const QString &name : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                if (!m_authMechanisms.contains(name))
-                    m_authMechanisms << name;
-        }
-    }
+    if (m_collectAuth)
+        ReadEhloLine(line, m_authMechanisms, m_startTlsOffered);
     if (reply.Valid() && reply.more)
         return;
     if (!m_onReply)

@@ -19,6 +19,22 @@ TSmtpReplyLine ParseReplyLine(QByteArrayView line)
     return out;
 }
 
+void ReadEhloLine(const QString &line, QStringList &mechanisms, bool &startTls)
+{
+    if (line.size() <= 4)
+        return;
+    const QString rest = line.trimmed().toUpper().mid(4);
+    if (rest == QLatin1String("STARTTLS") || rest.startsWith(QLatin1String("STARTTLS ")))
+        startTls = true;
+    if (!rest.startsWith(QLatin1String("AUTH ")) && !rest.startsWith(QLatin1String("AUTH=")))
+        return;
+    QString names = rest.mid(5);
+    names.replace(QLatin1Char('='), QLatin1Char(' '));
+    for (const QString &name : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (!mechanisms.contains(name))
+            mechanisms << name;
+}
+
 void TSmtpLineSplitter::Feed(QByteArrayView data)
 {
     for (const char c : data) {

@@ -5,6 +5,7 @@
 // control bytes are kept as they came (display code blanks them).
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringList>
 
 #include <deque>
 #include <optional>
@@ -20,6 +21,10 @@ struct TSmtpReplyLine {
 };
 
 TSmtpReplyLine ParseReplyLine(QByteArrayView line);
+
+// One line of an EHLO reply: adds the mechanisms of an "AUTH " or "AUTH="
+// line to `mechanisms` (each once, upper case) and notes STARTTLS.
+void ReadEhloLine(const QString &line, QStringList &mechanisms, bool &startTls);
 
 class TSmtpLineSplitter {
 public:
