@@ -30,6 +30,7 @@ class TCallsLink;
 class TCloseSockets;
 class TDebugWinDlg;
 class TMailBuff;
+class TOutbox;
 class TLogFile;
 class TTitleDataClass;
 
@@ -115,6 +116,8 @@ public:
     TMailBuff *MailBuff() const { return m_mailBuff.get(); }
     TDebugWinDlg *DebugWindow() const { return m_debugWin.get(); }
     TTranscriptComposer *Composer() const { return m_composer.get(); }
+    QLabel *MailStatusLabel() const { return m_mailStatus; }
+    QAction *MailSendViewAction() const { return m_mailSendView; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -143,9 +146,12 @@ private:
     std::unique_ptr<TTitleDataClass> m_urls;
     // Transcripts. The debug window only shows the queue's lines, so it goes
     // after the queue.
+    std::unique_ptr<TOutbox> m_outbox;
     std::unique_ptr<TTranscriptComposer> m_composer;
     std::unique_ptr<TMailBuff> m_mailBuff;
     std::unique_ptr<TDebugWinDlg> m_debugWin;
+    QLabel *m_mailStatus = nullptr; // "Mail: N waiting", shown while mails wait
+    void ShowMailWaiting();
 
     // controls
     QWidget *PanelUnderMenue = nullptr;
@@ -171,6 +177,7 @@ private:
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;
     QAction *m_programSetUp = nullptr;
+    QAction *m_mailSendView = nullptr;
     QAction *m_trayConnect = nullptr;
     QAction *m_trayDisconnect = nullptr;
     QAction *m_trayRestore = nullptr;

@@ -16,6 +16,7 @@ struct TMailRecord {
     QString AttachFile;  // the file on disk
     QString AttachName;  // its name in the mail; empty: the file's own name
     QString ClientName;  // for the log line of the delivery
+    QString RecordFile;  // its record in the outbox; empty when it has none
 };
 
 } // namespace velmora

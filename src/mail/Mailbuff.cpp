@@ -2,12 +2,23 @@
 
 #include "config/Settings.h"
 #include "diag/Boxes.h"
+#include "diag/Logdata.h"
+#include "diag/SafeText.h"
+#include "mail/Outbox.h"
 
 #include <QFile>
 
 namespace velmora {
 
-TMailBuff::TMailBuff(QObject *parent) : QObject(parent)
+namespace {
+
+// Retry units (minutes) after the 1st, 2nd, ... temporary failure in a row.
+constexpr int kBackOff[] = {1, 2, 5, 10, 30};
+
+} // namespace
+
+TMailBuff::TMailBuff(TOutbox *outbox, TLogFile *log, QObject *parent)
+    : QObject(parent), m_outbox(outbox), m_log(log)
 {
     m_client.ContentType = smtpPlainText;
     m_client.CharSet = QStringLiteral("iso-8859-1");
@@ -23,12 +34,18 @@ TMailBuff::TMailBuff(QObject *parent) : QObject(parent)
     m_doneTimer.setSingleShot(true);
     m_doneTimer.setInterval(100);
     connect(&m_doneTimer, &QTimer::timeout, this, &TMailBuff::CurrentDone);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &TMailBuff::RetryTimerTimer);
+    if (m_outbox)
+        for (TMailRecord &r : m_outbox->Load())
+            m_queue.push_back(std::move(r));
 }
 
 TMailBuff::~TMailBuff()
 {
     m_idleTimer.stop();
     m_doneTimer.stop();
+    m_retryTimer.stop();
     m_client.OnRequestDone = nullptr;
     m_client.Abort();
 }
@@ -61,6 +78,7 @@ void TMailBuff::NewSession(const TSettings &s)
         m_lines.AddDebugLine(QStringLiteral("Start new session"));
     }
     m_errorStop = false;
+    m_outage = false; // the operator starts afresh: a failure is told again
     if (!m_queue.empty())
         Kick();
 }
@@ -130,9 +148,12 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         return;
     if (error != 0) {
         m_sending = false;
-        ReportError(request, error);
+        HandleFailure(request, error);
         if (!m_sending && m_client.Connected())
             m_quitting = m_client.Quit();
+        // After a mail set aside the queue goes on (once a QUIT is over).
+        if (!m_sending && !m_quitting && !m_errorStop && !m_queue.empty())
+            QTimer::singleShot(50, this, &TMailBuff::Kick);
         return;
     }
     bool ok = true;
@@ -172,15 +193,26 @@ void TMailBuff::DropHead()
 {
     if (m_queue.empty())
         return;
-    const QString file = m_queue.front().AttachFile;
+    const TMailRecord head = std::move(m_queue.front());
     m_queue.pop_front();
-    if (!file.isEmpty())
-        QFile::remove(file); // a failing deletion is not reported
+    // A failing deletion is not reported.
+    if (m_outbox)
+        m_outbox->Remove(head);
+    else if (!head.AttachFile.isEmpty())
+        QFile::remove(head.AttachFile);
     emit WaitingChanged(WaitingCount());
 }
 
 void TMailBuff::CurrentDone()
 {
+    if (!m_queue.empty() && m_log) {
+        const TMailRecord &head = m_queue.front();
+        m_log->AddLine(OneLine(head.Subject) + QStringLiteral(" sent to ") + OneLine(m_client.RcptName.join(QStringLiteral(", "))));
+    }
+    m_outage = false;
+    m_retries = 0;
+    m_retryTimer.stop();
+    m_lastError.clear();
     DropHead();
     m_sending = false;
     if (m_queue.empty() || m_errorStop)
@@ -203,7 +235,13 @@ void TMailBuff::IdleQuit()
     m_quitting = m_client.Quit();
 }
 
-void TMailBuff::ReportError(TSmtpRequest request, quint16 error)
+void TMailBuff::RetryTimerTimer()
+{
+    m_errorStop = false;
+    Kick();
+}
+
+void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
 {
     QString message = m_client.ErrorMessage();
     if (message.isEmpty())
@@ -213,12 +251,36 @@ void TMailBuff::ReportError(TSmtpRequest request, quint16 error)
     QString text = numeric && message.size() >= 3 ? QStringLiteral("Error ") + message
                                                   : message + QStringLiteral(" could not send mail, check parameters");
     const int replyCode = numeric ? code : 0;
-    bool drop = false;
+    m_lastError = message;
+    if (m_log && !m_queue.empty())
+        m_log->AddLine(OneLine(m_queue.front().Subject) + QStringLiteral(" not sent to ")
+                       + OneLine(m_client.RcptName.join(QStringLiteral(", "))) + QStringLiteral(": ") + OneLine(message));
+
     if (replyCode == 501 && request == smtpRcptTo) {
         text += QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. Could not send mail "
                                "transcript deleting  it !!!");
-        drop = true;
-    } else if (replyCode == 504 && (request == smtpEhlo || request == smtpAuth)) {
+        DropHead();
+        m_errorStop = true;
+        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        return;
+    }
+    if (replyCode >= 500 && replyCode <= 599 && (request == smtpRcptTo || request == smtpData)) {
+        // Refused for good: set aside, and the queue goes on behind it.
+        if (!m_queue.empty()) {
+            const TMailRecord head = std::move(m_queue.front());
+            m_queue.pop_front();
+            if (m_outbox) {
+                m_outbox->MoveToFailed(head, message);
+                text += QStringLiteral("\n\nThe transcript was not sent; it is kept in ") + m_outbox->FailedFolder();
+            } else if (!head.AttachFile.isEmpty()) {
+                QFile::remove(head.AttachFile);
+            }
+            emit WaitingChanged(WaitingCount());
+        }
+        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        return;
+    }
+    if (replyCode == 504 && (request == smtpEhlo || request == smtpAuth)) {
         text += QStringLiteral("\n\nYour Mail server supports Only the following authentication \nmechanisms, change "
                                "your setup to use one of these:\n\n");
         for (const QString &name : m_client.AuthMechanisms())
@@ -226,10 +288,15 @@ void TMailBuff::ReportError(TSmtpRequest request, quint16 error)
     } else if (replyCode == 535 && request == smtpAuth) {
         text += QStringLiteral("\n\nCheck your password and/or user-ID settings !.");
     }
-    if (drop)
-        DropHead();
+    // Kept at the head; tried again by itself, and on the next trigger.
     m_errorStop = true;
-    ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+    m_retryTimer.start(m_retryUnitMs * kBackOff[std::min<int>(m_retries, std::size(kBackOff) - 1)]);
+    ++m_retries;
+    emit WaitingChanged(WaitingCount());
+    if (!m_outage) {
+        m_outage = true;
+        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+    }
 }
 
 } // namespace velmora

@@ -8,7 +8,14 @@
 // dialogue goes to a widget-free line collector; showing it is the window's
 // business. Failure boxes go through the message-box seam.
 //
-//   TMailBuff mail;
+// With an outbox the queue survives the program: it starts with what the
+// outbox holds, and a transcript leaves the outbox only once delivered (or
+// dropped after a 501 to RCPT TO). A refusal for good (5xx to RCPT TO or DATA)
+// moves it to the outbox's failed folder and the queue goes on; any other
+// failure keeps it and retries by itself after 1, 2, 5, 10 and then every 30
+// retry units (minutes), telling the operator once per outage.
+//
+//   TMailBuff mail(&outbox, log);
 //   mail.NewSession(Settings());          // at start and at every connect
 //   mail.AddMail(record);                 // from the transcript composition
 //   mail.WaitingCount();                  // for the exit question
@@ -25,11 +32,12 @@ namespace velmora {
 
 struct TSettings;
 class TLogFile;
+class TOutbox;
 
 class TMailBuff : public QObject {
     Q_OBJECT
 public:
-    explicit TMailBuff(QObject *parent = nullptr);
+    explicit TMailBuff(TOutbox *outbox = nullptr, TLogFile *log = nullptr, QObject *parent = nullptr);
     // Queued records are discarded; their attachment files stay on disk.
     ~TMailBuff() override;
 
@@ -41,6 +49,11 @@ public:
     TSmtpCli &Client() { return m_client; }
     bool ErrorStop() const { return m_errorStop; }
     const std::deque<TMailRecord> &Queue() const { return m_queue; }
+    // The last failure's text, until a mail gets through.
+    const QString &LastError() const { return m_lastError; }
+    bool RetryPending() const { return m_retryTimer.isActive(); }
+    // One unit of the retry back-off; a minute, shorter in tests.
+    void SetRetryUnitMs(int ms) { m_retryUnitMs = ms; }
 
 signals:
     void WaitingChanged(int count);
@@ -51,11 +64,14 @@ private:
     void RequestDone(TSmtpRequest request, quint16 error);
     void CurrentDone();
     void DropHead();
-    void ReportError(TSmtpRequest request, quint16 error);
+    void HandleFailure(TSmtpRequest request, quint16 error);
+    void RetryTimerTimer();
     void GoIdle();
     void IdleQuit();
     bool GetData(int lineNumber, int maxLength, QString &line) const;
 
+    TOutbox *m_outbox;
+    TLogFile *m_log;
     TMailLineCollector m_lines;
     TSmtpCli m_client;
     std::deque<TMailRecord> m_queue;
@@ -64,6 +80,11 @@ private:
     bool m_errorStop = false;
     QTimer m_idleTimer;      // QUIT half a second after the queue ran empty
     QTimer m_doneTimer;      // the short settle after a delivered message
+    QTimer m_retryTimer;     // the next try after a temporary failure
+    int m_retryUnitMs = 60000;
+    int m_retries = 0;       // temporary failures since the last delivery
+    bool m_outage = false;   // the operator has been told about this outage
+    QString m_lastError;
 };
 
 } // namespace velmora

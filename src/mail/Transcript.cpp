@@ -4,6 +4,7 @@
 #include "diag/Boxes.h"
 #include "diag/SafeText.h"
 #include "mail/MailText.h"
+#include "mail/Outbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,6 +111,15 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
     record.ClientName = OneLine(source.Name);
 
     // 9. The conversation goes to the attachment file, written whole or not at all.
+    record.AttachName = fileName;
+    if (m_outbox) {
+        QString error;
+        if (!m_outbox->Store(record, source.Conversation, &error)) {
+            ShowBox(error, source.WarningCaption, BoxIcon::Warning);
+            return std::nullopt;
+        }
+        return record;
+    }
     const QString path = QDir(m_startDirectory).filePath(fileName);
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(source.Conversation) != source.Conversation.size()
@@ -120,7 +130,6 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
         return std::nullopt;
     }
     record.AttachFile = path;
-    record.AttachName = fileName;
     return record;
 }
 

@@ -15,6 +15,7 @@ class QTextDocument;
 namespace velmora {
 
 struct TSettings;
+class TOutbox;
 
 // What the composition needs from an ending chat.
 struct TTranscriptSource {
@@ -53,8 +54,12 @@ std::optional<TRecipients> ChooseRecipients(const TTranscriptSource &source, con
 
 class TTranscriptComposer {
 public:
-    // `startDirectory` holds base_mail.txt and receives the attachment files.
-    explicit TTranscriptComposer(QString startDirectory) : m_startDirectory(std::move(startDirectory)) {}
+    // `startDirectory` holds base_mail.txt. The attachment goes to `outbox`
+    // with the record, or without an outbox into `startDirectory`.
+    explicit TTranscriptComposer(QString startDirectory, TOutbox *outbox = nullptr)
+        : m_startDirectory(std::move(startDirectory)), m_outbox(outbox)
+    {
+    }
 
     // Steps 3 onwards of the composition; the box for a missing template is
     // shown here. nullopt: no mail for this chat.
@@ -64,6 +69,7 @@ public:
 
 private:
     QString m_startDirectory;
+    TOutbox *m_outbox;
 };
 
 } // namespace velmora

@@ -9,11 +9,17 @@
 #include "config/Settings.h"
 #include "diag/ui/DebugWinDlg.h"
 #include "mail/Mailbuff.h"
+#include "mail/Outbox.h"
 
+#include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -85,7 +91,14 @@ TEST_F(MailTranscriptTest, FinishedChatsAreMailedWithTheirConversationAttached)
     EXPECT_TRUE(second.contains(QByteArray("{\\rtf1\\ansi General Info:\\par Fay: hi\\par}").toBase64().left(40)));
     ASSERT_TRUE(WaitFor([&] { return form->MailBuff()->WaitingCount() == 0; }));
     EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("Chat*.rtf")}).isEmpty());
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("outbox"))).entryList(QDir::Files).isEmpty());
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join('|').toStdString();
+    // One log line per mail sent.
+    QFile log(dir.filePath(QStringLiteral("Velmora.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral("  Transcript for chat with Eve sent to eve@example.org\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("  Transcript for chat with Fay sent to fay@example.org\n")));
 }
 
 TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
@@ -101,6 +114,10 @@ TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
     ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }));
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral(" SMTP Error !. "));
     EXPECT_EQ(form->MailBuff()->WaitingCount(), 1);
+    // The status bar tells, the tooltip names the error.
+    EXPECT_FALSE(form->MailStatusLabel()->isHidden());
+    EXPECT_EQ(form->MailStatusLabel()->text(), QStringLiteral("Mail: 1 waiting"));
+    EXPECT_TRUE(form->MailStatusLabel()->toolTip().startsWith(QStringLiteral("Last error: 500 ")));
 
     boxes.answers = {BoxAnswer::Cancel};
     EXPECT_FALSE(form->ExitProcedure(true));
@@ -116,6 +133,20 @@ TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
     EXPECT_EQ(boxes.shown.size(), 3);
     EXPECT_EQ(form->MailBuff(), nullptr);
     EXPECT_EQ(form->DebugWindow(), nullptr);
+    // OK keeps the waiting mail for the next run.
+    const QDir outbox(dir.filePath(QStringLiteral("outbox")));
+    EXPECT_EQ(outbox.entryList({QStringLiteral("*.mail")}).size(), 1);
+    EXPECT_EQ(outbox.entryList({QStringLiteral("*.rtf")}).size(), 1);
+}
+
+TEST_F(MailTranscriptTest, MailSendViewOpensFromTheMenuAtAnyTime)
+{
+    WriteIni(25);
+    form = std::make_unique<TMainForm>();
+    ASSERT_FALSE(form->DebugWindow()->isVisible());
+    EXPECT_TRUE(form->MailStatusLabel()->isHidden());
+    form->MailSendViewAction()->trigger();
+    EXPECT_TRUE(form->DebugWindow()->isVisible());
 }
 
 TEST_F(MailTranscriptTest, DebugMailShowsTheWindowAtStartWithANewSession)
@@ -126,3 +157,64 @@ TEST_F(MailTranscriptTest, DebugMailShowsTheWindowAtStartWithANewSession)
     EXPECT_TRUE(form->DebugWindow()->isVisible());
     EXPECT_EQ(form->DebugWindow()->Lines(), QStringList{"Start new session"});
 }
+
+#ifdef VELMORA_BINARY
+TEST_F(MailTranscriptTest, KilledConsoleDeliversItsWaitingTranscriptsAfterTheRestartOnceEach)
+{
+    quint16 port = 0;
+    {
+        SmtpPeer gone;
+        port = gone.Port();
+    }
+    WriteIni(port);
+    // Two transcripts waiting, stored as the console stores them.
+    TOutbox outbox(dir.filePath(QStringLiteral("outbox")));
+    for (const char *name : {"Ann", "Bob"}) {
+        TMailRecord r;
+        r.Subject = QStringLiteral("Transcript for chat with ") + QLatin1String(name);
+        r.FromAddr = QStringLiteral("support@v.test");
+        r.ToAddr = QLatin1String(name).toString().toLower() + QStringLiteral("@x.test");
+        r.ClientName = QLatin1String(name);
+        r.MailBody = {QStringLiteral("Dear ") + QLatin1String(name) + QLatin1Char(',')};
+        r.AttachName = QStringLiteral("Chat0.rtf");
+        QString error;
+        ASSERT_TRUE(outbox.Store(r, "{\\rtf1 hi}", &error));
+    }
+    auto start = [&](QProcess &console) {
+        console.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        console.setProcessEnvironment(env);
+        console.start(QStringLiteral(VELMORA_BINARY), {});
+        return console.waitForStarted(5000);
+    };
+    auto logText = [&] {
+        QFile f(dir.filePath(QStringLiteral("Velmora.log")));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    };
+
+    // The mail server is down: the console tries, fails, and is killed.
+    QProcess first;
+    ASSERT_TRUE(start(first));
+    ASSERT_TRUE(WaitFor([&] { return logText().contains(QStringLiteral("Transcript for chat with Ann not sent")); },
+                        15000));
+    ::kill(pid_t(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(5000));
+    EXPECT_EQ(QDir(outbox.Folder()).entryList({QStringLiteral("*.mail")}).size(), 2);
+
+    // Server up, console restarted: both go, once each.
+    SmtpPeer peer({QStringLiteral("--port"), QString::number(port)});
+    ASSERT_TRUE(peer.Started());
+    QProcess second;
+    ASSERT_TRUE(start(second));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit"), 1, 15000));
+    ASSERT_TRUE(WaitFor([&] { return QDir(outbox.Folder()).entryList(QDir::Files).isEmpty(); }, 5000));
+    ::kill(pid_t(second.processId()), SIGTERM);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    const auto data = peer.EventsOf(QStringLiteral("data"));
+    ASSERT_EQ(data.size(), 2);
+    EXPECT_EQ(data[0][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"ann@x.test"});
+    EXPECT_EQ(data[1][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"bob@x.test"});
+    EXPECT_TRUE(logText().contains(QStringLiteral("Transcript for chat with Bob sent to bob@x.test")));
+}
+#endif

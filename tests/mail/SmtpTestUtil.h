@@ -5,6 +5,7 @@
 #include "mail/SmtpCli.h"
 
 #include <QList>
+#include <QProcess>
 #include <QPair>
 
 namespace velmora::test {
@@ -46,6 +47,21 @@ inline QList<QByteArray> MessageLines(const QByteArray &raw)
         if (l.endsWith('\r'))
             l.chop(1);
     return lines;
+}
+
+// A self-signed certificate and its key in `dir`, made with the openssl
+// command; `altNames` as for subjectAltName ("DNS:localhost,IP:127.0.0.1").
+inline bool MakeCertificate(const QString &dir, const QString &altNames, QString &cert, QString &key)
+{
+    cert = dir + QStringLiteral("/cert.pem");
+    key = dir + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert,
+                   QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=mail.test"),
+                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=") + altNames});
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
 }
 
 } // namespace velmora::test

@@ -47,13 +47,18 @@ def record(**kw):
 rcpt_replies = dict(r.split("=", 1) for r in args.rcpt_reply)
 
 
+def is_tls(server, session):
+    return session.ssl is not None or (
+        server.transport is not None and server.transport.get_extra_info("ssl_object") is not None)
+
+
 def authenticator(server, session, envelope, mechanism, auth_data):
     if isinstance(auth_data, LoginPassword):
         login = auth_data.login.decode("latin-1")
         ok = login == args.user and auth_data.password.decode("latin-1") == args.password
     else:
         login, ok = auth_data
-    record(ev="auth", mech=mechanism, login=login, ok=ok)
+    record(ev="auth", mech=mechanism, login=login, ok=ok, tls=is_tls(server, session))
     return AuthResult(success=ok, handled=False)
 
 
@@ -74,7 +79,7 @@ class Handler:
         return "250 {}".format(server.hostname)
 
     async def handle_MAIL(self, server, session, envelope, address, options):
-        record(ev="mail", address=address, tls=session.ssl is not None)
+        record(ev="mail", address=address, tls=is_tls(server, session))
         envelope.mail_from = address
         return "250 OK"
 
@@ -106,7 +111,7 @@ class Handler:
         user, _, digest = answer.decode("latin-1").partition(" ")
         want = hmac.new(args.password.encode(), challenge, hashlib.md5).hexdigest()
         ok = user == args.user and hmac.compare_digest(digest, want)
-        record(ev="auth", mech="CRAM-MD5", login=user, ok=ok)
+        record(ev="auth", mech="CRAM-MD5", login=user, ok=ok, tls=is_tls(server, server.session))
         return AuthResult(success=ok, handled=False)
 
 
@@ -116,7 +121,8 @@ if not args.cram:
 
 class PeerSMTP(SMTP):
     def connection_made(self, transport):
-        record(ev="connect")
+        if self.transport is None:  # not the switch to TLS after STARTTLS
+            record(ev="connect")
         super().connection_made(transport)
 
     async def push(self, status):
