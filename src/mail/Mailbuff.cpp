@@ -181,12 +181,34 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         break;
     }
     if (!ok) {
-        // A recipient list that came out empty is the only refusal here.
+        // A record without a single readable recipient is the only refusal
+        // here: no retry can help it, so it is set aside like a refusal for good.
         m_sending = false;
-        m_errorStop = true;
-        m_lines.AddDebugLine(QStringLiteral("> (") + m_client.RefusalText() + QLatin1Char(')'));
-        m_client.Quit();
+        const QString why = m_client.RefusalText();
+        m_lines.AddDebugLine(QStringLiteral("> (") + why + QLatin1Char(')'));
+        const QString text = SetAsideHead(why, why + QStringLiteral(" could not send mail, check parameters"));
+        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        if (!m_sending)
+            m_quitting = m_client.Quit();
+        if (!m_sending && !m_quitting && !m_errorStop && !m_queue.empty())
+            QTimer::singleShot(50, this, &TMailBuff::Kick);
     }
+}
+
+QString TMailBuff::SetAsideHead(const QString &answer, QString text)
+{
+    if (m_queue.empty())
+        return text;
+    const TMailRecord head = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (m_outbox) {
+        m_outbox->MoveToFailed(head, answer);
+        text += QStringLiteral("\n\nThe transcript was not sent; it is kept in ") + m_outbox->FailedFolder();
+    } else if (!head.AttachFile.isEmpty()) {
+        QFile::remove(head.AttachFile);
+    }
+    emit WaitingChanged(WaitingCount());
+    return text;
 }
 
 void TMailBuff::DropHead()
@@ -266,17 +288,7 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     }
     if (replyCode >= 500 && replyCode <= 599 && (request == smtpRcptTo || request == smtpData)) {
         // Refused for good: set aside, and the queue goes on behind it.
-        if (!m_queue.empty()) {
-            const TMailRecord head = std::move(m_queue.front());
-            m_queue.pop_front();
-            if (m_outbox) {
-                m_outbox->MoveToFailed(head, message);
-                text += QStringLiteral("\n\nThe transcript was not sent; it is kept in ") + m_outbox->FailedFolder();
-            } else if (!head.AttachFile.isEmpty()) {
-                QFile::remove(head.AttachFile);
-            }
-            emit WaitingChanged(WaitingCount());
-        }
+        text = SetAsideHead(message, text);
         ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
         return;
     }

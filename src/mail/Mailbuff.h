@@ -65,6 +65,9 @@ private:
     void CurrentDone();
     void DropHead();
     void HandleFailure(TSmtpRequest request, quint16 error);
+    // Moves the head to the failed folder (or drops it without an outbox);
+    // returns `text` with where it went.
+    QString SetAsideHead(const QString &answer, QString text);
     void RetryTimerTimer();
     void GoIdle();
     void IdleQuit();

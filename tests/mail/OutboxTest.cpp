@@ -196,3 +196,19 @@ TEST_F(OutboxTest, UnreadableRecordIsSetAsideAndTheRestLoads)
     EXPECT_EQ(loaded[0].MailBody, (QStringList{"Dear A,", "Thanks."}));
     EXPECT_TRUE(QFile::exists(QDir(outbox.FailedFolder()).filePath(QStringLiteral("00000000-bad.mail"))));
 }
+
+TEST_F(OutboxTest, RecordWithoutARecipientIsSetAsideAndTheQueueGoesOn)
+{
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral(" ; , "), QStringLiteral("Nobody"));
+    Stored(QStringLiteral("ok@x.test"), QStringLiteral("Ok"));
+    TMailBuff mail(&outbox, &log);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data")));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 1);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("RcptName list is empty could not send mail")));
+    EXPECT_EQ(QDir(outbox.FailedFolder()).entryList({QStringLiteral("*.mail")}).size(), 1);
+}
