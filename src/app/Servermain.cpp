@@ -340,8 +340,6 @@ void TMainForm::LoadSettings(bool connecting)
     ReadSettings(m_config, s);
     if (!connecting)
         m_transcriptsOff = !s.EanbelDisableMails;
-    else if (m_mailBuff)
-        m_mailBuff->NewSession(s); // a connect: the mail settings as they stand now
     m_calls->ApplyTimerSettings();
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
@@ -473,6 +471,12 @@ void TMainForm::TransferData(qint32 sessionCount, const QByteArray &data) { m_ca
 void TMainForm::SupporterRequestCancelled(TSupporterListRequest)
 {
     ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online);
+}
+
+void TMainForm::StartMailSession()
+{
+    if (m_mailBuff)
+        m_mailBuff->NewSession(Settings());
 }
 
 void TMainForm::ShowMailWaiting()

@@ -88,6 +88,7 @@ public:
     void SetChatLimit(int limit) override;
     void ReloadSettings() override { LoadSettings(true); }
     bool TranscriptChecksBeforeConnect() override;
+    void StartMailSession() override;
     int OpenChatWindowCount() const override;
     int CallsOnHoldCount() const override;
     void EndAllCalls() override;

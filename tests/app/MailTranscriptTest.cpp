@@ -3,6 +3,7 @@
 // waiting mails.
 #include "app/Servermain.h"
 
+#include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "SmtpPeer.h"
 #include "TestUtil.h"
@@ -137,6 +138,29 @@ TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
     const QDir outbox(dir.filePath(QStringLiteral("outbox")));
     EXPECT_EQ(outbox.entryList({QStringLiteral("*.mail")}).size(), 1);
     EXPECT_EQ(outbox.entryList({QStringLiteral("*.rtf")}).size(), 1);
+}
+
+TEST_F(MailTranscriptTest, ConnectingToTheChatServerStartsANewMailSessionThatRetries)
+{
+    quint16 port = 0;
+    {
+        SmtpPeer gone;
+        port = gone.Port();
+    }
+    FakeChatServer chat;
+    WriteIni(port, QStringLiteral("DebugMail=true\r\n\r\n[ProgramIP_Options]\r\nClientID=acme\r\nWebSiteUrl=127.0.0.1\r\n"
+                                  "WebListenPort=%1\r\n")
+                       .arg(chat.Port()));
+    form = std::make_unique<TMainForm>();
+    form->ComposeTranscript(Source(QStringLiteral("Eve"), QStringLiteral("eve@example.org")));
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }));
+    SmtpPeer peer({QStringLiteral("--port"), QString::number(port)});
+    ASSERT_TRUE(peer.Started());
+    form->Session().WebSbtnClick();
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"))) << boxes.Texts().join('|').toStdString() << " connected "
+                                                           << form->Session().ConnectRequested();
+    EXPECT_EQ(form->DebugWindow()->Lines().value(0), QStringLiteral("Start new session"));
+    EXPECT_EQ(boxes.shown.size(), 1) << boxes.Texts().join('|').toStdString();
 }
 
 TEST_F(MailTranscriptTest, MailSendViewOpensFromTheMenuAtAnyTime)
