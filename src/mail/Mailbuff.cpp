@@ -47,7 +47,7 @@ TMailBuff::~TMailBuff()
     m_doneTimer.stop();
     m_retryTimer.stop();
     m_client.OnRequestDone = nullptr;
-    m_client.Abort();
+    m_client.QuitAndClose();
 }
 
 void TMailBuff::NewSession(const TSettings &s)
@@ -57,9 +57,11 @@ void TMailBuff::NewSession(const TSettings &s)
     m_client.Username = s.MailUserID;
     m_client.Password = s.MailPassword;
     m_client.Port = s.SMTP_Port > 0 && s.SMTP_Port < 65536 ? QString::number(s.SMTP_Port) : QStringLiteral("smtp");
-    m_client.Security = s.SMTP_Security == 1   ? smtpSecurityStartTls
+    // A value the console does not know asks for protection all the same:
+    // never fall back to plain text because of a typing error.
+    m_client.Security = s.SMTP_Security == 0   ? smtpSecurityNone
                         : s.SMTP_Security == 2 ? smtpSecurityTls
-                                               : smtpSecurityNone;
+                                               : smtpSecurityStartTls;
     m_client.CaFile = s.SMTP_CAFile;
     if (s.MailAuthCheck) {
         switch (s.AuthType) {

@@ -710,6 +710,17 @@ void TSmtpCli::Abort()
     m_state = smtpReady;
 }
 
+void TSmtpCli::QuitAndClose()
+{
+    if (m_connected && !m_stepOpen && m_socket->state() == QAbstractSocket::ConnectedState
+        && (Security == smtpSecurityNone || m_tlsUp)) {
+        Display(QStringLiteral("> QUIT"));
+        m_socket->write("QUIT\r\n");
+        m_socket->flush();
+    }
+    Abort();
+}
+
 void TSmtpCli::RcptNameAdd(const QString &to, const QString &cc, const QString &bcc)
 {
     RcptName += SplitAddressList(to + QLatin1Char(';') + cc + QLatin1Char(';') + bcc);

@@ -102,6 +102,9 @@ public:
     bool Quit();
     // Closes the connection at once, without QUIT and without an event.
     void Abort();
+    // For the end of the program: a QUIT sent without waiting for the answer
+    // when no step is outstanding, then the connection closed; no event.
+    void QuitAndClose();
 
     // Adds the addresses of the three lists to RcptName.
     void RcptNameAdd(const QString &to, const QString &cc, const QString &bcc);
