@@ -62,6 +62,17 @@ public:
         return *m_colourIndex.insert(rgb, int(m_colours.size()));
     }
 
+    // The document keeps each distinct format once; its index saves resolving
+    // the same font for every run.
+    RunProps Props(const QTextFragment &fragment)
+    {
+        const int index = fragment.charFormatIndex();
+        const auto it = m_props.constFind(index);
+        if (it != m_props.constEnd())
+            return *it;
+        return *m_props.insert(index, Props(fragment.charFormat()));
+    }
+
     RunProps Props(const QTextCharFormat &format)
     {
         const QFont font = format.font().resolve(m_default);
@@ -91,6 +102,7 @@ private:
     QHash<QString, int> m_fontIndex;
     QList<QRgb> m_colours;
     QHash<QRgb, int> m_colourIndex;
+    QHash<int, RunProps> m_props;
 };
 
 // Collects the output with line breaks between tokens.
@@ -104,6 +116,13 @@ public:
         m_column += int(token.size());
     }
     void Token(const char *token) { Token(QByteArray(token)); }
+    void Char(char ch)
+    {
+        if (m_column >= kWrapColumn)
+            NewLine();
+        m_bytes += ch;
+        ++m_column;
+    }
     void NewLine()
     {
         m_bytes += '\n';
@@ -193,11 +212,29 @@ void WriteChanges(Output &out, const RunProps &from, const RunProps &to)
         out.Token(words + ' ');
 }
 
+// The font's kind, which a reader without the font uses to pick another.
+const char *FamilyWord(QFont::StyleHint hint)
+{
+    switch (hint) {
+    case QFont::SansSerif:
+        return "\\fswiss";
+    case QFont::Serif:
+        return "\\froman";
+    case QFont::Monospace:
+    case QFont::TypeWriter:
+        return "\\fmodern";
+    default:
+        return "\\fnil";
+    }
+}
+
 QByteArray Header(const Tables &tables)
 {
     QByteArray out("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl");
     for (int i = 0; i < tables.Fonts().size(); ++i) {
-        out += "{\\f" + QByteArray::number(i) + "\\fnil\\fcharset0 " + TextTokens(tables.Fonts()[i])
+        // Only the document's default font carries its kind; runs name families.
+        const QFont::StyleHint hint = i == 0 ? tables.DefaultFont().styleHint() : QFont::AnyStyle;
+        out += "{\\f" + QByteArray::number(i) + FamilyWord(hint) + "\\fcharset0 " + TextTokens(tables.Fonts()[i])
                + ";}";
     }
     out += "}\n{\\colortbl ;";
@@ -223,7 +260,7 @@ bool WriteRtf(const QTextDocument &document, QIODevice &out)
     Tables tables(document);
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it)
-            tables.Props(it.fragment().charFormat());
+            tables.Props(it.fragment());
     }
     if (!Put(out, Header(tables)))
         return false;
@@ -237,12 +274,17 @@ bool WriteRtf(const QTextDocument &document, QIODevice &out)
             const QTextFragment fragment = it.fragment();
             if (fragment.charFormat().isImageFormat())
                 continue;
-            const RunProps props = tables.Props(fragment.charFormat());
+            const RunProps props = tables.Props(fragment);
             WriteChanges(text, current, props);
             current = props;
             const QString chars = fragment.text();
             for (const QChar ch : chars) {
-                const QByteArray token = CharToken(ch.unicode());
+                const char16_t unit = ch.unicode();
+                if (unit >= 0x20 && unit < 0x7F && unit != u'\\' && unit != u'{' && unit != u'}' && unit != u';') {
+                    text.Char(char(unit));
+                    continue;
+                }
+                const QByteArray token = CharToken(unit);
                 if (!token.isEmpty())
                     text.Token(token);
             }

@@ -61,7 +61,9 @@ private:
 TEST(RtfWriter, HeaderDeclaresCodePageFontsAndColoursInOrderOfUse)
 {
     QTextDocument document;
-    document.setDefaultFont(QFont(QStringLiteral("MS Sans Serif"), 10));
+    QFont font(QStringLiteral("MS Sans Serif"), 10);
+    font.setStyleHint(QFont::SansSerif);
+    document.setDefaultFont(font);
     QTextCursor cursor(&document);
     cursor.insertText(QStringLiteral("Operator: "), Coloured(QColor(0, 128, 0), true));
     cursor.insertText(QStringLiteral("Hello"), Coloured(Qt::red));
@@ -69,7 +71,7 @@ TEST(RtfWriter, HeaderDeclaresCodePageFontsAndColoursInOrderOfUse)
 
     const QByteArray rtf = DocumentToRtf(document);
     EXPECT_TRUE(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n"));
-    EXPECT_TRUE(rtf.contains("{\\fonttbl{\\f0\\fnil\\fcharset0 MS Sans Serif;}}"));
+    EXPECT_TRUE(rtf.contains("{\\fonttbl{\\f0\\fswiss\\fcharset0 MS Sans Serif;}}"));
     // Green once, though used twice; index 0 stays the automatic colour.
     EXPECT_TRUE(rtf.contains("{\\colortbl ;\\red0\\green128\\blue0;\\red255\\green0\\blue0;}"));
     EXPECT_EQ(Body(rtf), "\\fs20\\b\\cf1 Operator: \\b0\\cf2 Hello\\cf1  again\\par\n}\n");
