@@ -12,6 +12,7 @@
 #include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
+#include "richtext/RtfWriter.h"
 #include "session/WsaErrors.h"
 
 #include <QApplication>
@@ -724,7 +725,8 @@ void TOneChatWindow::FormClose()
 
     // 4.
     if (!m_host.TranscriptsOff()) {
-        m_host.ComposeTranscript(*this);
+        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+            m_host.ComposeTranscript(*source);
         if (!self || m_closed)
             return; // taken down while the composer asked something
         Pause(300);
@@ -761,6 +763,26 @@ void TOneChatWindow::FormClose()
     m_calls.ChatWindowGone(this);
     hide();
     deleteLater();
+}
+
+std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
+{
+    // The call's row gives the header block; without a row there is no mail.
+    const std::optional<TTranscriptHeader> row = m_socket ? m_calls.TranscriptRow(m_socket) : std::nullopt;
+    if (!row)
+        return std::nullopt;
+    hide();
+    TTranscriptHeader header = *row;
+    header.SupportName = Settings().SupportName;
+    InsertTranscriptHeader(*ChatOutPutText->document(), header);
+    TTranscriptSource source;
+    source.SessionCount = m_sessionCount;
+    source.Name = m_name;
+    source.Email = m_email;
+    source.HandedOver = m_transferring;
+    source.WarningCaption = WarningCaption();
+    source.Conversation = DocumentToRtf(*ChatOutPutText->document());
+    return source;
 }
 
 void TOneChatWindow::TakeDownOnNetError()

@@ -139,6 +139,9 @@ private:
     void HandleChatText(const QByteArray &body);
     void LoadTransferredConversation(const QByteArray &richText);
     void ReleaseConnection();
+    // Hides the window and hands over what the transcript needs, the header
+    // block inserted into the conversation; nullopt when the call has no row.
+    std::optional<TTranscriptSource> TranscriptSource();
 
     int m_number;
     ChatItem *m_record;
