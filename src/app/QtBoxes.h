@@ -7,6 +7,8 @@ namespace velmora {
 class TQtBoxes final : public IBoxes {
 public:
     BoxAnswer Show(const BoxRequest &request) override;
+    // Shown without a nested loop; it deletes itself when closed.
+    void Notify(const BoxRequest &request) override;
 };
 
 } // namespace velmora

@@ -21,12 +21,15 @@
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
 #include "session/CloseSockets.h"
+#include "session/Exchange.h"
 #include "shortcuts/Canneddata.h"
 #include "shortcuts/EditCannedMsgsDlg.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -52,6 +55,8 @@ const char kVersion[] = "1.53";
 const char kConfigName[] = "Velmora.ini";
 constexpr int kMinWidth = 300;
 constexpr int kMinHeight = 200;
+// The longest the exit waits for farewells under way, each time it waits.
+constexpr int kExitWaitMs = 1500;
 
 } // namespace
 
@@ -616,6 +621,24 @@ namespace {
 // still waits below on the stack.
 bool InsideModalLoop() { return QApplication::activeModalWidget() != nullptr; }
 
+// The program is ending: the farewells still under way (their pauses and
+// send-queue waits) are let finish, up to a bound, while no input is taken.
+void WaitForExchanges(int boundMs)
+{
+    if (TExchange::Unfinished() == 0)
+        return;
+    const QDeadlineTimer deadline(boundMs);
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(10);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (TExchange::Unfinished() == 0 || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void RejectModalWindows()
 {
     while (QWidget *modal = QApplication::activeModalWidget()) {
@@ -656,8 +679,11 @@ bool TMainForm::ExitProcedure(bool ask)
         // under the handler that opened the modal window. A forced exit
         // answers those windows; the exit then runs once they have returned
         // (a running exit procedure simply goes on).
-        if (m_exitForced)
+        if (m_exitForced) {
+            // The calls whose alerts are answered now are not taken on.
+            m_session->SetExitInProgress(true);
             RejectModalWindows();
+        }
         if (!m_exitRunning && !m_exitRetry.isActive())
             m_exitRetry.start();
         return false;
@@ -696,11 +722,13 @@ bool TMainForm::ExitProcedure(bool ask)
 
     if (active)
         m_calls->EndAllCalls();
+    WaitForExchanges(kExitWaitMs);
     if (m_session->ConnectRequested()) {
         if (m_session->WaitUntilSent())
             ShowBox(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
                     QStringLiteral("Error"), BoxIcon::Error);
         m_session->ToggleConnection();
+        WaitForExchanges(kExitWaitMs);
     }
     ElapsedTimer.stop();
     m_blinkTimer.stop();

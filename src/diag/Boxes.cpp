@@ -34,4 +34,9 @@ BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, Box
     return Boxes().Show(BoxRequest{text, caption, icon, buttons});
 }
 
+void ShowNotice(const QString &text, const QString &caption, BoxIcon icon)
+{
+    Boxes().Notify(BoxRequest{text, caption, icon, BoxButtons::Ok});
+}
+
 } // namespace velmora

@@ -236,6 +236,8 @@ protected:
     }
 
     QString Conversation() const { return window->ChatOutPutText->toPlainText(); }
+    // The close procedure finishes from the event loop, once its farewell has left.
+    bool WaitClosed() { return WaitFor([&] { return !window || window->Closed(); }); }
 
     FakeChatServer server;
     RecordingBoxes boxes;
