@@ -16,6 +16,9 @@
 #include "diag/Logdata.h"
 #include "idle/DesktopIdleMonitor.h"
 #include "idle/IdleSleeper.h"
+#include "diag/ui/DebugWinDlg.h"
+#include "mail/Mailbuff.h"
+#include "mail/Outbox.h"
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
 #include "session/CloseSockets.h"
@@ -76,6 +79,13 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
 
     // 3. Workers.
+    // Transcripts wait in the outbox until delivered, across runs.
+    m_outbox = std::make_unique<TOutbox>(StartPath(QStringLiteral("outbox")));
+    m_composer = std::make_unique<TTranscriptComposer>(StartDirectory(), m_outbox.get());
+    m_mailBuff = std::make_unique<TMailBuff>(m_outbox.get(), m_log.get());
+    m_debugWin = std::make_unique<TDebugWinDlg>(m_mailBuff->DebugLines());
+    connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, &TMainForm::ShowMailWaiting);
+    ShowMailWaiting();
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
@@ -127,6 +137,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // 10. The shortcut lists.
     m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
     m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+    m_mailBuff->NewSession(Settings());
 
     if (Settings().ConnectOnStart)
         QTimer::singleShot(0, this, [this] { m_session->ToggleConnection(); });
@@ -235,6 +246,10 @@ void TMainForm::BuildControls()
     m_statusPanel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusBar()->addWidget(m_statusPanel0);
     statusBar()->addWidget(m_statusPanel1, 1);
+    m_mailStatus = new QLabel(this);
+    m_mailStatus->setObjectName(QStringLiteral("MailStatus"));
+    m_mailStatus->hide();
+    statusBar()->addWidget(m_mailStatus);
     statusBar()->addPermanentWidget(m_statusPanel2);
 
     PlayWavInMain = new QSoundEffect(this);
@@ -272,6 +287,16 @@ void TMainForm::BuildMenus()
     QAction *urls = configure->addAction(QStringLiteral("Push URL shortcuts"));
     connect(urls, &QAction::triggered, this, [this] {
         TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::PushUrls, *m_urls);
+    });
+
+    configure->addSeparator();
+    m_mailSendView = configure->addAction(QStringLiteral("Mail Send View"));
+    m_mailSendView->setStatusTip(QStringLiteral("Show the SMTP dialogue of the transcript mails"));
+    connect(m_mailSendView, &QAction::triggered, this, [this] {
+        if (m_debugWin) {
+            m_debugWin->show();
+            m_debugWin->raise();
+        }
     });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
@@ -470,6 +495,27 @@ void TMainForm::TransferData(qint32 sessionCount, const QByteArray &data) { m_ca
 void TMainForm::SupporterRequestCancelled(TSupporterListRequest)
 {
     ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online);
+}
+
+void TMainForm::StartMailSession()
+{
+    if (m_mailBuff)
+        m_mailBuff->NewSession(Settings());
+}
+
+void TMainForm::ShowMailWaiting()
+{
+    const int waiting = m_mailBuff ? m_mailBuff->WaitingCount() : 0;
+    m_mailStatus->setVisible(waiting > 0);
+    m_mailStatus->setText(QStringLiteral("Mail: %1 waiting").arg(waiting));
+    const QString error = m_mailBuff ? m_mailBuff->LastError() : QString();
+    m_mailStatus->setToolTip(error.isEmpty() ? QString() : QStringLiteral("Last error: ") + error);
+}
+
+void TMainForm::ComposeTranscript(const TTranscriptSource &source)
+{
+    if (std::optional<TMailRecord> record = m_composer->Compose(source, Settings()))
+        m_mailBuff->AddMail(std::move(*record));
 }
 
 // --- ICallsHost --------------------------------------------------------------
@@ -690,6 +736,17 @@ bool TMainForm::ExitProcedure(bool ask)
             return false;
         }
     }
+    if (ask && !m_exitForced && m_mailBuff && m_mailBuff->WaitingCount() > 0) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("You have waiting mail transcript's, it is advisable to wait for a few \nseconds until "
+                           "they are all sent and then exit !. \n\nIf you wish to exit click Ok, else Cancel and try "
+                           "again later."),
+            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok && !m_exitForced) {
+            m_exitRunning = false;
+            return false;
+        }
+    }
     m_session->SetExitInProgress(true);
     // Waiting alerts are answered by the exit: their calls are not taken on.
     TNewCnctDlg::RejectAll();
@@ -718,6 +775,10 @@ bool TMainForm::ExitProcedure(bool ask)
     m_callsLink.reset();
     m_session.reset();
     m_closer.reset();
+    m_mailBuff.reset();
+    m_debugWin.reset();
+    m_composer.reset();
+    m_outbox.reset();
     m_log->AddLine(QStringLiteral("Application terminated !!!"));
     m_log.reset();
     // Releasing a shortcut list saves it.

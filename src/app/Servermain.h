@@ -31,6 +31,9 @@ class TCallListView;
 class TConsoleKeys;
 class TCallsLink;
 class TCloseSockets;
+class TDebugWinDlg;
+class TMailBuff;
+class TOutbox;
 class TLogFile;
 class TIdleSleeper;
 class TTitleDataClass;
@@ -120,6 +123,7 @@ public:
     void SetChatLimit(int limit) override;
     void ReloadSettings() override { LoadSettings(true); }
     bool TranscriptChecksBeforeConnect() override;
+    void StartMailSession() override;
     int OpenChatWindowCount() const override;
     int CallsOnHoldCount() const override;
     void EndAllCalls() override;
@@ -146,6 +150,14 @@ public:
     bool TranscriptsOff() const override { return m_transcriptsOff; }
     const TTitleDataClass *CannedMessages() const override { return m_canned.get(); }
     const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
+    void ComposeTranscript(const TTranscriptSource &source) override;
+
+    // Transcripts: the queue, its debug window and the attachment numbering.
+    TMailBuff *MailBuff() const { return m_mailBuff.get(); }
+    TDebugWinDlg *DebugWindow() const { return m_debugWin.get(); }
+    TTranscriptComposer *Composer() const { return m_composer.get(); }
+    QLabel *MailStatusLabel() const { return m_mailStatus; }
+    QAction *MailSendViewAction() const { return m_mailSendView; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -178,6 +190,14 @@ private:
     QList<QAction *> m_historyActions; // the entries and their trailing separator
     QString m_saveConfigDir;           // where the last Save Config As went
     bool m_idleFailureShown = false;
+    // Transcripts. The debug window only shows the queue's lines, so it goes
+    // after the queue.
+    std::unique_ptr<TOutbox> m_outbox;
+    std::unique_ptr<TTranscriptComposer> m_composer;
+    std::unique_ptr<TMailBuff> m_mailBuff;
+    std::unique_ptr<TDebugWinDlg> m_debugWin;
+    QLabel *m_mailStatus = nullptr; // "Mail: N waiting", shown while mails wait
+    void ShowMailWaiting();
 
     // controls
     QWidget *PanelUnderMenue = nullptr;
@@ -205,6 +225,7 @@ private:
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;
     QAction *m_programSetUp = nullptr;
+    QAction *m_mailSendView = nullptr;
     QAction *m_trayConnect = nullptr;
     QAction *m_trayDisconnect = nullptr;
     QAction *m_trayRestore = nullptr;

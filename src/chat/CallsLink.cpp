@@ -43,6 +43,19 @@ QString TCallsLink::StatusOfCall(qint32 sessionCount) const
     return m_calls.CallList().StatusOfCall(sessionCount);
 }
 
+std::optional<TTranscriptHeader> TCallsLink::TranscriptRow(TClientSocket *socket) const
+{
+    const TCallList &list = m_calls.CallList();
+    const int row = list.FindRowBySocket(socket);
+    if (row < 0)
+        return std::nullopt;
+    TTranscriptHeader header;
+    header.ClientEmail = list.Cell(row, ColClientEmail);
+    header.StartTime = list.Cell(row, ColStartTime);
+    header.EndTime = list.Cell(row, ColEndTime);
+    return header;
+}
+
 void TCallsLink::ChatWindowGone(IChatWindow *window)
 {
     m_calls.ChatWindowGone(window);

@@ -19,6 +19,7 @@ public:
     void SetCallPhone(TClientSocket *socket, const QString &phone) override;
     QString StatusOfCall(qint32 sessionCount) const override;
     void ChatWindowGone(IChatWindow *window) override;
+    std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *socket) const override;
 
 private:
     TCalls &m_calls;

@@ -13,6 +13,7 @@
 #include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
+#include "richtext/RtfWriter.h"
 #include "session/Exchange.h"
 #include "session/WsaErrors.h"
 
@@ -971,10 +972,13 @@ void TOneChatWindow::FormClose()
 
     // 4.
     if (!m_host.TranscriptsOff()) {
-        m_host.ComposeTranscript(*this);
-        if (!self || m_closed) {
-            delete exchange;
-            return; // taken down while the composer asked something
+        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+            m_host.ComposeTranscript(*source);
+        if (!self)
+            return; // destroyed while the composer asked something: the exchange went with it
+        if (m_closed) {
+            delete exchange; // taken down while the composer asked something
+            return;
         }
         exchange->Pause(300);
     }
@@ -1027,6 +1031,28 @@ void TOneChatWindow::FinishClose()
     deleteLater();
 }
 
+std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
+{
+    // The call's row gives the header block; without a row there is no mail.
+    // A window left open after a server-connection loss kept the row's data.
+    const std::optional<TTranscriptHeader> row =
+        m_socket ? m_calls.TranscriptRow(m_socket) : m_detached ? m_detachedRow : std::nullopt;
+    if (!row)
+        return std::nullopt;
+    hide();
+    TTranscriptHeader header = *row;
+    header.SupportName = Settings().SupportName;
+    InsertTranscriptHeader(*ChatOutPutText->document(), header);
+    TTranscriptSource source;
+    source.SessionCount = m_sessionCount;
+    source.Name = m_name;
+    source.Email = m_email;
+    source.HandedOver = m_transferring;
+    source.WarningCaption = WarningCaption();
+    source.Conversation = DocumentToRtf(*ChatOutPutText->document());
+    return source;
+}
+
 void TOneChatWindow::TakeDownOnNetError()
 {
     if (m_closed || m_detached)
@@ -1061,6 +1087,9 @@ void TOneChatWindow::TakeDownOnNetError()
         m_calls.SetCallStatus(m_socket, callstatus::NetError);
     }
     m_ended = true;
+    // The transcript, composed when the operator closes the window, needs the row's data.
+    if (m_socket)
+        m_detachedRow = m_calls.TranscriptRow(m_socket);
     ReleaseConnection();
     m_detached = true;
     m_calls.ChatWindowGone(this);
@@ -1075,7 +1104,8 @@ void TOneChatWindow::CloseDetached()
     QPointer<TOneChatWindow> self(this);
     m_closing = true;
     if (!m_host.TranscriptsOff()) {
-        m_host.ComposeTranscript(*this);
+        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+            m_host.ComposeTranscript(*source);
         if (!self)
             return;
     }

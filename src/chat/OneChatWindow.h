@@ -165,6 +165,9 @@ private:
     void CloseDetached();
     QString CallerLabel() const;
     static QString NowText();
+    // Hides the window and hands over what the transcript needs, the header
+    // block inserted into the conversation; nullopt when the call has no row.
+    std::optional<TTranscriptSource> TranscriptSource();
     // Steps 6 and 7 of the close procedure, once the farewell has left.
     void FinishClose();
 
@@ -196,6 +199,7 @@ private:
     bool m_trimmingInput = false;
     bool m_followNextLine = false;
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
+    std::optional<TTranscriptHeader> m_detachedRow;
     bool m_fittingCaption = false;
     int m_uncarriedInInput = 0;
     QByteArray m_savedConversation;

@@ -46,6 +46,10 @@ public:
     void SetCallPhone(TClientSocket *, const QString &phone) override { events << QStringLiteral("phone ") + phone; }
     QString StatusOfCall(qint32) const override { return statusText; }
     void ChatWindowGone(IChatWindow *) override { events << QStringLiteral("gone"); }
+    std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *) const override { return row; }
+
+    std::optional<TTranscriptHeader> row = TTranscriptHeader{QStringLiteral("row@mail.test"),
+                                                             QStringLiteral("10:00:00"), QStringLiteral("10:05:00"), {}};
 
     QStringList events;
     int lastStatus = -1;
@@ -55,7 +59,11 @@ public:
 class RecordingHost final : public IChatHost {
 public:
     bool TranscriptsOff() const override { return transcriptsOff; }
-    void ComposeTranscript(TOneChatWindow &) override { ++transcripts; }
+    void ComposeTranscript(const TTranscriptSource &source) override
+    {
+        ++transcripts;
+        lastTranscript = source;
+    }
     const TTitleDataClass *CannedMessages() const override { return &canned; }
     const TTitleDataClass *UrlShortcuts() const override { return &urls; }
     void BeginTransfer(TOneChatWindow &) override { ++transfers; }
@@ -63,6 +71,7 @@ public:
 
     bool transcriptsOff = true;
     int transcripts = 0;
+    TTranscriptSource lastTranscript;
     int transfers = 0;
     bool supportChatEnabled = false;
     TTitleDataClass canned{QStringLiteral("/nonexistent/CannedData.dat")};
@@ -121,13 +130,17 @@ public:
 };
 
 // Runs `action` once a modal dialog is up. Any modal dialog still open after
-// a few seconds is rejected, so a dialog that should have gone cannot hang the run.
-inline void WhenModalShows(const std::function<void()> &action, bool *actionRan = nullptr)
+// a few seconds is rejected, so a dialog that should have gone cannot hang the
+// run. The watch lives as long as the returned timer: kept to the end of the
+// test, it can neither leak nor act on a later test's dialogs.
+[[nodiscard]] inline std::unique_ptr<QTimer> WhenModalShows(const std::function<void()> &action,
+                                                            bool *actionRan = nullptr)
 {
-    auto *poll = new QTimer;
+    auto poll = std::make_unique<QTimer>();
+    QTimer *timer = poll.get();
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, actionRan, started, ran = false]() mutable {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, actionRan, started, ran = false]() mutable {
         QWidget *modal = QApplication::activeModalWidget();
         if (!ran && modal) {
             ran = true;
@@ -137,15 +150,16 @@ inline void WhenModalShows(const std::function<void()> &action, bool *actionRan 
             return;
         }
         if (ran && !modal) {
-            poll->deleteLater();
+            timer->stop();
         } else if (started->elapsed() > 4000) {
             if (auto *dialog = qobject_cast<QDialog *>(modal))
                 dialog->reject();
             else
-                poll->deleteLater();
+                timer->stop();
         }
     });
-    poll->start(20);
+    timer->start(20);
+    return poll;
 }
 
 class ChatWindowTest : public ::testing::Test {

@@ -180,7 +180,7 @@ TEST_F(ExtraToolsTest, VisitorLeavingUnderTheFileDialogTakesTheDialogAlong)
     real.endAnswer = true;
     OpenTools();
     bool shown = false;
-    WhenModalShows([&] { Receive(chat::END_SESSION); }, &shown);
+    const auto watch = WhenModalShows([&] { Receive(chat::END_SESSION); }, &shown);
     tools->SendImgBtnClick();
     EXPECT_TRUE(shown);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
@@ -194,7 +194,7 @@ TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogPushesNothing)
     RealDialogs real;
     OpenTools();
     host.urls.Add(QStringLiteral("Help"), QStringLiteral("https://example.org/help"));
-    WhenModalShows([&] {
+    const auto watch = WhenModalShows([&] {
         window->TakeDownOnNetError();
         // The operator still picks a shortcut: the chat is over, nothing goes out.
         if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))

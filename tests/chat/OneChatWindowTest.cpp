@@ -399,6 +399,42 @@ TEST_F(ChatWindowTest, CloseBoxRunsTheCloseProcedureWithTranscriptAndPause)
     EXPECT_TRUE(window.isNull());
 }
 
+TEST_F(ChatWindowTest, TranscriptCarriesTheCallerAndTheConversationUnderItsHeader)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("hello there").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("hello there")); }));
+    window->FormClose();
+    ASSERT_EQ(host.transcripts, 1);
+    const TTranscriptSource &t = host.lastTranscript;
+    EXPECT_EQ(t.Name, QStringLiteral("Eve"));
+    EXPECT_EQ(t.Email, QStringLiteral("eve@example.org"));
+    EXPECT_FALSE(t.HandedOver);
+    EXPECT_EQ(t.WarningCaption, window->WarningCaption());
+    // The header block (with the row's e-mail column, not the caller's) comes
+    // before the conversation, and the whole is RTF.
+    EXPECT_TRUE(t.Conversation.startsWith("{\\rtf1"));
+    const qsizetype info = t.Conversation.indexOf("General Info:");
+    const qsizetype email = t.Conversation.indexOf("Client e-mail address:  row@mail.test");
+    const qsizetype said = t.Conversation.indexOf("hello there");
+    ASSERT_GE(info, 0);
+    EXPECT_GT(email, info);
+    EXPECT_GT(said, email);
+    EXPECT_GE(t.Conversation.indexOf("\\red0\\green128\\blue0"), 0);
+}
+
+TEST_F(ChatWindowTest, NoTranscriptForACallWithoutARow)
+{
+    host.transcriptsOff = false;
+    calls.row.reset();
+    OpenWindow();
+    window->FormClose();
+    EXPECT_EQ(host.transcripts, 0);
+    EXPECT_TRUE(WaitClosed());
+}
+
 TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
 {
     OpenWindow();
@@ -452,7 +488,7 @@ TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
     RealDialogs real;
     OpenWindow();
     bool shown = false;
-    WhenModalShows(
+    const auto watch = WhenModalShows(
         [&] {
             window->TakeDownOnNetError();
             EXPECT_TRUE(window->Detached());
