@@ -88,6 +88,15 @@ public:
     // (each handler is entered in order; an outer one finishes last).
     void SetNestedDispatch(bool on) { m_nestedDispatch = on; }
 
+    // TCP keep-alive for a connection that may stay silent for minutes: the
+    // kernel probes an idle peer and a peer gone without a word (host down,
+    // network cut) ends as Error(10060) instead of going unnoticed. Takes
+    // effect when the connection opens.
+    void SetKeepAlive(int idleSeconds, int intervalSeconds, int probes)
+    {
+        m_keepAlive = {idleSeconds, intervalSeconds, probes};
+    }
+
 signals:
     void Connected();
     // The peer closed the connection (also after a protocol error such as an
@@ -113,6 +122,7 @@ private:
     void FailConnect(int wsaCode);
     void DropConnection(int wsaCode);
     void StopNotifiers();
+    void ApplyKeepAlive();
     void Teardown();
 
     QString m_host;
@@ -133,6 +143,11 @@ private:
     QString m_peerAddress;
     FrameBuffer m_in;
     FrameHandler m_frameHandler;
+    struct {
+        int idleSeconds = 0; // 0: no keep-alive
+        int intervalSeconds = 0;
+        int probes = 0;
+    } m_keepAlive;
 };
 
 } // namespace velmora

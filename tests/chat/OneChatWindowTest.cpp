@@ -398,7 +398,7 @@ TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
     RealDialogs real;
     OpenWindow();
     bool shown = false;
-    WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
+    const auto watch = WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
     Receive(END_SESSION);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_TRUE(shown);
