@@ -28,6 +28,18 @@ bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
     return close;
 }
 
+bool IChatDialogs::SupportChatTerminated(QWidget &window)
+{
+    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, 0);
+    dialog->setWindowTitle(QStringLiteral(" Warning Support Chat window "));
+    dialog->exec();
+    if (!dialog)
+        return false;
+    const bool close = dialog->CloseChosen();
+    delete dialog.data();
+    return close;
+}
+
 QString IChatDialogs::OpenImageFile(QWidget *parent, const QString &filter)
 {
     QPointer<QFileDialog> dialog = new QFileDialog(parent, QString(), QString(), filter);

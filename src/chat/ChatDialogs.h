@@ -16,6 +16,8 @@ public:
     virtual ~IChatDialogs() = default;
     // The end-of-chat dialog; true when the operator chose to close the chat window.
     virtual bool RemoteTerminated(TOneChatWindow &window);
+    // The same for the supporter chat window (its own caption).
+    virtual bool SupportChatTerminated(QWidget &window);
     // The image file to send; empty when the operator cancelled.
     virtual QString OpenImageFile(QWidget *parent, const QString &filter);
     // A shortcut from `list`; empty when nothing was chosen.

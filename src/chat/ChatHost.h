@@ -2,6 +2,7 @@
 // What a customer chat window needs from the console around it: the call
 // list (through IChatCalls, so the window never reaches into the session
 // library's internals) and the main window's services (IChatHost).
+#include <QByteArray>
 #include <QString>
 
 namespace velmora {
@@ -42,9 +43,19 @@ public:
     virtual void SetCallPhone(TClientSocket *socket, const QString &phone) = 0;
     // The row's status text; empty when no row matches.
     virtual QString StatusOfCall(qint32 sessionCount) const = 0;
+    // The row's "Start Time" or "End Time" as the list shows it.
+    virtual QString CallTimeText(TClientSocket * /*socket*/, bool /*endTime*/) const { return QString(); }
     // The window has finished closing: the open-window count goes down and the
     // window leaves the list of chat windows.
     virtual void ChatWindowGone(IChatWindow *window) = 0;
+};
+
+// What a chat that is being transferred hands to the main window.
+struct TTransferSource {
+    qint32 SessionCount = 0;
+    QString Name;
+    QString Email;
+    QByteArray Conversation; // the conversation as RTF, header included
 };
 
 class IChatHost {
@@ -58,8 +69,9 @@ public:
     // The canned answers and URL shortcuts offered by the extra tools.
     virtual const TTitleDataClass *CannedMessages() const { return nullptr; }
     virtual const TTitleDataClass *UrlShortcuts() const { return nullptr; }
-    // The operator asked to hand this chat to another supporter.
-    virtual void BeginTransfer(TOneChatWindow & /*window*/) {}
+    // The operator asked to hand this chat to another supporter: false when
+    // the console refuses (a box has told why).
+    virtual bool BeginTransfer(const TTransferSource & /*source*/) { return false; }
     // A supporter-to-supporter chat ended: the main window may start another.
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
 };
