@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libqt6opengl6-dev
   nettle-dev libxss-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 python3-aiosmtpd
+  python3 python3-aiosmtpd openssl
   xvfb xauth xdotool
   desktop-file-utils dpkg-dev file man-db
 )

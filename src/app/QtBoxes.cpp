@@ -8,12 +8,21 @@
 
 namespace velmora {
 
-BoxAnswer TQtBoxes::Show(const BoxRequest &request)
+namespace {
+
+// A box stands over the active window only when that window can be seen: one
+// parented to a hidden or minimized window would be hidden with it, and
+// nobody could ever answer it.
+QWidget *VisibleParent()
 {
-    // On the heap behind a guard: the window the box stands over may be
-    // destroyed while the box waits (a chat taken down by a network error).
-    QPointer<QMessageBox> guard = new QMessageBox(QApplication::activeWindow());
-    QMessageBox &box = *guard;
+    QWidget *active = QApplication::activeWindow();
+    if (!active || !active->isVisible() || active->isMinimized())
+        return nullptr;
+    return active;
+}
+
+void Fill(QMessageBox &box, const BoxRequest &request)
+{
     box.setWindowTitle(request.caption);
     // Texts are shown exactly as they are, never interpreted as markup.
     box.setTextFormat(Qt::PlainText);
@@ -31,6 +40,17 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
     case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
+}
+
+} // namespace
+
+BoxAnswer TQtBoxes::Show(const BoxRequest &request)
+{
+    // On the heap behind a guard: the window the box stands over may be
+    // destroyed while the box waits (a chat taken down by a network error).
+    QPointer<QMessageBox> guard = new QMessageBox(VisibleParent());
+    QMessageBox &box = *guard;
+    Fill(box, request);
     const int result = box.exec();
     if (!guard)
         return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;
@@ -46,6 +66,16 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
 int TQtBoxes::ChooseSupporter(const QList<SupporterRow> &rows)
 {
     return TOnlineSupportersDlg::Choose(rows);
+}
+
+void TQtBoxes::Notify(const BoxRequest &request)
+{
+    // A window of its own: nothing it could be parented to may hide it.
+    auto *box = new QMessageBox;
+    Fill(*box, {request.text, request.caption, request.icon, BoxButtons::Ok});
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 } // namespace velmora

@@ -8,6 +8,8 @@ class TQtBoxes final : public IBoxes {
 public:
     int ChooseSupporter(const QList<SupporterRow> &rows) override;
     BoxAnswer Show(const BoxRequest &request) override;
+    // Shown without a nested loop; it deletes itself when closed.
+    void Notify(const BoxRequest &request) override;
 };
 
 } // namespace velmora

@@ -15,15 +15,21 @@
 #include "diag/Logdata.h"
 #include "idle/DesktopIdleMonitor.h"
 #include "idle/IdleSleeper.h"
+#include "diag/ui/DebugWinDlg.h"
+#include "mail/Mailbuff.h"
+#include "mail/Outbox.h"
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
 #include "session/CloseSockets.h"
+#include "session/Exchange.h"
 #include "shortcuts/Canneddata.h"
 #include "shortcuts/EditCannedMsgsDlg.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -49,6 +55,8 @@ const char kVersion[] = "1.53";
 const char kConfigName[] = "Velmora.ini";
 constexpr int kMinWidth = 300;
 constexpr int kMinHeight = 200;
+// The longest the exit waits for farewells under way, each time it waits.
+constexpr int kExitWaitMs = 1500;
 
 } // namespace
 
@@ -70,6 +78,13 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
 
     // 3. Workers.
+    // Transcripts wait in the outbox until delivered, across runs.
+    m_outbox = std::make_unique<TOutbox>(StartPath(QStringLiteral("outbox")));
+    m_composer = std::make_unique<TTranscriptComposer>(StartDirectory(), m_outbox.get());
+    m_mailBuff = std::make_unique<TMailBuff>(m_outbox.get(), m_log.get());
+    m_debugWin = std::make_unique<TDebugWinDlg>(m_mailBuff->DebugLines());
+    connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, &TMainForm::ShowMailWaiting);
+    ShowMailWaiting();
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
@@ -116,6 +131,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // 10. The shortcut lists.
     m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
     m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+    m_mailBuff->NewSession(Settings());
 
     if (Settings().ConnectOnStart)
         QTimer::singleShot(0, this, [this] { m_session->ToggleConnection(); });
@@ -224,6 +240,10 @@ void TMainForm::BuildControls()
     m_statusPanel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     statusBar()->addWidget(m_statusPanel0);
     statusBar()->addWidget(m_statusPanel1, 1);
+    m_mailStatus = new QLabel(this);
+    m_mailStatus->setObjectName(QStringLiteral("MailStatus"));
+    m_mailStatus->hide();
+    statusBar()->addWidget(m_mailStatus);
     statusBar()->addPermanentWidget(m_statusPanel2);
 
     PlayWavInMain = new QSoundEffect(this);
@@ -261,6 +281,16 @@ void TMainForm::BuildMenus()
     QAction *urls = configure->addAction(QStringLiteral("Push URL shortcuts"));
     connect(urls, &QAction::triggered, this, [this] {
         TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::PushUrls, *m_urls);
+    });
+
+    configure->addSeparator();
+    m_mailSendView = configure->addAction(QStringLiteral("Mail Send View"));
+    m_mailSendView->setStatusTip(QStringLiteral("Show the SMTP dialogue of the transcript mails"));
+    connect(m_mailSendView, &QAction::triggered, this, [this] {
+        if (m_debugWin) {
+            m_debugWin->show();
+            m_debugWin->raise();
+        }
     });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
@@ -463,6 +493,27 @@ void TMainForm::SupporterRequestCancelled(TSupporterListRequest request)
     ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online && !m_suppChat);
 }
 
+void TMainForm::StartMailSession()
+{
+    if (m_mailBuff)
+        m_mailBuff->NewSession(Settings());
+}
+
+void TMainForm::ShowMailWaiting()
+{
+    const int waiting = m_mailBuff ? m_mailBuff->WaitingCount() : 0;
+    m_mailStatus->setVisible(waiting > 0);
+    m_mailStatus->setText(QStringLiteral("Mail: %1 waiting").arg(waiting));
+    const QString error = m_mailBuff ? m_mailBuff->LastError() : QString();
+    m_mailStatus->setToolTip(error.isEmpty() ? QString() : QStringLiteral("Last error: ") + error);
+}
+
+void TMainForm::ComposeTranscript(const TTranscriptSource &source)
+{
+    if (std::optional<TMailRecord> record = m_composer->Compose(source, Settings()))
+        m_mailBuff->AddMail(std::move(*record));
+}
+
 // --- ICallsHost --------------------------------------------------------------
 
 void TMainForm::PlayMainSound()
@@ -572,6 +623,24 @@ namespace {
 // still waits below on the stack.
 bool InsideModalLoop() { return QApplication::activeModalWidget() != nullptr; }
 
+// The program is ending: the farewells still under way (their pauses and
+// send-queue waits) are let finish, up to a bound, while no input is taken.
+void WaitForExchanges(int boundMs)
+{
+    if (TExchange::Unfinished() == 0)
+        return;
+    const QDeadlineTimer deadline(boundMs);
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(10);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (TExchange::Unfinished() == 0 || deadline.hasExpired())
+            loop.quit();
+    });
+    check.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void RejectModalWindows()
 {
     while (QWidget *modal = QApplication::activeModalWidget()) {
@@ -612,8 +681,11 @@ bool TMainForm::ExitProcedure(bool ask)
         // under the handler that opened the modal window. A forced exit
         // answers those windows; the exit then runs once they have returned
         // (a running exit procedure simply goes on).
-        if (m_exitForced)
+        if (m_exitForced) {
+            // The calls whose alerts are answered now are not taken on.
+            m_session->SetExitInProgress(true);
             RejectModalWindows();
+        }
         if (!m_exitRunning && !m_exitRetry.isActive())
             m_exitRetry.start();
         return false;
@@ -631,6 +703,17 @@ bool TMainForm::ExitProcedure(bool ask)
             return false;
         }
     }
+    if (ask && !m_exitForced && m_mailBuff && m_mailBuff->WaitingCount() > 0) {
+        const BoxAnswer answer = ShowBox(
+            QStringLiteral("You have waiting mail transcript's, it is advisable to wait for a few \nseconds until "
+                           "they are all sent and then exit !. \n\nIf you wish to exit click Ok, else Cancel and try "
+                           "again later."),
+            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok && !m_exitForced) {
+            m_exitRunning = false;
+            return false;
+        }
+    }
     m_session->SetExitInProgress(true);
 
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
@@ -641,11 +724,13 @@ bool TMainForm::ExitProcedure(bool ask)
 
     if (active)
         m_calls->EndAllCalls();
+    WaitForExchanges(kExitWaitMs);
     if (m_session->ConnectRequested()) {
         if (m_session->WaitUntilSent())
             ShowBox(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
                     QStringLiteral("Error"), BoxIcon::Error);
         m_session->ToggleConnection();
+        WaitForExchanges(kExitWaitMs);
     }
     ElapsedTimer.stop();
     m_blinkTimer.stop();
@@ -655,6 +740,10 @@ bool TMainForm::ExitProcedure(bool ask)
     m_callsLink.reset();
     m_session.reset();
     m_closer.reset();
+    m_mailBuff.reset();
+    m_debugWin.reset();
+    m_composer.reset();
+    m_outbox.reset();
     m_log->AddLine(QStringLiteral("Application terminated !!!"));
     m_log.reset();
     // Releasing a shortcut list saves it.

@@ -31,6 +31,9 @@ namespace velmora {
 class TCallListView;
 class TCallsLink;
 class TCloseSockets;
+class TDebugWinDlg;
+class TMailBuff;
+class TOutbox;
 class TLogFile;
 class TIdleSleeper;
 class TTitleDataClass;
@@ -117,6 +120,7 @@ public:
     void SetChatLimit(int limit) override;
     void ReloadSettings() override { LoadSettings(true); }
     bool TranscriptChecksBeforeConnect() override;
+    void StartMailSession() override;
     int OpenChatWindowCount() const override;
     int CallsOnHoldCount() const override;
     void EndAllCalls() override;
@@ -141,6 +145,14 @@ public:
     bool TranscriptsOff() const override { return m_transcriptsOff; }
     const TTitleDataClass *CannedMessages() const override { return m_canned.get(); }
     const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
+    void ComposeTranscript(const TTranscriptSource &source) override;
+
+    // Transcripts: the queue, its debug window and the attachment numbering.
+    TMailBuff *MailBuff() const { return m_mailBuff.get(); }
+    TDebugWinDlg *DebugWindow() const { return m_debugWin.get(); }
+    TTranscriptComposer *Composer() const { return m_composer.get(); }
+    QLabel *MailStatusLabel() const { return m_mailStatus; }
+    QAction *MailSendViewAction() const { return m_mailSendView; }
 
     // Transfers and supporter chats (MainTransfers.cpp).
     bool BeginTransfer(const TTransferSource &source) override;
@@ -185,6 +197,14 @@ private:
     QPointer<TSuppChatWindow> m_suppChat;
     qint32 m_transferSessionCount = 0;
     QByteArray m_transferConversation;
+    // Transcripts. The debug window only shows the queue's lines, so it goes
+    // after the queue.
+    std::unique_ptr<TOutbox> m_outbox;
+    std::unique_ptr<TTranscriptComposer> m_composer;
+    std::unique_ptr<TMailBuff> m_mailBuff;
+    std::unique_ptr<TDebugWinDlg> m_debugWin;
+    QLabel *m_mailStatus = nullptr; // "Mail: N waiting", shown while mails wait
+    void ShowMailWaiting();
 
     // controls
     QWidget *PanelUnderMenue = nullptr;
@@ -212,6 +232,7 @@ private:
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;
     QAction *m_programSetUp = nullptr;
+    QAction *m_mailSendView = nullptr;
     QAction *m_trayConnect = nullptr;
     QAction *m_trayDisconnect = nullptr;
     QAction *m_trayRestore = nullptr;

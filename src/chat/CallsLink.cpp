@@ -50,6 +50,19 @@ QString TCallsLink::CallTimeText(TClientSocket *socket, bool endTime) const
     return row < 0 ? QString() : list.Cell(row, endTime ? ColEndTime : ColStartTime);
 }
 
+std::optional<TTranscriptHeader> TCallsLink::TranscriptRow(TClientSocket *socket) const
+{
+    const TCallList &list = m_calls.CallList();
+    const int row = list.FindRowBySocket(socket);
+    if (row < 0)
+        return std::nullopt;
+    TTranscriptHeader header;
+    header.ClientEmail = list.Cell(row, ColClientEmail);
+    header.StartTime = list.Cell(row, ColStartTime);
+    header.EndTime = list.Cell(row, ColEndTime);
+    return header;
+}
+
 void TCallsLink::ChatWindowGone(IChatWindow *window)
 {
     m_calls.ChatWindowGone(window);

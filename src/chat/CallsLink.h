@@ -20,6 +20,7 @@ public:
     QString StatusOfCall(qint32 sessionCount) const override;
     QString CallTimeText(TClientSocket *socket, bool endTime) const override;
     void ChatWindowGone(IChatWindow *window) override;
+    std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *socket) const override;
 
 private:
     TCalls &m_calls;

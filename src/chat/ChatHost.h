@@ -2,8 +2,12 @@
 // What a customer chat window needs from the console around it: the call
 // list (through IChatCalls, so the window never reaches into the session
 // library's internals) and the main window's services (IChatHost).
+#include "mail/Transcript.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace velmora {
 
@@ -48,6 +52,9 @@ public:
     // The window has finished closing: the open-window count goes down and the
     // window leaves the list of chat windows.
     virtual void ChatWindowGone(IChatWindow *window) = 0;
+    // The call's row as the transcript header shows it (e-mail column, start
+    // and end time); nullopt when the call has no row.
+    virtual std::optional<TTranscriptHeader> TranscriptRow(TClientSocket * /*socket*/) const { return std::nullopt; }
 };
 
 // What a chat that is being transferred hands to the main window.
@@ -65,7 +72,7 @@ public:
     virtual TLogFile *Log() { return nullptr; }
     virtual bool TranscriptsOff() const { return true; }
     // Composes and queues the transcript of a chat that is ending.
-    virtual void ComposeTranscript(TOneChatWindow & /*window*/) {}
+    virtual void ComposeTranscript(const TTranscriptSource & /*source*/) {}
     // The canned answers and URL shortcuts offered by the extra tools.
     virtual const TTitleDataClass *CannedMessages() const { return nullptr; }
     virtual const TTitleDataClass *UrlShortcuts() const { return nullptr; }

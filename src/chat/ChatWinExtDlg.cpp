@@ -118,10 +118,9 @@ void TChatWinExtDlg::hideEvent(QHideEvent *event)
 void TChatWinExtDlg::FormShow()
 {
     SetWidth(WidthFor(20));
-    Pause(kShowPauseMs);
     // Tool windows are not activated by every window manager (nor without
     // one); the tools must open all the same.
-    QTimer::singleShot(0, this, [this] {
+    PauseThen(this, kShowPauseMs, [this] {
         if (isVisible())
             FormActivate();
     });
@@ -141,14 +140,21 @@ void TChatWinExtDlg::FormActivate()
 
 void TChatWinExtDlg::FormHide()
 {
+    SetWidth(m_fullWidth);
+    const quint32 slide = ++m_hideSlide;
+    NarrowStep(slide);
+}
+
+void TChatWinExtDlg::NarrowStep(quint32 slide)
+{
+    // A show in the meantime ends the slide.
+    if (slide != m_hideSlide || isVisible())
+        return;
     const int narrowest = WidthFor(20);
-    int width = m_fullWidth;
-    SetWidth(width);
-    while (width > narrowest) {
-        width = qMax(width - kNarrowStep, narrowest);
-        SetWidth(width);
-        Pause(kNarrowPauseMs);
-    }
+    if (width() <= narrowest)
+        return;
+    SetWidth(qMax(width() - kNarrowStep, narrowest));
+    PauseThen(this, kNarrowPauseMs, [this, slide] { NarrowStep(slide); });
 }
 
 void TChatWinExtDlg::Done()

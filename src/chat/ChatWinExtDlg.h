@@ -49,6 +49,7 @@ protected:
 
 private:
     void SetWidth(int width);
+    void NarrowStep(quint32 slide);
     // Closes the tools through the chat window, unless the chat has ended.
     void Done();
 
@@ -57,6 +58,7 @@ private:
     bool m_positioning = false;
     QPoint m_placed;
     bool m_placedOnce = false;
+    quint32 m_hideSlide = 0;
 };
 
 } // namespace velmora

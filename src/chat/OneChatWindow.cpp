@@ -9,11 +9,11 @@
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
-#include "diag/Pause.h"
 #include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
 #include "richtext/RtfWriter.h"
+#include "session/Exchange.h"
 #include "session/WsaErrors.h"
 
 #include <QApplication>
@@ -270,6 +270,17 @@ void TOneChatWindow::SendFrame(const QByteArray &frame)
         QueueMessage(*m_socket, *m_worker, frame);
 }
 
+bool TOneChatWindow::SendOnCallConnection(const QByteArray &frame)
+{
+    return m_socket && m_worker && QueueMessage(*m_socket, *m_worker, frame);
+}
+
+void TOneChatWindow::TransferDataArrived(const QByteArray &conversation)
+{
+    if (!m_closed)
+        LoadTransferredConversation(conversation);
+}
+
 void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 {
     if (frame)
@@ -278,6 +289,9 @@ void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 
 void TOneChatWindow::SendMsgBtnClick()
 {
+    // Nothing goes out after the farewell that the close procedure sends.
+    if (m_closing || m_closed)
+        return;
     const QString text = InputText->toPlainText();
     if (text.isEmpty())
         return;
@@ -304,7 +318,7 @@ bool TOneChatWindow::InputTextKeyPress(int key)
 
 void TOneChatWindow::InputTextChange()
 {
-    if (m_trimmingInput)
+    if (m_trimmingInput || m_closing || m_closed)
         return;
     QString text = InputText->toPlainText();
     if (text.size() > kMaxInputChars) {
@@ -788,31 +802,55 @@ void TOneChatWindow::FormClose()
     if (m_socket)
         m_calls.UpdateDisconnectTime(m_socket);
 
+    // The rest is an exchange on the call's connection: its pauses keep the
+    // window responsive, and it ends with the window if that goes first.
+    auto *exchange = new TExchange(this, {m_socket.data()});
+
     // 4.
     if (!m_host.TranscriptsOff()) {
-        m_host.ComposeTranscript(*this);
-        if (!self || m_closed)
-            return; // taken down while the composer asked something
-        Pause(300);
+        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+            m_host.ComposeTranscript(*source);
+        if (!self)
+            return; // destroyed while the composer asked something: the exchange went with it
+        if (m_closed) {
+            delete exchange; // taken down while the composer asked something
+            return;
+        }
+        exchange->Pause(300);
     }
 
     // 5.
-    if (m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText)) {
+    exchange->Then([this] {
+        if (m_closed)
+            return false; // taken down meanwhile: that finished the close
+        m_closeWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText);
+        if (!m_closeWaitsForQueue)
+            return true;
         if (!m_ended && !m_transferring) {
             SendFrame(chat::BuildEndSession());
             m_ended = true;
         }
         if (m_socket)
             m_calls.SetCallStatus(m_socket, m_transferring ? callstatus::Transfered : callstatus::EndChat);
-        if (m_worker && m_worker->WaitUntilSent()) {
-            ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send waiting messages !!"),
-                    QStringLiteral("Error"), BoxIcon::Error);
-            // Taken down by the main window while the box was up: that finished the close.
-            if (!self || m_closed)
-                return;
-        }
-    }
+        return true;
+    });
+    // The window finishes closing once the queue is empty, or after about 3.2 s.
+    exchange->WaitUntilSent([this] { return m_closeWaitsForQueue ? m_worker.get() : nullptr; },
+                            [this] {
+                                ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send "
+                                                       "waiting messages !!"),
+                                        QStringLiteral("Error"), BoxIcon::Error);
+                            });
+    exchange->Then([this] {
+        // Taken down by the main window while a box was up: that finished the close.
+        if (!m_closed)
+            FinishClose();
+    });
+    exchange->Start();
+}
 
+void TOneChatWindow::FinishClose()
+{
     // 6.
     m_closed = true;
     if (m_extraTools) {
@@ -827,6 +865,26 @@ void TOneChatWindow::FormClose()
     m_calls.ChatWindowGone(this);
     hide();
     deleteLater();
+}
+
+std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
+{
+    // The call's row gives the header block; without a row there is no mail.
+    const std::optional<TTranscriptHeader> row = m_socket ? m_calls.TranscriptRow(m_socket) : std::nullopt;
+    if (!row)
+        return std::nullopt;
+    hide();
+    TTranscriptHeader header = *row;
+    header.SupportName = Settings().SupportName;
+    InsertTranscriptHeader(*ChatOutPutText->document(), header);
+    TTranscriptSource source;
+    source.SessionCount = m_sessionCount;
+    source.Name = m_name;
+    source.Email = m_email;
+    source.HandedOver = m_transferring;
+    source.WarningCaption = WarningCaption();
+    source.Conversation = DocumentToRtf(*ChatOutPutText->document());
+    return source;
 }
 
 void TOneChatWindow::TakeDownOnNetError()

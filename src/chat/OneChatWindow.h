@@ -44,6 +44,8 @@ public:
     qint32 SessionCount() const override { return m_sessionCount; }
     void FormClose() override;
     void TakeDownOnNetError() override;
+    bool SendOnCallConnection(const QByteArray &frame) override;
+    void TransferDataArrived(const QByteArray &conversation) override;
 
     // --- handlers (public so the window can be driven without a screen) ---
     void ProcessMessage(quint16 code, const QByteArray &body);
@@ -143,6 +145,11 @@ private:
     void HandleChatText(const QByteArray &body);
     void LoadTransferredConversation(const QByteArray &richText);
     void ReleaseConnection();
+    // Hides the window and hands over what the transcript needs, the header
+    // block inserted into the conversation; nullopt when the call has no row.
+    std::optional<TTranscriptSource> TranscriptSource();
+    // Steps 6 and 7 of the close procedure, once the farewell has left.
+    void FinishClose();
 
     int m_number;
     ChatItem *m_record;
@@ -168,6 +175,7 @@ private:
     bool m_firstActivationPending = true;
     bool m_closing = false; // inside the close procedure
     bool m_closed = false;  // the chat is over; the window is going away
+    bool m_closeWaitsForQueue = false;
     bool m_trimmingInput = false;
     QByteArray m_savedConversation;
     // Where a transfer put its header (at the top) and end lines, so that a

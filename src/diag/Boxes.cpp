@@ -41,4 +41,9 @@ int ChooseOnlineSupporter(const QList<SupporterRow> &rows)
     return chosen >= 0 && chosen < rows.size() ? chosen : -1;
 }
 
+void ShowNotice(const QString &text, const QString &caption, BoxIcon icon)
+{
+    Boxes().Notify(BoxRequest{text, caption, icon, BoxButtons::Ok});
+}
+
 } // namespace velmora

@@ -30,6 +30,9 @@ public:
     virtual int ChooseSupporter(const QList<SupporterRow> & /*rows*/) { return -1; }
     virtual ~IBoxes() = default;
     virtual BoxAnswer Show(const BoxRequest &request) = 0;
+    // A box with only OK whose answer nobody waits for: it shows and the
+    // caller goes on at once. By default it is shown like any other box.
+    virtual void Notify(const BoxRequest &request) { Show(request); }
 };
 
 // The installed implementation; without one, boxes are written to stderr and
@@ -40,6 +43,8 @@ void SetBoxes(IBoxes *boxes);
 
 BoxAnswer ShowBox(const QString &text, const QString &caption,
                   BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok);
+// A warning that must never hold up the caller (see IBoxes::Notify).
+void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
 
 // Runs the online-supporters choice (see IBoxes::ChooseSupporter).
 int ChooseOnlineSupporter(const QList<SupporterRow> &rows);

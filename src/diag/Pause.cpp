@@ -1,14 +1,14 @@
 #include "diag/Pause.h"
 
-#include <chrono>
-#include <thread>
+#include <QTimer>
 
 namespace velmora {
 
-void Pause(int milliseconds)
+void PauseThen(QObject *context, int milliseconds, std::function<void()> then)
 {
-    if (milliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // A precise timer never fires early; a coarse one may, by up to 5%, and
+    // the pause on the wire would be shorter than its name says.
+    QTimer::singleShot(milliseconds > 0 ? milliseconds : 0, Qt::PreciseTimer, context, std::move(then));
 }
 
 } // namespace velmora

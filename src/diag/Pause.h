@@ -1,10 +1,17 @@
 #pragma once
 // The fixed pauses between the messages of an exchange (20 to 500 ms). They
-// block the calling (GUI) thread on purpose and run no nested event loop, so no
-// other handler can run in the middle of an exchange; send workers keep
-// sending meanwhile. Every such pause goes through here.
+// stay on the wire, but nothing waits for them: the rest of the exchange is
+// scheduled to run once the pause is over, and the event loop goes on
+// meanwhile. Every such pause goes through here, so how we pause is decided
+// in one place.
+#include <functional>
+
+class QObject;
+
 namespace velmora {
 
-void Pause(int milliseconds);
+// Runs `then` on `context`'s thread no sooner than `milliseconds` from now,
+// unless `context` is destroyed first.
+void PauseThen(QObject *context, int milliseconds, std::function<void()> then);
 
 } // namespace velmora

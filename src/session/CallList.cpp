@@ -195,7 +195,8 @@ void TCallList::ApplyRowLimit()
             return;
         }
     }
-    ShowBox(QStringLiteral("To many waiting chat requests !!!!"), QStringLiteral("Warning"), BoxIcon::Warning);
+    // Calls keep coming while it shows: nothing may wait for its answer.
+    ShowNotice(QStringLiteral("To many waiting chat requests !!!!"), QStringLiteral("Warning"), BoxIcon::Warning);
 }
 
 void TCallList::RemoveRow(int row)

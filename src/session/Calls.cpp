@@ -3,12 +3,12 @@
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
-#include "diag/Pause.h"
 #include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
 #include "protocol/ServerMessages.h"
 #include "session/CloseSockets.h"
+#include "session/Exchange.h"
 #include "session/ServerSession.h"
 #include "session/SocketBuff.h"
 #include "session/WsaErrors.h"
@@ -27,6 +27,11 @@ constexpr int kWelcomePauseMs = 50;
 constexpr int kDropPauseMs = 30;
 constexpr int kEndAllPauseMs = 100;
 constexpr int kTransferPauseMs = 500;
+// Alerts stacked beyond this many are not shown: the call goes on hold as if
+// its alert had been answered so, which keeps a flood of announcements from
+// holding an alert window apiece. Texts from an announcement are cut to this.
+constexpr int kMaxAlertsOpen = 25;
+constexpr qsizetype kMaxAnnouncedText = 1024;
 
 const QString kCaptionWarning = QStringLiteral("Warning");
 
@@ -201,6 +206,9 @@ void TCalls::DecreaseCallsOnHold()
 
 void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind)
 {
+    // A call announced while the console exits would only be answered to be ended.
+    if (m_session.ExitInProgress())
+        return;
     const TSettings &settings = Settings();
 
     // The connection exists from the start but is opened only once the alert
@@ -209,27 +217,29 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     socket->SetHost(settings.WebSiteUrl);
     socket->SetPort(settings.WebListenPort.trimmed().toUShort());
 
+    // The send worker (a thread) comes when the connection opens, so calls
+    // whose alerts are still unanswered hold no thread.
     ChatItem *record = NewRecord();
     record->Socket = socket;
     record->SessionCount = sessionCount;
     record->Kind = kind;
     record->Port = port;
-    record->IP = ip;
-    record->WebSite = site;
-    record->SendWorker = std::make_unique<TSocketBuff>();
+    record->IP = ip.left(kMaxAnnouncedText);
+    record->WebSite = site.left(kMaxAnnouncedText);
 
     if (m_host.SoundsOn())
         m_host.PlayMainSound();
 
     bool accept = false;
-    const bool autoOnHold = m_host.IsMinimizedToTray() && settings.AutoOnHoldOnMinimized;
+    const bool autoOnHold = (m_host.IsMinimizedToTray() && settings.AutoOnHoldOnMinimized)
+                            || m_alertsOpen >= kMaxAlertsOpen;
     if (!autoOnHold) {
         QPointer<TCalls> self(this);
         ++m_alertsOpen;
         if (!m_ringRemindTimer.isActive())
             m_ringRemindTimer.start();
         const bool acceptEnabled = m_openChatWindows < ChatLimit();
-        accept = m_host.ShowNewCallAlert(kind, site, ip, acceptEnabled);
+        accept = m_host.ShowNewCallAlert(kind, record->WebSite, record->IP, acceptEnabled);
         if (!self)
             return; // the console went away while the alert was open
         // Alerts stack: the reminder rings while any of them is open.
@@ -240,6 +250,13 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     }
     if (!OwnsRecord(record))
         return;
+
+    if (m_session.ExitInProgress()) {
+        // Alerts are answered by the exit itself: a call that would only be
+        // answered and welcomed to be ended at once is left to the others.
+        DestroyRecord(record);
+        return;
+    }
 
     if (record->AnsweredWhileAlerting) {
         // Nothing left to answer: keep the call as history only.
@@ -281,9 +298,11 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
 
 void TCalls::WaitingSocketConnect(TClientSocket *socket)
 {
-    const ChatItem *record = m_list.FindCallBySocket(socket);
+    ChatItem *record = m_list.FindCallBySocket(socket);
     if (!record)
         return;
+    if (!record->SendWorker && !record->ConnectionTaken)
+        record->SendWorker = std::make_unique<TSocketBuff>();
     Log(QStringLiteral("Opend new connection in response to client call Socket = ") + QString::number(socket->Handle())
         + QStringLiteral(" SC = ") + QString::number(record->SessionCount));
 }
@@ -292,23 +311,18 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
 {
     switch (code) {
     case chat::INITIAL_CONNECT: {
-        Pause(kAnswerPauseMs);
-        ChatItem *record = m_list.FindCallBySocket(socket);
-        if (!record || record->ConnectionTaken) {
-            ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
-                    BoxIcon::Warning);
-            return;
+        ChatItem *early = m_list.FindCallBySocket(socket);
+        if (early && !early->ConnectionTaken) {
+            if (early->InitialConnectAnswered)
+                return; // answered already: a repeat gets no second answer
+            early->InitialConnectAnswered = true;
         }
-        const qint32 sessionCount = record->SessionCount;
-        if (record->Kind == server::TRANSFER_CALL) {
-            m_session.Send(server::BuildTransferAnswered(sessionCount, record->Port));
-            return;
-        }
-        const int handle = socket->Handle();
-        if (SendOnCall(record,
-                       chat::BuildSupportAnswersToCli(Settings().ClientID, m_session.SupportPort(), sessionCount)))
-            Log(QStringLiteral("Send SUPPORT_ANSWERS_TO_CLI, Socket = ") + QString::number(handle)
-                + QStringLiteral(" SC = ") + QString::number(sessionCount));
+        // A transferred call is answered on the server connection.
+        TClientSocket *serverSocket = early && early->Kind == server::TRANSFER_CALL ? m_session.Socket() : nullptr;
+        (new TExchange(this, {socket, serverSocket}))
+            ->Pause(kAnswerPauseMs)
+            .Then([this, socket] { AnswerInitialConnect(socket); })
+            .Start();
         return;
     }
     case chat::SESSION_READY:
@@ -333,6 +347,25 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
     }
 }
 
+void TCalls::AnswerInitialConnect(TClientSocket *socket)
+{
+    ChatItem *record = m_list.FindCallBySocket(socket);
+    if (!record || record->ConnectionTaken) {
+        ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
+                BoxIcon::Warning);
+        return;
+    }
+    const qint32 sessionCount = record->SessionCount;
+    if (record->Kind == server::TRANSFER_CALL) {
+        m_session.Send(server::BuildTransferAnswered(sessionCount, record->Port));
+        return;
+    }
+    const int handle = socket->Handle();
+    if (SendOnCall(record, chat::BuildSupportAnswersToCli(Settings().ClientID, m_session.SupportPort(), sessionCount)))
+        Log(QStringLiteral("Send SUPPORT_ANSWERS_TO_CLI, Socket = ") + QString::number(handle)
+            + QStringLiteral(" SC = ") + QString::number(sessionCount));
+}
+
 void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
 {
     const std::optional<qint32> sessionCount = chat::DecodeSessionReady(body);
@@ -345,27 +378,42 @@ void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
         return record && record->Socket == socket && !record->ConnectionTaken ? record : nullptr;
     };
     ChatItem *record = lookUp();
-    if (!record)
-        return;
+    if (!record || record->SessionReadyAnswered)
+        return; // a repeat is not welcomed twice
+    record->SessionReadyAnswered = true;
 
-    const TSettings &settings = Settings();
-    const ImageFile image = LoadImageFile(settings.WelcomeImgFileName);
-    if (image.status == ImageFileStatus::Ok) {
-        SendOnCall(record, chat::BuildImageData(image.bytes));
-    } else {
-        const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
-        if (!refusal.isEmpty())
-            ShowBox(refusal, kCaptionWarning, BoxIcon::Warning);
-    }
-    Pause(kWelcomePauseMs);
-    record = lookUp(); // the box ran an event loop; a failed send took the call down
-    if (!record)
-        return;
-    SendOnCall(record, chat::BuildWelcomeMsg(settings.WelcomToMsgMsg));
-    Pause(kWelcomePauseMs);
-    record = lookUp();
-    if (record && m_list.StatusOfCall(*sessionCount) == CallStatusText(CallStatusAccept))
-        OpenChatWindow(record);
+    (new TExchange(this, {socket}))
+        ->Then([this, lookUp] {
+            ChatItem *record = lookUp();
+            if (!record)
+                return false;
+            const TSettings &settings = Settings();
+            const ImageFile image = LoadImageFile(settings.WelcomeImgFileName);
+            if (image.status == ImageFileStatus::Ok) {
+                SendOnCall(record, chat::BuildImageData(image.bytes));
+            } else {
+                const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
+                if (!refusal.isEmpty())
+                    ShowBox(refusal, kCaptionWarning, BoxIcon::Warning);
+            }
+            return true;
+        })
+        .Pause(kWelcomePauseMs)
+        .Then([this, lookUp] {
+            // The box ran an event loop; a failed send took the call down.
+            ChatItem *record = lookUp();
+            if (!record)
+                return false;
+            SendOnCall(record, chat::BuildWelcomeMsg(Settings().WelcomToMsgMsg));
+            return true;
+        })
+        .Pause(kWelcomePauseMs)
+        .Then([this, lookUp, sc = *sessionCount] {
+            ChatItem *record = lookUp();
+            if (record && m_list.StatusOfCall(sc) == CallStatusText(CallStatusAccept))
+                OpenChatWindow(record);
+        })
+        .Start();
 }
 
 void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
@@ -456,9 +504,6 @@ void TCalls::NotConnected(ChatItem *record)
 
 void TCalls::OnHoldTimerTimer()
 {
-    const TSettings &settings = Settings();
-    const int every = settings.ReminderCount;
-    const QString waiting = CallStatusText(CallStatusWaiting);
     // Sends may take calls down (rows unlink but stay), so walk by row id.
     std::vector<quint64> ids;
     for (int row = 0; row < m_list.Count(); ++row)
@@ -469,20 +514,34 @@ void TCalls::OnHoldTimerTimer()
         ChatItem *record = m_list.RowData(row);
         if (!record || !record->Socket || record->ConnectionTaken || m_list.RowStatus(row) != CallStatusWaiting)
             continue;
-        const int count = record->ReminderCount;
-        const bool reminder = count != 0 && every > 0 && count % every == 0
-                              && !settings.SupportNotAvailReminderMsg.isEmpty();
-        if (!reminder) {
-            if (!SendOnCall(record, chat::BuildNotAvailMsg(settings.SupportNotAvailMsg)))
-                continue;
-            record->ReminderCount = count + 1;
-        } else {
-            if (!SendOnCall(record, chat::BuildNotAvailReminder(settings.SupportNotAvailReminderMsg)))
-                continue;
-            record->ReminderCount = 1;
-            if (ChatLimit() >= m_openChatWindows && m_host.SoundsOn())
-                m_host.PlayMainSound();
-        }
+        // A connection still opening has nobody to tell yet; sending would
+        // find it "not connected" and take the call down.
+        if (!record->Socket->IsConnected())
+            continue;
+        // Behind whatever exchange the call's connection is in, as if its
+        // pauses had held the timer up.
+        (new TExchange(this, {record->Socket}))
+            ->Then([this, id] {
+                const int row = m_list.FindRowById(id);
+                ChatItem *record = m_list.RowData(row);
+                if (!record || !record->Socket || record->ConnectionTaken
+                    || m_list.RowStatus(row) != CallStatusWaiting)
+                    return;
+                const TSettings &settings = Settings();
+                const int every = settings.ReminderCount;
+                const int count = record->ReminderCount;
+                const bool reminder = count != 0 && every > 0 && count % every == 0
+                                      && !settings.SupportNotAvailReminderMsg.isEmpty();
+                if (!reminder) {
+                    if (SendOnCall(record, chat::BuildNotAvailMsg(settings.SupportNotAvailMsg)))
+                        record->ReminderCount = count + 1;
+                } else if (SendOnCall(record, chat::BuildNotAvailReminder(settings.SupportNotAvailReminderMsg))) {
+                    record->ReminderCount = 1;
+                    if (ChatLimit() >= m_openChatWindows && m_host.SoundsOn())
+                        m_host.PlayMainSound();
+                }
+            })
+            .Start();
     }
 }
 
@@ -563,21 +622,49 @@ void TCalls::TakeDownChatWindowsOnNetError()
 
 // --- ending calls -------------------------------------------------------------------
 
-void TCalls::EndWaitingCall(ChatItem *record, int pauseMs)
+void TCalls::EndWaitingCall(ChatItem *record, int pauseMs, bool updateTimeFirst)
 {
     TClientSocket *socket = record->Socket;
-    m_list.UpdateDisconnectTime(socket);
-    const bool sent = SendOnCall(record, chat::BuildEndSession());
-    if (!sent)
-        return; // taken down already, as a call that could not be reached
-    Pause(pauseMs);
-    // The farewell must leave before the send worker goes with the record.
-    if (record->SendWorker && record->SendWorker->QueuedPieces() > 0)
-        record->SendWorker->WaitUntilSent();
-    LeaveHold(record);
-    const int row = m_list.FindRowByRecord(record);
-    m_list.SetRowStatus(row, CallStatusDisconnected);
-    DestroyRecord(record);
+    // Each step finds the call again: it may have ended some other way meanwhile.
+    auto lookUp = [this, record, socket]() -> ChatItem * {
+        return OwnsRecord(record) && record->Socket == socket && !record->ConnectionTaken ? record : nullptr;
+    };
+    (new TExchange(this, {socket}))
+        ->Then([this, lookUp, updateTimeFirst] {
+            ChatItem *record = lookUp();
+            if (!record)
+                return false;
+            if (updateTimeFirst)
+                m_list.UpdateDisconnectTime(record->Socket);
+            if (!record->SendWorker) {
+                // Never connected: nothing to say goodbye on.
+                if (!updateTimeFirst)
+                    m_list.UpdateDisconnectTime(record->Socket);
+                LeaveHold(record);
+                m_list.SetRowStatus(m_list.FindRowByRecord(record), CallStatusDisconnected);
+                DestroyRecord(record);
+                return false;
+            }
+            // Not sent: taken down already, as a call that could not be reached.
+            return SendOnCall(record, chat::BuildEndSession());
+        })
+        .Pause(pauseMs)
+        // The farewell must leave before the send worker goes with the record.
+        .WaitUntilSent([lookUp]() -> TSocketBuff * {
+            ChatItem *record = lookUp();
+            return record ? record->SendWorker.get() : nullptr;
+        })
+        .Then([this, lookUp, updateTimeFirst] {
+            ChatItem *record = lookUp();
+            if (!record)
+                return;
+            if (!updateTimeFirst)
+                m_list.UpdateDisconnectTime(record->Socket);
+            LeaveHold(record);
+            m_list.SetRowStatus(m_list.FindRowByRecord(record), CallStatusDisconnected);
+            DestroyRecord(record);
+        })
+        .Start();
 }
 
 void TCalls::EndAllCalls()
@@ -607,7 +694,7 @@ void TCalls::EndAllCalls()
             window->FormClose();
             continue;
         }
-        EndWaitingCall(record, kEndAllPauseMs);
+        EndWaitingCall(record, kEndAllPauseMs, true);
     }
 }
 
@@ -629,21 +716,46 @@ void TCalls::CallAnswered(qint32 sessionCount)
     DestroyRecord(record);
 }
 
+bool TCalls::SendOnCallOrWindow(qint32 sessionCount, TClientSocket *socket, const std::optional<QByteArray> &frame)
+{
+    ChatItem *record = m_list.FindCallBySession(sessionCount);
+    if (!record || record->Socket != socket || !frame)
+        return false;
+    if (!record->ConnectionTaken)
+        return SendOnCall(record, frame);
+    // The call's chat window opened first (the two messages travel on
+    // different connections): the acknowledgement goes out through it.
+    IChatWindow *window = FindChatWindow(sessionCount);
+    return window && window->SendOnCallConnection(*frame);
+}
+
 void TCalls::TransferData(qint32 sessionCount, const QByteArray &data)
 {
     ChatItem *record = m_list.FindCallBySession(sessionCount);
     if (!record)
         return;
     record->TransferData = data;
-    if (record->ConnectionTaken)
-        return; // a chat window already serves the connection
+    if (record->ConnectionTaken) {
+        if (IChatWindow *window = FindChatWindow(sessionCount)) {
+            record->TransferData.clear();
+            window->TransferDataArrived(data);
+        }
+    }
+    TClientSocket *socket = record->Socket;
     const qint32 port = record->Port;
-    if (!SendOnCall(record, chat::BuildSupportAnsToTrans(Settings().ClientID, m_session.SupportPort(), sessionCount)))
-        return;
-    Log(QStringLiteral("Send SUPPORT_ANS_TO_TRANS, Socket = ") + QString::number(port) + QStringLiteral(" SC = ")
-        + QString::number(sessionCount));
-    Pause(kTransferPauseMs);
-    SendOnCall(record, chat::BuildTransComplete());
+    (new TExchange(this, {m_session.Socket(), socket}))
+        ->Then([this, sessionCount, socket, port] {
+            if (!SendOnCallOrWindow(sessionCount, socket,
+                                    chat::BuildSupportAnsToTrans(Settings().ClientID, m_session.SupportPort(),
+                                                                 sessionCount)))
+                return false;
+            Log(QStringLiteral("Send SUPPORT_ANS_TO_TRANS, Socket = ") + QString::number(port)
+                + QStringLiteral(" SC = ") + QString::number(sessionCount));
+            return true;
+        })
+        .Pause(kTransferPauseMs)
+        .Then([this, sessionCount, socket] { SendOnCallOrWindow(sessionCount, socket, chat::BuildTransComplete()); })
+        .Start();
 }
 
 // --- the call list's pop-up menu ---------------------------------------------------
@@ -690,20 +802,13 @@ void TCalls::DropCallAtRow(int row)
         window->FormClose();
         return;
     }
-    if (!record->SendWorker || record->ConnectionTaken) {
+    if (record->ConnectionTaken) {
         m_list.SetRowStatus(row, CallStatusDisconnected);
         return;
     }
-    TClientSocket *socket = record->Socket;
-    if (!SendOnCall(record, chat::BuildEndSession()))
-        return;
-    Pause(kDropPauseMs);
-    if (record->SendWorker->QueuedPieces() > 0)
-        record->SendWorker->WaitUntilSent();
-    m_list.UpdateDisconnectTime(socket);
-    LeaveHold(record);
-    m_list.SetRowStatus(m_list.FindRowByRecord(record), CallStatusDisconnected);
-    DestroyRecord(record);
+    // A call whose connection is still opening has no send worker yet: it
+    // ends without a farewell, and is freed rather than left to connect.
+    EndWaitingCall(record, kDropPauseMs, false);
 }
 
 void TCalls::UpdateEmailAtRow(int row)

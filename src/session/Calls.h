@@ -124,7 +124,12 @@ private:
     void LeaveHold(ChatItem *record);
     // A waiting call (no chat window) is ended by the console: End Time,
     // END_SESSION, socket closed, "Disconnected", unlinked, record freed.
-    void EndWaitingCall(ChatItem *record, int pauseMs);
+    // `updateTimeFirst`: "End Time" before the farewell (ending everything)
+    // rather than once it has left (dropping one call).
+    void EndWaitingCall(ChatItem *record, int pauseMs, bool updateTimeFirst);
+    void AnswerInitialConnect(TClientSocket *socket);
+    // Sends on a call's connection, through its chat window once one has it.
+    bool SendOnCallOrWindow(qint32 sessionCount, TClientSocket *socket, const std::optional<QByteArray> &frame);
     void HandleSessionReady(TClientSocket *socket, const QByteArray &body);
     void HandleUserDetails(TClientSocket *socket, const QByteArray &body);
     void Log(const QString &line);

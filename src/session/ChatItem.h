@@ -34,6 +34,10 @@ struct ChatItem {
     bool CountedOnHold = false;
     // Another supporter answered the call while its alert was still open.
     bool AnsweredWhileAlerting = false;
+    // The opening messages (INITIAL_CONNECT, SESSION_READY) are answered once
+    // per call; repeats are ignored.
+    bool InitialConnectAnswered = false;
+    bool SessionReadyAnswered = false;
 };
 
 // What the call handling needs of an open customer chat window; the window
@@ -48,6 +52,11 @@ public:
     // The server connection failed: end time, "Net Error !", window destroyed
     // without further messages.
     virtual void TakeDownOnNetError() = 0;
+    // Sends a finished frame on the call's connection, now the window's;
+    // false when it could not be queued.
+    virtual bool SendOnCallConnection(const QByteArray & /*frame*/) { return false; }
+    // The conversation of a transferred call arrived after the window opened.
+    virtual void TransferDataArrived(const QByteArray & /*conversation*/) {}
 };
 
 } // namespace velmora

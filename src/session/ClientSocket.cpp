@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -204,7 +205,7 @@ void TClientSocket::DropConnection(int wsaCode)
 
 bool TClientSocket::HoldingTooMuch() const
 {
-    return !m_frameHandler && m_in.Pending() > kMaxHeldWithoutHandler;
+    return (!m_frameHandler || m_holds > 0) && m_in.Pending() > kMaxHeldWithoutHandler;
 }
 
 TClientSocket::ReadOutcome TClientSocket::Drain()
@@ -249,7 +250,19 @@ void TClientSocket::OnReadable()
             m_readNotifier->setEnabled(false);
         return;
     }
+    if (m_pendingOutcome)
+        return; // the connection has ended; what is left waits for Resume()
     const ReadOutcome outcome = Drain();
+    if (m_holds > 0) {
+        // Nothing is handed out during an exchange; the end of the
+        // connection, too, waits behind the frames that came before it.
+        if (outcome != ReadOutcome::Open) {
+            m_pendingOutcome = outcome;
+            if (m_readNotifier)
+                m_readNotifier->setEnabled(false);
+        }
+        return;
+    }
     if (!DispatchFrames())
         return;
     if (outcome == ReadOutcome::PeerClosed)
@@ -260,8 +273,62 @@ void TClientSocket::OnReadable()
 
 void TClientSocket::ReadNow()
 {
-    if (m_readNotifier && m_dispatchDepth == 0)
+    if (m_readNotifier && m_dispatchDepth == 0 && m_holds == 0 && !m_pendingOutcome)
         m_readNotifier->setEnabled(true);
+    OnReadable();
+}
+
+void TClientSocket::Hold()
+{
+    ++m_holds;
+}
+
+void TClientSocket::Release()
+{
+    if (m_holds == 0)
+        return;
+    if (--m_holds == 0)
+        ScheduleResume();
+}
+
+void TClientSocket::ScheduleResume()
+{
+    // From the event loop: Release() runs at the end of an exchange step,
+    // which must not find itself inside a frame handler of its own connection.
+    if (m_resumeQueued)
+        return; // one is on its way; it looks at everything there is
+    m_resumeQueued = true;
+    const quint32 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            m_resumeQueued = false;
+            if (generation == m_generation)
+                Resume();
+        },
+        Qt::QueuedConnection);
+}
+
+void TClientSocket::Resume()
+{
+    if (!m_handle || !m_connected || m_muted || m_holds > 0)
+        return;
+    if (m_dispatchDepth > 0 && !m_nestedDispatch)
+        return; // the running loop looks at the buffer again after its handler
+    if (!DispatchFrames())
+        return;
+    if (m_holds > 0)
+        return; // a handler began another exchange
+    if (const std::optional<ReadOutcome> outcome = std::exchange(m_pendingOutcome, std::nullopt)) {
+        if (*outcome == ReadOutcome::PeerClosed)
+            DropConnection(0);
+        else
+            DropConnection(WsaFromErrno(m_readErrno));
+        return;
+    }
+    if (m_readNotifier && m_dispatchDepth == 0 && !HoldingTooMuch())
+        m_readNotifier->setEnabled(true);
+    // Bytes may have arrived while the notifier was off.
     OnReadable();
 }
 
@@ -275,7 +342,7 @@ bool TClientSocket::DispatchFrames()
     if (holdReads && m_readNotifier)
         m_readNotifier->setEnabled(false);
     ++m_dispatchDepth;
-    while (m_frameHandler) {
+    while (m_frameHandler && m_holds == 0) {
         Frame frame;
         const FrameBuffer::Result result = m_in.TakeFrame(frame);
         if (result == FrameBuffer::Result::NeedMore)
@@ -287,6 +354,10 @@ bool TClientSocket::DispatchFrames()
         }
         // A copy: the handler may replace or clear itself (a new owner).
         const FrameHandler handler = m_frameHandler;
+        // Frames already read must not wait for new bytes to arrive while
+        // this handler runs a nested loop (an alert): the loop hands them out.
+        if (m_nestedDispatch && m_in.Pending() > 0)
+            ScheduleResume();
         handler(frame.code, frame.body);
         if (!self)
             return false;
@@ -296,7 +367,8 @@ bool TClientSocket::DispatchFrames()
         }
     }
     --m_dispatchDepth;
-    if (holdReads && m_readNotifier && m_dispatchDepth == 0 && !HoldingTooMuch())
+    if (holdReads && m_readNotifier && m_dispatchDepth == 0 && m_holds == 0 && !m_pendingOutcome
+        && !HoldingTooMuch())
         m_readNotifier->setEnabled(true);
     return true;
 }
@@ -338,6 +410,7 @@ void TClientSocket::Teardown()
         m_handle.reset();
     }
     m_connected = false;
+    m_pendingOutcome.reset();
     m_in.Clear();
 }
 

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSocketNotifier;
 class QHostInfo;
@@ -88,6 +89,15 @@ public:
     // (each handler is entered in order; an outer one finishes last).
     void SetNestedDispatch(bool on) { m_nestedDispatch = on; }
 
+    // While held (by an unfinished exchange that sends on this connection),
+    // frames are read but not handed out, and a close or error seen meanwhile
+    // is reported only after them: the peer's frames keep their place behind
+    // what the exchange still has to send. Holds nest; the last Release hands
+    // out what waited, from the event loop.
+    void Hold();
+    void Release();
+    bool Held() const { return m_holds > 0; }
+
 signals:
     void Connected();
     // The peer closed the connection (also after a protocol error such as an
@@ -110,6 +120,10 @@ private:
     // Hands out complete frames; false when the socket was destroyed or a
     // handler closed it.
     bool DispatchFrames();
+    // Hands out what waited behind a hold or a running handler, then reports
+    // a close seen meanwhile.
+    void Resume();
+    void ScheduleResume();
     void FailConnect(int wsaCode);
     void DropConnection(int wsaCode);
     void StopNotifiers();
@@ -127,6 +141,10 @@ private:
     bool m_nestedDispatch = false;
     int m_dispatchDepth = 0;
     int m_readErrno = 0;
+    int m_holds = 0;
+    bool m_resumeQueued = false;
+    // A close or error read while held, reported once the hold ends.
+    std::optional<ReadOutcome> m_pendingOutcome;
     // Bumped by every teardown and mute, so queued steps and dispatch loops of
     // an earlier connection stop.
     quint32 m_generation = 0;

@@ -3,10 +3,10 @@
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
-#include "diag/Pause.h"
 #include "diag/SafeText.h"
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
+#include "session/Exchange.h"
 #include "session/SocketBuff.h"
 #include "session/Webconnect.h"
 #include "session/WsaErrors.h"
@@ -311,30 +311,34 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
         switch (event) {
         case TServerEventKind::MessageReceived:
             if (code == server::INITIAL_CONNECT) {
-                Pause(200);
-                const TSettings &s = Settings();
-                SendOptional(server::BuildSupportRegister(s.ClientID, s.AuthValue, m_instanceToken));
-                ShowStatus(StatusSupportConnecting);
+                PauseOnServer(200, [this] {
+                    const TSettings &s = Settings();
+                    SendOptional(server::BuildSupportRegister(s.ClientID, s.AuthValue, m_instanceToken));
+                    ShowStatus(StatusSupportConnecting);
+                });
             } else if (code == server::REGISTER_ACCEPTED) {
                 m_host.SetMenusEnabled(false);
                 SendOptional(server::BuildSupportName(Settings().SupportName));
-                Pause(200);
-                Send(server::BuildSupportReady());
-                m_host.SetOnlineGlyph(true);
-                m_host.SetChatWithOtherSupportEnabled(true);
-                ShowStatus(StatusListening);
-                m_statusText = QStringLiteral("Support listening for new connections");
-                m_host.ShowStatusText(m_statusText);
-                Log(QStringLiteral("Supporter = ") + Settings().SupportName
-                    + QStringLiteral(", Connected to server"));
-                m_state = TServerState::Online;
+                // The registration was answered in time; its time-out must not strike in the pause.
                 m_toTimer.stop();
-                m_host.SetBusyAnimation(false);
-                m_reachedRegistration = true;
-                m_keepAliveTimer.start();
-                m_host.SetTrayOnline(true);
-                if (Settings().OfflineTimeOutEna)
-                    m_host.StartIdleDetection();
+                PauseOnServer(200, [this] {
+                    Send(server::BuildSupportReady());
+                    m_host.SetOnlineGlyph(true);
+                    m_host.SetChatWithOtherSupportEnabled(true);
+                    ShowStatus(StatusListening);
+                    m_statusText = QStringLiteral("Support listening for new connections");
+                    m_host.ShowStatusText(m_statusText);
+                    Log(QStringLiteral("Supporter = ") + Settings().SupportName
+                        + QStringLiteral(", Connected to server"));
+                    m_state = TServerState::Online;
+                    m_toTimer.stop();
+                    m_host.SetBusyAnimation(false);
+                    m_reachedRegistration = true;
+                    m_keepAliveTimer.start();
+                    m_host.SetTrayOnline(true);
+                    if (Settings().OfflineTimeOutEna)
+                        m_host.StartIdleDetection();
+                });
             } else if (code == server::REGISTER_REFUSED) {
                 GoOffline();
                 ClearConnectFlags();
@@ -411,11 +415,40 @@ void TServerSession::GoOffline()
     m_host.StopIdleDetection();
 }
 
+void TServerSession::PauseOnServer(int milliseconds, std::function<void()> then)
+{
+    // Frames behind the one being handled wait for the rest of the exchange;
+    // it is dropped when the attempt ends meanwhile.
+    TClientSocket *socket = m_socket;
+    const TServerState state = m_state;
+    (new TExchange(this, {socket}))
+        ->Pause(milliseconds)
+        .Then([this, socket, state, then = std::move(then)] {
+            if (m_socket == socket && m_state == state)
+                then();
+        })
+        .Start();
+}
+
 void TServerSession::DisconnectFromServer()
 {
     ShowStatus(StatusDisconnected);
     Send(server::BuildSupportDisconnect());
-    Pause(500);
+    // The logout is kept 500 ms ahead of the close on the wire, but the
+    // console is offline at once: the connection lingers on its own.
+    if (m_socket) {
+        TClientSocket *leaving = m_socket;
+        m_socket = nullptr;
+        leaving->Detach();
+        leaving->Mute();
+        (new TExchange(this, {leaving}))
+            ->Pause(500)
+            .Then([leaving] {
+                leaving->Close();
+                leaving->deleteLater();
+            })
+            .Start();
+    }
     GoOffline();
     ClearPendingTransfer();
     ClearConnectFlags();
@@ -584,14 +617,18 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
         break;
     case server::TRANSFER_ANSWERED: {
         const auto sc = server::DecodeTransferAnsweredNotice(body);
+        auto *exchange = new TExchange(this, {m_socket});
         if (sc && m_transfer.active && *sc == m_transfer.sessionCount) {
             SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, m_transfer.data));
-            Pause(30);
             const qint32 handed = m_transfer.sessionCount;
-            ClearPendingTransfer();
-            m_host.TransferHandedOver(handed);
+            exchange->Pause(30).Then([this, handed] {
+                if (!m_transfer.active || m_transfer.sessionCount != handed)
+                    return; // cleared meanwhile (logged out)
+                ClearPendingTransfer();
+                m_host.TransferHandedOver(handed);
+            });
         }
-        WaitUntilSent();
+        exchange->WaitUntilSent([this] { return m_sendWorker.get(); }).Start();
         break;
     }
     case server::CHAT_LIMIT:

@@ -108,8 +108,8 @@ public:
     // Sends on the server connection; false (and a log line) when not connected.
     bool Send(const QByteArray &frame);
     bool SendOptional(const std::optional<QByteArray> &frame);
-    // Waits (up to about 3.2 s) for the server connection's queue; true if it
-    // did not empty.
+    // Waits (up to about 3.2 s) for the server connection's queue, blocking:
+    // for the program's exit only. True if it did not empty.
     bool WaitUntilSent();
 
     // Supporters list and transfer bookkeeping used by the windows.
@@ -159,6 +159,9 @@ private:
     void ReconnectTimerTimer();
     void KeepAliveTimerTimer();
     void ShowServerNotice(quint16 code, bool online);
+    // Runs `then` after a pause on the server connection, unless the
+    // connection or its state has changed by then.
+    void PauseOnServer(int milliseconds, std::function<void()> then);
     void Log(const QString &line);
 
     ISessionHost &m_host;

@@ -38,7 +38,7 @@ TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
 
     view.Disconnect1->trigger();
     EXPECT_TRUE(WaitForCode(c, chat::END_SESSION));
-    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
+    EXPECT_TRUE(WaitFor([&] { return List().Cell(0, ColStatus) == QStringLiteral("Disconnected"); }));
 
     view.ViewListPopUpPopup();
     EXPECT_FALSE(view.Disconnect1->isEnabled()); // history now

@@ -13,6 +13,7 @@
 #include "protocol/ServerMessages.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QAction>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -267,6 +269,46 @@ TEST_F(MainFormTest, SigtermDuringALoginEndsTheProgramSavingItsSettings)
     ASSERT_TRUE(WaitFor([&] { return console.state() == QProcess::NotRunning; }, 5000));
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_TRUE(QFile::exists(Path("Velmora.ini")));
+    EXPECT_TRUE(ReadText(Path("Velmora.log")).trimmed().endsWith(QStringLiteral("Application terminated !!!")));
+}
+
+TEST_F(MainFormTest, SigtermWithTwentyAlertsOpenEndsQuicklyWithoutTakingTheCallsOn)
+{
+    WriteIni(dir.path(), server.Port(), QStringLiteral("\r\n[GeneralProgramSetting]\r\nConnectOnStart=true\r\n"));
+    server.SetSendInitialConnect(true); // the login's greeting, and every call's
+    QProcess console;
+    console.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    console.setProcessEnvironment(env);
+    console.start(QStringLiteral(VELMORA_BINARY), {});
+    ASSERT_TRUE(console.waitForStarted(5000));
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER, 5000), 0);
+    server.SendRaw(0, server::BuildRegisterAccepted(9));
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY, 5000), 0);
+    server.SendRaw(0, server::BuildChatLimit(2));
+    // Twenty announcements in one write: twenty stacked alerts, none answered.
+    QByteArray burst;
+    for (int i = 0; i < 20; ++i)
+        burst += *server::BuildClientListed(900 + i, "192.0.2.9", "www.rush.example");
+    server.SendRaw(0, burst);
+    QTest::qWait(1500);
+    EXPECT_EQ(server.ConnectionCount(), 1); // no call connection before an answer
+
+    ::kill(pid_t(console.processId()), SIGTERM);
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitFor([&] { return console.state() == QProcess::NotRunning; }, 10000));
+    const qint64 exitMs = clock.elapsed();
+    std::cout << "[ measure ] exit with 20 alerts open took " << exitMs << " ms\n";
+    EXPECT_LT(exitMs, 2500);
+    // The alerts were answered by the exit; no call was answered or welcomed only to be ended.
+    for (const ReceivedFrame &f : server.Frames()) {
+        EXPECT_NE(f.code, chat::SUPPORT_ANSWERS_TO_CLI);
+        EXPECT_NE(f.code, chat::WELCOME_MSG);
+    }
+    EXPECT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 100), 0);
     EXPECT_TRUE(ReadText(Path("Velmora.log")).trimmed().endsWith(QStringLiteral("Application terminated !!!")));
 }
 #endif

@@ -35,3 +35,38 @@ TEST(QtBoxes, AnswersFollowTheButtonPressed)
     EXPECT_EQ(boxes.Show({QStringLiteral("q"), QStringLiteral("c"), BoxIcon::Question, BoxButtons::YesNo}),
               BoxAnswer::Yes);
 }
+
+TEST(QtBoxes, NoBoxStandsOverAMinimizedWindowAndANoticeBlocksNothing)
+{
+    QWidget window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    window.setWindowState(Qt::WindowMinimized);
+    ASSERT_TRUE(window.isMinimized());
+    QApplication::setActiveWindow(&window);
+    ASSERT_EQ(QApplication::activeWindow(), &window); // still the active one
+    QWidget *parentSeen = &window;
+    QTimer::singleShot(50, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                parentSeen = box->parentWidget();
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    TQtBoxes boxes;
+    boxes.Show({QStringLiteral("Hidden?"), QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::Ok});
+    EXPECT_EQ(parentSeen, nullptr); // a window of its own, which nothing hides
+
+    // A notice returns at once and stays up, a window of its own, until closed.
+    boxes.Notify({QStringLiteral("To many waiting chat requests !!!!"), QStringLiteral("Warning"), BoxIcon::Warning,
+                  BoxButtons::Ok});
+    QMessageBox *notice = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            notice = box;
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->parentWidget(), nullptr);
+    EXPECT_FALSE(notice->isModal());
+    EXPECT_EQ(notice->text(), QStringLiteral("To many waiting chat requests !!!!"));
+    notice->close(); // deletes itself
+}

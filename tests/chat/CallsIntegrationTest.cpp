@@ -73,6 +73,7 @@ TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
         factory.window->FormClose();
         const int end = server.WaitForFrame(chat::END_SESSION);
         EXPECT_GE(end, 0);
+        ASSERT_TRUE(WaitFor([&] { return calls.OpenChatWindows() == 0; }));
         EXPECT_EQ(calls.CallList().Cell(0, ColStatus), QStringLiteral("End Chat !"));
         EXPECT_FALSE(calls.CallList().Cell(0, ColEndTime).isEmpty());
         EXPECT_EQ(calls.CallList().RowData(0), nullptr); // history now

@@ -46,6 +46,10 @@ public:
     void SetCallPhone(TClientSocket *, const QString &phone) override { events << QStringLiteral("phone ") + phone; }
     QString StatusOfCall(qint32) const override { return statusText; }
     void ChatWindowGone(IChatWindow *) override { events << QStringLiteral("gone"); }
+    std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *) const override { return row; }
+
+    std::optional<TTranscriptHeader> row = TTranscriptHeader{QStringLiteral("row@mail.test"),
+                                                             QStringLiteral("10:00:00"), QStringLiteral("10:05:00"), {}};
 
     QStringList events;
     int lastStatus = -1;
@@ -55,7 +59,11 @@ public:
 class RecordingHost final : public IChatHost {
 public:
     bool TranscriptsOff() const override { return transcriptsOff; }
-    void ComposeTranscript(TOneChatWindow &) override { ++transcripts; }
+    void ComposeTranscript(const TTranscriptSource &source) override
+    {
+        ++transcripts;
+        lastTranscript = source;
+    }
     const TTitleDataClass *CannedMessages() const override { return &canned; }
     const TTitleDataClass *UrlShortcuts() const override { return &urls; }
     bool BeginTransfer(const TTransferSource &source) override
@@ -68,6 +76,7 @@ public:
 
     bool transcriptsOff = true;
     int transcripts = 0;
+    TTranscriptSource lastTranscript;
     int transfers = 0;
     TTransferSource lastTransfer;
     bool acceptTransfer = true;
@@ -239,6 +248,8 @@ protected:
     }
 
     QString Conversation() const { return window->ChatOutPutText->toPlainText(); }
+    // The close procedure finishes from the event loop, once its farewell has left.
+    bool WaitClosed() { return WaitFor([&] { return !window || window->Closed(); }); }
 
     FakeChatServer server;
     RecordingBoxes boxes;

@@ -205,6 +205,7 @@ TEST_F(ChatWindowTest, SupporterChatHasNoCallingFromNoticeAndNoExtraTools)
     EXPECT_EQ(Conversation(), QStringLiteral("You are now chatting with ."));
     EXPECT_FALSE(window->ExtraToolsOpenBtn->isEnabled());
     window->FormClose();
+    ASSERT_TRUE(WaitClosed());
     EXPECT_TRUE(host.supportChatEnabled);
 }
 
@@ -348,7 +349,7 @@ TEST_F(ChatWindowTest, ClosingWhileTheVisitorTypesAsksAndCancelKeepsTheChat)
     EXPECT_EQ(calls.events, QStringList{"status 2"});
 
     window->FormClose(); // OK this time
-    EXPECT_TRUE(window->Closed());
+    ASSERT_TRUE(WaitClosed());
     EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{END_SESSION});
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 6", "unlink", "gone"}));
 }
@@ -368,18 +369,62 @@ TEST_F(ChatWindowTest, CloseBoxRunsTheCloseProcedureWithTranscriptAndPause)
 {
     host.transcriptsOff = false;
     OpenWindow();
-    QElapsedTimer timer;
-    timer.start();
+    const qint64 closedAt = server.ElapsedMs();
     window->close();
-    EXPECT_GE(timer.elapsed(), 290);
     EXPECT_EQ(host.transcripts, 1);
-    EXPECT_TRUE(window->Closed());
-    EXPECT_FALSE(window->isVisible());
+    // The pause keeps the window responsive: the close finishes afterwards.
+    EXPECT_FALSE(window->Closed());
     window->FormClose(); // a second close does nothing more
     EXPECT_EQ(host.transcripts, 1);
+    QPointer<TOneChatWindow> watched = window;
+    bool hidden = false;
+    ASSERT_TRUE(WaitFor([&] {
+        hidden = hidden || !watched || !watched->isVisible();
+        return !watched || watched->Closed();
+    }));
+    EXPECT_TRUE(hidden);
+    const int end = server.WaitForFrame(END_SESSION);
+    ASSERT_GE(end, 0);
+    EXPECT_GE(server.Frames()[size_t(end)].atMs - closedAt, 290);
     EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{END_SESSION});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
+}
+
+TEST_F(ChatWindowTest, TranscriptCarriesTheCallerAndTheConversationUnderItsHeader)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("hello there").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("hello there")); }));
+    window->FormClose();
+    ASSERT_EQ(host.transcripts, 1);
+    const TTranscriptSource &t = host.lastTranscript;
+    EXPECT_EQ(t.Name, QStringLiteral("Eve"));
+    EXPECT_EQ(t.Email, QStringLiteral("eve@example.org"));
+    EXPECT_FALSE(t.HandedOver);
+    EXPECT_EQ(t.WarningCaption, window->WarningCaption());
+    // The header block (with the row's e-mail column, not the caller's) comes
+    // before the conversation, and the whole is RTF.
+    EXPECT_TRUE(t.Conversation.startsWith("{\\rtf1"));
+    const qsizetype info = t.Conversation.indexOf("General Info:");
+    const qsizetype email = t.Conversation.indexOf("Client e-mail address:  row@mail.test");
+    const qsizetype said = t.Conversation.indexOf("hello there");
+    ASSERT_GE(info, 0);
+    EXPECT_GT(email, info);
+    EXPECT_GT(said, email);
+    EXPECT_GE(t.Conversation.indexOf("\\red0\\green128\\blue0"), 0);
+}
+
+TEST_F(ChatWindowTest, NoTranscriptForACallWithoutARow)
+{
+    host.transcriptsOff = false;
+    calls.row.reset();
+    OpenWindow();
+    window->FormClose();
+    EXPECT_EQ(host.transcripts, 0);
+    EXPECT_TRUE(window->Closed());
 }
 
 TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
@@ -393,6 +438,42 @@ TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
 
 // The main window may take a chat down while the chat's own dialog or box is
 // open; the window goes, taking its dialog along, and touches nothing after.
+TEST_F(ChatWindowTest, TypingGoesOnWhileTheCloseWaitsAndNothingFollowsItsFarewell)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    window->FormClose();
+    // Inside the 300 ms pause the window still takes input, but sends nothing.
+    QTest::keyClicks(window->InputText, QStringLiteral("late"));
+    window->SendMsgBtnClick();
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("still here").value()));
+    ASSERT_TRUE(WaitClosed());
+    Settle();
+    EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{END_SESSION});
+}
+
+TEST_F(ChatWindowTest, TakenDownOrDestroyedWhileItsCloseWaits)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    window->FormClose();
+    window->TakeDownOnNetError();
+    EXPECT_TRUE(window->Closed());
+    Settle(400);
+    EXPECT_TRUE(CodesAfterOpening().empty()); // no farewell after a take-down
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "end time", "status 7", "unlink", "gone"}));
+
+    // Destroyed outright in the pause: the rest of the close never runs.
+    calls.events.clear();
+    server.ClearFrames();
+    OpenWindow();
+    window->FormClose();
+    delete window.data();
+    Settle(400);
+    EXPECT_TRUE(CodesAfterOpening().empty());
+    EXPECT_EQ(calls.events, (QStringList{"status 2", "end time"}));
+}
+
 TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
 {
     RealDialogs real;

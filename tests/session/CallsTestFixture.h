@@ -45,6 +45,11 @@ public:
     qint32 SessionCount() const override { return sessionCount; }
     void FormClose() override { End(CallStatusEndChat, true); }
     void TakeDownOnNetError() override { End(CallStatusNetError, false); }
+    bool SendOnCallConnection(const QByteArray &frame) override
+    {
+        return !closed && QueueMessage(*socket, *worker, frame);
+    }
+    void TransferDataArrived(const QByteArray &conversation) override { transferData = conversation; }
 
     void End(int status, bool farewell)
     {
@@ -71,6 +76,7 @@ public:
     std::unique_ptr<TSocketBuff> worker;
     qint32 sessionCount;
     std::vector<quint16> received;
+    QByteArray transferData;
     int closes = 0;
     bool closed = false;
     bool refuseClose = false;

@@ -230,7 +230,7 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
     // socket may well reuse the freed one's memory).
     int second = -1;
     boxes.during = [&] {
-        calls.OnHoldTimerTimer();
+        calls.DropCallAtRow(0);
         ASSERT_EQ(calls.RecordCount(), 0);
         ASSERT_TRUE(WaitFor([&] { return closer.Pending() == 0; }));
         QTest::qWait(20);
@@ -250,20 +250,23 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
     EXPECT_FALSE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 14")));
 }
 
-TEST_F(CallsWaiting, SendingOnAConnectionNotYetOpenTakesTheCallDown)
+TEST_F(CallsWaiting, OnHoldTickSkipsACallWhoseConnectionIsStillOpening)
 {
     host.answers.push_back(false);
     calls.NewCall(14, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
     // The connect has not completed: the event loop has not run yet.
     calls.OnHoldTimerTimer();
-    EXPECT_TRUE(LogHas(QStringLiteral("Socket not connected, could not send data, IP = ,  Port = 77,  SessionCount = 14")));
-    EXPECT_TRUE(LogHas(QStringLiteral("Session with client has endded, SessionCount = 14")));
-    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Disconnected"));
-    EXPECT_FALSE(List().Cell(0, ColEndTime).isEmpty());
-    EXPECT_EQ(List().RowData(0), nullptr);
-    EXPECT_EQ(calls.CallsOnHold(), 0);
-    EXPECT_EQ(calls.RecordCount(), 0);
-    QTest::qWait(50); // the abandoned connection must not come back to a freed record
+    EXPECT_FALSE(LogHas(QStringLiteral("Session with client has endded, SessionCount = 14")));
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
+    EXPECT_EQ(calls.RecordCount(), 1);
+
+    // Once open, the call is answered and the next tick reaches it.
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitForCode(0, chat::SUPPORT_ANSWERS_TO_CLI));
+    calls.OnHoldTimerTimer();
+    ASSERT_TRUE(WaitForCode(0, chat::NOT_AVAIL_MSG));
+    EXPECT_EQ(CodesOn(0), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::NOT_AVAIL_MSG}));
+    EXPECT_EQ(calls.CallsOnHold(), 1);
 }
 
 } // namespace

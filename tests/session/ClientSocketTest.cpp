@@ -322,5 +322,58 @@ TEST_F(NestedLoopTest, NestedDispatchEntersHandlersInArrivalOrder)
     EXPECT_EQ(maxDepth, 2);
 }
 
+// Frames already read when a handler opens its nested loop, with nothing more
+// arriving after them: they must not wait for bytes that never come.
+TEST_F(ClientSocketTest, BufferedFramesAreHandedOutInsideANestedLoop)
+{
+    TClientSocket socket;
+    socket.SetNestedDispatch(true);
+    Recorder rec;
+    ConnectTo(socket, rec);
+    std::vector<quint16> insideFirst;
+    int handled = 0;
+    bool inFirst = false;
+    socket.SetFrameHandler([&](quint16 code, const QByteArray &) {
+        ++handled;
+        if (inFirst)
+            insideFirst.push_back(code);
+        if (code != 1)
+            return;
+        inFirst = true;
+        QEventLoop loop; // as a modal alert runs it
+        QTimer quit;
+        QObject::connect(&quit, &QTimer::timeout, &loop, [&] {
+            if (handled == 3)
+                loop.quit();
+        });
+        quit.start(5);
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        inFirst = false;
+    });
+    server.SendRaw(0, MakeFrame(1) + MakeFrame(2) + MakeFrame(3));
+    ASSERT_TRUE(WaitFor([&] { return handled == 3 && !inFirst; }, 3000));
+    EXPECT_EQ(insideFirst, (std::vector<quint16>{2, 3}));
+}
+
+TEST_F(ClientSocketTest, HeldSocketKeepsFramesAndItsCloseUntilReleased)
+{
+    TClientSocket socket;
+    Recorder rec;
+    ConnectTo(socket, rec);
+    socket.Hold();
+    server.SendRaw(0, MakeFrame(1) + MakeFrame(2));
+    server.CloseConnection(0);
+    Settle(200);
+    EXPECT_TRUE(rec.frames.empty());
+    EXPECT_EQ(rec.disconnected, 0);
+
+    socket.Release();
+    ASSERT_TRUE(WaitFor([&] { return rec.disconnected == 1; }));
+    ASSERT_EQ(rec.frames.size(), 2u); // the frames first, then the close
+    EXPECT_EQ(rec.frames[0].code, 1);
+    EXPECT_EQ(rec.frames[1].code, 2);
+}
+
 } // namespace
 } // namespace velmora

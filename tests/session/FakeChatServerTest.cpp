@@ -1,11 +1,13 @@
 // The fake server's own promises that wire tests rely on.
-#include "diag/Pause.h"
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
 #include "support/FakeChatServer.h"
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace velmora {
 namespace {
@@ -25,7 +27,7 @@ TEST(FakeChatServerTest, ArrivalTimesHoldWhileTheTestThreadIsBlocked)
 
     TSocketBuff worker;
     ASSERT_TRUE(QueueMessage(socket, worker, test::MakeFrame(0x0100, "a")));
-    Pause(250); // blocks this thread, as the console's pauses do
+    std::this_thread::sleep_for(std::chrono::milliseconds(250)); // the test thread is blocked
     ASSERT_TRUE(QueueMessage(socket, worker, test::MakeFrame(0x0113, "b")));
     ASSERT_TRUE(server.WaitForFrames(2));
     const auto frames = server.Frames();

@@ -1,0 +1,197 @@
+// A 2,000-line transcript from chat end to a local SMTP server.
+//
+//   BM_ComposeTranscript   header block, RTF of the conversation, letter and attachment file
+//   BM_DeliverTranscript   the queue sends it, attachment and all, to aiosmtpd on 127.0.0.1
+//
+// Each reports `rss_growth_kib`: the peak resident memory during the step
+// above what was resident before it (the kernel's high-water mark is reset
+// first). The message is streamed, so delivery should grow by far less than
+// the attachment's size.
+//
+// Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+// and compare the medians.
+#include "config/Settings.h"
+#include "mail/Mailbuff.h"
+#include "mail/Transcript.h"
+#include "richtext/RtfWriter.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <string>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kLines = 2000;
+
+long StatusKib(const char *key)
+{
+    std::ifstream in("/proc/self/status");
+    std::string word;
+    while (in >> word)
+        if (word == key) {
+            long kib = 0;
+            in >> kib;
+            return kib;
+        }
+    return -1;
+}
+
+// Resets the peak so that VmHWM measures from here on.
+void ResetPeak()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+
+void Conversation(QTextDocument &doc)
+{
+    QTextCursor c(&doc);
+    QTextCharFormat name;
+    name.setForeground(Qt::blue);
+    name.setFontWeight(QFont::Bold);
+    QTextCharFormat text;
+    for (int i = 0; i < kLines; ++i) {
+        c.insertText(i % 2 ? QStringLiteral("Dana: ") : QStringLiteral("Eve: "), name);
+        c.insertText(QStringLiteral("line %1 of the chat, with some words and an \u00e9 in it").arg(i), text);
+        c.insertBlock();
+    }
+}
+
+struct Peer {
+    Peer()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+        probe.close();
+        process.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"), QStringLiteral("-l"),
+                       QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-c"),
+                       QStringLiteral("aiosmtpd.handlers.Sink")});
+        process.waitForStarted();
+        QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (s.waitForConnected(200))
+                break;
+            QThread::msleep(100);
+        }
+    }
+    ~Peer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+    quint16 port = 0;
+};
+
+TTranscriptSource Source(QTextDocument &doc)
+{
+    InsertTranscriptHeader(doc, {QStringLiteral("eve@example.org"), QStringLiteral("10:00:00"),
+                                 QStringLiteral("11:00:00"), QStringLiteral("Dana")});
+    TTranscriptSource s;
+    s.Name = QStringLiteral("Eve");
+    s.Email = QStringLiteral("eve@example.org");
+    s.Conversation = DocumentToRtf(doc);
+    return s;
+}
+
+void BM_ComposeTranscript(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    QFile t(dir.filePath(QStringLiteral("base_mail.txt")));
+    t.open(QIODevice::WriteOnly);
+    t.write("x\r\nThank you for chatting with us.\r\n");
+    t.close();
+    TSettings s;
+    s.SupportMailAddr = QStringLiteral("support@v.test");
+    TTranscriptComposer composer(dir.path());
+    long growth = 0;
+    qint64 size = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTextDocument doc;
+        Conversation(doc);
+        ResetPeak();
+        const long before = StatusKib("VmRSS:");
+        state.ResumeTiming();
+        std::optional<TMailRecord> r = composer.Compose(Source(doc), s);
+        state.PauseTiming();
+        growth = std::max(growth, StatusKib("VmHWM:") - before);
+        size = QFile(r->AttachFile).size();
+        QFile::remove(r->AttachFile);
+        state.ResumeTiming();
+    }
+    state.counters["rss_growth_kib"] = double(growth);
+    state.counters["attachment_kib"] = double(size) / 1024;
+}
+BENCHMARK(BM_ComposeTranscript)->Unit(benchmark::kMillisecond);
+
+void BM_DeliverTranscript(benchmark::State &state)
+{
+    Peer peer;
+    QTemporaryDir dir;
+    QFile t(dir.filePath(QStringLiteral("base_mail.txt")));
+    t.open(QIODevice::WriteOnly);
+    t.write("x\r\nThank you for chatting with us.\r\n");
+    t.close();
+    TSettings s;
+    s.SupportMailAddr = QStringLiteral("support@v.test");
+    s.SMTP_Server = QStringLiteral("127.0.0.1");
+    s.SMTP_Port = peer.port;
+    TTranscriptComposer composer(dir.path());
+    TMailBuff mail;
+    mail.NewSession(s);
+    long growth = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::optional<TMailRecord> r;
+        {
+            QTextDocument doc;
+            Conversation(doc);
+            r = composer.Compose(Source(doc), s);
+        }
+        ResetPeak();
+        const long before = StatusKib("VmRSS:");
+        state.ResumeTiming();
+        mail.AddMail(std::move(*r));
+        QDeadlineTimer deadline(60000);
+        while (mail.WaitingCount() > 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        state.PauseTiming();
+        growth = std::max(growth, StatusKib("VmHWM:") - before);
+        if (mail.WaitingCount() > 0)
+            state.SkipWithError("not delivered");
+        state.ResumeTiming();
+    }
+    state.counters["rss_growth_kib"] = double(growth);
+}
+BENCHMARK(BM_DeliverTranscript)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

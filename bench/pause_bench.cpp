@@ -1,0 +1,228 @@
+// How long the GUI thread stays away from its event loop while calls arrive.
+// A 5 ms timer ticks throughout; the figures are the gaps between its ticks.
+//
+//   BM_TwentyCallsInOneSecond   20 announcements, one every 50 ms, each call
+//                               answered, welcomed and put on hold
+//   BM_FiveChatWindowsOpening   5 accepted calls whose INITIAL_CONNECT and
+//                               SESSION_READY arrive together; 5 real chat
+//                               windows open at the end of their exchanges
+//
+// Counters: p99_gap_ms and worst_gap_ms (the goal: under 30 and 100 ms), and
+// done_ms, when the last call was welcomed (or its window open), to 20 ms.
+// Run with QT_QPA_PLATFORM=offscreen --benchmark_repetitions=3.
+#include "chat/CallsLink.h"
+#include "chat/OneChatWindow.h"
+#include "config/Settings.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/ServerMessages.h"
+#include "session/Calls.h"
+#include "session/CloseSockets.h"
+#include "session/ServerSession.h"
+#include "support/FakeChatServer.h"
+#include "support/RecordingBoxes.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class GapMeter {
+public:
+    GapMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
+    }
+    void Start()
+    {
+        m_gaps.clear();
+        m_clock.start();
+        m_last = 0;
+        m_timer.start();
+    }
+    void Stop() { m_timer.stop(); }
+    double Percentile(double p) const
+    {
+        if (m_gaps.empty())
+            return 0;
+        std::vector<qint64> sorted = m_gaps;
+        std::sort(sorted.begin(), sorted.end());
+        const size_t at = std::min(sorted.size() - 1, size_t(p * double(sorted.size())));
+        return double(sorted[at]) / 1e6;
+    }
+    double Worst() const
+    {
+        return m_gaps.empty() ? 0 : double(*std::max_element(m_gaps.begin(), m_gaps.end())) / 1e6;
+    }
+    qint64 ElapsedMs() const { return m_clock.elapsed(); }
+
+private:
+    void Tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        m_gaps.push_back(now - m_last);
+        m_last = now;
+    }
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    std::vector<qint64> m_gaps;
+};
+
+class BenchHost : public ICallsHost, public ISessionHost, public IChatHost {
+public:
+    bool ShowNewCallAlert(quint16, const QString &, const QString &, bool) override { return accept; }
+    IChatWindow *CreateChatWindow(ChatItem *record, int number) override
+    {
+        auto *window = new TOneChatWindow(number, record, *link, *this);
+        windows.push_back(window);
+        return window;
+    }
+    void NewCall(qint32 sc, qint32 port, const QString &site, const QString &ip, quint16 kind) override
+    {
+        calls->NewCall(sc, port, site, ip, kind);
+    }
+    bool accept = false;
+    TCalls *calls = nullptr;
+    TCallsLink *link = nullptr;
+    std::vector<QPointer<TOneChatWindow>> windows;
+};
+
+struct Console {
+    Console()
+    {
+        server.SetSendInitialConnect(true);
+        TSettings &s = Settings();
+        s.WebSiteUrl = server.Host();
+        s.WebListenPort = QString::number(server.Port());
+        s.ClientID = QStringLiteral("CID-1");
+        s.WelcomeImgFileName.clear();
+        s.WelcomToMsgMsg = QStringLiteral("Welcome!");
+        s.NotAvailTimeOut = 60;
+        host.calls = &calls;
+        host.link = &link;
+        session.HandleServerMessage(server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(77)));
+        session.HandleServerMessage(server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(10)));
+        // Every answer to a call is followed by the visitor's SESSION_READY.
+        QObject::connect(&server, &FakeChatServer::FrameReceived, &server,
+                         [this](int connection, quint16 code, const QByteArray &body) {
+                             if (code != chat::SUPPORT_ANSWERS_TO_CLI)
+                                 return;
+                             if (const auto answer = chat::DecodeSupportAnswersToCli(body))
+                                 server.SendFrame(connection, chat::SESSION_READY,
+                                                  BodyOf(chat::BuildSessionReady(answer->sessionCount)));
+                         });
+    }
+    ~Console()
+    {
+        for (auto &window : host.windows)
+            delete window.data();
+    }
+    int Count(quint16 code) const
+    {
+        int n = 0;
+        for (const ReceivedFrame &f : server.Frames())
+            n += f.code == code;
+        return n;
+    }
+
+    RecordingBoxes boxes;
+    FakeChatServer server;
+    BenchHost host;
+    TServerSession session{host, nullptr};
+    TCloseSockets closer;
+    TCalls calls{host, session, closer, nullptr};
+    TCallsLink link{calls};
+};
+
+// Runs the event loop until `done` holds or `ms` pass, without spinning.
+template <typename F>
+void RunUntil(F done, int ms)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer check;
+    check.setInterval(20);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() > ms)
+            loop.quit();
+    });
+    check.start();
+    loop.exec();
+}
+
+void Report(benchmark::State &state, const GapMeter &meter, qint64 doneMs)
+{
+    state.counters["p99_gap_ms"] = meter.Percentile(0.99);
+    state.counters["worst_gap_ms"] = meter.Worst();
+    state.counters["done_ms"] = double(doneMs);
+}
+
+void BM_TwentyCallsInOneSecond(benchmark::State &state)
+{
+    for (auto _ : state) {
+        Console console;
+        GapMeter meter;
+        int announced = 0;
+        QTimer announcer;
+        announcer.setInterval(50);
+        QObject::connect(&announcer, &QTimer::timeout, [&] {
+            ++announced;
+            console.session.HandleServerMessage(
+                server::CLIENT_LISTED,
+                BodyOf(*server::BuildClientListed(announced, QByteArray("10.0.0.1"), QByteArray("site"))));
+            if (announced == 20)
+                announcer.stop();
+        });
+        meter.Start();
+        announcer.start();
+        RunUntil([&] { return console.Count(chat::WELCOME_MSG) >= 20; }, 60000);
+        const qint64 done = meter.ElapsedMs();
+        meter.Stop();
+        Report(state, meter, done);
+    }
+}
+
+void BM_FiveChatWindowsOpening(benchmark::State &state)
+{
+    for (auto _ : state) {
+        Console console;
+        console.host.accept = true;
+        GapMeter meter;
+        meter.Start();
+        for (int sc = 1; sc <= 5; ++sc)
+            console.session.HandleServerMessage(
+                server::CLIENT_LISTED, BodyOf(*server::BuildClientListed(sc, QByteArray("10.0.0.1"), QByteArray("s"))));
+        RunUntil([&] { return console.calls.OpenChatWindows() >= 5; }, 30000);
+        const qint64 done = meter.ElapsedMs();
+        meter.Stop();
+        Report(state, meter, done);
+    }
+}
+
+BENCHMARK(BM_TwentyCallsInOneSecond)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FiveChatWindowsOpening)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

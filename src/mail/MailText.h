@@ -1,0 +1,59 @@
+#pragma once
+// The text rules of a transcript mail: addresses, address lists, header
+// encoding and the transfer encodings of the letter. Pure functions, so the
+// SMTP client and the composition share them and tests reach them directly.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace velmora {
+
+// The address in "Name <a@b>", "'Name' <a@b>", "Name a@b" or "a@b"; empty
+// when the text holds none.
+QString ExtractAddress(const QString &text);
+
+// Splits at every "," or ";" outside double quotes; pieces trimmed, empty
+// ones dropped.
+QStringList SplitAddressList(const QString &text);
+
+// local@domain in plain ASCII with no blanks, quotes, brackets or control
+// characters: what may go into RCPT TO and a header without harm.
+bool IsPlausibleAddress(const QString &address);
+
+// A header value: controls become blanks; text outside printable ASCII is
+// sent as RFC 2047 encoded words (ISO-8859-1 when it fits, else UTF-8). The
+// result is one or more pieces, each to go on its own (folded) line.
+QStringList EncodeHeaderText(const QString &text);
+// One piece of an address list: a display name is encoded as above, the
+// address in angle brackets stays as it is.
+QString EncodeAddressPiece(const QString &piece);
+
+// How the letter travels: 7bit when every line is ASCII and short enough for
+// SMTP, quoted-printable otherwise. The charset is ISO-8859-1 unless some
+// character needs UTF-8.
+struct TLetterEncoding {
+    bool quotedPrintable = false;
+    QByteArray charset = "iso-8859-1";
+};
+// The wire lines of one letter line: the line itself in 7bit, or its
+// quoted-printable lines (soft breaks at 76 characters).
+QList<QByteArray> EncodeLetterLine(const QString &line, const TLetterEncoding &encoding);
+// Widens `encoding` so that `line` fits it.
+void FitLetterEncoding(const QString &line, TLetterEncoding &encoding);
+
+// "application/octet-stream" and the few types known by extension.
+QString FileContentType(const QString &fileName);
+
+// "Mon, 7 Dec 2026 10:48:29 GMT"
+QString MailDate(const QDateTime &utc);
+// The identifier of Message-ID (without angle brackets).
+QString MessageIdentifier(const QDateTime &utc, const QString &host);
+// "= Multipart Boundary " + local "MMddyyhhmm".
+QString MultipartBoundary(const QDateTime &local);
+
+// The local host name, with anything but letters, digits, "-", "." and "_"
+// replaced, for HELO and Message-ID.
+QString LocalHostName();
+
+} // namespace velmora

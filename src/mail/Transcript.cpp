@@ -1,0 +1,136 @@
+#include "mail/Transcript.h"
+
+#include "config/Settings.h"
+#include "diag/Boxes.h"
+#include "diag/SafeText.h"
+#include "mail/MailText.h"
+#include "mail/Outbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace velmora {
+namespace {
+
+constexpr qint64 kMaxTemplateBytes = 1 << 20;
+const char kNotSupplied[] = "Not Supplied !";
+
+} // namespace
+
+void InsertTranscriptHeader(QTextDocument &document, const TTranscriptHeader &h)
+{
+    const QStringList lines = {
+        QStringLiteral("General Info:"),
+        QStringLiteral("  Client e-mail address:  ") + h.ClientEmail,
+        QStringLiteral("  Chat Started at: ") + h.StartTime,
+        QStringLiteral("  Chat Ended at: ") + h.EndTime,
+        QStringLiteral("  Support Person: ") + h.SupportName,
+        QString(),
+        QString(),
+        QStringLiteral("Chat Transcript:"),
+        QString(),
+    };
+    QTextCharFormat format;
+    format.setFont(document.defaultFont());
+    format.setForeground(QColor(0, 128, 0));
+    QTextCursor cursor(&document);
+    cursor.movePosition(QTextCursor::Start);
+    // Plain text with a format: nothing the caller typed is read as markup.
+    for (const QString &line : lines) {
+        cursor.insertText(OneLine(line), format);
+        cursor.insertBlock();
+    }
+}
+
+std::optional<QStringList> LoadMailTemplate(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(kMaxTemplateBytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    text.remove(QLatin1Char('\r'));
+    if (text.isEmpty())
+        return QStringList();
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (text.endsWith(QLatin1Char('\n')))
+        lines.removeLast();
+    return lines;
+}
+
+std::optional<TRecipients> ChooseRecipients(const TTranscriptSource &source, const TSettings &s)
+{
+    if (source.HandedOver)
+        return std::nullopt;
+    const QString email = source.Email.trimmed();
+    if (!email.isEmpty() && email != QLatin1String(kNotSupplied) && IsPlausibleAddress(email))
+        return TRecipients{email, s.ReplyToMailAddr, s.CC_MailAddr};
+    if (s.ForceCC && !s.CC_MailAddr.trimmed().isEmpty())
+        return TRecipients{s.CC_MailAddr, QString(), QString()};
+    return std::nullopt;
+}
+
+std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource &source, const TSettings &s)
+{
+    // 3. The template.
+    std::optional<QStringList> body = LoadMailTemplate(QDir(m_startDirectory).filePath(QStringLiteral("base_mail.txt")));
+    if (!body) {
+        ShowBox(QStringLiteral("base_mail.txt file missing, cannot send chat transcript"), source.WarningCaption,
+                BoxIcon::Warning);
+        return std::nullopt;
+    }
+    // 4. Its first line becomes the greeting; an empty template is the greeting alone.
+    const QString dear = QStringLiteral("Dear ") + OneLine(source.Name) + QLatin1Char(',');
+    if (body->isEmpty())
+        body->append(dear);
+    else
+        (*body)[0] = dear;
+
+    // 6. The attachment's number is used up whether or not a mail results.
+    const QString fileName = QStringLiteral("Chat") + QString::number(ChatFileCount) + QStringLiteral(".rtf");
+    ++ChatFileCount;
+
+    // 7, 8.
+    const std::optional<TRecipients> to = ChooseRecipients(source, s);
+    if (!to)
+        return std::nullopt;
+    TMailRecord record;
+    record.Subject = QStringLiteral("Transcript for chat with ") + OneLine(source.Name);
+    record.FromAddr = s.SupportMailAddr;
+    record.ToAddr = to->to;
+    record.ReplyToAddr = to->replyTo;
+    record.CcAddr = to->cc;
+    record.MailBody = *body;
+    record.ClientName = OneLine(source.Name);
+
+    // 9. The conversation goes to the attachment file, written whole or not at all.
+    record.AttachName = fileName;
+    if (m_outbox) {
+        QString error;
+        if (!m_outbox->Store(record, source.Conversation, &error)) {
+            ShowBox(error, source.WarningCaption, BoxIcon::Warning);
+            return std::nullopt;
+        }
+        return record;
+    }
+    const QString path = QDir(m_startDirectory).filePath(fileName);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(source.Conversation) != source.Conversation.size()
+        || !out.commit()) {
+        ShowBox(QStringLiteral("Could not write the chat transcript file ") + path
+                    + QStringLiteral(", the transcript is not sent."),
+                source.WarningCaption, BoxIcon::Warning);
+        return std::nullopt;
+    }
+    record.AttachFile = path;
+    return record;
+}
+
+} // namespace velmora

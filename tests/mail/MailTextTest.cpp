@@ -1,0 +1,81 @@
+#include "mail/MailText.h"
+
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+
+TEST(MailText, AddressExtraction)
+{
+    EXPECT_EQ(ExtractAddress(QStringLiteral("  Ann Smith <ann@a.test>")), QStringLiteral("ann@a.test"));
+    EXPECT_EQ(ExtractAddress(QStringLiteral("\"Smith <boss>\" <ann@a.test>")), QStringLiteral("ann@a.test"));
+    EXPECT_EQ(ExtractAddress(QStringLiteral("'x' <ann@a.test>")), QStringLiteral("ann@a.test"));
+    EXPECT_EQ(ExtractAddress(QStringLiteral("Ann ann@a.test")), QStringLiteral("ann@a.test"));
+    EXPECT_EQ(ExtractAddress(QStringLiteral("ann@a.test")), QStringLiteral("ann@a.test"));
+    EXPECT_EQ(ExtractAddress(QStringLiteral("nobody")), QString());
+    EXPECT_EQ(SplitAddressList(QStringLiteral("a@b.c; \"Doe, J\" <j@d.e>,, x@y.z ;")),
+              (QStringList{"a@b.c", "\"Doe, J\" <j@d.e>", "x@y.z"}));
+}
+
+TEST(MailText, PlausibleAddresses)
+{
+    for (const char *good : {"a@b.c", "first.last+tag@mail.example.com", "x_y@sub-domain.org"})
+        EXPECT_TRUE(IsPlausibleAddress(QString::fromLatin1(good))) << good;
+    for (const char *bad : {"", "a@", "@b.c", "a b@c.d", "a@b.c>\r\nRCPT TO:<x@y", "a@@b.c", "a@b..c", "<a@b.c>",
+                            "a@-b.c", ".a@b.c", "a\"@b.c", "Not Supplied !"})
+        EXPECT_FALSE(IsPlausibleAddress(QString::fromLatin1(bad))) << bad;
+    EXPECT_FALSE(IsPlausibleAddress(QStringLiteral("j\u00fcrgen@b.c")));
+}
+
+TEST(MailText, HeaderEncoding)
+{
+    EXPECT_EQ(EncodeHeaderText(QStringLiteral("Plain text")), QStringList{"Plain text"});
+    EXPECT_EQ(EncodeHeaderText(QStringLiteral("a\r\nBcc: x")), QStringList{"a  Bcc: x"});
+    EXPECT_EQ(EncodeHeaderText(QStringLiteral("J\u00fcrgen M")), QStringList{"=?iso-8859-1?Q?J=FCrgen_M?="});
+    // Long text: several words, none over 75 characters, none splitting a character.
+    const QString name = QString(60, QChar(0x4e2d));
+    const QStringList words = EncodeHeaderText(name);
+    ASSERT_GT(words.size(), 1);
+    QByteArray utf8;
+    for (const QString &w : words) {
+        EXPECT_LE(w.size(), 75);
+        ASSERT_TRUE(w.startsWith(QStringLiteral("=?utf-8?B?")));
+        const QByteArray part = QByteArray::fromBase64(w.mid(10, w.size() - 12).toLatin1());
+        EXPECT_EQ(QString::fromUtf8(part).toUtf8(), part); // whole characters
+        utf8 += part;
+    }
+    EXPECT_EQ(QString::fromUtf8(utf8), name);
+    EXPECT_EQ(EncodeAddressPiece(QStringLiteral("\"J\u00fcrgen\" <j@a.test>")),
+              QStringLiteral("=?iso-8859-1?Q?J=FCrgen?= <j@a.test>"));
+}
+
+TEST(MailText, QuotedPrintableLines)
+{
+    TLetterEncoding enc;
+    FitLetterEncoding(QStringLiteral("plain"), enc);
+    EXPECT_FALSE(enc.quotedPrintable);
+    FitLetterEncoding(QString(1000, QLatin1Char('x')), enc); // too long for a 7bit line
+    EXPECT_TRUE(enc.quotedPrintable);
+    EXPECT_EQ(enc.charset, QByteArray("iso-8859-1"));
+    EXPECT_EQ(EncodeLetterLine(QStringLiteral("a = b \u00e9 "), enc), QList<QByteArray>{"a =3D b =E9=20"});
+    const QList<QByteArray> long_ = EncodeLetterLine(QString(200, QLatin1Char('y')), enc);
+    ASSERT_EQ(long_.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(long_[i].size(), 76);
+        EXPECT_TRUE(long_[i].endsWith('='));
+    }
+    EXPECT_EQ(FileContentType(QStringLiteral("Chat3.RTF")), QStringLiteral("application/octet-stream"));
+    EXPECT_EQ(FileContentType(QStringLiteral("pic.JPeG")), QStringLiteral("image/jpeg"));
+}
+
+TEST(MailText, DateAndBoundary)
+{
+    const QDateTime t(QDate(2026, 12, 7), QTime(9, 5, 3), Qt::UTC);
+    EXPECT_EQ(MailDate(t), QStringLiteral("Mon, 7 Dec 2026 09:05:03 GMT"));
+    EXPECT_EQ(MultipartBoundary(QDateTime(QDate(2026, 1, 2), QTime(3, 4))),
+              QStringLiteral("= Multipart Boundary 0102260304"));
+    const QString id = MessageIdentifier(t, QStringLiteral("host"));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^20261207090503000\\.[0-9A-F]{16}@host$")).match(id).hasMatch())
+        << id.toStdString();
+}

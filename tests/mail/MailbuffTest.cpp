@@ -1,0 +1,275 @@
+// The transcript queue against a real aiosmtpd: order, connection reuse,
+// failures and what survives them.
+#include "RecordingBoxes.h"
+#include "SmtpTestUtil.h"
+#include "config/Settings.h"
+#include "mail/Mailbuff.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+TSettings MailSettings(const SmtpPeer &peer)
+{
+    TSettings s;
+    s.SMTP_Server = peer.Host();
+    s.SMTP_Port = peer.Port();
+    s.SMTP_SignOn = QStringLiteral("desk");
+    return s;
+}
+
+class MailbuffTest : public ::testing::Test {
+protected:
+    TMailRecord Record(const QString &to, const QString &tag)
+    {
+        TMailRecord r;
+        r.Subject = QStringLiteral("Transcript for chat with ") + tag;
+        r.FromAddr = QStringLiteral("support@velmora.test");
+        r.ToAddr = to;
+        r.MailBody = {QStringLiteral("Dear ") + tag + QLatin1Char(','), QStringLiteral("Thanks.")};
+        r.AttachFile = dir.filePath(tag + QStringLiteral(".rtf"));
+        QFile f(r.AttachFile);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{\\rtf1 " + tag.toLatin1() + "}");
+        return r;
+    }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+};
+
+} // namespace
+
+TEST_F(MailbuffTest, QuickSuccessionGoesOverOneConnectionWithOneQuit)
+{
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    mail.NewSession(MailSettings(peer));
+    QSignalSpy waiting(&mail, &TMailBuff::WaitingChanged);
+    const TMailRecord a = Record(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    const TMailRecord b = Record(QStringLiteral("b@x.test"), QStringLiteral("B"));
+    const TMailRecord c = Record(QStringLiteral("c@x.test"), QStringLiteral("C"));
+    mail.AddMail(a);
+    mail.AddMail(b);
+    mail.AddMail(c);
+    EXPECT_EQ(mail.WaitingCount(), 3);
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
+    EXPECT_EQ(peer.Kinds(), (QStringList{"connect", "helo", "mail", "rcpt", "data", "mail", "rcpt", "data", "mail",
+                                         "rcpt", "data", "quit"}));
+    const auto data = peer.EventsOf(QStringLiteral("data"));
+    EXPECT_EQ(data[0][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"a@x.test"});
+    EXPECT_EQ(data[2][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"c@x.test"});
+    EXPECT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_FALSE(QFile::exists(a.AttachFile));
+    EXPECT_FALSE(QFile::exists(c.AttachFile));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_EQ(waiting.last().at(0).toInt(), 0);
+    // No second QUIT comes later.
+    QTest::qWait(800);
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("quit")).size(), 1);
+}
+
+TEST_F(MailbuffTest, QuitFollowsAboutHalfASecondAfterTheQueueRunsEmpty)
+{
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    mail.NewSession(MailSettings(peer));
+    QElapsedTimer clock;
+    QStringList shown;
+    QObject::connect(&mail.DebugLines(), &TMailLineCollector::LineAdded, [&](const QString &l) { shown << l; });
+    qint64 delivered = -1;
+    QObject::connect(&mail.DebugLines(), &TMailLineCollector::LineAdded, [&](const QString &l) {
+        if (l.startsWith(QStringLiteral("< 250 Message accepted")))
+            delivered = clock.elapsed();
+    });
+    clock.start();
+    mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+    ASSERT_TRUE(WaitFor([&] { return shown.contains(QStringLiteral("> QUIT")); }, 10000));
+    const qint64 quitAt = clock.elapsed();
+    ASSERT_GE(delivered, 0);
+    EXPECT_GE(quitAt - delivered, 500);
+    EXPECT_LT(quitAt - delivered, 2000);
+}
+
+TEST_F(MailbuffTest, Refused501AtRecipientDropsTheTranscriptOthersWaitForTheNextTrigger)
+{
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("bad@x.test=501 5.1.3 Bad recipient address syntax")});
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    mail.NewSession(MailSettings(peer));
+    const TMailRecord bad = Record(QStringLiteral("bad@x.test"), QStringLiteral("Bad"));
+    const TMailRecord next = Record(QStringLiteral("ok@x.test"), QStringLiteral("Next"));
+    mail.AddMail(bad);
+    mail.AddMail(next);
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 10000));
+    const BoxRequest box = boxes.shown[0];
+    EXPECT_EQ(box.caption, QStringLiteral(" SMTP Error !. "));
+    EXPECT_EQ(box.icon, BoxIcon::Error);
+    EXPECT_EQ(box.text, QStringLiteral("Error 501 5.1.3 Bad recipient address syntax\n\nCheck your client mail "
+                                       "address, its probably not\nlegal. Could not send mail transcript deleting  "
+                                       "it !!!"));
+    EXPECT_FALSE(QFile::exists(bad.AttachFile));
+    EXPECT_EQ(mail.WaitingCount(), 1);
+    QTest::qWait(1500);
+    EXPECT_TRUE(peer.EventsOf(QStringLiteral("data")).isEmpty()) << "the next transcript went without a trigger";
+    // A new session is a trigger.
+    mail.NewSession(MailSettings(peer));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data")));
+    EXPECT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+}
+
+TEST_F(MailbuffTest, TemporaryRefusalKeepsTheHeadAndEveryWakeUpRetriesItFirst)
+{
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("busy@x.test=450 mailbox busy")});
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    mail.NewSession(MailSettings(peer));
+    mail.AddMail(Record(QStringLiteral("busy@x.test"), QStringLiteral("Busy")));
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, 10000));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Error 450 mailbox busy"));
+    EXPECT_TRUE(mail.RetryPending());
+    // A new transcript wakes the queue: the head goes first, fails again,
+    // and the same outage is not told twice.
+    mail.AddMail(Record(QStringLiteral("ok@x.test"), QStringLiteral("Ok")));
+    ASSERT_TRUE(WaitFor([&] { return peer.EventsOf(QStringLiteral("rcpt")).size() == 2; }, 10000));
+    QTest::qWait(300);
+    EXPECT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(mail.WaitingCount(), 2);
+    const auto rcpts = peer.EventsOf(QStringLiteral("rcpt"));
+    EXPECT_EQ(rcpts[1][QStringLiteral("address")].toString(), QStringLiteral("busy@x.test"));
+    EXPECT_TRUE(peer.EventsOf(QStringLiteral("data")).isEmpty());
+    EXPECT_EQ(mail.LastError(), QStringLiteral("450 mailbox busy"));
+}
+
+TEST_F(MailbuffTest, FailedGreetingKeepsTheTranscriptAndANewSessionDeliversIt)
+{
+    SmtpPeer refusing({QStringLiteral("--greeting"), QStringLiteral("421 too busy")});
+    ASSERT_TRUE(refusing.Started());
+    TMailBuff mail;
+    mail.NewSession(MailSettings(refusing));
+    const TMailRecord r = Record(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    mail.AddMail(r);
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, 10000));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Error 421 too busy"));
+    EXPECT_EQ(mail.WaitingCount(), 1);
+    EXPECT_TRUE(QFile::exists(r.AttachFile));
+
+    SmtpPeer working;
+    ASSERT_TRUE(working.Started());
+    mail.NewSession(MailSettings(working));
+    ASSERT_TRUE(working.WaitForEvent(QStringLiteral("data")));
+    EXPECT_TRUE(working.Message(0).contains("Dear A,"));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+}
+
+TEST_F(MailbuffTest, ErrorTextsForTheNetworkTimeOutsAndAuthentication)
+{
+    {
+        // Nobody listening: the component's own text.
+        quint16 port = 0;
+        {
+            SmtpPeer gone;
+            port = gone.Port();
+        }
+        TMailBuff mail;
+        TSettings s;
+        s.SMTP_Server = QStringLiteral("127.0.0.1");
+        s.SMTP_Port = port;
+        mail.NewSession(s);
+        mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+        ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, 10000));
+        EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Error 500 ")));
+        EXPECT_TRUE(boxes.shown[0].text.endsWith(QStringLiteral("(Winsock error #10061)")));
+        EXPECT_EQ(mail.WaitingCount(), 1);
+    }
+    {
+        // A silent server: the step times out, the transcript stays.
+        SmtpPeer silent({QStringLiteral("--silent")});
+        TMailBuff mail;
+        mail.Client().StepTimeoutMs = 300;
+        mail.NewSession(MailSettings(silent));
+        mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+        ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }, 10000));
+        EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("No answer from the mail server")));
+        EXPECT_EQ(mail.WaitingCount(), 1);
+    }
+    {
+        // Wrong password with LOGIN: the 535 and its hint.
+        SmtpPeer peer({QStringLiteral("--ehlo-auth"), QStringLiteral("AUTH LOGIN")});
+        TMailBuff mail;
+        TSettings s = MailSettings(peer);
+        s.MailAuthCheck = true;
+        s.AuthType = 2;
+        s.MailUserID = QStringLiteral("user");
+        s.MailPassword = QStringLiteral("wrong");
+        mail.NewSession(s);
+        mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+        ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 3; }, 10000));
+        EXPECT_TRUE(boxes.shown[2].text.startsWith(QStringLiteral("Error 535")));
+        EXPECT_TRUE(boxes.shown[2].text.endsWith(QStringLiteral("\n\nCheck your password and/or user-ID settings !.")));
+    }
+    {
+        // Every mechanism refused under auto-selection: the announced ones are listed.
+        SmtpPeer peer({QStringLiteral("--ehlo-auth"), QStringLiteral("AUTH NTLM GSSAPI"),
+                       QStringLiteral("--no-builtin-auth")});
+        TMailBuff mail;
+        TSettings s = MailSettings(peer);
+        s.MailAuthCheck = true;
+        s.AuthType = 0;
+        s.MailUserID = QStringLiteral("user");
+        mail.NewSession(s);
+        mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+        ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 4; }, 10000));
+        EXPECT_TRUE(boxes.shown[3].text.endsWith(QStringLiteral("use one of these:\n\nAUTH NTLM\nAUTH GSSAPI\n")))
+            << boxes.shown[3].text.toStdString();
+    }
+}
+
+TEST_F(MailbuffTest, DebugLinesPerSessionAndAlwaysCollected)
+{
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    int showRequests = 0;
+    QObject::connect(&mail.DebugLines(), &TMailLineCollector::ShowRequested, [&] { ++showRequests; });
+    TSettings s = MailSettings(peer);
+    mail.NewSession(s); // DebugMail off: collected, nothing shown
+    mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
+    EXPECT_EQ(showRequests, 0);
+    EXPECT_GT(mail.DebugLines().Lines().size(), 10u);
+    s.DebugMail = true;
+    mail.NewSession(s);
+    EXPECT_EQ(showRequests, 1);
+    ASSERT_EQ(mail.DebugLines().Lines().size(), 1u);
+    EXPECT_EQ(mail.DebugLines().Lines().front(), QStringLiteral("Start new session"));
+    mail.AddMail(Record(QStringLiteral("b@x.test"), QStringLiteral("B")));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit"), 2));
+    const std::deque<QString> &lines = mail.DebugLines().Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), QStringLiteral("> RCPT TO:<b@x.test>")), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), QStringLiteral("> Dear B,")), lines.end());
+}
+
+TEST_F(MailbuffTest, DestructionKeepsTheFilesOfQueuedTranscripts)
+{
+    SmtpPeer silent({QStringLiteral("--silent")});
+    TMailRecord r = Record(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    {
+        TMailBuff mail;
+        mail.NewSession(MailSettings(silent));
+        mail.AddMail(r);
+        ASSERT_TRUE(silent.WaitForEvent(QStringLiteral("connect")));
+    }
+    EXPECT_TRUE(QFile::exists(r.AttachFile));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}

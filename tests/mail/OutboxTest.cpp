@@ -1,0 +1,214 @@
+// Transcripts that always arrive: kept on disk until delivered, set aside
+// when refused for good, retried after temporary failures, bounded.
+#include "RecordingBoxes.h"
+#include "SmtpTestUtil.h"
+#include "config/Settings.h"
+#include "diag/Logdata.h"
+#include "mail/Mailbuff.h"
+#include "mail/Outbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class OutboxTest : public ::testing::Test {
+protected:
+    TMailRecord Stored(const QString &to, const QString &tag, int number = 0)
+    {
+        TMailRecord r;
+        r.Subject = QStringLiteral("Transcript for chat with ") + tag;
+        r.FromAddr = QStringLiteral("support@velmora.test");
+        r.ToAddr = to;
+        r.ClientName = tag;
+        r.MailBody = {QStringLiteral("Dear ") + tag + QLatin1Char(','), QStringLiteral("Thanks.")};
+        r.AttachName = QStringLiteral("Chat%1.rtf").arg(number);
+        QString error;
+        EXPECT_TRUE(outbox.Store(r, "{\\rtf1 " + tag.toLatin1() + "}", &error)) << error.toStdString();
+        return r;
+    }
+    TSettings MailSettings(quint16 port) const
+    {
+        TSettings s;
+        s.SMTP_Server = QStringLiteral("127.0.0.1");
+        s.SMTP_Port = port;
+        return s;
+    }
+    QStringList LogLines() const
+    {
+        QFile f(dir.filePath(QStringLiteral("Velmora.log")));
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QStringList Waiting() const { return QDir(outbox.Folder()).entryList({QStringLiteral("*")}, QDir::Files); }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    TOutbox outbox{dir.filePath(QStringLiteral("outbox"))};
+    TLogFile log{dir.filePath(QStringLiteral("Velmora.log"))};
+};
+
+quint16 FreePort()
+{
+    SmtpPeer gone;
+    return gone.Port();
+}
+
+} // namespace
+
+TEST_F(OutboxTest, WaitingTranscriptsOutliveTheQueueAndGoOnceEach)
+{
+    const TMailRecord a = Stored(QStringLiteral("a@x.test"), QStringLiteral("Ann"), 0);
+    const TMailRecord b = Stored(QStringLiteral("b@x.test"), QStringLiteral("Bob"), 0); // a number of a later run
+    EXPECT_NE(a.AttachFile, b.AttachFile);
+    EXPECT_EQ(Waiting().size(), 4);
+    {
+        // The mail server is down; the console goes away with both waiting.
+        TMailBuff mail(&outbox, &log);
+        EXPECT_EQ(mail.WaitingCount(), 2);
+        mail.NewSession(MailSettings(FreePort()));
+        ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }));
+    }
+    EXPECT_EQ(Waiting().size(), 4);
+
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail(&outbox, &log);
+    ASSERT_EQ(mail.WaitingCount(), 2);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
+    const auto data = peer.EventsOf(QStringLiteral("data"));
+    ASSERT_EQ(data.size(), 2);
+    EXPECT_EQ(data[0][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"a@x.test"});
+    EXPECT_EQ(data[1][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"b@x.test"});
+    // The mail names the attachment as the chat numbered it.
+    EXPECT_TRUE(peer.Message(1).contains("filename=\"Chat0.rtf\""));
+    EXPECT_TRUE(Waiting().isEmpty());
+    const QStringList lines = LogLines();
+    EXPECT_TRUE(lines.filter(QStringLiteral("Transcript for chat with Ann not sent to a@x.test: 500 ")).size() == 1);
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("  Transcript for chat with Bob sent to b@x.test")));
+}
+
+TEST_F(OutboxTest, RefusedForGoodIsSetAsideWithTheAnswerAndTheQueueGoesOn)
+{
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("full@x.test=550 5.2.2 mailbox full")});
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral("full@x.test"), QStringLiteral("Full"));
+    Stored(QStringLiteral("ok@x.test"), QStringLiteral("Ok"));
+    TMailBuff mail(&outbox, &log);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data")));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Error 550 5.2.2 mailbox full\n\nThe transcript was not "
+                                                              "sent; it is kept in ")));
+    const QDir failed(outbox.FailedFolder());
+    const QStringList records = failed.entryList({QStringLiteral("*.mail")});
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(failed.entryList({QStringLiteral("*.rtf")}).size(), 1);
+    QFile f(failed.filePath(records[0]));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    EXPECT_EQ(o[QStringLiteral("Answer")].toString(), QStringLiteral("550 5.2.2 mailbox full"));
+    EXPECT_EQ(o[QStringLiteral("ToAddr")].toString(), QStringLiteral("full@x.test"));
+    EXPECT_TRUE(Waiting().isEmpty());
+    // Not tried again at the next wake-up.
+    mail.NewSession(MailSettings(peer.Port()));
+    QTest::qWait(500);
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 2);
+}
+
+TEST_F(OutboxTest, RefusedDataIsSetAsideToo)
+{
+    SmtpPeer peer({QStringLiteral("--data-reply"), QStringLiteral("554 5.6.0 content rejected")});
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    TMailBuff mail(&outbox, &log);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_EQ(QDir(outbox.FailedFolder()).entryList({QStringLiteral("*.mail")}).size(), 1);
+    EXPECT_TRUE(LogLines().last().endsWith(QStringLiteral("not sent to a@x.test: 554 5.6.0 content rejected")));
+}
+
+TEST_F(OutboxTest, TemporaryFailuresRetryByThemselvesAndTellOncePerOutage)
+{
+    const quint16 port = FreePort();
+    Stored(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    TMailBuff mail(&outbox, &log);
+    mail.SetRetryUnitMs(150);
+    mail.NewSession(MailSettings(port));
+    // 1, 2 units: three attempts within about half a second, one box.
+    ASSERT_TRUE(WaitFor([&] { return LogLines().filter(QStringLiteral("not sent")).size() >= 3; }, 5000));
+    EXPECT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(mail.RetryPending());
+    EXPECT_FALSE(mail.LastError().isEmpty());
+
+    // The server comes back on its port: the next retry delivers.
+    SmtpPeer peer({QStringLiteral("--port"), QString::number(port)});
+    ASSERT_TRUE(peer.Started());
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 1, 10000));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(mail.LastError().isEmpty());
+    EXPECT_FALSE(mail.RetryPending());
+}
+
+TEST_F(OutboxTest, FullOutboxRefusesTheNewTranscriptAndKeepsTheOld)
+{
+    outbox.MaxMails = 2;
+    const TMailRecord a = Stored(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    Stored(QStringLiteral("b@x.test"), QStringLiteral("B"));
+    TMailRecord c;
+    c.ToAddr = QStringLiteral("c@x.test");
+    QString error;
+    EXPECT_FALSE(outbox.Store(c, "{\\rtf1 c}", &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("The mail outbox is full (2 transcripts")));
+    EXPECT_EQ(Waiting().size(), 4);
+    QFile f(a.AttachFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("{\\rtf1 A}"));
+
+    outbox.MaxMails = 1000;
+    outbox.MaxBytes = outbox.Bytes() + 10;
+    EXPECT_FALSE(outbox.Store(c, QByteArray(11, 'x'), &error));
+    EXPECT_TRUE(outbox.Store(c, QByteArray(2, 'x'), &error));
+}
+
+TEST_F(OutboxTest, UnreadableRecordIsSetAsideAndTheRestLoads)
+{
+    Stored(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    QDir().mkpath(outbox.Folder());
+    QFile bad(QDir(outbox.Folder()).filePath(QStringLiteral("00000000-bad.mail")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("{ not json \r\n RCPT TO:<x@y>");
+    bad.close();
+    const QList<TMailRecord> loaded = outbox.Load();
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded[0].ToAddr, QStringLiteral("a@x.test"));
+    EXPECT_EQ(loaded[0].MailBody, (QStringList{"Dear A,", "Thanks."}));
+    EXPECT_TRUE(QFile::exists(QDir(outbox.FailedFolder()).filePath(QStringLiteral("00000000-bad.mail"))));
+}
+
+TEST_F(OutboxTest, RecordWithoutARecipientIsSetAsideAndTheQueueGoesOn)
+{
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral(" ; , "), QStringLiteral("Nobody"));
+    Stored(QStringLiteral("ok@x.test"), QStringLiteral("Ok"));
+    TMailBuff mail(&outbox, &log);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data")));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 1);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("RcptName list is empty could not send mail")));
+    EXPECT_EQ(QDir(outbox.FailedFolder()).entryList({QStringLiteral("*.mail")}).size(), 1);
+}

@@ -1,0 +1,160 @@
+// Composing a transcript: the letter, the recipients, the attachment file and
+// the header block.
+#include "RecordingBoxes.h"
+#include "config/Settings.h"
+#include "mail/Transcript.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class TranscriptTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WriteTemplate("Hello placeholder\r\nThanks for chatting.\r\n.\r\nSupport\r\n");
+        settings.SupportMailAddr = QStringLiteral("support@v.test");
+        settings.ReplyToMailAddr = QStringLiteral("reply@v.test");
+        settings.CC_MailAddr = QStringLiteral("cc@v.test");
+        source.Name = QStringLiteral("Eve");
+        source.Email = QStringLiteral("eve@example.org");
+        source.WarningCaption = QStringLiteral(" Warning for Chat window # 3");
+        source.Conversation = "{\\rtf1 hello}";
+    }
+    void WriteTemplate(const QByteArray &bytes)
+    {
+        QFile f(dir.filePath(QStringLiteral("base_mail.txt")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QStringList Files() const { return QDir(dir.path()).entryList({QStringLiteral("Chat*")}, QDir::Files); }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    TSettings settings;
+    TTranscriptSource source;
+    TTranscriptComposer composer{dir.path()};
+};
+
+} // namespace
+
+TEST_F(TranscriptTest, ClientMailWithReplyToAndCcAndTheConversationAttached)
+{
+    const std::optional<TMailRecord> r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->Subject, QStringLiteral("Transcript for chat with Eve"));
+    EXPECT_EQ(r->FromAddr, QStringLiteral("support@v.test"));
+    EXPECT_EQ(r->ToAddr, QStringLiteral("eve@example.org"));
+    EXPECT_EQ(r->ReplyToAddr, QStringLiteral("reply@v.test"));
+    EXPECT_EQ(r->CcAddr, QStringLiteral("cc@v.test"));
+    // The template's own first line is replaced, the rest kept as it is.
+    EXPECT_EQ(r->MailBody, (QStringList{"Dear Eve,", "Thanks for chatting.", ".", "Support"}));
+    EXPECT_EQ(r->AttachName, QStringLiteral("Chat0.rtf"));
+    QFile f(r->AttachFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), source.Conversation);
+    EXPECT_EQ(composer.ChatFileCount, 1);
+}
+
+TEST_F(TranscriptTest, RecipientRules)
+{
+    // Not supplied, ForceCC off: no mail, no file, the number used up.
+    source.Email = QStringLiteral("Not Supplied !");
+    EXPECT_FALSE(composer.Compose(source, settings));
+    EXPECT_TRUE(Files().isEmpty());
+    EXPECT_EQ(composer.ChatFileCount, 1);
+
+    // ForceCC with a CC address: the CC address alone.
+    settings.ForceCC = true;
+    std::optional<TMailRecord> r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->ToAddr, QStringLiteral("cc@v.test"));
+    EXPECT_TRUE(r->ReplyToAddr.isEmpty());
+    EXPECT_TRUE(r->CcAddr.isEmpty());
+    EXPECT_EQ(r->AttachName, QStringLiteral("Chat1.rtf"));
+
+    // A handed-over chat is mailed by the other console, ForceCC or not.
+    source.Email = QStringLiteral("eve@example.org");
+    source.HandedOver = true;
+    EXPECT_FALSE(composer.Compose(source, settings));
+
+    // An address that would inject a recipient counts as none given.
+    source.HandedOver = false;
+    settings.ForceCC = false;
+    source.Email = QStringLiteral("a@b.c>\r\nRCPT TO:<x@y.z>");
+    EXPECT_FALSE(composer.Compose(source, settings));
+    source.Email = QStringLiteral("  eve@example.org ");
+    r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->ToAddr, QStringLiteral("eve@example.org"));
+    EXPECT_EQ(composer.ChatFileCount, 5);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(TranscriptTest, TemplateEdgeCases)
+{
+    // An empty template is the greeting alone; the name cannot start a line.
+    WriteTemplate("");
+    source.Name = QStringLiteral("Eve\r\nBcc: x");
+    std::optional<TMailRecord> r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->MailBody, QStringList{"Dear Eve  Bcc: x,"});
+    EXPECT_EQ(r->Subject, QStringLiteral("Transcript for chat with Eve  Bcc: x"));
+
+    // UTF-8 is read as UTF-8, anything else as Latin-1.
+    WriteTemplate("x\nGr\xc3\xbc\xc3\x9f\xc3\xa9\n");
+    r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->MailBody.value(1), QStringLiteral("Gr\u00fc\u00df\u00e9"));
+    WriteTemplate("x\nGr\xfc\xdf\n");
+    r = composer.Compose(source, settings);
+    EXPECT_EQ(r->MailBody.value(1), QStringLiteral("Gr\u00fc\u00df"));
+
+    // Missing: the chat's box, no mail, no number used.
+    QFile::remove(dir.filePath(QStringLiteral("base_mail.txt")));
+    const int count = composer.ChatFileCount;
+    EXPECT_FALSE(composer.Compose(source, settings));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("base_mail.txt file missing, cannot send chat transcript"));
+    EXPECT_EQ(boxes.shown[0].caption, source.WarningCaption);
+    EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Warning);
+    EXPECT_EQ(composer.ChatFileCount, count);
+}
+
+TEST_F(TranscriptTest, HeaderBlockGoesOnTopInGreenInTheDefaultFont)
+{
+    QTextDocument doc;
+    QFont font(QStringLiteral("Sans"), 13);
+    doc.setDefaultFont(font);
+    QTextCursor c(&doc);
+    QTextCharFormat red;
+    red.setForeground(Qt::red);
+    red.setFontWeight(QFont::Bold);
+    c.insertText(QStringLiteral("Eve: hi"), red);
+    InsertTranscriptHeader(doc, {QStringLiteral("eve@x.test"), QStringLiteral("10:00"), QStringLiteral("10:05"),
+                                 QStringLiteral("Dana")});
+    const QStringList lines = doc.toPlainText().split(QLatin1Char('\n'));
+    EXPECT_EQ(lines, (QStringList{"General Info:", "  Client e-mail address:  eve@x.test", "  Chat Started at: 10:00",
+                                  "  Chat Ended at: 10:05", "  Support Person: Dana", "", "", "Chat Transcript:", "",
+                                  "Eve: hi"}));
+    for (QTextBlock b = doc.begin(); b.isValid() && b.blockNumber() < 8; b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat f = it.fragment().charFormat();
+            EXPECT_EQ(f.foreground().color(), QColor(0, 128, 0));
+            EXPECT_EQ(f.font().pointSize(), 13);
+            EXPECT_NE(f.fontWeight(), QFont::Bold);
+        }
+    }
+    // The conversation keeps its own format.
+    const QTextBlock last = doc.lastBlock();
+    EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
+}

@@ -1,0 +1,237 @@
+// Calls under pressure and in races: bursts that arrive in one read, repeated
+// opening messages, late transfer data, floods of announcements, and boxes
+// that run a real nested loop.
+#include "CallsTestFixture.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace velmora::test {
+namespace {
+
+using CallsPressure = CallsFixture;
+
+// The longest the event loop was away while `run` went on, in ms.
+template <typename F>
+qint64 LongestStall(F run)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start(5);
+    run();
+    return std::max(longest, clock.elapsed() - last);
+}
+
+TEST_F(CallsPressure, RepeatedOpeningMessagesAreAnsweredOnce)
+{
+    const int c = StartCall(7, false);
+    ASSERT_GE(c, 0);
+    QByteArray burst;
+    for (int i = 0; i < 30; ++i)
+        burst += chat::BuildInitialConnect() + chat::BuildSessionReady(7);
+    const qint64 stall = LongestStall([&] {
+        ASSERT_TRUE(server.SendRaw(c, burst));
+        ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
+        QTest::qWait(700); // long enough for any second answer to show
+    });
+    EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
+    EXPECT_LT(stall, 100);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
+{
+    server.SetSendInitialConnect(false);
+    host.answers.push_back(false);
+    calls.NewCall(9, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) && List().RowData(0)->SendWorker; }));
+    ASSERT_TRUE(server.SendRaw(0, chat::BuildInitialConnect()));
+    QTest::qWait(100); // inside the 500 ms pause
+    calls.DropCallAtRow(0);
+    ASSERT_TRUE(WaitFor([&] { return calls.RecordCount() == 0; }, 3000));
+    QTest::qWait(600);
+    // The farewell waited for the answer's turn; the answer itself then went.
+    const auto codes = CodesOn(0);
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.back(), chat::END_SESSION);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), chat::END_SESSION), 1);
+}
+
+TEST_F(CallsPressure, LateTransferDataIsAcknowledgedThroughTheOpenWindow)
+{
+    // The transferred call's window opens before its conversation arrives on
+    // the server connection: the acknowledgement still goes out.
+    const int c = StartCall(40, true, server::TRANSFER_CALL, 55);
+    ASSERT_GE(c, 0);
+    ASSERT_TRUE(SendSessionReady(c, 40));
+    ASSERT_TRUE(WaitFor([&] { return host.windows.size() == 1; }));
+    calls.TransferData(40, QByteArray("{\\rtf1 late}"));
+    ASSERT_TRUE(WaitForCode(c, chat::TRANS_COMPLETE));
+    std::vector<ReceivedFrame> acks;
+    for (const ReceivedFrame &f : server.FramesOn(c))
+        if (f.code == chat::SUPPORT_ANS_TO_TRANS || f.code == chat::TRANS_COMPLETE)
+            acks.push_back(f);
+    ASSERT_EQ(acks.size(), 2u);
+    EXPECT_EQ(acks[0].code, chat::SUPPORT_ANS_TO_TRANS);
+    EXPECT_GE(acks[1].atMs - acks[0].atMs, 450); // 500 ms, less scheduling jitter
+    const auto answer = chat::DecodeSupportAnsToTrans(acks[0].body);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->sessionCount, 40);
+    EXPECT_EQ(host.windows[0]->transferData, QByteArray("{\\rtf1 late}"));
+}
+
+TEST_F(CallsPressure, UnansweredAlertsHoldNoThreadsAndStackOnlySoFar)
+{
+    auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    const qsizetype before = threads();
+    qsizetype during = 0;
+    qint32 next = 500;
+    std::function<void()> announce = [&] {
+        if (host.alerts.size() < 25) {
+            host.duringAlert = announce;
+            calls.NewCall(++next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
+            return;
+        }
+        // Inside the 25th alert: fifteen more come in.
+        for (int i = 0; i < 15; ++i)
+            calls.NewCall(++next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
+        during = threads();
+    };
+    host.duringAlert = announce;
+    calls.NewCall(next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    // 25 alerts at most stood open; the calls beyond them went on hold.
+    EXPECT_EQ(host.alerts.size(), 25u);
+    EXPECT_LT(during - before, 5); // no send worker for a call not yet connected
+    EXPECT_EQ(calls.RecordCount(), 40);
+    EXPECT_EQ(calls.CallsOnHold(), 40);
+    ASSERT_TRUE(server.WaitForConnections(40, 10000));
+}
+
+// --- boxes that run a real nested loop --------------------------------------------
+
+// Shows every box as the real one does: a nested event loop that ends only
+// when the test says so (or after a long time).
+class LoopingBoxes final : public IBoxes {
+public:
+    LoopingBoxes() { SetBoxes(this); }
+    ~LoopingBoxes() override
+    {
+        SetBoxes(nullptr);
+        for (QEventLoop *loop : open)
+            loop->quit();
+    }
+    BoxAnswer Show(const BoxRequest &request) override
+    {
+        shown.append(request);
+        QEventLoop loop;
+        open.push_back(&loop);
+        QTimer::singleShot(8000, &loop, &QEventLoop::quit);
+        loop.exec();
+        std::erase(open, &loop);
+        return BoxAnswer::Ok;
+    }
+    void Notify(const BoxRequest &request) override { notices.append(request); }
+    void CloseAll()
+    {
+        for (QEventLoop *loop : open)
+            loop->quit();
+    }
+
+    QList<BoxRequest> shown;
+    QList<BoxRequest> notices;
+    std::vector<QEventLoop *> open;
+};
+
+class CallsBurst : public CallsFixture {
+protected:
+    void SetUp() override
+    {
+        CallsFixture::SetUp();
+        session.SetNetworkCheck([] { return true; });
+        session.WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(kSupportPort))));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(3))));
+        ASSERT_TRUE(WaitFor([&] { return session.ChatLimit() == 3; }));
+    }
+
+    // `count` announcements in one write, nothing after them.
+    void Announce(int count, qint32 first)
+    {
+        QByteArray burst;
+        for (int i = 0; i < count; ++i)
+            burst += *server::BuildClientListed(first + i, "10.0.0.9", "www.burst.example");
+        ASSERT_TRUE(server.SendRaw(0, burst));
+    }
+
+    int AnsweredCalls() const
+    {
+        int answered = 0;
+        for (int c = 1; c < server.ConnectionCount(); ++c) {
+            const auto frames = server.FramesOn(c);
+            answered += !frames.empty() && frames[0].code == chat::SUPPORT_ANSWERS_TO_CLI;
+        }
+        return answered;
+    }
+};
+
+TEST_F(CallsBurst, AnnouncementsInOneSegmentStackTheirAlerts)
+{
+    // Each alert runs a nested loop and is answered only once all are up.
+    int open = 0;
+    int most = 0;
+    host.answers = {false, false, false};
+    std::function<void()> wait = [&] {
+        ++open;
+        most = std::max(most, open);
+        host.duringAlert = wait;
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (most == 3)
+                loop.quit();
+        });
+        check.start(5);
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+        --open;
+    };
+    host.duringAlert = wait;
+    Announce(3, 700);
+    ASSERT_TRUE(WaitFor([&] { return host.alerts.size() == 3 && open == 0; }, 5000));
+    EXPECT_EQ(most, 3);
+    ASSERT_TRUE(WaitFor([&] { return AnsweredCalls() == 3; }));
+}
+
+TEST_F(CallsBurst, RowLimitWarningWhileMinimizedHoldsUpNoCall)
+{
+    LoopingBoxes looping;
+    Settings().AutoOnHoldOnMinimized = true;
+    host.minimized = true;
+    Announce(8, 800);
+    const bool all = WaitFor([&] { return AnsweredCalls() == 8; }, 5000);
+    looping.CloseAll();
+    EXPECT_TRUE(all) << AnsweredCalls() << " of 8 answered";
+    EXPECT_TRUE(looping.shown.isEmpty());
+    EXPECT_EQ(looping.notices.size(), 3); // rows 6, 7 and 8 found only active calls
+    if (!looping.notices.isEmpty()) {
+        EXPECT_EQ(looping.notices[0].text, QStringLiteral("To many waiting chat requests !!!!"));
+    }
+    EXPECT_EQ(calls.CallsOnHold(), 8);
+}
+
+} // namespace
+} // namespace velmora::test
