@@ -2,8 +2,7 @@
 
 #include "protocol/ChatMessages.h"
 #include "protocol/Codec.h"
-
-#include <QElapsedTimer>
+#include "session/Exchange.h"
 
 namespace velmora {
 
@@ -11,8 +10,6 @@ TChatConnection::TChatConnection(IChatView &view, QObject *parent) : QObject(par
 {
     m_clockTimer.setInterval(1000);
     connect(&m_clockTimer, &QTimer::timeout, this, [this] { Tick(); });
-    m_paceTimer.setSingleShot(true);
-    connect(&m_paceTimer, &QTimer::timeout, this, [this] { PaceNext(); });
 }
 
 TChatConnection::~TChatConnection()
@@ -53,11 +50,9 @@ void TChatConnection::Install()
 void TChatConnection::Release()
 {
     m_clockTimer.stop();
-    m_paceTimer.stop();
-    m_pacing = false;
-    m_paceQueue.clear();
-    m_held.clear();
-    m_paceDone = nullptr;
+    // A paced exchange still running ends here (its sends would be dropped anyway).
+    if (auto *exchange = qobject_cast<TExchange *>(m_pacing.data()))
+        exchange->Stop();
     if (TClientSocket *socket = m_socket) {
         socket->Detach();
         socket->Close();
@@ -83,32 +78,19 @@ void TChatConnection::Send(const std::optional<QByteArray> &frame)
 
 void TChatConnection::SendPaced(QList<QByteArray> frames, int pauseMs, std::function<void()> done)
 {
-    m_paceQueue += frames;
-    m_paceMs = pauseMs;
+    auto *exchange = new TExchange(this, {m_socket.data()});
+    for (const QByteArray &frame : frames)
+        exchange->Then([this, frame] { Send(frame); }).Pause(pauseMs);
     if (done)
-        m_paceDone = std::move(done);
-    if (!m_pacing) {
-        m_pacing = true;
-        PaceNext();
-    }
+        exchange->Then(std::move(done));
+    m_pacing = exchange;
+    exchange->Start();
 }
 
-void TChatConnection::PaceNext()
+bool TChatConnection::Pacing() const
 {
-    if (!m_paceQueue.isEmpty()) {
-        Send(m_paceQueue.takeFirst());
-        m_paceTimer.start(m_paceMs);
-        return;
-    }
-    m_pacing = false;
-    if (auto done = std::exchange(m_paceDone, nullptr))
-        done();
-    // The far end's frames in the order they came, as if the pauses had blocked.
-    QPointer<TChatConnection> self(this);
-    while (self && !m_pacing && !m_held.isEmpty()) {
-        const auto frame = m_held.takeFirst();
-        ProcessMessage(frame.first, frame.second);
-    }
+    const auto *exchange = qobject_cast<const TExchange *>(m_pacing.data());
+    return exchange && !exchange->Done();
 }
 
 bool TChatConnection::SendLine(const QByteArray &wireText)
@@ -160,21 +142,11 @@ void TChatConnection::EndSession()
 
 void TChatConnection::WhenSent(std::function<void(bool timedOut)> done)
 {
-    auto *poll = new QTimer(this);
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    auto check = [this, poll, started, done = std::move(done)] {
-        const bool empty = !m_worker || m_worker->QueuedPieces() == 0;
-        const bool late = started->elapsed() >= kSendWaitMs;
-        if (!empty && !late)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        done(!empty);
-    };
-    connect(poll, &QTimer::timeout, this, check);
-    poll->start(10);
-    QTimer::singleShot(0, poll, check);
+    auto timedOut = std::make_shared<bool>(false);
+    auto *exchange = new TExchange(this, {m_socket.data()});
+    exchange->WaitUntilSent([this] { return m_worker.get(); }, [timedOut] { *timedOut = true; })
+        .Then([timedOut, done = std::move(done)] { done(*timedOut); })
+        .Start();
 }
 
 void TChatConnection::OnDisconnected()
@@ -187,10 +159,6 @@ void TChatConnection::OnDisconnected()
 
 void TChatConnection::ProcessMessage(quint16 code, const QByteArray &body)
 {
-    if (m_pacing) {
-        m_held.append({code, body});
-        return;
-    }
     switch (code) {
     case chat::CHAT_TEXT:
         if (const auto text = chat::DecodeChatText(body)) {

@@ -7,8 +7,9 @@
 //
 // What the operator sees is the view's affair: the connection reports to an
 // IChatView, whose methods do nothing by default. The pauses of an exchange
-// and the wait for the send queue never block the thread: they are timers,
-// and an exchange whose connection is released is cancelled.
+// and the wait for the send queue never block the thread (TExchange): the far
+// end's frames wait meanwhile, and an exchange whose connection is released
+// is cancelled.
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
 
@@ -49,7 +50,6 @@ class TChatConnection : public QObject {
     Q_OBJECT
 public:
     static constexpr int kKeepAliveSeconds = 60;
-    static constexpr int kSendWaitMs = 3200;
 
     explicit TChatConnection(IChatView &view, QObject *parent = nullptr);
     // Releases the connection if the owner has not.
@@ -70,7 +70,7 @@ public:
     // Sends `frames` one after the other with `pauseMs` after each, without
     // blocking; frames of the far end wait until the last pause is over.
     void SendPaced(QList<QByteArray> frames, int pauseMs, std::function<void()> done = {});
-    bool Pacing() const { return m_pacing; }
+    bool Pacing() const;
 
     // The operator's line: CHAT_TEXT with `wireText`; false when empty.
     bool SendLine(const QByteArray &wireText);
@@ -89,7 +89,7 @@ public:
     // END_SESSION unless the chat has ended already; sets ended.
     void EndSession();
     // Calls `done(timedOut)` once the send queue is empty, or after
-    // kSendWaitMs with timedOut true. Never blocks.
+    // TExchange::kSendWaitMs with timedOut true. Never blocks.
     void WhenSent(std::function<void(bool timedOut)> done);
 
     bool Ended() const { return m_ended; }
@@ -105,7 +105,6 @@ public:
 private:
     void Install();
     void OnDisconnected();
-    void PaceNext();
 
     IChatView &m_view;
     QPointer<TClientSocket> m_socket;
@@ -116,13 +115,7 @@ private:
     bool m_remoteTyping = false;
     bool m_ended = false;
     bool m_lostReported = false;
-    // Paced sending and the frames that arrive meanwhile.
-    bool m_pacing = false;
-    QList<QByteArray> m_paceQueue;
-    int m_paceMs = 0;
-    std::function<void()> m_paceDone;
-    QList<QPair<quint16, QByteArray>> m_held;
-    QTimer m_paceTimer;
+    QPointer<QObject> m_pacing; // the running paced exchange
 };
 
 } // namespace velmora

@@ -305,28 +305,29 @@ TEST(ChatConnection, KeepAliveEverySixtySecondsAndTypingNoticesOnce)
     connection.StopClock();
 }
 
-TEST(ChatConnection, HeldFramesFollowThePacedSendsInOrder)
+TEST(ChatConnection, FramesOfTheFarEndWaitForThePacedSends)
 {
     FakeChatServer server;
     CountingView view;
     TChatConnection connection(view);
     ASSERT_TRUE(connection.Open(server.Host(), server.Port()));
-    ASSERT_TRUE(WaitFor([&] { return connection.IsConnected(); }));
+    ASSERT_TRUE(WaitFor([&] { return connection.IsConnected() && server.ConnectionCount() == 1; }));
     bool done = false;
-    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 30, [&] { done = true; });
-    connection.ProcessMessage(chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("one")));
-    connection.ProcessMessage(chat::WELCOME_MSG, BodyOf(*chat::BuildWelcomeMsg("two")));
-    connection.ProcessMessage(chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("three")));
-    EXPECT_TRUE(view.lines.isEmpty());
-    ASSERT_TRUE(WaitFor([&] { return done && view.lines.size() == 2; }));
+    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 60, [&] { done = true; });
+    EXPECT_TRUE(connection.Pacing());
+    server.SendRaw(0, *chat::BuildChatText("one") + *chat::BuildWelcomeMsg("two") + *chat::BuildChatText("three"));
+    ASSERT_TRUE(WaitFor([&] { return !view.lines.isEmpty(); }));
+    // Nothing was handled before the last pause was over.
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(connection.Pacing());
+    ASSERT_TRUE(WaitFor([&] { return view.lines.size() == 2; }));
     EXPECT_EQ(view.lines, (QStringList{QStringLiteral("one"), QStringLiteral("three")}));
     EXPECT_EQ(view.others, QList<quint16>{chat::WELCOME_MSG});
-    // A released connection drops what was held and sends nothing more.
-    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 30);
-    connection.ProcessMessage(chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("late")));
+
+    // A released connection ends its exchange: nothing more goes out.
+    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 60);
     connection.Release();
-    WaitFor([] { return false; }, 100);
-    EXPECT_EQ(view.lines.size(), 2);
+    WaitFor([] { return false; }, 150);
     EXPECT_EQ(server.FrameCount(), 3);
 }
 
