@@ -1,9 +1,11 @@
 #include "Resources.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
 #include <mutex>
 
 // Q_INIT_RESOURCE declares its function where it is used, so it must be used
@@ -28,13 +30,11 @@ QString StatusIconPath(int index)
     return QStringLiteral(":/icons/status%1.png").arg(index);
 }
 
-QIcon StatusIcon(int index)
+namespace {
+
+QIcon BuildStatusIcon(int index)
 {
-    InitResources();
-    const QString path = StatusIconPath(index);
-    if (path.isEmpty())
-        return {};
-    QIcon icon(path);
+    QIcon icon(StatusIconPath(index));
     // The tray images also come drawn at larger sizes for high-density trays.
     for (int size : {32, 64}) {
         const QString large = QStringLiteral(":/icons/status%1_%2.png").arg(index).arg(size);
@@ -42,6 +42,44 @@ QIcon StatusIcon(int index)
             icon.addFile(large, QSize(size, size));
     }
     return icon;
+}
+
+// The status icons, built once. Every list repaint and every chat window asks
+// for them; a fresh QIcon each time would also be a fresh set of entries in
+// Qt's pixmap cache. Used on the GUI thread only.
+struct StatusIconCache {
+    std::array<QIcon, StatusIconCount> icons;
+    bool built = false;
+};
+
+StatusIconCache &IconCache()
+{
+    static StatusIconCache cache;
+    return cache;
+}
+
+// Pixmaps must go while the application still exists, not among the static
+// destructors after it.
+void DropStatusIcons()
+{
+    IconCache() = StatusIconCache();
+}
+
+} // namespace
+
+QIcon StatusIcon(int index)
+{
+    if (index < 0 || index >= StatusIconCount)
+        return {};
+    StatusIconCache &cache = IconCache();
+    if (!cache.built) {
+        InitResources();
+        for (int i = 0; i < StatusIconCount; ++i)
+            cache.icons[size_t(i)] = BuildStatusIcon(i);
+        cache.built = true;
+        qAddPostRoutine(DropStatusIcons);
+    }
+    return cache.icons[size_t(index)];
 }
 
 QString GlyphPath(const char *name)

@@ -8,6 +8,7 @@ packages=(
   nettle-dev libxss-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd openssl
+  clang libclang-rt-14-dev
   xvfb xauth xdotool
   desktop-file-utils dpkg-dev file man-db
 )

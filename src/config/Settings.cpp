@@ -53,8 +53,10 @@ private:
 
 int TSettings::SecondsToMs(qint32 seconds)
 {
-    if (seconds <= 0)
-        return 0;
+    // A period of 0 would fire at once: a time-out that always expires, a
+    // reminder that never stops.
+    if (seconds < 1)
+        return 1000;
     const qint64 ms = qint64(seconds) * 1000;
     return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : int(ms);
 }

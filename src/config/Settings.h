@@ -73,8 +73,8 @@ struct TSettings {
     int RegistrationTimeoutMs() const { return SecondsToMs(RegistrationTimeoutValue); }
 
     // A stored period in seconds as a timer interval. The store accepts any
-    // number, so negatives become 0 and huge values the largest interval
-    // instead of overflowing.
+    // number: every period lasts at least 1 s, and huge values give the
+    // largest interval instead of overflowing.
     static int SecondsToMs(qint32 seconds);
 
     bool operator==(const TSettings &) const = default;

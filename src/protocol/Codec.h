@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 namespace velmora {
 
@@ -70,11 +71,13 @@ std::optional<QByteArray> GetTextField(const QByteArray &body, qsizetype &positi
 std::optional<qint32> GetIntField(const QByteArray &body, qsizetype &position);
 
 // Sequential reader over one body; after the first failure every read fails
-// and Ok() is false, so a decoder checks once at the end.
+// and Ok() is false, so a decoder checks once at the end. The reader keeps its
+// own (implicitly shared, so free) copy of the body: it may be built from a
+// temporary and outlive it.
 class FieldReader {
 public:
-    explicit FieldReader(const QByteArray &body, qsizetype position = 0)
-        : m_body(body), m_position(position) {}
+    explicit FieldReader(QByteArray body, qsizetype position = 0)
+        : m_body(std::move(body)), m_position(position) {}
     QByteArray Text();
     QString TextString() { return FromWire(Text()); }
     qint32 Int();
@@ -88,7 +91,7 @@ public:
     qsizetype Remaining() const { return m_body.size() - m_position; }
 
 private:
-    const QByteArray &m_body;
+    QByteArray m_body;
     qsizetype m_position;
     bool m_ok = true;
 };

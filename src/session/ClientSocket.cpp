@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -183,9 +184,29 @@ void TClientSocket::OnConnectedNow()
 {
     m_connected = true;
     m_peerAddress = m_address.toString();
+    ApplyKeepAlive();
     m_readNotifier = new QSocketNotifier(m_handle->Fd(), QSocketNotifier::Read, this);
     QObject::connect(m_readNotifier, &QSocketNotifier::activated, this, &TClientSocket::OnReadable);
     emit Connected();
+}
+
+void TClientSocket::ApplyKeepAlive()
+{
+    if (m_keepAlive.idleSeconds <= 0 || !m_handle)
+        return;
+    const int fd = m_handle->Fd();
+    const int on = 1;
+    // Unacknowledged data (a keep-alive frame sent into the void) would
+    // otherwise hold the probes off for the quarter hour of retransmissions:
+    // the same bound applies to it.
+    const unsigned userTimeoutMs =
+        unsigned(m_keepAlive.idleSeconds + m_keepAlive.intervalSeconds * m_keepAlive.probes) * 1000u;
+    // Best effort: a socket without these options still works as before.
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &m_keepAlive.idleSeconds, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &m_keepAlive.intervalSeconds, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &m_keepAlive.probes, sizeof(int));
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
 void TClientSocket::FailConnect(int wsaCode)

@@ -98,6 +98,15 @@ public:
     void Release();
     bool Held() const { return m_holds > 0; }
 
+    // TCP keep-alive for a connection that may stay silent for minutes: the
+    // kernel probes an idle peer and a peer gone without a word (host down,
+    // network cut) ends as Error(10060) instead of going unnoticed. Takes
+    // effect when the connection opens.
+    void SetKeepAlive(int idleSeconds, int intervalSeconds, int probes)
+    {
+        m_keepAlive = {idleSeconds, intervalSeconds, probes};
+    }
+
 signals:
     void Connected();
     // The peer closed the connection (also after a protocol error such as an
@@ -127,6 +136,7 @@ private:
     void FailConnect(int wsaCode);
     void DropConnection(int wsaCode);
     void StopNotifiers();
+    void ApplyKeepAlive();
     void Teardown();
 
     QString m_host;
@@ -151,6 +161,11 @@ private:
     QString m_peerAddress;
     FrameBuffer m_in;
     FrameHandler m_frameHandler;
+    struct {
+        int idleSeconds = 0; // 0: no keep-alive
+        int intervalSeconds = 0;
+        int probes = 0;
+    } m_keepAlive;
 };
 
 } // namespace velmora

@@ -31,6 +31,11 @@ const char *const kStatusTexts[] = {
 };
 
 constexpr int kKeepAliveMs = 300000;
+// The server's host or the network may vanish without a word; TCP probes then
+// end the connection within about two minutes (60 s idle, 6 probes 10 s apart).
+constexpr int kTcpKeepIdleSec = 60;
+constexpr int kTcpKeepIntervalSec = 10;
+constexpr int kTcpKeepProbes = 6;
 
 } // namespace
 
@@ -198,13 +203,16 @@ void TServerSession::OpenSocket()
 {
     CloseSocket();
     const TSettings &s = Settings();
-    m_connectTimeoutSec = s.ConnectTimeoutValue;
-    m_registrationTimeoutSec = s.RegistrationTimeoutValue;
+    // As the timers will run them (at least a second), so the time-out texts
+    // tell what happened.
+    m_connectTimeoutSec = TSettings::SecondsToMs(s.ConnectTimeoutValue) / 1000;
+    m_registrationTimeoutSec = TSettings::SecondsToMs(s.RegistrationTimeoutValue) / 1000;
     bool portOk = false;
     const uint port = s.WebListenPort.trimmed().toUInt(&portOk);
     m_socket = new TClientSocket(this);
     m_socket->SetHost(s.WebSiteUrl.trimmed());
     m_socket->SetPort(quint16(port));
+    m_socket->SetKeepAlive(kTcpKeepIdleSec, kTcpKeepIntervalSec, kTcpKeepProbes);
     connect(m_socket, &TClientSocket::Connected, this, [this] { ServerEvent(TServerEventKind::SocketConnected); });
     connect(m_socket, &TClientSocket::Disconnected, this, &TServerSession::OnSocketClosed);
     connect(m_socket, &TClientSocket::Error, this, &TServerSession::OnSocketError);
@@ -221,12 +229,13 @@ void TServerSession::OpenSocket()
             // stack one more box over the window that could stop it.
             m_reconnectTimer.stop();
             m_reconnectStopped = true;
-            ShowStatus(StatusDisconnected);
         }
-        ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
+        // The attempt is over before the box opens, and the status says so.
         m_host.SetMenusEnabled(true);
         m_host.SetBusyAnimation(false);
         ClearConnectFlags();
+        ShowStatus(StatusDisconnected);
+        ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
         return;
     }
     m_toTimer.start(Settings().ConnectTimeoutMs());
@@ -246,7 +255,6 @@ void TServerSession::CloseSocket()
 
 void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body, quint16 code)
 {
-    Q_UNUSED(body);
     switch (m_state) {
     case TServerState::Offline:
         switch (event) {
@@ -256,6 +264,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                 ShowStatus(StatusAutoReconnect);
             } else {
                 m_netErrorCount = 0;
+                m_errorSinceManualConnect = false;
                 ShowStatus(StatusConnecting);
             }
             OpenSocket();
@@ -269,12 +278,8 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
             break;
         case TServerEventKind::MessageReceived:
             m_host.SetBusyAnimation(false);
-            if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
-                ShowServerNotice(code, false);
-                m_toTimer.stop();
-                m_host.SetMenusEnabled(true);
-                ClearConnectFlags();
-            }
+            if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE)
+                EndAttemptWithNotice(code);
             break;
         case TServerEventKind::DisconnectRequest:
             // A connection still being opened is abandoned, so it cannot log in
@@ -298,6 +303,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                                  + QString::number(m_connectTimeoutSec)
                                  + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
             CloseSocket();
+            ShowStatus(StatusDisconnected);
             Log(text);
             ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
             break;
@@ -317,6 +323,10 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                     ShowStatus(StatusSupportConnecting);
                 });
             } else if (code == server::REGISTER_ACCEPTED) {
+                // Too short to carry the port: a protocol error, not a login
+                // (the registration time-out still runs).
+                if (!server::DecodeRegisterAccepted(body))
+                    break;
                 m_host.SetMenusEnabled(false);
                 SendOptional(server::BuildSupportName(Settings().SupportName));
                 // The registration was answered in time; its time-out must not strike in the pause.
@@ -334,6 +344,8 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                     m_toTimer.stop();
                     m_host.SetBusyAnimation(false);
                     m_reachedRegistration = true;
+                    // Working again: the retries of a later loss start afresh.
+                    m_netErrorCount = 0;
                     m_keepAliveTimer.start();
                     m_host.SetTrayOnline(true);
                     if (Settings().OfflineTimeOutEna)
@@ -344,37 +356,25 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                 ClearConnectFlags();
                 ShowStatus(StatusRefused);
             } else if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
-                ShowServerNotice(code, false);
-                m_toTimer.stop();
-                m_host.SetBusyAnimation(false);
-                m_state = TServerState::Offline;
-                ClearConnectFlags();
-                // The server ends this connection; nothing more will come on it.
-                CloseSocket();
-                m_host.SetMenusEnabled(true);
+                EndAttemptWithNotice(code);
             }
             break;
         case TServerEventKind::DisconnectRequest:
             DisconnectFromServer();
             break;
         case TServerEventKind::TimeOut: {
-            m_host.SetOnlineGlyph(false);
-            m_host.SetChatWithOtherSupportEnabled(false);
             ShowStatus(StatusTimeOut);
-            m_toTimer.stop();
             m_reconnectTimer.stop();
-            m_host.SetMenusEnabled(true);
-            m_host.SetBusyAnimation(false);
+            // Offline before the box opens: a login accepted behind it must
+            // find no connection to act on.
+            GoOffline();
+            ClearConnectFlags();
+            ShowStatus(StatusRegistrationRefused);
             const QString text = QStringLiteral("Could not register at server, time out after ")
                                  + QString::number(m_registrationTimeoutSec)
                                  + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
             Log(text);
             ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
-            CloseSocket();
-            ClearConnectFlags();
-            m_host.StopIdleDetection();
-            ShowStatus(StatusRegistrationRefused);
-            m_state = TServerState::Offline;
             break;
         }
         default:
@@ -430,6 +430,17 @@ void TServerSession::PauseOnServer(int milliseconds, std::function<void()> then)
         .Start();
 }
 
+// A notice before login ends the attempt. The connection goes before the box
+// opens, so nothing that arrives on it meanwhile can act: a login accepted
+// there would leave every control showing online over a closed socket.
+void TServerSession::EndAttemptWithNotice(quint16 code)
+{
+    GoOffline();
+    ClearConnectFlags();
+    ShowStatus(StatusDisconnected);
+    ShowServerNotice(code, false);
+}
+
 void TServerSession::DisconnectFromServer()
 {
     ShowStatus(StatusDisconnected);
@@ -479,15 +490,16 @@ void TServerSession::OnSocketError(int wsaCode)
 
     m_host.TakeDownChatWindowsOnNetError();
 
-    if (!s.ReConnectAfterNetError || (s.DisplayNetworkMessages && m_netErrorCount == 0)
+    if (!s.ReConnectAfterNetError || (s.DisplayNetworkMessages && !m_errorSinceManualConnect)
         || (m_connectRequested && !m_reachedRegistration))
         ShowBox(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
 
     ++m_netErrorCount;
+    m_errorSinceManualConnect = true;
     m_connectRequested = false;
     if (s.ReConnectAfterNetError && m_reachedRegistration && !m_reconnectTimer.isActive() && !m_reconnectStopped) {
         Log(QStringLiteral("Network error, application disconnected from server, trying to reconnect !."));
-        m_reconnectTimer.start(qMax(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+        m_reconnectTimer.start(TSettings::SecondsToMs(s.ReConnectIntervals));
         ToggleConnection();
     }
 }

@@ -152,6 +152,7 @@ private:
     void OpenSocket();
     void CloseSocket();
     void GoOffline();
+    void EndAttemptWithNotice(quint16 code);
     void ClearConnectFlags();
     void OnSocketError(int wsaCode);
     void OnSocketClosed();
@@ -174,6 +175,9 @@ private:
     bool m_connectRequested = false;
     bool m_reachedRegistration = false;
     int m_netErrorCount = 0;
+    // The network-error box of DisplayNetworkMessages is for the first error
+    // after a manual connect only; the count above restarts at every login.
+    bool m_errorSinceManualConnect = false;
     bool m_reconnectStopped = false;
     bool m_refusalSeen = false;
     bool m_exitInProgress = false;

@@ -19,8 +19,11 @@ TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
 {
     const int c = StartCall(5, false);
     ASSERT_GE(c, 0);
-    EXPECT_EQ(view.model()->data(view.model()->index(0, ColStatus), Qt::DecorationRole).typeId(),
-              QMetaType::QIcon);
+    const QModelIndex status = view.model()->index(0, ColStatus);
+    ASSERT_EQ(view.model()->data(status, Qt::DecorationRole).typeId(), QMetaType::QIcon);
+    // Every repaint asks again; it must get the one icon, not a new one.
+    EXPECT_EQ(view.model()->data(status, Qt::DecorationRole).value<QIcon>().cacheKey(),
+              view.model()->data(status, Qt::DecorationRole).value<QIcon>().cacheKey());
 
     view.ViewListPopUpPopup();
     EXPECT_FALSE(view.OpenChat1->isEnabled());

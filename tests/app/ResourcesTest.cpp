@@ -108,6 +108,11 @@ TEST(Resources, EveryStatusIconLoadsAndTheTrayImagesComeLarge)
     // Online and offline must look different, or the tray tells the operator nothing.
     EXPECT_NE(QImage(StatusIconPath(TrayOnlineIcon)), QImage(StatusIconPath(TrayOfflineIcon)));
 
+    // Built once: the same icon every time, so repaints add nothing to the
+    // pixmap cache.
+    EXPECT_EQ(StatusIcon(3).cacheKey(), StatusIcon(3).cacheKey());
+    EXPECT_EQ(StatusIcon(TrayOnlineIcon).cacheKey(), StatusIcon(TrayOnlineIcon).cacheKey());
+    EXPECT_NE(StatusIcon(3).cacheKey(), StatusIcon(4).cacheKey());
     EXPECT_TRUE(StatusIcon(-1).isNull());
     EXPECT_TRUE(StatusIcon(StatusIconCount).isNull());
     EXPECT_TRUE(StatusIconPath(StatusIconCount).isEmpty());

@@ -142,13 +142,17 @@ public:
 };
 
 // Runs `action` once a modal dialog is up. Any modal dialog still open after
-// a few seconds is rejected, so a dialog that should have gone cannot hang the run.
-inline void WhenModalShows(const std::function<void()> &action, bool *actionRan = nullptr)
+// a few seconds is rejected, so a dialog that should have gone cannot hang the
+// run. The watch lives as long as the returned timer: kept to the end of the
+// test, it can neither leak nor act on a later test's dialogs.
+[[nodiscard]] inline std::unique_ptr<QTimer> WhenModalShows(const std::function<void()> &action,
+                                                            bool *actionRan = nullptr)
 {
-    auto *poll = new QTimer;
+    auto poll = std::make_unique<QTimer>();
+    QTimer *timer = poll.get();
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, action, actionRan, started, ran = false]() mutable {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, actionRan, started, ran = false]() mutable {
         QWidget *modal = QApplication::activeModalWidget();
         if (!ran && modal) {
             ran = true;
@@ -158,15 +162,16 @@ inline void WhenModalShows(const std::function<void()> &action, bool *actionRan 
             return;
         }
         if (ran && !modal) {
-            poll->deleteLater();
+            timer->stop();
         } else if (started->elapsed() > 4000) {
             if (auto *dialog = qobject_cast<QDialog *>(modal))
                 dialog->reject();
             else
-                poll->deleteLater();
+                timer->stop();
         }
     });
-    poll->start(20);
+    timer->start(20);
+    return poll;
 }
 
 class ChatWindowTest : public ::testing::Test {

@@ -180,7 +180,7 @@ TEST_F(ExtraToolsTest, VisitorLeavingUnderTheFileDialogTakesTheDialogAlong)
     real.endAnswer = true;
     OpenTools();
     bool shown = false;
-    WhenModalShows([&] { Receive(chat::END_SESSION); }, &shown);
+    const auto watch = WhenModalShows([&] { Receive(chat::END_SESSION); }, &shown);
     tools->SendImgBtnClick();
     EXPECT_TRUE(shown);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
@@ -193,7 +193,7 @@ TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogTakesTheDialogAlong)
 {
     RealDialogs real;
     OpenTools();
-    WhenModalShows([&] { window->TakeDownOnNetError(); });
+    const auto watch = WhenModalShows([&] { window->TakeDownOnNetError(); });
     tools->PushUrlBtnClick();
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);

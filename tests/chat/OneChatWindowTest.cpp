@@ -424,7 +424,7 @@ TEST_F(ChatWindowTest, NoTranscriptForACallWithoutARow)
     OpenWindow();
     window->FormClose();
     EXPECT_EQ(host.transcripts, 0);
-    EXPECT_TRUE(window->Closed());
+    EXPECT_TRUE(WaitClosed());
 }
 
 TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
@@ -479,7 +479,7 @@ TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
     RealDialogs real;
     OpenWindow();
     bool shown = false;
-    WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
+    const auto watch = WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
     Receive(END_SESSION);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_TRUE(shown);

@@ -153,9 +153,17 @@ TEST(Settings, SoundFilesResolveAgainstTheCurrentFolder)
     EXPECT_FALSE(folder);
 }
 
-TEST(Settings, TimerPeriodsNeverOverflow)
+TEST(Settings, TimerPeriodsLastAtLeastASecondAndNeverOverflow)
 {
     EXPECT_EQ(TSettings::SecondsToMs(40), 40000);
-    EXPECT_EQ(TSettings::SecondsToMs(-5), 0);
+    EXPECT_EQ(TSettings::SecondsToMs(1), 1000);
+    EXPECT_EQ(TSettings::SecondsToMs(0), 1000);
+    EXPECT_EQ(TSettings::SecondsToMs(-5), 1000);
+    EXPECT_EQ(TSettings::SecondsToMs(INT32_MIN), 1000);
     EXPECT_EQ(TSettings::SecondsToMs(INT32_MAX), INT32_MAX);
+    TSettings s;
+    s.ConnectTimeoutValue = 0;
+    s.RegistrationTimeoutValue = -3;
+    EXPECT_EQ(s.ConnectTimeoutMs(), 1000);
+    EXPECT_EQ(s.RegistrationTimeoutMs(), 1000);
 }

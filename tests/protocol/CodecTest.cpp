@@ -42,6 +42,13 @@ TEST(Codec, GettersNeverReadPastTheBody)
     EXPECT_EQ(r.Int(), 0);
     EXPECT_FALSE(r.Ok());
     EXPECT_TRUE(r.Text().isEmpty());
+
+    // A reader does not depend on the array it was made from staying as it was.
+    QByteArray source = Hex("000400000007");
+    FieldReader kept(source);
+    source.clear();
+    EXPECT_EQ(kept.Int(), 7);
+    EXPECT_TRUE(kept.Ok());
 }
 
 TEST(FrameBuffer, SplitHeadersJoinedFramesAndEmptyBodies)

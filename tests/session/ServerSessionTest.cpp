@@ -8,13 +8,16 @@
 #include "diag/Logdata.h"
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
+#include "session/WsaErrors.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QTemporaryDir>
@@ -95,6 +98,24 @@ protected:
         server.SendRaw(connection, server::BuildRegisterAccepted(port));
         ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY, 3000, reg), 0);
         ASSERT_EQ(session->State(), TServerState::Online);
+    }
+
+    // Connects and stops at Registering, the server's greeting answered.
+    void ConnectAndRegister(int connection = 0)
+    {
+        session->WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(connection + 1));
+        ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+        server.SendFrame(connection, server::INITIAL_CONNECT);
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER, 3000, int(server.Frames().size())), 0);
+    }
+
+    bool SawFrame(quint16 code) const
+    {
+        for (const auto &f : server.Frames())
+            if (f.code == code)
+                return true;
+        return false;
     }
 
     QTemporaryDir dir;
@@ -247,13 +268,17 @@ TEST_F(ServerSessionTest, ConnectTimeOutWhenTheServerNeverAnswers)
         f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         ::connect(f, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
     }
-    Settings().ConnectTimeoutValue = 1;
+    // A time-out of 0 still gives the server a second, and says so.
+    Settings().ConnectTimeoutValue = 0;
     Settings().WebListenPort = QString::number(ntohs(addr.sin_port));
     session->WebSbtnClick();
+    QTest::qWait(500);
+    EXPECT_TRUE(boxes.shown.isEmpty());
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 5000));
     EXPECT_EQ(boxes.shown.last().text, QStringLiteral("Could not connect to server, time out after 1 seconds.\nTry "
                                                       "again in a couple of minuts.\n"));
     EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
     EXPECT_FALSE(session->ConnectRequested());
     EXPECT_TRUE(LogText().contains(QStringLiteral("Could not connect to server, time out after 1 seconds.")));
     for (int f : fillers)
@@ -322,6 +347,20 @@ TEST_F(ServerSessionTest, FirstNetworkErrorIsShownWhenAskedFor)
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
     EXPECT_TRUE(session->ReconnectRunning() || session->State() != TServerState::Offline);
+
+    // Logged in again by the reconnection, then lost again: no second box,
+    // though the login renewed the retries.
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(1, server::INITIAL_CONNECT);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER, 3000, 3), 0);
+    server.SendRaw(1, server::BuildRegisterAccepted(5));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
+    EXPECT_EQ(session->NetErrorCount(), 0);
+    server.CloseConnection(1);
+    ASSERT_TRUE(server.WaitForConnections(3));
+    EXPECT_EQ(session->NetErrorCount(), 1);
+    EXPECT_EQ(boxes.shown.size(), 1);
 }
 
 TEST_F(ServerSessionTest, ServerNoticesBeforeAndAfterLogin)
@@ -334,6 +373,7 @@ TEST_F(ServerSessionTest, ServerNoticesBeforeAndAfterLogin)
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Could not connect, server needs to be restarted")));
     EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
 
     boxes.shown.clear();
     LogIn(1);
@@ -360,6 +400,7 @@ TEST_F(ServerSessionTest, MaxSocketsExceededEndsTheAttempt)
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Notification !"));
     EXPECT_EQ(session->State(), TServerState::Offline);
     EXPECT_FALSE(session->ConnectRequested());
+    EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
 }
 
 TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
@@ -459,4 +500,181 @@ TEST_F(ServerSessionTest, ReconnectionWithSettingsThatCannotConnectStopsAfterOne
     EXPECT_TRUE(session->ReconnectStopped());
     EXPECT_FALSE(session->ConnectRequested());
     EXPECT_EQ(session->StatusText(), StatusTextOf(StatusDisconnected));
+}
+
+// Before login the console ends the attempt for a server notice or the
+// registration time-out, and shows a box. Nothing that arrives on the
+// connection while the box is open may act: not even a login accepted in the
+// same write as the notice or just behind it.
+TEST_F(ServerSessionTest, LateFramesBehindALoginBoxActOnNothing)
+{
+    Settings().RegistrationTimeoutValue = 1;
+    const QByteArray accepted = server::BuildRegisterAccepted(99);
+    struct Case {
+        const char *name;
+        quint16 notice; // 0: let the registration time out
+    };
+    const Case cases[] = {{"max sockets", server::MAX_SOCKETS_EXCEEDED},
+                          {"upgrade", server::SERVER_UPGRADE},
+                          {"registration time-out", 0}};
+    int connection = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.shown.clear();
+        server.ClearFrames();
+        ConnectAndRegister(connection);
+        bool offlineWhileBoxOpen = false;
+        bool closedWhileBoxOpen = false;
+        boxes.during = [&] {
+            offlineWhileBoxOpen = session->State() == TServerState::Offline && !session->Socket();
+            server.SendRaw(connection, server::BuildRegisterAccepted(98));
+            closedWhileBoxOpen = server.WaitForClosed(connection, 2000);
+            QTest::qWait(200);
+        };
+        if (c.notice)
+            server.SendRaw(connection, MakeFrame(c.notice) + accepted);
+        ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 4000));
+        QTest::qWait(100);
+        EXPECT_TRUE(offlineWhileBoxOpen);
+        EXPECT_TRUE(closedWhileBoxOpen);
+        EXPECT_EQ(boxes.shown.size(), 1);
+        EXPECT_EQ(session->State(), TServerState::Offline);
+        EXPECT_FALSE(SawFrame(server::SUPPORT_NAME));
+        EXPECT_FALSE(SawFrame(server::SUPPORT_READY));
+        EXPECT_FALSE(host.online);
+        EXPECT_FALSE(host.tray);
+        EXPECT_FALSE(host.chatWithSupportEnabled);
+        EXPECT_TRUE(host.menusEnabled);
+        EXPECT_FALSE(session->KeepAliveWithServerToTimer().isActive());
+        EXPECT_FALSE(session->TO_Timer().isActive());
+        EXPECT_FALSE(session->ConnectRequested());
+        EXPECT_NE(session->SupportPort(), 99);
+        EXPECT_NE(session->SupportPort(), 98);
+        EXPECT_EQ(session->StatusText(),
+                  StatusTextOf(c.notice ? StatusDisconnected : StatusRegistrationRefused));
+        ++connection;
+    }
+}
+
+// REGISTER_ACCEPTED must carry the supporter's port. One without it is a
+// protocol error, not a login: the registration time-out ends the attempt.
+TEST_F(ServerSessionTest, RegisterAcceptedTooShortForThePortIsNoLogin)
+{
+    Settings().RegistrationTimeoutValue = 1;
+    ConnectAndRegister();
+    QByteArray oneField;
+    qsizetype at = 0;
+    PutIntField(oneField, at, 1);
+    server.SendRaw(0, MakeFrame(server::REGISTER_ACCEPTED) + MakeFrame(server::REGISTER_ACCEPTED, oneField));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }, 4000));
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Could not register at server, time out after 1")));
+    EXPECT_FALSE(SawFrame(server::SUPPORT_NAME));
+    EXPECT_FALSE(host.online);
+    EXPECT_EQ(session->SupportPort(), 0);
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(LogText().contains(QStringLiteral("Connected to server")));
+}
+
+// Time-outs of 0 (or less) in the settings still leave the server a second to
+// answer: the login goes through instead of failing at once.
+TEST_F(ServerSessionTest, ZeroTimeOutsStillAllowALogin)
+{
+    Settings().ConnectTimeoutValue = 0;
+    Settings().RegistrationTimeoutValue = -4;
+    Settings().ReConnectIntervals = 0;
+    session->WebSbtnClick();
+    EXPECT_EQ(session->TO_Timer().interval(), 1000);
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    EXPECT_EQ(session->TO_Timer().interval(), 1000);
+    QTest::qWait(300);
+    server.SendFrame(0, server::INITIAL_CONNECT);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+    server.SendRaw(0, server::BuildRegisterAccepted(3));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+
+    // The reconnection interval too is at least a second.
+    server.CloseConnection(0);
+    ASSERT_TRUE(server.WaitForConnections(2));
+    EXPECT_EQ(session->ReconnectTimer().interval(), 1000);
+}
+
+// A console that runs for days loses its connection now and then. Each login
+// that succeeds renews the retries, so the drops do not add up to giving up.
+TEST_F(ServerSessionTest, SuccessfulLoginRenewsTheReconnectionRetries)
+{
+    Settings().ReConnectIntervals = 1;
+    Settings().ReConnectRetriesVal = 2;
+    const QString serverPort = Settings().WebListenPort;
+    LogIn();
+
+    // First drop: the reconnection logs in again at once.
+    server.CloseConnection(0);
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(1, server::INITIAL_CONNECT);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER, 3000, 3), 0);
+    server.SendRaw(1, server::BuildRegisterAccepted(5));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
+    EXPECT_EQ(session->NetErrorCount(), 0);
+
+    // Second drop, with the server unreachable for the first attempt: the
+    // retries left are the full two, so the next tick still tries.
+    const int deadPort = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+        ::close(fd);
+        return int(ntohs(addr.sin_port));
+    }();
+    Settings().WebListenPort = QString::number(deadPort);
+    server.CloseConnection(1);
+    ASSERT_TRUE(WaitFor([&] { return session->ReconnectRunning() && !session->Socket(); }));
+    EXPECT_EQ(session->NetErrorCount(), 2);
+    Settings().WebListenPort = serverPort;
+    ASSERT_TRUE(server.WaitForConnections(3, 4000));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_FALSE(session->ReconnectStopped());
+}
+
+// A server host that vanishes without a word (no FIN, no RST) is found by TCP
+// keep-alive probes, which end the connection with ETIMEDOUT; that is a
+// network error like any other, with the automatic reconnection.
+TEST_F(ServerSessionTest, ServerConnectionIsProbedAndAVanishedPeerReconnects)
+{
+    Settings().ReConnectIntervals = 1;
+    LogIn();
+    const int fd = session->Socket()->Handle();
+    auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t length = sizeof value;
+        EXPECT_EQ(::getsockopt(fd, level, name, &value, &length), 0);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 6);
+    // Data in flight to a vanished peer is given up on as soon.
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+
+    // What the socket reports when the probes go unanswered.
+    emit session->Socket()->Error(WsaFromErrno(ETIMEDOUT));
+    EXPECT_EQ(session->State(), TServerState::Offline);
+    EXPECT_FALSE(host.online);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(LogText().contains(
+        QStringLiteral("Network error, application disconnected from server, trying to reconnect !.")));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Registering; }));
+    server.SendFrame(1, server::INITIAL_CONNECT);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER, 3000, 3), 0);
+    server.SendRaw(1, server::BuildRegisterAccepted(6));
+    ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Online; }));
 }
