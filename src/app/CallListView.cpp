@@ -3,8 +3,11 @@
 #include "session/Calls.h"
 
 #include <QContextMenuEvent>
-#include <QMouseEvent>
 #include <QHeaderView>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QTime>
+#include <QTimer>
 #include <QMenu>
 #include <QStyledItemDelegate>
 
@@ -61,9 +64,26 @@ TCallListView::TCallListView(TCalls &calls, QWidget *parent) : QTreeView(parent)
     setItemDelegate(new HotRowDelegate(this));
     header()->setSectionsClickable(false);
     header()->setSectionsMovable(false);
-    for (int column = 0; column < kCallColumnCount; ++column)
-        setColumnWidth(column, TCallList::ColumnWidth(column));
+    // The operator may still drag every column; the last one takes the rest.
+    header()->setSectionResizeMode(QHeaderView::Interactive);
+    header()->setStretchLastSection(true);
+    header()->setTextElideMode(Qt::ElideNone);
     setColumnHidden(ColHidden, true);
+    for (int column = 0; column < kCallColumnCount; ++column)
+        setColumnWidth(column, qMax(TCallList::ColumnWidth(column), ContentWidth(column)));
+    // Names, sites and addresses arrive later; their columns grow with them.
+    const auto queueFit = [this] {
+        if (m_fitQueued)
+            return;
+        m_fitQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_fitQueued = false;
+            FitColumns();
+        });
+    };
+    connect(&list, &QAbstractItemModel::rowsInserted, this, queueFit);
+    connect(&list, &QAbstractItemModel::dataChanged, this, queueFit);
+    connect(&list, &QAbstractItemModel::modelReset, this, queueFit);
     setToolTip(QStringLiteral("Click mouse right button to open the popup menu"));
 
     // The selection stays visible when the list loses the focus.
@@ -84,6 +104,53 @@ TCallListView::TCallListView(TCalls &calls, QWidget *parent) : QTreeView(parent)
     connect(Disconnect1, &QAction::triggered, this, [this] { m_calls.DropCallAtRow(SelectedRow()); });
     connect(UpdateEmail1, &QAction::triggered, this, [this] { m_calls.UpdateEmailAtRow(SelectedRow()); });
     connect(ClearStatDisplay1, &QAction::triggered, this, [this] { m_calls.ClearStatDisplay(); });
+}
+
+int TCallListView::ContentWidth(int column) const
+{
+    const QFontMetrics fm(font());
+    const QFontMetrics headerFm(header()->font());
+    // Cell padding of the style, both sides, plus a little air.
+    const int padding = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 12;
+    int text = headerFm.horizontalAdvance(TCallList::ColumnCaption(column)) + 8;
+    switch (column) {
+    case ColStatus: {
+        int longest = 0;
+        for (int status = 0; status < kCallStatusCount; ++status)
+            longest = qMax(longest, fm.horizontalAdvance(CallStatusText(status)));
+        const int icon = iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize);
+        text = qMax(text, longest + icon + 6);
+        break;
+    }
+    case ColStartTime:
+    case ColEndTime: {
+        // The longest time of the day in the system's format ("23:59:59 PM UTC").
+        int longest = 0;
+        for (int hour : {0, 11, 12, 20, 23})
+            longest = qMax(longest,
+                           fm.horizontalAdvance(QLocale::system().toString(QTime(hour, 58, 58), QLocale::LongFormat)));
+        text = qMax(text, longest);
+        break;
+    }
+    default:
+        break;
+    }
+    if (column != ColStatus && column != ColStartTime && column != ColEndTime)
+        text = qMax(text, sizeHintForColumn(column) - padding);
+    return text + padding;
+}
+
+void TCallListView::FitColumns()
+{
+    // A long visitor's name still leaves room for the columns after it.
+    constexpr int kMaxFitWidth = 320;
+    for (int column = 0; column < kCallColumnCount; ++column) {
+        if (isColumnHidden(column))
+            continue;
+        const int wanted = qMin(kMaxFitWidth, qMax(ContentWidth(column), sizeHintForColumn(column)));
+        if (columnWidth(column) < wanted)
+            setColumnWidth(column, wanted);
+    }
 }
 
 int TCallListView::SelectedRow() const

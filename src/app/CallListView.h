@@ -20,6 +20,13 @@ public:
     int SelectedRow() const;
     // Enables the pop-up items for the current selection (runs before the menu opens).
     void ViewListPopUpPopup();
+    // Widens every column that is narrower than its contents (never narrows one
+    // the operator widened); runs whenever rows change.
+    void FitColumns();
+    // The width a column needs for the longest text it can hold.
+    int ContentWidth(int column) const;
+    // What the rows now shown need (public for the column checks).
+    using QTreeView::sizeHintForColumn;
 
     QMenu *ViewListPopUp = nullptr;
     QAction *OpenChat1 = nullptr;
@@ -34,6 +41,7 @@ protected:
 
 private:
     TCalls &m_calls;
+    bool m_fitQueued = false;
 };
 
 // The image-list picture of a status icon index (null when none exists).

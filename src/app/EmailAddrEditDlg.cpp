@@ -48,7 +48,9 @@ QString TEmailAddrEditDlg::Text() const
 QString TEmailAddrEditDlg::Edit(const QString &email, QWidget *parent)
 {
     TEmailAddrEditDlg dialog(email, parent);
-    dialog.exec(); // Esc, Cancel and OK all keep the text
+    // OK keeps the edit; Cancel, Esc and the close box keep the old address.
+    if (dialog.exec() != QDialog::Accepted)
+        return email;
     return dialog.Text();
 }
 

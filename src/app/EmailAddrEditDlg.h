@@ -13,9 +13,8 @@ class TEmailAddrEditDlg : public QDialog {
 public:
     explicit TEmailAddrEditDlg(const QString &email, QWidget *parent = nullptr);
 
-    // Runs the editor modally and returns the edit box's text, whichever
-    // button closed it: an operator who corrected the address and then
-    // pressed Cancel still expects the correction to stick.
+    // Runs the editor modally: OK gives the edit box's text; Cancel, Esc and
+    // the close box give `email` back unchanged.
     static QString Edit(const QString &email, QWidget *parent = nullptr);
 
     QString Text() const;

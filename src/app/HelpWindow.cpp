@@ -196,6 +196,7 @@ THelpWindow::THelpWindow()
 {
     InitResources();
     setAttribute(Qt::WA_QuitOnClose, false);
+    setProperty("helpContext", int(HelpOnHelpContext)); // F1 here: how to use help
     setWindowTitle(tr("Velmora Help"));
     setWindowIcon(AppIcon());
     resize(820, 560);

@@ -1,5 +1,7 @@
 #include "app/NewCnctDlg.h"
 
+#include "chat/QuietShow.h"
+
 #include "protocol/MessageCodes.h"
 
 #include <QFontMetrics>
@@ -178,6 +180,51 @@ void TNewCnctDlg::PlaceOnScreen(int callDispPos, int alertsOpen)
     QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
     move(AlertPosition(callDispPos, alertsOpen, size(), area));
+}
+
+namespace {
+// The open non-modal alerts, oldest first.
+QList<QPointer<TNewCnctDlg>> g_openAlerts;
+} // namespace
+
+TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                               int callDispPos, std::function<void(bool)> answered)
+{
+    auto *dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setModal(false);
+    dialog->PlaceOnScreen(callDispPos, g_alertsShown);
+    ++g_alertsShown;
+    g_openAlerts.append(dialog);
+    QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answered = std::move(answered)](int result) {
+        --g_alertsShown;
+        g_openAlerts.removeAll(dialog);
+        answered(result == QDialog::Accepted && dialog->AcceptBtn->isEnabled());
+    });
+    // On top, but the keys stay where the operator is typing.
+    KeepKeyboardWhenShown(dialog);
+    dialog->show();
+    return dialog;
+}
+
+bool TNewCnctDlg::AcceptNewest()
+{
+    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i) {
+        TNewCnctDlg *alert = g_openAlerts[i];
+        if (alert && alert->isVisible() && alert->AcceptBtn->isEnabled()) {
+            alert->AcceptBtn->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TNewCnctDlg::RejectAll()
+{
+    const QList<QPointer<TNewCnctDlg>> alerts = g_openAlerts;
+    for (const QPointer<TNewCnctDlg> &alert : alerts)
+        if (alert)
+            alert->reject();
 }
 
 int TNewCnctDlg::AlertsShown()

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QTimer>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -26,6 +28,15 @@ public:
     // returns true for Accept, false for On-Hold.
     static bool Ask(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, int callDispPos,
                     QWidget *parent = nullptr);
+    // Shows the alert without waiting and without taking the keyboard, placed
+    // for `callDispPos`; `answered` gets true for Accept, false for On-Hold
+    // (Esc, the close box, or the exit), once. The alert is modal to nothing.
+    static TNewCnctDlg *Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                             int callDispPos, std::function<void(bool)> answered);
+    // Accepts the newest open alert whose Accept is enabled; false when none is.
+    static bool AcceptNewest();
+    // Answers every open alert with On-Hold (the program is ending).
+    static void RejectAll();
     // Alerts open at this moment (their placement depends on it).
     static int AlertsShown();
 

@@ -3,6 +3,7 @@
 #include "Resources.h"
 #include "app/AboutBox.h"
 #include "app/CallListView.h"
+#include "app/ConsoleKeys.h"
 #include "app/EmailAddrEditDlg.h"
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
@@ -90,10 +91,15 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
     m_callsLink = std::make_unique<TCallsLink>(*m_calls);
     ListView = new TCallListView(*m_calls, this);
+    ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
+    setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
+    m_keys = new TConsoleKeys(this);
+    m_keys->AcceptNewestCall = [] { TNewCnctDlg::AcceptNewest(); };
     connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
         if (m_calls->CallsOnHold() == 0)
             SetTrayBlinking(false);
+        UpdateTrayTip();
     });
 
     BuildTray();
@@ -148,7 +154,7 @@ void TMainForm::BuildControls()
     setWindowIcon(AppIcon());
     setMinimumSize(kMinWidth, kMinHeight);
     // Wide enough for every column of the call list at the default font.
-    resize(680, 320);
+    resize(800, 320);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -306,7 +312,7 @@ void TMainForm::BuildMenus()
 void TMainForm::BuildTray()
 {
     abfTrayIcon = new QSystemTrayIcon(this);
-    abfTrayIcon->setToolTip(QStringLiteral("KORVA Support, right click to open the pop-up  menu."));
+    abfTrayIcon->setToolTip(TrayTipText(0, 0));
     abfTrayIcon->setIcon(StatusIcon(TrayOfflineIcon));
     TrayIconPopupMenu = new QMenu(this);
     m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("Connect"));
@@ -541,7 +547,35 @@ void TMainForm::BlinkTimerTimer()
 
 bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled)
 {
-    return TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
+    QTimer::singleShot(0, this, [this] { UpdateTrayTip(); }); // the alert is up by then
+    const bool accepted = TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
+    UpdateTrayTip();
+    return accepted;
+}
+
+void TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                                     std::function<void(bool)> answered)
+{
+    QPointer<TMainForm> self(this);
+    TNewCnctDlg::Open(kind, site, ip, acceptEnabled, Settings().CallDispPosValue,
+                      [self, answered = std::move(answered)](bool accept) {
+                          answered(accept);
+                          if (self)
+                              self->UpdateTrayTip();
+                      });
+    UpdateTrayTip();
+}
+
+QString TMainForm::TrayTipText(int waiting, int onHold)
+{
+    return QStringLiteral("KORVA Support, right click to open the pop-up  menu.")
+           + QStringLiteral("\nCalls waiting: %1, on hold: %2").arg(waiting).arg(onHold);
+}
+
+void TMainForm::UpdateTrayTip()
+{
+    if (abfTrayIcon && m_calls)
+        abfTrayIcon->setToolTip(TrayTipText(TNewCnctDlg::AlertsShown(), m_calls->CallsOnHold()));
 }
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
@@ -684,6 +718,7 @@ bool TMainForm::ExitProcedure(bool ask)
         if (m_exitForced) {
             // The calls whose alerts are answered now are not taken on.
             m_session->SetExitInProgress(true);
+            TNewCnctDlg::RejectAll();
             RejectModalWindows();
         }
         if (!m_exitRunning && !m_exitRetry.isActive())
@@ -715,6 +750,8 @@ bool TMainForm::ExitProcedure(bool ask)
         }
     }
     m_session->SetExitInProgress(true);
+    // Waiting alerts are answered by the exit: their calls are not taken on.
+    TNewCnctDlg::RejectAll();
 
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
     m_history->RebuildMenu();

@@ -29,6 +29,7 @@ class QWidget;
 namespace velmora {
 
 class TCallListView;
+class TConsoleKeys;
 class TCallsLink;
 class TCloseSockets;
 class TDebugWinDlg;
@@ -108,6 +109,10 @@ public:
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
     void UpdateTrayMenu();
+    // The tray icon's hint: the fixed text, then the calls whose alert waits
+    // for an answer and the calls on hold.
+    static QString TrayTipText(int waiting, int onHold);
+    void UpdateTrayTip();
 
     // ISessionHost
     void ShowStatusText(const QString &text) override;
@@ -137,6 +142,8 @@ public:
     void PlayMainSound() override;
     void SetTrayBlinking(bool on) override;
     bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override;
+    void ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                              std::function<void(bool)> answered) override;
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
     QString EditEmail(const QString &current) override;
 
@@ -252,6 +259,7 @@ private:
     bool m_exitDone = false;
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit
     int m_alertsShown = 0;
+    TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window
 };
 
 } // namespace velmora

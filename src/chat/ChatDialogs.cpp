@@ -40,6 +40,21 @@ bool IChatDialogs::SupportChatTerminated(QWidget &window)
     return close;
 }
 
+void IChatDialogs::RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done)
+{
+    if (this != &g_realDialogs) {
+        done(RemoteTerminated(window));
+        return;
+    }
+    // Owned by the chat window: a window that goes takes its dialog along,
+    // and then `done` is never called.
+    auto *dialog = new TRemoteClientTerminatedDlg(&window, window.Number());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QDialog::finished, &window,
+                     [dialog, done = std::move(done)](int) { done(dialog->CloseChosen()); });
+    dialog->open();
+}
+
 QString IChatDialogs::OpenImageFile(QWidget *parent, const QString &filter)
 {
     QPointer<QFileDialog> dialog = new QFileDialog(parent, QString(), QString(), filter);

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace velmora {
@@ -18,6 +20,11 @@ public:
     virtual bool RemoteTerminated(TOneChatWindow &window);
     // The same for the supporter chat window (its own caption).
     virtual bool SupportChatTerminated(QWidget &window);
+    // The same without waiting: `done` gets the answer later (never after the
+    // window is gone). The console's own dialog is modal to its chat window
+    // only and leaves the keyboard where the operator is typing; dialogs that
+    // tests install answer through RemoteTerminated.
+    virtual void RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done);
     // The image file to send; empty when the operator cancelled.
     virtual QString OpenImageFile(QWidget *parent, const QString &filter);
     // A shortcut from `list`; empty when nothing was chosen.

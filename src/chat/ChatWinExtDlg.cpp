@@ -4,6 +4,7 @@
 #include "chat/OneChatWindow.h"
 #include "diag/Pause.h"
 
+#include <QCloseEvent>
 #include <QMoveEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -18,10 +19,12 @@ constexpr int kShowPauseMs = 100;
 constexpr int kWidenStep = 2;
 constexpr int kNarrowStep = 10;
 constexpr int kNarrowPauseMs = 10;
+constexpr int kSettleMs = 60;
 } // namespace
 
 TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
-    : QWidget(&owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    : QWidget(&owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowDoesNotAcceptFocus),
       m_owner(owner)
 {
     setWindowTitle(QStringLiteral("  Extra Tools"));
@@ -128,14 +131,39 @@ void TChatWinExtDlg::FormShow()
 
 void TChatWinExtDlg::FormActivate()
 {
-    if (width() >= m_fullWidth)
-        return; // already open
-    int width = WidthFor(30);
-    SetWidth(width);
-    while (width < m_fullWidth) {
-        width = qMin(width + kWidenStep, m_fullWidth);
+    if (width() < m_fullWidth) {
+        int width = WidthFor(30);
         SetWidth(width);
+        while (width < m_fullWidth) {
+            width = qMin(width + kWidenStep, m_fullWidth);
+            SetWidth(width);
+        }
     }
+    // A window manager may apply the slide's requests late and out of order,
+    // leaving an intermediate width: look again once they have settled.
+    QTimer::singleShot(kSettleMs, this, [this] { SettleOpen(); });
+}
+
+void TChatWinExtDlg::SettleOpen()
+{
+    if (!isVisible())
+        return;
+    if (width() != m_fullWidth)
+        SetWidth(m_fullWidth);
+    // The frame is known only now: the same place, measured the same way, every time.
+    if (!m_owner.Closed())
+        m_owner.RecalceExtraDialog();
+}
+
+void TChatWinExtDlg::closeEvent(QCloseEvent *event)
+{
+    // A title-bar close button some window managers add anyway: close through
+    // the chat window's toggle, so its state and picture stay right.
+    event->ignore();
+    if (!m_owner.Closed() && m_owner.ExtraToolsOpen())
+        m_owner.ExtraToolsOpenBtnClick();
+    else
+        hide();
 }
 
 void TChatWinExtDlg::FormHide()

@@ -44,11 +44,15 @@ public:
 protected:
     bool event(QEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
     void SetWidth(int width);
+    // After the slide: full width and the chat window's place, whatever the
+    // window manager made of the steps.
+    void SettleOpen();
     void NarrowStep(quint32 slide);
     // Closes the tools through the chat window, unless the chat has ended.
     void Done();

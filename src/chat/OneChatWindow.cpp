@@ -2,11 +2,13 @@
 
 #include "chat/ChatDialogs.h"
 #include "chat/ChatLines.h"
+#include "chat/ChatPlacement.h"
 #include "chat/ChatPictures.h"
 #include "chat/ChatWinExtDlg.h"
 #include "chat/TransferText.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
 #include "diag/SafeText.h"
@@ -20,8 +22,11 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
+#include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,8 +36,10 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTime>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace velmora {
 
@@ -41,6 +48,8 @@ namespace {
 constexpr int kClientWidth = 403;
 constexpr int kClientHeight = 335;
 const QColor kWindowBackground{0, 128, 255};
+// Lines of the console itself about the chat (its end), apart from both speakers.
+const QColor kSystemGrey{96, 96, 96};
 
 QString CaptionBase(int number)
 {
@@ -75,7 +84,8 @@ TOneChatWindow::~TOneChatWindow()
 
 void TOneChatWindow::BuildControls()
 {
-    setFixedSize(kClientWidth, kClientHeight);
+    // The designed size is the smallest; the conversation takes what is added.
+    setMinimumSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowBackground);
@@ -85,13 +95,31 @@ void TOneChatWindow::BuildControls()
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
     ChatOutPutText->setAcceptRichText(false);
-    ChatOutPutText->setGeometry(5, 5, 393, 196);
+    ChatOutPutText->setMinimumHeight(120);
     ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
     QFont conversationFont(QStringLiteral("MS Sans Serif"));
     conversationFont.setStyleHint(QFont::SansSerif);
     conversationFont.setBold(true);
     ChatOutPutText->document()->setDefaultFont(conversationFont);
     m_baseFormat.setFont(conversationFont);
+    ChatOutPutText->installEventFilter(this);
+
+    // Shown over the conversation's lower edge while the operator reads back
+    // and lines arrive below; a click (or scrolling down) goes to the newest.
+    NewMessagesMarker = new QToolButton(ChatOutPutText);
+    NewMessagesMarker->setObjectName(QStringLiteral("NewMessagesMarker"));
+    NewMessagesMarker->setText(QStringLiteral("New messages \u2193"));
+    NewMessagesMarker->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    NewMessagesMarker->setCursor(Qt::PointingHandCursor);
+    NewMessagesMarker->setStyleSheet(QStringLiteral(
+        "QToolButton { background: #ffd54f; color: black; border: 1px solid #8d6e00; border-radius: 8px;"
+        " padding: 2px 8px; font-weight: bold; }"));
+    NewMessagesMarker->hide();
+    connect(NewMessagesMarker, &QToolButton::clicked, this, [this] { ScrollToNewest(); });
+    connect(ChatOutPutText->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (ConversationAtBottom())
+            NewMessagesMarker->hide();
+    });
 
     ChatPopUp = new QMenu(this);
     ChatPopUp->addAction(QStringLiteral("Select All"), this, [this] { SelectAll1Click(); });
@@ -99,7 +127,7 @@ void TOneChatWindow::BuildControls()
     connect(ChatOutPutText, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { ChatPopUp->popup(ChatOutPutText->viewport()->mapToGlobal(at)); });
 
-    Label1 = new QLabel(QStringLiteral("To send a message click send or use Enter, if enabled"), this);
+    Label1 = new QLabel(this);
     Label1->setTextFormat(Qt::PlainText);
     QFont labelFont(QStringLiteral("Verdana"));
     labelFont.setBold(true);
@@ -108,11 +136,14 @@ void TOneChatWindow::BuildControls()
     QPalette labelPal = Label1->palette();
     labelPal.setColor(QPalette::WindowText, Qt::white);
     Label1->setPalette(labelPal);
-    Label1->setGeometry(5, 204, 393, 18);
+    Label1->setWordWrap(true);
+    UpdateInputLabel();
 
     InputText = new QPlainTextEdit(this);
     InputText->setObjectName(QStringLiteral("InputText"));
-    InputText->setGeometry(5, 224, 330, 84);
+    InputText->setFixedHeight(84);
+    // Tab leaves the box (to " Send"), as in any form; the wire has no use for tabs.
+    InputText->setTabChangesFocus(true);
     InputText->installEventFilter(this);
     InputText->viewport()->installEventFilter(this);
     connect(InputText, &QPlainTextEdit::textChanged, this, [this] { InputTextChange(); });
@@ -124,22 +155,21 @@ void TOneChatWindow::BuildControls()
     QPalette sendPal = SendMsgBtn->palette();
     sendPal.setColor(QPalette::ButtonText, Qt::red);
     SendMsgBtn->setPalette(sendPal);
-    SendMsgBtn->setGeometry(340, 224, 58, 40);
+    SendMsgBtn->setFixedSize(58, 40);
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
     connect(SendMsgBtn, &QPushButton::clicked, this, [this] { SendMsgBtnClick(); });
 
     SoundSpeedButton = new QToolButton(this);
-    SoundSpeedButton->setGeometry(340, 276, 27, 27);
+    SoundSpeedButton->setFixedSize(27, 27);
     SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
     connect(SoundSpeedButton, &QToolButton::clicked, this, [this] { SoundSpeedButtonClick(); });
 
     ExtraToolsOpenBtn = new QToolButton(this);
-    ExtraToolsOpenBtn->setGeometry(371, 276, 27, 27);
+    ExtraToolsOpenBtn->setFixedSize(27, 27);
     connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
 
     StatusBar = new QStatusBar(this);
-    StatusBar->setSizeGripEnabled(false);
-    StatusBar->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
+    StatusBar->setSizeGripEnabled(true);
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new QLabel(StatusBar);
         m_statusPanels[i]->setTextFormat(Qt::PlainText);
@@ -148,6 +178,28 @@ void TOneChatWindow::BuildControls()
     m_statusPanels[0]->setText(QStringLiteral("Status"));
     m_statusPanels[0]->setMinimumWidth(50);
     m_statusPanels[2]->setMinimumWidth(70);
+
+    auto *buttons = new QVBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(4);
+    buttons->addWidget(SendMsgBtn);
+    buttons->addStretch(1);
+    auto *toggles = new QHBoxLayout;
+    toggles->setSpacing(4);
+    toggles->addWidget(SoundSpeedButton);
+    toggles->addWidget(ExtraToolsOpenBtn);
+    buttons->addLayout(toggles);
+    auto *inputRow = new QHBoxLayout;
+    inputRow->setSpacing(5);
+    inputRow->addWidget(InputText, 1);
+    inputRow->addLayout(buttons);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(5, 5, 5, 0);
+    column->setSpacing(3);
+    column->addWidget(ChatOutPutText, 1);
+    column->addWidget(Label1);
+    column->addLayout(inputRow);
+    column->addWidget(StatusBar);
 
     ElapesedTime.setInterval(1000);
     connect(&ElapesedTime, &QTimer::timeout, this, [this] { ElapesedTimeDisp(); });
@@ -175,7 +227,7 @@ void TOneChatWindow::FormCreate()
         m_email = m_record->Email;
         m_caption += QStringLiteral(", in chat with ") + m_name;
     }
-    setWindowTitle(m_caption);
+    SetCaption(m_caption);
 
     // 3. Take the connection over.
     m_firstActivationPending = true;
@@ -230,8 +282,9 @@ void TOneChatWindow::FormCreate()
 
     // 10.
     m_extraTools = new TChatWinExtDlg(*this);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    resize(RememberedChatSize(minimumSize()));
+    PlaceCascaded();
+    FitCaption();
     show();
 
     // 11.
@@ -254,6 +307,82 @@ QString TOneChatWindow::StatusPanelText(int panel) const
     return panel >= 0 && panel < 3 ? m_statusPanels[panel]->text() : QString();
 }
 
+void TOneChatWindow::PlaceCascaded()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QList<QRect> chats;
+    QRect mainWindow;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top == this || !top->isVisible() || top->isMinimized())
+            continue;
+        if (qobject_cast<TOneChatWindow *>(top))
+            chats.append(top->frameGeometry());
+        else if (qobject_cast<QMainWindow *>(top))
+            mainWindow = top->frameGeometry();
+    }
+    move(CascadePosition(size(), chats, mainWindow, screen->availableGeometry()));
+}
+
+void TOneChatWindow::SetCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+    FitCaption();
+}
+
+void TOneChatWindow::FitCaption()
+{
+    // A window manager cuts a caption that does not fit, and the visitor's
+    // name is at its end: widen the window (within the screen) so it fits.
+    const QFontMetrics fm(QApplication::font("QMdiSubWindowTitleBar"));
+    constexpr int kTitleBarButtons = 140; // icon, minimize, close and the frame
+    int wanted = fm.horizontalAdvance(windowTitle()) * 11 / 10 + kTitleBarButtons;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        wanted = qMin(wanted, screen->availableGeometry().width());
+    if (wanted > width()) {
+        m_fittingCaption = true;
+        resize(wanted, height());
+        m_fittingCaption = false;
+    }
+}
+
+void TOneChatWindow::UpdateInputLabel()
+{
+    // The designed text, and then what Enter does with the setting as it is now.
+    Label1->setText(QStringLiteral("To send a message click send or use Enter, if enabled")
+                    + (Settings().UseEnterKeyToSendMessage
+                           ? QStringLiteral(" (Enter sends, Shift+Enter: new line)")
+                           : QStringLiteral(" (Enter: new line)")));
+}
+
+bool TOneChatWindow::ConversationAtBottom() const
+{
+    const QScrollBar *bar = ChatOutPutText->verticalScrollBar();
+    return !bar || bar->value() >= bar->maximum() - 2;
+}
+
+void TOneChatWindow::ScrollToNewest()
+{
+    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
+        bar->setValue(bar->maximum());
+    NewMessagesMarker->hide();
+}
+
+bool TOneChatWindow::NewMessagesShown() const
+{
+    return !NewMessagesMarker->isHidden();
+}
+
+void TOneChatWindow::PlaceNewMessagesMarker()
+{
+    NewMessagesMarker->adjustSize();
+    const QRect area = ChatOutPutText->viewport()->geometry();
+    NewMessagesMarker->move(area.center().x() - NewMessagesMarker->width() / 2,
+                            area.bottom() - NewMessagesMarker->height() - 4);
+    NewMessagesMarker->raise();
+}
+
 void TOneChatWindow::Log(const QString &line)
 {
     if (TLogFile *log = m_host.Log())
@@ -264,6 +393,10 @@ void TOneChatWindow::Log(const QString &line)
 
 void TOneChatWindow::SendFrame(const QByteArray &frame)
 {
+    // After the end nothing more goes into the connection; the close
+    // procedure's farewell is sent before the chat is marked ended.
+    if (m_ended)
+        return;
     // Nothing to report when the connection is gone: the chat has ended and the
     // operator has been told so by the end-of-chat dialog.
     if (m_socket && m_worker)
@@ -289,16 +422,31 @@ void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
 
 void TOneChatWindow::SendMsgBtnClick()
 {
-    // Nothing goes out after the farewell that the close procedure sends.
-    if (m_closing || m_closed)
+    // An ended chat has nobody to send to (its input is disabled too), and
+    // nothing goes out after the farewell that the close procedure sends.
+    if (m_ended || m_closing || m_closed)
         return;
     const QString text = InputText->toPlainText();
     if (text.isEmpty())
         return;
+    // The wire is 8-bit: say so before a character turns into "?", and let
+    // the operator choose.
+    const QString lost = UncarriedCharacters(text);
+    if (!lost.isEmpty()) {
+        QPointer<TOneChatWindow> self(this);
+        const BoxAnswer answer =
+            ShowBox(QStringLiteral("These characters cannot be sent and would reach the visitor as \"?\": ") + lost
+                        + QStringLiteral("\n\nSend anyway?"),
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (!self || m_closed || answer != BoxAnswer::Ok || InputText->toPlainText() != text)
+            return;
+    }
     const QByteArray wire = ToWire(MessageForWire(text));
     SendFrame(chat::BuildChatText(wire));
     const TSettings &settings = Settings();
-    const QString line = settings.SupportName + QStringLiteral(": ") + FromWire(wire);
+    // Shown as it went out, so the conversation never shows what the visitor did not get.
+    const QString line = settings.SupportName + QStringLiteral(": ") + FromAnsi(wire);
+    m_followNextLine = true; // the operator's own line always comes into view
     AddLine(line, ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
             ColorFromSetting(settings.SupportTextColor));
     InputText->clear(); // sends TYPING_STOP through InputTextChange
@@ -306,12 +454,17 @@ void TOneChatWindow::SendMsgBtnClick()
     m_typingNoticeSent = false;
 }
 
-bool TOneChatWindow::InputTextKeyPress(int key)
+bool TOneChatWindow::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
 {
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return false;
     if (!Settings().UseEnterKeyToSendMessage)
         return false;
+    if (modifiers & Qt::ShiftModifier) {
+        // A line break inside the message, whatever the setting.
+        InputText->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
     SendMsgBtnClick();
     return true;
 }
@@ -337,6 +490,7 @@ void TOneChatWindow::InputTextChange()
         m_trimmingInput = false;
         text = InputText->toPlainText();
     }
+    MarkUncarried(text);
     if (!m_typingNoticeSent && !text.isEmpty()) {
         m_typingNoticeSent = true;
         SendFrame(chat::BuildTypingStart());
@@ -344,6 +498,54 @@ void TOneChatWindow::InputTextChange()
         m_typingNoticeSent = false;
         SendFrame(chat::BuildTypingStop());
     }
+}
+
+void TOneChatWindow::MarkUncarried(const QString &text)
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const QList<qsizetype> positions = UncarriedPositions(text);
+    for (const qsizetype at : positions) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(InputText->document());
+        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at) + length, QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 210, 210));
+        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        mark.format.setUnderlineColor(Qt::red);
+        mark.format.setToolTip(QStringLiteral("This character cannot be sent; it would arrive as \"?\"."));
+        marks.append(mark);
+    }
+    InputText->setExtraSelections(marks);
+    m_uncarriedInInput = int(positions.size());
+    InputText->setToolTip(positions.isEmpty()
+                              ? QStringLiteral("Write the message that will be send to the remote side.")
+                              : QStringLiteral("Marked characters cannot be sent; they would arrive as \"?\": ")
+                                    + UncarriedCharacters(text));
+}
+
+QString TOneChatWindow::CallerLabel() const
+{
+    return m_name.isEmpty() ? QStringLiteral("The visitor") : m_name;
+}
+
+QString TOneChatWindow::NowText()
+{
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
+}
+
+void TOneChatWindow::EnterEndedState(const QString &systemLine)
+{
+    // The window stays to be read and copied, and says plainly that the chat is over.
+    ElapesedTime.stop();
+    m_statusPanels[1]->clear();
+    if (m_extraToolsOpen)
+        ExtraToolsOpenBtnClick();
+    InputText->setEnabled(false);
+    SendMsgBtn->setEnabled(false);
+    ExtraToolsOpenBtn->setEnabled(false);
+    m_followNextLine = true;
+    AddLine(systemLine, kSystemGrey, 0, kSystemGrey);
 }
 
 void TOneChatWindow::InputTextClick()
@@ -356,11 +558,18 @@ void TOneChatWindow::InputTextClick()
 
 void TOneChatWindow::AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor)
 {
+    // Follow the conversation only when the operator is at its end; someone
+    // reading back keeps the place and gets the marker instead.
+    const bool follow = m_followNextLine || ConversationAtBottom();
+    m_followNextLine = false;
     AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
                    Settings().EmptyLineAdd);
-    ChatOutPutText->moveCursor(QTextCursor::End);
-    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
-        bar->setValue(bar->maximum());
+    if (follow) {
+        ScrollToNewest();
+    } else {
+        PlaceNewMessagesMarker();
+        NewMessagesMarker->show();
+    }
     if (isActiveWindow())
         InputText->setFocus();
 }
@@ -414,8 +623,10 @@ void TOneChatWindow::ProcessMessage(quint16 code, const QByteArray &body)
     case chat::END_SESSION:
         m_ended = true;
         m_remoteTyping = false;
-        if (!m_transferring && AskRemoteTerminated())
-            FormClose();
+        if (m_transferring)
+            break; // the visitor moves to the other supporter
+        EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
+        AskRemoteTerminatedThenClose();
         break;
     default:
         break; // not ours on this connection (keep-alives among them)
@@ -454,16 +665,18 @@ void TOneChatWindow::HandleUserDetails(const QByteArray &body)
     Log(QStringLiteral("User details for SessionCount = ") + QString::number(m_sessionCount)
         + QStringLiteral(",  Name = ") + OneLine(m_name) + QStringLiteral(",  e-mail = ") + OneLine(m_email));
     m_caption += QStringLiteral(", in chat with ") + m_name;
-    setWindowTitle(m_caption);
+    SetCaption(m_caption);
 }
 
-bool TOneChatWindow::AskRemoteTerminated()
+void TOneChatWindow::AskRemoteTerminatedThenClose()
 {
-    // The window may be closed by someone else while the dialog runs its own
-    // event loop; it is deleted only once control is back in the outer loop.
+    // Nothing waits for the answer: other chats, calls and this window's own
+    // text go on while the dialog is up.
     QPointer<TOneChatWindow> self(this);
-    const bool close = ChatDialogs().RemoteTerminated(*this);
-    return self && !m_closed && close;
+    ChatDialogs().RemoteTerminatedThen(*this, [self](bool close) {
+        if (self && !self->m_closed && close)
+            self->FormClose();
+    });
 }
 
 void TOneChatWindow::ChatSocketDisconnect()
@@ -473,8 +686,9 @@ void TOneChatWindow::ChatSocketDisconnect()
     // Marked first, so a second report of the same loss asks no second time.
     m_ended = true;
     m_remoteTyping = false;
-    if (AskRemoteTerminated())
-        FormClose();
+    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText()
+                    + QStringLiteral(" (the connection closed)"));
+    AskRemoteTerminatedThenClose();
 }
 
 void TOneChatWindow::ChatSocketError(int wsaCode)
@@ -581,11 +795,16 @@ void TOneChatWindow::PushUrlBtnClick()
     const QString url = ChatDialogs().ChooseShortcut(this, ShortcutMode::PushUrls, QStringLiteral("Shortcut"),
                                                      QStringLiteral("Push URL"), *urls);
     // The chat may have ended while the dialog was open.
-    if (!self || m_closed)
+    if (!self || m_closed || m_ended)
         return;
     // An empty push would open a blank window in the visitor's browser.
     if (url.isEmpty())
         return;
+    // Checked again where it is sent, whatever chose it.
+    if (!HasUrlPrefix(url)) {
+        ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"));
+        return;
+    }
     SendFrame(chat::BuildPushUrl(url));
 }
 
@@ -598,7 +817,7 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     const QString text = ChatDialogs().ChooseShortcut(this, ShortcutMode::CannedMessages,
                                                       QStringLiteral("Shortcut Title"), QStringLiteral("Message"),
                                                       *canned);
-    if (!self || m_closed)
+    if (!self || m_closed || m_ended)
         return;
     // Nothing chosen: what the operator had typed stays.
     if (text.isEmpty())
@@ -709,11 +928,14 @@ bool TOneChatWindow::event(QEvent *event)
 
 bool TOneChatWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == InputText && event->type() == QEvent::KeyPress) {
+    if (watched == ChatOutPutText) {
+        if (event->type() == QEvent::Resize)
+            PlaceNewMessagesMarker();
+    } else if (InputText && watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (InputTextKeyPress(key->key()))
+        if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
-    } else if (watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
+    } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
         InputTextClick();
     }
     return QWidget::eventFilter(watched, event);
@@ -740,6 +962,9 @@ void TOneChatWindow::moveEvent(QMoveEvent *event)
 void TOneChatWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The next chat opens at the size the operator chose for this one.
+    if (isVisible() && !m_fittingCaption && !isMinimized())
+        RememberChatSize(size());
     if (FlashTimer.isActive()) {
         StopFlashing();
         InputText->setFocus();
@@ -775,6 +1000,10 @@ void TOneChatWindow::FormClose()
 {
     if (m_closing || m_closed)
         return;
+    if (m_detached) {
+        CloseDetached();
+        return;
+    }
     m_closing = true;
     QPointer<TOneChatWindow> self(this);
 
@@ -870,7 +1099,9 @@ void TOneChatWindow::FinishClose()
 std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
 {
     // The call's row gives the header block; without a row there is no mail.
-    const std::optional<TTranscriptHeader> row = m_socket ? m_calls.TranscriptRow(m_socket) : std::nullopt;
+    // A window left open after a server-connection loss kept the row's data.
+    const std::optional<TTranscriptHeader> row =
+        m_socket ? m_calls.TranscriptRow(m_socket) : m_detached ? m_detachedRow : std::nullopt;
     if (!row)
         return std::nullopt;
     hide();
@@ -889,22 +1120,67 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
 
 void TOneChatWindow::TakeDownOnNetError()
 {
-    if (m_closed)
+    if (m_closed || m_detached)
         return;
-    m_closed = true;
-    ElapesedTime.stop();
+    if (m_closing) {
+        // Already on its way out: finish at once, as the main window asks.
+        m_closed = true;
+        ElapesedTime.stop();
+        StopFlashing();
+        if (m_extraTools) {
+            m_extraTools->hide();
+            m_extraTools->deleteLater();
+            m_extraTools = nullptr;
+        }
+        if (m_socket) {
+            m_calls.UpdateDisconnectTime(m_socket);
+            m_calls.SetCallStatus(m_socket, callstatus::NetError);
+        }
+        ReleaseConnection();
+        m_calls.ChatWindowGone(this);
+        hide();
+        deleteLater();
+        return;
+    }
+    // The call is over for the console: its row says "Net Error !", and the
+    // window leaves the list of chat windows. The window itself stays, read
+    // only, so the conversation does not vanish; closing it ends it.
+    m_remoteTyping = false;
     StopFlashing();
+    if (m_socket) {
+        m_calls.UpdateDisconnectTime(m_socket);
+        m_calls.SetCallStatus(m_socket, callstatus::NetError);
+    }
+    m_ended = true;
+    // The transcript, composed when the operator closes the window, needs the row's data.
+    if (m_socket)
+        m_detachedRow = m_calls.TranscriptRow(m_socket);
+    ReleaseConnection();
+    m_detached = true;
+    m_calls.ChatWindowGone(this);
+    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + NowText()
+                    + QStringLiteral("; this chat has ended."));
+}
+
+void TOneChatWindow::CloseDetached()
+{
+    // What is left of a chat the server connection took down: its transcript,
+    // then the window.
+    QPointer<TOneChatWindow> self(this);
+    m_closing = true;
+    if (!m_host.TranscriptsOff()) {
+        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+            m_host.ComposeTranscript(*source);
+        if (!self)
+            return;
+    }
+    m_closed = true;
     if (m_extraTools) {
         m_extraTools->hide();
         m_extraTools->deleteLater();
         m_extraTools = nullptr;
     }
-    if (m_socket) {
-        m_calls.UpdateDisconnectTime(m_socket);
-        m_calls.SetCallStatus(m_socket, callstatus::NetError);
-    }
-    ReleaseConnection();
-    m_calls.ChatWindowGone(this);
+    // The supporter-chat button is the server session's business again since the loss.
     hide();
     deleteLater();
 }

@@ -50,8 +50,9 @@ public:
     // --- handlers (public so the window can be driven without a screen) ---
     void ProcessMessage(quint16 code, const QByteArray &body);
     void SendMsgBtnClick();
-    // True when the key was taken (Enter sends the line).
-    bool InputTextKeyPress(int key);
+    // True when the key was taken (Enter sends the line; Shift+Enter, when
+    // Enter sends, breaks the line).
+    bool InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     void InputTextChange();
     void InputTextClick();
     void ElapesedTimeDisp();
@@ -101,7 +102,17 @@ public:
     void SetTransferring(bool on) { m_transferring = on; }
     bool IsSupporterChat() const;
     bool Closed() const { return m_closed; }
+    // Left behind, read only, when the server connection took the chat down.
+    bool Detached() const { return m_detached; }
     bool Flashing() const { return FlashTimer.isActive(); }
+    // The "new messages" marker is up (lines arrived below while reading back).
+    bool NewMessagesShown() const;
+    // Characters in the input box that the wire cannot carry.
+    int UncarriedInInput() const { return m_uncarriedInInput; }
+    // Sets the caption and widens the window until all of it shows.
+    void SetCaption(const QString &caption);
+    // Renews the input label after the Enter setting changed.
+    void UpdateInputLabel();
     QString StatusPanelText(int panel) const;
     TClientSocket *Socket() const { return m_socket; }
     TSocketBuff *SendWorker() const { return m_worker.get(); }
@@ -120,6 +131,7 @@ public:
     QToolButton *ExtraToolsOpenBtn = nullptr;
     QStatusBar *StatusBar = nullptr;
     QMenu *ChatPopUp = nullptr;
+    QToolButton *NewMessagesMarker = nullptr;
     QTimer ElapesedTime;
     QTimer FlashTimer;
     QTimer ToTimer;
@@ -139,12 +151,24 @@ private:
     void PlayChatSound();
     void StopFlashing();
     void Log(const QString &line);
-    // Shows the end-of-chat dialog; true when the operator closes the chat.
-    bool AskRemoteTerminated();
+    // Shows the end-of-chat dialog and runs the close procedure if the
+    // operator chooses to close; returns at once.
+    void AskRemoteTerminatedThenClose();
     void HandleUserDetails(const QByteArray &body);
     void HandleChatText(const QByteArray &body);
     void LoadTransferredConversation(const QByteArray &richText);
     void ReleaseConnection();
+    void PlaceCascaded();
+    void FitCaption();
+    bool ConversationAtBottom() const;
+    void ScrollToNewest();
+    void PlaceNewMessagesMarker();
+    void MarkUncarried(const QString &text);
+    // The chat is over: a system line, the clock stopped, nothing more to type or send.
+    void EnterEndedState(const QString &systemLine);
+    void CloseDetached();
+    QString CallerLabel() const;
+    static QString NowText();
     // Hides the window and hands over what the transcript needs, the header
     // block inserted into the conversation; nullopt when the call has no row.
     std::optional<TTranscriptSource> TranscriptSource();
@@ -177,6 +201,11 @@ private:
     bool m_closed = false;  // the chat is over; the window is going away
     bool m_closeWaitsForQueue = false;
     bool m_trimmingInput = false;
+    bool m_followNextLine = false;
+    bool m_detached = false; // taken down by a server-connection loss, kept for reading
+    std::optional<TTranscriptHeader> m_detachedRow;
+    bool m_fittingCaption = false;
+    int m_uncarriedInInput = 0;
     QByteArray m_savedConversation;
     // Where a transfer put its header (at the top) and end lines, so that a
     // restore takes out exactly those and keeps lines that came meanwhile.

@@ -1,6 +1,7 @@
 #include "chat/RemoteClientTerminatedDlg.h"
 
 #include "chat/ChatPictures.h"
+#include "chat/QuietShow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -17,7 +18,11 @@ TRemoteClientTerminatedDlg::TRemoteClientTerminatedDlg(QWidget *chatWindow, int 
       m_chatWindow(chatWindow)
 {
     setWindowTitle(QStringLiteral(" Warning for Chat window # ") + QString::number(number));
-    setModal(true);
+    // Modal to its own chat only: the other chats go on. Shown over its chat
+    // without taking the keyboard from a window in which the operator types.
+    setWindowModality(chatWindow ? Qt::WindowModal : Qt::ApplicationModal);
+    if (chatWindow && QApplication::activeWindow() && QApplication::activeWindow() != chatWindow)
+        KeepKeyboardWhenShown(this);
 
     auto *picture = new QLabel(this);
     picture->setPixmap(ChatGlyph("COMP_L_NOK"));
@@ -67,6 +72,7 @@ void TRemoteClientTerminatedDlg::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     move(Placement(m_chatWindow, size()));
     QApplication::beep();
+
 }
 
 void TRemoteClientTerminatedDlg::reject()

@@ -1,5 +1,7 @@
 #include "config/ProgramConfig.h"
 
+#include "diag/AnsiText.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -82,10 +84,10 @@ qsizetype TProgramConfig::FindEntry(qsizetype sectionLine, const QByteArray &key
 TProgramConfig::FindResult TProgramConfig::FindValue(const QString &section, const QString &key) const
 {
     FindResult r;
-    const qsizetype s = FindSection(section.toLatin1());
+    const qsizetype s = FindSection(ToAnsi(section));
     if (s < 0)
         return r;
-    const QByteArray k = key.toLatin1();
+    const QByteArray k = ToAnsi(key);
     const qsizetype e = FindEntry(s, k);
     if (e < 0) {
         r.result = Lookup::KeyMissing;
@@ -99,7 +101,7 @@ TProgramConfig::FindResult TProgramConfig::FindValue(const QString &section, con
 QString TProgramConfig::ReadString(const QString &section, const QString &key, const QString &def) const
 {
     const FindResult r = FindValue(section, key);
-    return r.result == Lookup::Found ? QString::fromLatin1(r.value) : def;
+    return r.result == Lookup::Found ? FromAnsi(r.value) : def;
 }
 
 bool TProgramConfig::ReadBool(const QString &section, const QString &key, bool def) const
@@ -144,8 +146,8 @@ qint32 TProgramConfig::ParseInteger(const QByteArray &raw)
 
 void TProgramConfig::WriteValue(const QString &section, const QString &key, const QByteArray &value)
 {
-    const QByteArray sec = OneStoredLine(section.toLatin1());
-    const QByteArray k = key.toLatin1();
+    const QByteArray sec = OneStoredLine(ToAnsi(section));
+    const QByteArray k = ToAnsi(key);
     const QByteArray entry = OneStoredLine(k + '=' + value);
     const qsizetype s = FindSection(sec);
     if (s < 0) {
@@ -163,7 +165,7 @@ void TProgramConfig::WriteValue(const QString &section, const QString &key, cons
 
 void TProgramConfig::WriteString(const QString &section, const QString &key, const QString &text)
 {
-    WriteValue(section, key, text.toLatin1());
+    WriteValue(section, key, ToAnsi(text));
 }
 
 void TProgramConfig::WriteBool(const QString &section, const QString &key, bool flag)

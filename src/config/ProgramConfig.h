@@ -23,7 +23,7 @@ public:
     };
 
     // Sections are passed with their brackets ("[SoundSetup]"), keys without.
-    // Texts are taken and given as Latin-1, one character per stored byte.
+    // Texts are taken and given as Windows-1252, one character per stored byte.
     FindResult FindValue(const QString &section, const QString &key) const;
 
     QString ReadString(const QString &section, const QString &key, const QString &def) const;

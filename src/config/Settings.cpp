@@ -3,6 +3,7 @@
 #include "config/Genfunc.h"
 #include "config/ProgramConfig.h"
 #include "config/Scrambler.h"
+#include "diag/AnsiText.h"
 
 #include <QFileInfo>
 
@@ -101,7 +102,7 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     mail("MailAuthCheck", s.MailAuthCheck);
     mail("AuthType", s.AuthType);
     const QString enc = store.ReadString(kMail, QStringLiteral("EncPassword"), QString());
-    s.MailPassword = QString::fromLatin1(ScramblePassword(HexDecode(enc), ScrambleDirection::Unscramble));
+    s.MailPassword = FromAnsi(ScramblePassword(HexDecode(enc), ScrambleDirection::Unscramble));
     mail("ReplyToMailAddr", s.ReplyToMailAddr);
     mail("CC_MailAddr", s.CC_MailAddr);
     mail("DebugMail", s.DebugMail);
@@ -202,7 +203,7 @@ void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage p
         w("SupportMailAddr", s.SupportMailAddr);
         w("MailAuthCheck", s.MailAuthCheck);
         w("AuthType", s.AuthType);
-        w("EncPassword", HexEncode(ScramblePassword(s.MailPassword.toLatin1(), ScrambleDirection::Scramble)));
+        w("EncPassword", HexEncode(ScramblePassword(ToAnsi(s.MailPassword), ScrambleDirection::Scramble)));
         w("ReplyToMailAddr", s.ReplyToMailAddr);
         w("CC_MailAddr", s.CC_MailAddr);
         w("DebugMail", s.DebugMail);

@@ -3,6 +3,8 @@
 // A frame is a 6-byte header (16-bit big-endian code, 32-bit big-endian body
 // length) and a body of positional fields, each behind a 16-bit big-endian
 // length prefix.
+#include "diag/AnsiText.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -19,10 +21,10 @@ constexpr quint32 kMaxBodyLength = 1024 * 1024;
 constexpr qint64 kMaxImageBytes = 32748;
 constexpr int kMaxTextField = 0xFFFF;
 
-// Text on the wire and in the console's files is 8-bit; Latin-1 maps every byte
-// to one character and back, so nothing is lost either way.
-inline QByteArray ToWire(const QString &text) { return text.toLatin1(); }
-inline QString FromWire(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
+// Text on the wire is 8-bit Windows-1252, as the group's Windows consoles send
+// it; what arrives may also be a visitor's browser's UTF-8 (see AnsiText.h).
+inline QByteArray ToWire(const QString &text) { return ToAnsi(text); }
+inline QString FromWire(const QByteArray &bytes) { return FromReceived(bytes); }
 
 // The value of a text field, given either as wire bytes or as a QString; lets a
 // builder take both without overload ambiguity on string literals.

@@ -230,26 +230,40 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     if (m_host.SoundsOn())
         m_host.PlayMainSound();
 
-    bool accept = false;
     const bool autoOnHold = (m_host.IsMinimizedToTray() && settings.AutoOnHoldOnMinimized)
                             || m_alertsOpen >= kMaxAlertsOpen;
-    if (!autoOnHold) {
-        QPointer<TCalls> self(this);
-        ++m_alertsOpen;
-        if (!m_ringRemindTimer.isActive())
-            m_ringRemindTimer.start();
-        const bool acceptEnabled = m_openChatWindows < ChatLimit();
-        accept = m_host.ShowNewCallAlert(kind, record->WebSite, record->IP, acceptEnabled);
-        if (!self)
-            return; // the console went away while the alert was open
-        // Alerts stack: the reminder rings while any of them is open.
-        if (--m_alertsOpen == 0)
-            m_ringRemindTimer.stop();
-        if (!acceptEnabled)
-            accept = false;
+    if (autoOnHold) {
+        AlertAnswered(record, false);
+        return;
     }
+    ++m_alertsOpen;
+    if (!m_ringRemindTimer.isActive())
+        m_ringRemindTimer.start();
+    const bool acceptEnabled = m_openChatWindows < ChatLimit();
+    // Nothing waits for the answer: the operator goes on working (and further
+    // calls stack their alerts) while this one is open.
+    QPointer<TCalls> self(this);
+    m_host.ShowNewCallAlertThen(
+        kind, record->WebSite, record->IP, acceptEnabled,
+        [self, record, socket, sessionCount, acceptEnabled](bool accept) {
+            if (!self)
+                return; // the console went away while the alert was open
+            // Alerts stack: the reminder rings while any of them is open.
+            if (--self->m_alertsOpen == 0)
+                self->m_ringRemindTimer.stop();
+            // The record may have gone meanwhile (and its memory been reused).
+            if (!self->OwnsRecord(record) || record->Socket != socket || record->SessionCount != sessionCount)
+                return;
+            self->AlertAnswered(record, accept && acceptEnabled);
+        });
+}
+
+void TCalls::AlertAnswered(ChatItem *record, bool accept)
+{
     if (!OwnsRecord(record))
         return;
+    TClientSocket *socket = record->Socket;
+    const QString site = record->WebSite;
 
     if (m_session.ExitInProgress()) {
         // Alerts are answered by the exit itself: a call that would only be

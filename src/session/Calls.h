@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +33,14 @@ public:
     // The modal new-call alert: true for Accept, false for On-Hold.
     virtual bool ShowNewCallAlert(quint16 /*kind*/, const QString & /*site*/, const QString & /*ip*/,
                                   bool /*acceptEnabled*/) { return false; }
+    // The alert as the console shows it: nothing waits; `answered` gets Accept
+    // (true) or On-Hold (false) once the operator has chosen. By default it
+    // answers at once through ShowNewCallAlert.
+    virtual void ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                                      std::function<void(bool)> answered)
+    {
+        answered(ShowNewCallAlert(kind, site, ip, acceptEnabled));
+    }
     // Creates and shows the customer chat window that takes the record's
     // connection and send worker over; null when none can be made.
     virtual IChatWindow *CreateChatWindow(ChatItem * /*record*/, int /*number*/) { return nullptr; }
@@ -120,6 +129,8 @@ private:
     void NotConnected(ChatItem *record);
     void PrematureEnd(TClientSocket *socket);
     void IncreaseCallsOnHold(ChatItem *record);
+    // The rest of NewCall once the alert has been answered (or skipped).
+    void AlertAnswered(ChatItem *record, bool accept);
     // Lowers the count for a record that was counted as on hold (once).
     void LeaveHold(ChatItem *record);
     // A waiting call (no chat window) is ended by the console: End Time,

@@ -1,5 +1,7 @@
 #include "shortcuts/Canneddata.h"
 
+#include "diag/AnsiText.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -42,7 +44,7 @@ bool ReadString(QIODevice &in, QString &out)
         bytes += chunk;
         left -= chunk.size();
     }
-    out = QString::fromLatin1(bytes);
+    out = FromAnsi(bytes);
     return true;
 }
 
@@ -55,12 +57,17 @@ void WriteInt(QByteArray &out, qint32 value)
 
 void WriteString(QByteArray &out, const QString &text)
 {
-    const QByteArray bytes = text.toLatin1();
+    const QByteArray bytes = ToAnsi(text);
     WriteInt(out, qint32(bytes.size()));
     out.append(bytes);
 }
 
 } // namespace
+
+bool HasUrlPrefix(const QString &url)
+{
+    return url.startsWith(QLatin1String("http://")) || url.startsWith(QLatin1String("https://"));
+}
 
 TTitleDataClass::TTitleDataClass(const QString &fileName)
     : m_path(QDir::current().absoluteFilePath(fileName))

@@ -12,8 +12,14 @@ namespace velmora {
 // Which list a dialog works on; picks its captions and checks.
 enum class ShortcutMode { CannedMessages, PushUrls };
 
+// Whether a URL may be pushed to a visitor's browser: it starts with
+// "http://" or "https://", letter case as written. Anything else (a
+// "javascript:" link among them) never leaves the console.
+bool HasUrlPrefix(const QString &url);
+inline constexpr const char *kMissingUrlPrefixText = "Missing http:// or https:// prefix in the supplied URL !.";
+
 struct ShortcutRecord {
-    QString Title; // 8-bit text, Latin-1 in memory
+    QString Title; // 8-bit text, Windows-1252 on disk
     QString Text;  // canned message (CR LF between lines) or URL
     bool operator==(const ShortcutRecord &) const = default;
 };

@@ -1,5 +1,6 @@
 #include "shortcuts/EditCannedMsgsDlg.h"
 
+#include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 
 #include <QComboBox>
@@ -9,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace velmora {
@@ -32,6 +34,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
     : QDialog(parent), m_mode(mode), m_list(list)
 {
     const bool urls = mode == Mode::PushUrls;
+    setProperty("helpContext", HelpContext()); // for F1
     setWindowTitle(urls ? QStringLiteral("  Push URL shortcuts editor")
                         : QStringLiteral("  Canned messages shortcuts editor"));
     setWindowFlag(Qt::WindowStaysOnTopHint);
@@ -95,6 +98,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
             TitleEditChange();
     });
     connect(MessageEdit, &QPlainTextEdit::textChanged, this, [this] {
+        MarkUncarried();
         if (!m_filling)
             FieldEdited();
     });
@@ -176,9 +180,41 @@ QString TEditCannedMsgsDlg::MessageText() const
     return text;
 }
 
-void TEditCannedMsgsDlg::StoreFields()
+void TEditCannedMsgsDlg::MarkUncarried()
 {
-    m_list.Update(m_current, TitleEdit->currentText(), MessageText());
+    // The characters the file cannot hold, marked as the chat input marks them.
+    QList<QTextEdit::ExtraSelection> marks;
+    const QString text = MessageEdit->toPlainText();
+    for (const qsizetype at : UncarriedPositions(text)) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(MessageEdit->document());
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at) + (text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1),
+                                QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 210, 210));
+        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        mark.format.setUnderlineColor(Qt::red);
+        marks.append(mark);
+    }
+    MessageEdit->setExtraSelections(marks);
+}
+
+bool TEditCannedMsgsDlg::StoreFields()
+{
+    const QString title = TitleEdit->currentText();
+    const QString text = MessageText();
+    // The file is 8-bit: nothing turns into "?" without the operator knowing.
+    const QString lost = UncarriedCharacters(title + text);
+    if (!lost.isEmpty()) {
+        const BoxAnswer answer =
+            ShowBox(QStringLiteral("These characters cannot be saved and would be stored as \"?\": ") + lost
+                        + QStringLiteral("\n\nSave anyway?"),
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (answer != BoxAnswer::Ok)
+            return false;
+    }
+    m_list.Update(m_current, title, text);
+    return true;
 }
 
 void TEditCannedMsgsDlg::FieldEdited()
@@ -222,7 +258,8 @@ void TEditCannedMsgsDlg::UpdateBtnClick()
 {
     if (m_current < 0 || m_current >= m_list.Count())
         return;
-    StoreFields();
+    if (!StoreFields())
+        return; // the edits stay in the fields
     ShowRecord();
 }
 
@@ -235,8 +272,11 @@ void TEditCannedMsgsDlg::CancelBtnClick()
 
 void TEditCannedMsgsDlg::AddBtnClick()
 {
-    if (UpdateBtn->isEnabled())
+    if (UpdateBtn->isEnabled()) {
         UpdateBtnClick();
+        if (UpdateBtn->isEnabled())
+            return; // not stored: the operator goes on editing this one
+    }
     QScopedValueRollback guard(m_filling, true);
     m_list.Add(QString(), QString());
     TitleEdit->addItem(QString());
@@ -274,7 +314,8 @@ void TEditCannedMsgsDlg::RemoveBtnClick()
 void TEditCannedMsgsDlg::CloseBtnClick()
 {
     if (UpdateBtn->isEnabled() && m_current >= 0 && m_current < m_list.Count()) {
-        StoreFields();
+        if (!StoreFields())
+            return; // the dialog stays open with the edits
         // A shortcut left with neither title nor text (an "Add" never filled
         // in) would only be a blank line in the lists.
         const ShortcutRecord stored = m_list.Get(m_current);

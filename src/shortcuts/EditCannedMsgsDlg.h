@@ -56,7 +56,9 @@ private:
     void ShowRecord();
     void SetFieldsEnabled(bool enabled);
     void SetModified(bool modified);
-    void StoreFields();
+    // False when the operator declined to store characters the file cannot hold.
+    bool StoreFields();
+    void MarkUncarried();
     QString MessageText() const;
 
     Mode m_mode;

@@ -190,6 +190,14 @@ void TShortcutDispDlg::SelectBtnClick()
         const QList<QTreeWidgetItem *> selected = ShortcutsListBox->selectedItems();
         const int index = selected.isEmpty() ? -1 : ShortcutsListBox->indexOfTopLevelItem(selected.first());
         m_result = index >= 0 ? m_list.Get(index).Text : QString();
+        // A stored shortcut is checked like a typed address: the file may hold
+        // anything, and what is pushed opens in the visitor's browser.
+        if (m_mode == Mode::PushUrls && !m_result.isEmpty() && !HasUrlPrefix(m_result)) {
+            m_result.clear();
+            ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"), BoxIcon::None,
+                    BoxButtons::Ok);
+            return;
+        }
         accept();
         return;
     }
@@ -199,8 +207,8 @@ void TShortcutDispDlg::SelectBtnClick()
                 QStringLiteral("Warning"), BoxIcon::None, BoxButtons::Ok);
         return;
     }
-    if (!typed.startsWith(QLatin1String("http://")) && !typed.startsWith(QLatin1String("https://"))) {
-        ShowBox(QStringLiteral("Missing http:// or https:// prefix in the supplied URL !."),
+    if (!HasUrlPrefix(typed)) {
+        ShowBox(QString::fromLatin1(kMissingUrlPrefixText),
                 QStringLiteral("Warning"), BoxIcon::None, BoxButtons::Ok);
         return;
     }

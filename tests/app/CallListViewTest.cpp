@@ -5,7 +5,9 @@
 #include "app/CallListView.h"
 
 #include <QHeaderView>
+#include <QLocale>
 #include <QMenu>
+#include <QTime>
 
 namespace velmora::test {
 namespace {
@@ -48,6 +50,59 @@ TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
     view.ClearStatDisplay1->trigger();
     EXPECT_EQ(List().Count(), 0);
     EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+// No status, time or name is ever cut ("In Cha...", "09:13:0..."), at any width
+// of the window; the operator can still drag the columns.
+TEST_F(CallListViewTest, ColumnsFitTheLongestStatusAndTimeAndGrowWithNames)
+{
+    view.resize(320, 200); // the main window's smallest
+    view.show();
+    ChatItem records[kCallStatusCount];
+    TClientSocket sockets[kCallStatusCount]; // never opened: they only tell the rows apart
+    for (int status = 0; status < kCallStatusCount; ++status) {
+        records[status].SessionCount = 100 + status;
+        records[status].Socket = &sockets[status];
+        List().AddCallRow(&records[status], status == 4 || status == 8 ? 0 : status);
+        if (status != 4 && status != 8)
+            List().SetCallStatus(100 + status, status);
+    }
+    boxes.shown.clear(); // the row limit's warning
+    const QString longName = QStringLiteral("Bartholomew Featherstonehaugh");
+    List().SetCallName(&sockets[0], longName);
+    List().SetCallEmail(&sockets[0], QStringLiteral("bartholomew.featherstonehaugh@example.org"));
+    QCoreApplication::processEvents();
+
+    const QFontMetrics fm(view.font());
+    int longestStatus = 0;
+    for (int status = 0; status < kCallStatusCount; ++status)
+        longestStatus = qMax(longestStatus, fm.horizontalAdvance(CallStatusText(status)));
+    const QString longestTime = QLocale::system().toString(QTime(23, 58, 58), QLocale::LongFormat);
+    EXPECT_GE(view.columnWidth(ColStatus), longestStatus + 16 + 12);
+    EXPECT_GE(view.columnWidth(ColStatus), view.sizeHintForColumn(ColStatus));
+    for (int column : {ColStartTime, ColEndTime}) {
+        EXPECT_GE(view.columnWidth(column), fm.horizontalAdvance(longestTime) + 12) << column;
+        EXPECT_GE(view.columnWidth(column), view.sizeHintForColumn(column)) << column;
+    }
+    EXPECT_GE(view.columnWidth(ColClientName), fm.horizontalAdvance(longName));
+    EXPECT_GE(view.columnWidth(ColClientEmail), view.sizeHintForColumn(ColClientEmail));
+
+    // Maximized, the last column takes the room; none of the others shrinks.
+    const int statusWidth = view.columnWidth(ColStatus);
+    view.resize(1600, 400);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.columnWidth(ColStatus), statusWidth);
+    EXPECT_TRUE(view.header()->stretchLastSection());
+    EXPECT_EQ(view.header()->sectionResizeMode(ColClientName), QHeaderView::Interactive);
+    // A column the operator widened stays as wide when rows change.
+    view.setColumnWidth(ColWebSite, 300);
+    List().SetCallPhone(&sockets[1], QStringLiteral("555"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.columnWidth(ColWebSite), 300);
+    for (auto &record : records) {
+        List().NullListViewItemData(record.SessionCount);
+        record.Socket = nullptr;
+    }
 }
 
 } // namespace

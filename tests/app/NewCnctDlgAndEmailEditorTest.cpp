@@ -1,13 +1,16 @@
 // The new-call alert (texts, answers, blinking, placement and stacking) and
 // the e-mail editor.
+#include "app/ConsoleKeys.h"
 #include "app/EmailAddrEditDlg.h"
 #include "app/NewCnctDlg.h"
 #include "protocol/MessageCodes.h"
+#include "support/TestUtil.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -141,7 +144,54 @@ TEST(NewCnctDlg, SecondAlertWhileTheFirstIsOpenIsPlacedHigherAndFurtherLeft)
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
 }
 
-TEST(EmailAddrEditDlg, EitherButtonKeepsTheEditedText)
+// The operator types in a chat while calls arrive: the alerts appear on top
+// but the keys stay in the chat; Enter answers no alert, Ctrl+Alt+A accepts
+// the newest one, and the alerts answer their own buttons.
+TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
+{
+    QWidget chat;
+    auto *input = new QPlainTextEdit(&chat);
+    chat.show();
+    chat.activateWindow();
+    ASSERT_TRUE(test::WaitFor([&] { return chat.isActiveWindow(); }));
+    input->setFocus();
+    QTest::keyClicks(input, QStringLiteral("Your parcel "));
+
+    QList<int> answers; // 1 Accept, 0 On-Hold, in order
+    TNewCnctDlg *first = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true, 2,
+                                           [&](bool accept) { answers << int(accept); });
+    TNewCnctDlg *second = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("second"), QString(), true, 2,
+                                            [&](bool accept) { answers << int(accept); });
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 2);
+    EXPECT_FALSE(first->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(second->pos() - first->pos(), QPoint(-25, -25)); // stacked as before
+    test::WaitFor([] { return false; }, 500);
+    EXPECT_TRUE(chat.isActiveWindow());
+    EXPECT_EQ(QApplication::focusWidget(), input);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("left today."));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(input->toPlainText(), QStringLiteral("Your parcel left today.\n"));
+    EXPECT_TRUE(answers.isEmpty());
+
+    TConsoleKeys keys;
+    keys.AcceptNewestCall = [] { TNewCnctDlg::AcceptNewest(); };
+    QTest::keyClick(input, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(answers, QList<int>{1}); // the second, newest call
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
+    first->OnHoldlBtn->click();
+    EXPECT_EQ(answers, (QList<int>{1, 0}));
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+    EXPECT_FALSE(TNewCnctDlg::AcceptNewest());
+
+    // The exit answers what is still open, as On-Hold.
+    TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), false, 2, [&](bool accept) { answers << int(accept); });
+    TNewCnctDlg::RejectAll();
+    EXPECT_EQ(answers, (QList<int>{1, 0, 0}));
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+}
+
+TEST(EmailAddrEditDlg, OkKeepsTheEditCancelAndEscKeepTheOldAddress)
 {
     for (const char *button : {"OK", "Cancel", "Esc"}) {
         const QString which = QString::fromLatin1(button);
@@ -161,8 +211,9 @@ TEST(EmailAddrEditDlg, EitherButtonKeepsTheEditedText)
                     QTest::keyClick(dialog, Qt::Key_Escape);
             }
         });
-        EXPECT_EQ(TEmailAddrEditDlg::Edit(QStringLiteral("old@example.com")), QStringLiteral("new@example.com"))
-            << button;
+        const QString expected = which == QLatin1String("OK") ? QStringLiteral("new@example.com")
+                                                               : QStringLiteral("old@example.com");
+        EXPECT_EQ(TEmailAddrEditDlg::Edit(QStringLiteral("old@example.com")), expected) << button;
     }
 }
 

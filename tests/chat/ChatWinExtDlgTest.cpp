@@ -189,17 +189,52 @@ TEST_F(ExtraToolsTest, VisitorLeavingUnderTheFileDialogTakesTheDialogAlong)
     EXPECT_TRUE(CodesAfterOpening().empty());
 }
 
-TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogTakesTheDialogAlong)
+TEST_F(ExtraToolsTest, ChatTakenDownUnderTheShortcutDialogPushesNothing)
 {
     RealDialogs real;
     OpenTools();
-    const auto watch = WhenModalShows([&] { window->TakeDownOnNetError(); });
+    host.urls.Add(QStringLiteral("Help"), QStringLiteral("https://example.org/help"));
+    const auto watch = WhenModalShows([&] {
+        window->TakeDownOnNetError();
+        // The operator still picks a shortcut: the chat is over, nothing goes out.
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+            dialog->accept();
+    });
     tools->PushUrlBtnClick();
-    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_FALSE(window->ExtraToolsOpen());
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
     Settle();
     EXPECT_TRUE(CodesAfterOpening().empty());
+}
+
+// However the tools are closed (a title-bar button the window manager added,
+// Alt+F4), the chat's toggle follows; every opening ends at full width in the
+// same place, without taking the keyboard from the chat.
+TEST_F(ExtraToolsTest, OpensFullyInOnePlaceAndTheToggleFollowsAnyClose)
+{
+    OpenTools();
+    EXPECT_TRUE(tools->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    QPoint firstPlace;
+    for (int opening = 0; opening < 12; ++opening) {
+        ASSERT_TRUE(WaitFor([&] { return tools->isVisible() && tools->width() == tools->FullWidth(); })) << opening;
+        WaitFor([] { return false; }, 80); // the settle check
+        EXPECT_EQ(tools->width(), tools->FullWidth()) << opening;
+        if (opening == 0)
+            firstPlace = tools->pos();
+        EXPECT_EQ(tools->pos(), firstPlace) << opening;
+        if (opening % 2 == 0)
+            tools->close(); // as the window manager's close button does
+        else
+            window->ExtraToolsOpenBtnClick();
+        EXPECT_FALSE(window->ExtraToolsOpen()) << opening;
+        EXPECT_FALSE(tools->isVisible()) << opening;
+        EXPECT_EQ(window->ExtraToolsOpenBtn->toolTip(), QStringLiteral("Open extra options...")) << opening;
+        window->ExtraToolsOpenBtnClick();
+        ASSERT_TRUE(window->ExtraToolsOpen());
+    }
 }
 
 TEST_F(ExtraToolsTest, MinimizingClosesTheTools)

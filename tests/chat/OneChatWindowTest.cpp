@@ -305,16 +305,24 @@ TEST_F(ChatWindowTest, NoEndOfChatDialogWhileTransferring)
     EXPECT_EQ(calls.lastStatus, 9);
 }
 
-TEST_F(ChatWindowTest, LostConnectionAsksOnceAndSendsAreDroppedSilently)
+// A lost connection ends the chat visibly: the window that stays open says
+// so and takes no more lines, so nothing typed is lost into a dead connection.
+TEST_F(ChatWindowTest, LostConnectionAsksOnceAndTheWindowTakesNoMoreLines)
 {
     OpenWindow();
+    window->InputText->setPlainText(QStringLiteral("half a sentence"));
     server.CloseConnection(0);
     ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
     EXPECT_EQ(dialogs.endDialogs, 1);
-    window->InputText->setPlainText(QStringLiteral("anyone there?"));
+    EXPECT_TRUE(Conversation().startsWith(QStringLiteral("The visitor left the chat at ")));
+    EXPECT_TRUE(Conversation().endsWith(QStringLiteral("(the connection closed)")));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("half a sentence")); // still there to copy
+    const QString before = Conversation();
     window->SendMsgBtnClick();
     EXPECT_TRUE(boxes.shown.isEmpty());
-    EXPECT_EQ(Conversation(), QStringLiteral("Anna: anyone there?"));
+    EXPECT_EQ(Conversation(), before);
     window->FormClose();
     EXPECT_EQ(dialogs.endDialogs, 1);
     EXPECT_TRUE(boxes.shown.isEmpty());
@@ -436,8 +444,6 @@ TEST_F(ChatWindowTest, TakeDownOnNetErrorMarksTheCallAndSendsNothing)
     EXPECT_TRUE(CodesAfterOpening().empty());
 }
 
-// The main window may take a chat down while the chat's own dialog or box is
-// open; the window goes, taking its dialog along, and touches nothing after.
 TEST_F(ChatWindowTest, TypingGoesOnWhileTheCloseWaitsAndNothingFollowsItsFarewell)
 {
     host.transcriptsOff = false;
@@ -474,12 +480,22 @@ TEST_F(ChatWindowTest, TakenDownOrDestroyedWhileItsCloseWaits)
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time"}));
 }
 
+// The main window may take a chat down while the chat's own dialog or box is
+// open; the window stays, read only, and the dialog's answer still counts:
+// "Close this chat window" closes it without touching the call again.
 TEST_F(ChatWindowTest, TakenDownWhileItsDialogOrBoxIsOpen)
 {
     RealDialogs real;
     OpenWindow();
     bool shown = false;
-    const auto watch = WhenModalShows([&] { window->TakeDownOnNetError(); }, &shown);
+    const auto watch = WhenModalShows(
+        [&] {
+            window->TakeDownOnNetError();
+            EXPECT_TRUE(window->Detached());
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                dialog->reject(); // Esc: close the chat window
+        },
+        &shown);
     Receive(END_SESSION);
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
     EXPECT_TRUE(shown);
@@ -492,8 +508,14 @@ TEST_F(ChatWindowTest, TakenDownWhileANetworkErrorBoxIsOpen)
     OpenWindow();
     TakingDownBoxes takeDown(window);
     window->ChatSocketError(10054);
-    EXPECT_TRUE(window.isNull());
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_EQ(dialogs.endDialogs, 0); // the server connection's loss says it all
     EXPECT_EQ(calls.events, (QStringList{"status 2", "end time", "status 7", "unlink", "gone"}));
+    window->FormClose();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(calls.events.size(), 5);
 }
 
 TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)

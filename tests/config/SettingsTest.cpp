@@ -99,6 +99,7 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
 {
     TSettings s;
     s.SupportName = QString::fromLatin1("Ren\xE9");
+    s.SupportNotAvailMsg = QStringLiteral("Back soon \u2014 the \u20AC5 offer still holds \u2026");
     s.MailPassword = QString::fromLatin1("p\xE4ss\x01word with spaces");
     s.UserTextColor = 0xFFFFFFFFu;
     s.AuthType = 3;
@@ -117,6 +118,12 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
     ReadSettings(loaded, r);
     EXPECT_TRUE(r == s);
     EXPECT_EQ(loaded.ReadString("[ProgramMailSettings]", "EncPassword", "").size(), 2 * s.MailPassword.size());
+    // On disk as the Windows consoles write their INI files.
+    QFile file(dir.filePath("x.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.contains("SupportNotAvailMsg=Back soon \x97 the \x80" "5 offer still holds \x85\r\n"));
+    EXPECT_TRUE(bytes.contains("SupportName=Ren\xE9\r\n"));
 }
 
 TEST(Settings, SupportPageKeysStackAboveEachOther)

@@ -383,10 +383,10 @@ TEST_F(UserSetupDlgTest, TextTheSettingsFileCannotHoldIsRefusedNotMangled)
     EXPECT_TRUE(boxes.shown[0].text.contains(QStringLiteral("Привет")));
     EXPECT_TRUE(Settings().SupportWelcomeMsg.isEmpty());
     EXPECT_TRUE(store.Lines().isEmpty());
-    // Latin-1 accents are fine.
-    Type(support->SupportWelcomeMsgEdit, QStringLiteral("Grüße, café"));
+    // Accents, the euro sign and typographic quotes are in the file's code page.
+    Type(support->SupportWelcomeMsgEdit, QStringLiteral("Grüße, café \u201C5 \u20AC\u201D"));
     dlg->ApplyPage();
-    EXPECT_EQ(Settings().SupportWelcomeMsg, QStringLiteral("Grüße, café"));
+    EXPECT_EQ(Settings().SupportWelcomeMsg, QStringLiteral("Grüße, café \u201C5 \u20AC\u201D"));
 }
 
 TEST_F(UserSetupDlgTest, SoundFilesComeFromTheChooserUnchecked)

@@ -66,6 +66,21 @@ TEST_F(ShortcutFile, RecordsRoundTripInOrderWithDuplicatesAndEightBitText)
     EXPECT_EQ(again.Get(2).Title, eightBit);
 }
 
+TEST_F(ShortcutFile, ACannedAnswerWithTheEuroSignSurvivesARestartAsTheWindowsConsolesStoreIt)
+{
+    const QString answer = QStringLiteral("The upgrade costs 5 \u20AC \u2014 \u201Cpaid once\u201D.");
+    {
+        TTitleDataClass list(Path());
+        list.Add(QStringLiteral("Price"), answer);
+        ASSERT_TRUE(list.Save());
+    }
+    // One byte per character, in the ANSI code page of the group's Windows consoles.
+    EXPECT_TRUE(Read().contains("costs 5 \x80 \x97 \x93paid once\x94."));
+    TTitleDataClass again(Path());
+    ASSERT_EQ(again.Count(), 1);
+    EXPECT_EQ(again.Get(0).Text, answer);
+}
+
 TEST_F(ShortcutFile, ZeroOrNegativeCountsAndLengthsMeanEmpty)
 {
     EXPECT_TRUE(TTitleDataClass::Parse(Hex("00000000")).records.isEmpty());

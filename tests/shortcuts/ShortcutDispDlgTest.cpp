@@ -25,7 +25,7 @@ protected:
     Selection() : list(dir.filePath(QStringLiteral("UrlScData.dat")))
     {
         list.Add(QStringLiteral("<b>Home</b>"), QStringLiteral("http://home.example"));
-        list.Add(QStringLiteral("Shop"), QStringLiteral("shop.example")); // stored: never checked
+        list.Add(QStringLiteral("Shop"), QStringLiteral("shop.example")); // stored without a scheme
     }
     std::unique_ptr<TShortcutDispDlg> Make(Mode mode = Mode::PushUrls)
     {
@@ -78,10 +78,14 @@ TEST_F(Selection, ModesDifferInCaptionsFieldAndGeometry)
 
 TEST_F(Selection, ListChoiceReturnsTheRecordTextAndNothingChosenReturnsEmpty)
 {
-    auto d = Make();
+    auto d = Make(Mode::CannedMessages);
     ClickRow(*d, 1);
     d->SelectBtnClick();
     EXPECT_EQ(d->Result(), QStringLiteral("shop.example"));
+    auto url = Make();
+    ClickRow(*url, 0);
+    url->SelectBtnClick();
+    EXPECT_EQ(url->Result(), QStringLiteral("http://home.example"));
 
     auto none = Make();
     none->SelectBtnClick();
@@ -91,6 +95,21 @@ TEST_F(Selection, ListChoiceReturnsTheRecordTextAndNothingChosenReturnsEmpty)
     QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
     EXPECT_TRUE(TShortcutDispDlg::Choose(nullptr, Mode::PushUrls, {}, {}, list).isEmpty());
     EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+// A stored shortcut goes to the visitor's browser as surely as a typed one,
+// so it passes the same check when it is pushed.
+TEST_F(Selection, StoredUrlsWithoutTheSchemeAreRefusedWhenPushed)
+{
+    auto d = Make();
+    ClickRow(*d, 1);
+    d->SelectBtnClick();
+    EXPECT_NE(d->result(), QDialog::Accepted);
+    EXPECT_TRUE(d->Result().isEmpty());
+    EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("Missing http:// or https:// prefix in the supplied URL !.")});
+    ClickRow(*d, 0); // the operator picks another
+    d->SelectBtnClick();
+    EXPECT_EQ(d->Result(), QStringLiteral("http://home.example"));
 }
 
 TEST_F(Selection, TypedUrlsNeedAnExactLowerCasePrefix)

@@ -1,5 +1,6 @@
 #include "config/ui/SetupPage.h"
 
+#include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 
 #include <QAbstractButton>
@@ -76,10 +77,8 @@ std::optional<qint32> TSetupPage::ToInteger(const QString &text)
 
 bool TSetupPage::Storable(const QString &text)
 {
-    for (const QChar c : text)
-        if (c.unicode() > 0xFF)
-            return false;
-    return true;
+    // The settings file is Windows-1252, like the other consoles' files.
+    return UncarriedPositions(text).isEmpty();
 }
 
 bool TSetupPage::CheckStorable(const QLineEdit *edit)

@@ -1,0 +1,27 @@
+#pragma once
+// Where a new chat window opens and how large: side by side while the screen
+// has room, then cascaded, never exactly over another chat and off the main
+// window while there is room, at the size the operator last gave a chat window.
+#include <QList>
+#include <QRect>
+#include <QSize>
+
+namespace velmora {
+
+// Two windows whose corners are closer than this look like one.
+inline constexpr int kCascadeStep = 28;
+
+// The top-left corner for a window of `size` on `screen` (available area),
+// given the frames of the open chat windows and of the main window (`avoid`,
+// empty when there is none). The call list stays uncovered while the screen
+// has room beside it; no corner ever lands on an open chat's corner.
+QPoint CascadePosition(const QSize &size, const QList<QRect> &chats, const QRect &avoid, const QRect &screen);
+
+// The size chat windows open with: the last one the operator gave a chat
+// window in this run (or loaded at start), never below `minimum`.
+QSize RememberedChatSize(const QSize &minimum);
+void RememberChatSize(const QSize &size);
+// Nothing remembered yet.
+bool HasRememberedChatSize();
+
+} // namespace velmora

@@ -1,0 +1,81 @@
+#include "chat/QuietShow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace velmora {
+
+namespace {
+
+// Long enough for a platform to have acted on the new window, short enough
+// that an operator's own click on it is never undone.
+constexpr int kGuardMs = 400;
+
+// Keeps the keyboard away from `window` until the operator clicks into it:
+// the window refuses focus while shown, and a platform that activates it
+// anyway right after it appears gives the keyboard back.
+class KeyboardKeeper : public QObject {
+public:
+    KeyboardKeeper(QWidget *window, QWidget *active, QWidget *focus)
+        : QObject(window), m_window(window), m_active(active), m_focus(focus)
+    {
+        m_clock.start();
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!m_window || !watched->isWidgetType())
+            return false;
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget->window() != m_window)
+            return false;
+        if (event->type() == QEvent::MouseButtonPress && !m_released) {
+            // The operator turned to the window: from now on it may have the keys.
+            m_released = true;
+            if (QWindow *handle = m_window->windowHandle())
+                handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+            m_window->activateWindow();
+        } else if (event->type() == QEvent::WindowActivate && widget == m_window && !m_released
+                   && m_clock.elapsed() < kGuardMs) {
+            QTimer::singleShot(0, this, [this] { GiveBack(); });
+        }
+        return false;
+    }
+
+private:
+    void GiveBack()
+    {
+        if (m_released || !m_active || !m_active->isVisible() || QApplication::activeWindow() == m_active)
+            return;
+        m_active->activateWindow();
+        if (m_focus)
+            m_focus->setFocus(Qt::OtherFocusReason);
+    }
+
+    QPointer<QWidget> m_window;
+    QPointer<QWidget> m_active;
+    QPointer<QWidget> m_focus;
+    QElapsedTimer m_clock;
+    bool m_released = false;
+};
+
+} // namespace
+
+void KeepKeyboardWhenShown(QWidget *window)
+{
+    QWidget *active = QApplication::activeWindow();
+    if (!active || active == window)
+        return;
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
+    new KeyboardKeeper(window, active, QApplication::focusWidget());
+}
+
+} // namespace velmora

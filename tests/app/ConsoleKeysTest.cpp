@@ -1,0 +1,61 @@
+// Keys that work in every window: F1 opens the help of the window in focus.
+#include "app/ConsoleKeys.h"
+#include "app/HelpWindow.h"
+#include "app/Servermain.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+TEST(ConsoleKeys, F1OpensTheHelpContextOfTheFocusedWindowOrItsNearestParent)
+{
+    TConsoleKeys keys;
+    QList<int> shown;
+    keys.ShowHelp = [&](int context) { shown << context; };
+
+    QWidget chat;
+    chat.setProperty("helpContext", 40);
+    auto *input = new QLineEdit(&chat);
+    auto *inner = new QWidget(&chat);
+    inner->setProperty("helpContext", 123);
+    auto *innerEdit = new QLineEdit(inner);
+    QWidget plain;
+    auto *plainEdit = new QLineEdit(&plain);
+
+    QTest::keyClick(input, Qt::Key_F1);
+    QTest::keyClick(innerEdit, Qt::Key_F1);
+    QTest::keyClick(plainEdit, Qt::Key_F1); // no context anywhere: the contents
+    EXPECT_EQ(shown, (QList<int>{40, 123, THelpWindow::ContentsContext}));
+    // Other keys are left alone, and F1 is not typed anywhere.
+    QTest::keyClicks(input, QStringLiteral("ab"));
+    EXPECT_EQ(input->text(), QStringLiteral("ab"));
+    EXPECT_EQ(shown.size(), 3);
+}
+
+TEST(ConsoleKeys, CtrlAltAAcceptsTheNewestCallFromAnyWindow)
+{
+    TConsoleKeys keys;
+    int accepted = 0;
+    QLineEdit edit;
+    QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier); // nothing installed yet
+    keys.AcceptNewestCall = [&] { ++accepted; };
+    QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+    QTest::keyClick(&edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&edit, Qt::Key_A);
+    EXPECT_EQ(accepted, 1);
+    EXPECT_EQ(edit.text(), QStringLiteral("a"));
+}
+
+TEST(TrayTip, SaysHowManyCallsWaitAndAreOnHold)
+{
+    EXPECT_EQ(TMainForm::TrayTipText(2, 1),
+              QStringLiteral("KORVA Support, right click to open the pop-up  menu.\nCalls waiting: 2, on hold: 1"));
+}
+
+} // namespace
+} // namespace velmora

@@ -1,0 +1,333 @@
+// The chat window as an operator works in it all day: text that is never
+// damaged silently, the input box's keys, reading back while lines arrive,
+// windows that open side by side and grow, and pushes that are checked.
+#include "ChatFixture.h"
+
+#include "chat/ChatPlacement.h"
+#include "chat/RemoteClientTerminatedDlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTest>
+
+namespace velmora::test {
+namespace {
+
+using chat::CHAT_TEXT;
+using chat::PUSH_URL;
+
+class ChatWorkdayTest : public ChatWindowTest {
+protected:
+    // The CHAT_TEXT bodies the console sent, in order.
+    QList<QByteArray> SentTexts()
+    {
+        QList<QByteArray> out;
+        for (const ReceivedFrame &f : server.Frames())
+            if (f.code == CHAT_TEXT)
+                out << chat::DecodeChatText(f.body).value_or(QByteArray("<bad>"));
+        return out;
+    }
+    void Type(const QString &text) { QTest::keyClicks(window->InputText, text); }
+};
+
+TEST_F(ChatWorkdayTest, TextTravelsAsWindows1252AndVisitorsUtf8IsReadAsUtf8)
+{
+    OpenWindow();
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Zo\xC3\xAB", "", "").value()));
+    // A browser's UTF-8, then another console's Windows-1252.
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("Caf\xC3\xA9 for \xE2\x82\xAC" "3?").value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("Na\xEFve \x93quotes\x94").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().count(QLatin1Char('\n')) >= 1; }));
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("Zo\u00EB: Caf\u00E9 for \u20AC3?"))) << Conversation().toStdString();
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("Zo\u00EB: Na\u00EFve \u201Cquotes\u201D")));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0, in chat with Zo\u00EB"));
+
+    window->InputText->setPlainText(QStringLiteral("That is 5 \u20AC \u2014 \u201Cfinal\u201D"));
+    EXPECT_EQ(window->UncarriedInInput(), 0);
+    window->SendMsgBtnClick();
+    ASSERT_TRUE(WaitFor([&] { return SentTexts().size() == 1; }));
+    EXPECT_EQ(SentTexts()[0], QByteArray("That is 5 \x80 \x97 \x93" "final\x94"));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ChatWorkdayTest, CharactersTheWireCannotCarryAreMarkedAndSentOnlyWhenTheOperatorSaysSo)
+{
+    OpenWindow();
+    const QString cyrillic = QStringLiteral("Hi \u041F\u0440\u0438\u0432\u0435\u0442");
+    window->InputText->setPlainText(cyrillic);
+    EXPECT_EQ(window->UncarriedInInput(), 6);
+    EXPECT_EQ(window->InputText->extraSelections().size(), 6);
+
+    boxes.answers = {BoxAnswer::Cancel};
+    window->SendMsgBtnClick();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].text.contains(QStringLiteral("\u041F")));
+    EXPECT_EQ(boxes.shown[0].buttons, BoxButtons::OkCancel);
+    Settle();
+    EXPECT_TRUE(SentTexts().isEmpty());
+    EXPECT_EQ(window->InputText->toPlainText(), cyrillic); // nothing lost
+    EXPECT_TRUE(Conversation().isEmpty());
+
+    window->SendMsgBtnClick(); // "send anyway"
+    ASSERT_TRUE(WaitFor([&] { return SentTexts().size() == 1; }));
+    EXPECT_EQ(SentTexts()[0], QByteArray("Hi ??????"));
+    // The conversation shows what the visitor got.
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("Anna: Hi ??????")));
+    EXPECT_EQ(window->UncarriedInInput(), 0);
+}
+
+TEST_F(ChatWorkdayTest, InputBoxKeysFollowTheEnterSetting)
+{
+    OpenWindow();
+    EXPECT_TRUE(window->InputText->tabChangesFocus());
+    EXPECT_TRUE(window->Label1->text().startsWith(QStringLiteral("To send a message click send or use Enter, if enabled")));
+    EXPECT_TRUE(window->Label1->text().contains(QStringLiteral("Enter sends")));
+
+    Type(QStringLiteral("first"));
+    QTest::keyClick(window->InputText, Qt::Key_Return, Qt::ShiftModifier);
+    Type(QStringLiteral("second"));
+    Settle(50);
+    EXPECT_TRUE(SentTexts().isEmpty());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("first\nsecond"));
+    QTest::keyClick(window->InputText, Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return SentTexts().size() == 1; }));
+    EXPECT_EQ(SentTexts()[0], QByteArray("first\r\nsecond"));
+
+    Settings().UseEnterKeyToSendMessage = false;
+    window->UpdateInputLabel();
+    EXPECT_FALSE(window->Label1->text().contains(QStringLiteral("Enter sends")));
+}
+
+TEST_F(ChatWorkdayTest, ReadingBackKeepsThePlaceAndShowsTheNewMessagesMarker)
+{
+    OpenWindow();
+    window->show();
+    QScrollBar *bar = window->ChatOutPutText->verticalScrollBar();
+    for (int i = 0; i < 60; ++i)
+        window->AddLine(QStringLiteral("Eve: line %1").arg(i), Qt::blue, 4, Qt::black);
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum()); // followed while at the bottom
+    EXPECT_FALSE(window->NewMessagesShown());
+
+    bar->setValue(0); // the operator reads back
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("are you there?").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("are you there?")); }));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(window->NewMessagesShown());
+    EXPECT_TRUE(window->NewMessagesMarker->isVisible());
+
+    window->NewMessagesMarker->click();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(window->NewMessagesShown());
+
+    // The operator's own line always comes into view.
+    bar->setValue(0);
+    window->InputText->setPlainText(QStringLiteral("yes"));
+    window->SendMsgBtnClick();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(window->NewMessagesShown());
+}
+
+TEST_F(ChatWorkdayTest, TheWindowGrowsWithItsConversationAndKeepsTheNameInTheCaption)
+{
+    OpenWindow();
+    EXPECT_EQ(window->minimumSize(), QSize(403, 335));
+    const int paneHeight = window->ChatOutPutText->height();
+    const int paneWidth = window->ChatOutPutText->width();
+    window->resize(700, 600);
+    QCoreApplication::processEvents();
+    EXPECT_GE(window->ChatOutPutText->height(), paneHeight + 250);
+    EXPECT_GE(window->ChatOutPutText->width(), paneWidth + 280);
+    EXPECT_EQ(RememberedChatSize(window->minimumSize()), QSize(700, 600));
+
+    const QString name = QStringLiteral("Maximilian Alexander von Hohenberg-Lichtenstein");
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails(ToWire(name), "", "").value()));
+    ASSERT_TRUE(WaitFor([&] { return window->windowTitle().endsWith(name); }));
+    const QFontMetrics fm(QApplication::font("QMdiSubWindowTitleBar"));
+    EXPECT_GT(window->width(), fm.horizontalAdvance(window->windowTitle()));
+    RememberChatSize(window->minimumSize());
+}
+
+// "Leave this chat window open": the window says the visitor left and when,
+// and nothing more can be typed or sent into the dead connection.
+TEST_F(ChatWorkdayTest, AVisitorWhoLeftLeavesAReadOnlyWindowThatSendsNothing)
+{
+    OpenWindow();
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "", "").value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("thanks, bye").value()));
+    window->ExtraToolsOpenBtnClick();
+    ASSERT_TRUE(window->ExtraToolsOpen());
+    Receive(chat::END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    const QStringList lines = Conversation().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("Eve: thanks, bye"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Eve left the chat at ")));
+    EXPECT_TRUE(lines[1].contains(QRegularExpression(QStringLiteral("\\d:\\d\\d"))));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_FALSE(window->ExtraToolsOpenBtn->isEnabled());
+    EXPECT_FALSE(window->ExtraToolsOpen());
+
+    const std::size_t before = server.Frames().size();
+    window->InputText->setPlainText(QStringLiteral("are you still there?"));
+    window->SendMsgBtnClick();
+    for (int second = 0; second < 120; ++second)
+        window->ElapesedTimeDisp(); // keep-alives would fall due
+    window->PushUrlBtnClick();
+    Settle();
+    EXPECT_EQ(server.Frames().size(), before);
+    EXPECT_EQ(Conversation().split(QLatin1Char('\n')).size(), 2);
+    window->FormClose();
+    Settle();
+    EXPECT_EQ(server.Frames().size(), before); // no second farewell
+    EXPECT_EQ(calls.lastStatus, callstatus::EndChat);
+}
+
+// The server connection drops: the call's row says "Net Error !", but the
+// conversation stays readable; closing the window composes its transcript once.
+TEST_F(ChatWorkdayTest, ALostServerConnectionLeavesTheConversationReadable)
+{
+    host.transcriptsOff = false;
+    OpenWindow();
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("my order number is 4711").value()));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+    window->InputText->setPlainText(QStringLiteral("let me look"));
+    window->TakeDownOnNetError();
+    EXPECT_EQ(calls.lastStatus, callstatus::NetError);
+    EXPECT_TRUE(calls.events.contains(QStringLiteral("gone")));
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->Detached());
+    EXPECT_TRUE(Conversation().startsWith(QStringLiteral(": my order number is 4711\n")));
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("The connection to the server was lost at ")));
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("let me look"));
+    window->TakeDownOnNetError(); // a second report changes nothing
+    EXPECT_EQ(calls.events.count(QStringLiteral("gone")), 1);
+
+    const QStringList before = calls.events;
+    window->close(); // the close box
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(host.transcripts, 1);
+    EXPECT_EQ(calls.events, before); // the call was finished with at the loss
+}
+
+// One visitor leaves while the operator types to another: the dialog sits on
+// its own chat, blocks nothing else and leaves the keyboard where it was.
+TEST_F(ChatWorkdayTest, TheEndOfChatDialogIsModalToItsChatAndTakesNoKeys)
+{
+    OpenWindow();
+    ChatItem second;
+    auto *socket = new TClientSocket;
+    socket->SetHost(server.Host());
+    socket->SetPort(server.Port());
+    ASSERT_TRUE(socket->Open());
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
+    second.Socket = socket;
+    second.SessionCount = 4712;
+    second.SendWorker = std::make_unique<TSocketBuff>();
+    QPointer<TOneChatWindow> typing = new TOneChatWindow(1, &second, calls, host);
+    typing->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return typing->isActiveWindow(); }));
+    typing->InputText->setFocus();
+    QTest::keyClicks(typing->InputText, QStringLiteral("Half a sen"));
+
+    SetChatDialogs(nullptr); // the console's own dialog
+    Receive(chat::END_SESSION); // on the first chat's connection
+    TRemoteClientTerminatedDlg *dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        dialog = window ? window->findChild<TRemoteClientTerminatedDlg *>() : nullptr;
+        return dialog && dialog->isVisible();
+    }));
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(dialog->testAttribute(Qt::WA_ShowWithoutActivating));
+    WaitFor([] { return false; }, 100);
+    EXPECT_TRUE(typing->isActiveWindow());
+    EXPECT_EQ(QApplication::focusWidget(), typing->InputText);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("tence "));
+    EXPECT_EQ(typing->InputText->toPlainText(), QStringLiteral("Half a sentence "));
+    EXPECT_TRUE(dialog->isVisible()); // the space answered nothing
+    EXPECT_FALSE(window->Closed());
+
+    dialog->CloseBtn->click();
+    ASSERT_TRUE(WaitFor([&] { return window->Closed(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.isNull());
+    EXPECT_FALSE(typing.isNull());
+    SetChatDialogs(&dialogs);
+    delete typing.data();
+}
+
+TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)
+{
+    const QRect screen(0, 0, 1280, 1024);
+    const QRect mainWindow(300, 350, 680, 320);
+    const QSize size(403, 335);
+    QList<QRect> chats;
+    for (int i = 0; i < 6; ++i) {
+        const QPoint at = CascadePosition(size, chats, mainWindow, screen);
+        const QRect placed(at, size);
+        EXPECT_TRUE(screen.contains(placed)) << i;
+        EXPECT_FALSE(placed.intersects(mainWindow)) << i;
+        for (const QRect &other : chats)
+            EXPECT_TRUE(qAbs(other.left() - at.x()) >= kCascadeStep / 2 || qAbs(other.top() - at.y()) >= kCascadeStep / 2)
+                << i;
+        chats.append(placed);
+    }
+    // A small screen the main window fills: chats still never share a corner.
+    const QRect small(0, 0, 800, 600);
+    const QRect filling(0, 0, 800, 600);
+    chats.clear();
+    for (int i = 0; i < 30; ++i) {
+        const QPoint at = CascadePosition(size, chats, filling, small);
+        EXPECT_TRUE(small.contains(QRect(at, size))) << i;
+        for (const QRect &other : chats)
+            EXPECT_NE(other.topLeft(), at) << i;
+        chats.append(QRect(at, size));
+    }
+}
+
+TEST_F(ChatWorkdayTest, ASecondChatOpensCascadedFromTheFirst)
+{
+    OpenWindow();
+    ChatItem second;
+    auto *socket = new TClientSocket;
+    socket->SetHost(server.Host());
+    socket->SetPort(server.Port());
+    ASSERT_TRUE(socket->Open());
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
+    second.Socket = socket;
+    second.SessionCount = 4712;
+    second.SendWorker = std::make_unique<TSocketBuff>();
+    QPointer<TOneChatWindow> other = new TOneChatWindow(1, &second, calls, host);
+    ASSERT_TRUE(other->isVisible());
+    EXPECT_NE(other->pos(), window->pos());
+    EXPECT_GE((other->pos() - window->pos()).manhattanLength(), kCascadeStep);
+    delete other.data();
+}
+
+TEST_F(ChatWorkdayTest, AStoredShortcutThatIsNoWebAddressIsNeverPushed)
+{
+    OpenWindow();
+    dialogs.shortcut = QStringLiteral("javascript:alert(document.cookie)");
+    window->PushUrlBtnClick();
+    Settle();
+    for (const ReceivedFrame &f : server.Frames())
+        EXPECT_NE(f.code, PUSH_URL);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Missing http:// or https:// prefix in the supplied URL !."));
+
+    dialogs.shortcut = QStringLiteral("https://example.org/help");
+    window->PushUrlBtnClick();
+    EXPECT_GE(server.WaitForFrame(PUSH_URL), 0);
+}
+
+} // namespace
+} // namespace velmora::test
