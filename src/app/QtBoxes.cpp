@@ -1,5 +1,7 @@
 #include "app/QtBoxes.h"
 
+#include "chat/OnlineSupportersDlg.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -59,6 +61,11 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
     case QMessageBox::No: return BoxAnswer::No;
     default: return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Ok;
     }
+}
+
+int TQtBoxes::ChooseSupporter(const QList<SupporterRow> &rows)
+{
+    return TOnlineSupportersDlg::Choose(rows);
 }
 
 void TQtBoxes::Notify(const BoxRequest &request)

@@ -492,9 +492,11 @@ void TMainForm::NewCall(qint32 sessionCount, qint32 port, const QString &site, c
 void TMainForm::CallAnswered(qint32 sessionCount) { m_calls->CallAnswered(sessionCount); }
 void TMainForm::TransferData(qint32 sessionCount, const QByteArray &data) { m_calls->TransferData(sessionCount, data); }
 
-void TMainForm::SupporterRequestCancelled(TSupporterListRequest)
+void TMainForm::SupporterRequestCancelled(TSupporterListRequest request)
 {
-    ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online);
+    if (request == TSupporterListRequest::Transfer)
+        AbandonTransfer();
+    ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online && !m_suppChat);
 }
 
 void TMainForm::StartMailSession()

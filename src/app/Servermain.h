@@ -4,6 +4,7 @@
 // clock, the tray icon and the main sounds. The logic it shows lives in
 // TServerSession (the login) and TCalls (the calls).
 #include "chat/ChatHost.h"
+#include "chat/SuppChatWindow.h"
 #include "config/FileHistory.h"
 #include "config/ProgramConfig.h"
 #include "config/ui/UserSetupDlg.h"
@@ -42,6 +43,7 @@ class TMainForm : public QMainWindow,
                   public ISessionHost,
                   public ICallsHost,
                   public IChatHost,
+                  public ISuppChatHost,
                   public IHistoryMenu,
                   public ISetupHost {
     Q_OBJECT
@@ -159,6 +161,13 @@ public:
     QLabel *MailStatusLabel() const { return m_mailStatus; }
     QAction *MailSendViewAction() const { return m_mailSendView; }
 
+    // Transfers and supporter chats (MainTransfers.cpp).
+    bool BeginTransfer(const TTransferSource &source) override;
+    void SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list) override;
+    void TransferHandedOver(qint32 sessionCount) override;
+    // The supporter chat this console started, while it lasts.
+    TSuppChatWindow *SupportChatWindow() const { return m_suppChat; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
@@ -176,6 +185,8 @@ private:
     void SetCounterLabel(QLabel *label, int value);
     void SetIndicator(QLabel *label, bool on);
     void ExitRetryTimer();
+    // The pending transfer ends without a supporter: its chat window takes text again.
+    void AbandonTransfer();
 
     TProgramConfig m_config;
     std::unique_ptr<TLogFile> m_log;
@@ -190,6 +201,9 @@ private:
     QList<QAction *> m_historyActions; // the entries and their trailing separator
     QString m_saveConfigDir;           // where the last Save Config As went
     bool m_idleFailureShown = false;
+    QPointer<TSuppChatWindow> m_suppChat;
+    qint32 m_transferSessionCount = 0;
+    QByteArray m_transferConversation;
     // Transcripts. The debug window only shows the queue's lines, so it goes
     // after the queue.
     std::unique_ptr<TOutbox> m_outbox;

@@ -43,6 +43,13 @@ QString TCallsLink::StatusOfCall(qint32 sessionCount) const
     return m_calls.CallList().StatusOfCall(sessionCount);
 }
 
+QString TCallsLink::CallTimeText(TClientSocket *socket, bool endTime) const
+{
+    const TCallList &list = m_calls.CallList();
+    const int row = list.FindRowBySocket(socket);
+    return row < 0 ? QString() : list.Cell(row, endTime ? ColEndTime : ColStartTime);
+}
+
 std::optional<TTranscriptHeader> TCallsLink::TranscriptRow(TClientSocket *socket) const
 {
     const TCallList &list = m_calls.CallList();

@@ -18,6 +18,7 @@ public:
     void SetCallEmail(TClientSocket *socket, const QString &email) override;
     void SetCallPhone(TClientSocket *socket, const QString &phone) override;
     QString StatusOfCall(qint32 sessionCount) const override;
+    QString CallTimeText(TClientSocket *socket, bool endTime) const override;
     void ChatWindowGone(IChatWindow *window) override;
     std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *socket) const override;
 

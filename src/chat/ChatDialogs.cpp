@@ -28,6 +28,18 @@ bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
     return close;
 }
 
+bool IChatDialogs::SupportChatTerminated(QWidget &window)
+{
+    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, 0);
+    dialog->setWindowTitle(QStringLiteral(" Warning Support Chat window "));
+    dialog->exec();
+    if (!dialog)
+        return false;
+    const bool close = dialog->CloseChosen();
+    delete dialog.data();
+    return close;
+}
+
 void IChatDialogs::RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done)
 {
     if (this != &g_realDialogs) {

@@ -18,6 +18,8 @@ public:
     virtual ~IChatDialogs() = default;
     // The end-of-chat dialog; true when the operator chose to close the chat window.
     virtual bool RemoteTerminated(TOneChatWindow &window);
+    // The same for the supporter chat window (its own caption).
+    virtual bool SupportChatTerminated(QWidget &window);
     // The same without waiting: `done` gets the answer later (never after the
     // window is gone). The console's own dialog is modal to its chat window
     // only and leaves the keyboard where the operator is typing; dialogs that

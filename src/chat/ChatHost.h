@@ -4,6 +4,7 @@
 // library's internals) and the main window's services (IChatHost).
 #include "mail/Transcript.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -46,12 +47,22 @@ public:
     virtual void SetCallPhone(TClientSocket *socket, const QString &phone) = 0;
     // The row's status text; empty when no row matches.
     virtual QString StatusOfCall(qint32 sessionCount) const = 0;
+    // The row's "Start Time" or "End Time" as the list shows it.
+    virtual QString CallTimeText(TClientSocket * /*socket*/, bool /*endTime*/) const { return QString(); }
     // The window has finished closing: the open-window count goes down and the
     // window leaves the list of chat windows.
     virtual void ChatWindowGone(IChatWindow *window) = 0;
     // The call's row as the transcript header shows it (e-mail column, start
     // and end time); nullopt when the call has no row.
     virtual std::optional<TTranscriptHeader> TranscriptRow(TClientSocket * /*socket*/) const { return std::nullopt; }
+};
+
+// What a chat that is being transferred hands to the main window.
+struct TTransferSource {
+    qint32 SessionCount = 0;
+    QString Name;
+    QString Email;
+    QByteArray Conversation; // the conversation as RTF, header included
 };
 
 class IChatHost {
@@ -65,8 +76,9 @@ public:
     // The canned answers and URL shortcuts offered by the extra tools.
     virtual const TTitleDataClass *CannedMessages() const { return nullptr; }
     virtual const TTitleDataClass *UrlShortcuts() const { return nullptr; }
-    // The operator asked to hand this chat to another supporter.
-    virtual void BeginTransfer(TOneChatWindow & /*window*/) {}
+    // The operator asked to hand this chat to another supporter: false when
+    // the console refuses (a box has told why).
+    virtual bool BeginTransfer(const TTransferSource & /*source*/) { return false; }
     // A supporter-to-supporter chat ended: the main window may start another.
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
 };

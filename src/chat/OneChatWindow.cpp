@@ -5,6 +5,7 @@
 #include "chat/ChatPlacement.h"
 #include "chat/ChatPictures.h"
 #include "chat/ChatWinExtDlg.h"
+#include "chat/TransferText.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "diag/AnsiText.h"
@@ -842,14 +843,78 @@ bool TOneChatWindow::SendImageFile(const QString &fileName)
 
 void TOneChatWindow::TransferBtnClick()
 {
-    m_host.BeginTransfer(*this);
+    if (m_closed || m_closing || m_transferring)
+        return;
+    const TSettings &settings = Settings();
+    QTextDocument &document = *ChatOutPutText->document();
+    m_transferHeaderChars = 0;
+    m_transferEndStart = -1;
+    m_transferEndChars = 0;
+    // 1. An empty conversation travels as it is, without a header.
+    if (!document.isEmpty()) {
+        if (m_socket)
+            m_calls.UpdateDisconnectTime(m_socket);
+        const QStringList header =
+            TransferHeaderLines(m_socket ? m_calls.CallTimeText(m_socket, false) : QString(),
+                                m_socket ? m_calls.CallTimeText(m_socket, true) : QString(), settings.SupportName);
+        const int before = document.characterCount();
+        InsertTransferHeader(document, header, m_baseFormat);
+        m_transferHeaderChars = document.characterCount() - before;
+        m_transferEndStart = document.characterCount() - 1;
+        AppendTransferEnd(document, m_baseFormat, settings.EmptyLineAdd);
+        m_transferEndChars = document.characterCount() - 1 - m_transferEndStart;
+        ChatOutPutText->moveCursor(QTextCursor::End);
+        InputText->setEnabled(false);
+    }
+    // 2., 3.
+    TTransferSource source;
+    source.SessionCount = m_sessionCount;
+    source.Name = m_name;
+    source.Email = m_email;
+    source.Conversation = DocumentToRtf(document);
+    m_transferring = true;
+    // 4.
+    QPointer<TOneChatWindow> self(this);
+    const bool accepted = m_host.BeginTransfer(source);
+    if (self && !accepted && !m_closed)
+        RestoreAfterTransfer();
+}
+
+void TOneChatWindow::RestoreAfterTransfer()
+{
+    QTextDocument &document = *ChatOutPutText->document();
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    // The end lines first: taking out the header moves everything after it.
+    if (m_transferEndStart >= 0 && m_transferEndStart + m_transferEndChars < document.characterCount()) {
+        cursor.setPosition(m_transferEndStart);
+        cursor.setPosition(m_transferEndStart + m_transferEndChars, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    if (m_transferHeaderChars > 0 && m_transferHeaderChars < document.characterCount()) {
+        cursor.setPosition(0);
+        cursor.setPosition(m_transferHeaderChars, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    cursor.endEditBlock();
+    m_transferHeaderChars = 0;
+    m_transferEndStart = -1;
+    m_transferEndChars = 0;
+    m_savedConversation.clear();
+    m_transferring = false;
+    if (!m_closed)
+        InputText->setEnabled(true);
 }
 
 void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
 {
-    // Kept with the window until it can be shown, so a transferred chat's
-    // history does not go away with the call record.
+    // Above whatever the window has written already, so the earlier
+    // conversation comes before every new line. Another console's bytes:
+    // what cannot be read is left out, never a reason to fail.
     m_receivedConversation = richText;
+    InsertReceivedConversation(*ChatOutPutText->document(), richText, m_baseFormat);
+    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
+        bar->setValue(bar->maximum());
 }
 
 // --- window events ------------------------------------------------------------

@@ -71,7 +71,11 @@ public:
     void CopyCannedMessageToInbox();
     // "Send Image": false when the file was refused (a box told why).
     bool SendImageFile(const QString &fileName);
+    // Starts the transfer of this chat (the extra tools' "Transfer Chat").
     void TransferBtnClick();
+    // A transfer failed or was abandoned: the header and the end line go,
+    // the input takes text again.
+    void RestoreAfterTransfer();
 
     // The line renderer: the first `nameLength` characters in `nameColor`,
     // the rest in `textColor`; an empty line after it when EmptyLineAdd is set.
@@ -203,6 +207,11 @@ private:
     bool m_fittingCaption = false;
     int m_uncarriedInInput = 0;
     QByteArray m_savedConversation;
+    // Where a transfer put its header (at the top) and end lines, so that a
+    // restore takes out exactly those and keeps lines that came meanwhile.
+    int m_transferHeaderChars = 0;
+    int m_transferEndStart = -1;
+    int m_transferEndChars = 0;
     QByteArray m_receivedConversation;
     QTextCharFormat m_baseFormat;
     QLabel *m_statusPanels[3] = {};

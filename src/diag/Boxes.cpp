@@ -34,6 +34,13 @@ BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, Box
     return Boxes().Show(BoxRequest{text, caption, icon, buttons});
 }
 
+int ChooseOnlineSupporter(const QList<SupporterRow> &rows)
+{
+    const int chosen = Boxes().ChooseSupporter(rows);
+    // An answer outside the list counts as Cancel.
+    return chosen >= 0 && chosen < rows.size() ? chosen : -1;
+}
+
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon)
 {
     Boxes().Notify(BoxRequest{text, caption, icon, BoxButtons::Ok});

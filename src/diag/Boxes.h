@@ -1,6 +1,7 @@
 #pragma once
 // Every modal message box of the console goes through this one seam, so the
 // logic never talks to QMessageBox directly and tests can record and answer.
+#include <QList>
 #include <QString>
 
 namespace velmora {
@@ -16,8 +17,17 @@ struct BoxRequest {
     BoxButtons buttons = BoxButtons::Ok;
 };
 
+// One row of the online-supporters choice.
+struct SupporterRow {
+    QString name;
+    qint32 port = 0;
+};
+
 class IBoxes {
 public:
+    // The online-supporters choice: the index of the chosen row, or -1 for
+    // Cancel. By default nothing is chosen, so nothing ever blocks.
+    virtual int ChooseSupporter(const QList<SupporterRow> & /*rows*/) { return -1; }
     virtual ~IBoxes() = default;
     virtual BoxAnswer Show(const BoxRequest &request) = 0;
     // A box with only OK whose answer nobody waits for: it shows and the
@@ -35,5 +45,8 @@ BoxAnswer ShowBox(const QString &text, const QString &caption,
                   BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok);
 // A warning that must never hold up the caller (see IBoxes::Notify).
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
+
+// Runs the online-supporters choice (see IBoxes::ChooseSupporter).
+int ChooseOnlineSupporter(const QList<SupporterRow> &rows);
 
 } // namespace velmora

@@ -66,13 +66,20 @@ public:
     }
     const TTitleDataClass *CannedMessages() const override { return &canned; }
     const TTitleDataClass *UrlShortcuts() const override { return &urls; }
-    void BeginTransfer(TOneChatWindow &) override { ++transfers; }
+    bool BeginTransfer(const TTransferSource &source) override
+    {
+        ++transfers;
+        lastTransfer = source;
+        return acceptTransfer;
+    }
     void SetChatWithOtherSupportEnabled(bool enabled) override { supportChatEnabled = enabled; }
 
     bool transcriptsOff = true;
     int transcripts = 0;
     TTranscriptSource lastTranscript;
     int transfers = 0;
+    TTransferSource lastTransfer;
+    bool acceptTransfer = true;
     bool supportChatEnabled = false;
     TTitleDataClass canned{QStringLiteral("/nonexistent/CannedData.dat")};
     TTitleDataClass urls{QStringLiteral("/nonexistent/UrlScData.dat")};
@@ -84,6 +91,11 @@ public:
     ~ScriptedDialogs() override { SetChatDialogs(nullptr); }
 
     bool RemoteTerminated(TOneChatWindow &) override
+    {
+        ++endDialogs;
+        return closeOnEnd;
+    }
+    bool SupportChatTerminated(QWidget &) override
     {
         ++endDialogs;
         return closeOnEnd;

@@ -28,6 +28,18 @@ public:
         return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
     }
 
+    int ChooseSupporter(const QList<SupporterRow> &rows) override
+    {
+        choiceRows.append(rows);
+        if (auto run = std::exchange(duringChoice, nullptr))
+            run();
+        if (choices.empty())
+            return -1;
+        const int c = choices.front();
+        choices.pop_front();
+        return c;
+    }
+
     // Texts of the boxes shown so far.
     QStringList Texts() const
     {
@@ -42,6 +54,11 @@ public:
     // Runs once, while the next box is open, as that box's event loop would
     // let other handlers run.
     std::function<void()> during;
+
+    // The online-supporters choices asked for, and the answers (default Cancel).
+    QList<QList<SupporterRow>> choiceRows;
+    std::deque<int> choices;
+    std::function<void()> duringChoice;
 };
 
 } // namespace velmora::test

@@ -1,0 +1,89 @@
+#pragma once
+// The part that both chat windows show: the conversation with its pop-up
+// menu, the input box with its Enter key and length limit, the send and
+// sound buttons, the status bar with the clock, the window's flashing and the
+// chat sound. The connection behind it is the window's affair: the pane only
+// says when the operator wants to send, has changed the input, or clicked it.
+#include <QColor>
+#include <QTextCharFormat>
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSoundEffect;
+class QStatusBar;
+class QTextEdit;
+class QToolButton;
+
+namespace velmora {
+
+class TChatPane : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMaxInputChars = 32748;
+    static constexpr int kClientWidth = 403;
+    static constexpr int kClientHeight = 335;
+
+    explicit TChatPane(QWidget *parent = nullptr);
+
+    // The line renderer: the first `nameLength` characters in `nameColor`,
+    // the rest in `textColor`; an empty line after it when EmptyLineAdd is set.
+    void AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor);
+    // A whole line in the notices' green.
+    void AddNotice(const QString &text);
+    const QTextCharFormat &BaseFormat() const { return m_baseFormat; }
+
+    QString InputPlainText() const;
+    void ClearInput();
+    // True when the key was taken (Enter sends the line when so set).
+    bool InputTextKeyPress(int key);
+
+    void SetStatusPanel(int panel, const QString &text);
+    QString StatusPanelText(int panel) const;
+    void ShowClock(quint32 seconds);
+
+    // Attention: flashing while the window is not active, and the chat sound.
+    void StartFlashing();
+    void StopFlashing();
+    bool Flashing() const { return FlashTimer.isActive(); }
+    void FlashTimerTimer();
+    bool SoundOn() const { return m_soundOn; }
+    void SoundSpeedButtonClick();
+    void PlayChatSound();
+
+    void SelectAll1Click();
+    void CopySelected1Click();
+
+    QTextEdit *ChatOutPutText = nullptr;
+    QPlainTextEdit *InputText = nullptr;
+    QPushButton *SendMsgBtn = nullptr;
+    QLabel *Label1 = nullptr;
+    QToolButton *SoundSpeedButton = nullptr;
+    QStatusBar *StatusBar = nullptr;
+    QMenu *ChatPopUp = nullptr;
+    QTimer FlashTimer;
+
+signals:
+    void SendRequested();
+    // The input's text changed (after the length limit was applied).
+    void InputChanged(bool empty);
+    void InputClicked();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void OnInputTextChanged();
+
+    QTextCharFormat m_baseFormat;
+    QLabel *m_statusPanels[3] = {};
+    QSoundEffect *PlayWavInChat = nullptr;
+    int m_flashTicks = 0;
+    bool m_soundOn = true;
+    bool m_trimmingInput = false;
+};
+
+} // namespace velmora

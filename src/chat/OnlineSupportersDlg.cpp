@@ -1,0 +1,82 @@
+#include "chat/OnlineSupportersDlg.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+{
+    setWindowTitle(QStringLiteral("Support list in group :"));
+
+    SupportListView = new QTreeWidget(this);
+    SupportListView->setObjectName(QStringLiteral("SupportListView"));
+    SupportListView->setColumnCount(2);
+    SupportListView->setHeaderLabels({QStringLiteral("Supporter Name"), QStringLiteral("Remote Port Value")});
+    SupportListView->setRootIsDecorated(false);
+    SupportListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    SupportListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    SupportListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (const SupporterRow &row : rows) {
+        // Names come from other consoles through the server: plain text only,
+        // which QTreeWidgetItem shows as it is.
+        auto *item = new QTreeWidgetItem(SupportListView);
+        item->setText(0, row.name);
+        item->setText(1, QString::number(row.port));
+    }
+    SupportListView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    SupportListView->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    connect(SupportListView, &QTreeWidget::itemDoubleClicked, this, [this] { OpenSelectedClick(); });
+
+    OpenBtn = new QPushButton(QStringLiteral("Open Selected"), this);
+    OpenBtn->setDefault(true);
+    OpenBtn->setAutoDefault(true);
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(OpenBtn, &QPushButton::clicked, this, [this] { OpenSelectedClick(); });
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OpenBtn);
+    buttons->addWidget(CancelBtn);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(SupportListView);
+    layout->addLayout(buttons);
+    resize(360, 240);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+void TOnlineSupportersDlg::OpenSelectedClick()
+{
+    const QList<QTreeWidgetItem *> selected = SupportListView->selectedItems();
+    if (selected.isEmpty()) {
+        // The dialog stays open for another choice.
+        ShowBox(QStringLiteral("No supporter was selected, select one or click the Cancel button"),
+                QStringLiteral("Error"));
+        return;
+    }
+    m_chosen = SupportListView->indexOfTopLevelItem(selected.first());
+    accept();
+}
+
+int TOnlineSupportersDlg::Choose(const QList<SupporterRow> &rows)
+{
+    // On the heap: a program exit while it is open takes it along.
+    QPointer<TOnlineSupportersDlg> dialog = new TOnlineSupportersDlg(rows);
+    const int result = dialog->exec();
+    if (!dialog)
+        return -1;
+    const int chosen = result == QDialog::Accepted ? dialog->Chosen() : -1;
+    delete dialog.data();
+    return chosen;
+}
+
+} // namespace velmora

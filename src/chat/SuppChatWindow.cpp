@@ -1,0 +1,337 @@
+#include "chat/SuppChatWindow.h"
+
+#include "chat/ChatDialogs.h"
+#include "chat/ChatHost.h"
+#include "chat/ChatLines.h"
+#include "chat/ChatPane.h"
+#include "chat/ChatPictures.h"
+#include "config/Settings.h"
+#include "diag/Boxes.h"
+#include "protocol/ChatMessages.h"
+#include "session/WsaErrors.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+constexpr int kDetailsPauseMs = 20;
+const QString kEndCaption = QStringLiteral(" Warning Support Chat window ");
+
+} // namespace
+
+TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost &host, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_port(port), m_chosenName(name), m_host(host), m_connection(*this)
+{
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_pane = new TChatPane(this);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pane);
+    setFixedSize(m_pane->size());
+    connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
+    connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { m_connection.InputChanged(empty); });
+    connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
+
+    m_caption = QStringLiteral("  Support to support");
+    setWindowTitle(m_caption);
+
+    // The connection of its own. The connect is not waited for: its outcome
+    // arrives as ChatConnected or ConnectionError.
+    const TSettings &settings = Settings();
+    const bool opened = m_connection.Open(settings.WebSiteUrl, quint16(settings.WebListenPort.toUInt()));
+    m_connection.SetEnded(false);
+    m_host.SetBusyAnimation(true);
+    m_connection.StartClock();
+    // Nothing can be typed before the answering supporter's console has welcomed us.
+    m_pane->InputText->setEnabled(false);
+    m_pane->SetStatusPanel(1, QString());
+    setWindowIcon(ChatStatusIcon(callicon::Normal));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    show();
+    if (!opened)
+        QMetaObject::invokeMethod(this, [this] { ConnectionError(10024); }, Qt::QueuedConnection);
+}
+
+TSuppChatWindow::~TSuppChatWindow()
+{
+    m_connection.Release();
+}
+
+QString TSuppChatWindow::ErrorText(int wsaCode)
+{
+    const QString text = ChatSocketErrorText(wsaCode);
+    const QString other = QStringLiteral("TOneChatWindow.Error = ");
+    if (text.startsWith(other))
+        return QStringLiteral("TSuppChatWindow.Error = ") + text.mid(other.size());
+    return text;
+}
+
+// --- the operator's side ------------------------------------------------------
+
+void TSuppChatWindow::SendMsgBtnClick()
+{
+    if (m_closed || !m_pane->InputText->isEnabled())
+        return;
+    const QString text = m_pane->InputPlainText();
+    if (text.isEmpty())
+        return;
+    const QByteArray wire = ToWire(MessageForWire(text));
+    m_connection.SendLine(wire);
+    const TSettings &settings = Settings();
+    m_pane->AddLine(settings.SupportName + QStringLiteral(": ") + FromWire(wire),
+                    ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
+                    ColorFromSetting(settings.SupportTextColor));
+    m_pane->ClearInput(); // TYPING_STOP through the input's change
+    m_pane->InputText->setFocus();
+}
+
+void TSuppChatWindow::InputTextClick()
+{
+    setWindowIcon(ChatStatusIcon(callicon::Normal));
+    m_pane->StopFlashing();
+}
+
+// --- what the far end says ----------------------------------------------------
+
+void TSuppChatWindow::ChatConnected()
+{
+    m_pane->SetStatusPanel(1, QStringLiteral(" Connecting to Server..."));
+}
+
+void TSuppChatWindow::OtherMessage(quint16 code, const QByteArray &body)
+{
+    if (m_closed)
+        return;
+    switch (code) {
+    case chat::INITIAL_CONNECT:
+        m_connection.Send(chat::BuildSupportChatRequest(ToWire(Settings().ClientID), m_port));
+        m_host.SetBusyAnimation(false);
+        break;
+    case chat::SUPPORT_LISTED:
+        m_pane->AddNotice(QStringLiteral("Please wait ..."));
+        m_pane->SetStatusPanel(1, QStringLiteral("Support listed ..."));
+        break;
+    case chat::SESSION_READY:
+        HandleSessionReady(body);
+        break;
+    case chat::WELCOME_MSG:
+        HandleWelcomeMsg(body);
+        break;
+    case chat::SUPPORT_WELCOME:
+        HandleSupportWelcome(body);
+        break;
+    case chat::SUPPORT_UNAVAILABLE:
+        ShowBox(QStringLiteral("Support not available !!."), QStringLiteral("Error"));
+        break;
+    case chat::SUPPORT_IN_MAINTENANCE:
+        ShowBox(QStringLiteral("Support in maintanace, not available !!."), QStringLiteral("Error"));
+        break;
+    default:
+        break; // pushed pages, images, options and not-available texts are for web visitors
+    }
+}
+
+void TSuppChatWindow::HandleSessionReady(const QByteArray &body)
+{
+    const std::optional<qint32> sc = chat::DecodeSessionReady(body);
+    if (!sc)
+        return;
+    m_sessionCount = *sc;
+    QList<QByteArray> frames{chat::BuildSessionReady(*sc)};
+    if (const auto details = chat::BuildUserDetails(ToWire(Settings().SupportName),
+                                                    QByteArrayLiteral("Not Supplied !"), QByteArray()))
+        frames << *details;
+    m_connection.SendPaced(frames, kDetailsPauseMs);
+}
+
+void TSuppChatWindow::HandleWelcomeMsg(const QByteArray &body)
+{
+    const std::optional<QByteArray> text = chat::DecodeWelcomeMsg(body);
+    if (!text)
+        return;
+    if (!isActiveWindow())
+        m_pane->StartFlashing();
+    m_pane->AddNotice(FromWire(*text));
+    m_pane->PlayChatSound();
+    m_pane->SetStatusPanel(1, QStringLiteral("Connected to support, wating for operator..."));
+    if (!m_connection.Ended())
+        m_pane->InputText->setEnabled(true);
+}
+
+void TSuppChatWindow::HandleSupportWelcome(const QByteArray &body)
+{
+    const std::optional<chat::SupportWelcome> welcome = chat::DecodeSupportWelcome(body);
+    if (!welcome)
+        return;
+    m_pane->PlayChatSound();
+    m_remoteName = welcome->SupportName();
+    m_pane->AddNotice(m_remoteName + QStringLiteral(": ") + welcome->WelcomeText());
+    m_pane->AddNotice(QString());
+    m_caption += QStringLiteral(", in chat with ") + m_remoteName;
+    setWindowTitle(m_caption);
+}
+
+void TSuppChatWindow::RemoteLine(const QString &text)
+{
+    if (m_closed)
+        return;
+    if (!isActiveWindow())
+        m_pane->StartFlashing();
+    setWindowIcon(ChatStatusIcon(callicon::Waiting));
+    const TSettings &settings = Settings();
+    m_pane->AddLine(m_remoteName + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor),
+                    int(m_remoteName.size()) + 1, ColorFromSetting(settings.UserTextColor));
+    m_pane->PlayChatSound();
+    m_pane->SetStatusPanel(1, QString());
+}
+
+void TSuppChatWindow::RemoteTypingChanged(bool typing)
+{
+    if (m_closed)
+        return;
+    m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_remoteName + QStringLiteral(" typing...") : QString());
+}
+
+void TSuppChatWindow::RemoteEnded()
+{
+    if (m_closed)
+        return;
+    // Whatever would be typed now would go nowhere.
+    m_pane->InputText->setEnabled(false);
+    QPointer<TSuppChatWindow> self(this);
+    const bool close = ChatDialogs().SupportChatTerminated(*this);
+    if (!self || m_closed)
+        return;
+    if (close) {
+        m_host.SetChatWithOtherSupportEnabled(true);
+        Finish();
+    }
+}
+
+void TSuppChatWindow::ClockTicked(quint32 seconds)
+{
+    m_pane->ShowClock(seconds);
+}
+
+void TSuppChatWindow::ConnectionLost()
+{
+    if (m_closed || m_connection.Ended())
+        return;
+    m_connection.SetEnded(true);
+    m_pane->InputText->setEnabled(false);
+    m_pane->SetStatusPanel(1, QString());
+    QPointer<TSuppChatWindow> self(this);
+    const bool close = ChatDialogs().SupportChatTerminated(*this);
+    if (!self || m_closed)
+        return;
+    ShowBox(QStringLiteral("Remote user terminated the chat session, closing this chat session"), kEndCaption);
+    if (!self || m_closed)
+        return;
+    m_host.SetBusyAnimation(false);
+    m_host.SetChatWithOtherSupportEnabled(true);
+    if (close)
+        Finish();
+}
+
+void TSuppChatWindow::ConnectionError(int wsaCode)
+{
+    if (m_closed)
+        return;
+    QPointer<TSuppChatWindow> self(this);
+    ShowBox(ErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    if (!self || m_closed)
+        return;
+    // An error that cost the connection is also the loss of the other supporter.
+    if (!m_connection.IsConnected())
+        ConnectionLost();
+}
+
+// --- window events ------------------------------------------------------------
+
+bool TSuppChatWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && m_pane->Flashing()) {
+        // Seen: the flashing has done its work.
+        m_pane->StopFlashing();
+    }
+    return QWidget::event(event);
+}
+
+void TSuppChatWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_pane->StopFlashing();
+    if (m_pane->InputText->isEnabled())
+        m_pane->InputText->setFocus();
+}
+
+void TSuppChatWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_closed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    FormClose();
+}
+
+// --- the end ------------------------------------------------------------------
+
+void TSuppChatWindow::FormClose()
+{
+    if (m_closing || m_closed)
+        return;
+    m_closing = true;
+    QPointer<TSuppChatWindow> self(this);
+
+    if (m_connection.RemoteTyping()) {
+        const BoxAnswer answer =
+            ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        if (!self)
+            return;
+        if (answer == BoxAnswer::Cancel || m_closed) {
+            m_closing = false;
+            return;
+        }
+    }
+
+    m_connection.StopClock();
+    m_host.SetChatWithOtherSupportEnabled(true);
+    m_host.SetBusyAnimation(false);
+    m_connection.EndSession();
+    m_closed = true;
+    m_pane->StopFlashing();
+    hide();
+    // The farewell leaves before the connection goes; the window does not
+    // wait on screen for it.
+    m_connection.WhenSent([this](bool timedOut) {
+        if (timedOut)
+            ShowBox(QStringLiteral("From inside TSuppChatWindow::FormClose, Could not send waiting messages !!"),
+                    QStringLiteral("Error"));
+        m_connection.Release();
+        deleteLater();
+    });
+}
+
+void TSuppChatWindow::Finish()
+{
+    m_closed = true;
+    m_connection.StopClock();
+    m_pane->StopFlashing();
+    m_connection.Release();
+    hide();
+    deleteLater();
+}
+
+} // namespace velmora

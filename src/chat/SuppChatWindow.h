@@ -1,0 +1,84 @@
+#pragma once
+// The window with which this console asks another supporter of the group for
+// a chat: it opens a connection of its own and plays the visitor's side of a
+// chat (request, details, lines, typing notices, keep-alive, end). The
+// answering supporter sees an ordinary call.
+#include "session/ChatConnection.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace velmora {
+
+class TChatPane;
+class TLogFile;
+
+// What the supporter chat window needs of the main window.
+class ISuppChatHost {
+public:
+    virtual ~ISuppChatHost() = default;
+    virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
+    // The main window's picture runs while the connection is being set up.
+    virtual void SetBusyAnimation(bool /*running*/) {}
+};
+
+class TSuppChatWindow : public QWidget, public IChatView {
+    Q_OBJECT
+public:
+    // Opens the connection to the configured server for a chat with the
+    // supporter `port` (`name` as the online list gave it) and shows itself.
+    TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost &host, QWidget *parent = nullptr);
+    ~TSuppChatWindow() override;
+
+    // The close procedure (close box, system menu Close).
+    void FormClose();
+    void SendMsgBtnClick();
+    void InputTextClick();
+
+    static QString ErrorText(int wsaCode);
+
+    // State, for the main window and tests.
+    qint32 ChosenPort() const { return m_port; }
+    const QString &ChosenName() const { return m_chosenName; }
+    const QString &RemoteName() const { return m_remoteName; }
+    qint32 SessionCount() const { return m_sessionCount; }
+    bool Ended() const { return m_connection.Ended(); }
+    bool Closed() const { return m_closed; }
+    TChatPane &Pane() const { return *m_pane; }
+    TChatConnection &Connection() { return m_connection; }
+
+    // IChatView
+    void ChatConnected() override;
+    void RemoteLine(const QString &text) override;
+    void RemoteTypingChanged(bool typing) override;
+    void RemoteEnded() override;
+    void OtherMessage(quint16 code, const QByteArray &body) override;
+    void ClockTicked(quint32 seconds) override;
+    void ConnectionLost() override;
+    void ConnectionError(int wsaCode) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    void HandleSessionReady(const QByteArray &body);
+    void HandleWelcomeMsg(const QByteArray &body);
+    void HandleSupportWelcome(const QByteArray &body);
+    // The chat is over and the window goes, without the close procedure.
+    void Finish();
+
+    qint32 m_port;
+    QString m_chosenName;
+    ISuppChatHost &m_host;
+    TChatPane *m_pane = nullptr;
+    TChatConnection m_connection;
+    QString m_caption;
+    QString m_remoteName;
+    qint32 m_sessionCount = 0;
+    bool m_closing = false;
+    bool m_closed = false;
+};
+
+} // namespace velmora

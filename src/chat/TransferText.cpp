@@ -1,0 +1,72 @@
+#include "chat/TransferText.h"
+
+#include "chat/ChatLines.h"
+#include "richtext/RtfReader.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace velmora {
+
+QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime, const QString &supportName)
+{
+    return {
+        QStringLiteral("----------------------------------------------"),
+        QStringLiteral("Chat Started at: ") + startTime,
+        QStringLiteral("Chat Transfered at: ") + transferTime,
+        QStringLiteral("Support Person: ") + supportName,
+        QString(),
+        QStringLiteral("Start Chat Transcript -------------------------"),
+        QString(),
+        QString(),
+    };
+}
+
+void InsertTransferHeader(QTextDocument &document, const QStringList &lines, const QTextCharFormat &base)
+{
+    QTextCharFormat green = base;
+    green.setForeground(kNoticeGreen);
+    const bool wasEmpty = document.isEmpty();
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::Start);
+    for (int i = 0; i < lines.size(); ++i) {
+        // Plain characters: the supporter's name is a setting, never markup.
+        cursor.insertText(lines[i], i < 7 ? green : base);
+        // The last header line joins the conversation's first paragraph
+        // boundary; an empty document keeps no trailing paragraph.
+        if (i + 1 < lines.size() || !wasEmpty)
+            cursor.insertBlock(QTextBlockFormat(), base);
+    }
+    cursor.endEditBlock();
+}
+
+void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd)
+{
+    AppendChatLine(document, QString::fromLatin1(kTransferEndLine), kNoticeGreen, 0, kNoticeGreen, base,
+                   emptyLineAdd);
+    AppendChatLine(document, QString(), kNoticeGreen, 0, kNoticeGreen, base, emptyLineAdd);
+}
+
+bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base)
+{
+    if (rtf.isEmpty())
+        return true;
+    const bool hadText = !document.isEmpty();
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::Start);
+    cursor.setCharFormat(base);
+    if (hadText) {
+        // A paragraph of its own for what was there, below the received part.
+        cursor.insertBlock(QTextBlockFormat(), base);
+        cursor.movePosition(QTextCursor::Start);
+        cursor.setCharFormat(base);
+    }
+    const RtfReadResult result = InsertRtf(rtf, cursor);
+    cursor.endEditBlock();
+    return result.complete;
+}
+
+} // namespace velmora

@@ -1,0 +1,33 @@
+#pragma once
+// The conversation's part in a transfer: the header put at the top of a chat
+// that is handed to another supporter, its closing line, and the showing of
+// a received conversation on the console that takes the chat. Widget-free.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTextCharFormat>
+
+class QTextDocument;
+
+namespace velmora {
+
+inline constexpr const char *kTransferEndLine = "End transfer chat transcript ------------------------------";
+
+// The eight header lines, in order (the last three are empty or a rule).
+QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime,
+                                const QString &supportName);
+
+// Puts `lines` at the very top of `document`, each its own paragraph, the
+// first seven in green on `base`.
+void InsertTransferHeader(QTextDocument &document, const QStringList &lines, const QTextCharFormat &base);
+
+// The closing green line and an empty line at the end, as the line renderer
+// writes them (each followed by one more empty line when `emptyLineAdd`).
+void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd);
+
+// Shows the conversation that came with a transferred call above whatever the
+// document holds already. The bytes are another console's RTF: untrusted,
+// read only as far as they make sense. False when they could not be read whole.
+bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base);
+
+} // namespace velmora

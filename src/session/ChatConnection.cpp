@@ -1,0 +1,190 @@
+#include "session/ChatConnection.h"
+
+#include "protocol/ChatMessages.h"
+#include "protocol/Codec.h"
+#include "session/Exchange.h"
+
+namespace velmora {
+
+TChatConnection::TChatConnection(IChatView &view, QObject *parent) : QObject(parent), m_view(view)
+{
+    m_clockTimer.setInterval(1000);
+    connect(&m_clockTimer, &QTimer::timeout, this, [this] { Tick(); });
+}
+
+TChatConnection::~TChatConnection()
+{
+    Release();
+}
+
+bool TChatConnection::Open(const QString &host, quint16 port)
+{
+    Release();
+    auto *socket = new TClientSocket;
+    socket->SetHost(host);
+    socket->SetPort(port);
+    m_socket = socket;
+    m_worker = std::make_unique<TSocketBuff>();
+    Install();
+    connect(socket, &TClientSocket::Connected, this, [this] { m_view.ChatConnected(); });
+    return socket->Open();
+}
+
+void TChatConnection::TakeOver(TClientSocket *socket, std::unique_ptr<TSocketBuff> worker)
+{
+    m_socket = socket;
+    m_worker = std::move(worker);
+    if (!m_socket)
+        return;
+    m_socket->Detach();
+    Install();
+}
+
+void TChatConnection::Install()
+{
+    m_socket->SetFrameHandler([this](quint16 code, const QByteArray &body) { ProcessMessage(code, body); });
+    connect(m_socket, &TClientSocket::Disconnected, this, [this] { OnDisconnected(); });
+    connect(m_socket, &TClientSocket::Error, this, [this](int code) { m_view.ConnectionError(code); });
+}
+
+void TChatConnection::Release()
+{
+    m_clockTimer.stop();
+    // A paced exchange still running ends here (its sends would be dropped anyway).
+    if (auto *exchange = qobject_cast<TExchange *>(m_pacing.data()))
+        exchange->Stop();
+    if (TClientSocket *socket = m_socket) {
+        socket->Detach();
+        socket->Close();
+        socket->deleteLater();
+    }
+    m_socket = nullptr;
+    // The worker keeps the descriptor until it has let go of it; what is
+    // still queued for a closed connection is dropped.
+    m_worker.reset();
+}
+
+void TChatConnection::Send(const QByteArray &frame)
+{
+    if (m_socket && m_worker)
+        QueueMessage(*m_socket, *m_worker, frame);
+}
+
+void TChatConnection::Send(const std::optional<QByteArray> &frame)
+{
+    if (frame)
+        Send(*frame);
+}
+
+void TChatConnection::SendPaced(QList<QByteArray> frames, int pauseMs, std::function<void()> done)
+{
+    auto *exchange = new TExchange(this, {m_socket.data()});
+    for (const QByteArray &frame : frames)
+        exchange->Then([this, frame] { Send(frame); }).Pause(pauseMs);
+    if (done)
+        exchange->Then(std::move(done));
+    m_pacing = exchange;
+    exchange->Start();
+}
+
+bool TChatConnection::Pacing() const
+{
+    const auto *exchange = qobject_cast<const TExchange *>(m_pacing.data());
+    return exchange && !exchange->Done();
+}
+
+bool TChatConnection::SendLine(const QByteArray &wireText)
+{
+    if (wireText.isEmpty())
+        return false;
+    Send(chat::BuildChatText(wireText));
+    return true;
+}
+
+void TChatConnection::InputChanged(bool empty)
+{
+    if (!m_typingNoticeSent && !empty) {
+        m_typingNoticeSent = true;
+        Send(chat::BuildTypingStart());
+    } else if (empty) {
+        m_typingNoticeSent = false;
+        Send(chat::BuildTypingStop());
+    }
+}
+
+void TChatConnection::StartClock()
+{
+    m_clock = 0;
+    Tick();
+    m_clockTimer.start();
+}
+
+void TChatConnection::StopClock()
+{
+    m_clockTimer.stop();
+}
+
+void TChatConnection::Tick()
+{
+    ++m_clock;
+    if (m_clock % kKeepAliveSeconds == 0)
+        Send(chat::BuildChatKeepAlive());
+    m_view.ClockTicked(m_clock);
+}
+
+void TChatConnection::EndSession()
+{
+    if (m_ended)
+        return;
+    Send(chat::BuildEndSession());
+    m_ended = true;
+}
+
+void TChatConnection::WhenSent(std::function<void(bool timedOut)> done)
+{
+    auto timedOut = std::make_shared<bool>(false);
+    auto *exchange = new TExchange(this, {m_socket.data()});
+    exchange->WaitUntilSent([this] { return m_worker.get(); }, [timedOut] { *timedOut = true; })
+        .Then([timedOut, done = std::move(done)] { done(*timedOut); })
+        .Start();
+}
+
+void TChatConnection::OnDisconnected()
+{
+    if (m_lostReported)
+        return;
+    m_lostReported = true;
+    m_view.ConnectionLost();
+}
+
+void TChatConnection::ProcessMessage(quint16 code, const QByteArray &body)
+{
+    switch (code) {
+    case chat::CHAT_TEXT:
+        if (const auto text = chat::DecodeChatText(body)) {
+            m_remoteTyping = false;
+            m_view.RemoteLine(FromWire(*text));
+        }
+        break;
+    case chat::TYPING_START:
+        m_remoteTyping = true;
+        m_view.RemoteTypingChanged(true);
+        break;
+    case chat::TYPING_STOP:
+        m_remoteTyping = false;
+        m_view.RemoteTypingChanged(false);
+        break;
+    case chat::END_SESSION:
+        m_ended = true;
+        m_remoteTyping = false;
+        m_view.RemoteEnded();
+        break;
+    case chat::CHAT_KEEP_ALIVE:
+        break;
+    default:
+        m_view.OtherMessage(code, body);
+        break;
+    }
+}
+
+} // namespace velmora

@@ -1,0 +1,250 @@
+// Transfers and supporter chats through the main window, with a real login
+// to the fake chat server and real chat windows.
+#include "app/Servermain.h"
+
+#include "FakeChatServer.h"
+#include "RecordingBoxes.h"
+#include "TestUtil.h"
+#include "chat/ChatPane.h"
+#include "chat/OneChatWindow.h"
+#include "chat/SuppChatWindow.h"
+#include "config/Settings.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/ServerMessages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class TransferMainFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        Settings() = TSettings();
+        QFile f(dir.filePath(QStringLiteral("Velmora.ini")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[ProgramIP_Options]\r\nClientID=acme\r\nWebSiteUrl=127.0.0.1\r\nWebListenPort=%1\r\n\r\n"
+                               "[ProgramOptions]\r\nSupportName=Dana\r\n\r\n[GeneralProgramSetting]\r\n"
+                               "AutoOnHoldOnMinimized=true\r\n\r\n[ProgramMailSettings]\r\nEanbelDisableMails=false\r\n")
+                    .arg(server.Port())
+                    .toLatin1());
+        f.close();
+        form = std::make_unique<TMainForm>();
+        LogIn();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QDir::setCurrent(m_oldDir);
+        Settings() = TSettings();
+    }
+
+    void LogIn()
+    {
+        form->Session().WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Registering; }));
+        server.SendFrame(0, server::INITIAL_CONNECT);
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+        server.SendRaw(0, server::BuildRegisterAccepted(9));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
+        server.SendRaw(0, server::BuildChatLimit(2));
+        ASSERT_TRUE(WaitFor([&] { return form->Session().ChatLimit() == 2; }));
+        boxes.shown.clear();
+    }
+
+    // A visitor's call, put on hold and then opened: the chat window on connection 1.
+    TOneChatWindow *OpenChat(qint32 sc)
+    {
+        form->MinimizeToTray();
+        server.SetSendInitialConnect(true);
+        server.SendRaw(0, *server::BuildClientListed(sc, "192.0.2.9", "shop"));
+        if (!server.WaitForConnections(2) || server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000) < 0)
+            return nullptr;
+        server.SendRaw(1, chat::BuildSessionReady(sc));
+        server.SendRaw(1, *chat::BuildUserDetails("Eve", "eve@example.org", ""));
+        if (!WaitFor([&] { return form->Calls().CallList().Cell(0, ColClientName) == QStringLiteral("Eve"); }))
+            return nullptr;
+        server.SetSendInitialConnect(false);
+        form->Calls().OpenChatAtRow(0);
+        auto *window = dynamic_cast<TOneChatWindow *>(form->Calls().FindChatWindow(sc));
+        if (!window || server.WaitForFrame(chat::CHAT_OPTIONS) < 0)
+            return nullptr;
+        server.SendRaw(1, *chat::BuildChatText("I need help"));
+        if (!WaitFor([&] { return window->ChatOutPutText->toPlainText().contains(QStringLiteral("I need help")); }))
+            return nullptr;
+        return window;
+    }
+
+    std::vector<quint16> CodesOn(int connection) const
+    {
+        std::vector<quint16> out;
+        for (const auto &f : server.FramesOn(connection))
+            out.push_back(f.code);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    RecordingBoxes boxes;
+    FakeChatServer server;
+    std::unique_ptr<TMainForm> form;
+    QString m_oldDir;
+};
+
+bool Has(const std::vector<quint16> &codes, quint16 code)
+{
+    return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+TEST_F(TransferMainFormTest, ChatMovesToTheChosenSupporterWithItsConversation)
+{
+    QPointer<TOneChatWindow> window = OpenChat(31);
+    ASSERT_TRUE(window);
+
+    window->TransferBtnClick();
+    EXPECT_TRUE(window->Transferring());
+    EXPECT_FALSE(window->InputText->isEnabled());
+    const int request = server.WaitForFrame(server::ONLINE_SUPPORTERS);
+    ASSERT_GE(request, 0);
+    EXPECT_EQ(server::DecodeOnlineSupportersRequest(server.Frames()[request].body), 9);
+
+    // A second transfer anywhere in the console is refused.
+    TTransferSource other;
+    other.SessionCount = 99;
+    EXPECT_FALSE(form->BeginTransfer(other));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Cannot transfer more then one session at a time !!"));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error..."));
+
+    boxes.choices = {1};
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Carl", 5}, {"Bert", 6}}));
+    const int call = server.WaitForFrame(server::TRANSFER_CALL);
+    ASSERT_GE(call, 0);
+    const auto to = server::DecodeTransferCall(server.Frames()[call].body);
+    ASSERT_TRUE(to);
+    EXPECT_EQ(to->sessionCount, 31);
+    EXPECT_EQ(to->port, 6);
+    ASSERT_EQ(boxes.choiceRows.size(), 1);
+    EXPECT_EQ(boxes.choiceRows[0][1].name, QStringLiteral("Bert"));
+    // No time-out: the window waits in its transferring state.
+    EXPECT_TRUE(window->Transferring());
+
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(31));
+    const int data = server.WaitForFrame(server::TRANSFER_DATA_SEND);
+    ASSERT_GE(data, 0);
+    const auto sent = server::DecodeTransferDataSend(server.Frames()[data].body);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->sessionCount, 31);
+    EXPECT_EQ(sent->toPort, 6);
+    EXPECT_TRUE(sent->conversation.startsWith("{\\rtf1"));
+    EXPECT_TRUE(sent->conversation.contains("Chat Transfered at: "));
+    EXPECT_TRUE(sent->conversation.contains("I need help"));
+    EXPECT_TRUE(sent->conversation.contains("End transfer chat transcript"));
+
+    ASSERT_TRUE(WaitFor([&] { return form->Calls().CallList().Cell(0, ColStatus) == QStringLiteral("Transfered !"); }));
+    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_TRUE(WaitFor([&] { return window.isNull(); }));
+    // The visitor was handed over, not sent away.
+    EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
+    EXPECT_EQ(boxes.shown.size(), 1);
+}
+
+TEST_F(TransferMainFormTest, CancelOrAnEmptyListGivesTheChatBackAsItWas)
+{
+    QPointer<TOneChatWindow> window = OpenChat(32);
+    ASSERT_TRUE(window);
+    const QString before = window->ChatOutPutText->toPlainText();
+
+    window->TransferBtnClick();
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
+    // A line of the visitor while the operator chooses stays in the chat.
+    server.SendRaw(1, *chat::BuildChatText("still there?"));
+    ASSERT_TRUE(WaitFor([&] { return window->ChatOutPutText->toPlainText().contains(QStringLiteral("still there?")); }));
+    boxes.choices = {-1};
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
+    ASSERT_TRUE(WaitFor([&] { return !window->Transferring(); }));
+    EXPECT_TRUE(window->InputText->isEnabled());
+    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_EQ(window->ChatOutPutText->toPlainText(), before + QStringLiteral("\nEve: still there?"));
+
+    // Again, and nobody is online.
+    const int from = server.FrameCount();
+    window->TransferBtnClick();
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
+    server.SendRaw(0, *server::BuildOnlineSupportersList({}));
+    ASSERT_TRUE(WaitFor([&] { return !window->Transferring(); }));
+    EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("No supporters were found.")});
+    EXPECT_EQ(window->ChatOutPutText->toPlainText(), before + QStringLiteral("\nEve: still there?"));
+    EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_CALL));
+}
+
+TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
+{
+    QPointer<TOneChatWindow> window = OpenChat(33);
+    ASSERT_TRUE(window);
+    window->TransferBtnClick();
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
+    boxes.choices = {0};
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
+    ASSERT_GE(server.WaitForFrame(server::TRANSFER_CALL), 0);
+
+    window->FormClose();
+    ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
+    EXPECT_EQ(form->Calls().CallList().Cell(0, ColStatus), QStringLiteral("Transfered !"));
+
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(33));
+    ASSERT_GE(server.WaitForFrame(server::TRANSFER_DATA_SEND), 0);
+    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
+}
+
+TEST_F(TransferMainFormTest, SupporterChatOpensForTheChosenSupporterAndEmptyListFreesTheButton)
+{
+    QToolButton *button = form->ChatWithOtherSupportButton();
+    ASSERT_TRUE(button->isEnabled());
+    form->ChatWithOtherSupportBtnClick();
+    EXPECT_FALSE(button->isEnabled());
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
+    server.SendRaw(0, *server::BuildOnlineSupportersList({}));
+    ASSERT_TRUE(WaitFor([&] { return button->isEnabled(); }));
+    EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("No supporters were found.")});
+    EXPECT_EQ(form->SupportChatWindow(), nullptr);
+
+    // A list whose count promises more than it holds: the whole entries are offered.
+    const int from = server.FrameCount();
+    form->ChatWithOtherSupportBtnClick();
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
+    QByteArray cut = *server::BuildOnlineSupportersList({{"Bert", 6}, {"Carl", 7}});
+    cut.chop(3);
+    cut[2] = 0;
+    cut[3] = 0;
+    cut[4] = char((cut.size() - 6) >> 8);
+    cut[5] = char((cut.size() - 6) & 0xff);
+    boxes.choices = {0};
+    server.SetSendInitialConnect(true);
+    server.SendRaw(0, cut);
+    ASSERT_TRUE(WaitFor([&] { return form->SupportChatWindow() != nullptr; }));
+    ASSERT_EQ(boxes.choiceRows.size(), 1);
+    EXPECT_EQ(boxes.choiceRows[0].size(), 1);
+    const int request = server.WaitForFrame(chat::SUPPORT_CHAT_REQUEST);
+    ASSERT_GE(request, 0);
+    EXPECT_EQ(chat::DecodeSupportChatRequest(server.Frames()[request].body)->port, 6);
+    EXPECT_FALSE(button->isEnabled());
+
+    form->SupportChatWindow()->FormClose();
+    ASSERT_TRUE(WaitFor([&] { return button->isEnabled(); }));
+}
+
+} // namespace

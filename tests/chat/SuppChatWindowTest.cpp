@@ -1,0 +1,341 @@
+// The supporter chat window against the fake chat server, which plays the
+// server and the answering supporter's console on the window's own connection.
+#include "ChatFixture.h"
+
+#include "chat/ChatLines.h"
+#include "chat/ChatPane.h"
+#include "chat/SuppChatWindow.h"
+#include "session/ChatConnection.h"
+
+#include <QPlainTextEdit>
+#include <QStatusBar>
+
+namespace velmora::test {
+namespace {
+
+class FakeSuppHost final : public ISuppChatHost {
+public:
+    void SetChatWithOtherSupportEnabled(bool enabled) override { buttonEnabled = enabled; }
+    void SetBusyAnimation(bool running) override { animation = running; }
+    bool buttonEnabled = false;
+    bool animation = false;
+};
+
+class SuppChatTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_saved = Settings();
+        Settings().WebSiteUrl = server.Host();
+        Settings().WebListenPort = QString::number(server.Port());
+        Settings().ClientID = QStringLiteral("acme");
+        Settings().SupportName = QStringLiteral("Anna");
+        Settings().EmptyLineAdd = false;
+        Settings().UseEnterKeyToSendMessage = true;
+        Settings().ChatSoundFile.clear();
+        server.SetSendInitialConnect(true);
+    }
+    void TearDown() override
+    {
+        if (window)
+            delete window.data();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Settings() = m_saved;
+    }
+
+    // Opens the window for the supporter with port value 42 and lets the
+    // server take the request.
+    void Open()
+    {
+        window = new TSuppChatWindow(42, QStringLiteral("Bert"), host);
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_GE(server.WaitForFrame(chat::SUPPORT_CHAT_REQUEST), 0);
+    }
+    // The server's side up to the answering operator's welcome.
+    void Welcome()
+    {
+        server.SendFrame(0, chat::SESSION_READY, BodyOf(chat::BuildSessionReady(77)));
+        ASSERT_GE(server.WaitForFrame(chat::USER_DETAILS), 0);
+        server.SendFrame(0, chat::WELCOME_MSG, BodyOf(*chat::BuildWelcomeMsg("Welcome!")));
+        server.SendFrame(0, chat::SUPPORT_WELCOME, BodyOf(*chat::BuildSupportWelcome("Bert", "Hi Anna")));
+        ASSERT_TRUE(WaitFor([&] { return window->RemoteName() == QStringLiteral("Bert"); }));
+    }
+    QString Conversation() const { return window->Pane().ChatOutPutText->toPlainText(); }
+    std::vector<quint16> Codes() const
+    {
+        std::vector<quint16> out;
+        for (const auto &f : server.Frames())
+            out.push_back(f.code);
+        return out;
+    }
+
+    FakeChatServer server;
+    RecordingBoxes boxes;
+    ScriptedDialogs dialogs;
+    FakeSuppHost host;
+    QPointer<TSuppChatWindow> window;
+
+private:
+    TSettings m_saved;
+};
+
+TEST_F(SuppChatTest, PlaysTheVisitorsSideFromRequestToChat)
+{
+    Open();
+    const auto request = chat::DecodeSupportChatRequest(server.Frames()[0].body);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->clientId, QByteArray("acme"));
+    EXPECT_EQ(request->port, 42);
+    EXPECT_FALSE(host.animation);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Support to support"));
+    EXPECT_EQ(window->Pane().StatusPanelText(2), QStringLiteral("0:00:01"));
+
+    server.SendFrame(0, chat::SUPPORT_LISTED);
+    ASSERT_TRUE(WaitFor([&] { return Conversation() == QStringLiteral("Please wait ..."); }));
+    EXPECT_EQ(window->Pane().StatusPanelText(1), QStringLiteral("Support listed ..."));
+
+    // SESSION_READY is answered with the number and our details, 20 ms apart.
+    server.SendFrame(0, chat::SESSION_READY, BodyOf(chat::BuildSessionReady(77)));
+    const int details = server.WaitForFrame(chat::USER_DETAILS);
+    ASSERT_GE(details, 0);
+    const auto frames = server.Frames();
+    ASSERT_EQ(frames[details - 1].code, chat::SESSION_READY);
+    EXPECT_EQ(chat::DecodeSessionReady(frames[details - 1].body), 77);
+    EXPECT_GE(frames[details].atMs - frames[details - 1].atMs, 15);
+    const auto user = chat::DecodeUserDetails(frames[details].body);
+    ASSERT_TRUE(user);
+    EXPECT_EQ(user->name, QByteArray("Anna"));
+    EXPECT_EQ(user->email, QByteArray("Not Supplied !"));
+    EXPECT_TRUE(user->phone.isEmpty());
+    EXPECT_EQ(window->SessionCount(), 77);
+
+    // Nothing can be typed before the welcome.
+    EXPECT_FALSE(window->Pane().InputText->isEnabled());
+    server.SendFrame(0, chat::WELCOME_MSG, BodyOf(*chat::BuildWelcomeMsg("Welcome!")));
+    ASSERT_TRUE(WaitFor([&] { return window->Pane().InputText->isEnabled(); }));
+    EXPECT_EQ(window->Pane().StatusPanelText(1), QStringLiteral("Connected to support, wating for operator..."));
+
+    server.SendFrame(0, chat::SUPPORT_WELCOME, BodyOf(*chat::BuildSupportWelcome("Bert", "Hi Anna")));
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteName() == QStringLiteral("Bert"); }));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Support to support, in chat with Bert"));
+    EXPECT_EQ(Conversation(), QStringLiteral("Please wait ...\nWelcome!\nBert: Hi Anna\n"));
+
+    server.SendFrame(0, chat::TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->Pane().StatusPanelText(1) == QStringLiteral(" Bert typing..."); }));
+    server.SendFrame(0, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("<b>hello</b>")));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().endsWith(QStringLiteral("Bert: <b>hello</b>")); }));
+    EXPECT_TRUE(window->Pane().StatusPanelText(1).isEmpty());
+    EXPECT_FALSE(window->Connection().RemoteTyping());
+
+    // The operator answers: typing notice, the line, the notice's end.
+    const int before = server.FrameCount();
+    window->Pane().InputText->setPlainText(QStringLiteral("Hi Bert"));
+    window->SendMsgBtnClick();
+    ASSERT_TRUE(server.WaitForFrames(before + 3));
+    const auto after = server.Frames();
+    EXPECT_EQ(after[before].code, chat::TYPING_START);
+    EXPECT_EQ(after[before + 1].code, chat::CHAT_TEXT);
+    EXPECT_EQ(chat::DecodeChatText(after[before + 1].body), QByteArray("Hi Bert"));
+    EXPECT_EQ(after[before + 2].code, chat::TYPING_STOP);
+    EXPECT_TRUE(Conversation().endsWith(QStringLiteral("Anna: Hi Bert")));
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(SuppChatTest, NothingIsSentBeforeTheWelcome)
+{
+    Open();
+    window->Pane().InputText->setPlainText(QStringLiteral("too early"));
+    window->SendMsgBtnClick();
+    WaitFor([] { return false; }, 100);
+    for (quint16 code : Codes())
+        EXPECT_NE(code, chat::CHAT_TEXT);
+    EXPECT_TRUE(Conversation().isEmpty());
+}
+
+TEST_F(SuppChatTest, FramesArrivingDuringTheDetailsPauseWaitTheirTurn)
+{
+    Open();
+    // The welcome right behind SESSION_READY, in one write.
+    server.SendRaw(0, chat::BuildSessionReady(77) + *chat::BuildWelcomeMsg("Welcome!"));
+    ASSERT_TRUE(WaitFor([&] { return window->Pane().InputText->isEnabled(); }));
+    // By then both answers had gone out.
+    EXPECT_GE(server.WaitForFrame(chat::USER_DETAILS, 100), 0);
+}
+
+TEST_F(SuppChatTest, ClosingAfterTypingStoppedAsksNothingSendsEndAndFreesTheButton)
+{
+    Open();
+    Welcome();
+    server.SendFrame(0, chat::TYPING_START);
+    server.SendFrame(0, chat::TYPING_STOP);
+    ASSERT_TRUE(WaitFor([&] { return server.FrameCount() > 0 && !window->Connection().RemoteTyping()
+                                     && window->Pane().StatusPanelText(1).isEmpty(); }));
+    WaitFor([] { return false; }, 50);
+    window->close();
+    ASSERT_GE(server.WaitForFrame(chat::END_SESSION), 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(host.buttonEnabled);
+    EXPECT_TRUE(server.WaitForClosed(0));
+    EXPECT_TRUE(WaitFor([&] { return window.isNull(); }));
+}
+
+TEST_F(SuppChatTest, ClosingWhileTheOtherTypesAsksAndCancelKeepsTheChat)
+{
+    Open();
+    Welcome();
+    server.SendFrame(0, chat::TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->Connection().RemoteTyping(); }));
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    window->FormClose();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Remote user still typing do you want to terminate anyway ? "));
+    EXPECT_FALSE(window->Closed());
+    EXPECT_TRUE(window->Connection().ClockTimer().isActive());
+    EXPECT_FALSE(host.buttonEnabled);
+}
+
+TEST_F(SuppChatTest, ClosingBeforeTheServerAnsweredStillSaysGoodbye)
+{
+    window = new TSuppChatWindow(42, QStringLiteral("Bert"), host);
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return window->Connection().IsConnected(); }));
+    window->FormClose();
+    ASSERT_GE(server.WaitForFrame(chat::END_SESSION), 0);
+    EXPECT_TRUE(host.buttonEnabled);
+}
+
+TEST_F(SuppChatTest, TheOtherLeavingAsksAndClosesWithoutAFarewell)
+{
+    Open();
+    Welcome();
+    dialogs.closeOnEnd = true;
+    server.SendFrame(0, chat::END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_TRUE(host.buttonEnabled);
+    WaitFor([] { return false; }, 100);
+    for (quint16 code : Codes())
+        EXPECT_NE(code, chat::END_SESSION);
+}
+
+TEST_F(SuppChatTest, TheOtherLeavingWithTheWindowKeptOpenTakesNoMoreText)
+{
+    Open();
+    Welcome();
+    server.SendFrame(0, chat::END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return dialogs.endDialogs == 1; }));
+    EXPECT_TRUE(window->Ended());
+    EXPECT_FALSE(window->Pane().InputText->isEnabled());
+    // Closing later sends no second END_SESSION.
+    window->FormClose();
+    WaitFor([] { return false; }, 100);
+    for (quint16 code : Codes())
+        EXPECT_NE(code, chat::END_SESSION);
+}
+
+TEST_F(SuppChatTest, LossOfTheConnectionTellsTheOperatorOnce)
+{
+    Open();
+    Welcome();
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Remote user terminated the chat session, closing this chat session"));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral(" Warning Support Chat window "));
+    EXPECT_TRUE(host.buttonEnabled);
+    EXPECT_FALSE(window->Pane().InputText->isEnabled());
+    WaitFor([] { return false; }, 100);
+    EXPECT_EQ(boxes.shown.size(), 1);
+}
+
+TEST_F(SuppChatTest, RefusalsOnlyShowTheirBoxes)
+{
+    Open();
+    server.SendFrame(0, chat::SUPPORT_UNAVAILABLE);
+    server.SendFrame(0, chat::SUPPORT_IN_MAINTENANCE);
+    // Codes meant for web visitors change nothing.
+    server.SendFrame(0, chat::PUSH_URL, BodyOf(*chat::BuildPushUrl("http://x")));
+    ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Support not available !!."));
+    EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Support in maintanace, not available !!."));
+    EXPECT_EQ(boxes.shown[1].caption, QStringLiteral("Error"));
+    EXPECT_FALSE(window->Closed());
+    EXPECT_TRUE(Conversation().isEmpty());
+}
+
+TEST(SuppChatWindow, NetworkErrorTextsNameTheWindow)
+{
+    EXPECT_EQ(TSuppChatWindow::ErrorText(12345), QStringLiteral("TSuppChatWindow.Error = 12345"));
+    EXPECT_EQ(TSuppChatWindow::ErrorText(10061),
+              QStringLiteral("Connection refused or not available, check program params !"));
+}
+
+// The connection class alone, without a window.
+class CountingView final : public IChatView {
+public:
+    void RemoteLine(const QString &text) override { lines << text; }
+    void ClockTicked(quint32 seconds) override { clock = seconds; }
+    void OtherMessage(quint16 code, const QByteArray &) override { others << code; }
+    QStringList lines;
+    QList<quint16> others;
+    quint32 clock = 0;
+};
+
+TEST(ChatConnection, KeepAliveEverySixtySecondsAndTypingNoticesOnce)
+{
+    FakeChatServer server;
+    CountingView view;
+    TChatConnection connection(view);
+    ASSERT_TRUE(connection.Open(server.Host(), server.Port()));
+    ASSERT_TRUE(WaitFor([&] { return connection.IsConnected(); }));
+    connection.StartClock();
+    EXPECT_EQ(view.clock, 1u);
+    for (int i = 1; i < 180; ++i)
+        connection.Tick();
+    connection.InputChanged(false);
+    connection.InputChanged(false);
+    connection.InputChanged(true);
+    ASSERT_TRUE(server.WaitForFrames(5));
+    std::vector<quint16> codes;
+    for (const auto &f : server.Frames())
+        codes.push_back(f.code);
+    EXPECT_EQ(codes, (std::vector<quint16>{chat::CHAT_KEEP_ALIVE, chat::CHAT_KEEP_ALIVE, chat::CHAT_KEEP_ALIVE,
+                                           chat::TYPING_START, chat::TYPING_STOP}));
+    EXPECT_FALSE(connection.SendLine(QByteArray()));
+    connection.StopClock();
+}
+
+TEST(ChatConnection, FramesOfTheFarEndWaitForThePacedSends)
+{
+    FakeChatServer server;
+    CountingView view;
+    TChatConnection connection(view);
+    ASSERT_TRUE(connection.Open(server.Host(), server.Port()));
+    ASSERT_TRUE(WaitFor([&] { return connection.IsConnected() && server.ConnectionCount() == 1; }));
+    bool done = false;
+    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 60, [&] { done = true; });
+    EXPECT_TRUE(connection.Pacing());
+    server.SendRaw(0, *chat::BuildChatText("one") + *chat::BuildWelcomeMsg("two") + *chat::BuildChatText("three"));
+    ASSERT_TRUE(WaitFor([&] { return !view.lines.isEmpty(); }));
+    // Nothing was handled before the last pause was over.
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(connection.Pacing());
+    ASSERT_TRUE(WaitFor([&] { return view.lines.size() == 2; }));
+    EXPECT_EQ(view.lines, (QStringList{QStringLiteral("one"), QStringLiteral("three")}));
+    EXPECT_EQ(view.others, QList<quint16>{chat::WELCOME_MSG});
+
+    // A released connection ends its exchange: what comes after the first
+    // pause never goes out.
+    connection.SendPaced({chat::BuildTypingStart(), chat::BuildTypingStop()}, 60);
+    connection.Release();
+    WaitFor([] { return false; }, 150);
+    const auto frames = server.Frames();
+    EXPECT_LE(frames.size(), 3u);
+    EXPECT_EQ(frames[1].code, chat::TYPING_STOP);
+    if (frames.size() == 3) {
+        EXPECT_EQ(frames[2].code, chat::TYPING_START);
+    }
+}
+
+} // namespace
+} // namespace velmora::test

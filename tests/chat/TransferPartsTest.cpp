@@ -1,0 +1,182 @@
+// The online-supporters dialog and the conversation's transfer header, end
+// line and received part.
+#include "chat/ChatLines.h"
+#include "chat/OnlineSupportersDlg.h"
+#include "chat/TransferText.h"
+#include "richtext/RtfWriter.h"
+#include "support/RecordingBoxes.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace velmora::test {
+namespace {
+
+QStringList Paragraphs(const QTextDocument &document)
+{
+    QStringList out;
+    for (QTextBlock b = document.begin(); b.isValid(); b = b.next())
+        out << b.text();
+    return out;
+}
+
+QColor ColourOfBlock(const QTextDocument &document, int block)
+{
+    QTextCursor cursor(document.findBlockByNumber(block));
+    cursor.movePosition(QTextCursor::NextCharacter);
+    return cursor.charFormat().foreground().color();
+}
+
+QList<SupporterRow> TwoSupporters()
+{
+    return {{QStringLiteral("Anna <b>"), 7}, {QStringLiteral("Bert"), 70000}};
+}
+
+TEST(OnlineSupportersDlg, ListsEverySupporterInOrderAsPlainText)
+{
+    TOnlineSupportersDlg dialog(TwoSupporters());
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Support list in group :"));
+    ASSERT_EQ(dialog.SupportListView->topLevelItemCount(), 2);
+    EXPECT_EQ(dialog.SupportListView->headerItem()->text(0), QStringLiteral("Supporter Name"));
+    EXPECT_EQ(dialog.SupportListView->headerItem()->text(1), QStringLiteral("Remote Port Value"));
+    EXPECT_EQ(dialog.SupportListView->topLevelItem(0)->text(0), QStringLiteral("Anna <b>"));
+    EXPECT_EQ(dialog.SupportListView->topLevelItem(1)->text(1), QStringLiteral("70000"));
+    EXPECT_TRUE(dialog.OpenBtn->isDefault());
+}
+
+TEST(OnlineSupportersDlg, OpenWithoutSelectionComplainsAndStaysOpenThenTakesTheChosenRow)
+{
+    RecordingBoxes boxes;
+    TOnlineSupportersDlg dialog(TwoSupporters());
+    dialog.show();
+    dialog.OpenSelectedClick();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("No supporter was selected, select one or click the Cancel button"));
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes.shown[0].icon, BoxIcon::None);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.Chosen(), -1);
+
+    dialog.SupportListView->setCurrentItem(dialog.SupportListView->topLevelItem(1));
+    dialog.OpenSelectedClick();
+    EXPECT_EQ(dialog.Chosen(), 1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST(OnlineSupportersDlg, ChooseGivesMinusOneOnCancelAndTheRowOnOpen)
+{
+    auto answer = [](bool open) {
+        QTimer::singleShot(0, [open] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *dialog = qobject_cast<TOnlineSupportersDlg *>(w);
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                if (open) {
+                    dialog->SupportListView->setCurrentItem(dialog->SupportListView->topLevelItem(0));
+                    dialog->OpenBtn->click();
+                } else {
+                    dialog->CancelBtn->click();
+                }
+            }
+        });
+    };
+    answer(false);
+    EXPECT_EQ(TOnlineSupportersDlg::Choose(TwoSupporters()), -1);
+    answer(true);
+    EXPECT_EQ(TOnlineSupportersDlg::Choose(TwoSupporters()), 0);
+}
+
+TEST(OnlineSupportersDlg, AnAnswerOutsideTheListCountsAsCancel)
+{
+    RecordingBoxes boxes;
+    boxes.choices = {5, -3, 1};
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), -1);
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), -1);
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), 1);
+    EXPECT_EQ(boxes.choiceRows.size(), 3);
+}
+
+TEST(TransferText, HeaderGoesAboveTheConversationInGreenAndLeavesItsColours)
+{
+    QTextDocument document;
+    QTextCharFormat base;
+    AppendChatLine(document, QStringLiteral("Eve: hi"), Qt::blue, 4, Qt::red, base, false);
+    InsertTransferHeader(document, TransferHeaderLines(QStringLiteral("10:00:00"), QStringLiteral("10:05:00"),
+                                                       QStringLiteral("Anna")),
+                         base);
+    AppendTransferEnd(document, base, false);
+
+    const QStringList expected{
+        QStringLiteral("----------------------------------------------"),
+        QStringLiteral("Chat Started at: 10:00:00"),
+        QStringLiteral("Chat Transfered at: 10:05:00"),
+        QStringLiteral("Support Person: Anna"),
+        QString(),
+        QStringLiteral("Start Chat Transcript -------------------------"),
+        QString(),
+        QString(),
+        QStringLiteral("Eve: hi"),
+        QStringLiteral("End transfer chat transcript ------------------------------"),
+        QString(),
+    };
+    EXPECT_EQ(Paragraphs(document), expected);
+    for (int block : {0, 1, 2, 3, 5, 9})
+        EXPECT_EQ(ColourOfBlock(document, block), kNoticeGreen) << block;
+    EXPECT_EQ(ColourOfBlock(document, 8), QColor(Qt::blue));
+}
+
+TEST(TransferText, EndLineTakesTheExtraEmptyLines)
+{
+    QTextDocument document;
+    AppendChatLine(document, QStringLiteral("A: x"), Qt::blue, 2, Qt::red, {}, true);
+    AppendTransferEnd(document, {}, true);
+    EXPECT_EQ(Paragraphs(document),
+              (QStringList{QStringLiteral("A: x"), QString(), QString::fromLatin1(kTransferEndLine), QString(),
+                           QString(), QString()}));
+}
+
+TEST(TransferText, ReceivedConversationComesAboveTheNewLinesWithItsColours)
+{
+    // What the transferring console writes...
+    QTextDocument sent;
+    AppendChatLine(sent, QStringLiteral("Eve: hello"), Qt::blue, 4, Qt::red, {}, false);
+    AppendTransferEnd(sent, {}, false);
+    const QByteArray rtf = DocumentToRtf(sent);
+
+    // ...arrives in a window that already wrote its greeting.
+    QTextDocument received;
+    AppendChatLine(received, QStringLiteral("You are now chatting with Eve."), kNoticeGreen, 0, kNoticeGreen, {},
+                   false);
+    EXPECT_TRUE(InsertReceivedConversation(received, rtf, {}));
+    const QStringList paragraphs = Paragraphs(received);
+    ASSERT_GE(paragraphs.size(), 3);
+    EXPECT_EQ(paragraphs.first(), QStringLiteral("Eve: hello"));
+    EXPECT_EQ(paragraphs.last(), QStringLiteral("You are now chatting with Eve."));
+    EXPECT_TRUE(paragraphs.contains(QString::fromLatin1(kTransferEndLine)));
+    EXPECT_EQ(ColourOfBlock(received, 0), QColor(Qt::blue));
+}
+
+TEST(TransferText, BrokenOrHostileConversationShowsWhatCouldBeRead)
+{
+    QTextDocument document;
+    AppendChatLine(document, QStringLiteral("new line"), Qt::blue, 0, Qt::blue, {}, false);
+    EXPECT_FALSE(InsertReceivedConversation(document, QByteArrayLiteral("{\\rtf1 Eve: <b>half"), {}));
+    EXPECT_EQ(Paragraphs(document).first(), QStringLiteral("Eve: <b>half"));
+    EXPECT_EQ(Paragraphs(document).last(), QStringLiteral("new line"));
+
+    // Deep nesting and a megabyte of garbage: no crash, the newest line stays last.
+    QByteArray deep = "{\\rtf1 " + QByteArray(100000, '{') + "x";
+    InsertReceivedConversation(document, deep, {});
+    InsertReceivedConversation(document, QByteArray(1 << 20, '\\'), {});
+    EXPECT_EQ(Paragraphs(document).last(), QStringLiteral("new line"));
+}
+
+} // namespace
+} // namespace velmora::test
