@@ -3,6 +3,8 @@
 // logic never talks to QMessageBox directly and tests can record and answer.
 #include <QString>
 
+class QWidget;
+
 namespace velmora {
 
 enum class BoxIcon { None, Information, Warning, Error, Question };
@@ -14,6 +16,9 @@ struct BoxRequest {
     QString caption;
     BoxIcon icon = BoxIcon::None;
     BoxButtons buttons = BoxButtons::Ok;
+    // The window the box belongs to (a chat window): the box is modal to it
+    // alone, so the other windows stay usable. None: modal to the application.
+    QWidget *owner = nullptr;
 };
 
 class IBoxes {
@@ -32,7 +37,8 @@ IBoxes &Boxes();
 void SetBoxes(IBoxes *boxes);
 
 BoxAnswer ShowBox(const QString &text, const QString &caption,
-                  BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok);
+                  BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok,
+                  QWidget *owner = nullptr);
 // A warning that must never hold up the caller (see IBoxes::Notify).
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
 
