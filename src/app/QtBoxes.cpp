@@ -1,6 +1,7 @@
 #include "app/QtBoxes.h"
 
 #include "chat/OnlineSupportersDlg.h"
+#include "chat/QuietShow.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -19,6 +20,16 @@ QWidget *VisibleParent()
     if (!active || !active->isVisible() || active->isMinimized())
         return nullptr;
     return active;
+}
+
+// The window a box of `owner` stands over: the owner's own window while it
+// can be seen, otherwise none (the box then blocks nothing).
+QWidget *VisibleOwner(QWidget *owner)
+{
+    QWidget *window = owner ? owner->window() : nullptr;
+    if (!window || !window->isVisible() || window->isMinimized())
+        return nullptr;
+    return window;
 }
 
 void Fill(QMessageBox &box, const BoxRequest &request)
@@ -48,9 +59,17 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
 {
     // On the heap behind a guard: the window the box stands over may be
     // destroyed while the box waits (a chat taken down by a network error).
-    QPointer<QMessageBox> guard = new QMessageBox(VisibleParent());
+    QWidget *owner = request.owner ? VisibleOwner(request.owner) : VisibleParent();
+    QPointer<QMessageBox> guard = new QMessageBox(owner);
     QMessageBox &box = *guard;
     Fill(box, request);
+    if (request.owner) {
+        // A chat's box blocks that chat only: the operator goes on in the
+        // others, and one typing elsewhere keeps the keyboard.
+        box.setWindowModality(Qt::WindowModal);
+        if (QApplication::activeWindow() != owner)
+            KeepKeyboardWhenShown(&box);
+    }
     const int result = box.exec();
     if (!guard)
         return request.buttons == BoxButtons::YesNo ? BoxAnswer::No : BoxAnswer::Cancel;

@@ -8,6 +8,7 @@
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
 #include "chat/CallsLink.h"
+#include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
@@ -40,6 +41,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMovie>
+#include <QPointer>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSoundEffect>
@@ -369,6 +371,8 @@ void TMainForm::LoadSettings(bool connecting)
     if (!connecting)
         m_transcriptsOff = !s.EanbelDisableMails;
     m_calls->ApplyTimerSettings();
+    if (s.ChatWindowWidth > 0 && s.ChatWindowHeight > 0)
+        RememberChatSize(QSize(s.ChatWindowWidth, s.ChatWindowHeight));
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
     PlayWavInMain->setSource(QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath()));
@@ -753,6 +757,13 @@ bool TMainForm::ExitProcedure(bool ask)
     // Waiting alerts are answered by the exit: their calls are not taken on.
     TNewCnctDlg::RejectAll();
 
+    if (HasRememberedChatSize()) {
+        // The next run opens its chat windows at the size used last.
+        const QSize size = RememberedChatSize(QSize());
+        Settings().ChatWindowWidth = size.width();
+        Settings().ChatWindowHeight = size.height();
+        WriteChatWindowSize(m_config, size.width(), size.height());
+    }
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
     m_history->RebuildMenu();
     // When the desktop session ends nobody could answer a box.
@@ -761,6 +772,15 @@ bool TMainForm::ExitProcedure(bool ask)
 
     if (active)
         m_calls->EndAllCalls();
+    // Windows left open read only (the visitor left, or the server connection
+    // dropped) are no calls any more, but their conversations still go out.
+    QList<QPointer<TOneChatWindow>> chats;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *chat = qobject_cast<TOneChatWindow *>(widget))
+            chats.append(chat);
+    for (const QPointer<TOneChatWindow> &chat : chats)
+        if (chat)
+            chat->FormClose();
     WaitForExchanges(kExitWaitMs);
     if (m_session->ConnectRequested()) {
         if (m_session->WaitUntilSent())

@@ -437,7 +437,7 @@ void TOneChatWindow::SendMsgBtnClick()
         const BoxAnswer answer =
             ShowBox(QStringLiteral("These characters cannot be sent and would reach the visitor as \"?\": ") + lost
                         + QStringLiteral("\n\nSend anyway?"),
-                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
         if (!self || m_closed || answer != BoxAnswer::Ok || InputText->toPlainText() != text)
             return;
     }
@@ -696,7 +696,7 @@ void TOneChatWindow::ChatSocketError(int wsaCode)
     if (m_closed)
         return;
     QPointer<TOneChatWindow> self(this);
-    ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error, BoxButtons::Ok, this);
     // The chat may have been taken down (and this window destroyed) meanwhile.
     if (!self)
         return;
@@ -802,7 +802,7 @@ void TOneChatWindow::PushUrlBtnClick()
         return;
     // Checked again where it is sent, whatever chose it.
     if (!HasUrlPrefix(url)) {
-        ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"));
+        ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"), BoxIcon::None, BoxButtons::Ok, this);
         return;
     }
     SendFrame(chat::BuildPushUrl(url));
@@ -834,7 +834,7 @@ bool TOneChatWindow::SendImageFile(const QString &fileName)
     if (image.status != ImageFileStatus::Ok) {
         const QString text = ImageRefusalText(image.status, fileName);
         if (!text.isEmpty())
-            ShowBox(text, QStringLiteral("Warrning !"), BoxIcon::Warning);
+            ShowBox(text, QStringLiteral("Warrning !"), BoxIcon::Warning, BoxButtons::Ok, this);
         return false;
     }
     SendFrame(chat::BuildImageData(image.bytes));
@@ -1011,7 +1011,7 @@ void TOneChatWindow::FormClose()
     if (m_remoteTyping) {
         const BoxAnswer answer =
             ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
-                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
         if (!self)
             return;
         if (answer == BoxAnswer::Cancel || m_closed) {
@@ -1068,7 +1068,7 @@ void TOneChatWindow::FormClose()
                             [this] {
                                 ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send "
                                                        "waiting messages !!"),
-                                        QStringLiteral("Error"), BoxIcon::Error);
+                                        QStringLiteral("Error"), BoxIcon::Error, BoxButtons::Ok, this);
                             });
     exchange->Then([this] {
         // Taken down by the main window while a box was up: that finished the close.

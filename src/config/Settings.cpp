@@ -123,6 +123,12 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     general("CallDispPosValue", s.CallDispPosValue);
     general("ConnectTimeoutValue", s.ConnectTimeoutValue);
     general("RegistrationTimeoutValue", s.RegistrationTimeoutValue);
+    general("ChatWindowWidth", s.ChatWindowWidth);
+    general("ChatWindowHeight", s.ChatWindowHeight);
+    // A damaged file must not open windows no screen can hold.
+    if (s.ChatWindowWidth <= 0 || s.ChatWindowHeight <= 0 || s.ChatWindowWidth > 16384
+        || s.ChatWindowHeight > 16384)
+        s.ChatWindowWidth = s.ChatWindowHeight = 0;
 
     const Reader reconnect(store, kReconnect);
     reconnect("DisplayNetworkMessages", s.DisplayNetworkMessages);
@@ -135,6 +141,13 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     sound("ChatSoundFile", s.ChatSoundFile);
 
     out = std::move(s);
+}
+
+void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height)
+{
+    const Writer w(store, kGeneral);
+    w("ChatWindowWidth", width);
+    w("ChatWindowHeight", height);
 }
 
 bool SoundFilesPresent(const TSettings &s)

@@ -58,6 +58,10 @@ struct TSettings {
     qint32 CallDispPosValue = 2; // 0 left top, 1 right top, 2 right bottom
     qint32 ConnectTimeoutValue = 40;
     qint32 RegistrationTimeoutValue = 40;
+    // The size the operator last gave a chat window; 0 while never resized.
+    // Not on any settings page: the console writes it itself (WriteChatWindowSize).
+    qint32 ChatWindowWidth = 0;
+    qint32 ChatWindowHeight = 0;
 
     // [ReConnectProgramSetting]
     bool DisplayNetworkMessages = false;
@@ -87,6 +91,9 @@ TSettings &Settings();
 // default; EncPassword is decoded into MailPassword. Reads only: timers,
 // indicators and messages are the caller's business.
 void ReadSettings(const TProgramConfig &store, TSettings &out);
+
+// Stores the chat windows' last size in [GeneralProgramSetting].
+void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height);
 
 // Whether both sound file names name existing files (relative names against
 // the current directory).

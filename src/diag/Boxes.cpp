@@ -29,9 +29,10 @@ void SetBoxes(IBoxes *boxes)
     g_boxes = boxes;
 }
 
-BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, BoxButtons buttons)
+BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, BoxButtons buttons,
+                  QWidget *owner)
 {
-    return Boxes().Show(BoxRequest{text, caption, icon, buttons});
+    return Boxes().Show(BoxRequest{text, caption, icon, buttons, owner});
 }
 
 int ChooseOnlineSupporter(const QList<SupporterRow> &rows)

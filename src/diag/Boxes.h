@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+class QWidget;
+
 namespace velmora {
 
 enum class BoxIcon { None, Information, Warning, Error, Question };
@@ -15,6 +17,9 @@ struct BoxRequest {
     QString caption;
     BoxIcon icon = BoxIcon::None;
     BoxButtons buttons = BoxButtons::Ok;
+    // The window the box belongs to (a chat window): the box is modal to it
+    // alone, so the other windows stay usable. None: modal to the application.
+    QWidget *owner = nullptr;
 };
 
 // One row of the online-supporters choice.
@@ -42,7 +47,8 @@ IBoxes &Boxes();
 void SetBoxes(IBoxes *boxes);
 
 BoxAnswer ShowBox(const QString &text, const QString &caption,
-                  BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok);
+                  BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok,
+                  QWidget *owner = nullptr);
 // A warning that must never hold up the caller (see IBoxes::Notify).
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
 

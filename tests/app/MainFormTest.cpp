@@ -3,6 +3,8 @@
 #include "app/Servermain.h"
 
 #include "app/NewCnctDlg.h"
+#include "chat/ChatPlacement.h"
+#include "chat/OneChatWindow.h"
 
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
@@ -12,7 +14,9 @@
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QAction>
@@ -20,6 +24,7 @@
 #include <QToolButton>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -311,3 +316,77 @@ TEST_F(MainFormTest, SigtermWithTwentyAlertsOpenEndsQuicklyWithoutTakingTheCalls
     EXPECT_TRUE(ReadText(Path("Velmora.log")).trimmed().endsWith(QStringLiteral("Application terminated !!!")));
 }
 #endif
+
+// A chat window left open read only after the server connection dropped is
+// no call any more; the exit still ends it, and its transcript is kept.
+TEST_F(MainFormTest, ExitKeepsTheTranscriptOfAChatWindowLeftOpenAfterTheConnectionDropped)
+{
+    QFile base(Path("base_mail.txt"));
+    ASSERT_TRUE(base.open(QIODevice::WriteOnly));
+    base.write("Dear someone,\r\nThank you.\r\n");
+    base.close();
+    // Mails on, to an SMTP server that is not there: the transcript waits in the outbox.
+    QFile ini(Path("Velmora.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[ProgramIP_Options]\r\nClientID=acme\r\nWebSiteUrl=127.0.0.1\r\nWebListenPort=%1\r\n"
+                             "\r\n[ProgramOptions]\r\nSupportName=Dana\r\n\r\n[ProgramMailSettings]\r\n"
+                             "EanbelDisableMails=true\r\nSMTP_Server=127.0.0.1\r\nSMTP_Port=1\r\nMailUserID=dana\r\n"
+                             "SupportMailAddr=support@v.test\r\n\r\n[ReConnectProgramSetting]\r\n"
+                             "ReConnectAfterNetError=false\r\n")
+                  .arg(server.Port())
+                  .toLatin1());
+    ini.close();
+    form = std::make_unique<TMainForm>();
+    LogIn();
+    server.SetSendInitialConnect(true);
+    server.SendRaw(0, *server::BuildClientListed(31, "192.0.2.9", "shop"));
+    ASSERT_TRUE(WaitFor([] { return TNewCnctDlg::AcceptNewest(); }));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
+    server.SendRaw(1, chat::BuildSessionReady(31));
+    ASSERT_TRUE(WaitFor([&] { return form->OpenChatWindowCount() == 1; }));
+    QPointer<TOneChatWindow> left;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *chat = qobject_cast<TOneChatWindow *>(w))
+            left = chat;
+    ASSERT_FALSE(left.isNull());
+    server.SendRaw(1, *chat::BuildUserDetails("Eve", "eve@example.org", "555"));
+    server.SendRaw(1, *chat::BuildChatText("my order number is 4711"));
+    ASSERT_TRUE(WaitFor([&] { return left->ChatOutPutText->toPlainText().contains(QStringLiteral("4711")); }));
+
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return form->OpenChatWindowCount() == 0; }));
+    ASSERT_FALSE(left.isNull());
+    ASSERT_TRUE(left->Detached());
+
+    EXPECT_TRUE(form->ExitProcedure(true));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(left.isNull());
+    const QDir outbox(dir.filePath(QStringLiteral("outbox")));
+    EXPECT_EQ(outbox.entryList({QStringLiteral("*.mail")}).size(), 1);
+}
+
+// Chat windows open next time at the size the operator last gave one; a
+// stored size no screen can hold is ignored.
+TEST_F(MainFormTest, TheChatWindowSizeIsKeptAcrossRuns)
+{
+    WriteIni(dir.path(), server.Port(),
+             QStringLiteral("\r\n[GeneralProgramSetting]\r\nChatWindowWidth=710\r\nChatWindowHeight=610\r\n"
+                            "\r\n[ProgramMailSettings]\r\n"));
+    form = std::make_unique<TMainForm>();
+    EXPECT_EQ(RememberedChatSize(QSize(1, 1)), QSize(710, 610));
+    EXPECT_EQ(RememberedChatSize(QSize(800, 400)), QSize(800, 610)); // never below the minimum
+    RememberChatSize(QSize(720, 630));
+    EXPECT_TRUE(form->ExitProcedure(true));
+    form.reset();
+    const QString ini = ReadText(Path("Velmora.ini"));
+    EXPECT_TRUE(ini.contains(QStringLiteral("ChatWindowWidth=720")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("ChatWindowHeight=630")));
+
+    WriteIni(dir.path(), server.Port(),
+             QStringLiteral("\r\n[GeneralProgramSetting]\r\nChatWindowWidth=99999999\r\nChatWindowHeight=610\r\n"
+                            "\r\n[ProgramMailSettings]\r\n"));
+    form = std::make_unique<TMainForm>();
+    EXPECT_EQ(Settings().ChatWindowWidth, 0);
+    EXPECT_EQ(RememberedChatSize(QSize(1, 1)), QSize(720, 630)); // what this run had
+}

@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
@@ -69,4 +70,68 @@ TEST(QtBoxes, NoBoxStandsOverAMinimizedWindowAndANoticeBlocksNothing)
     EXPECT_FALSE(notice->isModal());
     EXPECT_EQ(notice->text(), QStringLiteral("To many waiting chat requests !!!!"));
     notice->close(); // deletes itself
+}
+
+// A chat's box blocks its own chat only and leaves the keyboard with the
+// window in which the operator types; an owner nobody can see gets no box.
+TEST(QtBoxes, AChatsBoxIsModalToThatChatAloneAndLeavesTheKeyboardWhereItIs)
+{
+    QWidget chat;
+    chat.resize(300, 200);
+    chat.show();
+    QWidget other;
+    auto *input = new QLineEdit(&other);
+    other.show();
+    QApplication::setActiveWindow(&other);
+    input->setFocus();
+    ASSERT_EQ(QApplication::activeWindow(), &other);
+
+    QWidget *parentSeen = nullptr;
+    Qt::WindowModality modality = Qt::NonModal;
+    bool otherBlocked = true;
+    QWidget *activeWhileUp = nullptr;
+    TQtBoxes boxes;
+    QTimer::singleShot(100, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                parentSeen = box->parentWidget();
+                modality = box->windowModality();
+                otherBlocked = QApplication::activeModalWidget() == box && modality == Qt::ApplicationModal;
+                activeWhileUp = QApplication::activeWindow();
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    BoxRequest request{QStringLiteral("Network is down !!!!"), QStringLiteral("Network error !"), BoxIcon::Error,
+                       BoxButtons::Ok};
+    request.owner = &chat;
+    EXPECT_EQ(boxes.Show(request), BoxAnswer::Ok);
+    EXPECT_EQ(parentSeen, &chat);
+    EXPECT_EQ(modality, Qt::WindowModal);
+    EXPECT_FALSE(otherBlocked);
+    EXPECT_EQ(activeWhileUp, &other);
+    EXPECT_EQ(QApplication::focusWidget(), input);
+
+    // Minimized or hidden: a window of its own, which nothing hides.
+    chat.setWindowState(Qt::WindowMinimized);
+    parentSeen = &chat;
+    QTimer::singleShot(100, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                parentSeen = box->parentWidget();
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    boxes.Show(request);
+    EXPECT_EQ(parentSeen, nullptr);
+    chat.hide();
+    parentSeen = &chat;
+    QTimer::singleShot(100, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                parentSeen = box->parentWidget();
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    boxes.Show(request);
+    EXPECT_EQ(parentSeen, nullptr);
 }

@@ -338,6 +338,9 @@ TEST_F(ChatWindowTest, NetworkErrorsShowTheirTextAndKeepTheWindow)
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
     EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Error);
     EXPECT_EQ(boxes.shown[1].text, QStringLiteral("TOneChatWindow.Error = 12345"));
+    // Modal to this chat only: the other chats stay usable while it is up.
+    EXPECT_EQ(boxes.shown[0].owner, static_cast<QWidget *>(window.data()));
+    EXPECT_EQ(boxes.shown[1].owner, static_cast<QWidget *>(window.data()));
     EXPECT_FALSE(window->Closed());
     EXPECT_EQ(dialogs.endDialogs, 0); // the connection is still up
 }
@@ -352,6 +355,7 @@ TEST_F(ChatWindowTest, ClosingWhileTheVisitorTypesAsksAndCancelKeepsTheChat)
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Remote user still typing do you want to terminate anyway ? "));
     EXPECT_EQ(boxes.shown[0].buttons, BoxButtons::OkCancel);
+    EXPECT_EQ(boxes.shown[0].owner, static_cast<QWidget *>(window.data()));
     EXPECT_FALSE(window->Closed());
     EXPECT_TRUE(window->ElapesedTime.isActive());
     EXPECT_EQ(calls.events, QStringList{"status 2"});
