@@ -2,6 +2,7 @@
 // caption) and its idle reporting to the server over a real login.
 #include "app/Servermain.h"
 
+#include "ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
@@ -78,18 +79,7 @@ protected:
     {
         return QStringLiteral("  Support Main (ver 1.53)   using ") + file + QStringLiteral(" config file");
     }
-    void LogIn()
-    {
-        const int connection = server.ConnectionCount();
-        form->Session().WebSbtnClick();
-        ASSERT_TRUE(server.WaitForConnections(connection + 1));
-        ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Registering; }));
-        server.SendFrame(connection, server::INITIAL_CONNECT);
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-        server.SendRaw(connection, server::BuildRegisterAccepted(9));
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
-        ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Online; }));
-    }
+    void LogIn() { LogInOnFakeServer(form->Session(), server); }
     void WriteLoginIni(const QByteArray &extra = {})
     {
         Write(QStringLiteral("Velmora.ini"),

@@ -6,6 +6,7 @@
 #include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
 
+#include "ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
@@ -74,15 +75,7 @@ protected:
 
     void LogIn()
     {
-        form->Session().WebSbtnClick();
-        ASSERT_TRUE(server.WaitForConnections(1));
-        ASSERT_TRUE(WaitFor([&] { return form->Session().State() == TServerState::Registering; }));
-        server.SendFrame(0, server::INITIAL_CONNECT);
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-        server.SendRaw(0, server::BuildRegisterAccepted(9));
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
-        server.SendRaw(0, server::BuildChatLimit(2));
-        ASSERT_TRUE(WaitFor([&] { return form->Session().ChatLimit() == 2; }));
+        LogInOnFakeServer(form->Session(), server, 2);
     }
 
     QTemporaryDir dir;
