@@ -1,8 +1,9 @@
 #pragma once
 // What a customer chat window needs from the console around it: the call
-// list (through IChatCalls, so the window never reaches into the session
-// library's internals) and the main window's services (IChatHost).
+// list (IChatCalls, session/ChatCalls.h) and the main window's services
+// (IChatHost).
 #include "mail/Transcript.h"
+#include "session/ChatCalls.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,45 +18,11 @@ class TLogFile;
 class TOneChatWindow;
 class TTitleDataClass;
 
-// Row statuses and image-list indexes of the call list that a chat window sets
-// or shows.
-namespace callstatus {
-inline constexpr int Waiting = 0;
-inline constexpr int InChat = 2;
-inline constexpr int EndChat = 6;
-inline constexpr int NetError = 7;
-inline constexpr int Transfered = 9;
-inline constexpr const char *EndChatText = "End Chat !";
-} // namespace callstatus
-
+// Image-list indexes of the pictures a chat window shows.
 namespace callicon {
 inline constexpr int Waiting = 6; // picture of a call waiting for attention
 inline constexpr int Normal = 7;
 } // namespace callicon
-
-// The call list operations of one chat, keyed as the call list keys them.
-class IChatCalls {
-public:
-    virtual ~IChatCalls() = default;
-    virtual void SetCallStatus(TClientSocket *socket, int status) = 0;
-    // "End Time" now, with its log line.
-    virtual void UpdateDisconnectTime(TClientSocket *socket) = 0;
-    // Unlinks the call record from its row; the row stays as history.
-    virtual void NullListViewItemData(TClientSocket *socket) = 0;
-    virtual void SetCallName(TClientSocket *socket, const QString &name) = 0;
-    virtual void SetCallEmail(TClientSocket *socket, const QString &email) = 0;
-    virtual void SetCallPhone(TClientSocket *socket, const QString &phone) = 0;
-    // The row's status text; empty when no row matches.
-    virtual QString StatusOfCall(qint32 sessionCount) const = 0;
-    // The row's "Start Time" or "End Time" as the list shows it.
-    virtual QString CallTimeText(TClientSocket * /*socket*/, bool /*endTime*/) const { return QString(); }
-    // The window has finished closing: the open-window count goes down and the
-    // window leaves the list of chat windows.
-    virtual void ChatWindowGone(IChatWindow *window) = 0;
-    // The call's row as the transcript header shows it (e-mail column, start
-    // and end time); nullopt when the call has no row.
-    virtual std::optional<TTranscriptHeader> TranscriptRow(TClientSocket * /*socket*/) const { return std::nullopt; }
-};
 
 // What a chat that is being transferred hands to the main window.
 struct TTransferSource {

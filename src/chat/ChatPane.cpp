@@ -4,8 +4,10 @@
 #include "chat/ChatPictures.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "diag/AnsiText.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -18,16 +20,20 @@
 #include <QTextEdit>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace velmora {
 
 namespace {
 const QColor kWindowBackground{0, 128, 255};
-}
+// Lines of the console itself about the chat (its end), apart from both speakers.
+const QColor kSystemGrey{96, 96, 96};
+} // namespace
 
 TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
 {
-    setFixedSize(kClientWidth, kClientHeight);
+    // The designed size is the smallest; the conversation takes what is added.
+    setMinimumSize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowBackground);
@@ -37,13 +43,31 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
     ChatOutPutText->setAcceptRichText(false);
-    ChatOutPutText->setGeometry(5, 5, 393, 196);
+    ChatOutPutText->setMinimumHeight(120);
     ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
     QFont conversationFont(QStringLiteral("MS Sans Serif"));
     conversationFont.setStyleHint(QFont::SansSerif);
     conversationFont.setBold(true);
     ChatOutPutText->document()->setDefaultFont(conversationFont);
     m_baseFormat.setFont(conversationFont);
+    ChatOutPutText->installEventFilter(this);
+
+    // Shown over the conversation's lower edge while the operator reads back
+    // and lines arrive below; a click (or scrolling down) goes to the newest.
+    NewMessagesMarker = new QToolButton(ChatOutPutText);
+    NewMessagesMarker->setObjectName(QStringLiteral("NewMessagesMarker"));
+    NewMessagesMarker->setText(QStringLiteral("New messages \u2193"));
+    NewMessagesMarker->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    NewMessagesMarker->setCursor(Qt::PointingHandCursor);
+    NewMessagesMarker->setStyleSheet(QStringLiteral(
+        "QToolButton { background: #ffd54f; color: black; border: 1px solid #8d6e00; border-radius: 8px;"
+        " padding: 2px 8px; font-weight: bold; }"));
+    NewMessagesMarker->hide();
+    connect(NewMessagesMarker, &QToolButton::clicked, this, [this] { ScrollToNewest(); });
+    connect(ChatOutPutText->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (ConversationAtBottom())
+            NewMessagesMarker->hide();
+    });
 
     ChatPopUp = new QMenu(this);
     ChatPopUp->addAction(QStringLiteral("Select All"), this, [this] { SelectAll1Click(); });
@@ -51,7 +75,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     connect(ChatOutPutText, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { ChatPopUp->popup(ChatOutPutText->viewport()->mapToGlobal(at)); });
 
-    Label1 = new QLabel(QStringLiteral("To send a message click send or use Enter, if enabled"), this);
+    Label1 = new QLabel(this);
     Label1->setTextFormat(Qt::PlainText);
     QFont labelFont(QStringLiteral("Verdana"));
     labelFont.setBold(true);
@@ -60,12 +84,15 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     QPalette labelPal = Label1->palette();
     labelPal.setColor(QPalette::WindowText, Qt::white);
     Label1->setPalette(labelPal);
-    Label1->setGeometry(5, 204, 393, 18);
+    Label1->setWordWrap(true);
+    UpdateInputLabel();
 
     InputText = new QPlainTextEdit(this);
     InputText->setObjectName(QStringLiteral("InputText"));
-    InputText->setGeometry(5, 224, 330, 84);
+    InputText->setFixedHeight(84);
     InputText->setToolTip(QStringLiteral("Write the message that will be send to the remote side."));
+    // Tab leaves the box (to " Send"), as in any form; the wire has no use for tabs.
+    InputText->setTabChangesFocus(true);
     InputText->installEventFilter(this);
     InputText->viewport()->installEventFilter(this);
     connect(InputText, &QPlainTextEdit::textChanged, this, [this] { OnInputTextChanged(); });
@@ -77,12 +104,12 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     QPalette sendPal = SendMsgBtn->palette();
     sendPal.setColor(QPalette::ButtonText, Qt::red);
     SendMsgBtn->setPalette(sendPal);
-    SendMsgBtn->setGeometry(340, 224, 58, 40);
+    SendMsgBtn->setFixedSize(58, 40);
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
     connect(SendMsgBtn, &QPushButton::clicked, this, [this] { emit SendRequested(); });
 
     SoundSpeedButton = new QToolButton(this);
-    SoundSpeedButton->setGeometry(340, 276, 27, 27);
+    SoundSpeedButton->setFixedSize(27, 27);
     SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
     SoundSpeedButton->setIcon(ChatGlyph("SOUND_ON"));
     if (SoundSpeedButton->icon().isNull())
@@ -90,8 +117,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     connect(SoundSpeedButton, &QToolButton::clicked, this, [this] { SoundSpeedButtonClick(); });
 
     StatusBar = new QStatusBar(this);
-    StatusBar->setSizeGripEnabled(false);
-    StatusBar->setGeometry(0, kClientHeight - 22, kClientWidth, 22);
+    StatusBar->setSizeGripEnabled(true);
     for (int i = 0; i < 3; ++i) {
         m_statusPanels[i] = new QLabel(StatusBar);
         m_statusPanels[i]->setTextFormat(Qt::PlainText);
@@ -101,17 +127,61 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     m_statusPanels[0]->setMinimumWidth(50);
     m_statusPanels[2]->setMinimumWidth(70);
 
+    auto *buttons = new QVBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(4);
+    buttons->addWidget(SendMsgBtn);
+    buttons->addStretch(1);
+    m_toggles = new QHBoxLayout;
+    m_toggles->setSpacing(4);
+    m_toggles->addWidget(SoundSpeedButton);
+    buttons->addLayout(m_toggles);
+    auto *inputRow = new QHBoxLayout;
+    inputRow->setSpacing(5);
+    inputRow->addWidget(InputText, 1);
+    inputRow->addLayout(buttons);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(5, 5, 5, 0);
+    column->setSpacing(3);
+    column->addWidget(ChatOutPutText, 1);
+    column->addWidget(Label1);
+    column->addLayout(inputRow);
+    column->addWidget(StatusBar);
+
     FlashTimer.setInterval(600);
     connect(&FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
 }
 
+void TChatPane::AddToggle(QToolButton *button)
+{
+    button->setParent(this);
+    button->setFixedSize(27, 27);
+    m_toggles->addWidget(button);
+}
+
+void TChatPane::UpdateInputLabel()
+{
+    // The designed text, and then what Enter does with the setting as it is now.
+    Label1->setText(QStringLiteral("To send a message click send or use Enter, if enabled")
+                    + (Settings().UseEnterKeyToSendMessage
+                           ? QStringLiteral(" (Enter sends, Shift+Enter: new line)")
+                           : QStringLiteral(" (Enter: new line)")));
+}
+
+// --- the conversation ---------------------------------------------------------
+
 void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor)
 {
+    const bool follow = m_followNextLine || ConversationAtBottom();
+    m_followNextLine = false;
     AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
                    Settings().EmptyLineAdd);
-    ChatOutPutText->moveCursor(QTextCursor::End);
-    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
-        bar->setValue(bar->maximum());
+    if (follow) {
+        ScrollToNewest();
+    } else {
+        PlaceNewMessagesMarker();
+        NewMessagesMarker->show();
+    }
     // The focus goes back to the input only in the window the operator is in,
     // and only while it can take text.
     if (window()->isActiveWindow() && InputText->isEnabled())
@@ -123,6 +193,41 @@ void TChatPane::AddNotice(const QString &text)
     AddLine(text, kNoticeGreen, 0, kNoticeGreen);
 }
 
+void TChatPane::AddSystemLine(const QString &text)
+{
+    FollowNextLine();
+    AddLine(text, kSystemGrey, 0, kSystemGrey);
+}
+
+bool TChatPane::ConversationAtBottom() const
+{
+    const QScrollBar *bar = ChatOutPutText->verticalScrollBar();
+    return !bar || bar->value() >= bar->maximum() - 2;
+}
+
+void TChatPane::ScrollToNewest()
+{
+    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
+        bar->setValue(bar->maximum());
+    NewMessagesMarker->hide();
+}
+
+bool TChatPane::NewMessagesShown() const
+{
+    return !NewMessagesMarker->isHidden();
+}
+
+void TChatPane::PlaceNewMessagesMarker()
+{
+    NewMessagesMarker->adjustSize();
+    const QRect area = ChatOutPutText->viewport()->geometry();
+    NewMessagesMarker->move(area.center().x() - NewMessagesMarker->width() / 2,
+                            area.bottom() - NewMessagesMarker->height() - 4);
+    NewMessagesMarker->raise();
+}
+
+// --- the input ----------------------------------------------------------------
+
 QString TChatPane::InputPlainText() const
 {
     return InputText->toPlainText();
@@ -133,12 +238,23 @@ void TChatPane::ClearInput()
     InputText->clear();
 }
 
-bool TChatPane::InputTextKeyPress(int key)
+void TChatPane::SetInputText(const QString &text)
+{
+    InputText->setPlainText(text);
+    InputText->moveCursor(QTextCursor::End);
+}
+
+bool TChatPane::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
 {
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return false;
     if (!Settings().UseEnterKeyToSendMessage)
         return false;
+    if (modifiers & Qt::ShiftModifier) {
+        // A line break inside the message, whatever the setting.
+        InputText->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
     emit SendRequested();
     return true;
 }
@@ -164,8 +280,35 @@ void TChatPane::OnInputTextChanged()
         m_trimmingInput = false;
         text = InputText->toPlainText();
     }
+    MarkUncarried(text);
     emit InputChanged(text.isEmpty());
 }
+
+void TChatPane::MarkUncarried(const QString &text)
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const QList<qsizetype> positions = UncarriedPositions(text);
+    for (const qsizetype at : positions) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(InputText->document());
+        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at) + length, QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 210, 210));
+        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        mark.format.setUnderlineColor(Qt::red);
+        mark.format.setToolTip(QStringLiteral("This character cannot be sent; it would arrive as \"?\"."));
+        marks.append(mark);
+    }
+    InputText->setExtraSelections(marks);
+    m_uncarriedInInput = int(positions.size());
+    InputText->setToolTip(positions.isEmpty()
+                              ? QStringLiteral("Write the message that will be send to the remote side.")
+                              : QStringLiteral("Marked characters cannot be sent; they would arrive as \"?\": ")
+                                    + UncarriedCharacters(text));
+}
+
+// --- status bar, attention ----------------------------------------------------
 
 void TChatPane::SetStatusPanel(int panel, const QString &text)
 {
@@ -237,11 +380,14 @@ void TChatPane::CopySelected1Click()
 
 bool TChatPane::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == InputText && event->type() == QEvent::KeyPress) {
+    if (watched == ChatOutPutText) {
+        if (event->type() == QEvent::Resize)
+            PlaceNewMessagesMarker();
+    } else if (watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (InputTextKeyPress(key->key()))
+        if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
-    } else if (watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
+    } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
         emit InputClicked();
     }
     return QWidget::eventFilter(watched, event);

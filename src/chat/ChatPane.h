@@ -1,6 +1,7 @@
 #pragma once
 // The part that both chat windows show: the conversation with its pop-up
-// menu, the input box with its Enter key and length limit, the send and
+// menu and its "new messages" marker, the input box with its Enter key,
+// length limit and marks for characters the wire cannot carry, the send and
 // sound buttons, the status bar with the clock, the window's flashing and the
 // chat sound. The connection behind it is the window's affair: the pane only
 // says when the operator wants to send, has changed the input, or clicked it.
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -31,15 +33,32 @@ public:
 
     // The line renderer: the first `nameLength` characters in `nameColor`,
     // the rest in `textColor`; an empty line after it when EmptyLineAdd is set.
+    // The conversation follows only when the operator is at its end; someone
+    // reading back keeps the place and gets the marker instead.
     void AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor);
     // A whole line in the notices' green.
     void AddNotice(const QString &text);
+    // A line of the console itself (the end of the chat), always brought into view.
+    void AddSystemLine(const QString &text);
+    // The next line comes into view even when the operator reads back (their own).
+    void FollowNextLine() { m_followNextLine = true; }
     const QTextCharFormat &BaseFormat() const { return m_baseFormat; }
+    bool NewMessagesShown() const;
+    void ScrollToNewest();
 
     QString InputPlainText() const;
     void ClearInput();
-    // True when the key was taken (Enter sends the line when so set).
-    bool InputTextKeyPress(int key);
+    // Replaces what the operator typed, the caret at its end.
+    void SetInputText(const QString &text);
+    // True when the key was taken: Enter sends when so set, and then
+    // Shift+Enter breaks the line.
+    bool InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Characters in the input box that the wire cannot carry.
+    int UncarriedInInput() const { return m_uncarriedInInput; }
+    // Renews the input label after the Enter setting changed.
+    void UpdateInputLabel();
+    // A button for the row beside the sound button.
+    void AddToggle(QToolButton *button);
 
     void SetStatusPanel(int panel, const QString &text);
     QString StatusPanelText(int panel) const;
@@ -58,6 +77,7 @@ public:
     void CopySelected1Click();
 
     QTextEdit *ChatOutPutText = nullptr;
+    QToolButton *NewMessagesMarker = nullptr;
     QPlainTextEdit *InputText = nullptr;
     QPushButton *SendMsgBtn = nullptr;
     QLabel *Label1 = nullptr;
@@ -77,13 +97,19 @@ protected:
 
 private:
     void OnInputTextChanged();
+    void MarkUncarried(const QString &text);
+    bool ConversationAtBottom() const;
+    void PlaceNewMessagesMarker();
 
     QTextCharFormat m_baseFormat;
     QLabel *m_statusPanels[3] = {};
+    QHBoxLayout *m_toggles = nullptr;
     QSoundEffect *PlayWavInChat = nullptr;
     int m_flashTicks = 0;
+    int m_uncarriedInInput = 0;
     bool m_soundOn = true;
     bool m_trimmingInput = false;
+    bool m_followNextLine = false;
 };
 
 } // namespace velmora

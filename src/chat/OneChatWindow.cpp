@@ -2,54 +2,38 @@
 
 #include "chat/ChatDialogs.h"
 #include "chat/ChatLines.h"
-#include "chat/ChatPlacement.h"
+#include "chat/ChatPane.h"
 #include "chat/ChatPictures.h"
+#include "chat/ChatPlacement.h"
 #include "chat/ChatWinExtDlg.h"
 #include "chat/TransferText.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "diag/AnsiText.h"
 #include "diag/Boxes.h"
-#include "diag/Logdata.h"
-#include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
 #include "richtext/RtfWriter.h"
-#include "session/Exchange.h"
 #include "session/WsaErrors.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLocale>
 #include <QMainWindow>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSoundEffect>
-#include <QStatusBar>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTime>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace velmora {
 
 namespace {
-
-constexpr int kClientWidth = 403;
-constexpr int kClientHeight = 335;
-const QColor kWindowBackground{0, 128, 255};
-// Lines of the console itself about the chat (its end), apart from both speakers.
-const QColor kSystemGrey{96, 96, 96};
 
 QString CaptionBase(int number)
 {
@@ -63,220 +47,70 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint
                           | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_number(number), m_record(record), m_calls(calls), m_host(host)
+      m_number(number), m_calls(calls), m_host(host), m_pane(new TChatPane(this)),
+      m_chat(*this, calls, [this] { return m_host.Log(); })
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setProperty("helpContext", 40);
-    BuildControls();
-    FormCreate();
+    setMinimumSize(m_pane->minimumSize());
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pane);
+
+    ChatOutPutText = m_pane->ChatOutPutText;
+    InputText = m_pane->InputText;
+    SendMsgBtn = m_pane->SendMsgBtn;
+    Label1 = m_pane->Label1;
+    SoundSpeedButton = m_pane->SoundSpeedButton;
+    StatusBar = m_pane->StatusBar;
+    ChatPopUp = m_pane->ChatPopUp;
+    NewMessagesMarker = m_pane->NewMessagesMarker;
+    ExtraToolsOpenBtn = new QToolButton;
+    m_pane->AddToggle(ExtraToolsOpenBtn);
+    connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
+    connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
+    connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
+    connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
+
+    FormCreate(record);
 }
 
 TOneChatWindow::~TOneChatWindow()
 {
     // Normally the close procedure has let go of the connection already; a
     // window destroyed any other way must not leave it reporting to nobody.
-    if (m_socket) {
-        m_socket->Detach();
-        m_socket->Close();
-        delete m_socket.data();
-    }
+    m_chat.Release();
 }
 
-void TOneChatWindow::BuildControls()
+void TOneChatWindow::FormCreate(ChatItem *record)
 {
-    // The designed size is the smallest; the conversation takes what is added.
-    setMinimumSize(kClientWidth, kClientHeight);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kWindowBackground);
-    setPalette(pal);
-
-    ChatOutPutText = new QTextEdit(this);
-    ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
-    ChatOutPutText->setReadOnly(true);
-    ChatOutPutText->setAcceptRichText(false);
-    ChatOutPutText->setMinimumHeight(120);
-    ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
-    QFont conversationFont(QStringLiteral("MS Sans Serif"));
-    conversationFont.setStyleHint(QFont::SansSerif);
-    conversationFont.setBold(true);
-    ChatOutPutText->document()->setDefaultFont(conversationFont);
-    m_baseFormat.setFont(conversationFont);
-    ChatOutPutText->installEventFilter(this);
-
-    // Shown over the conversation's lower edge while the operator reads back
-    // and lines arrive below; a click (or scrolling down) goes to the newest.
-    NewMessagesMarker = new QToolButton(ChatOutPutText);
-    NewMessagesMarker->setObjectName(QStringLiteral("NewMessagesMarker"));
-    NewMessagesMarker->setText(QStringLiteral("New messages \u2193"));
-    NewMessagesMarker->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    NewMessagesMarker->setCursor(Qt::PointingHandCursor);
-    NewMessagesMarker->setStyleSheet(QStringLiteral(
-        "QToolButton { background: #ffd54f; color: black; border: 1px solid #8d6e00; border-radius: 8px;"
-        " padding: 2px 8px; font-weight: bold; }"));
-    NewMessagesMarker->hide();
-    connect(NewMessagesMarker, &QToolButton::clicked, this, [this] { ScrollToNewest(); });
-    connect(ChatOutPutText->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-        if (ConversationAtBottom())
-            NewMessagesMarker->hide();
-    });
-
-    ChatPopUp = new QMenu(this);
-    ChatPopUp->addAction(QStringLiteral("Select All"), this, [this] { SelectAll1Click(); });
-    ChatPopUp->addAction(QStringLiteral("Copy Selected"), this, [this] { CopySelected1Click(); });
-    connect(ChatOutPutText, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &at) { ChatPopUp->popup(ChatOutPutText->viewport()->mapToGlobal(at)); });
-
-    Label1 = new QLabel(this);
-    Label1->setTextFormat(Qt::PlainText);
-    QFont labelFont(QStringLiteral("Verdana"));
-    labelFont.setBold(true);
-    labelFont.setPointSize(8);
-    Label1->setFont(labelFont);
-    QPalette labelPal = Label1->palette();
-    labelPal.setColor(QPalette::WindowText, Qt::white);
-    Label1->setPalette(labelPal);
-    Label1->setWordWrap(true);
-    UpdateInputLabel();
-
-    InputText = new QPlainTextEdit(this);
-    InputText->setObjectName(QStringLiteral("InputText"));
-    InputText->setFixedHeight(84);
-    // Tab leaves the box (to " Send"), as in any form; the wire has no use for tabs.
-    InputText->setTabChangesFocus(true);
-    InputText->installEventFilter(this);
-    InputText->viewport()->installEventFilter(this);
-    connect(InputText, &QPlainTextEdit::textChanged, this, [this] { InputTextChange(); });
-
-    SendMsgBtn = new QPushButton(QStringLiteral(" Send"), this);
-    QFont sendFont(QStringLiteral("Arial"));
-    sendFont.setBold(true);
-    SendMsgBtn->setFont(sendFont);
-    QPalette sendPal = SendMsgBtn->palette();
-    sendPal.setColor(QPalette::ButtonText, Qt::red);
-    SendMsgBtn->setPalette(sendPal);
-    SendMsgBtn->setFixedSize(58, 40);
-    SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
-    connect(SendMsgBtn, &QPushButton::clicked, this, [this] { SendMsgBtnClick(); });
-
-    SoundSpeedButton = new QToolButton(this);
-    SoundSpeedButton->setFixedSize(27, 27);
-    SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
-    connect(SoundSpeedButton, &QToolButton::clicked, this, [this] { SoundSpeedButtonClick(); });
-
-    ExtraToolsOpenBtn = new QToolButton(this);
-    ExtraToolsOpenBtn->setFixedSize(27, 27);
-    connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
-
-    StatusBar = new QStatusBar(this);
-    StatusBar->setSizeGripEnabled(true);
-    for (int i = 0; i < 3; ++i) {
-        m_statusPanels[i] = new QLabel(StatusBar);
-        m_statusPanels[i]->setTextFormat(Qt::PlainText);
-        StatusBar->addWidget(m_statusPanels[i], i == 1 ? 1 : 0);
-    }
-    m_statusPanels[0]->setText(QStringLiteral("Status"));
-    m_statusPanels[0]->setMinimumWidth(50);
-    m_statusPanels[2]->setMinimumWidth(70);
-
-    auto *buttons = new QVBoxLayout;
-    buttons->setContentsMargins(0, 0, 0, 0);
-    buttons->setSpacing(4);
-    buttons->addWidget(SendMsgBtn);
-    buttons->addStretch(1);
-    auto *toggles = new QHBoxLayout;
-    toggles->setSpacing(4);
-    toggles->addWidget(SoundSpeedButton);
-    toggles->addWidget(ExtraToolsOpenBtn);
-    buttons->addLayout(toggles);
-    auto *inputRow = new QHBoxLayout;
-    inputRow->setSpacing(5);
-    inputRow->addWidget(InputText, 1);
-    inputRow->addLayout(buttons);
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(5, 5, 5, 0);
-    column->setSpacing(3);
-    column->addWidget(ChatOutPutText, 1);
-    column->addWidget(Label1);
-    column->addLayout(inputRow);
-    column->addWidget(StatusBar);
-
-    ElapesedTime.setInterval(1000);
-    connect(&ElapesedTime, &QTimer::timeout, this, [this] { ElapesedTimeDisp(); });
-    FlashTimer.setInterval(600);
-    connect(&FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
-    ToTimer.setInterval(1000);
-    connect(&ToTimer, &QTimer::timeout, this, [this] { ToTimerTimer(); });
-}
-
-void TOneChatWindow::FormCreate()
-{
-    const TSettings &settings = Settings();
-    m_kind = m_record ? m_record->Kind : 0;
-    m_sessionCount = m_record ? m_record->SessionCount : 0;
-    m_callingFrom = m_record ? m_record->WebSite : QString();
-
     // 1. No extra tools (and so no transfer) in a chat between supporters.
-    if (IsSupporterChat())
+    const bool supporterChat = record && record->Kind == server::SUPPORT_CHAT_LISTED;
+    if (supporterChat)
         ExtraToolsOpenBtn->setEnabled(false);
+    const bool knownCaller = record && record->OnHold;
+
+    // 3.-5., 7. The connection, keep-alive and clock, welcome, options, the row.
+    m_firstActivationPending = true;
+    m_chat.Begin(record);
 
     // 2. Caption; a call that waited on hold already knows its caller.
     m_caption = CaptionBase(m_number);
-    if (m_record && m_record->OnHold) {
-        m_name = m_record->Name;
-        m_email = m_record->Email;
-        m_caption += QStringLiteral(", in chat with ") + m_name;
-    }
+    if (knownCaller)
+        m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
     SetCaption(m_caption);
 
-    // 3. Take the connection over.
-    m_firstActivationPending = true;
-    if (m_record) {
-        m_socket = m_record->Socket;
-        m_worker = std::move(m_record->SendWorker);
-    }
-    if (m_socket) {
-        m_socket->Detach();
-        m_socket->SetFrameHandler([this](quint16 code, const QByteArray &body) { ProcessMessage(code, body); });
-        connect(m_socket, &TClientSocket::Disconnected, this, [this] { ChatSocketDisconnect(); });
-        connect(m_socket, &TClientSocket::Error, this, [this](int code) { ChatSocketError(code); });
-    }
-    m_transferring = false;
-
-    // 4. Keep-alive first, then the clock (showing 0:00:01 at once).
-    SendFrame(chat::BuildChatKeepAlive());
-    m_clock = 0;
-    ElapesedTimeDisp();
-    ElapesedTime.start();
-
-    // 5.
-    SendFrame(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
-    SendFrame(chat::BuildChatOptions(settings.EmptyLineAdd));
-
     // 6.
-    m_soundOn = true;
-    SoundSpeedButton->setIcon(ChatGlyph("SOUND_ON"));
-    if (SoundSpeedButton->icon().isNull())
-        SoundSpeedButton->setText(QStringLiteral("S"));
     m_extraToolsOpen = false;
     SetExtraToolsButton(false);
     ExtraToolsOpenBtn->setToolTip(QStringLiteral("Open/Close extra  options..."));
 
-    // 7.
-    if (m_socket)
-        m_calls.SetCallStatus(m_socket, callstatus::InChat);
-
     // 8.
-    m_ended = false;
-    m_typingNoticeSent = false;
-    m_remoteTyping = false;
-    m_statusPanels[1]->clear();
-    InputText->setToolTip(QStringLiteral("Write the message that will be send to the remote side."));
+    m_pane->SetStatusPanel(1, QString());
     setWindowIcon(ChatStatusIcon(callicon::Normal));
 
     // 9. Whatever the caller sent while the window was being made.
-    if (m_socket)
-        m_socket->ReadNow();
+    m_chat.ReadWaiting();
     if (m_closed)
         return; // a frame read just now ended the chat
 
@@ -288,13 +122,8 @@ void TOneChatWindow::FormCreate()
     show();
 
     // 11.
-    if (m_record && !m_record->TransferData.isEmpty())
-        LoadTransferredConversation(std::exchange(m_record->TransferData, QByteArray()));
-}
-
-bool TOneChatWindow::IsSupporterChat() const
-{
-    return m_kind == server::SUPPORT_CHAT_LISTED;
+    if (record && !record->TransferData.isEmpty())
+        LoadTransferredConversation(std::exchange(record->TransferData, QByteArray()));
 }
 
 QString TOneChatWindow::WarningCaption() const
@@ -304,7 +133,22 @@ QString TOneChatWindow::WarningCaption() const
 
 QString TOneChatWindow::StatusPanelText(int panel) const
 {
-    return panel >= 0 && panel < 3 ? m_statusPanels[panel]->text() : QString();
+    return m_pane->StatusPanelText(panel);
+}
+
+bool TOneChatWindow::Flashing() const
+{
+    return m_pane->Flashing();
+}
+
+bool TOneChatWindow::NewMessagesShown() const
+{
+    return m_pane->NewMessagesShown();
+}
+
+int TOneChatWindow::UncarriedInInput() const
+{
+    return m_pane->UncarriedInInput();
 }
 
 void TOneChatWindow::PlaceCascaded()
@@ -347,65 +191,11 @@ void TOneChatWindow::FitCaption()
     }
 }
 
-void TOneChatWindow::UpdateInputLabel()
-{
-    // The designed text, and then what Enter does with the setting as it is now.
-    Label1->setText(QStringLiteral("To send a message click send or use Enter, if enabled")
-                    + (Settings().UseEnterKeyToSendMessage
-                           ? QStringLiteral(" (Enter sends, Shift+Enter: new line)")
-                           : QStringLiteral(" (Enter: new line)")));
-}
-
-bool TOneChatWindow::ConversationAtBottom() const
-{
-    const QScrollBar *bar = ChatOutPutText->verticalScrollBar();
-    return !bar || bar->value() >= bar->maximum() - 2;
-}
-
-void TOneChatWindow::ScrollToNewest()
-{
-    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
-        bar->setValue(bar->maximum());
-    NewMessagesMarker->hide();
-}
-
-bool TOneChatWindow::NewMessagesShown() const
-{
-    return !NewMessagesMarker->isHidden();
-}
-
-void TOneChatWindow::PlaceNewMessagesMarker()
-{
-    NewMessagesMarker->adjustSize();
-    const QRect area = ChatOutPutText->viewport()->geometry();
-    NewMessagesMarker->move(area.center().x() - NewMessagesMarker->width() / 2,
-                            area.bottom() - NewMessagesMarker->height() - 4);
-    NewMessagesMarker->raise();
-}
-
-void TOneChatWindow::Log(const QString &line)
-{
-    if (TLogFile *log = m_host.Log())
-        log->AddLine(line);
-}
-
 // --- sending ------------------------------------------------------------------
-
-void TOneChatWindow::SendFrame(const QByteArray &frame)
-{
-    // After the end nothing more goes into the connection; the close
-    // procedure's farewell is sent before the chat is marked ended.
-    if (m_ended)
-        return;
-    // Nothing to report when the connection is gone: the chat has ended and the
-    // operator has been told so by the end-of-chat dialog.
-    if (m_socket && m_worker)
-        QueueMessage(*m_socket, *m_worker, frame);
-}
 
 bool TOneChatWindow::SendOnCallConnection(const QByteArray &frame)
 {
-    return m_socket && m_worker && QueueMessage(*m_socket, *m_worker, frame);
+    return m_chat.SendAlways(frame);
 }
 
 void TOneChatWindow::TransferDataArrived(const QByteArray &conversation)
@@ -414,19 +204,13 @@ void TOneChatWindow::TransferDataArrived(const QByteArray &conversation)
         LoadTransferredConversation(conversation);
 }
 
-void TOneChatWindow::SendFrame(const std::optional<QByteArray> &frame)
-{
-    if (frame)
-        SendFrame(*frame);
-}
-
 void TOneChatWindow::SendMsgBtnClick()
 {
     // An ended chat has nobody to send to (its input is disabled too), and
     // nothing goes out after the farewell that the close procedure sends.
-    if (m_ended || m_closing || m_closed)
+    if (m_chat.Ended() || m_closing || m_closed)
         return;
-    const QString text = InputText->toPlainText();
+    const QString text = m_pane->InputPlainText();
     if (text.isEmpty())
         return;
     // The wire is 8-bit: say so before a character turns into "?", and let
@@ -438,95 +222,31 @@ void TOneChatWindow::SendMsgBtnClick()
             ShowBox(QStringLiteral("These characters cannot be sent and would reach the visitor as \"?\": ") + lost
                         + QStringLiteral("\n\nSend anyway?"),
                     QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
-        if (!self || m_closed || answer != BoxAnswer::Ok || InputText->toPlainText() != text)
+        if (!self || m_closed || answer != BoxAnswer::Ok || m_pane->InputPlainText() != text)
             return;
     }
     const QByteArray wire = ToWire(MessageForWire(text));
-    SendFrame(chat::BuildChatText(wire));
+    m_chat.SendLine(wire);
     const TSettings &settings = Settings();
     // Shown as it went out, so the conversation never shows what the visitor did not get.
-    const QString line = settings.SupportName + QStringLiteral(": ") + FromAnsi(wire);
-    m_followNextLine = true; // the operator's own line always comes into view
-    AddLine(line, ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
-            ColorFromSetting(settings.SupportTextColor));
-    InputText->clear(); // sends TYPING_STOP through InputTextChange
+    m_pane->FollowNextLine(); // the operator's own line always comes into view
+    m_pane->AddLine(settings.SupportName + QStringLiteral(": ") + FromAnsi(wire),
+                    ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
+                    ColorFromSetting(settings.SupportTextColor));
+    m_pane->ClearInput(); // sends TYPING_STOP through InputTextChange
     InputText->setFocus();
-    m_typingNoticeSent = false;
 }
 
-bool TOneChatWindow::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
+void TOneChatWindow::InputTextChange(bool empty)
 {
-    if (key != Qt::Key_Return && key != Qt::Key_Enter)
-        return false;
-    if (!Settings().UseEnterKeyToSendMessage)
-        return false;
-    if (modifiers & Qt::ShiftModifier) {
-        // A line break inside the message, whatever the setting.
-        InputText->insertPlainText(QStringLiteral("\n"));
-        return true;
-    }
-    SendMsgBtnClick();
-    return true;
-}
-
-void TOneChatWindow::InputTextChange()
-{
-    if (m_trimmingInput || m_closing || m_closed)
+    if (m_closing || m_closed)
         return;
-    QString text = InputText->toPlainText();
-    if (text.size() > kMaxInputChars) {
-        // Drop what did not fit from the text just inserted (before the caret).
-        QTextCursor cursor = InputText->textCursor();
-        const int excess = int(text.size()) - kMaxInputChars;
-        m_trimmingInput = true;
-        cursor.setPosition(qMax(0, cursor.position() - excess));
-        cursor.setPosition(cursor.position() + excess, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-        if (InputText->document()->characterCount() - 1 > kMaxInputChars) {
-            cursor.movePosition(QTextCursor::End);
-            cursor.setPosition(kMaxInputChars, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
-        m_trimmingInput = false;
-        text = InputText->toPlainText();
-    }
-    MarkUncarried(text);
-    if (!m_typingNoticeSent && !text.isEmpty()) {
-        m_typingNoticeSent = true;
-        SendFrame(chat::BuildTypingStart());
-    } else if (text.isEmpty()) {
-        m_typingNoticeSent = false;
-        SendFrame(chat::BuildTypingStop());
-    }
-}
-
-void TOneChatWindow::MarkUncarried(const QString &text)
-{
-    QList<QTextEdit::ExtraSelection> marks;
-    const QList<qsizetype> positions = UncarriedPositions(text);
-    for (const qsizetype at : positions) {
-        QTextEdit::ExtraSelection mark;
-        mark.cursor = QTextCursor(InputText->document());
-        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
-        mark.cursor.setPosition(int(at));
-        mark.cursor.setPosition(int(at) + length, QTextCursor::KeepAnchor);
-        mark.format.setBackground(QColor(255, 210, 210));
-        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-        mark.format.setUnderlineColor(Qt::red);
-        mark.format.setToolTip(QStringLiteral("This character cannot be sent; it would arrive as \"?\"."));
-        marks.append(mark);
-    }
-    InputText->setExtraSelections(marks);
-    m_uncarriedInInput = int(positions.size());
-    InputText->setToolTip(positions.isEmpty()
-                              ? QStringLiteral("Write the message that will be send to the remote side.")
-                              : QStringLiteral("Marked characters cannot be sent; they would arrive as \"?\": ")
-                                    + UncarriedCharacters(text));
+    m_chat.InputChanged(empty);
 }
 
 QString TOneChatWindow::CallerLabel() const
 {
-    return m_name.isEmpty() ? QStringLiteral("The visitor") : m_name;
+    return m_chat.Name().isEmpty() ? QStringLiteral("The visitor") : m_chat.Name();
 }
 
 QString TOneChatWindow::NowText()
@@ -537,41 +257,20 @@ QString TOneChatWindow::NowText()
 void TOneChatWindow::EnterEndedState(const QString &systemLine)
 {
     // The window stays to be read and copied, and says plainly that the chat is over.
-    ElapesedTime.stop();
-    m_statusPanels[1]->clear();
+    m_chat.StopClock();
+    m_pane->SetStatusPanel(1, QString());
     if (m_extraToolsOpen)
         ExtraToolsOpenBtnClick();
     InputText->setEnabled(false);
     SendMsgBtn->setEnabled(false);
     ExtraToolsOpenBtn->setEnabled(false);
-    m_followNextLine = true;
-    AddLine(systemLine, kSystemGrey, 0, kSystemGrey);
+    m_pane->AddSystemLine(systemLine);
 }
 
 void TOneChatWindow::InputTextClick()
 {
     setWindowIcon(ChatStatusIcon(callicon::Normal));
-    StopFlashing();
-}
-
-// --- the conversation ---------------------------------------------------------
-
-void TOneChatWindow::AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor)
-{
-    // Follow the conversation only when the operator is at its end; someone
-    // reading back keeps the place and gets the marker instead.
-    const bool follow = m_followNextLine || ConversationAtBottom();
-    m_followNextLine = false;
-    AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
-                   Settings().EmptyLineAdd);
-    if (follow) {
-        ScrollToNewest();
-    } else {
-        PlaceNewMessagesMarker();
-        NewMessagesMarker->show();
-    }
-    if (isActiveWindow())
-        InputText->setFocus();
+    m_pane->StopFlashing();
 }
 
 void TOneChatWindow::FormActivate()
@@ -579,93 +278,57 @@ void TOneChatWindow::FormActivate()
     if (!m_firstActivationPending)
         return;
     m_firstActivationPending = false;
-    const QString notice = QStringLiteral("You are now chatting with ") + m_name + QStringLiteral(".");
-    AddLine(notice, kNoticeGreen, 0, kNoticeGreen);
+    m_pane->AddNotice(QStringLiteral("You are now chatting with ") + m_chat.Name() + QStringLiteral("."));
     if (!IsSupporterChat()) {
-        AddLine(QStringLiteral("Calling from : ") + m_callingFrom + QStringLiteral("."), kNoticeGreen, 0,
-                kNoticeGreen);
-        AddLine(QString(), kNoticeGreen, 0, kNoticeGreen);
+        m_pane->AddNotice(QStringLiteral("Calling from : ") + m_chat.CallingFrom() + QStringLiteral("."));
+        m_pane->AddNotice(QString());
     }
-    PlayChatSound();
+    m_pane->PlayChatSound();
 }
 
-void TOneChatWindow::SelectAll1Click()
-{
-    ChatOutPutText->selectAll();
-}
+// --- what the caller says -----------------------------------------------------
 
-void TOneChatWindow::CopySelected1Click()
-{
-    ChatOutPutText->copy();
-}
-
-// --- received messages --------------------------------------------------------
-
-void TOneChatWindow::ProcessMessage(quint16 code, const QByteArray &body)
+void TOneChatWindow::RemoteLine(const QString &text)
 {
     if (m_closed)
         return;
-    switch (code) {
-    case chat::CHAT_TEXT:
-        HandleChatText(body);
-        break;
-    case chat::TYPING_START:
-        m_statusPanels[1]->setText(QStringLiteral(" ") + m_name + QStringLiteral(" typing..."));
-        m_remoteTyping = true;
-        break;
-    case chat::TYPING_STOP:
-        m_statusPanels[1]->clear();
-        m_remoteTyping = false;
-        break;
-    case chat::USER_DETAILS:
-        HandleUserDetails(body);
-        break;
-    case chat::END_SESSION:
-        m_ended = true;
-        m_remoteTyping = false;
-        if (m_transferring)
-            break; // the visitor moves to the other supporter
-        EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
-        AskRemoteTerminatedThenClose();
-        break;
-    default:
-        break; // not ours on this connection (keep-alives among them)
-    }
-}
-
-void TOneChatWindow::HandleChatText(const QByteArray &body)
-{
-    const std::optional<QByteArray> text = chat::DecodeChatText(body);
-    if (!text)
-        return;
     if (!isActiveWindow())
-        FlashTimer.start();
+        m_pane->StartFlashing();
     setWindowIcon(ChatStatusIcon(callicon::Waiting));
     const TSettings &settings = Settings();
-    AddLine(m_name + QStringLiteral(": ") + FromWire(*text), ColorFromSetting(settings.UserNameColor),
-            int(m_name.size()) + 1, ColorFromSetting(settings.UserTextColor));
-    PlayChatSound();
-    m_statusPanels[1]->clear();
-    m_remoteTyping = false;
+    const QString &name = m_chat.Name();
+    m_pane->AddLine(name + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor),
+                    int(name.size()) + 1, ColorFromSetting(settings.UserTextColor));
+    m_pane->PlayChatSound();
+    m_pane->SetStatusPanel(1, QString());
 }
 
-void TOneChatWindow::HandleUserDetails(const QByteArray &body)
+void TOneChatWindow::RemoteTypingChanged(bool typing)
 {
-    const std::optional<chat::UserDetails> details = chat::DecodeUserDetails(body);
-    if (!details)
+    if (m_closed)
         return;
-    m_name = details->Name();
-    m_email = details->Email();
-    m_phone = details->Phone();
-    if (m_socket) {
-        m_calls.SetCallName(m_socket, m_name);
-        m_calls.SetCallEmail(m_socket, m_email);
-        m_calls.SetCallPhone(m_socket, m_phone);
-    }
-    Log(QStringLiteral("User details for SessionCount = ") + QString::number(m_sessionCount)
-        + QStringLiteral(",  Name = ") + OneLine(m_name) + QStringLiteral(",  e-mail = ") + OneLine(m_email));
-    m_caption += QStringLiteral(", in chat with ") + m_name;
+    m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_chat.Name() + QStringLiteral(" typing...") : QString());
+}
+
+void TOneChatWindow::CallerDetailsChanged()
+{
+    if (m_closed)
+        return;
+    m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
     SetCaption(m_caption);
+}
+
+void TOneChatWindow::RemoteEnded()
+{
+    if (m_closed || m_chat.Transferring())
+        return; // a transferred visitor moves on to the other supporter
+    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
+    AskRemoteTerminatedThenClose();
+}
+
+void TOneChatWindow::ClockTicked(quint32 seconds)
+{
+    m_pane->ShowClock(seconds);
 }
 
 void TOneChatWindow::AskRemoteTerminatedThenClose()
@@ -681,11 +344,10 @@ void TOneChatWindow::AskRemoteTerminatedThenClose()
 
 void TOneChatWindow::ChatSocketDisconnect()
 {
-    if (m_ended || m_transferring || m_closed)
+    if (m_chat.Ended() || m_chat.Transferring() || m_closed)
         return;
     // Marked first, so a second report of the same loss asks no second time.
-    m_ended = true;
-    m_remoteTyping = false;
+    m_chat.SetEnded(true);
     EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText()
                     + QStringLiteral(" (the connection closed)"));
     AskRemoteTerminatedThenClose();
@@ -701,54 +363,8 @@ void TOneChatWindow::ChatSocketError(int wsaCode)
     if (!self)
         return;
     // An error that cost the connection is also the loss of the caller.
-    if (!m_closed && m_socket && !m_socket->IsConnected())
+    if (!m_closed && m_chat.Socket() && !m_chat.IsConnected())
         ChatSocketDisconnect();
-}
-
-// --- clock and attention ------------------------------------------------------
-
-void TOneChatWindow::ElapesedTimeDisp()
-{
-    ++m_clock;
-    m_statusPanels[2]->setText(ClockText(m_clock));
-    if (m_clock % kKeepAliveSeconds == 0)
-        SendFrame(chat::BuildChatKeepAlive());
-}
-
-void TOneChatWindow::FlashTimerTimer()
-{
-    ++m_flashTicks;
-    if (m_flashTicks % 2 == 0)
-        QApplication::alert(this, 500);
-}
-
-void TOneChatWindow::StopFlashing()
-{
-    FlashTimer.stop();
-    m_flashTicks = 0;
-}
-
-void TOneChatWindow::SoundSpeedButtonClick()
-{
-    m_soundOn = !m_soundOn;
-    SoundSpeedButton->setIcon(ChatGlyph(m_soundOn ? "SOUND_ON" : "SOUND_OFF"));
-    if (SoundSpeedButton->icon().isNull())
-        SoundSpeedButton->setText(m_soundOn ? QStringLiteral("S") : QStringLiteral("-"));
-}
-
-void TOneChatWindow::PlayChatSound()
-{
-    if (!m_soundOn)
-        return;
-    const QString file = Settings().ChatSoundFile;
-    if (file.isEmpty())
-        return;
-    if (!PlayWavInChat) {
-        PlayWavInChat = new QSoundEffect(this);
-        PlayWavInChat->setSource(QUrl::fromLocalFile(StartPath(file)));
-    }
-    // Without an audio device the effect stays silent; nothing waits on it.
-    PlayWavInChat->play();
 }
 
 // --- extra tools --------------------------------------------------------------
@@ -795,7 +411,7 @@ void TOneChatWindow::PushUrlBtnClick()
     const QString url = ChatDialogs().ChooseShortcut(this, ShortcutMode::PushUrls, QStringLiteral("Shortcut"),
                                                      QStringLiteral("Push URL"), *urls);
     // The chat may have ended while the dialog was open.
-    if (!self || m_closed || m_ended)
+    if (!self || m_closed || m_chat.Ended())
         return;
     // An empty push would open a blank window in the visitor's browser.
     if (url.isEmpty())
@@ -805,7 +421,7 @@ void TOneChatWindow::PushUrlBtnClick()
         ShowBox(QString::fromLatin1(kMissingUrlPrefixText), QStringLiteral("Warning"), BoxIcon::None, BoxButtons::Ok, this);
         return;
     }
-    SendFrame(chat::BuildPushUrl(url));
+    m_chat.Send(chat::BuildPushUrl(url));
 }
 
 void TOneChatWindow::CopyCannedMessageToInbox()
@@ -817,15 +433,14 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     const QString text = ChatDialogs().ChooseShortcut(this, ShortcutMode::CannedMessages,
                                                       QStringLiteral("Shortcut Title"), QStringLiteral("Message"),
                                                       *canned);
-    if (!self || m_closed || m_ended)
+    if (!self || m_closed || m_chat.Ended())
         return;
     // Nothing chosen: what the operator had typed stays.
     if (text.isEmpty())
         return;
     QString plain = text;
     plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    InputText->setPlainText(plain);
-    InputText->moveCursor(QTextCursor::End);
+    m_pane->SetInputText(plain);
 }
 
 bool TOneChatWindow::SendImageFile(const QString &fileName)
@@ -837,13 +452,14 @@ bool TOneChatWindow::SendImageFile(const QString &fileName)
             ShowBox(text, QStringLiteral("Warrning !"), BoxIcon::Warning, BoxButtons::Ok, this);
         return false;
     }
-    SendFrame(chat::BuildImageData(image.bytes));
+    m_chat.Send(chat::BuildImageData(image.bytes));
     return true;
 }
 
+
 void TOneChatWindow::TransferBtnClick()
 {
-    if (m_closed || m_closing || m_transferring)
+    if (m_closed || m_closing || m_chat.Transferring())
         return;
     const TSettings &settings = Settings();
     QTextDocument &document = *ChatOutPutText->document();
@@ -852,27 +468,25 @@ void TOneChatWindow::TransferBtnClick()
     m_transferEndChars = 0;
     // 1. An empty conversation travels as it is, without a header.
     if (!document.isEmpty()) {
-        if (m_socket)
-            m_calls.UpdateDisconnectTime(m_socket);
+        m_chat.MarkEndTime();
         const QStringList header =
-            TransferHeaderLines(m_socket ? m_calls.CallTimeText(m_socket, false) : QString(),
-                                m_socket ? m_calls.CallTimeText(m_socket, true) : QString(), settings.SupportName);
+            TransferHeaderLines(m_chat.CallTimeText(false), m_chat.CallTimeText(true), settings.SupportName);
         const int before = document.characterCount();
-        InsertTransferHeader(document, header, m_baseFormat);
+        InsertTransferHeader(document, header, m_pane->BaseFormat());
         m_transferHeaderChars = document.characterCount() - before;
         m_transferEndStart = document.characterCount() - 1;
-        AppendTransferEnd(document, m_baseFormat, settings.EmptyLineAdd);
+        AppendTransferEnd(document, m_pane->BaseFormat(), settings.EmptyLineAdd);
         m_transferEndChars = document.characterCount() - 1 - m_transferEndStart;
         ChatOutPutText->moveCursor(QTextCursor::End);
         InputText->setEnabled(false);
     }
     // 2., 3.
     TTransferSource source;
-    source.SessionCount = m_sessionCount;
-    source.Name = m_name;
-    source.Email = m_email;
+    source.SessionCount = m_chat.SessionCount();
+    source.Name = m_chat.Name();
+    source.Email = m_chat.Email();
     source.Conversation = DocumentToRtf(document);
-    m_transferring = true;
+    m_chat.SetTransferring(true);
     // 4.
     QPointer<TOneChatWindow> self(this);
     const bool accepted = m_host.BeginTransfer(source);
@@ -900,8 +514,7 @@ void TOneChatWindow::RestoreAfterTransfer()
     m_transferHeaderChars = 0;
     m_transferEndStart = -1;
     m_transferEndChars = 0;
-    m_savedConversation.clear();
-    m_transferring = false;
+    m_chat.SetTransferring(false);
     if (!m_closed)
         InputText->setEnabled(true);
 }
@@ -912,9 +525,8 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
     // conversation comes before every new line. Another console's bytes:
     // what cannot be read is left out, never a reason to fail.
     m_receivedConversation = richText;
-    InsertReceivedConversation(*ChatOutPutText->document(), richText, m_baseFormat);
-    if (QScrollBar *bar = ChatOutPutText->verticalScrollBar())
-        bar->setValue(bar->maximum());
+    InsertReceivedConversation(*ChatOutPutText->document(), richText, m_pane->BaseFormat());
+    m_pane->ScrollToNewest();
 }
 
 // --- window events ------------------------------------------------------------
@@ -924,21 +536,6 @@ bool TOneChatWindow::event(QEvent *event)
     if (event->type() == QEvent::WindowActivate)
         FormActivate();
     return QWidget::event(event);
-}
-
-bool TOneChatWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == ChatOutPutText) {
-        if (event->type() == QEvent::Resize)
-            PlaceNewMessagesMarker();
-    } else if (InputText && watched == InputText && event->type() == QEvent::KeyPress) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (InputTextKeyPress(key->key(), key->modifiers()))
-            return true;
-    } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
-        InputTextClick();
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TOneChatWindow::closeEvent(QCloseEvent *event)
@@ -965,8 +562,8 @@ void TOneChatWindow::resizeEvent(QResizeEvent *event)
     // The next chat opens at the size the operator chose for this one.
     if (isVisible() && !m_fittingCaption && !isMinimized())
         RememberChatSize(size());
-    if (FlashTimer.isActive()) {
-        StopFlashing();
+    if (m_pane->Flashing()) {
+        m_pane->StopFlashing();
         InputText->setFocus();
     }
     if (m_extraToolsOpen)
@@ -984,8 +581,8 @@ void TOneChatWindow::changeEvent(QEvent *event)
         return;
     }
     // Restored.
-    if (FlashTimer.isActive()) {
-        StopFlashing();
+    if (m_pane->Flashing()) {
+        m_pane->StopFlashing();
         InputText->setFocus();
     }
     if (m_extraToolsOpen && m_extraTools) {
@@ -1008,7 +605,7 @@ void TOneChatWindow::FormClose()
     QPointer<TOneChatWindow> self(this);
 
     // 1.
-    if (m_remoteTyping) {
+    if (m_chat.RemoteTyping()) {
         const BoxAnswer answer =
             ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
                     QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
@@ -1021,77 +618,54 @@ void TOneChatWindow::FormClose()
     }
 
     // 2.
-    ElapesedTime.stop();
-    StopFlashing();
+    m_chat.StopClock();
+    m_pane->StopFlashing();
     if (m_extraTools && m_extraTools->isVisible())
         m_extraTools->hide();
     m_extraToolsOpen = false;
 
     // 3.
-    if (m_socket)
-        m_calls.UpdateDisconnectTime(m_socket);
-
-    // The rest is an exchange on the call's connection: its pauses keep the
-    // window responsive, and it ends with the window if that goes first.
-    auto *exchange = new TExchange(this, {m_socket.data()});
+    m_chat.MarkEndTime();
 
     // 4.
+    bool transcript = false;
     if (!m_host.TranscriptsOff()) {
-        if (const std::optional<TTranscriptSource> source = TranscriptSource())
+        if (const std::optional<TTranscriptSource> source = TranscriptSource()) {
             m_host.ComposeTranscript(*source);
-        if (!self)
-            return; // destroyed while the composer asked something: the exchange went with it
-        if (m_closed) {
-            delete exchange; // taken down while the composer asked something
-            return;
+            transcript = true;
         }
-        exchange->Pause(300);
+        if (!self || m_closed)
+            return; // taken down (or destroyed) while the composer asked something
     }
 
-    // 5.
-    exchange->Then([this] {
-        if (m_closed)
-            return false; // taken down meanwhile: that finished the close
-        m_closeWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText);
-        if (!m_closeWaitsForQueue)
-            return true;
-        if (!m_ended && !m_transferring) {
-            SendFrame(chat::BuildEndSession());
-            m_ended = true;
-        }
-        if (m_socket)
-            m_calls.SetCallStatus(m_socket, m_transferring ? callstatus::Transfered : callstatus::EndChat);
-        return true;
-    });
-    // The window finishes closing once the queue is empty, or after about 3.2 s.
-    exchange->WaitUntilSent([this] { return m_closeWaitsForQueue ? m_worker.get() : nullptr; },
-                            [this] {
-                                ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send "
-                                                       "waiting messages !!"),
-                                        QStringLiteral("Error"), BoxIcon::Error, BoxButtons::Ok, this);
-                            });
-    exchange->Then([this] {
-        // Taken down by the main window while a box was up: that finished the close.
-        if (!m_closed)
-            FinishClose();
-    });
-    exchange->Start();
+    // 5.-7. on the wire, without blocking; the window goes once the farewell has left.
+    m_chat.EndOnWire(
+        transcript ? 300 : 0,
+        [this] {
+            ShowBox(QStringLiteral("From inside TOneChatWindow::FormClose, Could not send waiting messages !!"),
+                    QStringLiteral("Error"), BoxIcon::Error, BoxButtons::Ok, this);
+        },
+        [this] {
+            // 6., 7.
+            if (IsSupporterChat())
+                m_host.SetChatWithOtherSupportEnabled(true);
+            Dispose(true);
+        });
 }
 
-void TOneChatWindow::FinishClose()
+void TOneChatWindow::Dispose(bool callListToo)
 {
-    // 6.
     m_closed = true;
+    m_chat.StopClock();
+    m_pane->StopFlashing();
     if (m_extraTools) {
+        m_extraTools->hide();
         m_extraTools->deleteLater();
         m_extraTools = nullptr;
     }
-    if (IsSupporterChat())
-        m_host.SetChatWithOtherSupportEnabled(true);
-
-    // 7.
-    ReleaseConnection();
-    m_calls.ChatWindowGone(this);
+    m_chat.ReleaseCall();
+    if (callListToo)
+        m_calls.ChatWindowGone(this);
     hide();
     deleteLater();
 }
@@ -1100,8 +674,7 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
 {
     // The call's row gives the header block; without a row there is no mail.
     // A window left open after a server-connection loss kept the row's data.
-    const std::optional<TTranscriptHeader> row =
-        m_socket ? m_calls.TranscriptRow(m_socket) : m_detached ? m_detachedRow : std::nullopt;
+    const std::optional<TTranscriptHeader> row = m_chat.TranscriptRow();
     if (!row)
         return std::nullopt;
     hide();
@@ -1109,10 +682,10 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
     header.SupportName = Settings().SupportName;
     InsertTranscriptHeader(*ChatOutPutText->document(), header);
     TTranscriptSource source;
-    source.SessionCount = m_sessionCount;
-    source.Name = m_name;
-    source.Email = m_email;
-    source.HandedOver = m_transferring;
+    source.SessionCount = m_chat.SessionCount();
+    source.Name = m_chat.Name();
+    source.Email = m_chat.Email();
+    source.HandedOver = m_chat.Transferring();
     source.WarningCaption = WarningCaption();
     source.Conversation = DocumentToRtf(*ChatOutPutText->document());
     return source;
@@ -1124,38 +697,16 @@ void TOneChatWindow::TakeDownOnNetError()
         return;
     if (m_closing) {
         // Already on its way out: finish at once, as the main window asks.
-        m_closed = true;
-        ElapesedTime.stop();
-        StopFlashing();
-        if (m_extraTools) {
-            m_extraTools->hide();
-            m_extraTools->deleteLater();
-            m_extraTools = nullptr;
-        }
-        if (m_socket) {
-            m_calls.UpdateDisconnectTime(m_socket);
-            m_calls.SetCallStatus(m_socket, callstatus::NetError);
-        }
-        ReleaseConnection();
-        m_calls.ChatWindowGone(this);
-        hide();
-        deleteLater();
+        m_chat.TakeDown();
+        Dispose(true);
         return;
     }
     // The call is over for the console: its row says "Net Error !", and the
     // window leaves the list of chat windows. The window itself stays, read
-    // only, so the conversation does not vanish; closing it ends it.
-    m_remoteTyping = false;
-    StopFlashing();
-    if (m_socket) {
-        m_calls.UpdateDisconnectTime(m_socket);
-        m_calls.SetCallStatus(m_socket, callstatus::NetError);
-    }
-    m_ended = true;
-    // The transcript, composed when the operator closes the window, needs the row's data.
-    if (m_socket)
-        m_detachedRow = m_calls.TranscriptRow(m_socket);
-    ReleaseConnection();
+    // only, so the conversation does not vanish; closing it ends it (and
+    // mails the transcript, from the row as it was now).
+    m_pane->StopFlashing();
+    m_chat.TakeDown();
     m_detached = true;
     m_calls.ChatWindowGone(this);
     EnterEndedState(QStringLiteral("The connection to the server was lost at ") + NowText()
@@ -1174,30 +725,8 @@ void TOneChatWindow::CloseDetached()
         if (!self)
             return;
     }
-    m_closed = true;
-    if (m_extraTools) {
-        m_extraTools->hide();
-        m_extraTools->deleteLater();
-        m_extraTools = nullptr;
-    }
     // The supporter-chat button is the server session's business again since the loss.
-    hide();
-    deleteLater();
-}
-
-void TOneChatWindow::ReleaseConnection()
-{
-    TClientSocket *socket = m_socket;
-    if (socket) {
-        socket->Detach();
-        socket->Close();
-        m_calls.NullListViewItemData(socket);
-        // Later: this may run inside the socket's own frame dispatch.
-        socket->deleteLater();
-    }
-    m_socket = nullptr;
-    // The record belongs to the call list from here on.
-    m_record = nullptr;
+    Dispose(false);
 }
 
 } // namespace velmora

@@ -35,7 +35,8 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_pane);
-    setFixedSize(m_pane->size());
+    setMinimumSize(m_pane->minimumSize());
+    resize(minimumSize());
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { m_connection.InputChanged(empty); });
     connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });

@@ -50,8 +50,9 @@ void TChatConnection::Install()
 void TChatConnection::Release()
 {
     m_clockTimer.stop();
-    // A paced exchange still running ends here (its sends would be dropped anyway).
-    if (auto *exchange = qobject_cast<TExchange *>(m_pacing.data()))
+    // Exchanges still running end here: their sends would be dropped anyway,
+    // and what they would do next belongs to a chat that is over.
+    for (TExchange *exchange : findChildren<TExchange *>(Qt::FindDirectChildrenOnly))
         exchange->Stop();
     if (TClientSocket *socket = m_socket) {
         socket->Detach();
@@ -59,6 +60,7 @@ void TChatConnection::Release()
         socket->deleteLater();
     }
     m_socket = nullptr;
+    m_remoteTyping = false;
     // The worker keeps the descriptor until it has let go of it; what is
     // still queued for a closed connection is dropped.
     m_worker.reset();
@@ -66,8 +68,19 @@ void TChatConnection::Release()
 
 void TChatConnection::Send(const QByteArray &frame)
 {
-    if (m_socket && m_worker)
-        QueueMessage(*m_socket, *m_worker, frame);
+    if (!m_ended)
+        SendAlways(frame);
+}
+
+bool TChatConnection::SendAlways(const QByteArray &frame)
+{
+    return m_socket && m_worker && QueueMessage(*m_socket, *m_worker, frame);
+}
+
+void TChatConnection::ReadWaiting()
+{
+    if (m_socket)
+        m_socket->ReadNow();
 }
 
 void TChatConnection::Send(const std::optional<QByteArray> &frame)
@@ -154,6 +167,7 @@ void TChatConnection::OnDisconnected()
     if (m_lostReported)
         return;
     m_lostReported = true;
+    m_remoteTyping = false;
     m_view.ConnectionLost();
 }
 

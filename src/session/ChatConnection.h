@@ -64,9 +64,15 @@ public:
     // destroyed later (this may run inside the socket's own frame dispatch).
     void Release();
 
-    // Queues a finished frame; dropped without a report when not connected.
+    // Queues a finished frame; dropped without a report when not connected,
+    // and once the chat has ended (nothing follows the farewell).
     void Send(const QByteArray &frame);
     void Send(const std::optional<QByteArray> &frame);
+    // Queues a frame whether or not the chat has ended (answers the server
+    // still expects on the connection); false when it could not be queued.
+    bool SendAlways(const QByteArray &frame);
+    // Handles the frames that arrived before the connection was taken over.
+    void ReadWaiting();
     // Sends `frames` one after the other with `pauseMs` after each, without
     // blocking; frames of the far end wait until the last pause is over.
     void SendPaced(QList<QByteArray> frames, int pauseMs, std::function<void()> done = {});
@@ -100,7 +106,7 @@ public:
     TSocketBuff *SendWorker() const { return m_worker.get(); }
 
     // The frame handler (public so tests can drive it without a server).
-    void ProcessMessage(quint16 code, const QByteArray &body);
+    virtual void ProcessMessage(quint16 code, const QByteArray &body);
 
 private:
     void Install();

@@ -3,6 +3,7 @@
 // a recording call list, host and dialogs around it.
 #include "chat/ChatDialogs.h"
 #include "chat/ChatHost.h"
+#include "chat/ChatPane.h"
 #include "chat/OneChatWindow.h"
 #include "config/Settings.h"
 #include "protocol/ChatMessages.h"
@@ -10,6 +11,7 @@
 #include "session/SocketBuff.h"
 #include "support/FakeChatServer.h"
 #include "support/RecordingBoxes.h"
+#include "support/RecordingCalls.h"
 #include "support/TestUtil.h"
 
 #include <QApplication>
@@ -30,31 +32,6 @@
 #include <optional>
 
 namespace velmora::test {
-
-// Every call-list operation as one readable line, in order.
-class RecordingCalls final : public IChatCalls {
-public:
-    void SetCallStatus(TClientSocket *, int status) override
-    {
-        events << QStringLiteral("status %1").arg(status);
-        lastStatus = status;
-    }
-    void UpdateDisconnectTime(TClientSocket *) override { events << QStringLiteral("end time"); }
-    void NullListViewItemData(TClientSocket *) override { events << QStringLiteral("unlink"); }
-    void SetCallName(TClientSocket *, const QString &name) override { events << QStringLiteral("name ") + name; }
-    void SetCallEmail(TClientSocket *, const QString &email) override { events << QStringLiteral("email ") + email; }
-    void SetCallPhone(TClientSocket *, const QString &phone) override { events << QStringLiteral("phone ") + phone; }
-    QString StatusOfCall(qint32) const override { return statusText; }
-    void ChatWindowGone(IChatWindow *) override { events << QStringLiteral("gone"); }
-    std::optional<TTranscriptHeader> TranscriptRow(TClientSocket *) const override { return row; }
-
-    std::optional<TTranscriptHeader> row = TTranscriptHeader{QStringLiteral("row@mail.test"),
-                                                             QStringLiteral("10:00:00"), QStringLiteral("10:05:00"), {}};
-
-    QStringList events;
-    int lastStatus = -1;
-    QString statusText = QStringLiteral("In Chat...");
-};
 
 class RecordingHost final : public IChatHost {
 public:

@@ -96,7 +96,7 @@ TEST_F(ChatWorkdayTest, InputBoxKeysFollowTheEnterSetting)
     EXPECT_EQ(SentTexts()[0], QByteArray("first\r\nsecond"));
 
     Settings().UseEnterKeyToSendMessage = false;
-    window->UpdateInputLabel();
+    window->Pane().UpdateInputLabel();
     EXPECT_FALSE(window->Label1->text().contains(QStringLiteral("Enter sends")));
 }
 
@@ -106,7 +106,7 @@ TEST_F(ChatWorkdayTest, ReadingBackKeepsThePlaceAndShowsTheNewMessagesMarker)
     window->show();
     QScrollBar *bar = window->ChatOutPutText->verticalScrollBar();
     for (int i = 0; i < 60; ++i)
-        window->AddLine(QStringLiteral("Eve: line %1").arg(i), Qt::blue, 4, Qt::black);
+        window->Pane().AddLine(QStringLiteral("Eve: line %1").arg(i), Qt::blue, 4, Qt::black);
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum()); // followed while at the bottom
     EXPECT_FALSE(window->NewMessagesShown());

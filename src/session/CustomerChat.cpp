@@ -1,0 +1,138 @@
+#include "session/CustomerChat.h"
+
+#include "config/Settings.h"
+#include "diag/AnsiText.h"
+#include "diag/Logdata.h"
+#include "diag/SafeText.h"
+#include "protocol/ChatMessages.h"
+#include "protocol/MessageCodes.h"
+#include "session/Exchange.h"
+
+namespace velmora {
+
+TCustomerChat::TCustomerChat(ICustomerChatView &view, IChatCalls &calls, std::function<TLogFile *()> log,
+                             QObject *parent)
+    : TChatConnection(view, parent), m_view(view), m_calls(calls), m_log(std::move(log))
+{
+}
+
+void TCustomerChat::Begin(ChatItem *record)
+{
+    m_record = record;
+    if (record) {
+        m_kind = record->Kind;
+        m_sessionCount = record->SessionCount;
+        m_callingFrom = record->WebSite;
+        if (record->OnHold) {
+            m_name = record->Name;
+            m_email = record->Email;
+        }
+        TakeOver(record->Socket, std::move(record->SendWorker));
+    }
+    m_transferring = false;
+    SetEnded(false);
+
+    // Keep-alive first, then the clock (showing 0:00:01 at once).
+    Send(chat::BuildChatKeepAlive());
+    StartClock();
+    const TSettings &settings = Settings();
+    Send(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
+    Send(chat::BuildChatOptions(settings.EmptyLineAdd));
+    MarkStatus(callstatus::InChat);
+}
+
+bool TCustomerChat::IsSupporterChat() const
+{
+    return m_kind == server::SUPPORT_CHAT_LISTED;
+}
+
+void TCustomerChat::MarkEndTime()
+{
+    if (Socket())
+        m_calls.UpdateDisconnectTime(Socket());
+}
+
+void TCustomerChat::MarkStatus(int status)
+{
+    if (Socket())
+        m_calls.SetCallStatus(Socket(), status);
+}
+
+QString TCustomerChat::CallTimeText(bool endTime) const
+{
+    return Socket() ? m_calls.CallTimeText(Socket(), endTime) : QString();
+}
+
+std::optional<TTranscriptHeader> TCustomerChat::TranscriptRow() const
+{
+    return Socket() ? m_calls.TranscriptRow(Socket()) : m_keptRow;
+}
+
+void TCustomerChat::EndOnWire(int pauseMs, std::function<void()> timedOut, std::function<void()> done)
+{
+    // An exchange on the call's connection: the caller's frames wait behind
+    // it, and it ends with this chat if that is let go of first.
+    auto *exchange = new TExchange(this, {Socket()});
+    if (pauseMs > 0)
+        exchange->Pause(pauseMs);
+    exchange->Then([this] {
+        m_endWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText);
+        if (!m_endWaitsForQueue)
+            return;
+        if (!m_transferring)
+            EndSession();
+        MarkStatus(m_transferring ? callstatus::Transfered : callstatus::EndChat);
+    });
+    exchange->WaitUntilSent([this] { return m_endWaitsForQueue ? SendWorker() : nullptr; }, std::move(timedOut));
+    exchange->Then(std::move(done));
+    exchange->Start();
+}
+
+void TCustomerChat::TakeDown()
+{
+    MarkEndTime();
+    MarkStatus(callstatus::NetError);
+    if (Socket())
+        m_keptRow = m_calls.TranscriptRow(Socket());
+    SetEnded(true);
+    ReleaseCall();
+}
+
+void TCustomerChat::ReleaseCall()
+{
+    if (Socket())
+        m_calls.NullListViewItemData(Socket());
+    Release();
+    // The record belongs to the call list from here on.
+    m_record = nullptr;
+}
+
+void TCustomerChat::ProcessMessage(quint16 code, const QByteArray &body)
+{
+    if (code == chat::USER_DETAILS)
+        HandleUserDetails(body);
+    else
+        TChatConnection::ProcessMessage(code, body);
+}
+
+void TCustomerChat::HandleUserDetails(const QByteArray &body)
+{
+    const std::optional<chat::UserDetails> details = chat::DecodeUserDetails(body);
+    if (!details)
+        return;
+    m_name = details->Name();
+    m_email = details->Email();
+    m_phone = details->Phone();
+    if (Socket()) {
+        m_calls.SetCallName(Socket(), m_name);
+        m_calls.SetCallEmail(Socket(), m_email);
+        m_calls.SetCallPhone(Socket(), m_phone);
+    }
+    if (TLogFile *log = m_log ? m_log() : nullptr)
+        log->AddLine(QStringLiteral("User details for SessionCount = ") + QString::number(m_sessionCount)
+                     + QStringLiteral(",  Name = ") + OneLine(m_name) + QStringLiteral(",  e-mail = ")
+                     + OneLine(m_email));
+    m_view.CallerDetailsChanged();
+}
+
+} // namespace velmora
