@@ -1,5 +1,6 @@
 #include "chat/ChatPane.h"
 
+#include "chat/ChatHost.h"
 #include "chat/ChatLines.h"
 #include "chat/ChatPictures.h"
 #include "config/Genfunc.h"
@@ -186,6 +187,26 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
     // and only while it can take text.
     if (window()->isActiveWindow() && InputText->isEnabled())
         InputText->setFocus();
+}
+
+void TChatPane::AddOwnLine(const QByteArray &wire)
+{
+    const TSettings &settings = Settings();
+    FollowNextLine();
+    AddLine(settings.SupportName + QStringLiteral(": ") + FromAnsi(wire), ColorFromSetting(settings.SupportNameColor),
+            int(settings.SupportName.size()) + 1, ColorFromSetting(settings.SupportTextColor));
+}
+
+void TChatPane::AddRemoteLine(const QString &name, const QString &text)
+{
+    if (!window()->isActiveWindow())
+        StartFlashing();
+    window()->setWindowIcon(ChatStatusIcon(callicon::Waiting));
+    const TSettings &settings = Settings();
+    AddLine(name + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor), int(name.size()) + 1,
+            ColorFromSetting(settings.UserTextColor));
+    PlayChatSound();
+    SetStatusPanel(1, QString());
 }
 
 void TChatPane::AddNotice(const QString &text)

@@ -38,6 +38,13 @@ public:
     void AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor);
     // A whole line in the notices' green.
     void AddNotice(const QString &text);
+    // The operator's line as it went out (the wire's bytes, so the
+    // conversation never shows what the far end did not get); always brought
+    // into view.
+    void AddOwnLine(const QByteArray &wire);
+    // The far end's line: attention while the window is not active, the
+    // sound, and its typing notice gone.
+    void AddRemoteLine(const QString &name, const QString &text);
     // A line of the console itself (the end of the chat), always brought into view.
     void AddSystemLine(const QString &text);
     // The next line comes into view even when the operator reads back (their own).

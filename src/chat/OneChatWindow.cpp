@@ -227,12 +227,7 @@ void TOneChatWindow::SendMsgBtnClick()
     }
     const QByteArray wire = ToWire(MessageForWire(text));
     m_chat.SendLine(wire);
-    const TSettings &settings = Settings();
-    // Shown as it went out, so the conversation never shows what the visitor did not get.
-    m_pane->FollowNextLine(); // the operator's own line always comes into view
-    m_pane->AddLine(settings.SupportName + QStringLiteral(": ") + FromAnsi(wire),
-                    ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
-                    ColorFromSetting(settings.SupportTextColor));
+    m_pane->AddOwnLine(wire);
     m_pane->ClearInput(); // sends TYPING_STOP through InputTextChange
     InputText->setFocus();
 }
@@ -290,17 +285,8 @@ void TOneChatWindow::FormActivate()
 
 void TOneChatWindow::RemoteLine(const QString &text)
 {
-    if (m_closed)
-        return;
-    if (!isActiveWindow())
-        m_pane->StartFlashing();
-    setWindowIcon(ChatStatusIcon(callicon::Waiting));
-    const TSettings &settings = Settings();
-    const QString &name = m_chat.Name();
-    m_pane->AddLine(name + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor),
-                    int(name.size()) + 1, ColorFromSetting(settings.UserTextColor));
-    m_pane->PlayChatSound();
-    m_pane->SetStatusPanel(1, QString());
+    if (!m_closed)
+        m_pane->AddRemoteLine(m_chat.Name(), text);
 }
 
 void TOneChatWindow::RemoteTypingChanged(bool typing)

@@ -88,10 +88,7 @@ void TSuppChatWindow::SendMsgBtnClick()
         return;
     const QByteArray wire = ToWire(MessageForWire(text));
     m_connection.SendLine(wire);
-    const TSettings &settings = Settings();
-    m_pane->AddLine(settings.SupportName + QStringLiteral(": ") + FromWire(wire),
-                    ColorFromSetting(settings.SupportNameColor), int(settings.SupportName.size()) + 1,
-                    ColorFromSetting(settings.SupportTextColor));
+    m_pane->AddOwnLine(wire);
     m_pane->ClearInput(); // TYPING_STOP through the input's change
     m_pane->InputText->setFocus();
 }
@@ -184,16 +181,8 @@ void TSuppChatWindow::HandleSupportWelcome(const QByteArray &body)
 
 void TSuppChatWindow::RemoteLine(const QString &text)
 {
-    if (m_closed)
-        return;
-    if (!isActiveWindow())
-        m_pane->StartFlashing();
-    setWindowIcon(ChatStatusIcon(callicon::Waiting));
-    const TSettings &settings = Settings();
-    m_pane->AddLine(m_remoteName + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor),
-                    int(m_remoteName.size()) + 1, ColorFromSetting(settings.UserTextColor));
-    m_pane->PlayChatSound();
-    m_pane->SetStatusPanel(1, QString());
+    if (!m_closed)
+        m_pane->AddRemoteLine(m_remoteName, text);
 }
 
 void TSuppChatWindow::RemoteTypingChanged(bool typing)

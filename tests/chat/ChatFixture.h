@@ -9,6 +9,7 @@
 #include "protocol/ChatMessages.h"
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
+#include "support/CallRecord.h"
 #include "support/FakeChatServer.h"
 #include "support/RecordingBoxes.h"
 #include "support/RecordingCalls.h"
@@ -176,16 +177,7 @@ protected:
     // A connected call record as the call handling hands it over.
     void MakeRecord(quint16 kind = 0x000D)
     {
-        auto *socket = new TClientSocket;
-        socket->SetHost(server.Host());
-        socket->SetPort(server.Port());
-        ASSERT_TRUE(socket->Open());
-        ASSERT_TRUE(server.WaitForConnections(1));
-        ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
-        record.Socket = socket;
-        record.SessionCount = 4711;
-        record.SendWorker = std::make_unique<TSocketBuff>();
-        record.WebSite = QStringLiteral("www.example.org");
+        ConnectRecord(server, record);
         record.Kind = kind;
     }
 
@@ -211,15 +203,7 @@ protected:
     }
 
     // Codes received after the opening frames, waiting up to `ms` for `count`.
-    std::vector<quint16> CodesAfterOpening(int count = 0, int ms = 2000)
-    {
-        if (count > 0)
-            server.WaitForFrames(3 + count, ms);
-        std::vector<quint16> codes;
-        for (std::size_t i = 3; i < server.Frames().size(); ++i)
-            codes.push_back(server.Frames()[i].code);
-        return codes;
-    }
+    std::vector<quint16> CodesAfterOpening(int count = 0, int ms = 2000) { return CodesAfter(server, 3, count, ms); }
 
     // Lets frames in flight arrive; for checks that nothing more was sent.
     void Settle(int ms = 150) { WaitFor([] { return false; }, ms); }

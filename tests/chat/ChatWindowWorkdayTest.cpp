@@ -223,15 +223,7 @@ TEST_F(ChatWorkdayTest, TheEndOfChatDialogIsModalToItsChatAndTakesNoKeys)
 {
     OpenWindow();
     ChatItem second;
-    auto *socket = new TClientSocket;
-    socket->SetHost(server.Host());
-    socket->SetPort(server.Port());
-    ASSERT_TRUE(socket->Open());
-    ASSERT_TRUE(server.WaitForConnections(2));
-    ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
-    second.Socket = socket;
-    second.SessionCount = 4712;
-    second.SendWorker = std::make_unique<TSocketBuff>();
+    ConnectRecord(server, second, 4712);
     QPointer<TOneChatWindow> typing = new TOneChatWindow(1, &second, calls, host);
     typing->activateWindow();
     ASSERT_TRUE(WaitFor([&] { return typing->isActiveWindow(); }));
@@ -297,15 +289,7 @@ TEST_F(ChatWorkdayTest, ASecondChatOpensCascadedFromTheFirst)
 {
     OpenWindow();
     ChatItem second;
-    auto *socket = new TClientSocket;
-    socket->SetHost(server.Host());
-    socket->SetPort(server.Port());
-    ASSERT_TRUE(socket->Open());
-    ASSERT_TRUE(server.WaitForConnections(2));
-    ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
-    second.Socket = socket;
-    second.SessionCount = 4712;
-    second.SendWorker = std::make_unique<TSocketBuff>();
+    ConnectRecord(server, second, 4712);
     QPointer<TOneChatWindow> other = new TOneChatWindow(1, &second, calls, host);
     ASSERT_TRUE(other->isVisible());
     EXPECT_NE(other->pos(), window->pos());

@@ -6,6 +6,7 @@
 #include "config/Settings.h"
 #include "diag/Logdata.h"
 #include "protocol/ChatMessages.h"
+#include "support/CallRecord.h"
 #include "support/FakeChatServer.h"
 #include "support/RecordingCalls.h"
 #include "support/TestUtil.h"
@@ -25,6 +26,8 @@ using chat::END_SESSION;
 using chat::TYPING_START;
 using chat::TYPING_STOP;
 using test::BodyOf;
+using test::CodesAfter;
+using test::ConnectRecord;
 using test::FakeChatServer;
 using test::RecordingCalls;
 using test::WaitFor;
@@ -67,19 +70,9 @@ protected:
         Settings() = m_saved;
     }
 
-    // A connected call record as the call handling hands it over.
     void MakeRecord()
     {
-        auto *socket = new TClientSocket;
-        socket->SetHost(server.Host());
-        socket->SetPort(server.Port());
-        ASSERT_TRUE(socket->Open());
-        ASSERT_TRUE(server.WaitForConnections(1));
-        ASSERT_TRUE(WaitFor([&] { return socket->IsConnected(); }));
-        record.Socket = socket;
-        record.SessionCount = 4711;
-        record.SendWorker = std::make_unique<TSocketBuff>();
-        record.WebSite = QStringLiteral("www.example.org");
+        ConnectRecord(server, record);
         record.Kind = 0x000D;
     }
 
@@ -93,17 +86,7 @@ protected:
         ASSERT_TRUE(server.WaitForFrames(3));
     }
 
-    // Codes received after the opening frames, waiting up to `ms` for `count`.
-    std::vector<quint16> CodesAfterOpening(int count = 0, int ms = 2000)
-    {
-        if (count > 0)
-            server.WaitForFrames(3 + count, ms);
-        std::vector<quint16> codes;
-        for (std::size_t i = 3; i < server.Frames().size(); ++i)
-            codes.push_back(server.Frames()[i].code);
-        return codes;
-    }
-
+    std::vector<quint16> CodesAfterOpening(int count = 0) { return CodesAfter(server, 3, count); }
     void Settle(int ms = 150) { WaitFor([] { return false; }, ms); }
     void Receive(quint16 code, const QByteArray &body = QByteArray()) { ASSERT_TRUE(server.SendFrame(0, code, body)); }
     QByteArray Details(const char *name, const char *email, const char *phone)
