@@ -56,11 +56,18 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
 
     // A supporter chat.
     if (chosen < 0 || m_session->State() != TServerState::Online) {
-        ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online && !m_suppChat);
+        SetChatWithOtherSupportEnabled(m_session->State() == TServerState::Online);
         return;
     }
     ChatWithOtherSupportBtn->setEnabled(false);
     m_suppChat = new TSuppChatWindow(list[chosen].port, list[chosen].name, *this);
+}
+
+QByteArray TMainForm::TransferConversationNow(qint32 sessionCount, const QByteArray &kept)
+{
+    if (auto *window = dynamic_cast<TOneChatWindow *>(m_calls->FindChatWindow(sessionCount)))
+        return window->TransferConversation();
+    return kept;
 }
 
 void TMainForm::TransferHandedOver(qint32 sessionCount)

@@ -437,7 +437,19 @@ void TMainForm::SetMenusEnabled(bool enabled)
     m_clearHistory->setEnabled(enabled);
 }
 
-void TMainForm::SetChatWithOtherSupportEnabled(bool enabled) { ChatWithOtherSupportBtn->setEnabled(enabled); }
+void TMainForm::SetChatWithOtherSupportEnabled(bool enabled)
+{
+    // One supporter chat of its own at a time: the end of another chat (one
+    // this console answered, say) offers no second while it lasts or while
+    // the list for it is awaited.
+    ChatWithOtherSupportBtn->setEnabled(enabled && !OwnSupporterChatRunning()
+                                        && m_session->PendingSupporterRequest() != TSupporterListRequest::SupporterChat);
+}
+
+bool TMainForm::OwnSupporterChatRunning() const
+{
+    return m_suppChat && !m_suppChat->Closed() && !m_suppChat->Ended();
+}
 
 void TMainForm::SetBusyAnimation(bool running)
 {
@@ -500,7 +512,7 @@ void TMainForm::SupporterRequestCancelled(TSupporterListRequest request)
 {
     if (request == TSupporterListRequest::Transfer)
         AbandonTransfer();
-    ChatWithOtherSupportBtn->setEnabled(m_session->State() == TServerState::Online && !m_suppChat);
+    SetChatWithOtherSupportEnabled(m_session->State() == TServerState::Online);
 }
 
 void TMainForm::StartMailSession()

@@ -164,9 +164,12 @@ public:
     // Transfers and supporter chats (MainTransfers.cpp).
     bool BeginTransfer(const TTransferSource &source) override;
     void SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list) override;
+    QByteArray TransferConversationNow(qint32 sessionCount, const QByteArray &kept) override;
     void TransferHandedOver(qint32 sessionCount) override;
     // The supporter chat this console started, while it lasts.
     TSuppChatWindow *SupportChatWindow() const { return m_suppChat; }
+    // A supporter chat this console started is open and not over.
+    bool OwnSupporterChatRunning() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

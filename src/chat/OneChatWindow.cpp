@@ -480,6 +480,26 @@ void TOneChatWindow::TransferBtnClick()
         RestoreAfterTransfer();
 }
 
+QByteArray TOneChatWindow::TransferConversation()
+{
+    QTextDocument &document = *ChatOutPutText->document();
+    const int endOfEndLines = m_transferEndStart + m_transferEndChars;
+    if (m_transferEndStart >= 0 && endOfEndLines < document.characterCount() - 1) {
+        // The visitor went on while the other supporter was being asked: all
+        // of it travels, and the end line stays the last.
+        QTextCursor cursor(&document);
+        cursor.beginEditBlock();
+        cursor.setPosition(m_transferEndStart);
+        cursor.setPosition(endOfEndLines, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        cursor.endEditBlock();
+        m_transferEndStart = document.characterCount() - 1;
+        AppendTransferEnd(document, m_pane->BaseFormat(), Settings().EmptyLineAdd);
+        m_transferEndChars = document.characterCount() - 1 - m_transferEndStart;
+    }
+    return DocumentToRtf(document);
+}
+
 void TOneChatWindow::RestoreAfterTransfer()
 {
     QTextDocument &document = *ChatOutPutText->document();

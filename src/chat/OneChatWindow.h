@@ -60,6 +60,9 @@ public:
     bool SendImageFile(const QString &fileName);
     // Starts the transfer of this chat (the extra tools' "Transfer Chat").
     void TransferBtnClick();
+    // The conversation to hand over, as rich text, now that the other
+    // supporter has answered: lines that came meanwhile move above the end line.
+    QByteArray TransferConversation();
     // A transfer failed or was abandoned: the header and the end line go,
     // the input takes text again.
     void RestoreAfterTransfer();

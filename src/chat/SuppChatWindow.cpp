@@ -297,10 +297,10 @@ void TSuppChatWindow::FormClose()
     }
 
     m_connection.StopClock();
-    m_host.SetChatWithOtherSupportEnabled(true);
-    m_host.SetBusyAnimation(false);
     m_connection.EndSession();
     m_closed = true;
+    m_host.SetChatWithOtherSupportEnabled(true);
+    m_host.SetBusyAnimation(false);
     m_pane->StopFlashing();
     hide();
     // The farewell leaves before the connection goes; the window does not

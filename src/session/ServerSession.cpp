@@ -631,7 +631,8 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
         const auto sc = server::DecodeTransferAnsweredNotice(body);
         auto *exchange = new TExchange(this, {m_socket});
         if (sc && m_transfer.active && *sc == m_transfer.sessionCount) {
-            SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, m_transfer.data));
+            const QByteArray conversation = m_host.TransferConversationNow(m_transfer.sessionCount, m_transfer.data);
+            SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, conversation));
             const qint32 handed = m_transfer.sessionCount;
             exchange->Pause(30).Then([this, handed] {
                 if (!m_transfer.active || m_transfer.sessionCount != handed)

@@ -77,6 +77,10 @@ public:
                          quint16 /*kind*/) {}
     virtual void CallAnswered(qint32 /*sessionCount*/) {}
     virtual void TransferData(qint32 /*sessionCount*/, const QByteArray & /*data*/) {}
+    // The conversation of the call being handed over as it is now, with what
+    // was said while the other supporter was being asked; `kept` (the copy
+    // taken when the transfer began) when its chat window is gone.
+    virtual QByteArray TransferConversationNow(qint32 /*sessionCount*/, const QByteArray &kept) { return kept; }
     // A pending transfer's chosen supporter answered: the conversation has been
     // queued; the host closes the transferring chat window.
     virtual void TransferHandedOver(qint32 /*sessionCount*/) {}

@@ -134,6 +134,10 @@ TEST_F(TransferMainFormTest, ChatMovesToTheChosenSupporterWithItsConversation)
     // No time-out: the window waits in its transferring state.
     EXPECT_TRUE(window->Transferring());
 
+    // The visitor goes on while the other supporter is being asked.
+    server.SendRaw(1, *chat::BuildChatText("Still there?"));
+    ASSERT_TRUE(WaitFor([&] { return window->ChatOutPutText->toPlainText().contains(QStringLiteral("Still there?")); }));
+
     server.SendRaw(0, server::BuildTransferAnsweredNotice(31));
     const int data = server.WaitForFrame(server::TRANSFER_DATA_SEND);
     ASSERT_GE(data, 0);
@@ -145,6 +149,10 @@ TEST_F(TransferMainFormTest, ChatMovesToTheChosenSupporterWithItsConversation)
     EXPECT_TRUE(sent->conversation.contains("Chat Transfered at: "));
     EXPECT_TRUE(sent->conversation.contains("I need help"));
     EXPECT_TRUE(sent->conversation.contains("End transfer chat transcript"));
+    // Nothing said while waiting is lost, and the end line stays the last.
+    const qsizetype late = sent->conversation.indexOf("Still there?");
+    EXPECT_GT(late, sent->conversation.indexOf("I need help"));
+    EXPECT_LT(late, sent->conversation.indexOf("End transfer chat transcript"));
 
     ASSERT_TRUE(WaitFor([&] { return form->Calls().CallList().Cell(0, ColStatus) == QStringLiteral("Transfered !"); }));
     EXPECT_FALSE(form->Session().TransferInProgress());
@@ -235,9 +243,17 @@ TEST_F(TransferMainFormTest, SupporterChatOpensForTheChosenSupporterAndEmptyList
     ASSERT_GE(request, 0);
     EXPECT_EQ(chat::DecodeSupportChatRequest(server.Frames()[request].body)->port, 6);
     EXPECT_FALSE(button->isEnabled());
+    // A supporter chat this console answered ends meanwhile: still one of its own at a time.
+    form->SetChatWithOtherSupportEnabled(true);
+    EXPECT_FALSE(button->isEnabled());
 
     form->SupportChatWindow()->FormClose();
     ASSERT_TRUE(WaitFor([&] { return button->isEnabled(); }));
+
+    // Nor a second request while the list for the first is awaited.
+    form->ChatWithOtherSupportBtnClick();
+    form->SetChatWithOtherSupportEnabled(true);
+    EXPECT_FALSE(button->isEnabled());
 }
 
 } // namespace
