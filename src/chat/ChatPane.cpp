@@ -18,6 +18,7 @@
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QUrl>
@@ -218,6 +219,26 @@ void TChatPane::AddSystemLine(const QString &text)
 {
     FollowNextLine();
     AddLine(text, kSystemGrey, 0, kSystemGrey);
+}
+
+void TChatPane::InsertNotices(int position, const QStringList &lines)
+{
+    QTextDocument &document = *ChatOutPutText->document();
+    if (document.isEmpty() || position >= document.characterCount() - 1) {
+        for (const QString &line : lines)
+            AddNotice(line);
+        return;
+    }
+    QTextDocument scratch;
+    scratch.setDefaultFont(document.defaultFont());
+    for (const QString &line : lines)
+        AppendChatLine(scratch, line, kNoticeGreen, 0, kNoticeGreen, m_baseFormat, Settings().EmptyLineAdd);
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    cursor.setPosition(position);
+    cursor.insertFragment(QTextDocumentFragment(&scratch));
+    cursor.insertBlock(QTextBlockFormat(), m_baseFormat);
+    cursor.endEditBlock();
 }
 
 bool TChatPane::ConversationAtBottom() const

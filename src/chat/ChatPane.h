@@ -38,6 +38,9 @@ public:
     void AddLine(const QString &text, const QColor &nameColor, int nameLength, const QColor &textColor);
     // A whole line in the notices' green.
     void AddNotice(const QString &text);
+    // Notice lines put in before the block that starts at `position` (at the
+    // end when nothing follows it).
+    void InsertNotices(int position, const QStringList &lines);
     // The operator's line as it went out (the wire's bytes, so the
     // conversation never shows what the far end did not get); always brought
     // into view.

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QTime>
@@ -273,11 +274,15 @@ void TOneChatWindow::FormActivate()
     if (!m_firstActivationPending)
         return;
     m_firstActivationPending = false;
-    m_pane->AddNotice(QStringLiteral("You are now chatting with ") + m_chat.Name() + QStringLiteral("."));
-    if (!IsSupporterChat()) {
-        m_pane->AddNotice(QStringLiteral("Calling from : ") + m_chat.CallingFrom() + QStringLiteral("."));
-        m_pane->AddNotice(QString());
-    }
+    QStringList notices{QStringLiteral("You are now chatting with ") + m_chat.Name() + QStringLiteral(".")};
+    if (!IsSupporterChat())
+        notices << QStringLiteral("Calling from : ") + m_chat.CallingFrom() + QStringLiteral(".") << QString();
+    // A window opens without taking the keyboard, so lines may have come
+    // before the operator first looks at it: the notices go above them,
+    // below what a transfer brought.
+    const QTextDocument &document = *ChatOutPutText->document();
+    const QTextBlock ownStart = document.findBlockByNumber(m_receivedBlocks);
+    m_pane->InsertNotices(ownStart.isValid() ? ownStart.position() : document.characterCount(), notices);
     m_pane->PlayChatSound();
 }
 
@@ -531,7 +536,13 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
     // conversation comes before every new line. Another console's bytes:
     // what cannot be read is left out, never a reason to fail.
     m_receivedConversation = richText;
-    InsertReceivedConversation(*ChatOutPutText->document(), richText, m_pane->BaseFormat());
+    if (richText.isEmpty())
+        return;
+    QTextDocument &document = *ChatOutPutText->document();
+    const int before = document.isEmpty() ? 0 : document.blockCount();
+    InsertReceivedConversation(document, richText, m_pane->BaseFormat());
+    if (!document.isEmpty())
+        m_receivedBlocks += document.blockCount() - before;
     m_pane->ScrollToNewest();
 }
 

@@ -168,6 +168,7 @@ private:
     int m_transferEndStart = -1;
     int m_transferEndChars = 0;
     QByteArray m_receivedConversation;
+    int m_receivedBlocks = 0; // the paragraphs at the top that came with a transfer
     TChatWinExtDlg *m_extraTools = nullptr;
 };
 

@@ -87,6 +87,33 @@ TEST_F(TransferWindowTest, TakingConsoleShowsTheEarlierConversationAboveItsOwnLi
     EXPECT_TRUE(record.TransferData.isEmpty());
 }
 
+// The window opens without taking the keyboard: lines can come before the
+// operator first looks at it, and the opening notices still go above them.
+TEST_F(TransferWindowTest, NoticesOfTheFirstLookGoAboveLinesThatCameBefore)
+{
+    QTextDocument sent;
+    AppendChatLine(sent, QStringLiteral("Eve: my order is late"), Qt::blue, 4, Qt::red, {}, false);
+    AppendTransferEnd(sent, {}, false);
+    MakeRecord(server::TRANSFER_CALL);
+    record.TransferData = DocumentToRtf(sent);
+    window = new TOneChatWindow(0, &record, calls, host);
+    window->RemoteLine(QStringLiteral("hello?"));
+    window->RemoteLine(QStringLiteral("anyone?"));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("You are now chatting with")); }));
+    EXPECT_EQ(Conversation(), QStringLiteral("Eve: my order is late\n") + QString::fromLatin1(kTransferEndLine)
+                                  + QStringLiteral("\n\nYou are now chatting with .\nCalling from : www.example.org."
+                                                   "\n\n: hello?\n: anyone?"));
+
+    // Without a transfer the notices open the conversation.
+    delete window.data();
+    ChatItem second;
+    ConnectRecord(server, second, 4712);
+    window = new TOneChatWindow(1, &second, calls, host);
+    window->RemoteLine(QStringLiteral("hello?"));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("You are now chatting with")); }));
+    EXPECT_EQ(Conversation(), QStringLiteral("You are now chatting with .\nCalling from : www.example.org.\n\n: hello?"));
+}
+
 TEST_F(TransferWindowTest, BrokenConversationFromAnotherConsoleShowsWhatCouldBeRead)
 {
     MakeRecord(server::TRANSFER_CALL);
