@@ -119,6 +119,23 @@ for who in "${names[@]}"; do
   remember "console-$who" $!
 done
 
+# Both main windows carry the same caption: put the first console's at the
+# top and the second's below it, so screenshots tell them apart.
+if command -v wmctrl >/dev/null; then
+  top=0
+  for who in "${names[@]}"; do
+    pid="$(sed -n "s/^console-$who //p" "$dir/pids")"
+    for _ in $(seq 50); do
+      win="$( (wmctrl -lp 2>/dev/null || true) | awk -v p="$pid" '$3 == p && /Support Main/ {print $1; exit}')"
+      [ -n "$win" ] && break
+      sleep 0.2
+    done
+    if [ -n "$win" ]; then wmctrl -i -r "$win" -e "0,0,$top,-1,-1"; fi
+    top=$((top + 520))
+  done
+fi
+
 echo "two-consoles: simulator on 127.0.0.1:$port (log $dir/sim.log), consoles ${names[*]} in $dir, DISPLAY=$DISPLAY"
+echo "  ${names[0]}'s main window is at the top, ${names[1]}'s below it (when wmctrl is installed)"
 echo "  simulator commands: $0 sim $dir help    (e.g. call, status, say <session> <text>, end <session>)"
 echo "  stop everything:    $0 stop $dir"
