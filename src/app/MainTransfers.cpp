@@ -14,9 +14,21 @@ namespace velmora {
 bool TMainForm::BeginTransfer(const TTransferSource &source)
 {
     if (m_session->TransferInProgress()) {
-        ShowBox(QStringLiteral("Cannot transfer more then one session at a time !!"), QStringLiteral("Error..."),
-                BoxIcon::Error);
-        return false;
+        // A transfer whose chat window was closed can only wait for an answer
+        // that may never come; the operator may give it up instead of being
+        // refused every transfer from then on.
+        if (m_calls->FindChatWindow(m_session->PendingTransferSessionCount())) {
+            ShowBox(QStringLiteral("Cannot transfer more then one session at a time !!"), QStringLiteral("Error..."),
+                    BoxIcon::Error);
+            return false;
+        }
+        const BoxAnswer answer =
+            ShowBox(QStringLiteral("An earlier chat, whose window is closed, is still waiting for the other "
+                                   "supporter to take it. Give that transfer up and transfer this chat?"),
+                    QStringLiteral("Transfer"), BoxIcon::Question, BoxButtons::YesNo);
+        if (answer != BoxAnswer::Yes || m_session->State() != TServerState::Online)
+            return false;
+        m_session->ClearPendingTransfer();
     }
     if (m_session->State() != TServerState::Online) {
         // Nobody would ever answer: the chat stays here.

@@ -484,6 +484,9 @@ void TServerSession::OnSocketError(int wsaCode)
     const TSettings &s = Settings();
     ShowStatus(m_reconnectTimer.isActive() ? StatusDisconnectedReconnecting : StatusDisconnected);
     GoOffline();
+    // The answer to a pending transfer would come on the connection that just
+    // failed: waiting for it would refuse every later transfer.
+    ClearPendingTransfer();
     m_refusalSeen = false;
     SetChatLimitValue(0);
     SetSupportersOnlineValue(0);

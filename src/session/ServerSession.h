@@ -124,6 +124,7 @@ public:
     void SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data);
     void ClearPendingTransfer();
     bool TransferInProgress() const { return m_transfer.active; }
+    qint32 PendingTransferSessionCount() const { return m_transfer.active ? m_transfer.sessionCount : 0; }
 
     // State, read by the windows and tests.
     TServerState State() const { return m_state; }

@@ -211,6 +211,46 @@ TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
     EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
 }
 
+// A transfer that can never be answered does not lock the console's transfers.
+TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEndsIt)
+{
+    QPointer<TOneChatWindow> window = OpenChat(34);
+    ASSERT_TRUE(window);
+    window->TransferBtnClick();
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
+    boxes.choices = {0};
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
+    ASSERT_GE(server.WaitForFrame(server::TRANSFER_CALL), 0);
+    // While its window is open, a second transfer is refused as ever.
+    TTransferSource other;
+    other.SessionCount = 35;
+    EXPECT_FALSE(form->BeginTransfer(other));
+    EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("Cannot transfer more then one session at a time !!")});
+
+    // Closed, it waits for an answer that may never come: the operator is asked.
+    window->FormClose();
+    ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
+    boxes.shown.clear();
+    boxes.answers = {BoxAnswer::No};
+    EXPECT_FALSE(form->BeginTransfer(other));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Transfer"));
+    EXPECT_EQ(form->Session().PendingTransferSessionCount(), 34);
+    const int from = server.FrameCount();
+    boxes.answers = {BoxAnswer::Yes};
+    EXPECT_TRUE(form->BeginTransfer(other));
+    EXPECT_EQ(form->Session().PendingTransferSessionCount(), 35);
+    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
+    // A late answer for the chat given up sends nothing.
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(34));
+    WaitFor([] { return false; }, 150);
+    EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
+
+    // The server connection fails: the answer could only have come on it.
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().TransferInProgress(); }));
+}
+
 TEST_F(TransferMainFormTest, SupporterChatOpensForTheChosenSupporterAndEmptyListFreesTheButton)
 {
     QToolButton *button = form->ChatWithOtherSupportButton();
