@@ -354,9 +354,23 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
         PrematureEnd(socket);
         return;
     }
+    case chat::CHAT_TEXT: {
+        // A visitor on hold was welcomed and may talk: the lines wait for the
+        // chat window, up to a bound.
+        ChatItem *record = m_list.FindCallBySocket(socket);
+        const std::optional<QByteArray> text = chat::DecodeChatText(body);
+        if (!record || record->ConnectionTaken || !text)
+            return;
+        const QString line = FromWire(*text);
+        if (record->EarlyChars + line.size() > ChatItem::kMaxEarlyChars)
+            return;
+        record->EarlyChars += line.size();
+        record->EarlyLines.append(line);
+        return;
+    }
     default:
-        // Chat lines and typing notices before a chat window exists, and
-        // unknown codes, are dropped.
+        // Typing notices before a chat window exists, and unknown codes, are
+        // dropped.
         return;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -17,6 +18,11 @@ struct ChatItem {
     int ReminderCount = 0;
     std::unique_ptr<TSocketBuff> SendWorker; // owned while no chat window has taken it
     QByteArray TransferData;                 // conversation of a transferred call (rich text)
+    // What the visitor wrote before a chat window took the connection (a call
+    // on hold has been welcomed and may talk); shown when the window opens.
+    QStringList EarlyLines;
+    qsizetype EarlyChars = 0;
+    static constexpr qsizetype kMaxEarlyChars = 256 * 1024;
     QString Name;
     QString Email;
     bool OnHold = false;

@@ -39,6 +39,12 @@ void TCustomerChat::Begin(ChatItem *record)
     Send(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
     Send(chat::BuildChatOptions(settings.EmptyLineAdd));
     MarkStatus(callstatus::InChat);
+    // What the visitor wrote while the call waited comes first.
+    if (record) {
+        record->EarlyChars = 0;
+        for (const QString &line : std::exchange(record->EarlyLines, {}))
+            m_view.RemoteLine(line);
+    }
 }
 
 bool TCustomerChat::IsSupporterChat() const

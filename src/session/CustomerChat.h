@@ -31,8 +31,9 @@ public:
 
     // Takes over the record's connection and send worker (the record keeps
     // pointing at the connection until the chat ends) and opens the chat.
-    // A call that waited on hold already knows its caller. Frames that came
-    // meanwhile wait for ReadWaiting().
+    // A call that waited on hold already knows its caller, and what the
+    // visitor wrote meanwhile goes to the view. Frames that came since wait
+    // for ReadWaiting().
     void Begin(ChatItem *record);
 
     qint32 SessionCount() const { return m_sessionCount; }

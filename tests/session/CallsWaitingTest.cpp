@@ -94,6 +94,20 @@ TEST_F(CallsWaiting, CallOnHoldGetsWelcomeButNoWindowAndItsDetailsAreListed)
     // The visitor's line breaks never split the log line.
     EXPECT_TRUE(LogHas(QStringLiteral("User details for SessionCount = 7,  Name = Ann  Fake: line,  From Site = "
                                       "www.example.com,  e-mail = ann@example.com")));
+    // The welcomed visitor talks while waiting: the lines wait for the window,
+    // up to a bound.
+    ASSERT_TRUE(server.SendFrame(c, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("Are you there?"))));
+    ASSERT_TRUE(server.SendFrame(c, chat::TYPING_START));
+    ASSERT_TRUE(server.SendFrame(c, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("My order is 4711."))));
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0)->EarlyLines.size() == 2; }));
+    EXPECT_EQ(List().RowData(0)->EarlyLines, (QStringList{"Are you there?", "My order is 4711."}));
+    const QByteArray big(60000, 'x');
+    for (int i = 0; i < 6; ++i)
+        ASSERT_TRUE(server.SendFrame(c, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText(big))));
+    ASSERT_TRUE(server.SendFrame(c, chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("last"))));
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0)->EarlyLines.endsWith(QStringLiteral("last")); }));
+    EXPECT_EQ(List().RowData(0)->EarlyLines.size(), 7);
+    EXPECT_LE(List().RowData(0)->EarlyChars, ChatItem::kMaxEarlyChars);
 }
 
 TEST_F(CallsWaiting, SessionReadyNamingAnotherConnectionsCallSendsNothing)

@@ -131,16 +131,21 @@ TEST_F(CustomerChatTest, TheTakeOverOpensTheChatOnTheCallsOwnConnection)
     EXPECT_EQ(other.Email(), QStringLiteral("bob@example.org"));
 }
 
-TEST_F(CustomerChatTest, FramesThatCameBeforeTheTakeOverAreReadThen)
+TEST_F(CustomerChatTest, WhatCameBeforeTheTakeOverIsShownFirstInItsOrder)
 {
     MakeRecord();
+    // Lines the call list kept while the call waited, then a frame still unread.
+    record.EarlyLines = {QStringLiteral("Are you there?"), QStringLiteral("Hello?")};
+    record.EarlyChars = 20;
     ASSERT_TRUE(server.SendRaw(0, chat::BuildUserDetails("Eve", "", "").value()));
     Settle();
     chat = std::make_unique<TCustomerChat>(view, calls);
     chat->Begin(&record);
     chat->ReadWaiting();
     EXPECT_EQ(chat->Name(), QStringLiteral("Eve"));
-    EXPECT_EQ(view.events, QStringList{QStringLiteral("details")});
+    EXPECT_EQ(view.events, (QStringList{"line Are you there?", "line Hello?", "details"}));
+    EXPECT_TRUE(record.EarlyLines.isEmpty());
+    EXPECT_EQ(record.EarlyChars, 0);
 }
 
 TEST_F(CustomerChatTest, OneTypingStartPerLineOneStopAndNoEmptyLines)
