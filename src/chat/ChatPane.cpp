@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
+#include <QTime>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -239,6 +241,19 @@ void TChatPane::InsertNotices(int position, const QStringList &lines)
     cursor.insertFragment(QTextDocumentFragment(&scratch));
     cursor.insertBlock(QTextBlockFormat(), m_baseFormat);
     cursor.endEditBlock();
+}
+
+void TChatPane::ShowEnded(const QString &systemLine)
+{
+    SetStatusPanel(1, QString());
+    InputText->setEnabled(false);
+    SendMsgBtn->setEnabled(false);
+    AddSystemLine(systemLine);
+}
+
+QString TChatPane::NowText()
+{
+    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
 }
 
 bool TChatPane::ConversationAtBottom() const

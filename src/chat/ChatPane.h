@@ -50,6 +50,11 @@ public:
     void AddRemoteLine(const QString &name, const QString &text);
     // A line of the console itself (the end of the chat), always brought into view.
     void AddSystemLine(const QString &text);
+    // The chat is over: the line that says so, nothing more to type or send;
+    // the conversation stays to be read and copied.
+    void ShowEnded(const QString &systemLine);
+    // The time of day as the end lines give it.
+    static QString NowText();
     // The next line comes into view even when the operator reads back (their own).
     void FollowNextLine() { m_followNextLine = true; }
     const QTextCharFormat &BaseFormat() const { return m_baseFormat; }

@@ -245,22 +245,14 @@ QString TOneChatWindow::CallerLabel() const
     return m_chat.Name().isEmpty() ? QStringLiteral("The visitor") : m_chat.Name();
 }
 
-QString TOneChatWindow::NowText()
-{
-    return QLocale::system().toString(QTime::currentTime(), QLocale::LongFormat);
-}
-
 void TOneChatWindow::EnterEndedState(const QString &systemLine)
 {
     // The window stays to be read and copied, and says plainly that the chat is over.
     m_chat.StopClock();
-    m_pane->SetStatusPanel(1, QString());
     if (m_extraToolsOpen)
         ExtraToolsOpenBtnClick();
-    InputText->setEnabled(false);
-    SendMsgBtn->setEnabled(false);
     ExtraToolsOpenBtn->setEnabled(false);
-    m_pane->AddSystemLine(systemLine);
+    m_pane->ShowEnded(systemLine);
 }
 
 void TOneChatWindow::InputTextClick()
@@ -313,7 +305,7 @@ void TOneChatWindow::RemoteEnded()
 {
     if (m_closed || m_chat.Transferring())
         return; // a transferred visitor moves on to the other supporter
-    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText());
+    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     AskRemoteTerminatedThenClose();
 }
 
@@ -339,7 +331,7 @@ void TOneChatWindow::ChatSocketDisconnect()
         return;
     // Marked first, so a second report of the same loss asks no second time.
     m_chat.SetEnded(true);
-    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + NowText()
+    EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
                     + QStringLiteral(" (the connection closed)"));
     AskRemoteTerminatedThenClose();
 }
@@ -726,7 +718,7 @@ void TOneChatWindow::TakeDownOnNetError()
     m_chat.TakeDown();
     m_detached = true;
     m_calls.ChatWindowGone(this);
-    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + NowText()
+    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + TChatPane::NowText()
                     + QStringLiteral("; this chat has ended."));
 }
 

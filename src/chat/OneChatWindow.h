@@ -145,7 +145,6 @@ private:
     // The window is done with: extra tools, call list, then itself.
     void Dispose(bool callListToo);
     QString CallerLabel() const;
-    static QString NowText();
     // Hides the window and hands over what the transcript needs, the header
     // block inserted into the conversation; nullopt when the call has no row.
     std::optional<TTranscriptSource> TranscriptSource();

@@ -68,6 +68,11 @@ TSuppChatWindow::~TSuppChatWindow()
     m_connection.Release();
 }
 
+QString TSuppChatWindow::RemoteLabel() const
+{
+    return m_remoteName.isEmpty() ? QStringLiteral("The other supporter") : m_remoteName;
+}
+
 QString TSuppChatWindow::ErrorText(int wsaCode)
 {
     const QString text = ChatSocketErrorText(wsaCode);
@@ -196,8 +201,9 @@ void TSuppChatWindow::RemoteEnded()
 {
     if (m_closed)
         return;
-    // Whatever would be typed now would go nowhere.
-    m_pane->InputText->setEnabled(false);
+    // Whatever would be typed now would go nowhere, and the clock stops.
+    m_connection.StopClock();
+    m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
     if (!self || m_closed)
@@ -218,8 +224,9 @@ void TSuppChatWindow::ConnectionLost()
     if (m_closed || m_connection.Ended())
         return;
     m_connection.SetEnded(true);
-    m_pane->InputText->setEnabled(false);
-    m_pane->SetStatusPanel(1, QString());
+    m_connection.StopClock();
+    m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
+                      + QStringLiteral(" (the connection closed)"));
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
     if (!self || m_closed)

@@ -66,6 +66,7 @@ private:
     void HandleSessionReady(const QByteArray &body);
     void HandleWelcomeMsg(const QByteArray &body);
     void HandleSupportWelcome(const QByteArray &body);
+    QString RemoteLabel() const;
     // The chat is over and the window goes, without the close procedure.
     void Finish();
 

@@ -7,6 +7,7 @@
 #include "chat/SuppChatWindow.h"
 #include "session/ChatConnection.h"
 
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 
@@ -226,6 +227,15 @@ TEST_F(SuppChatTest, TheOtherLeavingWithTheWindowKeptOpenTakesNoMoreText)
     ASSERT_TRUE(WaitFor([&] { return dialogs.endDialogs == 1; }));
     EXPECT_TRUE(window->Ended());
     EXPECT_FALSE(window->Pane().InputText->isEnabled());
+    EXPECT_FALSE(window->Pane().SendMsgBtn->isEnabled());
+    // The window says the chat is over, and its clock no longer runs nor keeps anything alive.
+    EXPECT_TRUE(window->Pane().ChatOutPutText->toPlainText().contains(QStringLiteral(" left the chat at ")));
+    EXPECT_FALSE(window->Connection().ClockTimer().isActive());
+    const int sent = int(Codes().size());
+    for (int i = 0; i < 60; ++i)
+        window->Connection().Tick();
+    WaitFor([] { return false; }, 100);
+    EXPECT_EQ(int(Codes().size()), sent);
     // Closing later sends no second END_SESSION.
     window->FormClose();
     WaitFor([] { return false; }, 100);
@@ -244,6 +254,8 @@ TEST_F(SuppChatTest, LossOfTheConnectionTellsTheOperatorOnce)
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral(" Warning Support Chat window "));
     EXPECT_TRUE(host.buttonEnabled);
     EXPECT_FALSE(window->Pane().InputText->isEnabled());
+    EXPECT_FALSE(window->Connection().ClockTimer().isActive());
+    EXPECT_TRUE(window->Pane().ChatOutPutText->toPlainText().endsWith(QStringLiteral("(the connection closed)")));
     WaitFor([] { return false; }, 100);
     EXPECT_EQ(boxes.shown.size(), 1);
 }
