@@ -23,6 +23,19 @@ bool CornerTaken(const QPoint &at, const QList<QRect> &chats)
 
 } // namespace
 
+QPoint ExtraToolsPosition(const QRect &chatFrame, const QSize &tools, const QRect &screen)
+{
+    int x = chatFrame.left() + chatFrame.width();
+    if (x + tools.width() > screen.left() + screen.width() && chatFrame.left() - tools.width() >= screen.left())
+        x = chatFrame.left() - tools.width();
+    int y = chatFrame.top() + 200;
+    if (!screen.isEmpty()) {
+        x = qMax(screen.left(), qMin(x, screen.left() + screen.width() - tools.width()));
+        y = qMax(screen.top(), qMin(y, screen.top() + screen.height() - tools.height()));
+    }
+    return {x, y};
+}
+
 QPoint CascadePosition(const QSize &size, const QList<QRect> &chats, const QRect &avoid, const QRect &screen)
 {
     constexpr int kGap = 8;

@@ -17,6 +17,11 @@ inline constexpr int kCascadeStep = 28;
 // has room beside it; no corner ever lands on an open chat's corner.
 QPoint CascadePosition(const QSize &size, const QList<QRect> &chats, const QRect &avoid, const QRect &screen);
 
+// The top-left corner of a chat's extra tools (of frame size `tools`): beside
+// the chat's right edge, 200 pixels below its top; on its left when the right
+// has no room; always on `screen` (available area) as far as it fits.
+QPoint ExtraToolsPosition(const QRect &chatFrame, const QSize &tools, const QRect &screen);
+
 // The size chat windows open with: the last one the operator gave a chat
 // window in this run (or loaded at start), never below `minimum`.
 QSize RememberedChatSize(const QSize &minimum);

@@ -381,8 +381,9 @@ void TOneChatWindow::RecalceExtraDialog()
 {
     if (!m_extraTools)
         return;
-    const QRect frame = frameGeometry();
-    m_extraTools->PlaceAt(QPoint(frame.left() + frame.width(), frame.top() + 200));
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    m_extraTools->PlaceAt(ExtraToolsPosition(frameGeometry(), m_extraTools->frameGeometry().size(),
+                                             screen ? screen->availableGeometry() : QRect()));
 }
 
 void TOneChatWindow::PushUrlBtnClick()

@@ -285,6 +285,21 @@ TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)
     }
 }
 
+TEST(ChatPlacement, ExtraToolsStayOnTheScreenBesideTheirChat)
+{
+    const QRect screen(0, 0, 1280, 1024);
+    const QSize tools(210, 260);
+    // Room on the right: beside the right edge, 200 pixels down.
+    EXPECT_EQ(ExtraToolsPosition(QRect(100, 50, 403, 335), tools, screen), QPoint(503, 250));
+    // None on the right: on the left of the chat.
+    EXPECT_EQ(ExtraToolsPosition(QRect(821, 50, 403, 335), tools, screen), QPoint(611, 250));
+    // Near the bottom: pulled up onto the screen.
+    EXPECT_EQ(ExtraToolsPosition(QRect(100, 900, 403, 335), tools, screen).y(), 1024 - 260);
+    // A chat as wide as the screen: the tools still land on it, over the chat.
+    const QPoint wide = ExtraToolsPosition(QRect(0, 0, 1280, 400), tools, screen);
+    EXPECT_TRUE(screen.contains(QRect(wide, tools)));
+}
+
 TEST_F(ChatWorkdayTest, ASecondChatOpensCascadedFromTheFirst)
 {
     OpenWindow();
