@@ -303,8 +303,12 @@ void TOneChatWindow::CallerDetailsChanged()
 
 void TOneChatWindow::RemoteEnded()
 {
-    if (m_closed || m_chat.Transferring())
-        return; // a transferred visitor moves on to the other supporter
+    if (m_closed)
+        return;
+    if (m_chat.Transferring()) {
+        LeftDuringTransfer(QString());
+        return;
+    }
     EnterEndedState(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     AskRemoteTerminatedThenClose();
 }
@@ -325,9 +329,25 @@ void TOneChatWindow::AskRemoteTerminatedThenClose()
     });
 }
 
+void TOneChatWindow::LeftDuringTransfer(const QString &how)
+{
+    // No dialog while the chat is being handed over, but the operator sees it;
+    // and as nobody will take the visitor now, the transcript is mailed here.
+    if (m_leftDuringTransfer)
+        return;
+    m_leftDuringTransfer = true;
+    m_pane->AddSystemLine(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how);
+}
+
 void TOneChatWindow::ChatSocketDisconnect()
 {
-    if (m_chat.Ended() || m_chat.Transferring() || m_closed)
+    if (m_closed)
+        return;
+    if (m_chat.Transferring() && !m_chat.Ended()) {
+        LeftDuringTransfer(QStringLiteral(" (the connection closed)"));
+        return;
+    }
+    if (m_chat.Ended() || m_chat.Transferring())
         return;
     // Marked first, so a second report of the same loss asks no second time.
     m_chat.SetEnded(true);
@@ -519,8 +539,18 @@ void TOneChatWindow::RestoreAfterTransfer()
     m_transferEndStart = -1;
     m_transferEndChars = 0;
     m_chat.SetTransferring(false);
-    if (!m_closed)
-        InputText->setEnabled(true);
+    if (m_closed)
+        return;
+    if (m_leftDuringTransfer) {
+        // The chat stays here, and its visitor has gone: as when one leaves.
+        m_chat.SetEnded(true);
+        m_chat.StopClock();
+        ExtraToolsOpenBtn->setEnabled(false);
+        SendMsgBtn->setEnabled(false);
+        AskRemoteTerminatedThenClose();
+        return;
+    }
+    InputText->setEnabled(true);
 }
 
 void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
@@ -695,7 +725,7 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
     source.SessionCount = m_chat.SessionCount();
     source.Name = m_chat.Name();
     source.Email = m_chat.Email();
-    source.HandedOver = m_chat.Transferring();
+    source.HandedOver = m_chat.Transferring() && !m_leftDuringTransfer;
     source.WarningCaption = WarningCaption();
     source.Conversation = DocumentToRtf(*ChatOutPutText->document());
     return source;

@@ -142,6 +142,8 @@ private:
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
     void CloseDetached();
+    // The visitor went while the chat was being handed over.
+    void LeftDuringTransfer(const QString &how);
     // The window is done with: extra tools, call list, then itself.
     void Dispose(bool callListToo);
     QString CallerLabel() const;
@@ -161,6 +163,7 @@ private:
     bool m_closed = false;  // the chat is over; the window is going away
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
     bool m_fittingCaption = false;
+    bool m_leftDuringTransfer = false;
     // Where a transfer put its header (at the top) and end lines, so that a
     // restore takes out exactly those and keeps lines that came meanwhile.
     int m_transferHeaderChars = 0;

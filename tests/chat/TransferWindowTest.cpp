@@ -8,6 +8,7 @@
 #include "richtext/RtfWriter.h"
 #include "chat/ChatLines.h"
 
+#include <QPushButton>
 #include <QTextDocument>
 
 namespace velmora::test {
@@ -58,6 +59,27 @@ TEST_F(TransferWindowTest, CallerLeavingDuringTheTransferAsksNothing)
     Settle(200);
     EXPECT_EQ(dialogs.endDialogs, 0);
     EXPECT_TRUE(window->Transferring());
+    // Said once, in the conversation, and the transcript is this console's to send.
+    EXPECT_EQ(Conversation().count(QStringLiteral("The visitor left the chat at ")), 1);
+    host.transcriptsOff = false;
+    window->FormClose();
+    ASSERT_EQ(host.transcripts, 1);
+    EXPECT_FALSE(host.lastTranscript.HandedOver);
+}
+
+TEST_F(TransferWindowTest, ATransferGivenUpAfterTheCallerLeftEndsTheChatHere)
+{
+    OpenWindow();
+    Receive(chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("hello")));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+    window->TransferBtnClick();
+    Receive(chat::END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral(" left the chat at ")); }));
+    window->RestoreAfterTransfer();
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_FALSE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_TRUE(window->Ended());
 }
 
 TEST_F(TransferWindowTest, TakingConsoleShowsTheEarlierConversationAboveItsOwnLines)
