@@ -290,6 +290,14 @@ QString TChatPane::InputPlainText() const
     return InputText->toPlainText();
 }
 
+QString TChatPane::OutgoingText() const
+{
+    QString text = InputPlainText();
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    return text;
+}
+
 void TChatPane::ClearInput()
 {
     InputText->clear();

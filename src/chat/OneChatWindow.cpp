@@ -211,7 +211,7 @@ void TOneChatWindow::SendMsgBtnClick()
     // nothing goes out after the farewell that the close procedure sends.
     if (m_chat.Ended() || m_closing || m_closed)
         return;
-    const QString text = m_pane->InputPlainText();
+    const QString text = m_pane->OutgoingText();
     if (text.isEmpty())
         return;
     // The wire is 8-bit: say so before a character turns into "?", and let
@@ -223,7 +223,7 @@ void TOneChatWindow::SendMsgBtnClick()
             ShowBox(QStringLiteral("These characters cannot be sent and would reach the visitor as \"?\": ") + lost
                         + QStringLiteral("\n\nSend anyway?"),
                     QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
-        if (!self || m_closed || answer != BoxAnswer::Ok || m_pane->InputPlainText() != text)
+        if (!self || m_closed || answer != BoxAnswer::Ok || m_pane->OutgoingText() != text)
             return;
     }
     const QByteArray wire = ToWire(MessageForWire(text));

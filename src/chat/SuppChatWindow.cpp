@@ -88,7 +88,7 @@ void TSuppChatWindow::SendMsgBtnClick()
 {
     if (m_closed || !m_pane->InputText->isEnabled())
         return;
-    const QString text = m_pane->InputPlainText();
+    const QString text = m_pane->OutgoingText();
     if (text.isEmpty())
         return;
     const QByteArray wire = ToWire(MessageForWire(text));

@@ -110,12 +110,18 @@ TEST_F(ChatWindowTest, EmptyInputSendsAndRendersNothing)
     Settle();
     EXPECT_TRUE(CodesAfterOpening().empty());
     EXPECT_TRUE(Conversation().isEmpty());
+    // Line breaks alone are no message either.
+    window->InputText->setPlainText(QStringLiteral("\n\n"));
+    window->SendMsgBtnClick();
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{TYPING_START});
+    EXPECT_TRUE(Conversation().isEmpty());
 }
 
 TEST_F(ChatWindowTest, MultiLineMessageIsOneMessageWithWindowsLineBreaks)
 {
     OpenWindow();
-    window->InputText->setPlainText(QStringLiteral("one\ntwo"));
+    // The Enter pressed last is not sent as an empty line.
+    window->InputText->setPlainText(QStringLiteral("one\ntwo\n\n"));
     window->SendMsgBtnClick();
     const auto codes = CodesAfterOpening(3);
     ASSERT_EQ(codes.size(), 3u);
