@@ -81,6 +81,20 @@ protected:
         return window;
     }
 
+    // A chat opened and offered to Bert: TRANSFER_CALL sent, no answer yet.
+    TOneChatWindow *TransferToBert(qint32 sc)
+    {
+        TOneChatWindow *window = OpenChat(sc);
+        if (!window)
+            return nullptr;
+        window->TransferBtnClick();
+        if (server.WaitForFrame(server::ONLINE_SUPPORTERS) < 0)
+            return nullptr;
+        boxes.choices = {0};
+        server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
+        return server.WaitForFrame(server::TRANSFER_CALL) < 0 ? nullptr : window;
+    }
+
     std::vector<quint16> CodesOn(int connection) const
     {
         std::vector<quint16> out;
@@ -193,13 +207,8 @@ TEST_F(TransferMainFormTest, CancelOrAnEmptyListGivesTheChatBackAsItWas)
 
 TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
 {
-    QPointer<TOneChatWindow> window = OpenChat(33);
+    QPointer<TOneChatWindow> window = TransferToBert(33);
     ASSERT_TRUE(window);
-    window->TransferBtnClick();
-    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
-    boxes.choices = {0};
-    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
-    ASSERT_GE(server.WaitForFrame(server::TRANSFER_CALL), 0);
 
     window->FormClose();
     ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
@@ -214,13 +223,8 @@ TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
 // A transfer that can never be answered does not lock the console's transfers.
 TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEndsIt)
 {
-    QPointer<TOneChatWindow> window = OpenChat(34);
+    QPointer<TOneChatWindow> window = TransferToBert(34);
     ASSERT_TRUE(window);
-    window->TransferBtnClick();
-    ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS), 0);
-    boxes.choices = {0};
-    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
-    ASSERT_GE(server.WaitForFrame(server::TRANSFER_CALL), 0);
     // While its window is open, a second transfer is refused as ever.
     TTransferSource other;
     other.SessionCount = 35;
