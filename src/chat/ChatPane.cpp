@@ -292,10 +292,15 @@ QString TChatPane::InputPlainText() const
 
 QString TChatPane::OutgoingText() const
 {
-    QString text = InputPlainText();
-    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-        text.chop(1);
-    return text;
+    const QString text = InputPlainText();
+    const auto isBreak = [](QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); };
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && isBreak(text.at(from)))
+        ++from;
+    while (to > from && isBreak(text.at(to - 1)))
+        --to;
+    return text.mid(from, to - from);
 }
 
 void TChatPane::ClearInput()

@@ -62,8 +62,8 @@ public:
     void ScrollToNewest();
 
     QString InputPlainText() const;
-    // What Send sends: the input without the line breaks that end it (an
-    // Enter pressed last would reach the far end as an empty line).
+    // What Send sends: the input without the line breaks around it (an Enter
+    // pressed first or last would reach the far end as an empty line).
     QString OutgoingText() const;
     void ClearInput();
     // Replaces what the operator typed, the caret at its end.

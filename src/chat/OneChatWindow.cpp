@@ -212,8 +212,14 @@ void TOneChatWindow::SendMsgBtnClick()
     if (m_chat.Ended() || m_closing || m_closed)
         return;
     const QString text = m_pane->OutgoingText();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        // Line breaks alone: nothing to send, and nothing left to go out
+        // unseen in front of the next message.
+        if (!m_pane->InputPlainText().isEmpty())
+            m_pane->ClearInput();
+        m_pane->InputText->setFocus();
         return;
+    }
     // The wire is 8-bit: say so before a character turns into "?", and let
     // the operator choose.
     const QString lost = UncarriedCharacters(text);

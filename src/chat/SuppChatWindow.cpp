@@ -89,8 +89,14 @@ void TSuppChatWindow::SendMsgBtnClick()
     if (m_closed || !m_pane->InputText->isEnabled())
         return;
     const QString text = m_pane->OutgoingText();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        // Line breaks alone: nothing to send, and nothing left to go out
+        // unseen in front of the next message.
+        if (!m_pane->InputPlainText().isEmpty())
+            m_pane->ClearInput();
+        m_pane->InputText->setFocus();
         return;
+    }
     const QByteArray wire = ToWire(MessageForWire(text));
     m_connection.SendLine(wire);
     m_pane->AddOwnLine(wire);

@@ -110,18 +110,19 @@ TEST_F(ChatWindowTest, EmptyInputSendsAndRendersNothing)
     Settle();
     EXPECT_TRUE(CodesAfterOpening().empty());
     EXPECT_TRUE(Conversation().isEmpty());
-    // Line breaks alone are no message either.
+    // Line breaks alone are no message either, and do not stay to lead the next one.
     window->InputText->setPlainText(QStringLiteral("\n\n"));
     window->SendMsgBtnClick();
-    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{TYPING_START});
+    EXPECT_EQ(CodesAfterOpening(2), (std::vector<quint16>{TYPING_START, TYPING_STOP}));
+    EXPECT_TRUE(window->InputText->toPlainText().isEmpty());
     EXPECT_TRUE(Conversation().isEmpty());
 }
 
 TEST_F(ChatWindowTest, MultiLineMessageIsOneMessageWithWindowsLineBreaks)
 {
     OpenWindow();
-    // The Enter pressed last is not sent as an empty line.
-    window->InputText->setPlainText(QStringLiteral("one\ntwo\n\n"));
+    // An Enter pressed first or last is not sent as an empty line.
+    window->InputText->setPlainText(QStringLiteral("\r\none\ntwo\n\n"));
     window->SendMsgBtnClick();
     const auto codes = CodesAfterOpening(3);
     ASSERT_EQ(codes.size(), 3u);
