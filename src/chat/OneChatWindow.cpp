@@ -342,6 +342,7 @@ void TOneChatWindow::LeftDuringTransfer(const QString &how)
     if (m_leftDuringTransfer)
         return;
     m_leftDuringTransfer = true;
+    m_chat.SetEnded(true); // nothing more goes to a visitor who has gone
     m_pane->AddSystemLine(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how);
 }
 
@@ -526,6 +527,24 @@ QByteArray TOneChatWindow::TransferConversation()
 
 void TOneChatWindow::RestoreAfterTransfer()
 {
+    RemoveTransferLines();
+    m_chat.SetTransferring(false);
+    if (m_closed)
+        return;
+    if (m_leftDuringTransfer) {
+        // The chat stays here, and its visitor has gone: as when one leaves.
+        m_chat.SetEnded(true);
+        m_chat.StopClock();
+        ExtraToolsOpenBtn->setEnabled(false);
+        SendMsgBtn->setEnabled(false);
+        AskRemoteTerminatedThenClose();
+        return;
+    }
+    InputText->setEnabled(true);
+}
+
+void TOneChatWindow::RemoveTransferLines()
+{
     QTextDocument &document = *ChatOutPutText->document();
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
@@ -544,19 +563,6 @@ void TOneChatWindow::RestoreAfterTransfer()
     m_transferHeaderChars = 0;
     m_transferEndStart = -1;
     m_transferEndChars = 0;
-    m_chat.SetTransferring(false);
-    if (m_closed)
-        return;
-    if (m_leftDuringTransfer) {
-        // The chat stays here, and its visitor has gone: as when one leaves.
-        m_chat.SetEnded(true);
-        m_chat.StopClock();
-        ExtraToolsOpenBtn->setEnabled(false);
-        SendMsgBtn->setEnabled(false);
-        AskRemoteTerminatedThenClose();
-        return;
-    }
-    InputText->setEnabled(true);
 }
 
 void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
@@ -752,6 +758,12 @@ void TOneChatWindow::TakeDownOnNetError()
     // only, so the conversation does not vanish; closing it ends it (and
     // mails the transcript, from the row as it was now).
     m_pane->StopFlashing();
+    // A transfer pending on the lost server connection is over: the chat ends
+    // here, and its transcript is this console's.
+    if (m_chat.Transferring()) {
+        RemoveTransferLines();
+        m_chat.SetTransferring(false);
+    }
     m_chat.TakeDown();
     m_detached = true;
     m_calls.ChatWindowGone(this);

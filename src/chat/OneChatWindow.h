@@ -142,6 +142,8 @@ private:
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
     void CloseDetached();
+    // Takes out the transfer's header and end lines, keeping what came meanwhile.
+    void RemoveTransferLines();
     // The visitor went while the chat was being handed over.
     void LeftDuringTransfer(const QString &how);
     // The window is done with: extra tools, call list, then itself.

@@ -67,6 +67,25 @@ TEST_F(TransferWindowTest, CallerLeavingDuringTheTransferAsksNothing)
     EXPECT_FALSE(host.lastTranscript.HandedOver);
 }
 
+TEST_F(TransferWindowTest, ALostServerConnectionEndsAPendingTransferAndKeepsTheTranscriptHere)
+{
+    OpenWindow();
+    Receive(chat::CHAT_TEXT, BodyOf(*chat::BuildChatText("hello")));
+    ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
+    const QString before = Conversation();
+    window->TransferBtnClick();
+    ASSERT_TRUE(window->Transferring());
+    window->TakeDownOnNetError();
+    EXPECT_FALSE(window->Transferring());
+    EXPECT_TRUE(Conversation().startsWith(before));
+    EXPECT_FALSE(Conversation().contains(QStringLiteral("Chat Transfered at")));
+    host.transcriptsOff = false;
+    window->FormClose();
+    ASSERT_EQ(host.transcripts, 1);
+    EXPECT_FALSE(host.lastTranscript.HandedOver);
+    EXPECT_TRUE(host.lastTranscript.Conversation.contains("hello"));
+}
+
 TEST_F(TransferWindowTest, ATransferGivenUpAfterTheCallerLeftEndsTheChatHere)
 {
     OpenWindow();
