@@ -19,7 +19,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QLocale>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -28,7 +27,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QTime>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -117,10 +116,17 @@ void TOneChatWindow::FormCreate(ChatItem *record)
 
     // 10.
     m_extraTools = new TChatWinExtDlg(*this);
-    resize(RememberedChatSize(minimumSize()));
-    PlaceCascaded();
+    // Sized (a remembered size within this screen, then wide enough for the
+    // caption) before it is placed, so that the whole of it is on the screen.
+    QSize size = RememberedChatSize(minimumSize());
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimumSize());
+    resize(size);
     FitCaption();
+    PlaceCascaded();
     show();
+    // The window manager's frame is known only once the window is up.
+    QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
 
     // 11.
     if (record && !record->TransferData.isEmpty())
@@ -159,15 +165,38 @@ void TOneChatWindow::PlaceCascaded()
         return;
     QList<QRect> chats;
     QRect mainWindow;
+    // Not shown yet, this window has no frame: it will get one like the main window's.
+    QMargins frame;
     for (QWidget *top : QApplication::topLevelWidgets()) {
         if (top == this || !top->isVisible() || top->isMinimized())
             continue;
-        if (qobject_cast<TOneChatWindow *>(top))
+        if (qobject_cast<TOneChatWindow *>(top)) {
             chats.append(top->frameGeometry());
-        else if (qobject_cast<QMainWindow *>(top))
+        } else if (qobject_cast<QMainWindow *>(top)) {
             mainWindow = top->frameGeometry();
+            const QRect inner = top->geometry();
+            frame = QMargins(inner.left() - mainWindow.left(), inner.top() - mainWindow.top(),
+                             mainWindow.right() - inner.right(), mainWindow.bottom() - inner.bottom());
+        }
     }
-    move(CascadePosition(size(), chats, mainWindow, screen->availableGeometry()));
+    const QSize outer = size().grownBy(frame);
+    const QPoint at = CascadePosition(outer, chats, mainWindow, screen->availableGeometry());
+    move(at);
+}
+
+void TOneChatWindow::KeepOnScreen()
+{
+    const QScreen *screen = this->screen();
+    if (!screen || !isVisible() || isMinimized())
+        return;
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (area.contains(frame))
+        return;
+    // A title bar above the top edge cannot be grabbed to move the window back.
+    const int x = qMax(area.left(), qMin(frame.left(), area.left() + area.width() - frame.width()));
+    const int y = qMax(area.top(), qMin(frame.top(), area.top() + area.height() - frame.height()));
+    move(x, y);
 }
 
 void TOneChatWindow::SetCaption(const QString &caption)

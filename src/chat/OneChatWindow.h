@@ -138,6 +138,9 @@ private:
     void AskRemoteTerminatedThenClose();
     void LoadTransferredConversation(const QByteArray &richText);
     void PlaceCascaded();
+    // Moves the window (its frame) back within the screen where it spills over.
+    void KeepOnScreen();
+    static constexpr int kFrameSettleMs = 200;
     void FitCaption();
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
