@@ -711,6 +711,10 @@ void TOneChatWindow::FormClose()
     // 4.
     bool transcript = false;
     if (!m_host.TranscriptsOff()) {
+        // Nobody took a visitor who left during the transfer: the transcript
+        // is this console's, and not a handed-over one.
+        if (m_leftDuringTransfer)
+            RemoveTransferLines();
         if (const std::optional<TTranscriptSource> source = TranscriptSource()) {
             m_host.ComposeTranscript(*source);
             transcript = true;

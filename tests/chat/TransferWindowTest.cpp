@@ -65,6 +65,9 @@ TEST_F(TransferWindowTest, CallerLeavingDuringTheTransferAsksNothing)
     window->FormClose();
     ASSERT_EQ(host.transcripts, 1);
     EXPECT_FALSE(host.lastTranscript.HandedOver);
+    EXPECT_TRUE(host.lastTranscript.Conversation.contains("hello"));
+    EXPECT_FALSE(host.lastTranscript.Conversation.contains("Chat Transfered at"));
+    EXPECT_FALSE(host.lastTranscript.Conversation.contains("End transfer chat transcript"));
 }
 
 TEST_F(TransferWindowTest, ALostServerConnectionEndsAPendingTransferAndKeepsTheTranscriptHere)
