@@ -5,6 +5,7 @@
 #include "chat/ChatPictures.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "diag/Boxes.h"
 #include "diag/AnsiText.h"
 
 #include <QApplication>
@@ -115,9 +116,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     SoundSpeedButton = new QToolButton(this);
     SoundSpeedButton->setFixedSize(27, 27);
     SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
-    SoundSpeedButton->setIcon(ChatGlyph("SOUND_ON"));
-    if (SoundSpeedButton->icon().isNull())
-        SoundSpeedButton->setText(QStringLiteral("S"));
+    SetChatGlyph(*SoundSpeedButton, "SOUND_ON", QStringLiteral("S"));
     connect(SoundSpeedButton, &QToolButton::clicked, this, [this] { SoundSpeedButtonClick(); });
 
     StatusBar = new QStatusBar(this);
@@ -290,6 +289,26 @@ QString TChatPane::InputPlainText() const
     return InputText->toPlainText();
 }
 
+QString TChatPane::MessageToSend()
+{
+    const QString text = OutgoingText();
+    if (text.isEmpty()) {
+        // Line breaks alone: nothing to send, and nothing left to go out
+        // unseen in front of the next message.
+        if (!InputPlainText().isEmpty())
+            ClearInput();
+        InputText->setFocus();
+    }
+    return text;
+}
+
+bool TChatPane::CloseWhileRemoteTypes(QWidget *owner)
+{
+    return ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
+                   QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, owner)
+           != BoxAnswer::Cancel;
+}
+
 QString TChatPane::OutgoingText() const
 {
     const QString text = InputPlainText();
@@ -418,9 +437,8 @@ void TChatPane::FlashTimerTimer()
 void TChatPane::SoundSpeedButtonClick()
 {
     m_soundOn = !m_soundOn;
-    SoundSpeedButton->setIcon(ChatGlyph(m_soundOn ? "SOUND_ON" : "SOUND_OFF"));
-    if (SoundSpeedButton->icon().isNull())
-        SoundSpeedButton->setText(m_soundOn ? QStringLiteral("S") : QStringLiteral("-"));
+    SetChatGlyph(*SoundSpeedButton, m_soundOn ? "SOUND_ON" : "SOUND_OFF",
+                 m_soundOn ? QStringLiteral("S") : QStringLiteral("-"));
 }
 
 void TChatPane::PlayChatSound()

@@ -65,6 +65,12 @@ public:
     // What Send sends: the input without the line breaks around it (an Enter
     // pressed first or last would reach the far end as an empty line).
     QString OutgoingText() const;
+    // The message for Send; when there is none, the input is emptied of any
+    // line breaks and keeps the keyboard.
+    QString MessageToSend();
+    // "Remote user still typing…" before a close: true when the operator
+    // closes anyway.
+    static bool CloseWhileRemoteTypes(QWidget *owner);
     void ClearInput();
     // Replaces what the operator typed, the caret at its end.
     void SetInputText(const QString &text);

@@ -16,6 +16,13 @@ QPixmap ChatGlyph([[maybe_unused]] const char *name)
 #endif
 }
 
+void SetChatGlyph(QAbstractButton &button, const char *name, const QString &fallback)
+{
+    button.setIcon(ChatGlyph(name));
+    if (button.icon().isNull())
+        button.setText(fallback);
+}
+
 QIcon ChatStatusIcon([[maybe_unused]] int index)
 {
 #ifdef VELMORA_CHAT_PICTURES

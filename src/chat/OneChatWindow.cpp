@@ -240,15 +240,9 @@ void TOneChatWindow::SendMsgBtnClick()
     // nothing goes out after the farewell that the close procedure sends.
     if (m_chat.Ended() || m_closing || m_closed)
         return;
-    const QString text = m_pane->OutgoingText();
-    if (text.isEmpty()) {
-        // Line breaks alone: nothing to send, and nothing left to go out
-        // unseen in front of the next message.
-        if (!m_pane->InputPlainText().isEmpty())
-            m_pane->ClearInput();
-        m_pane->InputText->setFocus();
+    const QString text = m_pane->MessageToSend();
+    if (text.isEmpty())
         return;
-    }
     // The wire is 8-bit: say so before a character turns into "?", and let
     // the operator choose.
     const QString lost = UncarriedCharacters(text);
@@ -410,9 +404,7 @@ void TOneChatWindow::ChatSocketError(int wsaCode)
 
 void TOneChatWindow::SetExtraToolsButton(bool open)
 {
-    ExtraToolsOpenBtn->setIcon(ChatGlyph(open ? "ARROW_L" : "ARROW_R"));
-    if (ExtraToolsOpenBtn->icon().isNull())
-        ExtraToolsOpenBtn->setText(open ? QStringLiteral("<") : QStringLiteral(">"));
+    SetChatGlyph(*ExtraToolsOpenBtn, open ? "ARROW_L" : "ARROW_R", open ? QStringLiteral("<") : QStringLiteral(">"));
 }
 
 void TOneChatWindow::ExtraToolsOpenBtnClick()
@@ -687,12 +679,10 @@ void TOneChatWindow::FormClose()
 
     // 1.
     if (m_chat.RemoteTyping()) {
-        const BoxAnswer answer =
-            ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
-                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, this);
+        const bool anyway = TChatPane::CloseWhileRemoteTypes(this);
         if (!self)
             return;
-        if (answer == BoxAnswer::Cancel || m_closed) {
+        if (!anyway || m_closed) {
             m_closing = false;
             return;
         }

@@ -88,15 +88,9 @@ void TSuppChatWindow::SendMsgBtnClick()
 {
     if (m_closed || !m_pane->InputText->isEnabled())
         return;
-    const QString text = m_pane->OutgoingText();
-    if (text.isEmpty()) {
-        // Line breaks alone: nothing to send, and nothing left to go out
-        // unseen in front of the next message.
-        if (!m_pane->InputPlainText().isEmpty())
-            m_pane->ClearInput();
-        m_pane->InputText->setFocus();
+    const QString text = m_pane->MessageToSend();
+    if (text.isEmpty())
         return;
-    }
     const QByteArray wire = ToWire(MessageForWire(text));
     m_connection.SendLine(wire);
     m_pane->AddOwnLine(wire);
@@ -298,12 +292,10 @@ void TSuppChatWindow::FormClose()
     QPointer<TSuppChatWindow> self(this);
 
     if (m_connection.RemoteTyping()) {
-        const BoxAnswer answer =
-            ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
-                    QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        const bool anyway = TChatPane::CloseWhileRemoteTypes(this);
         if (!self)
             return;
-        if (answer == BoxAnswer::Cancel || m_closed) {
+        if (!anyway || m_closed) {
             m_closing = false;
             return;
         }
