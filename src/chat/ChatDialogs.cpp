@@ -17,9 +17,12 @@ IChatDialogs *g_dialogs = nullptr;
 // The dialogs live on the heap: the window they belong to may be closed and
 // destroyed while they run (the main window takes a chat down), and then takes
 // them along instead of deleting an object on this stack.
-bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
+namespace {
+bool RunEndOfChatDialog(QWidget &window, int number, const QString &caption = QString())
 {
-    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, window.Number());
+    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, number);
+    if (!caption.isEmpty())
+        dialog->setWindowTitle(caption);
     dialog->exec();
     if (!dialog)
         return false;
@@ -27,17 +30,16 @@ bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
     delete dialog.data();
     return close;
 }
+} // namespace
+
+bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
+{
+    return RunEndOfChatDialog(window, window.Number());
+}
 
 bool IChatDialogs::SupportChatTerminated(QWidget &window)
 {
-    QPointer<TRemoteClientTerminatedDlg> dialog = new TRemoteClientTerminatedDlg(&window, 0);
-    dialog->setWindowTitle(QStringLiteral(" Warning Support Chat window "));
-    dialog->exec();
-    if (!dialog)
-        return false;
-    const bool close = dialog->CloseChosen();
-    delete dialog.data();
-    return close;
+    return RunEndOfChatDialog(window, 0, QStringLiteral(" Warning Support Chat window "));
 }
 
 void IChatDialogs::RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done)

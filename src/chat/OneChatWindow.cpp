@@ -591,7 +591,6 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
     // Above whatever the window has written already, so the earlier
     // conversation comes before every new line. Another console's bytes:
     // what cannot be read is left out, never a reason to fail.
-    m_receivedConversation = richText;
     if (richText.isEmpty())
         return;
     QTextDocument &document = *ChatOutPutText->document();
@@ -678,14 +677,12 @@ void TOneChatWindow::FormClose()
     QPointer<TOneChatWindow> self(this);
 
     // 1.
-    if (m_chat.RemoteTyping()) {
-        const bool anyway = TChatPane::CloseWhileRemoteTypes(this);
-        if (!self)
-            return;
-        if (!anyway || m_closed) {
-            m_closing = false;
-            return;
-        }
+    const bool anyway = !m_chat.RemoteTyping() || TChatPane::CloseWhileRemoteTypes(this);
+    if (!self)
+        return;
+    if (!anyway || m_closed) {
+        m_closing = false;
+        return;
     }
 
     // 2.

@@ -27,8 +27,6 @@ class TChatWinExtDlg;
 class TOneChatWindow : public QWidget, public IChatWindow, public ICustomerChatView {
     Q_OBJECT
 public:
-    static constexpr int kMaxInputChars = 32748;
-    static constexpr int kKeepAliveSeconds = TChatConnection::kKeepAliveSeconds;
 
     // Takes over the record's connection and send worker (the record keeps
     // pointing at the connection until the chat ends) and shows the window.
@@ -72,8 +70,6 @@ public:
     QString WarningCaption() const;
     const QString &CallerName() const { return m_chat.Name(); }
     const QString &CallerEmail() const { return m_chat.Email(); }
-    const QString &CallerPhone() const { return m_chat.Phone(); }
-    const QString &CallingFrom() const { return m_chat.CallingFrom(); }
     quint32 Clock() const { return m_chat.Clock(); }
     bool ExtraToolsOpen() const { return m_extraToolsOpen; }
     bool TypingNoticeSent() const { return m_chat.TypingNoticeSent(); }
@@ -94,14 +90,9 @@ public:
     void SetCaption(const QString &caption);
     QString StatusPanelText(int panel) const;
     TClientSocket *Socket() const { return m_chat.Socket(); }
-    TSocketBuff *SendWorker() const { return m_chat.SendWorker(); }
-    ChatItem *Record() const { return m_chat.Record(); }
     TChatWinExtDlg *ExtraTools() const { return m_extraTools; }
-    IChatHost &Host() const { return m_host; }
     TChatPane &Pane() const { return *m_pane; }
     TCustomerChat &Chat() { return m_chat; }
-    // The conversation that came with a transferred call (rich text).
-    const QByteArray &ReceivedConversation() const { return m_receivedConversation; }
 
     // The pane's controls, by their names in the window.
     QTextEdit *ChatOutPutText = nullptr;
@@ -174,7 +165,6 @@ private:
     int m_transferHeaderChars = 0;
     int m_transferEndStart = -1;
     int m_transferEndChars = 0;
-    QByteArray m_receivedConversation;
     int m_receivedBlocks = 0; // the paragraphs at the top that came with a transfer
     TChatWinExtDlg *m_extraTools = nullptr;
 };

@@ -291,14 +291,12 @@ void TSuppChatWindow::FormClose()
     m_closing = true;
     QPointer<TSuppChatWindow> self(this);
 
-    if (m_connection.RemoteTyping()) {
-        const bool anyway = TChatPane::CloseWhileRemoteTypes(this);
-        if (!self)
-            return;
-        if (!anyway || m_closed) {
-            m_closing = false;
-            return;
-        }
+    const bool anyway = !m_connection.RemoteTyping() || TChatPane::CloseWhileRemoteTypes(this);
+    if (!self)
+        return;
+    if (!anyway || m_closed) {
+        m_closing = false;
+        return;
     }
 
     m_connection.StopClock();

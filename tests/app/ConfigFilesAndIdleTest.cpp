@@ -2,6 +2,8 @@
 // caption) and its idle reporting to the server over a real login.
 #include "app/Servermain.h"
 
+#include "ConsoleFolder.h"
+
 #include "ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
@@ -40,20 +42,8 @@ public:
     QString startDir;
 };
 
-class ConfigFilesTest : public ::testing::Test {
+class ConfigFilesTest : public ConsoleInFolder {
 protected:
-    void SetUp() override
-    {
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        Settings() = TSettings();
-    }
-    void TearDown() override
-    {
-        form.reset();
-        QDir::setCurrent(m_oldDir);
-        Settings() = TSettings();
-    }
     QString Path(const QString &name) const { return dir.filePath(name); }
     void Write(const QString &name, const QByteArray &data)
     {
@@ -87,12 +77,9 @@ protected:
                   "WebListenPort=" + QByteArray::number(server.Port()) + "\r\n");
     }
 
-    QTemporaryDir dir;
     RecordingBoxes boxes;
     SaveDialog dialogs;
     FakeChatServer server;
-    std::unique_ptr<TMainForm> form;
-    QString m_oldDir;
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 // waiting mails.
 #include "app/Servermain.h"
 
+#include "ConsoleFolder.h"
+
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "SmtpPeer.h"
@@ -27,22 +29,14 @@ using namespace velmora::test;
 
 namespace {
 
-class MailTranscriptTest : public ::testing::Test {
+class MailTranscriptTest : public ConsoleInFolder {
 protected:
     void SetUp() override
     {
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        Settings() = TSettings();
+        ConsoleInFolder::SetUp();
         QFile t(dir.filePath(QStringLiteral("base_mail.txt")));
         ASSERT_TRUE(t.open(QIODevice::WriteOnly));
         t.write("Dear someone,\r\nThank you.\r\n");
-    }
-    void TearDown() override
-    {
-        form.reset();
-        QDir::setCurrent(m_oldDir);
-        Settings() = TSettings();
     }
     void WriteIni(quint16 smtpPort, const QString &extra = QString())
     {
@@ -65,10 +59,7 @@ protected:
         return s;
     }
 
-    QTemporaryDir dir;
     RecordingBoxes boxes;
-    std::unique_ptr<TMainForm> form;
-    QString m_oldDir;
 };
 
 } // namespace

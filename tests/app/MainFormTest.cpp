@@ -2,6 +2,8 @@
 // questions, the clock, the indicators, and the program's end on SIGTERM.
 #include "app/Servermain.h"
 
+#include "ConsoleFolder.h"
+
 #include "app/NewCnctDlg.h"
 #include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
@@ -57,20 +59,8 @@ void WriteIni(const QString &dir, quint16 port, const QString &extra = QString()
                 .toLatin1());
 }
 
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public ConsoleInFolder {
 protected:
-    void SetUp() override
-    {
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        Settings() = TSettings();
-    }
-    void TearDown() override
-    {
-        form.reset();
-        QDir::setCurrent(m_oldDir);
-        Settings() = TSettings();
-    }
     QString Path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
 
     void LogIn()
@@ -78,11 +68,8 @@ protected:
         LogInOnFakeServer(form->Session(), server, 2);
     }
 
-    QTemporaryDir dir;
     RecordingBoxes boxes;
     FakeChatServer server;
-    std::unique_ptr<TMainForm> form;
-    QString m_oldDir;
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 // to the fake chat server and real chat windows.
 #include "app/Servermain.h"
 
+#include "ConsoleFolder.h"
+
 #include "ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
@@ -26,13 +28,11 @@ using namespace velmora::test;
 
 namespace {
 
-class TransferMainFormTest : public ::testing::Test {
+class TransferMainFormTest : public ConsoleInFolder {
 protected:
     void SetUp() override
     {
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(dir.path());
-        Settings() = TSettings();
+        ConsoleInFolder::SetUp();
         QFile f(dir.filePath(QStringLiteral("Velmora.ini")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QStringLiteral("[ProgramIP_Options]\r\nClientID=acme\r\nWebSiteUrl=127.0.0.1\r\nWebListenPort=%1\r\n\r\n"
@@ -43,13 +43,6 @@ protected:
         f.close();
         form = std::make_unique<TMainForm>();
         LogIn();
-    }
-    void TearDown() override
-    {
-        form.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QDir::setCurrent(m_oldDir);
-        Settings() = TSettings();
     }
 
     void LogIn()
@@ -103,11 +96,8 @@ protected:
         return out;
     }
 
-    QTemporaryDir dir;
     RecordingBoxes boxes;
     FakeChatServer server;
-    std::unique_ptr<TMainForm> form;
-    QString m_oldDir;
 };
 
 bool Has(const std::vector<quint16> &codes, quint16 code)

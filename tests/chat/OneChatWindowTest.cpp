@@ -152,10 +152,10 @@ TEST_F(ChatWindowTest, EnterSendsOnlyWhenSetToDoSo)
 TEST_F(ChatWindowTest, InputIsCappedAtItsLimit)
 {
     OpenWindow();
-    window->InputText->setPlainText(QString(TOneChatWindow::kMaxInputChars - 2, QLatin1Char('x')));
+    window->InputText->setPlainText(QString(TChatPane::kMaxInputChars - 2, QLatin1Char('x')));
     window->InputText->moveCursor(QTextCursor::End);
     window->InputText->insertPlainText(QStringLiteral("12345"));
-    EXPECT_EQ(window->InputText->toPlainText().size(), TOneChatWindow::kMaxInputChars);
+    EXPECT_EQ(window->InputText->toPlainText().size(), TChatPane::kMaxInputChars);
     EXPECT_TRUE(window->InputText->toPlainText().endsWith(QStringLiteral("xx12")));
 }
 

@@ -158,14 +158,7 @@ protected:
     void SetUp() override
     {
         CallsFixture::SetUp();
-        session.SetNetworkCheck([] { return true; });
-        session.WebSbtnClick();
-        ASSERT_TRUE(server.WaitForConnections(1));
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
-        ASSERT_TRUE(server.SendFrame(0, server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(kSupportPort))));
-        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
-        ASSERT_TRUE(server.SendFrame(0, server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(3))));
-        ASSERT_TRUE(WaitFor([&] { return session.ChatLimit() == 3; }));
+        LogIn();
     }
 
     // `count` announcements in one write, nothing after them.

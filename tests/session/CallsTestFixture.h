@@ -195,6 +195,19 @@ protected:
 
     void TearDown() override { Settings() = saved; }
 
+    // A real login on the server connection, with a chat limit of 3.
+    void LogIn()
+    {
+        session.SetNetworkCheck([] { return true; });
+        session.WebSbtnClick();
+        ASSERT_TRUE(server.WaitForConnections(1));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_REGISTER), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::REGISTER_ACCEPTED, BodyOf(server::BuildRegisterAccepted(kSupportPort))));
+        ASSERT_GE(server.WaitForFrame(server::SUPPORT_READY), 0);
+        ASSERT_TRUE(server.SendFrame(0, server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(3))));
+        ASSERT_TRUE(WaitFor([&] { return session.ChatLimit() == 3; }));
+    }
+
     void SetChatLimit(int limit)
     {
         session.HandleServerMessage(server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(limit)));
