@@ -59,7 +59,8 @@ QColor TNewCnctDlg::FromBgr(quint32 bgr)
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
 
-TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent)
+TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent,
+                         const QString &asking)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint
                           | Qt::MSWindowsFixedSizeDialogHint)
 {
@@ -78,6 +79,10 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
     Label1->setText(RequestText(kind));
     Label3->setText(Absent(site) ? QString() : QStringLiteral("Call from = ") + site);
     Label2->setText(Absent(ip) ? QString() : QStringLiteral("User from IP = ") + ip);
+    if (!asking.isEmpty()) {
+        Label4 = MakeLabel(NewConnectPanel);
+        Label4->setText(QStringLiteral("Asked by = ") + asking);
+    }
 
     AcceptBtn = new QPushButton(QStringLiteral("Accept"), this);
     OnHoldlBtn = new QPushButton(QStringLiteral("On-Hold"), this);
@@ -95,7 +100,7 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
     const QFontMetrics metrics(bold);
     const int width = std::max(kDesignWidth, int(metrics.horizontalAdvance(Label1->text()) * 1.3) + 50);
     const int lineHeight = metrics.height() + 2;
-    const int height = std::max(kDesignHeight, 3 * lineHeight + 2 * kLabelMargin + kButtonHeight + 12);
+    const int height = std::max(kDesignHeight, Lines() * lineHeight + 2 * kLabelMargin + kButtonHeight + 12);
     setFixedSize(width, height);
     LayoutControls();
 }
@@ -103,12 +108,14 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
 void TNewCnctDlg::LayoutControls()
 {
     const int lineHeight = QFontMetrics(NewConnectPanel->font()).height() + 2;
-    const int panelHeight = 3 * lineHeight + 2 * kLabelMargin;
+    const int panelHeight = Lines() * lineHeight + 2 * kLabelMargin;
     NewConnectPanel->setGeometry(0, 0, width(), panelHeight);
     const int labelWidth = std::max(0, width() - 2 * kLabelMargin);
     Label1->setGeometry(kLabelMargin, kLabelMargin, labelWidth, lineHeight);
     Label3->setGeometry(kLabelMargin, kLabelMargin + lineHeight, labelWidth, lineHeight);
     Label2->setGeometry(kLabelMargin, kLabelMargin + 2 * lineHeight, labelWidth, lineHeight);
+    if (Label4)
+        Label4->setGeometry(kLabelMargin, kLabelMargin + 3 * lineHeight, labelWidth, lineHeight);
     const int middle = width() / 2;
     const int top = panelHeight + (height() - panelHeight - kButtonHeight) / 2;
     AcceptBtn->setGeometry(middle - kButtonGap - kButtonWidth, top, kButtonWidth, kButtonHeight);
@@ -188,9 +195,9 @@ QList<QPointer<TNewCnctDlg>> g_openAlerts;
 } // namespace
 
 TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
-                               int callDispPos, std::function<void(bool)> answered)
+                               int callDispPos, std::function<void(bool)> answered, const QString &asking)
 {
-    auto *dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled);
+    auto *dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled, nullptr, asking);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(false);
     dialog->PlaceOnScreen(callDispPos, g_alertsShown);

@@ -22,7 +22,8 @@ public:
     static constexpr int kBlinkMs = 700;
     static constexpr int kStackOffset = 25;
 
-    TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent = nullptr);
+    TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent = nullptr,
+                const QString &asking = QString());
 
     // Shows the alert modally, placed for `callDispPos` on the screen, and
     // returns true for Accept, false for On-Hold.
@@ -32,7 +33,8 @@ public:
     // for `callDispPos`; `answered` gets true for Accept, false for On-Hold
     // (Esc, the close box, or the exit), once. The alert is modal to nothing.
     static TNewCnctDlg *Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
-                             int callDispPos, std::function<void(bool)> answered);
+                             int callDispPos, std::function<void(bool)> answered,
+                             const QString &asking = QString());
     // Accepts the newest open alert whose Accept is enabled; false when none is.
     static bool AcceptNewest();
     // Answers every open alert with On-Hold (the program is ending).
@@ -54,6 +56,7 @@ public:
     QLabel *Label1 = nullptr; // the request
     QLabel *Label2 = nullptr; // "User from IP = "
     QLabel *Label3 = nullptr; // "Call from = "
+    QLabel *Label4 = nullptr; // "Asked by = " + the supporter, when known
     QPushButton *AcceptBtn = nullptr;
     QPushButton *OnHoldlBtn = nullptr;
     QTimer Timer1;
@@ -67,6 +70,7 @@ protected:
 
 private:
     void SetPanelColor(quint32 bgr);
+    int Lines() const { return Label4 ? 4 : 3; }
     void LayoutControls();
 
     quint32 m_panelColor = kPanelColor;

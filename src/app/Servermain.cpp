@@ -60,6 +60,8 @@ constexpr int kMinWidth = 300;
 constexpr int kMinHeight = 200;
 // The longest the exit waits for farewells under way, each time it waits.
 constexpr int kExitWaitMs = 1500;
+// How long a call's notice stays in the status bar.
+constexpr int kCallNoticeMs = 15000;
 
 } // namespace
 
@@ -569,17 +571,30 @@ bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QStrin
     return accepted;
 }
 
-void TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
-                                     std::function<void(bool)> answered)
+std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
+                                                      bool acceptEnabled, const QString &asking,
+                                                      std::function<void(bool)> answered)
 {
     QPointer<TMainForm> self(this);
-    TNewCnctDlg::Open(kind, site, ip, acceptEnabled, Settings().CallDispPosValue,
-                      [self, answered = std::move(answered)](bool accept) {
-                          answered(accept);
-                          if (self)
-                              self->UpdateTrayTip();
-                      });
+    QPointer<TNewCnctDlg> alert =
+        TNewCnctDlg::Open(kind, site, ip, acceptEnabled, Settings().CallDispPosValue,
+                          [self, answered = std::move(answered)](bool accept) {
+                              answered(accept);
+                              if (self)
+                                  self->UpdateTrayTip();
+                          },
+                          asking);
     UpdateTrayTip();
+    return [alert] {
+        if (alert)
+            alert->reject();
+    };
+}
+
+void TMainForm::ShowCallNotice(const QString &text)
+{
+    statusBar()->showMessage(text, kCallNoticeMs);
+    m_log->AddLine(text);
 }
 
 QString TMainForm::TrayTipText(int waiting, int onHold)

@@ -142,8 +142,10 @@ public:
     void PlayMainSound() override;
     void SetTrayBlinking(bool on) override;
     bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override;
-    void ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
-                              std::function<void(bool)> answered) override;
+    std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
+                                               bool acceptEnabled, const QString &asking,
+                                               std::function<void(bool)> answered) override;
+    void ShowCallNotice(const QString &text) override;
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
     QString EditEmail(const QString &current) override;
 

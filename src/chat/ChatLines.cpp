@@ -15,6 +15,13 @@ QString ClockText(quint32 seconds)
     return QString::asprintf("%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
 }
 
+QString EndedCaption(const QString &caption)
+{
+    QString ended = caption;
+    ended.replace(QStringLiteral(", in chat with "), QStringLiteral(", chat ended with "));
+    return ended == caption ? ended + QStringLiteral(", chat ended") : ended;
+}
+
 QString MessageForDisplay(const QString &text)
 {
     QString out = text;

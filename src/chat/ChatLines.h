@@ -19,6 +19,9 @@ QColor ColorFromSetting(quint32 bbggrr);
 // Hours, minutes, seconds as "%u:%02u:%02u" (0:01:05, 12:00:00).
 QString ClockText(quint32 seconds);
 
+// A chat window's caption once the chat is over.
+QString EndedCaption(const QString &caption);
+
 // Line breaks of a message (CR LF, CR or LF) as the soft breaks of one
 // paragraph, so a multi-line message stays one line of the conversation.
 QString MessageForDisplay(const QString &text);

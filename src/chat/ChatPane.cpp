@@ -20,6 +20,7 @@
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextCursor>
+#include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QTime>
@@ -107,7 +108,9 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     sendFont.setBold(true);
     SendMsgBtn->setFont(sendFont);
     QPalette sendPal = SendMsgBtn->palette();
-    sendPal.setColor(QPalette::ButtonText, Qt::red);
+    // Red while it can be clicked; the disabled group keeps the style's grey.
+    sendPal.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
+    sendPal.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
     SendMsgBtn->setPalette(sendPal);
     SendMsgBtn->setFixedSize(58, 40);
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
@@ -222,13 +225,17 @@ void TChatPane::AddSystemLine(const QString &text)
     AddLine(text, kSystemGrey, 0, kSystemGrey);
 }
 
-void TChatPane::InsertNotices(int position, const QStringList &lines)
+QTextCursor TChatPane::InsertNotices(int position, const QStringList &lines)
 {
     QTextDocument &document = *ChatOutPutText->document();
     if (document.isEmpty() || position >= document.characterCount() - 1) {
+        // Each line goes into a block of its own after the last character.
+        QTextCursor first(&document);
+        const int start = document.isEmpty() ? 0 : document.characterCount();
         for (const QString &line : lines)
             AddNotice(line);
-        return;
+        first.setPosition(qMin(start, document.characterCount() - 1));
+        return first;
     }
     QTextDocument scratch;
     scratch.setDefaultFont(document.defaultFont());
@@ -240,6 +247,22 @@ void TChatPane::InsertNotices(int position, const QStringList &lines)
     cursor.insertFragment(QTextDocumentFragment(&scratch));
     cursor.insertBlock(QTextBlockFormat(), m_baseFormat);
     cursor.endEditBlock();
+    QTextCursor first(&document);
+    first.setPosition(position);
+    return first;
+}
+
+void TChatPane::ReplaceLine(const QTextCursor &at, const QString &was, const QString &text)
+{
+    // The line may have gone with a cleared conversation.
+    if (at.isNull() || at.block().text() != MessageForDisplay(was))
+        return;
+    QTextCursor line(at.block());
+    line.movePosition(QTextCursor::NextCharacter);
+    const QTextCharFormat format = line.charFormat();
+    line.movePosition(QTextCursor::StartOfBlock);
+    line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    line.insertText(MessageForDisplay(text), format); // plain text, never markup
 }
 
 void TChatPane::ShowEnded(const QString &systemLine)

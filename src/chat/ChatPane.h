@@ -5,6 +5,7 @@
 // sound buttons, the status bar with the clock, the window's flashing and the
 // chat sound. The connection behind it is the window's affair: the pane only
 // says when the operator wants to send, has changed the input, or clicked it.
+#include <QTextCursor>
 #include <QColor>
 #include <QTextCharFormat>
 #include <QTimer>
@@ -40,7 +41,10 @@ public:
     void AddNotice(const QString &text);
     // Notice lines put in before the block that starts at `position` (at the
     // end when nothing follows it).
-    void InsertNotices(int position, const QStringList &lines);
+    // Returns a cursor at the start of the first line, which follows later edits.
+    QTextCursor InsertNotices(int position, const QStringList &lines);
+    // Rewrites the line that `at` is on, in that line's colours, while it still reads `was`.
+    void ReplaceLine(const QTextCursor &at, const QString &was, const QString &text);
     // The operator's line as it went out (the wire's bytes, so the
     // conversation never shows what the far end did not get); always brought
     // into view.

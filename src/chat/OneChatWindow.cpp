@@ -6,6 +6,7 @@
 #include "chat/ChatPictures.h"
 #include "chat/ChatPlacement.h"
 #include "chat/ChatWinExtDlg.h"
+#include "chat/QuietShow.h"
 #include "chat/TransferText.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
@@ -124,6 +125,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     resize(size);
     FitCaption();
     PlaceCascaded();
+    // Calls open chats while the operator types in another one: the keys stay
+    // there until the operator turns to this window.
+    KeepKeyboardWhenShown(this);
     show();
     // The window manager's frame is known only once the window is up.
     QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
@@ -278,6 +282,8 @@ void TOneChatWindow::EnterEndedState(const QString &systemLine)
 {
     // The window stays to be read and copied, and says plainly that the chat is over.
     m_chat.StopClock();
+    m_endedShown = true;
+    ShowCaption();
     if (m_extraToolsOpen)
         ExtraToolsOpenBtnClick();
     ExtraToolsOpenBtn->setEnabled(false);
@@ -295,7 +301,7 @@ void TOneChatWindow::FormActivate()
     if (!m_firstActivationPending)
         return;
     m_firstActivationPending = false;
-    QStringList notices{QStringLiteral("You are now chatting with ") + m_chat.Name() + QStringLiteral(".")};
+    QStringList notices{NameNotice()};
     if (!IsSupporterChat())
         notices << QStringLiteral("Calling from : ") + m_chat.CallingFrom() + QStringLiteral(".") << QString();
     // A window opens without taking the keyboard, so lines may have come
@@ -303,7 +309,11 @@ void TOneChatWindow::FormActivate()
     // below what a transfer brought.
     const QTextDocument &document = *ChatOutPutText->document();
     const QTextBlock ownStart = document.findBlockByNumber(m_receivedBlocks);
-    m_pane->InsertNotices(ownStart.isValid() ? ownStart.position() : document.characterCount(), notices);
+    const QTextCursor notice =
+        m_pane->InsertNotices(ownStart.isValid() ? ownStart.position() : document.characterCount(), notices);
+    // The visitor's details may come later: the line then gets the name.
+    if (m_chat.Name().isEmpty())
+        m_nameNotice = notice;
     m_pane->PlayChatSound();
 }
 
@@ -327,7 +337,26 @@ void TOneChatWindow::CallerDetailsChanged()
     if (m_closed)
         return;
     m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
-    SetCaption(m_caption);
+    ShowCaption();
+    if (!m_nameNotice.isNull() && !m_chat.Name().isEmpty()) {
+        m_pane->ReplaceLine(m_nameNotice, NameNotice(QString()), NameNotice());
+        m_nameNotice = QTextCursor();
+    }
+}
+
+QString TOneChatWindow::NameNotice(const std::optional<QString> &name) const
+{
+    return QStringLiteral("You are now chatting with ") + name.value_or(m_chat.Name()) + QStringLiteral(".");
+}
+
+void TOneChatWindow::ShowCaption()
+{
+    if (!m_endedShown) {
+        SetCaption(m_caption);
+        return;
+    }
+    // An ended chat says so where the operator looks first.
+    SetCaption(EndedCaption(m_caption));
 }
 
 void TOneChatWindow::RemoteEnded()

@@ -6,6 +6,7 @@
 #include "chat/ChatHost.h"
 #include "session/CustomerChat.h"
 
+#include <QTextCursor>
 #include <QByteArray>
 #include <QWidget>
 
@@ -133,6 +134,10 @@ private:
     void KeepOnScreen();
     static constexpr int kFrameSettleMs = 200;
     void FitCaption();
+    // The caption, saying so once the chat has ended.
+    void ShowCaption();
+    // The opening notice with the caller's name (or the one given).
+    QString NameNotice(const std::optional<QString> &name = std::nullopt) const;
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
     void CloseDetached();
@@ -160,6 +165,9 @@ private:
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
     bool m_fittingCaption = false;
     bool m_leftDuringTransfer = false;
+    bool m_endedShown = false;
+    // The opening notice written before the visitor's name was known.
+    QTextCursor m_nameNotice;
     // Where a transfer put its header (at the top) and end lines, so that a
     // restore takes out exactly those and keeps lines that came meanwhile.
     int m_transferHeaderChars = 0;

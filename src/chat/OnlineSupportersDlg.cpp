@@ -56,14 +56,16 @@ TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, QWid
 
 void TOnlineSupportersDlg::OpenSelectedClick()
 {
+    // Enter takes the row the keyboard is on, selected or only current.
     const QList<QTreeWidgetItem *> selected = SupportListView->selectedItems();
-    if (selected.isEmpty()) {
+    QTreeWidgetItem *row = selected.isEmpty() ? SupportListView->currentItem() : selected.first();
+    if (!row) {
         // The dialog stays open for another choice.
         ShowBox(QStringLiteral("No supporter was selected, select one or click the Cancel button"),
                 QStringLiteral("Error"));
         return;
     }
-    m_chosen = SupportListView->indexOfTopLevelItem(selected.first());
+    m_chosen = SupportListView->indexOfTopLevelItem(row);
     accept();
 }
 

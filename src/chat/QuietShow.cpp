@@ -15,6 +15,9 @@ namespace {
 // Long enough for a platform to have acted on the new window, short enough
 // that an operator's own click on it is never undone.
 constexpr int kGuardMs = 400;
+// After this the window may take focus again, so that a window-manager switch
+// (Alt+Tab) reaches it; by then no platform activates a window for appearing.
+constexpr int kSettleMs = 1500;
 
 // Keeps the keyboard away from `window` until the operator clicks into it:
 // the window refuses focus while shown, and a platform that activates it
@@ -26,6 +29,7 @@ public:
     {
         m_clock.start();
         qApp->installEventFilter(this);
+        QTimer::singleShot(kSettleMs, this, [this] { AcceptFocus(); });
     }
 
 protected:
@@ -38,9 +42,7 @@ protected:
             return false;
         if (event->type() == QEvent::MouseButtonPress && !m_released) {
             // The operator turned to the window: from now on it may have the keys.
-            m_released = true;
-            if (QWindow *handle = m_window->windowHandle())
-                handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+            AcceptFocus();
             m_window->activateWindow();
         } else if (event->type() == QEvent::WindowActivate && widget == m_window && !m_released
                    && m_clock.elapsed() < kGuardMs) {
@@ -50,6 +52,16 @@ protected:
     }
 
 private:
+    void AcceptFocus()
+    {
+        m_released = true;
+        if (!m_window)
+            return;
+        m_window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        if (QWindow *handle = m_window->windowHandle())
+            handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+    }
+
     void GiveBack()
     {
         if (m_released || !m_active || !m_active->isVisible() || QApplication::activeWindow() == m_active)
@@ -70,10 +82,12 @@ private:
 
 void KeepKeyboardWhenShown(QWidget *window)
 {
+    // With none of ours active the operator is in another program, whose
+    // keyboard is not ours to take either.
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
     QWidget *active = QApplication::activeWindow();
     if (!active || active == window)
         return;
-    window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
     new KeyboardKeeper(window, active, QApplication::focusWidget());
 }

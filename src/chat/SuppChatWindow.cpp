@@ -203,6 +203,7 @@ void TSuppChatWindow::RemoteEnded()
         return;
     // Whatever would be typed now would go nowhere, and the clock stops.
     m_connection.StopClock();
+    setWindowTitle(EndedCaption(m_caption));
     m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
@@ -225,6 +226,7 @@ void TSuppChatWindow::ConnectionLost()
         return;
     m_connection.SetEnded(true);
     m_connection.StopClock();
+    setWindowTitle(EndedCaption(m_caption));
     m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
                       + QStringLiteral(" (the connection closed)"));
     QPointer<TSuppChatWindow> self(this);

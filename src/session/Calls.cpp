@@ -146,6 +146,11 @@ void TCalls::DestroyRecord(ChatItem *record)
     m_list.UnlinkRecord(record);
     std::unique_ptr<ChatItem> owned = std::move(*it);
     m_records.erase(it);
+    // An alert whose call has gone would only answer nothing.
+    if (owned->Alerting && owned->WithdrawAlert) {
+        owned->Alerting = false;
+        std::exchange(owned->WithdrawAlert, nullptr)();
+    }
     if (owned->Socket && !owned->ConnectionTaken) {
         TClientSocket *socket = owned->Socket;
         owned->Socket = nullptr;
@@ -243,19 +248,28 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     // Nothing waits for the answer: the operator goes on working (and further
     // calls stack their alerts) while this one is open.
     QPointer<TCalls> self(this);
-    m_host.ShowNewCallAlertThen(
-        kind, record->WebSite, record->IP, acceptEnabled,
-        [self, record, socket, sessionCount, acceptEnabled](bool accept) {
+    record->Alerting = true;
+    const QString asking = kind == server::TRANSFER_CALL ? m_session.SupporterName(port) : QString();
+    auto owns = [self, record, socket, sessionCount] {
+        // The record may have gone meanwhile (and its memory been reused).
+        return self && self->OwnsRecord(record) && record->Socket == socket && record->SessionCount == sessionCount;
+    };
+    std::function<void()> withdraw = m_host.ShowNewCallAlertThen(
+        kind, record->WebSite, record->IP, acceptEnabled, asking,
+        [self, record, owns, acceptEnabled](bool accept) {
             if (!self)
                 return; // the console went away while the alert was open
             // Alerts stack: the reminder rings while any of them is open.
             if (--self->m_alertsOpen == 0)
                 self->m_ringRemindTimer.stop();
-            // The record may have gone meanwhile (and its memory been reused).
-            if (!self->OwnsRecord(record) || record->Socket != socket || record->SessionCount != sessionCount)
+            if (!owns())
                 return;
+            record->Alerting = false;
+            record->WithdrawAlert = nullptr;
             self->AlertAnswered(record, accept && acceptEnabled);
         });
+    if (owns() && record->Alerting)
+        record->WithdrawAlert = std::move(withdraw);
 }
 
 void TCalls::AlertAnswered(ChatItem *record, bool accept)
@@ -268,13 +282,6 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
     if (m_session.ExitInProgress()) {
         // Alerts are answered by the exit itself: a call that would only be
         // answered and welcomed to be ended at once is left to the others.
-        DestroyRecord(record);
-        return;
-    }
-
-    if (record->AnsweredWhileAlerting) {
-        // Nothing left to answer: keep the call as history only.
-        m_list.AddHistoryRow(site, CallStatusAnswered);
         DestroyRecord(record);
         return;
     }
@@ -586,7 +593,8 @@ void TCalls::OpenChatWindow(ChatItem *record)
     if (!OwnsRecord(record) || record->ConnectionTaken || !record->Socket)
         return;
     TClientSocket *socket = record->Socket;
-    const int number = m_openChatWindows;
+    // A number of its own for the session: two chats open at once never share one.
+    const int number = m_nextChatNumber++;
     // The window installs its own handlers; frames that arrive in between
     // wait in the socket until it reads them.
     RemoveWaitingHandlers(socket);
@@ -728,11 +736,21 @@ void TCalls::EndAllCalls()
 
 void TCalls::CallAnswered(qint32 sessionCount)
 {
-    for (auto &pending : m_records) {
-        // A call whose alert is still open has no row yet.
-        if (pending->SessionCount == sessionCount && m_list.FindRowByRecord(pending.get()) < 0
-            && !pending->ConnectionTaken)
-            pending->AnsweredWhileAlerting = true;
+    // A call whose alert is still open has no row yet: its alert closes, and
+    // the call stays as history.
+    std::vector<ChatItem *> alerting;
+    for (auto &pending : m_records)
+        if (pending->SessionCount == sessionCount && pending->Alerting && !pending->ConnectionTaken)
+            alerting.push_back(pending.get());
+    for (ChatItem *pending : alerting) {
+        if (!OwnsRecord(pending))
+            continue;
+        const QString site = pending->WebSite;
+        m_list.AddHistoryRow(site, CallStatusAnswered);
+        DestroyRecord(pending);
+        m_host.ShowCallNotice(QStringLiteral("Another supporter answered the call")
+                              + (site.isEmpty() ? QString() : QStringLiteral(" from ") + OneLine(site))
+                              + QStringLiteral("."));
     }
     ChatItem *record = m_list.FindCallBySession(sessionCount);
     if (record && record->ConnectionTaken)

@@ -36,11 +36,17 @@ public:
     // The alert as the console shows it: nothing waits; `answered` gets Accept
     // (true) or On-Hold (false) once the operator has chosen. By default it
     // answers at once through ShowNewCallAlert.
-    virtual void ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
-                                      std::function<void(bool)> answered)
+    // `asking` names the supporter who asks, where the wire tells it. The
+    // result closes the alert unanswered (its call has gone meanwhile).
+    virtual std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
+                                                       bool acceptEnabled, const QString & /*asking*/,
+                                                       std::function<void(bool)> answered)
     {
         answered(ShowNewCallAlert(kind, site, ip, acceptEnabled));
+        return {};
     }
+    // A short line for the status bar that blocks nothing.
+    virtual void ShowCallNotice(const QString & /*text*/) {}
     // Creates and shows the customer chat window that takes the record's
     // connection and send worker over; null when none can be made.
     virtual IChatWindow *CreateChatWindow(ChatItem * /*record*/, int /*number*/) { return nullptr; }
@@ -158,6 +164,7 @@ private:
     int m_creatingWindows = 0;
     int m_callsOnHold = 0;
     int m_openChatWindows = 0;
+    int m_nextChatNumber = 0;
     int m_alertsOpen = 0;
     QTimer m_onHoldTimer;
     QTimer m_ringRemindTimer;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace velmora {
@@ -38,8 +39,10 @@ struct ChatItem {
     bool ConnectionTaken = false;
     // Counted in the calls on hold (raised once, lowered once).
     bool CountedOnHold = false;
-    // Another supporter answered the call while its alert was still open.
-    bool AnsweredWhileAlerting = false;
+    // Its alert is still open; WithdrawAlert closes it when the call goes
+    // before the operator has answered it.
+    bool Alerting = false;
+    std::function<void()> WithdrawAlert;
     // The opening messages (INITIAL_CONNECT, SESSION_READY) are answered once
     // per call; repeats are ignored.
     bool InitialConnectAnswered = false;

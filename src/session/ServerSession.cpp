@@ -16,6 +16,10 @@
 namespace velmora {
 namespace {
 
+// Names shown on transfer alerts; a server cannot make them grow without end.
+constexpr int kMaxSupporterName = 256;
+constexpr int kMaxSupporterNames = 1024;
+
 const char *const kStatusTexts[] = {
     " Connect to the server by clicking the connect button.",
     " Connecting to Server...",
@@ -621,8 +625,12 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
             return;
         }
         QVector<TOnlineSupporter> supporters;
-        for (const auto &e : list->entries)
+        if (m_supporterNames.size() > kMaxSupporterNames)
+            m_supporterNames.clear();
+        for (const auto &e : list->entries) {
             supporters.append({e.Name(), e.port});
+            m_supporterNames.insert(e.port, e.Name().left(kMaxSupporterName));
+        }
         m_host.SupportersListed(request, supporters);
         break;
     }

@@ -5,6 +5,7 @@
 // stay outside: everything the operator sees goes through ISessionHost.
 #include "session/ClientSocket.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -137,6 +138,9 @@ public:
     qint32 SupportPort() const { return m_supportPort; }
     int ChatLimit() const { return m_chatLimit; }
     int SupportersOnline() const { return m_supportersOnline; }
+    // The name that the last list of supporters gave for a port value; empty
+    // when no list has named it.
+    QString SupporterName(qint32 port) const { return m_supporterNames.value(port); }
     const QString &InstanceToken() const { return m_instanceToken; }
     QString StatusText() const { return m_statusText; }
     void SetExitInProgress(bool on) { m_exitInProgress = on; }
@@ -189,6 +193,7 @@ private:
     qint32 m_supportPort = 0;
     int m_chatLimit = 0;
     int m_supportersOnline = 0;
+    QHash<qint32, QString> m_supporterNames;
     QString m_instanceToken;
     QString m_statusText;
     int m_connectTimeoutSec = 40;

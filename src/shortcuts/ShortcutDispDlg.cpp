@@ -187,8 +187,10 @@ void TShortcutDispDlg::URL_FileLinkClick()
 void TShortcutDispDlg::SelectBtnClick()
 {
     if (m_source == EntrySource::List) {
+        // Enter takes the row the keyboard is on, selected or only current.
         const QList<QTreeWidgetItem *> selected = ShortcutsListBox->selectedItems();
-        const int index = selected.isEmpty() ? -1 : ShortcutsListBox->indexOfTopLevelItem(selected.first());
+        QTreeWidgetItem *row = selected.isEmpty() ? ShortcutsListBox->currentItem() : selected.first();
+        const int index = row ? ShortcutsListBox->indexOfTopLevelItem(row) : -1;
         m_result = index >= 0 ? m_list.Get(index).Text : QString();
         // A stored shortcut is checked like a typed address: the file may hold
         // anything, and what is pushed opens in the visitor's browser.

@@ -43,9 +43,14 @@ TEST(NewCnctDlg, TextsFollowTheKindOfCallAndHideAbsentValues)
     EXPECT_TRUE(support.Label3->text().isEmpty());
     EXPECT_TRUE(support.Label2->text().isEmpty());
 
-    TNewCnctDlg transfer(server::TRANSFER_CALL, QStringLiteral("0"), QString(), true);
+    TNewCnctDlg transfer(server::TRANSFER_CALL, QStringLiteral("0"), QString(), true, nullptr,
+                         QStringLiteral("<b>Bert"));
     EXPECT_EQ(transfer.Label1->text(), QStringLiteral("Transfer request from other support !."));
     EXPECT_TRUE(transfer.Label3->text().isEmpty());
+    EXPECT_EQ(transfer.Label4->text(), QStringLiteral("Asked by = <b>Bert"));
+    EXPECT_EQ(transfer.Label4->textFormat(), Qt::PlainText);
+    EXPECT_GT(transfer.height(), client.height()); // a line more
+    EXPECT_EQ(client.Label4, nullptr);
 }
 
 TEST(NewCnctDlg, VisitorValuesAreNeverRenderedAsMarkup)

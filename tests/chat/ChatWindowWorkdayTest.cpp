@@ -217,15 +217,29 @@ TEST_F(ChatWorkdayTest, ALostServerConnectionLeavesTheConversationReadable)
     EXPECT_EQ(calls.events, before); // the call was finished with at the loss
 }
 
-// One visitor leaves while the operator types to another: the dialog sits on
-// its own chat, blocks nothing else and leaves the keyboard where it was.
-TEST_F(ChatWorkdayTest, TheEndOfChatDialogIsModalToItsChatAndTakesNoKeys)
+// A new call's chat opens while the operator types in another: the keys stay
+// there until the operator clicks the new one. Then one visitor leaves while
+// the operator types to the other: the dialog sits on its own chat, blocks
+// nothing else and leaves the keyboard where it was.
+TEST_F(ChatWorkdayTest, ANewChatAndTheEndOfChatDialogTakeNoKeys)
 {
     OpenWindow();
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    window->InputText->setFocus();
+    Type(QStringLiteral("abcdef"));
     ChatItem second;
     ConnectRecord(server, second, 4712);
     QPointer<TOneChatWindow> typing = new TOneChatWindow(1, &second, calls, host);
-    typing->activateWindow();
+    WaitFor([] { return false; }, 600); // past any activation the platform would make
+    ASSERT_EQ(QApplication::focusWidget(), window->InputText);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ghij"));
+    EXPECT_TRUE(window->isActiveWindow());
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdefghij"));
+    EXPECT_TRUE(typing->InputText->toPlainText().isEmpty());
+    window->InputText->clear();
+
+    QTest::mouseClick(typing->InputText, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return typing->isActiveWindow(); }));
     typing->InputText->setFocus();
     QTest::keyClicks(typing->InputText, QStringLiteral("Half a sen"));

@@ -220,12 +220,13 @@ TEST_F(ChatWindowTest, RemoteTypingShowsAndClears)
 
 TEST_F(ChatWindowTest, EveryUserDetailsAppendsToTheCaptionAndReachesTheCallList)
 {
-    OpenWindow();
+    OpenWindow(0x000D, true); // the opening notice came before the name
     const QByteArray details = BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value());
     Receive(chat::USER_DETAILS, details);
     Receive(chat::USER_DETAILS, details);
     ASSERT_TRUE(WaitFor([&] { return window->windowTitle().count(QStringLiteral(", in chat with ")) == 2; }));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0, in chat with Eve, in chat with Eve"));
+    EXPECT_TRUE(Conversation().startsWith(QStringLiteral("You are now chatting with Eve.\nCalling from")));
     EXPECT_TRUE(calls.events.contains(QStringLiteral("email eve@example.org")));
     EXPECT_TRUE(calls.events.contains(QStringLiteral("phone 555")));
 }
@@ -298,6 +299,8 @@ TEST_F(ChatWindowTest, LostConnectionAsksOnceAndTheWindowTakesNoMoreLines)
     EXPECT_TRUE(Conversation().endsWith(QStringLiteral("(the connection closed)")));
     EXPECT_FALSE(window->InputText->isEnabled());
     EXPECT_FALSE(window->SendMsgBtn->isEnabled());
+    EXPECT_NE(window->SendMsgBtn->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::red));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0, chat ended"));
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("half a sentence")); // still there to copy
     const QString before = Conversation();
     window->SendMsgBtnClick();

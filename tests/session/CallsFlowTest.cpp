@@ -71,17 +71,25 @@ TEST_F(CallsFlow, StackedAlertsEachFinishTheirOwnCallAndRingUntilTheLastCloses)
     EXPECT_TRUE(server.WaitForConnections(2));
 }
 
-TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenOpensNoConnection)
+TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenClosesTheAlertAndOpensNoConnection)
 {
-    host.duringAlert = [this] { calls.CallAnswered(30); };
+    host.holdAlerts = true;
     calls.NewCall(30, 0, QStringLiteral("site"), QString(), server::CLIENT_LISTED);
+    calls.NewCall(32, 0, QStringLiteral("other"), QString(), server::CLIENT_LISTED);
+    EXPECT_EQ(List().Count(), 0);
+    calls.CallAnswered(30);
+    EXPECT_EQ(host.withdrawn, 1); // the alert went by itself; the other stays up
+    EXPECT_EQ(host.notices, QStringList{QStringLiteral("Another supporter answered the call from site.")});
+    EXPECT_TRUE(calls.RingRemindTimer().isActive());
     ASSERT_EQ(List().Count(), 1);
     EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
     EXPECT_EQ(List().RowData(0), nullptr);
-    EXPECT_EQ(calls.RecordCount(), 0);
+    EXPECT_EQ(calls.RecordCount(), 1); // the other call's
     EXPECT_EQ(calls.CallsOnHold(), 0);
     QTest::qWait(100);
     EXPECT_EQ(server.ConnectionCount(), 0);
+    host.open[1](false);
+    EXPECT_FALSE(calls.RingRemindTimer().isActive());
 }
 
 TEST_F(CallsFlow, CallAnsweredClosesTheConnectionAndKeepsTheRowAsHistory)
@@ -264,6 +272,12 @@ TEST_F(CallsFlow, OpenChatAtTheLimitWarnsAndKeepsTheCallWaiting)
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Warning"));
     EXPECT_EQ(List().Cell(1, ColStatus), QStringLiteral("Waiting..."));
     EXPECT_EQ(calls.CallsOnHold(), 1);
+
+    // Once the first chat is closed the next opens, with a number of its own.
+    host.windows[0]->FormClose();
+    calls.OpenChatAtRow(1);
+    ASSERT_EQ(host.windows.size(), 2u);
+    EXPECT_EQ(host.windows[1]->number, 1);
 }
 
 TEST_F(CallsFlow, CallsOnHoldCountFollowsTheCallsActuallyOnHold)
@@ -321,8 +335,17 @@ protected:
 
 TEST_F(CallsOnline, TransferredCallIsAnsweredOnTheServerConnection)
 {
+    // A list of supporters seen earlier names the one who asks.
+    session.RequestSupporters(TSupporterListRequest::SupporterChat);
+    ASSERT_TRUE(server.SendFrame(0, server::ONLINE_SUPPORTERS,
+                                 BodyOf(*server::BuildOnlineSupportersList({{"Bert", 55}}))));
+    ASSERT_TRUE(WaitFor([&] { return session.SupporterName(55) == QStringLiteral("Bert"); }));
+    host.holdAlerts = true;
     ASSERT_TRUE(server.SendFrame(0, server::TRANSFER_CALL,
                                  BodyOf(*server::BuildTransferCallNotice(300, 55, "10.9.9.9", "www.t.example"))));
+    ASSERT_TRUE(WaitFor([&] { return host.open.size() == 1; }));
+    EXPECT_EQ(host.alerts[0].asking, QStringLiteral("Bert"));
+    host.open[0](false);
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_TRUE(WaitForCode(0, server::TRANSFER_ANSWERED));
     const auto frames = server.FramesOn(0);

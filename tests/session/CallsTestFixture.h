@@ -90,6 +90,7 @@ public:
         QString site;
         QString ip;
         bool acceptEnabled;
+        QString asking;
     };
 
     bool IsMinimizedToTray() const override { return minimized; }
@@ -98,7 +99,7 @@ public:
     void SetTrayBlinking(bool on) override { blinking.push_back(on); }
     bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override
     {
-        alerts.push_back({kind, site, ip, acceptEnabled});
+        alerts.push_back({kind, site, ip, acceptEnabled, {}});
         if (duringAlert) {
             auto action = std::move(duringAlert);
             duringAlert = nullptr;
@@ -110,6 +111,22 @@ public:
         answers.pop_front();
         return answer;
     }
+    // With holdAlerts set, alerts stay open as the console's do: the test
+    // answers them later through `open`, or the call's end withdraws them.
+    std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
+                                               bool acceptEnabled, const QString &asking,
+                                               std::function<void(bool)> answered) override
+    {
+        if (!holdAlerts)
+            return ICallsHost::ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered));
+        alerts.push_back({kind, site, ip, acceptEnabled, asking});
+        open.push_back(answered);
+        return [this, answered] {
+            ++withdrawn;
+            answered(false);
+        };
+    }
+    void ShowCallNotice(const QString &text) override { notices << text; }
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override
     {
         if (refuseWindows)
@@ -135,6 +152,10 @@ public:
     std::vector<Alert> alerts;
     std::deque<bool> answers; // true Accept, false On-Hold; On-Hold when empty
     std::function<void()> duringAlert;
+    bool holdAlerts = false;
+    std::vector<std::function<void(bool)>> open;
+    int withdrawn = 0;
+    QStringList notices;
     bool refuseWindows = false;
     bool closeOnCreate = false;
     std::vector<std::unique_ptr<FakeChatWindow>> windows;

@@ -1,6 +1,7 @@
 #include "shortcuts/ShortcutDispDlg.h"
 
 #include "support/RecordingBoxes.h"
+#include "support/TestUtil.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -86,6 +87,16 @@ TEST_F(Selection, ListChoiceReturnsTheRecordTextAndNothingChosenReturnsEmpty)
     ClickRow(*url, 0);
     url->SelectBtnClick();
     EXPECT_EQ(url->Result(), QStringLiteral("http://home.example"));
+
+    // From the keyboard alone the row is only current (a focus frame, no
+    // selection); Enter takes it all the same.
+    auto keys = Make(Mode::CannedMessages);
+    keys->show();
+    keys->activateWindow();
+    ASSERT_TRUE(test::WaitFor([&] { return keys->ShortcutsListBox->currentItem() != nullptr; }));
+    ASSERT_TRUE(keys->ShortcutsListBox->selectedItems().isEmpty());
+    QTest::keyClick(keys->ShortcutsListBox, Qt::Key_Return);
+    EXPECT_EQ(keys->Result(), QStringLiteral("http://home.example"));
 
     auto none = Make();
     none->SelectBtnClick();
