@@ -1,10 +1,15 @@
 #include "app/ConsoleKeys.h"
 
 #include "app/HelpWindow.h"
+#include "chat/QuietShow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -31,28 +36,99 @@ int TConsoleKeys::HelpContextOf(const QWidget *widget)
     return 0;
 }
 
+namespace {
+
+// Where the keyboard goes in a window the operator turns to.
+QWidget *InputOf(QWidget *window)
+{
+    auto *input = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
+    return input && input->isEnabled() ? input : nullptr;
+}
+
+} // namespace
+
+QList<QWidget *> TConsoleKeys::CycleWindows()
+{
+    // Chat windows say what they are by properties, so that the keys need
+    // no knowledge of their classes.
+    QList<QWidget *> main;
+    QList<QWidget *> chats;
+    QList<QWidget *> supporters;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible())
+            continue;
+        if (top->property(kChatNumberProperty).isValid())
+            chats << top;
+        else if (top->property(kSupporterChatProperty).toBool())
+            supporters << top;
+        else if (qobject_cast<QMainWindow *>(top))
+            main << top;
+    }
+    std::stable_sort(chats.begin(), chats.end(), [](const QWidget *a, const QWidget *b) {
+        return a->property(kChatNumberProperty).toInt() < b->property(kChatNumberProperty).toInt();
+    });
+    return main + chats + supporters;
+}
+
+void TConsoleKeys::Cycle(bool forward)
+{
+    const QList<QWidget *> windows = CycleWindows();
+    if (windows.isEmpty())
+        return;
+    const qsizetype at = windows.indexOf(QApplication::activeWindow());
+    const qsizetype n = windows.size();
+    const qsizetype next = at < 0 ? 0 : (at + (forward ? 1 : n - 1)) % n;
+    TurnTo(windows[next], InputOf(windows[next]));
+}
+
+bool TConsoleKeys::GoToChat(int number)
+{
+    for (QWidget *window : CycleWindows()) {
+        const QVariant at = window->property(kChatNumberProperty);
+        if (at.isValid() && at.toInt() == number) {
+            TurnTo(window, InputOf(window));
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TConsoleKeys::eventFilter(QObject *watched, QEvent *event)
 {
-    // Both keys are taken where they first arrive, so no parent sees them again.
+    // The keys are taken where they first arrive, so no parent sees them again.
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return false;
     auto *key = static_cast<QKeyEvent *>(event);
     auto *target = static_cast<QWidget *>(watched);
-    if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_F1 && mods == Qt::NoModifier) {
         const QWidget *from = QApplication::focusWidget() ? QApplication::focusWidget() : target;
         const int context = HelpContextOf(from);
         if (ShowHelp)
             ShowHelp(context > 0 ? context : THelpWindow::ContentsContext);
         return true;
     }
-    if (key->key() == Qt::Key_A && (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))
-                                       == (Qt::ControlModifier | Qt::AltModifier)
-        && !(key->modifiers() & Qt::ShiftModifier)) {
-        if (AcceptNewestCall) {
-            AcceptNewestCall();
+    if (mods == (Qt::ControlModifier | Qt::AltModifier)) {
+        const std::function<void()> *action = nullptr;
+        if (key->key() == Qt::Key_A)
+            action = &AcceptNewestCall;
+        else if (key->key() == Qt::Key_H)
+            action = &HoldNewestCall;
+        else if (key->key() == Qt::Key_N)
+            action = &TurnToNewestAlert;
+        if (action && *action) {
+            (*action)();
             return true;
         }
+        return false;
     }
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (mods & Qt::ControlModifier)
+        && !(mods & Qt::AltModifier)) {
+        Cycle(key->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
+        return true;
+    }
+    if (mods == Qt::AltModifier && key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9)
+        return GoToChat(key->key() - Qt::Key_0);
     return false;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // Keys that work in every window of the console, whichever has the focus:
-// F1 opens help at the page of the window (or control) in focus, and
-// Ctrl+Alt+A accepts the newest call whose alert is waiting.
+// F1 opens help at the page of the window (or control) in focus;
+// Ctrl+Alt+A accepts the newest call whose alert is waiting, Ctrl+Alt+H puts
+// it on hold and Ctrl+Alt+N brings its alert to the front with the keyboard;
+// Ctrl+Tab and Ctrl+Shift+Tab go round the main window and the open chats,
+// and Alt+0 ... Alt+9 go to the chat of that number, keys in its input.
 #include <QObject>
 
 #include <functional>
@@ -21,10 +24,20 @@ public:
     // the nearest parent that has one; 0 when none has.
     static int HelpContextOf(const QWidget *widget);
 
+    // The windows Ctrl+Tab goes round, in its order: the main window, the
+    // customer chats by number, then the supporter chats.
+    static QList<QWidget *> CycleWindows();
+    // Turns to the next (or previous) of them from the active one.
+    static void Cycle(bool forward);
+    // Turns to the customer chat of that number; false when none is open.
+    static bool GoToChat(int number);
+
     // Shows help for a context; the help window by default, tests replace it.
     std::function<void(int)> ShowHelp;
-    // Accepts the newest waiting call; nothing when unset.
+    // The alert keys; nothing when unset.
     std::function<void()> AcceptNewestCall;
+    std::function<void()> HoldNewestCall;
+    std::function<void()> TurnToNewestAlert;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -45,6 +45,7 @@ constexpr ContextPage ContextPages[] = {
     {THelpWindow::ContentsContext, "index.html"},
     {THelpWindow::KeywordSearchContext, "help-on-help.html#index"},
     {THelpWindow::AboutContext, "main-window.html#help-menu"},
+    {THelpWindow::KeyboardContext, "keyboard.html"},
     {THelpWindow::ChatWindowContext, "chat-window.html"},
     {55, "settings.html#support"},
     {56, "settings.html#web"},

@@ -30,6 +30,7 @@ public:
         ContentsContext = 32,
         KeywordSearchContext = 33,
         AboutContext = 34,
+        KeyboardContext = 35,
         ChatWindowContext = 40,
         CannedEditorContext = 123,
         UrlEditorContext = 126,

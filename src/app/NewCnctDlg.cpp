@@ -226,6 +226,32 @@ bool TNewCnctDlg::AcceptNewest()
     return false;
 }
 
+namespace {
+TNewCnctDlg *NewestOpen()
+{
+    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i)
+        if (g_openAlerts[i] && g_openAlerts[i]->isVisible())
+            return g_openAlerts[i];
+    return nullptr;
+}
+} // namespace
+
+bool TNewCnctDlg::HoldNewest()
+{
+    TNewCnctDlg *alert = NewestOpen();
+    if (alert)
+        alert->OnHoldlBtn->click();
+    return alert;
+}
+
+bool TNewCnctDlg::TurnToNewest()
+{
+    TNewCnctDlg *alert = NewestOpen();
+    if (alert)
+        TurnTo(alert, alert->NewConnectPanel);
+    return alert;
+}
+
 void TNewCnctDlg::RejectAll()
 {
     const QList<QPointer<TNewCnctDlg>> alerts = g_openAlerts;

@@ -37,6 +37,11 @@ public:
                              const QString &asking = QString());
     // Accepts the newest open alert whose Accept is enabled; false when none is.
     static bool AcceptNewest();
+    // Puts the newest open alert on hold; false when none is open.
+    static bool HoldNewest();
+    // Brings the newest open alert to the front with the keyboard in it, so
+    // that Enter and Esc answer it; false when none is open.
+    static bool TurnToNewest();
     // Answers every open alert with On-Hold (the program is ending).
     static void RejectAll();
     // Alerts open at this moment (their placement depends on it).

@@ -99,7 +99,17 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
     m_keys = new TConsoleKeys(this);
-    m_keys->AcceptNewestCall = [] { TNewCnctDlg::AcceptNewest(); };
+    m_keys->AcceptNewestCall = [this] {
+        // A key that does nothing says why.
+        if (!TNewCnctDlg::AcceptNewest())
+            statusBar()->showMessage(TNewCnctDlg::AlertsShown() > 0
+                                         ? QStringLiteral("The chat limit is reached: close a chat window to accept "
+                                                          "the call, or put it on hold (Ctrl+Alt+H).")
+                                         : QStringLiteral("No call is waiting to be accepted."),
+                                     kCallNoticeMs);
+    };
+    m_keys->HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
+    m_keys->TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
     connect(m_calls.get(), &TCalls::CountersChanged, this, [this] {
         if (m_calls->CallsOnHold() == 0)
             SetTrayBlinking(false);
@@ -283,18 +293,18 @@ void TMainForm::BuildMenus()
     m_programSetUp->setStatusTip(QStringLiteral("Open program configuration dialog."));
     connect(m_programSetUp, &QAction::triggered, this, &TMainForm::ProgramSetUpClick);
     configure->addSeparator();
-    QAction *canned = configure->addAction(QStringLiteral("Canned Answers"));
+    QAction *canned = configure->addAction(QStringLiteral("Ca&nned Answers"));
     connect(canned, &QAction::triggered, this, [this] {
         TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::CannedMessages, *m_canned);
     });
     configure->addSeparator();
-    QAction *urls = configure->addAction(QStringLiteral("Push URL shortcuts"));
+    QAction *urls = configure->addAction(QStringLiteral("&Push URL shortcuts"));
     connect(urls, &QAction::triggered, this, [this] {
         TEditCannedMsgsDlg::EditShortcuts(this, TEditCannedMsgsDlg::Mode::PushUrls, *m_urls);
     });
 
     configure->addSeparator();
-    m_mailSendView = configure->addAction(QStringLiteral("Mail Send View"));
+    m_mailSendView = configure->addAction(QStringLiteral("&Mail Send View"));
     m_mailSendView->setStatusTip(QStringLiteral("Show the SMTP dialogue of the transcript mails"));
     connect(m_mailSendView, &QAction::triggered, this, [this] {
         if (m_debugWin) {
@@ -303,10 +313,12 @@ void TMainForm::BuildMenus()
         }
     });
 
-    QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
-    connect(help->addAction(QStringLiteral("Help on help")), &QAction::triggered, this, [this] { ShowHelp(31); });
-    connect(help->addAction(QStringLiteral("Contents")), &QAction::triggered, this, [this] { ShowHelp(32); });
-    connect(help->addAction(QStringLiteral("Keyword Search")), &QAction::triggered, this, [this] { ShowHelp(33); });
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this, [this] { ShowHelp(31); });
+    connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] { ShowHelp(32); });
+    connect(help->addAction(QStringLiteral("&Keyword Search")), &QAction::triggered, this, [this] { ShowHelp(33); });
+    connect(help->addAction(QStringLiteral("Keyboard &shortcuts")), &QAction::triggered, this,
+            [this] { ShowHelp(THelpWindow::KeyboardContext); });
     help->addSeparator();
     connect(help->addAction(QStringLiteral("&About")), &QAction::triggered, this, [this] {
         TAboutBox::Execute(this);
@@ -319,13 +331,13 @@ void TMainForm::BuildTray()
     abfTrayIcon->setToolTip(TrayTipText(0, 0));
     abfTrayIcon->setIcon(StatusIcon(TrayOfflineIcon));
     TrayIconPopupMenu = new QMenu(this);
-    m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("Connect"));
-    m_trayDisconnect = TrayIconPopupMenu->addAction(QStringLiteral("Disconnect"));
+    m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("&Connect"));
+    m_trayDisconnect = TrayIconPopupMenu->addAction(QStringLiteral("&Disconnect"));
     TrayIconPopupMenu->addSeparator();
-    QAction *exit = TrayIconPopupMenu->addAction(QStringLiteral("Exit"));
+    QAction *exit = TrayIconPopupMenu->addAction(QStringLiteral("E&xit"));
     TrayIconPopupMenu->addSeparator();
-    m_trayRestore = TrayIconPopupMenu->addAction(QStringLiteral("Restore"));
-    m_trayMinimize = TrayIconPopupMenu->addAction(QStringLiteral("Minimize"));
+    m_trayRestore = TrayIconPopupMenu->addAction(QStringLiteral("&Restore"));
+    m_trayMinimize = TrayIconPopupMenu->addAction(QStringLiteral("&Minimize"));
     connect(m_trayConnect, &QAction::triggered, this, [this] { m_session->ToggleConnection(); });
     connect(m_trayDisconnect, &QAction::triggered, this, [this] { m_session->ToggleConnection(); });
     connect(exit, &QAction::triggered, this, [this] { ExitProcedure(true); });

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextCursor>
@@ -116,6 +117,13 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
     connect(SendMsgBtn, &QPushButton::clicked, this, [this] { emit SendRequested(); });
 
+    EndChatBtn = new QPushButton(QStringLiteral("&End chat"), this);
+    EndChatBtn->setToolTip(QStringLiteral("End this chat (Ctrl+W)"));
+    connect(EndChatBtn, &QPushButton::clicked, this, [this] { emit EndRequested(); });
+    auto *endKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
+    endKey->setContext(Qt::WindowShortcut);
+    connect(endKey, &QShortcut::activated, this, [this] { emit EndRequested(); });
+
     SoundSpeedButton = new QToolButton(this);
     SoundSpeedButton->setFixedSize(27, 27);
     SoundSpeedButton->setToolTip(QStringLiteral("Control sounds toggle On/Off"));
@@ -137,6 +145,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     buttons->setContentsMargins(0, 0, 0, 0);
     buttons->setSpacing(4);
     buttons->addWidget(SendMsgBtn);
+    buttons->addWidget(EndChatBtn);
     buttons->addStretch(1);
     m_toggles = new QHBoxLayout;
     m_toggles->setSpacing(4);
@@ -156,6 +165,15 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
 
     FlashTimer.setInterval(600);
     connect(&FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
+}
+
+bool TChatPane::MayDiscardDraft(QWidget *owner)
+{
+    if (InputText->toPlainText().trimmed().isEmpty())
+        return true;
+    return ShowBox(QStringLiteral("The message you typed has not been sent.\n\nEnd the chat and lose it?"),
+                   QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, owner)
+           == BoxAnswer::Ok;
 }
 
 void TChatPane::AddToggle(QToolButton *button)

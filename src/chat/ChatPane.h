@@ -72,6 +72,10 @@ public:
     // The message for Send; when there is none, the input is emptied of any
     // line breaks and keeps the keyboard.
     QString MessageToSend();
+    // Before an end that would throw away what the operator typed and did
+    // not send: asks, in a box on `owner`; true when nothing is lost or the
+    // operator agrees.
+    bool MayDiscardDraft(QWidget *owner);
     // "Remote user still typing…" before a close: true when the operator
     // closes anyway.
     static bool CloseWhileRemoteTypes(QWidget *owner);
@@ -108,6 +112,7 @@ public:
     QToolButton *NewMessagesMarker = nullptr;
     QPlainTextEdit *InputText = nullptr;
     QPushButton *SendMsgBtn = nullptr;
+    QPushButton *EndChatBtn = nullptr; // and Ctrl+W
     QLabel *Label1 = nullptr;
     QToolButton *SoundSpeedButton = nullptr;
     QStatusBar *StatusBar = nullptr;
@@ -116,6 +121,7 @@ public:
 
 signals:
     void SendRequested();
+    void EndRequested();
     // The input's text changed (after the length limit was applied).
     void InputChanged(bool empty);
     void InputClicked();

@@ -2,12 +2,16 @@
 
 #include "chat/ChatDialogs.h"
 #include "chat/OneChatWindow.h"
+#include "chat/QuietShow.h"
 #include "diag/Pause.h"
 
 #include <QCloseEvent>
 #include <QMoveEvent>
 #include <QPointer>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
+#include <QWindow>
 #include <QTimer>
 
 namespace velmora {
@@ -40,12 +44,12 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
         void (TChatWinExtDlg::*handler)();
     };
     const ButtonDef defs[kButtonCount] = {
-        {&SendImgBtn, "Send Image", "Send an image to the remote client display.", &TChatWinExtDlg::SendImgBtnClick},
-        {&PushUrlBtn, "Push URL",
+        {&SendImgBtn, "Send &Image", "Send an image to the remote client display.", &TChatWinExtDlg::SendImgBtnClick},
+        {&PushUrlBtn, "&Push URL",
          "Send a web page to the remote user this will open\na new browser window on the remote side.",
          &TChatWinExtDlg::PushUrlBtnClick},
-        {&CannedBtn, "Canned Msg's", nullptr, &TChatWinExtDlg::CannedBtnClick},
-        {&TransferBtn, "Transfer Chat",
+        {&CannedBtn, "&Canned Msg's", nullptr, &TChatWinExtDlg::CannedBtnClick},
+        {&TransferBtn, "&Transfer Chat",
          "Initiate a chat transfer to another supporter\nfrom the same group (same ClienID).",
          &TChatWinExtDlg::TransferBtnClick},
     };
@@ -63,8 +67,32 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
         *defs[i].button = button;
     }
 
+    // With the keyboard in the tools, the key that opened them (or Esc)
+    // closes them and gives the keyboard back to the chat's input.
+    for (const QKeySequence &key : {QKeySequence(Qt::CTRL | Qt::Key_T), QKeySequence(Qt::Key_Escape)}) {
+        auto *shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (!m_owner.Closed())
+                m_owner.ExtraToolsKey();
+        });
+    }
+
     m_fullWidth = kFullWidth;
     SetWidth(WidthFor(20));
+}
+
+void TChatWinExtDlg::TakeKeyboard()
+{
+    m_hasKeyboard = true;
+    if (QWindow *handle = windowHandle())
+        handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+    for (QPushButton *button : {SendImgBtn, PushUrlBtn, CannedBtn, TransferBtn}) {
+        if (button->isEnabled()) {
+            TurnTo(this, button);
+            return;
+        }
+    }
+    TurnTo(this);
 }
 
 int TChatWinExtDlg::WidthFor(int percent) const
@@ -168,6 +196,13 @@ void TChatWinExtDlg::closeEvent(QCloseEvent *event)
 
 void TChatWinExtDlg::FormHide()
 {
+    if (std::exchange(m_hasKeyboard, false)) {
+        // Opened by a click next time, the tools again leave the keyboard alone.
+        if (QWindow *handle = windowHandle())
+            handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
+        if (!m_owner.Closed())
+            TurnTo(&m_owner, m_owner.InputText);
+    }
     SetWidth(m_fullWidth);
     const quint32 slide = ++m_hideSlide;
     NarrowStep(slide);

@@ -33,6 +33,8 @@ public:
     void CannedBtnClick();
     void TransferBtnClick();
     void FormShow();
+    // Opened from the keyboard: the tools take it, on their first button.
+    void TakeKeyboard();
     void FormActivate();
     void FormHide();
 
@@ -63,6 +65,7 @@ private:
     QPoint m_placed;
     bool m_placedOnce = false;
     quint32 m_hideSlide = 0;
+    bool m_hasKeyboard = false;
 };
 
 } // namespace velmora

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -53,6 +54,7 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setProperty("helpContext", 40);
+    setProperty(kChatNumberProperty, number);
     setMinimumSize(m_pane->minimumSize());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -70,6 +72,10 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     m_pane->AddToggle(ExtraToolsOpenBtn);
     connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
+    connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
+    // The extra tools from the keyboard: the same key (or Esc) closes them.
+    auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
     connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
 
@@ -647,7 +653,30 @@ void TOneChatWindow::closeEvent(QCloseEvent *event)
     }
     // The close box ends the chat properly, or not at all.
     event->ignore();
+    EndChatBtnClick();
+}
+
+void TOneChatWindow::EndChatBtnClick()
+{
+    if (m_closing || m_closed)
+        return;
+    QPointer<TOneChatWindow> self(this);
+    if (!m_pane->MayDiscardDraft(this) || !self || m_closing || m_closed)
+        return;
     FormClose();
+}
+
+void TOneChatWindow::ExtraToolsKey()
+{
+    if (!ExtraToolsOpenBtn->isEnabled())
+        return;
+    if (m_extraToolsOpen) {
+        ExtraToolsOpenBtnClick();
+        TurnTo(this, InputText);
+        return;
+    }
+    ExtraToolsOpenBtnClick();
+    m_extraTools->TakeKeyboard();
 }
 
 void TOneChatWindow::moveEvent(QMoveEvent *event)

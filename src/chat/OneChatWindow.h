@@ -52,6 +52,9 @@ public:
     void ChatSocketError(int wsaCode);
     // Extra tools
     void ExtraToolsOpenBtnClick();
+    // Ctrl+T: opens the extra tools with the keyboard in them, or closes them
+    // and gives the keyboard back to the input.
+    void ExtraToolsKey();
     void RecalceExtraDialog();
     void PushUrlBtnClick();
     void CopyCannedMessageToInbox();
@@ -134,6 +137,9 @@ private:
     void KeepOnScreen();
     static constexpr int kFrameSettleMs = 200;
     void FitCaption();
+    // The operator ends the chat (End chat, Ctrl+W, the close box): a draft
+    // is only thrown away when the operator says so.
+    void EndChatBtnClick();
     // The caption, saying so once the chat has ended.
     void ShowCaption();
     // The opening notice with the caller's name (or the one given).

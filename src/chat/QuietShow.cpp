@@ -23,6 +23,7 @@ constexpr int kSettleMs = 1500;
 // the window refuses focus while shown, and a platform that activates it
 // anyway right after it appears gives the keyboard back.
 class KeyboardKeeper : public QObject {
+    Q_OBJECT
 public:
     KeyboardKeeper(QWidget *window, QWidget *active, QWidget *focus)
         : QObject(window), m_window(window), m_active(active), m_focus(focus)
@@ -51,7 +52,7 @@ protected:
         return false;
     }
 
-private:
+public:
     void AcceptFocus()
     {
         m_released = true;
@@ -62,6 +63,7 @@ private:
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
     }
 
+private:
     void GiveBack()
     {
         if (m_released || !m_active || !m_active->isVisible() || QApplication::activeWindow() == m_active)
@@ -92,4 +94,20 @@ void KeepKeyboardWhenShown(QWidget *window)
     new KeyboardKeeper(window, active, QApplication::focusWidget());
 }
 
+void TurnTo(QWidget *window, QWidget *focus)
+{
+    if (!window)
+        return;
+    if (auto *keeper = window->findChild<KeyboardKeeper *>(QString(), Qt::FindDirectChildrenOnly))
+        keeper->AcceptFocus();
+    if (window->isMinimized())
+        window->showNormal();
+    window->raise();
+    window->activateWindow();
+    if (focus && focus->isEnabled())
+        focus->setFocus(Qt::ShortcutFocusReason);
+}
+
 } // namespace velmora
+
+#include "QuietShow.moc"

@@ -12,4 +12,13 @@ namespace velmora {
 // before showing `window`.
 void KeepKeyboardWhenShown(QWidget *window);
 
+// The operator turns to `window` (a key of ours, a click): it comes to the
+// front, takes the keyboard and puts it in `focus` when given.
+void TurnTo(QWidget *window, QWidget *focus = nullptr);
+
+// What chat windows carry for the keys that go round them: a customer chat
+// its number, a supporter chat true.
+inline constexpr char kChatNumberProperty[] = "chatNumber";
+inline constexpr char kSupporterChatProperty[] = "supporterChat";
+
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "chat/ChatLines.h"
 #include "chat/ChatPane.h"
 #include "chat/ChatPictures.h"
+#include "chat/QuietShow.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "protocol/ChatMessages.h"
@@ -31,6 +32,7 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
       m_port(port), m_chosenName(name), m_host(host), m_connection(*this)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setProperty(kSupporterChatProperty, true);
     m_pane = new TChatPane(this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -38,6 +40,7 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     setMinimumSize(m_pane->minimumSize());
     resize(minimumSize());
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
+    connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { m_connection.InputChanged(empty); });
     connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
 
@@ -281,6 +284,14 @@ void TSuppChatWindow::closeEvent(QCloseEvent *event)
         return;
     }
     event->ignore();
+    EndChatBtnClick();
+}
+
+void TSuppChatWindow::EndChatBtnClick()
+{
+    QPointer<TSuppChatWindow> self(this);
+    if (m_closing || m_closed || !m_pane->MayDiscardDraft(this) || !self)
+        return;
     FormClose();
 }
 

@@ -32,6 +32,8 @@ public:
 
     // The close procedure (close box, system menu Close).
     void FormClose();
+    // End chat, Ctrl+W, the close box: asks before a draft is lost.
+    void EndChatBtnClick();
     void SendMsgBtnClick();
     void InputTextClick();
 

@@ -2,6 +2,12 @@
 #include "app/ConsoleKeys.h"
 #include "app/HelpWindow.h"
 #include "app/Servermain.h"
+#include "chat/QuietShow.h"
+#include "support/TestUtil.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QPlainTextEdit>
 
 #include <QLineEdit>
 #include <QTest>
@@ -49,6 +55,40 @@ TEST(ConsoleKeys, CtrlAltAAcceptsTheNewestCallFromAnyWindow)
     QTest::keyClick(&edit, Qt::Key_A);
     EXPECT_EQ(accepted, 1);
     EXPECT_EQ(edit.text(), QStringLiteral("a"));
+}
+
+// Ctrl+Tab goes round the main window and the chats by number, Alt+number
+// goes to one chat; the keys land in the chat's input box.
+TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
+{
+    TConsoleKeys keys;
+    QMainWindow main;
+    QWidget chats[3];
+    QPlainTextEdit *inputs[3];
+    const int numbers[3] = {4, 0, 2};
+    for (int i = 0; i < 3; ++i) {
+        chats[i].setProperty(kChatNumberProperty, numbers[i]);
+        inputs[i] = new QPlainTextEdit(&chats[i]);
+        inputs[i]->setObjectName(QStringLiteral("InputText"));
+        chats[i].show();
+    }
+    main.show();
+    main.activateWindow();
+    ASSERT_TRUE(test::WaitFor([&] { return main.isActiveWindow(); }));
+    const QList<QWidget *> order{&main, &chats[1], &chats[2], &chats[0]};
+    EXPECT_EQ(TConsoleKeys::CycleWindows(), order);
+
+    QTest::keyClick(&main, Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return chats[1].isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), inputs[1]);
+    QTest::keyClick(inputs[1], Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return main.isActiveWindow(); }));
+    QTest::keyClick(&main, Qt::Key_4, Qt::AltModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return chats[0].isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), inputs[0]);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
+    EXPECT_EQ(inputs[0]->toPlainText(), QStringLiteral("ok")); // no tab, no digit typed
+    EXPECT_FALSE(TConsoleKeys::GoToChat(7));
 }
 
 TEST(TrayTip, SaysHowManyCallsWaitAndAreOnHold)

@@ -184,15 +184,24 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     QTest::keyClick(input, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(answers, QList<int>{1}); // the second, newest call
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
-    first->OnHoldlBtn->click();
+    // Ctrl+Alt+N brings the alert up with the keyboard: Esc puts it on hold.
+    keys.TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
+    QTest::keyClick(input, Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return first->isActiveWindow(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(answers, (QList<int>{1, 0}));
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
     EXPECT_FALSE(TNewCnctDlg::AcceptNewest());
 
-    // The exit answers what is still open, as On-Hold.
+    // Ctrl+Alt+H puts the newest on hold, whatever its Accept; the exit
+    // answers what is still open, as On-Hold.
     TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), false, 2, [&](bool accept) { answers << int(accept); });
+    TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), true, 2, [&](bool accept) { answers << int(accept); });
+    keys.HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
+    QTest::keyClick(input, Qt::Key_H, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
     TNewCnctDlg::RejectAll();
-    EXPECT_EQ(answers, (QList<int>{1, 0, 0}));
+    EXPECT_EQ(answers, (QList<int>{1, 0, 0, 0}));
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
 }
 

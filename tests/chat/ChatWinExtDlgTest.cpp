@@ -3,6 +3,8 @@
 #include "chat/ChatWinExtDlg.h"
 
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -133,6 +135,22 @@ TEST_F(ExtraToolsTest, PushUrlSendsTheChosenAddressButNeverAnEmptyOne)
     EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{PUSH_URL});
     EXPECT_EQ(chat::DecodePushUrl(server.Frames()[3].body).value(), QByteArray("https://example.org/help"));
     EXPECT_TRUE(window->ChatOutPutText->toPlainText().isEmpty()); // not shown in the conversation
+}
+
+TEST_F(ExtraToolsTest, CtrlTOpensThemWithTheKeysAndEscGivesTheKeysBackToTheInput)
+{
+    OpenWindow();
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    QTest::keyClick(window->InputText, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(window->ExtraToolsOpen());
+    tools = window->ExtraTools();
+    ASSERT_TRUE(WaitFor([&] { return tools->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget *>(tools->SendImgBtn));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(window->ExtraToolsOpen());
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), window->InputText);
 }
 
 TEST_F(ExtraToolsTest, CannedAnswerReplacesTheInputWithOneTypingStart)

@@ -364,6 +364,19 @@ TEST_F(ChatWindowTest, CloseBoxRunsTheCloseProcedureWithTranscriptAndPause)
 {
     host.transcriptsOff = false;
     OpenWindow();
+    // A draft is thrown away only when the operator says so, whichever way
+    // the chat is ended: Ctrl+W, End chat, the close box.
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    window->InputText->setPlainText(QStringLiteral("one moment"));
+    boxes.answers = {BoxAnswer::Cancel, BoxAnswer::Cancel};
+    QTest::keyClick(window->InputText, Qt::Key_W, Qt::ControlModifier);
+    window->close();
+    ASSERT_EQ(boxes.shown.size(), 2);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("The message you typed has not been sent.\n\nEnd the chat and lose it?"));
+    EXPECT_EQ(host.transcripts, 0);
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("one moment"));
+    boxes.answers = {BoxAnswer::Ok};
     const qint64 closedAt = server.ElapsedMs();
     window->close();
     EXPECT_EQ(host.transcripts, 1);
@@ -381,7 +394,7 @@ TEST_F(ChatWindowTest, CloseBoxRunsTheCloseProcedureWithTranscriptAndPause)
     const int end = server.WaitForFrame(END_SESSION);
     ASSERT_GE(end, 0);
     EXPECT_GE(server.Frames()[size_t(end)].atMs - closedAt, 290);
-    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{END_SESSION});
+    EXPECT_EQ(CodesAfterOpening(2), (std::vector<quint16>{chat::TYPING_START, END_SESSION}));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
 }
