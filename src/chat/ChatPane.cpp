@@ -5,6 +5,7 @@
 #include "chat/ChatPictures.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "shortcuts/Canneddata.h"
 #include "diag/Boxes.h"
 #include "diag/AnsiText.h"
 
@@ -16,7 +17,11 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QStringListModel>
 #include <QShortcut>
 #include <QSoundEffect>
 #include <QStatusBar>
@@ -412,6 +417,83 @@ void TChatPane::OnInputTextChanged()
     }
     MarkUncarried(text);
     emit InputChanged(text.isEmpty());
+    OfferCannedAnswers();
+}
+
+void TChatPane::SetCannedAnswers(std::function<const TTitleDataClass *()> source)
+{
+    m_cannedSource = std::move(source);
+    if (m_canned)
+        return;
+    m_canned = new QCompleter(new QStringListModel(this), this);
+    m_canned->setWidget(InputText);
+    m_canned->setCaseSensitivity(Qt::CaseInsensitive);
+    m_canned->setFilterMode(Qt::MatchStartsWith);
+    m_canned->setCompletionMode(QCompleter::PopupCompletion);
+    connect(m_canned, qOverload<const QString &>(&QCompleter::activated), this,
+            [this](const QString &title) { PutCannedAnswer(title); });
+    // Ahead of the completer's own filter: the key that chooses must not
+    // reach the input too, where Enter would send or break the line.
+    m_canned->popup()->installEventFilter(this);
+}
+
+int TChatPane::CannedPrefixStart(QString *word) const
+{
+    const QTextCursor cursor = InputText->textCursor();
+    const QString before = InputText->toPlainText().left(cursor.position());
+    const qsizetype slash = before.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || (slash > 0 && !before.at(slash - 1).isSpace()))
+        return -1;
+    const QString typed = before.mid(slash + 1);
+    if (typed.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return -1;
+    *word = typed;
+    return int(slash);
+}
+
+void TChatPane::OfferCannedAnswers()
+{
+    QString word;
+    const TTitleDataClass *canned = m_cannedSource ? m_cannedSource() : nullptr;
+    if (!m_canned || !canned || !InputText->hasFocus() || CannedPrefixStart(&word) < 0) {
+        if (m_canned)
+            m_canned->popup()->hide();
+        return;
+    }
+    QStringList titles;
+    for (int i = 0; i < canned->Count(); ++i)
+        titles << canned->Get(i).Title;
+    static_cast<QStringListModel *>(m_canned->model())->setStringList(titles);
+    m_canned->setCompletionPrefix(word);
+    if (m_canned->completionCount() == 0) {
+        m_canned->popup()->hide();
+        return;
+    }
+    QRect at = InputText->cursorRect();
+    at.setWidth(m_canned->popup()->sizeHintForColumn(0) + 24);
+    m_canned->complete(at);
+    m_canned->popup()->setCurrentIndex(m_canned->completionModel()->index(0, 0));
+}
+
+void TChatPane::PutCannedAnswer(const QString &title)
+{
+    const TTitleDataClass *canned = m_cannedSource ? m_cannedSource() : nullptr;
+    QString word;
+    const int start = CannedPrefixStart(&word);
+    if (!canned || start < 0)
+        return;
+    for (int i = 0; i < canned->Count(); ++i) {
+        const ShortcutRecord record = canned->Get(i);
+        if (record.Title != title)
+            continue;
+        QString text = record.Text;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QTextCursor cursor = InputText->textCursor();
+        cursor.setPosition(start, QTextCursor::KeepAnchor);
+        cursor.insertText(text); // plain text, as typed
+        InputText->setTextCursor(cursor);
+        return;
+    }
 }
 
 void TChatPane::MarkUncarried(const QString &text)
@@ -509,11 +591,22 @@ void TChatPane::CopySelected1Click()
 
 bool TChatPane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (m_canned && watched == m_canned->popup() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab) {
+            const QModelIndex chosen = m_canned->popup()->currentIndex();
+            m_canned->popup()->hide();
+            if (chosen.isValid())
+                PutCannedAnswer(chosen.data().toString());
+            return true;
+        }
+    }
     if (watched == ChatOutPutText) {
         if (event->type() == QEvent::Resize)
             PlaceNewMessagesMarker();
     } else if (watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
+
         if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
     } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {

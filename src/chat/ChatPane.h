@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class QHBoxLayout;
 class QLabel;
 class QMenu;
@@ -21,7 +23,11 @@ class QStatusBar;
 class QTextEdit;
 class QToolButton;
 
+class QCompleter;
+
 namespace velmora {
+
+class TTitleDataClass;
 
 class TChatPane : public QWidget {
     Q_OBJECT
@@ -76,6 +82,10 @@ public:
     // not send: asks, in a box on `owner`; true when nothing is lost or the
     // operator agrees.
     bool MayDiscardDraft(QWidget *owner);
+    // "/" and the start of a canned answer's title in the input offers the
+    // answers that match, in place; Enter puts the chosen one in instead.
+    void SetCannedAnswers(std::function<const TTitleDataClass *()> source);
+    QCompleter *CannedCompleter() const { return m_canned; }
     // "Remote user still typing…" before a close: true when the operator
     // closes anyway.
     static bool CloseWhileRemoteTypes(QWidget *owner);
@@ -131,6 +141,10 @@ protected:
 
 private:
     void OnInputTextChanged();
+    void OfferCannedAnswers();
+    void PutCannedAnswer(const QString &title);
+    // The "/word" just before the caret: its start, or -1.
+    int CannedPrefixStart(QString *word) const;
     void MarkUncarried(const QString &text);
     bool ConversationAtBottom() const;
     void PlaceNewMessagesMarker();
@@ -143,6 +157,8 @@ private:
     int m_uncarriedInInput = 0;
     bool m_soundOn = true;
     bool m_trimmingInput = false;
+    QCompleter *m_canned = nullptr;
+    std::function<const TTitleDataClass *()> m_cannedSource;
     bool m_followNextLine = false;
 };
 

@@ -73,6 +73,7 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     connect(ExtraToolsOpenBtn, &QToolButton::clicked, this, [this] { ExtraToolsOpenBtnClick(); });
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
     connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
+    m_pane->SetCannedAnswers([this] { return m_host.CannedMessages(); });
     // The extra tools from the keyboard: the same key (or Esc) closes them.
     auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });

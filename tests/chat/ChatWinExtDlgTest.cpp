@@ -1,7 +1,10 @@
 #include "ChatFixture.h"
 
+#include "chat/ChatPane.h"
 #include "chat/ChatWinExtDlg.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
@@ -151,6 +154,20 @@ TEST_F(ExtraToolsTest, CtrlTOpensThemWithTheKeysAndEscGivesTheKeysBackToTheInput
     EXPECT_FALSE(window->ExtraToolsOpen());
     ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
     EXPECT_EQ(QApplication::focusWidget(), window->InputText);
+
+    // "/" and a title's start offer the canned answers in place; Enter puts
+    // the chosen one in and sends nothing.
+    Settings().UseEnterKeyToSendMessage = true;
+    host.canned.Add(QStringLiteral("Wait"), QStringLiteral("One moment\r\nplease."));
+    host.canned.Add(QStringLiteral("Thanks"), QStringLiteral("Thank you!"));
+    QTest::keyClicks(window->InputText, QStringLiteral("Hi /wa"));
+    QCompleter *offer = window->findChild<TChatPane *>()->CannedCompleter();
+    ASSERT_TRUE(WaitFor([&] { return offer->popup()->isVisible(); }));
+    EXPECT_EQ(offer->currentCompletion(), QStringLiteral("Wait"));
+    QTest::keyClick(offer->popup(), Qt::Key_Return);
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Hi One moment\nplease."));
+    Settle();
+    EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{chat::TYPING_START}); // no CHAT_TEXT
 }
 
 TEST_F(ExtraToolsTest, CannedAnswerReplacesTheInputWithOneTypingStart)
