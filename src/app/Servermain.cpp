@@ -89,6 +89,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, &TMainForm::ShowMailWaiting);
     m_composer->OnAddressProblem = [this](const QString &text, bool notSent) {
         m_mailBuff->NoteAddressProblem(text, notSent);
+        constexpr int kShownMs = 15000; // then the mail label keeps the count
+        statusBar()->showMessage(text, kShownMs);
     };
     ShowMailWaiting();
     m_closer = std::make_unique<TCloseSockets>();

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QFile>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -98,6 +99,7 @@ TEST_F(MailTranscriptTest, FinishedChatsAreMailedWithTheirConversationAttached)
     EXPECT_EQ(QDir(dir.filePath(QStringLiteral("outbox/failed"))).entryList({QStringLiteral("*.mail")}).size(), 1);
     EXPECT_FALSE(form->MailStatusLabel()->isHidden());
     EXPECT_EQ(form->MailStatusLabel()->text(), QStringLiteral("Mail: 0 waiting, 1 not sent"));
+    EXPECT_TRUE(form->statusBar()->currentMessage().startsWith(QStringLiteral("Transcript for chat with Gus not sent")));
     EXPECT_TRUE(form->MailStatusLabel()->toolTip().contains(QStringLiteral("'not an email' is not an e-mail address")));
 }
 
