@@ -1,6 +1,9 @@
 #include "app/EmailAddrEditDlg.h"
 
+#include "mail/MailText.h"
+
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -10,6 +13,8 @@ namespace velmora {
 namespace {
 // Longer than any real address, short enough to stay a one-line edit.
 constexpr int kMaxEmailChars = 1024;
+// What the call list shows when the visitor gave no address: not a typing error.
+const char kNotSupplied[] = "Not Supplied !";
 } // namespace
 
 TEmailAddrEditDlg::TEmailAddrEditDlg(const QString &email, QWidget *parent) : QDialog(parent)
@@ -34,10 +39,34 @@ TEmailAddrEditDlg::TEmailAddrEditDlg(const QString &email, QWidget *parent) : QD
     buttons->addStretch();
     buttons->addWidget(OKBtn);
     buttons->addWidget(CancelBtn);
+    NotAnAddressLabel = new QLabel(
+        QStringLiteral("This is not an e-mail address: the transcript cannot be sent to it."), this);
+    NotAnAddressLabel->setObjectName(QStringLiteral("NotAnAddressLabel"));
+    NotAnAddressLabel->setStyleSheet(QStringLiteral("color: #B00000;"));
+    // Keeps its room when hidden, so the fixed-size dialog never jumps.
+    QSizePolicy keep = NotAnAddressLabel->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    NotAnAddressLabel->setSizePolicy(keep);
+    connect(EmailEditText, &QLineEdit::textChanged, this, &TEmailAddrEditDlg::CheckAddress);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(EmailEditText);
+    layout->addWidget(NotAnAddressLabel);
     layout->addLayout(buttons);
     setFixedSize(sizeHint());
+    CheckAddress();
+}
+
+void TEmailAddrEditDlg::CheckAddress()
+{
+    const QString text = EmailEditText->text().trimmed();
+    const bool none = text.isEmpty() || text == QLatin1String(kNotSupplied);
+    NotAnAddressLabel->setVisible(!none && !IsPlausibleAddress(text));
+}
+
+bool TEmailAddrEditDlg::WarningShown() const
+{
+    return !NotAnAddressLabel->isHidden();
 }
 
 QString TEmailAddrEditDlg::Text() const

@@ -3,6 +3,7 @@
 // from the call list.
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -18,10 +19,16 @@ public:
     static QString Edit(const QString &email, QWidget *parent = nullptr);
 
     QString Text() const;
+    // Shown while the text is not an e-mail address; OK still keeps it.
+    bool WarningShown() const;
 
     QLineEdit *EmailEditText = nullptr;
     QPushButton *OKBtn = nullptr;
     QPushButton *CancelBtn = nullptr;
+    QLabel *NotAnAddressLabel = nullptr;
+
+private:
+    void CheckAddress();
 };
 
 } // namespace velmora

@@ -4,6 +4,7 @@
 #include "chat/QuietShow.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -89,11 +90,21 @@ int TQtBoxes::ChooseSupporter(const QList<SupporterRow> &rows)
 
 void TQtBoxes::Notify(const BoxRequest &request)
 {
+    // One notice per caption: while one is up, a new one only updates its
+    // text, so a desk left alone does not fill with windows.
+    static QHash<QString, QPointer<QMessageBox>> open;
+    if (QMessageBox *shown = open.value(request.caption)) {
+        shown->setText(request.text);
+        return;
+    }
     // A window of its own: nothing it could be parented to may hide it.
     auto *box = new QMessageBox;
     Fill(*box, {request.text, request.caption, request.icon, BoxButtons::Ok});
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    open.insert(request.caption, box);
+    // It tells, it does not ask: the keyboard stays where the operator types.
+    KeepKeyboardWhenShown(box);
     box->show();
 }
 

@@ -89,6 +89,11 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_mailBuff = std::make_unique<TMailBuff>(m_outbox.get(), m_log.get());
     m_debugWin = std::make_unique<TDebugWinDlg>(m_mailBuff->DebugLines());
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, &TMainForm::ShowMailWaiting);
+    m_composer->OnAddressProblem = [this](const QString &text, bool notSent) {
+        m_mailBuff->NoteAddressProblem(text, notSent);
+        constexpr int kShownMs = 15000; // then the mail label keeps the count
+        statusBar()->showMessage(text, kShownMs);
+    };
     ShowMailWaiting();
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
@@ -538,10 +543,21 @@ void TMainForm::StartMailSession()
 void TMainForm::ShowMailWaiting()
 {
     const int waiting = m_mailBuff ? m_mailBuff->WaitingCount() : 0;
-    m_mailStatus->setVisible(waiting > 0);
-    m_mailStatus->setText(QStringLiteral("Mail: %1 waiting").arg(waiting));
+    const int notSent = m_mailBuff ? m_mailBuff->NotSentCount() : 0;
     const QString error = m_mailBuff ? m_mailBuff->LastError() : QString();
-    m_mailStatus->setToolTip(error.isEmpty() ? QString() : QStringLiteral("Last error: ") + error);
+    // Mail trouble stays in view here, where it blocks nothing.
+    m_mailStatus->setVisible(waiting > 0 || notSent > 0 || !error.isEmpty());
+    QString text = QStringLiteral("Mail: %1 waiting").arg(waiting);
+    if (notSent > 0)
+        text += QStringLiteral(", %1 not sent").arg(notSent);
+    m_mailStatus->setText(text);
+    QString tip = error.isEmpty() ? QString() : QStringLiteral("Last error: ") + error;
+    if (notSent > 0) {
+        tip += QStringLiteral("\nLast not sent: ") + m_mailBuff->LastNotSent();
+        if (m_outbox)
+            tip += QStringLiteral("\nTranscripts not sent are kept in ") + m_outbox->FailedFolder();
+    }
+    m_mailStatus->setToolTip(tip.trimmed());
 }
 
 void TMainForm::ComposeTranscript(const TTranscriptSource &source)

@@ -6,6 +6,8 @@
 #include <QHostInfo>
 #include <QRandomGenerator>
 
+#include <optional>
+
 namespace velmora {
 namespace {
 
@@ -152,7 +154,42 @@ bool IsPlausibleAddress(const QString &address)
     return true;
 }
 
-QStringList EncodeHeaderText(const QString &text)
+namespace {
+
+// Plain text cut at blanks so that every line stays within 78 characters
+// where a blank allows it and within 998 always. Each piece after the first
+// goes behind one blank on a line of its own; that blank is the one it was
+// cut at, so the header reads as it was. nullopt: no such cut (a word too
+// long, or a piece of blanks only), and encoded words must carry the text.
+std::optional<QStringList> FoldAtBlanks(const QString &text, int prefixLength)
+{
+    constexpr qsizetype kRecommended = 78;
+    constexpr qsizetype kMaximum = 998;
+    QStringList pieces;
+    QString rest = text;
+    qsizetype used = prefixLength;
+    while (used + rest.size() > kRecommended) {
+        qsizetype cut = rest.lastIndexOf(QLatin1Char(' '), kRecommended - used);
+        if (cut <= 0)
+            cut = rest.indexOf(QLatin1Char(' '), 1);
+        if (cut <= 0)
+            break; // the rest is one word
+        const QString piece = rest.left(cut);
+        if (used + piece.size() > kMaximum || piece.trimmed().isEmpty())
+            return std::nullopt;
+        pieces << piece;
+        rest = rest.mid(cut + 1);
+        used = 1;
+    }
+    if (used + rest.size() > kMaximum || (!pieces.isEmpty() && rest.trimmed().isEmpty()))
+        return std::nullopt;
+    pieces << rest;
+    return pieces;
+}
+
+} // namespace
+
+QStringList EncodeHeaderText(const QString &text, int prefixLength)
 {
     const QString clean = OneLine(text);
     bool plain = true;
@@ -160,8 +197,10 @@ QStringList EncodeHeaderText(const QString &text)
         if (!IsPrintableAscii(c) && c != QLatin1Char('\t'))
             plain = false;
     // Printable ASCII that could be mistaken for an encoded word is encoded too.
-    if (plain && !clean.contains(QStringLiteral("=?")))
-        return {clean};
+    if (plain && !clean.contains(QStringLiteral("=?"))) {
+        if (std::optional<QStringList> folded = FoldAtBlanks(clean, prefixLength))
+            return *folded;
+    }
     return EncodedWords(clean);
 }
 

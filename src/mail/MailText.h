@@ -22,9 +22,11 @@ QStringList SplitAddressList(const QString &text);
 bool IsPlausibleAddress(const QString &address);
 
 // A header value: controls become blanks; text outside printable ASCII is
-// sent as RFC 2047 encoded words (ISO-8859-1 when it fits, else UTF-8). The
-// result is one or more pieces, each to go on its own (folded) line.
-QStringList EncodeHeaderText(const QString &text);
+// sent as RFC 2047 encoded words (ISO-8859-1 when it fits, else UTF-8); long
+// plain text is cut at blanks. The result is one or more pieces: the first
+// goes behind the header's name (`prefixLength` characters with ": "), each
+// further one on a line of its own behind one blank.
+QStringList EncodeHeaderText(const QString &text, int prefixLength = 0);
 // One piece of an address list: a display name is encoded as above, the
 // address in angle brackets stays as it is.
 QString EncodeAddressPiece(const QString &piece);

@@ -151,11 +151,7 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
     if (error != 0) {
         m_sending = false;
         HandleFailure(request, error);
-        if (!m_sending && m_client.Connected())
-            m_quitting = m_client.Quit();
-        // After a mail set aside the queue goes on (once a QUIT is over).
-        if (!m_sending && !m_quitting && !m_errorStop && !m_queue.empty())
-            QTimer::singleShot(50, this, &TMailBuff::Kick);
+        EndFailedTransaction();
         return;
     }
     bool ok = true;
@@ -188,13 +184,44 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         m_sending = false;
         const QString why = m_client.RefusalText();
         m_lines.AddDebugLine(QStringLiteral("> (") + why + QLatin1Char(')'));
+        m_lastError = why;
         const QString text = SetAsideHead(why, why + QStringLiteral(" could not send mail, check parameters"));
-        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
-        if (!m_sending)
-            m_quitting = m_client.Quit();
-        if (!m_sending && !m_quitting && !m_errorStop && !m_queue.empty())
-            QTimer::singleShot(50, this, &TMailBuff::Kick);
+        EndFailedTransaction();
+        Tell(text);
     }
+}
+
+void TMailBuff::EndFailedTransaction()
+{
+    // The server still holds the failed transaction: the next mail goes on a
+    // fresh connection, never behind it with a MAIL FROM of its own.
+    if (m_client.Connected()) {
+        m_quitting = m_client.Quit();
+        if (!m_quitting)
+            m_client.Abort();
+    }
+    // After a mail set aside the queue goes on (once the QUIT is over).
+    if (!m_quitting && !m_errorStop && !m_queue.empty())
+        QTimer::singleShot(50, this, &TMailBuff::Kick);
+}
+
+void TMailBuff::Tell(const QString &text)
+{
+    // Never a modal box: nobody may be at the desk, and the transcripts
+    // behind this one must not wait for a click.
+    ShowNotice(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error);
+}
+
+void TMailBuff::NoteAddressProblem(const QString &text, bool notSent)
+{
+    if (m_log)
+        m_log->AddLine(OneLine(text));
+    if (notSent) {
+        ++m_notSent;
+        m_lastNotSent = text;
+    }
+    m_lastError = text;
+    emit WaitingChanged(WaitingCount());
 }
 
 QString TMailBuff::SetAsideHead(const QString &answer, QString text)
@@ -209,6 +236,8 @@ QString TMailBuff::SetAsideHead(const QString &answer, QString text)
     } else if (!head.AttachFile.isEmpty()) {
         QFile::remove(head.AttachFile);
     }
+    ++m_notSent;
+    m_lastNotSent = answer;
     emit WaitingChanged(WaitingCount());
     return text;
 }
@@ -270,11 +299,12 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     QString message = m_client.ErrorMessage();
     if (message.isEmpty())
         message = QStringLiteral("SMTP network error ") + QString::number(error);
-    bool numeric = false;
-    const int code = message.left(3).toInt(&numeric);
-    QString text = numeric && message.size() >= 3 ? QStringLiteral("Error ") + message
-                                                  : message + QStringLiteral(" could not send mail, check parameters");
-    const int replyCode = numeric ? code : 0;
+    const bool numeric = message.size() >= 3 && message[0].isDigit() && message[1].isDigit() && message[2].isDigit();
+    QString text = numeric ? QStringLiteral("Error ") + message
+                           : message + QStringLiteral(" could not send mail, check parameters");
+    // What the server answered at this step, not what the text looks like:
+    // time-outs, network errors and our own texts are always worth a retry.
+    const int replyCode = m_client.FailedReplyCode();
     m_lastError = message;
     if (m_log && !m_queue.empty())
         m_log->AddLine(OneLine(m_queue.front().Subject) + QStringLiteral(" not sent to ")
@@ -283,15 +313,17 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     if (replyCode == 501 && request == smtpRcptTo) {
         text += QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. Could not send mail "
                                "transcript deleting  it !!!");
+        ++m_notSent;
+        m_lastNotSent = message;
         DropHead();
         m_errorStop = true;
-        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        Tell(text);
         return;
     }
     if (replyCode >= 500 && replyCode <= 599 && (request == smtpRcptTo || request == smtpData)) {
         // Refused for good: set aside, and the queue goes on behind it.
         text = SetAsideHead(message, text);
-        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        Tell(text);
         return;
     }
     if (replyCode == 504 && (request == smtpEhlo || request == smtpAuth)) {
@@ -309,7 +341,7 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     emit WaitingChanged(WaitingCount());
     if (!m_outage) {
         m_outage = true;
-        ShowBox(text, QStringLiteral(" SMTP Error !. "), BoxIcon::Error, BoxButtons::Ok);
+        Tell(text);
     }
 }
 

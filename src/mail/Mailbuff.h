@@ -13,7 +13,8 @@
 // dropped after a 501 to RCPT TO). A refusal for good (5xx to RCPT TO or DATA)
 // moves it to the outbox's failed folder and the queue goes on; any other
 // failure keeps it and retries by itself after 1, 2, 5, 10 and then every 30
-// retry units (minutes), telling the operator once per outage.
+// retry units (minutes), telling the operator once per outage. Failures are
+// told without a modal box, so nothing ever waits for the operator.
 //
 //   TMailBuff mail(&outbox, log);
 //   mail.NewSession(Settings());          // at start and at every connect
@@ -51,6 +52,14 @@ public:
     const std::deque<TMailRecord> &Queue() const { return m_queue; }
     // The last failure's text, until a mail gets through.
     const QString &LastError() const { return m_lastError; }
+    // Transcripts that could not go this run (set aside, or never sendable),
+    // and why the last of them did not.
+    int NotSentCount() const { return m_notSent; }
+    const QString &LastNotSent() const { return m_lastNotSent; }
+    // A transcript that went astray before the queue (the caller's address
+    // was no address): logged, and shown beside the waiting ones; counted
+    // when it stays unsent.
+    void NoteAddressProblem(const QString &text, bool notSent);
     bool RetryPending() const { return m_retryTimer.isActive(); }
     // One unit of the retry back-off; a minute, shorter in tests.
     void SetRetryUnitMs(int ms) { m_retryUnitMs = ms; }
@@ -65,6 +74,8 @@ private:
     void CurrentDone();
     void DropHead();
     void HandleFailure(TSmtpRequest request, quint16 error);
+    void EndFailedTransaction();
+    void Tell(const QString &text);
     // Moves the head to the failed folder (or drops it without an outbox);
     // returns `text` with where it went.
     QString SetAsideHead(const QString &answer, QString text);
@@ -88,6 +99,8 @@ private:
     int m_retries = 0;       // temporary failures since the last delivery
     bool m_outage = false;   // the operator has been told about this outage
     QString m_lastError;
+    int m_notSent = 0;
+    QString m_lastNotSent;
 };
 
 } // namespace velmora

@@ -126,7 +126,7 @@ private:
             AddAddressListHeader(o, "To", c.HdrTo);
         if (!c.HdrCc.isEmpty())
             AddAddressListHeader(o, "Cc", c.HdrCc);
-        const QStringList subject = EncodeHeaderText(c.HdrSubject);
+        const QStringList subject = EncodeHeaderText(c.HdrSubject, 9); // "Subject: "
         for (qsizetype i = 0; i < subject.size(); ++i)
             o.push_back((i == 0 ? QStringLiteral("Subject: ") : QStringLiteral(" ")).toLatin1() + subject[i].toLatin1());
         if (!c.HdrSender.trimmed().isEmpty())
@@ -238,7 +238,7 @@ TSmtpCli::TSmtpCli(QObject *parent) : QObject(parent), m_socket(new QSslSocket(t
     connect(m_socket, &QSslSocket::sslErrors, this, &TSmtpCli::SslErrors);
     connect(m_socket, &QSslSocket::bytesWritten, this, [this] {
         if (m_stepOpen)
-            m_stepTimer.start(StepTimeoutMs);
+            m_stepTimer.start(CurrentTimeoutMs());
         if (m_message)
             PumpMessage();
     });
@@ -259,7 +259,7 @@ bool TSmtpCli::CanStart(bool needConnection)
         m_refusal = QStringLiteral("SMTP component not ready");
         return false;
     }
-    if (needConnection && !m_connected) {
+    if (needConnection && !Connected()) {
         m_refusal = QStringLiteral("SMTP component not connected");
         return false;
     }
@@ -272,7 +272,21 @@ void TSmtpCli::Begin(TSmtpRequest request)
     m_request = request;
     m_stepOpen = true;
     m_state = smtpWaitingResponse;
-    m_stepTimer.start(StepTimeoutMs);
+    // Each step is judged on its own: an earlier step's failure never
+    // colours this one.
+    m_errorMessage.clear();
+    m_failedReply = 0;
+    m_stepTimer.start(CurrentTimeoutMs());
+}
+
+int TSmtpCli::CurrentTimeoutMs() const
+{
+    return m_request == smtpQuit ? std::min(QuitTimeoutMs, StepTimeoutMs) : StepTimeoutMs;
+}
+
+bool TSmtpCli::Connected() const
+{
+    return m_connected && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 void TSmtpCli::Finish(quint16 error)
@@ -296,14 +310,22 @@ void TSmtpCli::Finish(quint16 error)
 
 void TSmtpCli::SetError(const QString &text)
 {
-    if (m_errorMessage.isEmpty())
-        m_errorMessage = OneLine(text);
+    if (!m_errorMessage.isEmpty())
+        return;
+    // Line breaks between the lines of a reply stay; nothing else may break
+    // the text where it is shown or logged.
+    QStringList lines = text.left(kMaxReplyText).split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = OneLine(line);
+    m_errorMessage = lines.join(QLatin1Char('\n'));
 }
 
 void TSmtpCli::Fail(quint16 error, const QString &text)
 {
     if (!text.isEmpty())
         SetError(text);
+    if (error != 0 && error == m_handlingReply)
+        m_failedReply = error;
     Finish(error == 0 ? kSmtpOwnError : error);
 }
 
@@ -359,10 +381,14 @@ bool TSmtpCli::Connect()
 {
     if (!CanStart(false))
         return false;
-    if (m_connected || m_socket->state() != QAbstractSocket::UnconnectedState) {
+    if (Connected()) {
         m_refusal = QStringLiteral("SMTP component already connected");
         return false;
     }
+    // What is left of a connection the peer closed goes; it is never reused.
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+    m_connected = false;
     m_errorMessage.clear();
     m_extended = false;
     m_tlsUp = false;
@@ -370,6 +396,7 @@ bool TSmtpCli::Connect()
     m_tlsErrors.clear();
     m_lines.Clear();
     Begin(smtpConnect);
+    m_replyDone = true;
     m_state = smtpDnsLookup;
 
     QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
@@ -426,6 +453,7 @@ void TSmtpCli::Banner(const TSmtpReplyLine &reply, const QString &line)
     if (reply.code != 220) {
         // The greeting is the error text; the close ends the step with 10004.
         SetError(line);
+        m_failedReply = reply.Valid() ? reply.code : 0;
         m_socket->abort();
         m_connected = false;
         Finish(kSmtpConnectionClosed);
@@ -458,6 +486,7 @@ void TSmtpCli::BeginStartTls()
                 return Fail(r2.code, l2);
             m_state = smtpConnecting;
             m_lines.Clear();
+            m_replyDone = true;
             m_socket->startClientEncryption();
         });
     });
@@ -683,7 +712,9 @@ bool TSmtpCli::Quit()
     if (!CanStart(false))
         return false;
     Begin(smtpQuit);
-    if (!m_connected) {
+    if (!Connected()) {
+        m_socket->abort();
+        m_connected = false;
         Finish(0);
         return true;
     }
@@ -732,7 +763,7 @@ void TSmtpCli::SocketReadyRead()
 {
     m_lines.Feed(m_socket->readAll());
     if (m_stepOpen)
-        m_stepTimer.start(StepTimeoutMs);
+        m_stepTimer.start(CurrentTimeoutMs());
     // One line at a time from the member queue: a handler may start the next
     // step, which must see the rest of what has arrived.
     while (std::optional<QByteArray> line = m_lines.TakeLine())
@@ -747,12 +778,21 @@ void TSmtpCli::HandleLine(const QByteArray &raw)
     const TSmtpReplyLine reply = ParseReplyLine(raw);
     if (m_collectAuth)
         ReadEhloLine(line, m_authMechanisms, m_startTlsOffered);
-    if (reply.Valid() && reply.more)
+    // The whole reply, bounded: its first line is often the one that says why.
+    if (m_replyDone)
+        m_reply.clear();
+    m_replyDone = !(reply.Valid() && reply.more);
+    if (m_reply.size() < kMaxReplyText)
+        m_reply += (m_reply.isEmpty() ? QString() : QStringLiteral("\n")) + line.left(kMaxReplyText - m_reply.size());
+    if (!m_replyDone)
         return;
     if (!m_onReply)
         return; // nothing asked: a stray line is shown and otherwise ignored
     ReplyHandler handler = std::exchange(m_onReply, nullptr);
-    handler(reply, line);
+    const QString text = m_reply; // the handler may start the next reply
+    m_handlingReply = reply.code;
+    handler(reply, text);
+    m_handlingReply = 0;
 }
 
 void TSmtpCli::SocketDisconnected()
@@ -799,8 +839,9 @@ void TSmtpCli::SocketError()
     if (m_connected)
         return; // the disconnect that follows ends the step
     const int code = WsaFromSocketError(error);
-    SetError(QStringLiteral("500 ") + m_socket->errorString() + QStringLiteral(" (Winsock error #")
-             + QString::number(code) + QLatin1Char(')'));
+    // No reply code in front: the server said nothing, and a made-up one
+    // would read as the server's refusal.
+    SetError(m_socket->errorString() + QStringLiteral(" (Winsock error #") + QString::number(code) + QLatin1Char(')'));
     m_stepOpen = false;
     m_socket->abort();
     m_stepOpen = true;
@@ -811,13 +852,18 @@ void TSmtpCli::StepTimedOut()
 {
     if (!m_stepOpen)
         return;
-    SetError(QStringLiteral("500 No answer from the mail server within %1 seconds (Winsock error #10060)")
-                 .arg(StepTimeoutMs / 1000));
+    const bool quitting = m_request == smtpQuit;
+    if (quitting)
+        Display(QStringLiteral("< (no answer to QUIT; connection closed)"));
+    else
+        SetError(QStringLiteral("No answer from the mail server within %1 seconds (Winsock error #10060)")
+                     .arg(std::max(1, StepTimeoutMs / 1000)));
     m_stepOpen = false;
     m_socket->abort();
     m_connected = false;
     m_stepOpen = true;
-    Finish(kSmtpTimedOut);
+    // Nothing is lost when a QUIT goes unanswered: the mail before it is in.
+    Finish(quitting ? 0 : kSmtpTimedOut);
 }
 
 } // namespace velmora

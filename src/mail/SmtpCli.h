@@ -83,6 +83,9 @@ public:
     QString CaFile; // extra trusted certificates (PEM) besides the system's
     // Each step fails with kSmtpTimedOut when the server stays silent this long.
     int StepTimeoutMs = 60000;
+    // A QUIT is not worth waiting for: after this long the connection is
+    // closed and the step ends without an error.
+    int QuitTimeoutMs = 3000;
 
     // --- events -----------------------------------------------------------
     std::function<void(const QString &)> OnDisplay;
@@ -110,13 +113,21 @@ public:
     void RcptNameAdd(const QString &to, const QString &cc, const QString &bcc);
 
     // --- read-only state ----------------------------------------------------
+    // The failure of the last step: the server's whole reply (its lines
+    // joined by LF, at most kMaxReplyText characters) or a text of our own.
     const QString &ErrorMessage() const { return m_errorMessage; }
+    // The reply code the server sent to end the last failed step; 0 when no
+    // reply of the server ended it (time-out, network error, a check of our
+    // own). Only this tells a refusal from a failure worth retrying.
+    int FailedReplyCode() const { return m_failedReply; }
     const QString &LastResponse() const { return m_lastResponse; }
-    bool Connected() const { return m_connected; }
+    // False as soon as the peer has closed: such a connection is never used again.
+    bool Connected() const;
     const QStringList &AuthMechanisms() const { return m_authMechanisms; }
     TSmtpState State() const { return m_state; }
     const QString &RefusalText() const { return m_refusal; }
     static constexpr int kGetDataBuffer = 1023;
+    static constexpr int kMaxReplyText = 2048;
 
 private:
     using ReplyHandler = std::function<void(const TSmtpReplyLine &, const QString &)>;
@@ -139,6 +150,7 @@ private:
     void SocketError();
     void SslErrors(const QList<QSslError> &errors);
     void StepTimedOut();
+    int CurrentTimeoutMs() const;
     void HandleLine(const QByteArray &raw);
     void Banner(const TSmtpReplyLine &reply, const QString &line);
     void BeginStartTls();
@@ -166,6 +178,10 @@ private:
     bool m_tlsUp = false;
     QString m_tlsErrors;
     QString m_errorMessage;
+    int m_failedReply = 0;
+    int m_handlingReply = 0;   // the code of the reply whose handler runs
+    QString m_reply;           // the lines of the reply coming in
+    bool m_replyDone = true;   // the next line starts a new reply
     QString m_lastResponse;
     QString m_refusal;
     QStringList m_authMechanisms;

@@ -18,6 +18,7 @@ namespace {
 
 constexpr qint64 kMaxTemplateBytes = 1 << 20;
 const char kNotSupplied[] = "Not Supplied !";
+constexpr int kMaxKeptAddress = 256;
 
 } // namespace
 
@@ -70,10 +71,24 @@ std::optional<TRecipients> ChooseRecipients(const TTranscriptSource &source, con
     if (source.HandedOver)
         return std::nullopt;
     const QString email = source.Email.trimmed();
-    if (!email.isEmpty() && email != QLatin1String(kNotSupplied) && IsPlausibleAddress(email))
-        return TRecipients{email, s.ReplyToMailAddr, s.CC_MailAddr};
-    if (s.ForceCC && !s.CC_MailAddr.trimmed().isEmpty())
-        return TRecipients{s.CC_MailAddr, QString(), QString()};
+    const bool given = !email.isEmpty() && email != QLatin1String(kNotSupplied);
+    if (given && IsPlausibleAddress(email))
+        return TRecipients{email, s.ReplyToMailAddr, s.CC_MailAddr, QString()};
+    const bool haveCc = !s.CC_MailAddr.trimmed().isEmpty();
+    if (given) {
+        // The operator or the caller typed something that is no address: the
+        // transcript must not vanish without a word.
+        const QString why = QStringLiteral("'%1' is not an e-mail address").arg(OneLine(email).left(100));
+        if (haveCc)
+            return TRecipients{s.CC_MailAddr, QString(), QString(),
+                               QStringLiteral("Transcript for chat with %1 sent to the CC address only: %2")
+                                   .arg(OneLine(source.Name), why)};
+        return TRecipients{QString(), QString(), QString(),
+                           QStringLiteral("Transcript for chat with %1 not sent: %2, and there is no CC address")
+                               .arg(OneLine(source.Name), why)};
+    }
+    if (s.ForceCC && haveCc)
+        return TRecipients{s.CC_MailAddr, QString(), QString(), QString()};
     return std::nullopt;
 }
 
@@ -104,11 +119,15 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
     TMailRecord record;
     record.Subject = QStringLiteral("Transcript for chat with ") + OneLine(source.Name);
     record.FromAddr = s.SupportMailAddr;
-    record.ToAddr = to->to;
+    // Nobody to send it to: the record keeps what was typed, for whoever
+    // looks into the failed folder.
+    const bool unsendable = to->to.isEmpty();
+    record.ToAddr = unsendable ? OneLine(source.Email.trimmed()).left(kMaxKeptAddress) : to->to;
     record.ReplyToAddr = to->replyTo;
     record.CcAddr = to->cc;
     record.MailBody = *body;
     record.ClientName = OneLine(source.Name);
+    QString note = to->note;
 
     // 9. The conversation goes to the attachment file, written whole or not at all.
     record.AttachName = fileName;
@@ -118,18 +137,26 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
             ShowBox(error, source.WarningCaption, BoxIcon::Warning);
             return std::nullopt;
         }
-        return record;
+        if (unsendable) {
+            m_outbox->MoveToFailed(record, note);
+            note += QStringLiteral("; it is kept in ") + m_outbox->FailedFolder();
+        }
+    } else if (!unsendable) {
+        const QString path = QDir(m_startDirectory).filePath(fileName);
+        QSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(source.Conversation) != source.Conversation.size()
+            || !out.commit()) {
+            ShowBox(QStringLiteral("Could not write the chat transcript file ") + path
+                        + QStringLiteral(", the transcript is not sent."),
+                    source.WarningCaption, BoxIcon::Warning);
+            return std::nullopt;
+        }
+        record.AttachFile = path;
     }
-    const QString path = QDir(m_startDirectory).filePath(fileName);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(source.Conversation) != source.Conversation.size()
-        || !out.commit()) {
-        ShowBox(QStringLiteral("Could not write the chat transcript file ") + path
-                    + QStringLiteral(", the transcript is not sent."),
-                source.WarningCaption, BoxIcon::Warning);
+    if (!note.isEmpty() && OnAddressProblem)
+        OnAddressProblem(note, unsendable);
+    if (unsendable)
         return std::nullopt;
-    }
-    record.AttachFile = path;
     return record;
 }
 

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QTextDocument;
@@ -44,12 +45,15 @@ void InsertTranscriptHeader(QTextDocument &document, const TTranscriptHeader &he
 std::optional<QStringList> LoadMailTemplate(const QString &path);
 
 struct TRecipients {
-    QString to;
+    QString to; // empty: there is nobody to send it to, `note` says why
     QString replyTo;
     QString cc;
+    QString note; // for the operator, when the caller's address was no address
 };
-// Who gets the transcript; nullopt: nobody. A caller's address that is not a
-// plausible address counts as none given.
+// Who gets the transcript; nullopt: nobody, as the operator expects (no
+// address given, or handed over). A caller's address that is not a plausible
+// address sends it to the CC address alone, which would have had a copy
+// anyway; without one, `to` is empty and `note` tells.
 std::optional<TRecipients> ChooseRecipients(const TTranscriptSource &source, const TSettings &settings);
 
 class TTranscriptComposer {
@@ -66,6 +70,9 @@ public:
     std::optional<TMailRecord> Compose(const TTranscriptSource &source, const TSettings &settings);
 
     int ChatFileCount = 0; // number of the next attachment file
+    // Told when the caller's address was no address: the text, and whether
+    // the transcript stays unsent (kept in the outbox's failed folder).
+    std::function<void(const QString &text, bool notSent)> OnAddressProblem;
 
 private:
     QString m_startDirectory;

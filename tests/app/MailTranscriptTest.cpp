@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QFile>
 #include <QProcess>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -73,6 +74,8 @@ TEST_F(MailTranscriptTest, FinishedChatsAreMailedWithTheirConversationAttached)
     form->ComposeTranscript(Source(QStringLiteral("Eve"), QStringLiteral("eve@example.org")));
     form->ComposeTranscript(Source(QStringLiteral("Nobody"), QStringLiteral("Not Supplied !")));
     form->ComposeTranscript(Source(QStringLiteral("Fay"), QStringLiteral("fay@example.org")));
+    // Typed wrong in the call list, and no CC address to fall back on.
+    form->ComposeTranscript(Source(QStringLiteral("Gus"), QStringLiteral("not an email")));
     ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
     ASSERT_EQ(peer.EventsOf(QStringLiteral("data")).size(), 2);
     const QByteArray second = peer.Message(1);
@@ -91,6 +94,13 @@ TEST_F(MailTranscriptTest, FinishedChatsAreMailedWithTheirConversationAttached)
     const QString text = QString::fromUtf8(log.readAll());
     EXPECT_TRUE(text.contains(QStringLiteral("  Transcript for chat with Eve sent to eve@example.org\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("  Transcript for chat with Fay sent to fay@example.org\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("  Transcript for chat with Gus not sent: 'not an email' is not an "
+                                             "e-mail address, and there is no CC address; it is kept in ")));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("outbox/failed"))).entryList({QStringLiteral("*.mail")}).size(), 1);
+    EXPECT_FALSE(form->MailStatusLabel()->isHidden());
+    EXPECT_EQ(form->MailStatusLabel()->text(), QStringLiteral("Mail: 0 waiting, 1 not sent"));
+    EXPECT_TRUE(form->statusBar()->currentMessage().startsWith(QStringLiteral("Transcript for chat with Gus not sent")));
+    EXPECT_TRUE(form->MailStatusLabel()->toolTip().contains(QStringLiteral("'not an email' is not an e-mail address")));
 }
 
 TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
@@ -109,7 +119,8 @@ TEST_F(MailTranscriptTest, ExitAsksAboutWaitingMailsAndCancelKeepsThem)
     // The status bar tells, the tooltip names the error.
     EXPECT_FALSE(form->MailStatusLabel()->isHidden());
     EXPECT_EQ(form->MailStatusLabel()->text(), QStringLiteral("Mail: 1 waiting"));
-    EXPECT_TRUE(form->MailStatusLabel()->toolTip().startsWith(QStringLiteral("Last error: 500 ")));
+    EXPECT_TRUE(form->MailStatusLabel()->toolTip().startsWith(QStringLiteral("Last error: Connection refused")));
+    EXPECT_EQ(boxes.notices.size(), 1); // told without holding anything up
 
     boxes.answers = {BoxAnswer::Cancel};
     EXPECT_FALSE(form->ExitProcedure(true));

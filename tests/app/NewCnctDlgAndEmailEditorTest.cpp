@@ -229,6 +229,18 @@ TEST(EmailAddrEditDlg, OkKeepsTheEditCancelAndEscKeepTheOldAddress)
                                                                : QStringLiteral("old@example.com");
         EXPECT_EQ(TEmailAddrEditDlg::Edit(QStringLiteral("old@example.com")), expected) << button;
     }
+    // Text that is no address is warned about as it is typed, and OK keeps it.
+    TEmailAddrEditDlg dialog(QStringLiteral("Not Supplied !"));
+    EXPECT_FALSE(dialog.WarningShown());
+    const QList<QPair<QString, bool>> cases = {
+        {"not an email", true}, {"eve@", true}, {"eve@example.org", false}, {"", false}};
+    for (const auto &[text, warned] : cases) {
+        dialog.EmailEditText->setText(text);
+        EXPECT_EQ(dialog.WarningShown(), warned) << text.toStdString();
+    }
+    dialog.EmailEditText->setText(QStringLiteral("not an email"));
+    EXPECT_TRUE(dialog.OKBtn->isEnabled());
+    EXPECT_EQ(dialog.Text(), QStringLiteral("not an email"));
 }
 
 } // namespace

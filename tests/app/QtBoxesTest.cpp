@@ -69,6 +69,13 @@ TEST(QtBoxes, NoBoxStandsOverAMinimizedWindowAndANoticeBlocksNothing)
     EXPECT_EQ(notice->parentWidget(), nullptr);
     EXPECT_FALSE(notice->isModal());
     EXPECT_EQ(notice->text(), QStringLiteral("To many waiting chat requests !!!!"));
+    // A desk left alone does not fill with notices: one per caption, updated.
+    boxes.Notify({QStringLiteral("Later text"), QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::Ok});
+    int visible = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        visible += qobject_cast<QMessageBox *>(w) && w->isVisible();
+    EXPECT_EQ(visible, 1);
+    EXPECT_EQ(notice->text(), QStringLiteral("Later text"));
     notice->close(); // deletes itself
 }
 

@@ -178,7 +178,9 @@ TEST_F(UserSetupDlgTest, ANumberThatDoesNotConvertStopsTheApplyBeforeAnythingCha
 
     dlg->ApplyPage();
     ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("'4O' is not a valid integer value"));
+    // The box says where: seven pages of fields are a lot to search.
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("'4O' is not a valid integer value\n\nField: Ring Remind T.O. (in "
+                                                  "Seconds)\nPage: General Setting"));
     EXPECT_TRUE(Settings() == before);
     EXPECT_TRUE(store.Lines().isEmpty());
     EXPECT_TRUE(host.applied.isEmpty());
@@ -190,6 +192,13 @@ TEST_F(UserSetupDlgTest, ANumberThatDoesNotConvertStopsTheApplyBeforeAnythingCha
     EXPECT_EQ(boxes.shown.size(), 2);
 
     Type(general->RingRemindComboBox, QStringLiteral("40"));
+    // A not-available text every second would flood the waiting visitor.
+    Type(general->NotAvailToComboBox, QStringLiteral("0"));
+    dlg->OkBtnClick();
+    ASSERT_EQ(boxes.shown.size(), 3);
+    EXPECT_TRUE(boxes.shown[2].text.startsWith(QStringLiteral("'0' is out of range: the smallest value is 10\n\n"
+                                                              "Field: Not Avail T.O. (in Seconds)")));
+    Type(general->NotAvailToComboBox, QStringLiteral("45"));
     dlg->OkBtnClick();
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_EQ(Settings().NotAvailTimeOut, 45);
@@ -356,10 +365,23 @@ TEST_F(UserSetupDlgTest, MailPageStoresThePasswordScrambledAndChecksThePort)
     Type(mail->SMTP_PortEdit, QStringLiteral("0"));
     dlg->ApplyPage();
     ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("'0' is out of range: it must be a number from 1 to 65535\n\n"
+                                                  "Field: SMTP Server Name: Port\nPage: eMail settings"));
     EXPECT_TRUE(store.Lines().isEmpty());
 
+    // A sign-on name mail servers refuse is warned about, and kept.
+    Type(mail->SignOnEdit, QStringLiteral("front desk"));
     Type(mail->SMTP_PortEdit, QStringLiteral("587"));
     dlg->ApplyPage();
+    ASSERT_EQ(boxes.shown.size(), 2);
+    EXPECT_EQ(boxes.shown[1].icon, BoxIcon::Warning);
+    EXPECT_TRUE(boxes.shown[1].text.startsWith(QStringLiteral("'front desk' is not a valid host name")));
+    EXPECT_EQ(Settings().SMTP_SignOn, QStringLiteral("front desk"));
+    for (const char *fine : {"desk-1.example.org", "[192.0.2.7]", ""}) {
+        Type(mail->SignOnEdit, QString::fromLatin1(fine));
+        dlg->ApplyPage();
+    }
+    EXPECT_EQ(boxes.shown.size(), 2);
     EXPECT_EQ(Settings().MailPassword, QStringLiteral("s3cret!pw"));
     EXPECT_EQ(Settings().AuthType, 3);
     EXPECT_EQ(Settings().SMTP_Port, 587);
@@ -371,6 +393,21 @@ TEST_F(UserSetupDlgTest, MailPageStoresThePasswordScrambledAndChecksThePort)
     ReadSettings(store, reread);
     EXPECT_EQ(reread.MailPassword, QStringLiteral("s3cret!pw"));
     EXPECT_EQ(reread.SMTP_Port, 587);
+}
+
+TEST_F(UserSetupDlgTest, TheServerPortIsRefusedUnlessItIsAPort)
+{
+    Open();
+    auto *web = Show<TWebIpPage>();
+    for (const char *bad : {"99999", "0", "30000x"}) {
+        Type(web->ServerListenPortEdit, QString::fromLatin1(bad));
+        EXPECT_FALSE(dlg->ApplyPage()) << bad;
+        EXPECT_TRUE(boxes.shown.last().text.endsWith(QStringLiteral("Field: Server Port\nPage: Web and IP SetUp")));
+    }
+    EXPECT_EQ(Settings().WebListenPort, QStringLiteral("30000"));
+    Type(web->ServerListenPortEdit, QStringLiteral("65535"));
+    EXPECT_TRUE(dlg->ApplyPage());
+    EXPECT_EQ(Settings().WebListenPort, QStringLiteral("65535"));
 }
 
 TEST_F(UserSetupDlgTest, TextTheSettingsFileCannotHoldIsRefusedNotMangled)

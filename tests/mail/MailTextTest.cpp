@@ -46,6 +46,21 @@ TEST(MailText, HeaderEncoding)
         utf8 += part;
     }
     EXPECT_EQ(QString::fromUtf8(utf8), name);
+    // A long plain subject is folded at its blanks and reads as it was; one
+    // without blanks to fold at goes as encoded words, never as one line.
+    QString longName = QStringLiteral("Transcript for chat with");
+    while (longName.size() < 1500)
+        longName += QStringLiteral(" Maximiliane  von");
+    const QStringList folded = EncodeHeaderText(longName, 9);
+    ASSERT_GT(folded.size(), 1);
+    EXPECT_LE(9 + folded[0].size(), 78);
+    for (const QString &piece : folded.mid(1)) {
+        EXPECT_LE(1 + piece.size(), 78);
+        EXPECT_FALSE(piece.trimmed().isEmpty());
+    }
+    EXPECT_EQ(folded.join(QLatin1Char(' ')), longName);
+    for (const QString &piece : EncodeHeaderText(QString(1500, QLatin1Char('x')), 9))
+        EXPECT_LE(piece.size(), 75);
     EXPECT_EQ(EncodeAddressPiece(QStringLiteral("\"J\u00fcrgen\" <j@a.test>")),
               QStringLiteral("=?iso-8859-1?Q?J=FCrgen?= <j@a.test>"));
 }

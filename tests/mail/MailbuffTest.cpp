@@ -188,8 +188,8 @@ TEST_F(MailbuffTest, ErrorTextsForTheNetworkTimeOutsAndAuthentication)
         mail.NewSession(s);
         mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
         ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 1; }, 10000));
-        EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Error 500 ")));
-        EXPECT_TRUE(boxes.shown[0].text.endsWith(QStringLiteral("(Winsock error #10061)")));
+        EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Connection refused (Winsock error #10061) could not send mail, "
+                                                      "check parameters"));
         EXPECT_EQ(mail.WaitingCount(), 1);
     }
     {
@@ -271,5 +271,24 @@ TEST_F(MailbuffTest, DestructionKeepsTheFilesOfQueuedTranscripts)
         ASSERT_TRUE(silent.WaitForEvent(QStringLiteral("connect")));
     }
     EXPECT_TRUE(QFile::exists(r.AttachFile));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(MailbuffTest, AnUnansweredQuitHoldsTheNextTranscriptOnlyBriefly)
+{
+    SmtpPeer peer({QStringLiteral("--silent-quit")});
+    ASSERT_TRUE(peer.Started());
+    TMailBuff mail;
+    mail.Client().QuitTimeoutMs = 500; // the steps keep their long time-out
+    mail.NewSession(MailSettings(peer));
+    mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
+    QElapsedTimer clock;
+    clock.start();
+    mail.AddMail(Record(QStringLiteral("b@x.test"), QStringLiteral("B")));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 2, 5000));
+    EXPECT_LT(clock.elapsed(), 2500);
+    // On a connection of its own, and nothing to tell the operator.
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("connect")).size(), 2);
     EXPECT_TRUE(boxes.shown.isEmpty());
 }

@@ -93,23 +93,30 @@ TEST_F(OutboxTest, WaitingTranscriptsOutliveTheQueueAndGoOnceEach)
     EXPECT_TRUE(peer.Message(1).contains("filename=\"Chat0.rtf\""));
     EXPECT_TRUE(Waiting().isEmpty());
     const QStringList lines = LogLines();
-    EXPECT_TRUE(lines.filter(QStringLiteral("Transcript for chat with Ann not sent to a@x.test: 500 ")).size() == 1);
+    EXPECT_TRUE(lines.filter(QStringLiteral("Transcript for chat with Ann not sent to a@x.test: Connection refused")).size() == 1);
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("  Transcript for chat with Bob sent to b@x.test")));
 }
 
 TEST_F(OutboxTest, RefusedForGoodIsSetAsideWithTheAnswerAndTheQueueGoesOn)
 {
-    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("full@x.test=550 5.2.2 mailbox full")});
+    // A two-line refusal ahead of two good transcripts.
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"),
+                   QStringLiteral("full@x.test=550-5.2.2 The mailbox of full@x.test is full\\n550 5.2.2 mailbox full")});
     ASSERT_TRUE(peer.Started());
     Stored(QStringLiteral("full@x.test"), QStringLiteral("Full"));
     Stored(QStringLiteral("ok@x.test"), QStringLiteral("Ok"));
+    Stored(QStringLiteral("ok2@x.test"), QStringLiteral("Ok2"));
     TMailBuff mail(&outbox, &log);
     mail.NewSession(MailSettings(peer.Port()));
-    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data")));
+    // Nobody clicks anything: the notice holds nothing up.
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 2));
     ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
     ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Error 550 5.2.2 mailbox full\n\nThe transcript was not "
-                                                              "sent; it is kept in ")));
+    EXPECT_EQ(boxes.notices.size(), 1);
+    EXPECT_EQ(mail.NotSentCount(), 1);
+    const QString answer = QStringLiteral("550-5.2.2 The mailbox of full@x.test is full\n550 5.2.2 mailbox full");
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Error ") + answer
+                                               + QStringLiteral("\n\nThe transcript was not sent; it is kept in ")));
     const QDir failed(outbox.FailedFolder());
     const QStringList records = failed.entryList({QStringLiteral("*.mail")});
     ASSERT_EQ(records.size(), 1);
@@ -117,13 +124,53 @@ TEST_F(OutboxTest, RefusedForGoodIsSetAsideWithTheAnswerAndTheQueueGoesOn)
     QFile f(failed.filePath(records[0]));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
-    EXPECT_EQ(o[QStringLiteral("Answer")].toString(), QStringLiteral("550 5.2.2 mailbox full"));
+    EXPECT_EQ(o[QStringLiteral("Answer")].toString(), answer);
     EXPECT_EQ(o[QStringLiteral("ToAddr")].toString(), QStringLiteral("full@x.test"));
     EXPECT_TRUE(Waiting().isEmpty());
     // Not tried again at the next wake-up.
     mail.NewSession(MailSettings(peer.Port()));
     QTest::qWait(500);
-    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 2);
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 3);
+}
+
+// Each failure is judged by what the server answered at that step: a refusal
+// is set aside, a deferral and a silence are retried, and no failed
+// transaction is ever continued on its connection.
+TEST_F(OutboxTest, RefusalDeferralAndSilenceAfterDataEachGetTheirDue)
+{
+    SmtpPeer peer({QStringLiteral("--data-script"), QStringLiteral("552 5.3.4 Message too big|451 4.3.0 Try again later|silent")});
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral("big@x.test"), QStringLiteral("Big"));
+    Stored(QStringLiteral("late@x.test"), QStringLiteral("Late"));
+    TMailBuff mail(&outbox, &log);
+    mail.SetRetryUnitMs(100);
+    mail.Client().StepTimeoutMs = 400;
+    mail.NewSession(MailSettings(peer.Port()));
+    // 552, then 451, then silence: the third try of "Late" gets through.
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 1, 10000));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("data"))[0][QStringLiteral("rcpts")].toVariant().toStringList(),
+              QStringList{"late@x.test"});
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("data-silent")).size(), 1);
+    const QDir failed(outbox.FailedFolder());
+    const QStringList records = failed.entryList({QStringLiteral("*.mail")});
+    ASSERT_EQ(records.size(), 1);
+    QFile f(failed.filePath(records[0]));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    EXPECT_EQ(o[QStringLiteral("ToAddr")].toString(), QStringLiteral("big@x.test"));
+    EXPECT_EQ(o[QStringLiteral("Answer")].toString(), QStringLiteral("552 5.3.4 Message too big"));
+    // Every MAIL FROM opened a connection of its own, and none was refused.
+    QStringList kinds = peer.Kinds();
+    kinds.removeAll(QStringLiteral("helo"));
+    kinds.removeAll(QStringLiteral("rcpt"));
+    EXPECT_EQ(kinds.filter(QStringLiteral("mail")).size(), kinds.filter(QStringLiteral("connect")).size())
+        << kinds.join(' ').toStdString();
+    for (const QString &line : mail.DebugLines().Lines())
+        EXPECT_FALSE(line.startsWith(QStringLiteral("< 503"))) << line.toStdString();
+    const QStringList lines = LogLines();
+    EXPECT_EQ(lines.filter(QStringLiteral("Late not sent to late@x.test: 451 4.3.0 Try again later")).size(), 1);
+    EXPECT_EQ(lines.filter(QStringLiteral("Late not sent to late@x.test: No answer from the mail server")).size(), 1);
 }
 
 TEST_F(OutboxTest, RefusedDataIsSetAsideToo)

@@ -2,6 +2,7 @@
 // the header block.
 #include "RecordingBoxes.h"
 #include "config/Settings.h"
+#include "mail/Outbox.h"
 #include "mail/Transcript.h"
 
 #include <QDir>
@@ -87,17 +88,52 @@ TEST_F(TranscriptTest, RecipientRules)
     source.HandedOver = true;
     EXPECT_FALSE(composer.Compose(source, settings));
 
-    // An address that would inject a recipient counts as none given.
+    // Text that is no address (here one that would inject a recipient) is
+    // never used, but the transcript still goes to the CC address, which
+    // would have had its copy anyway, and the operator is told.
     source.HandedOver = false;
     settings.ForceCC = false;
+    QStringList told;
+    composer.OnAddressProblem = [&](const QString &text, bool notSent) {
+        told << text + (notSent ? QStringLiteral(" [not sent]") : QString());
+    };
     source.Email = QStringLiteral("a@b.c>\r\nRCPT TO:<x@y.z>");
-    EXPECT_FALSE(composer.Compose(source, settings));
+    r = composer.Compose(source, settings);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->ToAddr, QStringLiteral("cc@v.test"));
+    EXPECT_TRUE(r->CcAddr.isEmpty());
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0], QStringLiteral("Transcript for chat with Eve sent to the CC address only: 'a@b.c>  RCPT "
+                                      "TO:<x@y.z>' is not an e-mail address"));
     source.Email = QStringLiteral("  eve@example.org ");
     r = composer.Compose(source, settings);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->ToAddr, QStringLiteral("eve@example.org"));
     EXPECT_EQ(composer.ChatFileCount, 5);
+    EXPECT_EQ(told.size(), 1);
     EXPECT_TRUE(boxes.shown.isEmpty());
+
+    // Without a CC address it cannot go anywhere: kept in the failed folder
+    // with the reason, never dropped without a word.
+    TOutbox outbox(dir.filePath(QStringLiteral("outbox")));
+    TTranscriptComposer stored(dir.path(), &outbox);
+    stored.OnAddressProblem = composer.OnAddressProblem;
+    settings.CC_MailAddr.clear();
+    source.Email = QStringLiteral("not an email");
+    EXPECT_FALSE(stored.Compose(source, settings));
+    ASSERT_EQ(told.size(), 2);
+    EXPECT_TRUE(told[1].startsWith(QStringLiteral("Transcript for chat with Eve not sent: 'not an email' is not an "
+                                                  "e-mail address, and there is no CC address; it is kept in ")));
+    EXPECT_TRUE(told[1].endsWith(QStringLiteral(" [not sent]")));
+    EXPECT_EQ(outbox.Count(), 0);
+    const QDir failed(outbox.FailedFolder());
+    ASSERT_EQ(failed.entryList({QStringLiteral("*.mail")}).size(), 1);
+    EXPECT_EQ(failed.entryList({QStringLiteral("*.rtf")}).size(), 1);
+    QFile record(failed.filePath(failed.entryList({QStringLiteral("*.mail")})[0]));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QByteArray json = record.readAll();
+    EXPECT_TRUE(json.contains("\"ToAddr\": \"not an email\""));
+    EXPECT_TRUE(json.contains("is not an e-mail address, and there is no CC address"));
 }
 
 TEST_F(TranscriptTest, TemplateEdgeCases)

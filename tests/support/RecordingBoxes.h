@@ -28,6 +28,14 @@ public:
         return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
     }
 
+    // A notice is recorded among the boxes and, besides, as a notice: one
+    // that blocks nothing.
+    void Notify(const BoxRequest &request) override
+    {
+        notices.append(request);
+        shown.append(request); // answers nothing, so takes no scripted answer
+    }
+
     int ChooseSupporter(const QList<SupporterRow> &rows) override
     {
         choiceRows.append(rows);
@@ -50,6 +58,7 @@ public:
     }
 
     QList<BoxRequest> shown;
+    QList<BoxRequest> notices;
     std::deque<BoxAnswer> answers; // answered in order; default OK/Yes
     // Runs once, while the next box is open, as that box's event loop would
     // let other handlers run.

@@ -29,6 +29,10 @@ p.add_argument("--ehlo-auth", action="append", default=None,
 p.add_argument("--greeting", default=None, help="the whole greeting, \\n between lines")
 p.add_argument("--rcpt-reply", action="append", default=[], help="address=reply")
 p.add_argument("--data-reply", default=None)
+p.add_argument("--data-script", default=None,
+               help="answers to successive messages, '|' between: a reply, 'silent' (never answered) "
+                    "or empty (accepted); later messages are accepted")
+p.add_argument("--silent-quit", action="store_true", help="never answer QUIT")
 p.add_argument("--no-builtin-auth", action="store_true", help="refuse LOGIN and PLAIN with 504")
 p.add_argument("--silent", action="store_true", help="accept and never answer")
 p.add_argument("--cert", default=None)
@@ -44,7 +48,13 @@ def record(**kw):
     events.flush()
 
 
-rcpt_replies = dict(r.split("=", 1) for r in args.rcpt_reply)
+def reply_text(text):
+    """A literal \\n in a reply given on the command line starts its next line."""
+    return text.replace("\\n", "\r\n")
+
+
+rcpt_replies = dict((a, reply_text(r)) for a, r in (x.split("=", 1) for x in args.rcpt_reply))
+data_script = args.data_script.split("|") if args.data_script is not None else []
 
 
 def is_tls(server, session):
@@ -91,6 +101,13 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        step = data_script.pop(0) if data_script else ""
+        if step == "silent":
+            record(ev="data-silent")
+            await asyncio.Event().wait()
+        if step:
+            record(ev="data-refused", reply=step)
+            return reply_text(step)
         if args.data_reply:
             record(ev="data-refused", reply=args.data_reply)
             return args.data_reply
@@ -100,6 +117,8 @@ class Handler:
 
     async def handle_QUIT(self, server, session, envelope):
         record(ev="quit")
+        if args.silent_quit:
+            await asyncio.Event().wait()
         return "221 Bye"
 
     @auth_mechanism("CRAM-MD5")

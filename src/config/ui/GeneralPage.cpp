@@ -19,6 +19,14 @@ QStringList Numbers(std::initializer_list<int> values)
     return out;
 }
 
+// The group captions, which also name the fields in the boxes about them.
+const char kNotAvailCaption[] = " Not Avail T.O. (in Seconds) ";
+const char kReminderCaption[] = " Send Not Avail Reminder every ";
+const char kRingRemindCaption[] = " Ring Remind T.O. (in Seconds) ";
+const char kOfflineCaption[] = " Offline after T.O. (in Seconds) ";
+const char kConnectCaption[] = " Connection time out value (Sec) ";
+const char kRegistrationCaption[] = " Registration timeout value (Sec) ";
+
 QGroupBox *Group(QWidget *parent, const QString &caption, QWidget *a, QWidget *b = nullptr)
 {
     auto *box = new QGroupBox(caption, parent);
@@ -73,16 +81,15 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     Watch(CallDispPosRadioGroup);
 
     auto *grid = new QGridLayout(this);
-    grid->addWidget(Group(this, QStringLiteral(" Not Avail T.O. (in Seconds) "), NotAvailToComboBox), 0, 0);
-    grid->addWidget(Group(this, QStringLiteral(" Send Not Avail Reminder every "), NotAvailRemindEveryComboBox), 0, 1);
-    grid->addWidget(Group(this, QStringLiteral(" Ring Remind T.O. (in Seconds) "), RingRemindComboBox), 1, 0);
-    grid->addWidget(
-        Group(this, QStringLiteral(" Offline after T.O. (in Seconds) "), OfflineCheckBox, OfflineTimeOutComboBox), 1, 1);
+    auto caption = [](const char *text) { return QString::fromLatin1(text); };
+    grid->addWidget(Group(this, caption(kNotAvailCaption), NotAvailToComboBox), 0, 0);
+    grid->addWidget(Group(this, caption(kReminderCaption), NotAvailRemindEveryComboBox), 0, 1);
+    grid->addWidget(Group(this, caption(kRingRemindCaption), RingRemindComboBox), 1, 0);
+    grid->addWidget(Group(this, caption(kOfflineCaption), OfflineCheckBox, OfflineTimeOutComboBox), 1, 1);
     grid->addWidget(Group(this, QStringLiteral(" Connect On Start Up "), ConnectCheckBox), 2, 0);
     grid->addWidget(Group(this, QStringLiteral(" Auto Answer On Minimize "), AutoAnswerCheckBox), 2, 1);
-    grid->addWidget(Group(this, QStringLiteral(" Connection time out value (Sec) "), ConnectTimeoutComboBox), 3, 0);
-    grid->addWidget(
-        Group(this, QStringLiteral(" Registration timeout value (Sec) "), RegistrationTimeoutComboBox), 3, 1);
+    grid->addWidget(Group(this, caption(kConnectCaption), ConnectTimeoutComboBox), 3, 0);
+    grid->addWidget(Group(this, caption(kRegistrationCaption), RegistrationTimeoutComboBox), 3, 1);
     grid->addWidget(Group(this, QStringLiteral(" Use the Enter Key to send "), UseEnterToSendCheckBox), 4, 0);
     grid->addWidget(Group(this, QStringLiteral(" Empty line between messages "), EmptyLineAddCheckBox), 4, 1);
     grid->addWidget(positions, 5, 0, 1, 2);
@@ -124,11 +131,22 @@ bool TGeneralPage::Collect(TSettings &s)
 {
     // Every number first, in the page's order: one that does not convert
     // stops the apply before anything has changed.
+    struct Source {
+        QComboBox *combo;
+        const char *name;
+        qint32 min;
+    };
+    // A not-available text more often than this would flood a waiting visitor.
+    constexpr qint32 kMinNotAvailSeconds = 10;
+    const Source sources[6] = {{NotAvailToComboBox, kNotAvailCaption, kMinNotAvailSeconds},
+                               {NotAvailRemindEveryComboBox, kReminderCaption, std::numeric_limits<qint32>::min()},
+                               {RingRemindComboBox, kRingRemindCaption, std::numeric_limits<qint32>::min()},
+                               {OfflineTimeOutComboBox, kOfflineCaption, std::numeric_limits<qint32>::min()},
+                               {ConnectTimeoutComboBox, kConnectCaption, std::numeric_limits<qint32>::min()},
+                               {RegistrationTimeoutComboBox, kRegistrationCaption, std::numeric_limits<qint32>::min()}};
     std::optional<qint32> numbers[6];
-    const QComboBox *sources[6] = {NotAvailToComboBox,     NotAvailRemindEveryComboBox, RingRemindComboBox,
-                                   OfflineTimeOutComboBox, ConnectTimeoutComboBox,      RegistrationTimeoutComboBox};
     for (int i = 0; i < 6; ++i) {
-        numbers[i] = ToInteger(sources[i]->currentText());
+        numbers[i] = ToInteger(sources[i].combo, QString::fromLatin1(sources[i].name), sources[i].min);
         if (!numbers[i])
             return false;
     }

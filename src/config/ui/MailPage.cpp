@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 namespace velmora {
@@ -20,6 +21,31 @@ namespace velmora {
 namespace {
 const char *const kSecurityItems[] = {"None", "STARTTLS required", "TLS from the first byte"};
 const char kCertificateFilter[] = "Certificates (*.pem *.crt *.PEM *.CRT);;All files (*)";
+
+// What a greeting may carry as our name: empty (the local host's name goes
+// then), an address literal, or dot-separated labels of letters, digits and
+// inner hyphens.
+bool IsHostName(const QString &name)
+{
+    if (name.isEmpty())
+        return true;
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        return QRegularExpression(QStringLiteral("^\\[(\\d{1,3}(\\.\\d{1,3}){3}|IPv6:[0-9A-Fa-f:.]+)\\]$"))
+            .match(name)
+            .hasMatch();
+    if (name.size() > 253)
+        return false;
+    const QStringList labels = name.endsWith(QLatin1Char('.')) ? name.chopped(1).split(QLatin1Char('.'))
+                                                              : name.split(QLatin1Char('.'));
+    for (const QString &label : labels) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(QLatin1Char('-')) || label.endsWith(QLatin1Char('-')))
+            return false;
+        for (QChar c : label)
+            if (c.unicode() >= 0x80 || !(c.isLetterOrNumber() || c == QLatin1Char('-')))
+                return false;
+    }
+    return true;
+}
 } // namespace
 
 TMailPage::TMailPage(QWidget *parent) : TSetupPage(parent)
@@ -164,14 +190,16 @@ bool TMailPage::Collect(TSettings &s)
                                SupportMailAddrEdit, ReplyToMailAddrEdit, CC_MailAddrEdit})
         if (!CheckStorable(e))
             return false;
-    const std::optional<qint32> port = ToInteger(SMTP_PortEdit->text());
+    const std::optional<qint32> port =
+        ToInteger(SMTP_PortEdit, SMTP_PortEdit->text(), QStringLiteral("SMTP Server Name: Port"), 1, 65535);
     if (!port)
         return false;
-    if (*port < 1 || *port > 65535) {
-        ShowBox(QStringLiteral("The SMTP port must be a number from 1 to 65535."), QStringLiteral("Error"),
-                BoxIcon::Error);
-        return false;
-    }
+    if (!IsHostName(SignOnEdit->text().trimmed()))
+        // Stored all the same: the operator may know the server takes it.
+        ShowBox(QStringLiteral("'%1' is not a valid host name; mail servers may refuse to be greeted with it "
+                               "(blanks go out as \"_\").\n\nField: Sign On Value\nPage: %2")
+                    .arg(SignOnEdit->text(), Title()),
+                QStringLiteral("Warning"), BoxIcon::Warning);
     s.EanbelDisableMails = EanbelDisableMailsCheck->isChecked();
     s.ForceCC = ForceCC_IfUserMailMissingChk->isChecked();
     s.SMTP_Server = SMTP_ServerEdit->text();

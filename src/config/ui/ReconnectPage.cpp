@@ -8,6 +8,11 @@
 
 namespace velmora {
 
+namespace {
+const char kIntervalCaption[] = " Re connect time intervals (Sec) ";
+const char kRetriesCaption[] = " Re connect retries count ";
+} // namespace
+
 TReconnectPage::TReconnectPage(QWidget *parent) : TSetupPage(parent)
 {
     auto *layout = new QVBoxLayout(this);
@@ -38,8 +43,8 @@ TReconnectPage::TReconnectPage(QWidget *parent) : TSetupPage(parent)
         row->addWidget(combo);
         column->addWidget(box);
     };
-    addCombo(QStringLiteral(" Re connect time intervals (Sec) "), NetIntEditCombo);
-    addCombo(QStringLiteral(" Re connect retries count "), NetReConnetcRetCountCombo);
+    addCombo(QString::fromLatin1(kIntervalCaption), NetIntEditCombo);
+    addCombo(QString::fromLatin1(kRetriesCaption), NetReConnetcRetCountCombo);
     layout->addWidget(group);
     layout->addStretch(1);
 }
@@ -63,8 +68,9 @@ void TReconnectPage::Fill(const TSettings &s)
 
 bool TReconnectPage::Collect(TSettings &s)
 {
-    const std::optional<qint32> interval = ToInteger(NetIntEditCombo->currentText());
-    const std::optional<qint32> retries = interval ? ToInteger(NetReConnetcRetCountCombo->currentText()) : std::nullopt;
+    const std::optional<qint32> interval = ToInteger(NetIntEditCombo, QString::fromLatin1(kIntervalCaption));
+    const std::optional<qint32> retries =
+        interval ? ToInteger(NetReConnetcRetCountCombo, QString::fromLatin1(kRetriesCaption)) : std::nullopt;
     if (!interval || !retries)
         return false;
     s.ReConnectAfterNetError = EnaReConnectNetErr->isChecked();

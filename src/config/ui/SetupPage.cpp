@@ -65,14 +65,30 @@ QComboBox *TSetupPage::MakeCombo(const QString &name, const QStringList &items, 
     return combo;
 }
 
-std::optional<qint32> TSetupPage::ToInteger(const QString &text)
+std::optional<qint32> TSetupPage::ToInteger(QWidget *field, const QString &text, const QString &name, qint32 min,
+                                            qint32 max) const
 {
     bool ok = false;
     const qint32 value = text.trimmed().toInt(&ok, 10);
-    if (ok)
+    if (ok && value >= min && value <= max)
         return value;
-    ShowBox(QStringLiteral("'%1' is not a valid integer value").arg(text), QStringLiteral("Error"), BoxIcon::Error);
+    QString why = ok ? QStringLiteral("'%1' is out of range").arg(text)
+                     : QStringLiteral("'%1' is not a valid integer value").arg(text);
+    if (ok && max == std::numeric_limits<qint32>::max())
+        why += QStringLiteral(": the smallest value is %1").arg(min);
+    else if (ok)
+        why += QStringLiteral(": it must be a number from %1 to %2").arg(min).arg(max);
+    // Where to look: the dialog has seven pages of fields.
+    ShowBox(why + QStringLiteral("\n\nField: %1\nPage: %2").arg(name.trimmed(), Title()), QStringLiteral("Error"),
+            BoxIcon::Error);
+    if (field)
+        field->setFocus(Qt::OtherFocusReason);
     return std::nullopt;
+}
+
+std::optional<qint32> TSetupPage::ToInteger(QComboBox *field, const QString &name, qint32 min, qint32 max) const
+{
+    return ToInteger(field, field->currentText(), name, min, max);
 }
 
 bool TSetupPage::Storable(const QString &text)

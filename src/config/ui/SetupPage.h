@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <limits>
 #include <optional>
 
 class QAbstractButton;
@@ -49,8 +50,14 @@ protected:
     // A combo box with `items`; editable lists take any typed text besides.
     QComboBox *MakeCombo(const QString &name, const QStringList &items, bool editable);
 
-    // The field's text as a whole decimal number; a box and nothing otherwise.
-    static std::optional<qint32> ToInteger(const QString &text);
+    // The text of `field` (called `name` on the page) as a whole decimal
+    // number from `min` to `max`. Otherwise a box that names the field and
+    // this page, the field gets the keyboard, and nothing is returned.
+    std::optional<qint32> ToInteger(QWidget *field, const QString &text, const QString &name,
+                                    qint32 min = std::numeric_limits<qint32>::min(),
+                                    qint32 max = std::numeric_limits<qint32>::max()) const;
+    std::optional<qint32> ToInteger(QComboBox *field, const QString &name, qint32 min = std::numeric_limits<qint32>::min(),
+                                    qint32 max = std::numeric_limits<qint32>::max()) const;
     // The settings file keeps 8-bit text: a character it cannot hold would be
     // lost, so the operator is told instead.
     static bool Storable(const QString &text);

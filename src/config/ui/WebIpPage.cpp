@@ -45,6 +45,9 @@ bool TWebIpPage::Collect(TSettings &s)
     for (const QLineEdit *edit : {ClientIdEdit, WebSiteEdit, ServerListenPortEdit, AuthEdit})
         if (!CheckStorable(edit))
             return false;
+    // Kept as text, as the other consoles keep it, but only a port it can be.
+    if (!ToInteger(ServerListenPortEdit, ServerListenPortEdit->text(), QStringLiteral("Server Port"), 1, 65535))
+        return false;
     s.ClientID = ClientIdEdit->text();
     s.WebSiteUrl = WebSiteEdit->text();
     s.WebListenPort = ServerListenPortEdit->text();
