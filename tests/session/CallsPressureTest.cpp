@@ -68,6 +68,22 @@ TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
     EXPECT_EQ(std::count(codes.begin(), codes.end(), chat::END_SESSION), 1);
 }
 
+TEST_F(CallsPressure, CallAnsweredElsewhereDuringItsAnswerPauseEndsQuietly)
+{
+    server.SetSendInitialConnect(false);
+    host.answers.push_back(false);
+    calls.NewCall(9, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) && List().RowData(0)->SendWorker; }));
+    ASSERT_TRUE(server.SendRaw(0, chat::BuildInitialConnect()));
+    QTest::qWait(100); // inside the 500 ms pause
+    calls.CallAnswered(9);
+    ASSERT_TRUE(server.WaitForClosed(0, 3000));
+    QTest::qWait(600);
+    EXPECT_TRUE(CodesOn(0).empty());
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(u'|').toStdString();
+}
+
 TEST_F(CallsPressure, LateTransferDataIsAcknowledgedThroughTheOpenWindow)
 {
     // The transferred call's window opens before its conversation arrives on
