@@ -1,0 +1,133 @@
+// The worst stall of the GUI thread while a hostile conversation is shown in a
+// chat pane on screen: a visitor's line of one 64 KiB word, and a transferred
+// conversation of 1 MiB of RTF (one word, or one colour change per letter).
+// The stall is the longest the event loop is kept from running, from the
+// insertion to the end of the layout and painting that follow it.
+//
+//   BM_LongWordLine           AddRemoteLine with a 65,535-letter word
+//   BM_TransferredOneWord     InsertReceivedConversation, 1 MiB of one word
+//   BM_TransferredColours     InsertReceivedConversation, 1 MiB, \cf change per letter
+//   BM_RawLongWord/<letters>  the same word put in with a bare insertText, no
+//                             break opportunities: the cost as it was
+//
+// Run: QT_QPA_PLATFORM=offscreen ./long_word_bench --benchmark_repetitions=5
+#include "chat/ChatPane.h"
+#include "chat/TransferText.h"
+#include "config/Settings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+using namespace velmora;
+
+namespace {
+
+// How long `insert` and the event-loop passes after it block the loop, at
+// worst, in milliseconds.
+double WorstStallMs(const std::function<void()> &insert)
+{
+    QElapsedTimer clock;
+    clock.start();
+    insert();
+    qint64 worst = clock.elapsed();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 400) {
+        clock.restart();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        worst = std::max(worst, clock.elapsed());
+    }
+    return double(worst);
+}
+
+std::unique_ptr<TChatPane> ShownPane()
+{
+    auto pane = std::make_unique<TChatPane>();
+    pane->resize(TChatPane::kClientWidth, TChatPane::kClientHeight);
+    pane->show();
+    pane->AddRemoteLine(QStringLiteral("Eve"), QStringLiteral("hello"));
+    WorstStallMs([] {});
+    return pane;
+}
+
+void Report(benchmark::State &state, std::vector<double> &stalls)
+{
+    std::sort(stalls.begin(), stalls.end());
+    state.counters["median_stall_ms"] = stalls[stalls.size() / 2];
+    state.counters["worst_stall_ms"] = stalls.back();
+}
+
+void RunStalls(benchmark::State &state, const std::function<void(TChatPane &)> &insert)
+{
+    Settings().ChatSoundFile.clear();
+    std::vector<double> stalls;
+    for (auto _ : state) {
+        std::unique_ptr<TChatPane> pane = ShownPane();
+        const double ms = WorstStallMs([&] { insert(*pane); });
+        state.SetIterationTime(ms / 1000.0);
+        stalls.push_back(ms);
+    }
+    Report(state, stalls);
+}
+
+void BM_LongWordLine(benchmark::State &state)
+{
+    const QString word(65535, QLatin1Char('a'));
+    RunStalls(state, [&](TChatPane &pane) { pane.AddRemoteLine(QStringLiteral("Eve"), word); });
+}
+BENCHMARK(BM_LongWordLine)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_TransferredOneWord(benchmark::State &state)
+{
+    const QByteArray rtf = "{\\rtf1\\ansi " + QByteArray(1024 * 1024, 'a') + "}";
+    RunStalls(state, [&](TChatPane &pane) {
+        InsertReceivedConversation(*pane.ChatOutPutText->document(), rtf, pane.BaseFormat());
+    });
+}
+BENCHMARK(BM_TransferredOneWord)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_TransferredColours(benchmark::State &state)
+{
+    QByteArray rtf = "{\\rtf1\\ansi{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}";
+    while (rtf.size() < 1024 * 1024)
+        rtf += "\\cf1 a\\cf2 b";
+    rtf += "}";
+    RunStalls(state, [&](TChatPane &pane) {
+        InsertReceivedConversation(*pane.ChatOutPutText->document(), rtf, pane.BaseFormat());
+    });
+}
+BENCHMARK(BM_TransferredColours)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+
+void BM_RawLongWord(benchmark::State &state)
+{
+    const QString word(int(state.range(0)), QLatin1Char('a'));
+    RunStalls(state, [&](TChatPane &pane) {
+        QTextCursor cursor(pane.ChatOutPutText->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        cursor.insertText(word);
+    });
+}
+BENCHMARK(BM_RawLongWord)->Arg(32768)->Arg(65536)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
