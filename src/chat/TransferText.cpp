@@ -13,7 +13,7 @@ namespace {
 // A conversation is shown in one go: bounded so that laying it out never
 // freezes the window. A real one is far smaller; a peer's megabyte of one
 // word, or of one colour change per letter, is not.
-constexpr RtfLimits kReceivedLimits{128 * 1024, 8192, true};
+constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true};
 } // namespace
 
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime, const QString &supportName)
