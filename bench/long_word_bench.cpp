@@ -16,7 +16,8 @@
 #include "chat/TransferText.h"
 #include "config/Settings.h"
 
-#include <QApplication>
+#include "QtBenchMain.h"
+
 #include <QElapsedTimer>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -147,11 +148,5 @@ BENCHMARK(BM_RawLongWord)->Arg(32768)->Arg(65536)->UseManualTime()->Iterations(3
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmora::bench::RunWithQt(argc, argv);
 }
