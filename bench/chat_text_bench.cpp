@@ -12,6 +12,8 @@
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
 
+#include "QtBenchMain.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -151,11 +153,5 @@ BENCHMARK(BM_ChatTextToDocument)->Iterations(2000)->Unit(benchmark::kMicrosecond
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmora::bench::RunWithQt(argc, argv);
 }

@@ -15,6 +15,8 @@
 #include "mail/Transcript.h"
 #include "richtext/RtfWriter.h"
 
+#include "QtBenchMain.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -187,11 +189,5 @@ BENCHMARK(BM_DeliverTranscript)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmora::bench::RunWithQt(argc, argv);
 }

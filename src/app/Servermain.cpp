@@ -462,7 +462,7 @@ void TMainForm::SetChatWithOtherSupportEnabled(bool enabled)
     // this console answered, say) offers no second while it lasts or while
     // the list for it is awaited.
     ChatWithOtherSupportBtn->setEnabled(enabled && !OwnSupporterChatRunning()
-                                        && m_session->PendingSupporterRequest() != TSupporterListRequest::SupporterChat);
+                                        && !m_session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
 }
 
 bool TMainForm::OwnSupporterChatRunning() const

@@ -1,5 +1,7 @@
 #include "chat/ChatLines.h"
 
+#include "richtext/WordBreaks.h"
+
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -47,6 +49,10 @@ void AppendChatLine(QTextDocument &document, const QString &text, const QColor &
 {
     const QString line = MessageForDisplay(text);
     const int split = qBound(0, nameLength, int(line.size()));
+    // A visitor's endless word is given places to wrap (WordBreaks.h).
+    int unbroken = 0;
+    const QString name = WithWordBreaks(line.left(split), unbroken);
+    const QString said = WithWordBreaks(line.mid(split), unbroken);
 
     QTextCharFormat nameFormat = base;
     nameFormat.setForeground(nameColor);
@@ -61,10 +67,10 @@ void AppendChatLine(QTextDocument &document, const QString &text, const QColor &
     else
         cursor.setBlockCharFormat(base);
     // insertText takes the characters as they are; no markup is ever parsed.
-    if (split > 0)
-        cursor.insertText(line.left(split), nameFormat);
-    if (split < line.size())
-        cursor.insertText(line.mid(split), textFormat);
+    if (!name.isEmpty())
+        cursor.insertText(name, nameFormat);
+    if (!said.isEmpty())
+        cursor.insertText(said, textFormat);
     if (emptyLineAfter)
         cursor.insertBlock(QTextBlockFormat(), base);
     cursor.endEditBlock();

@@ -9,6 +9,13 @@
 
 namespace velmora {
 
+namespace {
+// A conversation is shown in one go: bounded so that laying it out never
+// freezes the window. A real one is far smaller; a peer's megabyte of one
+// word, or of one colour change per letter, is not.
+constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true};
+} // namespace
+
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime, const QString &supportName)
 {
     return {
@@ -64,7 +71,13 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
         cursor.movePosition(QTextCursor::Start);
         cursor.setCharFormat(base);
     }
-    const RtfReadResult result = InsertRtf(rtf, cursor);
+    const RtfReadResult result = InsertRtf(rtf, cursor, kReceivedLimits);
+    if (result.limited) {
+        QTextCharFormat green = base;
+        green.setForeground(kNoticeGreen);
+        cursor.insertBlock(QTextBlockFormat(), base);
+        cursor.insertText(QString::fromLatin1(kReceivedCutLine), green);
+    }
     cursor.endEditBlock();
     return result.complete;
 }

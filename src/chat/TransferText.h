@@ -12,6 +12,8 @@ class QTextDocument;
 namespace velmora {
 
 inline constexpr const char *kTransferEndLine = "End transfer chat transcript ------------------------------";
+// Ends a received conversation too long to be shown whole.
+inline constexpr const char *kReceivedCutLine = "(The earlier conversation is too long; the rest of it is not shown.)";
 
 // The eight header lines, in order (the last three are empty or a rule).
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime,
@@ -27,7 +29,9 @@ void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, boo
 
 // Shows the conversation that came with a transferred call above whatever the
 // document holds already. The bytes are another console's RTF: untrusted,
-// read only as far as they make sense. False when they could not be read whole.
+// read only as far as they make sense and only as much as the window can lay
+// out at once (then kReceivedCutLine ends it). False when they could not be
+// read whole.
 bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base);
 
 } // namespace velmora

@@ -1,6 +1,7 @@
 #include "richtext/RtfReader.h"
 
 #include "richtext/CodePages.h"
+#include "richtext/WordBreaks.h"
 
 #include <QColor>
 #include <QHash>
@@ -140,11 +141,12 @@ QTextCharFormat BaseFormat(const QTextCursor &cursor)
 
 class Reader {
 public:
-    Reader(const QByteArray &rtf, QTextCursor &cursor)
+    Reader(const QByteArray &rtf, QTextCursor &cursor, const RtfLimits &limits)
         : m_p(rtf.constData())
         , m_end(rtf.constData() + qMin(rtf.size(), kRtfMaxBytes))
         , m_cursor(cursor)
         , m_base(BaseFormat(cursor))
+        , m_limits(limits)
     {
         m_complete = rtf.size() <= kRtfMaxBytes;
     }
@@ -162,6 +164,7 @@ public:
             m_complete = false;
         return m_complete;
     }
+    bool Limited() const { return m_limited; }
 
 private:
     bool Active() const { return m_overflow == 0 && m_state.dest != Dest::Skip; }
@@ -410,23 +413,43 @@ private:
         if (ch == QChar::ObjectReplacementCharacter || ch == QChar::ParagraphSeparator || ch == 0xFDD0
             || ch == 0xFDD1)
             ch = QChar::ReplacementCharacter; // the document's own structure marks
+        if (!CountChar())
+            return;
         if (m_pendingPars > 0) {
             Flush();
             InsertPendingBlocks(m_pendingPars);
             m_pendingPars = 0;
+            m_unbroken = 0;
         }
-        if (!m_run.isEmpty() && !(m_runState == m_state.chr))
+        const bool runsLeft = m_limits.maxRuns <= 0 || m_runs < m_limits.maxRuns;
+        if (!m_run.isEmpty() && !(m_runState == m_state.chr) && runsLeft)
             Flush();
-        m_runState = m_state.chr;
+        if (m_run.isEmpty())
+            m_runState = m_state.chr;
+        if (m_limits.breakLongWords && BreakBefore(QChar(ch), m_unbroken))
+            m_run.append(QChar(kZeroWidthSpace));
         m_run.append(QChar(ch));
     }
 
     void Paragraph()
     {
-        if (m_state.dest != Dest::Text || m_overflow > 0)
+        if (m_state.dest != Dest::Text || m_overflow > 0 || !CountChar())
             return;
         Flush();
         ++m_pendingPars;
+    }
+
+    // False once the character limit is reached: reading ends there.
+    bool CountChar()
+    {
+        if (m_limits.maxChars <= 0 || m_chars < m_limits.maxChars) {
+            ++m_chars;
+            return true;
+        }
+        m_limited = true;
+        m_complete = false;
+        m_done = true;
+        return false;
     }
 
     QTextCharFormat Format(const CharState &chr) const
@@ -463,13 +486,16 @@ private:
         }
         m_cursor.insertText(m_run, Format(m_runState));
         m_run.clear();
+        ++m_runs;
     }
 
     const char *m_p;
     const char *const m_end;
     QTextCursor &m_cursor;
     const QTextCharFormat m_base;
+    const RtfLimits m_limits;
     bool m_complete = true;
+    bool m_limited = false;
     bool m_done = false;
 
     std::vector<GroupState> m_stack;
@@ -488,16 +514,21 @@ private:
     QString m_run;
     CharState m_runState;
     int m_pendingPars = 0;
+    qsizetype m_chars = 0;
+    int m_runs = 0;
+    int m_unbroken = 0;
 };
 
 } // namespace
 
-RtfReadResult InsertRtf(const QByteArray &rtf, QTextCursor &cursor)
+RtfReadResult InsertRtf(const QByteArray &rtf, QTextCursor &cursor, const RtfLimits &limits)
 {
     RtfReadResult result;
     if (cursor.isNull())
         return result;
-    result.complete = Reader(rtf, cursor).Run();
+    Reader reader(rtf, cursor, limits);
+    result.complete = reader.Run();
+    result.limited = reader.Limited();
     return result;
 }
 

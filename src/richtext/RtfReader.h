@@ -26,12 +26,23 @@ inline constexpr qsizetype kRtfMaxBytes = 4 * 1024 * 1024;
 
 struct RtfReadResult {
     bool complete = true; // false when input was cut short, too deep, or too big; what could be read is still inserted
+    bool limited = false; // a limit of RtfLimits stopped the reading
+};
+
+// What a document shown on screen can afford (0: no limit). Past `maxRuns`
+// differently formatted runs the text goes on in the format it has; past
+// `maxChars` characters (paragraphs count as one) reading stops. Unbroken
+// runs of text get break opportunities when `breakLongWords` (WordBreaks.h).
+struct RtfLimits {
+    qsizetype maxChars = 0;
+    int maxRuns = 0;
+    bool breakLongWords = false;
 };
 
 // Inserts the text of `rtf` at `cursor` with its colours, bold, italic,
 // underline and size. The cursor's character format is the base of every run
 // (its font family stays); the paragraph mark that ends the document is not
 // inserted. Untrusted input.
-RtfReadResult InsertRtf(const QByteArray &rtf, QTextCursor &cursor);
+RtfReadResult InsertRtf(const QByteArray &rtf, QTextCursor &cursor, const RtfLimits &limits = {});
 
 } // namespace velmora

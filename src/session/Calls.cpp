@@ -340,9 +340,10 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
         }
         // A transferred call is answered on the server connection.
         TClientSocket *serverSocket = early && early->Kind == server::TRANSFER_CALL ? m_session.Socket() : nullptr;
+        const bool known = early && !early->ConnectionTaken;
         (new TExchange(this, {socket, serverSocket}))
             ->Pause(kAnswerPauseMs)
-            .Then([this, socket] { AnswerInitialConnect(socket); })
+            .Then([this, socket, known] { AnswerInitialConnect(socket, known); })
             .Start();
         return;
     }
@@ -382,10 +383,14 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
     }
 }
 
-void TCalls::AnswerInitialConnect(TClientSocket *socket)
+void TCalls::AnswerInitialConnect(TClientSocket *socket, bool known)
 {
     ChatItem *record = m_list.FindCallBySocket(socket);
     if (!record || record->ConnectionTaken) {
+        // A call that ended during the pause (answered elsewhere, say) has
+        // nobody left to answer; only a greeting for no call at all is odd.
+        if (known)
+            return;
         ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
                 BoxIcon::Warning);
         return;
@@ -427,9 +432,13 @@ void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
             if (image.status == ImageFileStatus::Ok) {
                 SendOnCall(record, chat::BuildImageData(image.bytes));
             } else {
+                // Shown from the event loop: a box opened here would hold
+                // the call's connection (and its on-hold texts) until closed.
                 const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
                 if (!refusal.isEmpty())
-                    ShowBox(refusal, kCaptionWarning, BoxIcon::Warning);
+                    QMetaObject::invokeMethod(
+                        this, [refusal] { ShowBox(refusal, kCaptionWarning, BoxIcon::Warning); },
+                        Qt::QueuedConnection);
             }
             return true;
         })
@@ -554,9 +563,15 @@ void TCalls::OnHoldTimerTimer()
         if (!record->Socket->IsConnected())
             continue;
         // Behind whatever exchange the call's connection is in, as if its
-        // pauses had held the timer up.
-        (new TExchange(this, {record->Socket}))
-            ->Then([this, id] {
+        // pauses had held the timer up; a tick still waiting there stands
+        // for this one too, so a long exchange never ends in a burst.
+        if (m_holdTicksWaiting.contains(id))
+            continue;
+        m_holdTicksWaiting.insert(id);
+        auto *tick = new TExchange(this, {record->Socket});
+        connect(tick, &TExchange::Ended, this, [this, id] { m_holdTicksWaiting.remove(id); });
+        tick->Then([this, id] {
+                m_holdTicksWaiting.remove(id);
                 const int row = m_list.FindRowById(id);
                 ChatItem *record = m_list.RowData(row);
                 if (!record || !record->Socket || record->ConnectionTaken

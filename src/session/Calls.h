@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -144,7 +145,8 @@ private:
     // `updateTimeFirst`: "End Time" before the farewell (ending everything)
     // rather than once it has left (dropping one call).
     void EndWaitingCall(ChatItem *record, int pauseMs, bool updateTimeFirst);
-    void AnswerInitialConnect(TClientSocket *socket);
+    // `known`: the call was there when its greeting came.
+    void AnswerInitialConnect(TClientSocket *socket, bool known);
     // Sends on a call's connection, through its chat window once one has it.
     bool SendOnCallOrWindow(qint32 sessionCount, TClientSocket *socket, const std::optional<QByteArray> &frame);
     void HandleSessionReady(TClientSocket *socket, const QByteArray &body);
@@ -166,6 +168,8 @@ private:
     int m_openChatWindows = 0;
     int m_nextChatNumber = 0;
     int m_alertsOpen = 0;
+    // Rows (by id) whose on-hold tick waits behind an exchange.
+    QSet<quint64> m_holdTicksWaiting;
     QTimer m_onHoldTimer;
     QTimer m_ringRemindTimer;
 };

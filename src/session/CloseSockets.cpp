@@ -4,15 +4,14 @@
 
 #include <QMetaObject>
 
-#include <chrono>
 #include <sys/socket.h>
 
 namespace velmora {
 
 namespace {
 
-constexpr int kStepMs = 200;
-constexpr int kSettleMs = 100;
+// How long a shut-down connection settles before its descriptor goes.
+constexpr std::chrono::milliseconds kSettle{300};
 
 // Runs on the GUI thread, where the socket lives.
 void ReleaseSocket(TClientSocket *socket)
@@ -48,9 +47,12 @@ void TCloseSockets::CloseInBackground(TClientSocket *socket)
         return;
     socket->Detach();
     socket->Mute();
+    // Shut down, not closed: a send worker may still hold the descriptor.
+    if (const std::shared_ptr<SocketHandle> handle = socket->SharedHandle())
+        ::shutdown(handle->Fd(), SHUT_RDWR);
     {
         std::lock_guard lock(m_mutex);
-        m_queue.push_back(Entry{socket, socket->SharedHandle(), false});
+        m_queue.push_back(Entry{socket, std::chrono::steady_clock::now() + kSettle});
     }
     m_wake.notify_one();
 }
@@ -61,11 +63,6 @@ std::size_t TCloseSockets::Pending() const
     return m_queue.size();
 }
 
-bool TCloseSockets::Sleep(std::unique_lock<std::mutex> &lock, int ms)
-{
-    return !m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_terminate; });
-}
-
 void TCloseSockets::Run()
 {
     std::unique_lock lock(m_mutex);
@@ -74,26 +71,16 @@ void TCloseSockets::Run()
             m_wake.wait(lock, [this] { return m_terminate || !m_queue.empty(); });
             continue;
         }
-        if (!Sleep(lock, kStepMs))
+        const auto due = m_queue.front().releaseAt;
+        if (m_wake.wait_until(lock, due, [this] { return m_terminate; }))
             break;
-        Entry &entry = m_queue.front();
-        if (!entry.closeRequested) {
-            // First turn: shut the connection down; the descriptor itself
-            // stays valid for whoever still holds it.
-            if (entry.handle)
-                ::shutdown(entry.handle->Fd(), SHUT_RDWR);
-            entry.closeRequested = true;
-            continue;
+        // Everything whose time has come goes in one pass.
+        const auto now = std::chrono::steady_clock::now();
+        while (!m_queue.empty() && m_queue.front().releaseAt <= now) {
+            TClientSocket *socket = m_queue.front().socket;
+            m_queue.pop_front();
+            QMetaObject::invokeMethod(socket, [socket] { ReleaseSocket(socket); }, Qt::QueuedConnection);
         }
-        // Second turn: give the shutdown a moment, then release the object
-        // on its own thread.
-        if (!Sleep(lock, kSettleMs))
-            break;
-        TClientSocket *socket = entry.socket;
-        m_queue.pop_front();
-        QMetaObject::invokeMethod(socket, [socket] { ReleaseSocket(socket); }, Qt::QueuedConnection);
-        if (!Sleep(lock, kStepMs))
-            break;
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// Closes connections that are no longer wanted in the background, one at a
-// time: the descriptor is shut down about 200 ms after the hand-over (so what
-// the send worker still had queued can leave), and the socket object is
-// released on the GUI thread a little later.
+// Closes connections that are no longer wanted in the background: the
+// connection is shut down at the hand-over (what the kernel still holds for
+// it leaves before the peer sees the end), and the socket object, with its
+// descriptor, is released on the GUI thread a moment later. Every socket
+// waits on its own clock, so a burst of hang-ups drains as fast as one.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -23,9 +25,10 @@ public:
     TCloseSockets(const TCloseSockets &) = delete;
     TCloseSockets &operator=(const TCloseSockets &) = delete;
 
-    // Takes ownership of `socket` (GUI thread). Its notifications stop at
-    // once, so nothing reaches a former owner that may be gone by then; its
-    // descriptor stays open until the closer's turn comes.
+    // Takes ownership of `socket` (GUI thread). Its notifications stop and
+    // its connection is shut down at once, so nothing reaches a former owner
+    // that may be gone by then; the descriptor stays valid until the socket
+    // is released.
     void CloseInBackground(TClientSocket *socket);
 
     std::size_t Pending() const;
@@ -33,18 +36,14 @@ public:
 private:
     struct Entry {
         TClientSocket *socket = nullptr;
-        // Captured on the GUI thread: the worker never touches the QObject.
-        std::shared_ptr<SocketHandle> handle;
-        bool closeRequested = false;
+        std::chrono::steady_clock::time_point releaseAt;
     };
 
     void Run();
-    // Sleeps up to `ms` unless termination is asked for; false on termination.
-    bool Sleep(std::unique_lock<std::mutex> &lock, int ms);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Entry> m_queue;
+    std::deque<Entry> m_queue; // in hand-over order, so in release order too
     bool m_terminate = false;
     std::thread m_thread;
 };

@@ -408,7 +408,7 @@ void TServerSession::GoOffline()
 {
     CloseSocket();
     m_state = TServerState::Offline;
-    m_listRequest = TSupporterListRequest::None;
+    m_listRequests.clear();
     m_keepAliveTimer.stop();
     m_toTimer.stop();
     m_host.SetMenusEnabled(true);
@@ -557,8 +557,11 @@ void TServerSession::ShowServerNotice(quint16 code, bool online)
 
 void TServerSession::RequestSupporters(TSupporterListRequest kind)
 {
-    m_listRequest = kind;
-    Send(server::BuildOnlineSupportersRequest(m_supportPort));
+    // A request that never left must not take the next list, nor wait for one.
+    if (Send(server::BuildOnlineSupportersRequest(m_supportPort)))
+        m_listRequests.append(kind);
+    else
+        m_host.SupporterRequestCancelled(kind);
 }
 
 void TServerSession::SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data)
@@ -612,13 +615,12 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
         m_refusalSeen = true;
         break;
     case server::ONLINE_SUPPORTERS: {
-        if (m_listRequest == TSupporterListRequest::None)
+        if (m_listRequests.isEmpty())
             return;
         const auto list = server::DecodeOnlineSupportersList(body);
         if (!list)
             return;
-        const TSupporterListRequest request = m_listRequest;
-        m_listRequest = TSupporterListRequest::None;
+        const TSupporterListRequest request = m_listRequests.takeFirst();
         if (list->entries.isEmpty()) {
             ShowBox(QStringLiteral("No supporters were found."), QStringLiteral("Warning !"), BoxIcon::Warning);
             m_host.SupporterRequestCancelled(request);
@@ -645,11 +647,16 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
             const QByteArray conversation = m_host.TransferConversationNow(m_transfer.sessionCount, m_transfer.data);
             SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, conversation));
             const qint32 handed = m_transfer.sessionCount;
-            exchange->Pause(30).Then([this, handed] {
+            exchange->Pause(30).Then([this, exchange, handed] {
                 if (!m_transfer.active || m_transfer.sessionCount != handed)
                     return; // cleared meanwhile (logged out)
                 ClearPendingTransfer();
-                m_host.TransferHandedOver(handed);
+                // The chat window's close may ask the operator; the server
+                // connection must not wait behind that question.
+                connect(exchange, &TExchange::Ended, this, [this, handed] {
+                    QMetaObject::invokeMethod(
+                        this, [this, handed] { m_host.TransferHandedOver(handed); }, Qt::QueuedConnection);
+                });
             });
         }
         exchange->WaitUntilSent([this] { return m_sendWorker.get(); }).Start();

@@ -118,9 +118,10 @@ public:
     bool WaitUntilSent();
 
     // Supporters list and transfer bookkeeping used by the windows.
+    // Requests are answered in the order they were sent: each list goes to
+    // the request it belongs to.
     void RequestSupporters(TSupporterListRequest kind);
-    TSupporterListRequest PendingSupporterRequest() const { return m_listRequest; }
-    void ClearSupporterRequest() { m_listRequest = TSupporterListRequest::None; }
+    bool SupporterRequestPending(TSupporterListRequest kind) const { return m_listRequests.contains(kind); }
     // A transfer waits for TRANSFER_ANSWERED of `sessionCount`, then sends the data.
     void SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data);
     void ClearPendingTransfer();
@@ -199,7 +200,7 @@ private:
     int m_connectTimeoutSec = 40;
     int m_registrationTimeoutSec = 40;
 
-    TSupporterListRequest m_listRequest = TSupporterListRequest::None;
+    QList<TSupporterListRequest> m_listRequests;
     struct {
         bool active = false;
         qint32 sessionCount = 0;

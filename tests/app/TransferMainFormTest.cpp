@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -195,6 +196,23 @@ TEST_F(TransferMainFormTest, CancelOrAnEmptyListGivesTheChatBackAsItWas)
     EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_CALL));
 }
 
+TEST_F(TransferMainFormTest, QuestionAtTheHandOverHoldsUpNoServerMessage)
+{
+    QPointer<TOneChatWindow> window = TransferToBert(36);
+    ASSERT_TRUE(window);
+    server.SendRaw(1, chat::BuildTypingStart());
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
+    bool heard = false;
+    boxes.during = [&] { // "Remote user still typing…"
+        server.SendRaw(0, server::BuildSupportersOnline(4));
+        heard = WaitFor([&] { return form->SupportersLabel()->text() == QStringLiteral("4"); }, 2000);
+    };
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(36));
+    ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
+    EXPECT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(heard);
+}
+
 TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
 {
     QPointer<TOneChatWindow> window = TransferToBert(33);
@@ -243,6 +261,25 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
     // The server connection fails: the answer could only have come on it.
     server.CloseConnection(0);
     ASSERT_TRUE(WaitFor([&] { return !form->Session().TransferInProgress(); }));
+}
+
+// Each list answers the request it was asked for, first in, first out.
+TEST_F(TransferMainFormTest, TransferAndSupporterChatAskedTogetherEachGetTheirOwnList)
+{
+    QPointer<TOneChatWindow> window = OpenChat(37);
+    ASSERT_TRUE(window);
+    window->TransferBtnClick();
+    form->ChatWithOtherSupportBtnClick();
+    boxes.choices = {0, -1};
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}})
+                          + *server::BuildOnlineSupportersList({{"Carl", 7}}));
+    const int call = server.WaitForFrame(server::TRANSFER_CALL);
+    ASSERT_GE(call, 0);
+    EXPECT_EQ(server::DecodeTransferCall(server.Frames()[call].body)->port, 6);
+    // The supporter chat's list was declined: its button is back.
+    ASSERT_TRUE(WaitFor([&] { return form->ChatWithOtherSupportButton()->isEnabled(); }));
+    EXPECT_EQ(boxes.choiceRows.size(), 2);
+    EXPECT_TRUE(window->Transferring());
 }
 
 TEST_F(TransferMainFormTest, SupporterChatOpensForTheChosenSupporterAndEmptyListFreesTheButton)

@@ -539,6 +539,21 @@ TEST(ChatLinesTest, NameLengthBeyondTheLineColoursTheWholeLine)
     EXPECT_EQ(doc.toPlainText(), QStringLiteral("ab\ncd\nef"));
 }
 
+// An endless word gets invisible places to wrap, counted across the name and
+// the text; a long link stays whole.
+TEST(ChatLinesTest, EndlessWordsGetPlacesToWrapAndLinksStayWhole)
+{
+    QTextDocument doc;
+    const QString link = QStringLiteral("https://shop.example/") + QString(400, QLatin1Char('q'));
+    AppendChatLine(doc, link, Qt::red, 0, Qt::blue, QTextCharFormat(), false);
+    AppendChatLine(doc, QString(300, QLatin1Char('N')) + QString(700, QLatin1Char('w')), Qt::red, 300, Qt::blue,
+                   QTextCharFormat(), false);
+    EXPECT_EQ(doc.toPlainText(), link + QStringLiteral("\n") + QString(300, QLatin1Char('N'))
+                                     + QString(212, QLatin1Char('w')) + QChar(0x200B) + QString(488, QLatin1Char('w')));
+    EXPECT_EQ(ColourAt(doc, int(link.size()) + 300), QColor(Qt::red));
+    EXPECT_EQ(ColourAt(doc, int(link.size()) + 301), QColor(Qt::blue));
+}
+
 } // namespace
 } // namespace velmora::test
 

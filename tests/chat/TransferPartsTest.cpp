@@ -176,6 +176,12 @@ TEST(TransferText, BrokenOrHostileConversationShowsWhatCouldBeRead)
     InsertReceivedConversation(document, deep, {});
     InsertReceivedConversation(document, QByteArray(1 << 20, '\\'), {});
     EXPECT_EQ(Paragraphs(document).last(), QStringLiteral("new line"));
+
+    // A megabyte of one word is shown only in part, and says so.
+    QTextDocument word;
+    EXPECT_FALSE(InsertReceivedConversation(word, "{\\rtf1 " + QByteArray(1 << 20, 'w') + "}", {}));
+    EXPECT_EQ(Paragraphs(word).last(), QString::fromLatin1(kReceivedCutLine));
+    EXPECT_LT(word.characterCount(), 200 * 1024);
 }
 
 } // namespace

@@ -129,6 +129,11 @@ TEST_F(TransferWindowTest, TakingConsoleShowsTheEarlierConversationAboveItsOwnLi
     EXPECT_LT(end, notice);
     EXPECT_LT(notice, line);
     EXPECT_TRUE(record.TransferData.isEmpty());
+
+    // The conversation sent again replaces the copy shown: it is there once.
+    window->TransferDataArrived(DocumentToRtf(sent));
+    window->TransferDataArrived(DocumentToRtf(sent));
+    EXPECT_EQ(Conversation(), text);
 }
 
 // The window opens without taking the keyboard: lines can come before the

@@ -57,11 +57,11 @@ struct Read {
     }
 };
 
-Read ReadRtf(const QByteArray &rtf)
+Read ReadRtf(const QByteArray &rtf, const RtfLimits &limits = {})
 {
     Read read;
     QTextCursor cursor(read.document.get());
-    read.result = InsertRtf(rtf, cursor);
+    read.result = InsertRtf(rtf, cursor, limits);
     return read;
 }
 
@@ -261,6 +261,22 @@ TEST(RtfReader, AFrameFullIsReadAndMoreIsCutAtTheLimit)
     EXPECT_FALSE(read.result.complete);
     EXPECT_TRUE(read.Text().startsWith(QStringLiteral("start xxx")));
     EXPECT_FALSE(read.Text().contains(QStringLiteral("end")));
+}
+
+// What a window can lay out at once: letters, runs and word length bounded.
+TEST(RtfReader, LimitsBoundLettersRunsAndUnbrokenWords)
+{
+    Read read = ReadRtf("{\\rtf1 " + QByteArray(5000, 'x') + "}", {1000, 10, true});
+    EXPECT_TRUE(read.result.limited);
+    EXPECT_EQ(read.Text(), QString(512, QLatin1Char('x')) + QChar(0x200B) + QString(488, QLatin1Char('x')));
+
+    QByteArray colours = "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}";
+    for (int i = 0; i < 50; ++i)
+        colours += "\\cf1 a\\cf2 b";
+    read = ReadRtf(colours + "}", {1000, 10, true});
+    EXPECT_FALSE(read.result.limited);
+    EXPECT_EQ(read.Text().size(), 100);
+    EXPECT_EQ(read.Runs().size(), 11); // past the limit, the last format goes on
 }
 
 TEST(RtfReader, InsertsAtTheCursorOnItsFormat)

@@ -49,14 +49,22 @@ TEST_F(CallsPressure, RepeatedOpeningMessagesAreAnsweredOnce)
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
+TEST_F(CallsPressure, CallEndedDuringItsAnswerPause)
 {
     server.SetSendInitialConnect(false);
-    host.answers.push_back(false);
-    calls.NewCall(9, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
-    ASSERT_TRUE(server.WaitForConnections(1));
-    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) && List().RowData(0)->SendWorker; }));
-    ASSERT_TRUE(server.SendRaw(0, chat::BuildInitialConnect()));
+    // A call on hold whose connection has just been greeted.
+    const auto greeted = [&](qint32 sc, int connection) {
+        host.answers.push_back(false);
+        calls.NewCall(sc, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
+        return server.WaitForConnections(connection + 1)
+               && WaitFor([&] {
+                      const ChatItem *record = List().FindCallBySession(sc);
+                      return record && record->SendWorker;
+                  })
+               && server.SendRaw(connection, chat::BuildInitialConnect());
+    };
+
+    ASSERT_TRUE(greeted(9, 0));
     QTest::qWait(100); // inside the 500 ms pause
     calls.DropCallAtRow(0);
     ASSERT_TRUE(WaitFor([&] { return calls.RecordCount() == 0; }, 3000));
@@ -66,6 +74,15 @@ TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
     ASSERT_FALSE(codes.empty());
     EXPECT_EQ(codes.back(), chat::END_SESSION);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), chat::END_SESSION), 1);
+
+    // Answered by another supporter meanwhile: nothing to say, nor any box.
+    ASSERT_TRUE(greeted(10, 1));
+    QTest::qWait(250); // the connection outlives the pause
+    calls.CallAnswered(10);
+    ASSERT_TRUE(server.WaitForClosed(1, 3000));
+    QTest::qWait(600);
+    EXPECT_TRUE(CodesOn(1).empty());
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(u'|').toStdString();
 }
 
 TEST_F(CallsPressure, LateTransferDataIsAcknowledgedThroughTheOpenWindow)

@@ -142,6 +142,28 @@ TEST_F(CallsWaiting, RefusedWelcomeImageWarnsAndTheWelcomeTextStillGoes)
     EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
 }
 
+TEST_F(CallsWaiting, WelcomeImageBoxHoldsUpNeitherTheCallNorItsTexts)
+{
+    Settings().WelcomeImgFileName = dir.filePath(QStringLiteral("missing.gif"));
+    const int c = StartCall(5, false);
+    ASSERT_GE(c, 0);
+    boxes.during = [&] {
+        // Ticks while the welcome exchange still holds the connection: one
+        // text for them all, not a burst once it is free.
+        for (int tick = 0; tick < 3; ++tick)
+            calls.OnHoldTimerTimer();
+        // The box's own event loop: the visitor is heard and the text goes.
+        ASSERT_TRUE(server.SendFrame(c, chat::USER_DETAILS, BodyOf(*chat::BuildUserDetails("Ann", "a@b.example", ""))));
+        EXPECT_TRUE(WaitFor([&] { return List().Cell(0, ColClientName) == QStringLiteral("Ann"); }));
+        EXPECT_TRUE(WaitForCode(c, chat::NOT_AVAIL_MSG));
+    };
+    ASSERT_TRUE(SendSessionReady(c, 5));
+    ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Could not open file = ")));
+    QTest::qWait(100);
+    EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG, chat::NOT_AVAIL_MSG}));
+}
+
 TEST_F(CallsWaiting, OnHoldTicksSendFiveTextsThenAReminder)
 {
     const int c = StartCall(9, false);

@@ -428,7 +428,7 @@ TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
     server.SendRaw(0, *server::BuildOnlineSupportersList({}));
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("No supporters were found."));
-    EXPECT_EQ(session->PendingSupporterRequest(), TSupporterListRequest::None);
+    EXPECT_FALSE(session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
 }
 
 TEST_F(ServerSessionTest, DisconnectWithOpenChatAsksAndCancelKeepsEverything)

@@ -1,0 +1,21 @@
+#pragma once
+// The main of a benchmark that needs a Qt application (widgets, the event
+// loop): offscreen unless a platform is named, then Google Benchmark.
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+namespace velmora::bench {
+
+inline int RunWithQt(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+} // namespace velmora::bench
