@@ -100,9 +100,8 @@ public:
     void SaveConfigAsClick();
     void ClearHistoryClick();
     void ProgramSetUpClick();
-    // The settings file was missing at start. Opens the settings dialog at the
-    // Web and IP page with what a connection needs, once the window is up.
-    bool FirstStart() const { return m_firstStart; }
+    // When the settings file was missing at start, opens the settings dialog
+    // at the Web and IP page with what a connection needs, once the window is up.
     void OpenSetUpOnFirstStart();
     // IHistoryMenu
     void ShowHistoryEntries(const QStringList &paths) override;

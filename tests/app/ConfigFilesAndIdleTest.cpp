@@ -138,7 +138,6 @@ TEST_F(ConfigFilesTest, OpeningAConfigFileReplacesTheSettingsAndAFailureChangesN
                                       "OfflineTimeOutEna=true\r\nOfflineTimeOut=120\r\n");
     form = std::make_unique<TMainForm>();
     ASSERT_EQ(Settings().SupportName, QStringLiteral("Dana"));
-    EXPECT_EQ(form->windowTitle(), Caption(QStringLiteral("Velmora.ini"), QStringLiteral("Dana")));
 
     dialogs.name = Path(QStringLiteral("shop.ini"));
     form->LoadConfigClick();

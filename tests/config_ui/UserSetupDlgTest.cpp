@@ -134,7 +134,6 @@ TEST_F(UserSetupDlgTest, OpensOnTheFirstPageFilledWithApplyOffAndItsHelpTopic)
     ASSERT_TRUE(dlg->ShowPage(0));
     dlg->ShowFirstStart();
     EXPECT_EQ(dlg->CurrentPage(), 1);
-    EXPECT_EQ(dlg->HelpContext(), 56);
     EXPECT_TRUE(dlg->NoteLbl->isVisible());
     EXPECT_TRUE(dlg->NoteLbl->text().contains(QStringLiteral("Client ID, Server URL and Server Port")));
 }
