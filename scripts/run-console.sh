@@ -30,7 +30,7 @@ while [ $# -gt 0 ]; do
     --port=*) port_arg="${1#--port=}"; shift ;;
     --workdir) [ $# -ge 2 ] || usage; run="$2"; shift 2 ;;
     --workdir=*) run="${1#--workdir=}"; shift ;;
-    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     *) echo "run-console: unknown option $1" >&2; usage ;;
   esac
 done
