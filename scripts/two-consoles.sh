@@ -12,8 +12,9 @@
 #   VELMORA_TWO_SMTP   a port for a local SMTP server that prints every
 #                      transcript to DIR/smtp.log (default: none, no mails)
 #   DISPLAY            the X display; without one an Xvfb is started on
-#                      VELMORA_TWO_XVFB (default :97), with openbox when it
-#                      is installed, and both are stopped by "stop"
+#                      VELMORA_TWO_XVFB (default :97), with openbox, and both
+#                      are stopped by "stop"
+# "start" installs what is missing of the console's packages, wmctrl and openbox.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMORA_BUILD_DIR:-$root/build}"
@@ -74,6 +75,7 @@ if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
   exit 1
 fi
 mkdir -p "$dir"
+bash "$root/scripts/install-deps.sh" two-consoles
 
 if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY="${VELMORA_TWO_XVFB:-:97}"
@@ -119,8 +121,8 @@ for who in "${names[@]}"; do
   remember "console-$who" $!
 done
 
-# Both main windows carry the same caption: put the first console's at the
-# top and the second's below it, so screenshots tell them apart.
+# Each caption names its supporter; the first console's window goes at the
+# top and the second's below it, so they do not cover each other.
 if command -v wmctrl >/dev/null; then
   top=0
   for who in "${names[@]}"; do
@@ -136,6 +138,6 @@ if command -v wmctrl >/dev/null; then
 fi
 
 echo "two-consoles: simulator on 127.0.0.1:$port (log $dir/sim.log), consoles ${names[*]} in $dir, DISPLAY=$DISPLAY"
-echo "  ${names[0]}'s main window is at the top, ${names[1]}'s below it (when wmctrl is installed)"
+echo "  ${names[0]}'s main window is at the top, ${names[1]}'s below it"
 echo "  simulator commands: $0 sim $dir help    (e.g. call, status, say <session> <text>, end <session>)"
 echo "  stop everything:    $0 stop $dir"

@@ -137,6 +137,7 @@ int main(int argc, char **argv)
     }
     QObject::connect(&instance, &velmora::TSingleInstance::RaiseRequested, form, &velmora::TMainForm::BringToFront);
     form->show();
+    form->OpenSetUpOnFirstStart();
     const int rc = app.exec();
     delete form;
     velmora::SetBoxes(nullptr);

@@ -62,6 +62,8 @@ constexpr int kMinHeight = 200;
 constexpr int kExitWaitMs = 1500;
 // How long a call's notice stays in the status bar.
 constexpr int kCallNoticeMs = 15000;
+const char kSetUpTip[] = "Open program configuration dialog.";
+const char kLoadConfigTip[] = "Load a previous save configuration file";
 
 } // namespace
 
@@ -76,6 +78,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // program was started in.
     SetStartDirectory(QDir::currentPath());
     InstallDefaultSounds(StartDirectory());
+    m_firstStart = !QFileInfo::exists(StartPath(QString::fromLatin1(kConfigName)));
     m_config.LoadFromFile(StartPath(QString::fromLatin1(kConfigName)));
 
     // 7 comes before 2's side effects here: the log must exist before anything
@@ -136,7 +139,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ElapsedTimer.start();
 
     // 5. Title.
-    SetCaption(QString::fromLatin1(kConfigName));
+    SetCaption(m_firstStart ? QString() : QString::fromLatin1(kConfigName));
 
     // 6. Glyphs: offline, sounds on.
     SetOnlineGlyph(false);
@@ -279,7 +282,7 @@ void TMainForm::BuildMenus()
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     m_fileMenu = file;
     m_loadConfig = file->addAction(QStringLiteral("&Load Config"));
-    m_loadConfig->setStatusTip(QStringLiteral("Load a previous save configuration file"));
+    m_loadConfig->setStatusTip(QString::fromLatin1(kLoadConfigTip));
     connect(m_loadConfig, &QAction::triggered, this, &TMainForm::LoadConfigClick);
     m_saveConfigAs = file->addAction(QStringLiteral("Save Config &As"));
     m_saveConfigAs->setStatusTip(QStringLiteral("Save current program settings as a different file name !."));
@@ -294,8 +297,11 @@ void TMainForm::BuildMenus()
     connect(m_clearHistory, &QAction::triggered, this, &TMainForm::ClearHistoryClick);
 
     QMenu *configure = menuBar()->addMenu(QStringLiteral("&Configure"));
+    // Greyed while connected, and the tip says why.
+    file->setToolTipsVisible(true);
+    configure->setToolTipsVisible(true);
     m_programSetUp = configure->addAction(QStringLiteral("Program Set &Up"));
-    m_programSetUp->setStatusTip(QStringLiteral("Open program configuration dialog."));
+    m_programSetUp->setStatusTip(QString::fromLatin1(kSetUpTip));
     connect(m_programSetUp, &QAction::triggered, this, &TMainForm::ProgramSetUpClick);
     configure->addSeparator();
     QAction *canned = configure->addAction(QStringLiteral("Ca&nned Answers"));
@@ -333,7 +339,6 @@ void TMainForm::BuildMenus()
 void TMainForm::BuildTray()
 {
     abfTrayIcon = new QSystemTrayIcon(this);
-    abfTrayIcon->setToolTip(TrayTipText(0, 0));
     abfTrayIcon->setIcon(StatusIcon(TrayOfflineIcon));
     TrayIconPopupMenu = new QMenu(this);
     m_trayConnect = TrayIconPopupMenu->addAction(QStringLiteral("&Connect"));
@@ -378,9 +383,23 @@ void TMainForm::UpdateTrayMenu()
 
 void TMainForm::SetCaption(const QString &configFileName)
 {
-    setWindowTitle(QStringLiteral("  Support Main (ver ") + QString::fromLatin1(kVersion) + QStringLiteral(") ")
-                   + QStringLiteral("  using ") + QFileInfo(configFileName).fileName()
-                   + QStringLiteral(" config file"));
+    m_captionFile = QFileInfo(configFileName).fileName();
+    UpdateCaption();
+}
+
+void TMainForm::UpdateCaption()
+{
+    // Two consoles on one desk differ by their supporter.
+    QString title = QStringLiteral("  Support Main (ver ") + QString::fromLatin1(kVersion) + QStringLiteral(")");
+    const QString supporter = Settings().SupportName.trimmed();
+    if (!supporter.isEmpty())
+        title += QStringLiteral(" - ") + supporter;
+    if (!m_captionFile.isEmpty())
+        title += QStringLiteral("   using ") + m_captionFile + QStringLiteral(" config file");
+    setWindowTitle(title);
+    if (m_minimizedToTray)
+        m_savedCaption = title; // what the restore puts back
+    UpdateTrayTip();
 }
 
 void TMainForm::LoadSettings(bool connecting)
@@ -452,6 +471,11 @@ void TMainForm::SetMenusEnabled(bool enabled)
 {
     m_programSetUp->setEnabled(enabled);
     m_loadConfig->setEnabled(enabled);
+    const QString why = enabled ? QString() : QStringLiteral("Disconnect to change the settings");
+    m_programSetUp->setToolTip(why);
+    m_programSetUp->setStatusTip(enabled ? QString::fromLatin1(kSetUpTip) : why);
+    m_loadConfig->setToolTip(why);
+    m_loadConfig->setStatusTip(enabled ? QString::fromLatin1(kLoadConfigTip) : why);
     m_saveConfigAs->setEnabled(enabled);
     m_clearHistory->setEnabled(enabled);
 }
@@ -625,16 +649,19 @@ void TMainForm::ShowCallNotice(const QString &text)
     m_log->AddLine(text);
 }
 
-QString TMainForm::TrayTipText(int waiting, int onHold)
+QString TMainForm::TrayTipText(const QString &supporter, int waiting, int onHold)
 {
-    return QStringLiteral("KORVA Support, right click to open the pop-up  menu.")
-           + QStringLiteral("\nCalls waiting: %1, on hold: %2").arg(waiting).arg(onHold);
+    QString tip = QStringLiteral("KORVA Support, right click to open the pop-up  menu.");
+    if (!supporter.isEmpty())
+        tip += QStringLiteral("\nSupporter: ") + supporter;
+    return tip + QStringLiteral("\nCalls waiting: %1, on hold: %2").arg(waiting).arg(onHold);
 }
 
 void TMainForm::UpdateTrayTip()
 {
     if (abfTrayIcon && m_calls)
-        abfTrayIcon->setToolTip(TrayTipText(TNewCnctDlg::AlertsShown(), m_calls->CallsOnHold()));
+        abfTrayIcon->setToolTip(
+            TrayTipText(Settings().SupportName.trimmed(), TNewCnctDlg::AlertsShown(), m_calls->CallsOnHold()));
 }
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
@@ -884,8 +911,8 @@ bool TMainForm::OpenConfigFile(const QString &path)
         ShowBox(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
         return false;
     }
-    SetCaption(path);
     LoadSettings();
+    SetCaption(path); // after the settings: it names their supporter
     m_history->Add(path);
     return true;
 }
@@ -950,9 +977,24 @@ void TMainForm::ProgramSetUpClick()
     TUserSetupDlg::Execute(m_config, *this, this);
 }
 
+void TMainForm::OpenSetUpOnFirstStart()
+{
+    if (!m_firstStart)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (!m_exitRunning && !m_exitDone && m_programSetUp->isEnabled())
+            TUserSetupDlg::Execute(m_config, *this, this, TUserSetupDlg::Start::FirstStart);
+    });
+}
+
 void TMainForm::SettingsPageApplied(SettingsPage page)
 {
     const TSettings &s = Settings();
+    // "Apply" promises to save: a set-up is not lost to a crash before the
+    // exit, and a first start's caption names the file from now on.
+    if (m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName))) && m_captionFile.isEmpty())
+        m_captionFile = QString::fromLatin1(kConfigName);
+    UpdateCaption();
     switch (page) {
     case SettingsPage::General:
         m_calls->ApplyTimerSettings();

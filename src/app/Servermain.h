@@ -100,6 +100,9 @@ public:
     void SaveConfigAsClick();
     void ClearHistoryClick();
     void ProgramSetUpClick();
+    // When the settings file was missing at start, opens the settings dialog
+    // at the Web and IP page with what a connection needs, once the window is up.
+    void OpenSetUpOnFirstStart();
     // IHistoryMenu
     void ShowHistoryEntries(const QStringList &paths) override;
     // ISetupHost
@@ -109,9 +112,9 @@ public:
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
     void UpdateTrayMenu();
-    // The tray icon's hint: the fixed text, then the calls whose alert waits
-    // for an answer and the calls on hold.
-    static QString TrayTipText(int waiting, int onHold);
+    // The tray icon's hint: the fixed text, the supporter's name when set,
+    // then the calls whose alert waits for an answer and the calls on hold.
+    static QString TrayTipText(const QString &supporter, int waiting, int onHold);
     void UpdateTrayTip();
 
     // ISessionHost
@@ -182,7 +185,10 @@ private:
     void BuildControls();
     void BuildMenus();
     void BuildTray();
+    // The caption names the supporter and the settings file in use (none
+    // until one exists).
     void SetCaption(const QString &configFileName);
+    void UpdateCaption();
     void ElapsedTimerTimer();
     void BlinkTimerTimer();
     void IdleSleeperSleep();
@@ -259,6 +265,8 @@ private:
     bool m_soundsOn = true;
     bool m_minimizedToTray = false;
     QString m_savedCaption;
+    QString m_captionFile;     // the settings file the caption names
+    bool m_firstStart = false; // no settings file at start
     bool m_transcriptsOff = true;
     bool m_exitRunning = false;
     bool m_exitDone = false;

@@ -137,7 +137,8 @@ bool TServerSession::WaitUntilSent()
 void TServerSession::WebSbtnClick()
 {
     if (Settings().ClientID.isEmpty()) {
-        ShowBox(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!."),
+        ShowBox(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
+                               "The Client ID is set in Configure › Program Set Up, page \"Web and IP SetUp\"."),
                 QStringLiteral("Error"), BoxIcon::Error);
         return;
     }

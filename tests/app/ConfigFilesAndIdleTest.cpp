@@ -65,9 +65,10 @@ protected:
             out << (a->isSeparator() ? QStringLiteral("-") : a->text());
         return out;
     }
-    QString Caption(const QString &file) const
+    QString Caption(const QString &file, const QString &supporter = {}) const
     {
-        return QStringLiteral("  Support Main (ver 1.53)   using ") + file + QStringLiteral(" config file");
+        return QStringLiteral("  Support Main (ver 1.53)") + (supporter.isEmpty() ? QString() : " - " + supporter)
+               + QStringLiteral("   using ") + file + QStringLiteral(" config file");
     }
     void LogIn() { LogInOnFakeServer(form->Session(), server); }
     void WriteLoginIni(const QByteArray &extra = {})
@@ -142,7 +143,7 @@ TEST_F(ConfigFilesTest, OpeningAConfigFileReplacesTheSettingsAndAFailureChangesN
     form->LoadConfigClick();
     EXPECT_EQ(Settings().SupportName, QStringLiteral("Robin"));
     EXPECT_EQ(form->IdleSleeper().Interval(), 120u);
-    EXPECT_EQ(form->windowTitle(), Caption(QStringLiteral("shop.ini")));
+    EXPECT_EQ(form->windowTitle(), Caption(QStringLiteral("shop.ini"), QStringLiteral("Robin")));
     EXPECT_EQ(form->History().Paths(), QStringList{dialogs.name});
 
     const QString missing = Path(QStringLiteral("gone.ini"));
@@ -151,7 +152,7 @@ TEST_F(ConfigFilesTest, OpeningAConfigFileReplacesTheSettingsAndAFailureChangesN
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Cannot Open File - ") + missing);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(Settings().SupportName, QStringLiteral("Robin"));
-    EXPECT_EQ(form->windowTitle(), Caption(QStringLiteral("shop.ini")));
+    EXPECT_EQ(form->windowTitle(), Caption(QStringLiteral("shop.ini"), QStringLiteral("Robin")));
     EXPECT_EQ(form->History().Paths().size(), 1);
 
     // The loaded file's content becomes the working configuration at exit.

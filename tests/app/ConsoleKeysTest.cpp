@@ -91,10 +91,13 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
     EXPECT_FALSE(TConsoleKeys::GoToChat(7));
 }
 
-TEST(TrayTip, SaysHowManyCallsWaitAndAreOnHold)
+TEST(TrayTip, NamesTheSupporterAndSaysHowManyCallsWaitAndAreOnHold)
 {
-    EXPECT_EQ(TMainForm::TrayTipText(2, 1),
+    EXPECT_EQ(TMainForm::TrayTipText(QString(), 2, 1),
               QStringLiteral("KORVA Support, right click to open the pop-up  menu.\nCalls waiting: 2, on hold: 1"));
+    EXPECT_EQ(TMainForm::TrayTipText(QStringLiteral("Anna"), 0, 0),
+              QStringLiteral("KORVA Support, right click to open the pop-up  menu.\nSupporter: Anna\n"
+                             "Calls waiting: 0, on hold: 0"));
 }
 
 } // namespace

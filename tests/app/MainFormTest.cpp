@@ -13,6 +13,7 @@
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
 #include "config/Settings.h"
+#include "config/ui/SetupPages.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
 #include "protocol/ServerMessages.h"
@@ -24,6 +25,9 @@
 #include <QFile>
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -81,13 +85,27 @@ TEST_F(MainFormTest, FirstStartInAnEmptyFolderIsQuietAndLeavesItsFilesAtExit)
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(QFile::exists(Path("ringin.wav")));
     EXPECT_TRUE(QFile::exists(Path("Plugin.wav")));
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("  Support Main (ver 1.53)   using Velmora.ini config file"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("  Support Main (ver 1.53)")); // no file to name yet
     EXPECT_EQ(form->StatusPanelText(), QStringLiteral(" Connect to the server by clicking the connect button."));
     EXPECT_EQ(form->UptimeText(), QStringLiteral("0:00:01"));
     EXPECT_EQ(form->SupportersLabel()->text(), QStringLiteral("0"));
     EXPECT_FALSE(form->ChatWithOtherSupportButton()->isEnabled());
     EXPECT_GE(form->minimumWidth(), 300);
     EXPECT_GE(form->minimumHeight(), 200);
+
+    // The settings dialog comes up at the Web and IP page (OK applies the page
+    // on view); the Client ID is saved at once, and the caption names the file.
+    QTimer operatorAtDesk;
+    QObject::connect(&operatorAtDesk, &QTimer::timeout, [&] {
+        if (auto *dlg = qobject_cast<TUserSetupDlg *>(QApplication::activeModalWidget())) {
+            QTest::keyClicks(dlg->PageOf<TWebIpPage>()->ClientIdEdit, QStringLiteral("acme"));
+            dlg->OkBtn->click();
+        }
+    });
+    operatorAtDesk.start(10);
+    form->OpenSetUpOnFirstStart();
+    ASSERT_TRUE(WaitFor([&] { return ReadText(Path("Velmora.ini")).contains(QStringLiteral("ClientID=acme")); }));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("  Support Main (ver 1.53)   using Velmora.ini config file"));
 
     // Not connected: no questions, no logout.
     EXPECT_TRUE(form->ExitProcedure(true));
@@ -125,12 +143,16 @@ TEST_F(MainFormTest, ConnectedCountersAndMenusFollowTheLogin)
     WriteIni(dir.path(), server.Port(), QStringLiteral("EanbelDisableMails=true\r\n"));
     form = std::make_unique<TMainForm>();
     EXPECT_TRUE(form->ProgramSetUpAction()->isEnabled());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("  Support Main (ver 1.53) - Dana   using Velmora.ini config file"));
+    EXPECT_TRUE(form->TrayIcon()->toolTip().contains(QStringLiteral("\nSupporter: Dana\n")));
     LogIn();
     // Mail is on but not set up: the operator was asked and chose to go on.
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("Mail setup missing")));
     EXPECT_TRUE(form->TranscriptsOff());
     EXPECT_FALSE(form->ProgramSetUpAction()->isEnabled());
+    EXPECT_EQ(form->ProgramSetUpAction()->toolTip(), QStringLiteral("Disconnect to change the settings"));
+    EXPECT_EQ(form->ProgramSetUpAction()->statusTip(), QStringLiteral("Disconnect to change the settings"));
     EXPECT_TRUE(form->ChatWithOtherSupportButton()->isEnabled());
     EXPECT_EQ(form->ChatLimitLabel()->text(), QStringLiteral("2"));
     EXPECT_EQ(form->StatusPanelText(), QStringLiteral("Support listening for new connections"));

@@ -118,6 +118,7 @@ TEST_F(UserSetupDlgTest, OpensOnTheFirstPageFilledWithApplyOffAndItsHelpTopic)
     EXPECT_EQ(dlg->PageOf<TSupportPage>()->SupportNameEdit->text(), QStringLiteral("Dana"));
     EXPECT_FALSE(dlg->ApplyBtn->isEnabled());
     EXPECT_TRUE(dlg->CancelBtn->isEnabled());
+    EXPECT_FALSE(dlg->NoteLbl->isVisible());
     EXPECT_EQ(dlg->HelpContext(), 55);
     QTest::keyClick(dlg.get(), Qt::Key_F1);
     EXPECT_EQ(host.help, QList<int>{55});
@@ -128,6 +129,13 @@ TEST_F(UserSetupDlgTest, OpensOnTheFirstPageFilledWithApplyOffAndItsHelpTopic)
         EXPECT_EQ(dlg->HelpContext(), 55 + i);
     }
     EXPECT_TRUE(boxes.shown.isEmpty());
+
+    // A console without settings: the page a connection needs, and what to do there.
+    ASSERT_TRUE(dlg->ShowPage(0));
+    dlg->ShowFirstStart();
+    EXPECT_EQ(dlg->CurrentPage(), 1);
+    EXPECT_TRUE(dlg->NoteLbl->isVisible());
+    EXPECT_TRUE(dlg->NoteLbl->text().contains(QStringLiteral("Client ID, Server URL and Server Port")));
 }
 
 TEST_F(UserSetupDlgTest, APageWithUnappliedChangesCannotBeLeftUntilApplied)

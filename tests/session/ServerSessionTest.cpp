@@ -219,7 +219,9 @@ TEST_F(ServerSessionTest, EmptyClientIdRefusesEvenDuringReconnection)
     Settings().ClientID.clear();
     session->WebSbtnClick();
     ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!."));
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
+                                                  "The Client ID is set in Configure › Program Set Up, page "
+                                                  "\"Web and IP SetUp\"."));
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error"));
     EXPECT_FALSE(session->ConnectRequested());
     session->ReconnectTimer().start(100000);

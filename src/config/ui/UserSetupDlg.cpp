@@ -6,6 +6,7 @@
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -30,6 +31,11 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
     setWindowTitle(QStringLiteral("  Program Setup dialog"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setStyleSheet(QString::fromLatin1(kFieldColours));
+
+    NoteLbl = new QLabel(this);
+    NoteLbl->setObjectName(QStringLiteral("NoteLbl"));
+    NoteLbl->setWordWrap(true);
+    NoteLbl->hide();
 
     PageControl = new QTabWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
@@ -68,6 +74,7 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
     buttons->addWidget(CancelBtn);
     buttons->addWidget(ApplyBtn);
     auto *column = new QVBoxLayout(this);
+    column->addWidget(NoteLbl);
     column->addWidget(PageControl, 1);
     column->addLayout(buttons);
     resize(760, 600);
@@ -75,13 +82,26 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
     FillPage(0);
 }
 
-void TUserSetupDlg::Execute(TProgramConfig &store, ISetupHost &host, QWidget *parent)
+void TUserSetupDlg::Execute(TProgramConfig &store, ISetupHost &host, QWidget *parent, Start start)
 {
     // On the heap: if the parent goes while the dialog runs, it takes the
     // dialog along.
     QPointer<TUserSetupDlg> dialog = new TUserSetupDlg(store, host, parent);
+    if (start == Start::FirstStart)
+        dialog->ShowFirstStart();
     dialog->exec();
     delete dialog.data();
+}
+
+void TUserSetupDlg::ShowFirstStart()
+{
+    for (int i = 0; i < PageCount(); ++i)
+        if (qobject_cast<TWebIpPage *>(Page(i)))
+            ShowPage(i);
+    NoteLbl->setText(QStringLiteral(
+        "Nothing is set up yet. To connect, enter the Client ID, Server URL and Server Port of your chat server "
+        "account (and its Auth Value, if it has one), click OK, then click the connect button."));
+    NoteLbl->show();
 }
 
 int TUserSetupDlg::CurrentPage() const { return PageControl->currentIndex(); }

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QPushButton;
 class QTabWidget;
 
@@ -28,8 +29,16 @@ class TUserSetupDlg : public QDialog {
 public:
     TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *parent = nullptr);
 
+    // How the dialog opens: on its first page, or for a console that has no
+    // settings file yet (see ShowFirstStart).
+    enum class Start { Normal, FirstStart };
+
     // Creates, shows modally and destroys the dialog.
-    static void Execute(TProgramConfig &store, ISetupHost &host, QWidget *parent);
+    static void Execute(TProgramConfig &store, ISetupHost &host, QWidget *parent, Start start = Start::Normal);
+
+    // Shows the Web and IP page with a line above the pages that says what a
+    // connection needs.
+    void ShowFirstStart();
 
     // Copies the page's settings into its controls; "Apply" goes off.
     void FillPage(int page);
@@ -55,6 +64,7 @@ public:
     QPushButton *CancelBtn;
     QPushButton *ApplyBtn;
     QTabWidget *PageControl;
+    QLabel *NoteLbl; // hidden unless the dialog has something to say first
 
     void OkBtnClick();
     void CancelBtnClick();
