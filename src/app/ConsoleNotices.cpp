@@ -40,11 +40,6 @@ TConsoleNotices::~TConsoleNotices()
         owner->removeEventFilter(this);
 }
 
-QString TConsoleNotices::CallSummary(quint16 kind)
-{
-    return TNewCnctDlg::RequestText(kind);
-}
-
 void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString &site, const QString &asking)
 {
     if (!m_notifier || !alert || QApplication::activeWindow())
@@ -66,7 +61,7 @@ void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString 
         lines << QStringLiteral("Call from = ") + NoticeText(site, kMaxNoticeSummary);
     lines << QStringLiteral("Waiting since ") + QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat);
 
-    TNotice notice{CallSummary(kind), lines.join(QLatin1Char('\n')), {}, true};
+    TNotice notice{TNewCnctDlg::RequestText(kind), lines.join(QLatin1Char('\n')), {}, true};
     QPointer<TNewCnctDlg> target(alert);
     QHash<QString, std::function<void()>> actions;
     if (alert->AcceptBtn->isEnabled()) {

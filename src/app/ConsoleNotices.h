@@ -37,8 +37,6 @@ public:
     // The visitor `name` wrote `line` in `window`.
     void VisitorLine(QWidget *window, const QString &name, const QString &line);
 
-    static QString CallSummary(quint16 kind);
-
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

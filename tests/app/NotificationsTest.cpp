@@ -1,22 +1,15 @@
 // Desktop notices against a stand-in notification service on a private
-// session bus. The stand-in lives on a thread of its own, as a desktop's
-// daemon would in its own process.
+// session bus.
 #include "app/ConsoleNotices.h"
 #include "app/NewCnctDlg.h"
 
+#include "PrivateBus.h"
 #include "TestUtil.h"
 #include "config/Settings.h"
 #include "protocol/MessageCodes.h"
 
-#include <QDBusConnection>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QMutex>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -86,64 +79,28 @@ signals:
     void NotificationClosed(uint id, uint reason);
 };
 
-class NotificationsTest : public ::testing::Test {
+class NotificationsTest : public PrivateBusTest {
 protected:
     void SetUp() override
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-            GTEST_SKIP() << "dbus-daemon is not installed";
-        // A bus of its own with no service files: a notification daemon
-        // installed here must not be started in place of the stand-in.
-        const QString config = dir.filePath(QStringLiteral("bus.conf"));
-        QFile file(config);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-        file.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
-                                                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && daemon.state() != QProcess::NotRunning) {
-            daemon.waitForReadyRead(200);
-            out += daemon.readAllStandardOutput();
-        }
-        ASSERT_TRUE(out.contains('\n')) << "dbus-daemon did not start";
-        address = QString::fromLatin1(out.trimmed());
-        serviceThread.start();
+        PrivateBusTest::SetUp();
         service.moveToThread(&serviceThread);
         saved = Settings();
     }
     void TearDown() override
     {
         Settings() = saved;
-        QDBusConnection::disconnectFromBus(QStringLiteral("velmora-notify-service"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("velmora-notify-client"));
-        serviceThread.quit();
-        serviceThread.wait();
-        daemon.terminate();
-        daemon.waitForFinished(3000);
+        PrivateBusTest::TearDown();
     }
     void Offer()
     {
-        bool registered = false;
-        QMetaObject::invokeMethod(
-            &service,
-            [&] {
-                QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("velmora-notify-service"));
-                registered = bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-                             && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
-            },
-            Qt::BlockingQueuedConnection);
-        ASSERT_TRUE(registered);
+        PrivateBusTest::Offer(&service, QStringLiteral("/org/freedesktop/Notifications"),
+                              QStringLiteral("org.freedesktop.Notifications"));
     }
     std::unique_ptr<TDBusNotifier> Installed()
     {
         auto notifier = std::make_unique<TDBusNotifier>(
-            QDBusConnection::connectToBus(address, QStringLiteral("velmora-notify-client")));
+            ClientBus());
         QString reason;
         EXPECT_TRUE(notifier->Install(&reason)) << reason.toStdString();
         return notifier;
@@ -156,10 +113,6 @@ protected:
     void Dismiss(uint id) { QMetaObject::invokeMethod(&service, "Dismiss", Qt::QueuedConnection, Q_ARG(uint, id)); }
     bool WaitShown(qsizetype n) { return WaitFor([&] { return service.Count() >= n; }); }
 
-    QTemporaryDir dir;
-    QProcess daemon;
-    QString address;
-    QThread serviceThread;
     FakeNotifications service;
     TSettings saved;
 };
@@ -169,7 +122,7 @@ protected:
 TEST_F(NotificationsTest, NoticesAreBoundedEscapedAndTrackedByTheServiceId)
 {
     QString reason;
-    TDBusNotifier absent(QDBusConnection::connectToBus(address, QStringLiteral("velmora-notify-client")));
+    TDBusNotifier absent(ClientBus());
     EXPECT_FALSE(absent.Install(&reason));
     EXPECT_EQ(reason, QStringLiteral("org.freedesktop.Notifications is not running"));
 
@@ -225,7 +178,7 @@ TEST_F(NotificationsTest, NoticesAreBoundedEscapedAndTrackedByTheServiceId)
         service.caps = {QStringLiteral("body")};
     }
     auto plain = std::make_unique<TDBusNotifier>(
-        QDBusConnection::connectToBus(address, QStringLiteral("velmora-notify-client")));
+        ClientBus());
     ASSERT_TRUE(plain->Install(&reason));
     ASSERT_TRUE(WaitFor([&] { return !plain->BodyMarkup(); }));
     plain->Show({QStringLiteral("s"), QStringLiteral("a < b"), {}, false});
