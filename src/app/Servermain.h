@@ -157,7 +157,6 @@ public:
     const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
     void ComposeTranscript(const TTranscriptSource &source) override;
     void VisitorLineShown(QWidget *window, const QString &name, const QString &line) override;
-    TConsoleNotices &Notices() { return *m_notices; }
 
     // Transcripts: the queue, its debug window and the attachment numbering.
     TMailBuff *MailBuff() const { return m_mailBuff.get(); }
