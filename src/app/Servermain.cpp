@@ -4,6 +4,7 @@
 #include "app/AboutBox.h"
 #include "app/CallListView.h"
 #include "app/ConsoleKeys.h"
+#include "app/ConsoleNotices.h"
 #include "app/EmailAddrEditDlg.h"
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
@@ -125,6 +126,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     });
 
     BuildTray();
+    m_notices = std::make_unique<TConsoleNotices>(ChooseNotifier(abfTrayIcon));
     // The idle detector exists before the settings hand it its interval; it
     // stays inactive until a login is accepted.
     m_idleSleeper = std::make_unique<TIdleSleeper>([](QString *reason) { return MakeDesktopInputMonitor(reason); });
@@ -636,6 +638,7 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
                                   self->UpdateTrayTip();
                           },
                           asking);
+    m_notices->CallAlert(alert, kind, site, asking);
     UpdateTrayTip();
     return [alert] {
         if (alert)
@@ -667,6 +670,11 @@ void TMainForm::UpdateTrayTip()
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
 {
     return new TOneChatWindow(number, record, *m_callsLink, *this);
+}
+
+void TMainForm::VisitorLineShown(QWidget *window, const QString &name, const QString &line)
+{
+    m_notices->VisitorLine(window, name, line);
 }
 
 QString TMainForm::EditEmail(const QString &current)

@@ -30,6 +30,7 @@ namespace velmora {
 
 class TCallListView;
 class TConsoleKeys;
+class TConsoleNotices;
 class TCallsLink;
 class TCloseSockets;
 class TDebugWinDlg;
@@ -158,6 +159,7 @@ public:
     const TTitleDataClass *CannedMessages() const override { return m_canned.get(); }
     const TTitleDataClass *UrlShortcuts() const override { return m_urls.get(); }
     void ComposeTranscript(const TTranscriptSource &source) override;
+    void VisitorLineShown(QWidget *window, const QString &name, const QString &line) override;
 
     // Transcripts: the queue, its debug window and the attachment numbering.
     TMailBuff *MailBuff() const { return m_mailBuff.get(); }
@@ -273,6 +275,7 @@ private:
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit
     int m_alertsShown = 0;
     TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window
+    std::unique_ptr<TConsoleNotices> m_notices; // desktop notices of calls and visitors' lines
 };
 
 } // namespace velmora

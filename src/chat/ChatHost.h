@@ -10,6 +10,8 @@
 
 #include <optional>
 
+class QWidget;
+
 namespace velmora {
 
 class IChatWindow;
@@ -48,6 +50,8 @@ public:
     virtual bool BeginTransfer(const TTransferSource & /*source*/) { return false; }
     // A supporter-to-supporter chat ended: the main window may start another.
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
+    // A visitor's line has been shown in `window` (for a desktop notice).
+    virtual void VisitorLineShown(QWidget * /*window*/, const QString & /*name*/, const QString & /*line*/) {}
 };
 
 } // namespace velmora

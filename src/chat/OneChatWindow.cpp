@@ -328,8 +328,10 @@ void TOneChatWindow::FormActivate()
 
 void TOneChatWindow::RemoteLine(const QString &text)
 {
-    if (!m_closed)
-        m_pane->AddRemoteLine(m_chat.Name(), text);
+    if (m_closed)
+        return;
+    m_pane->AddRemoteLine(m_chat.Name(), text);
+    m_host.VisitorLineShown(this, m_chat.Name(), text);
 }
 
 void TOneChatWindow::RemoteTypingChanged(bool typing)

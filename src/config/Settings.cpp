@@ -139,6 +139,10 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     const Reader sound(store, kSound);
     sound("MainSundFile", s.MainSundFile);
     sound("ChatSoundFile", s.ChatSoundFile);
+    sound("NotifyNewCalls", s.NotifyNewCalls);
+    sound("NotifyRequests", s.NotifyRequests);
+    sound("NotifyVisitorLines", s.NotifyVisitorLines);
+    sound("NotifyLineText", s.NotifyLineText);
 
     out = std::move(s);
 }
@@ -204,6 +208,10 @@ void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage p
         const Writer w(store, kSound);
         w("MainSundFile", s.MainSundFile);
         w("ChatSoundFile", s.ChatSoundFile);
+        w("NotifyNewCalls", s.NotifyNewCalls);
+        w("NotifyRequests", s.NotifyRequests);
+        w("NotifyVisitorLines", s.NotifyVisitorLines);
+        w("NotifyLineText", s.NotifyLineText);
         break;
     }
     case SettingsPage::Mail: {

@@ -72,6 +72,11 @@ struct TSettings {
     // [SoundSetup]
     QString MainSundFile = QStringLiteral("ringin.wav");
     QString ChatSoundFile = QStringLiteral("Plugin.wav");
+    // Desktop notifications, per kind; NotifyLineText off shows only who wrote.
+    bool NotifyNewCalls = true;
+    bool NotifyRequests = true;
+    bool NotifyVisitorLines = true;
+    bool NotifyLineText = true;
 
     int ConnectTimeoutMs() const { return SecondsToMs(ConnectTimeoutValue); }
     int RegistrationTimeoutMs() const { return SecondsToMs(RegistrationTimeoutValue); }

@@ -106,6 +106,7 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
     s.ReConnectAfterNetError = false;
     s.OfflineTimeOut = -7;
     s.ChatSoundFile = "chat=sound.wav";
+    s.NotifyLineText = false;
 
     TProgramConfig store;
     WriteSettings(store, s);

@@ -1,19 +1,14 @@
 // The GNOME and KDE monitors on a real private session bus, against stand-ins
-// for the desktops' services (no desktop runs here). The stand-ins live on a
-// thread of their own, as a desktop's would in its own process, so the
-// monitors' synchronous calls are answered.
+// for the desktops' services (no desktop runs here).
 #include "idle/DBusIdleMonitors.h"
 
+#include "PrivateBus.h"
 #include "TestUtil.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QElapsedTimer>
 #include <QMutex>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -63,59 +58,13 @@ public slots:
     uint GetSessionIdleTime() { return idleMs; }
 };
 
-class DBusIdleMonitorTest : public ::testing::Test {
+class DBusIdleMonitorTest : public PrivateBusTest {
 protected:
     void SetUp() override
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-            GTEST_SKIP() << "dbus-daemon is not installed";
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        QByteArray out;
-        QElapsedTimer t;
-        t.start();
-        while (!out.contains('\n') && t.elapsed() < 10000 && daemon.state() != QProcess::NotRunning) {
-            daemon.waitForReadyRead(200);
-            out += daemon.readAllStandardOutput();
-        }
-        ASSERT_TRUE(out.contains('\n')) << "dbus-daemon did not start";
-        address = QString::fromLatin1(out.trimmed());
-        serviceThread.start();
+        PrivateBusTest::SetUp();
         mutter.moveToThread(&serviceThread);
         saver.moveToThread(&serviceThread);
-    }
-    void TearDown() override
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("velmora-test-service"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("velmora-test-client"));
-        serviceThread.quit();
-        serviceThread.wait();
-        daemon.terminate();
-        daemon.waitForFinished(3000);
-    }
-    QDBusConnection ServiceBus() const
-    {
-        return QDBusConnection::connectToBus(address, QStringLiteral("velmora-test-service"));
-    }
-    QDBusConnection ClientBus() const
-    {
-        return QDBusConnection::connectToBus(address, QStringLiteral("velmora-test-client"));
-    }
-    // Registered from the service's thread: exporting signals gives the
-    // object a child there.
-    void Offer(QObject *object, const QString &path, const QString &service)
-    {
-        bool registered = false;
-        QMetaObject::invokeMethod(
-            object,
-            [&] {
-                QDBusConnection bus = ServiceBus();
-                registered = bus.registerObject(path, object,
-                                                QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals)
-                             && bus.registerService(service);
-            },
-            Qt::BlockingQueuedConnection);
-        ASSERT_TRUE(registered);
     }
     void OfferMutter()
     {
@@ -128,9 +77,6 @@ protected:
     }
     void Fire(uint id) { QMetaObject::invokeMethod(&mutter, "Fire", Qt::QueuedConnection, Q_ARG(uint, id)); }
 
-    QProcess daemon;
-    QString address;
-    QThread serviceThread;
     FakeMutter mutter;
     FakeScreenSaver saver;
 };

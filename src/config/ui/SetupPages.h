@@ -119,6 +119,10 @@ public:
     QPushButton *MainWaveChooser;
     QLineEdit *ChatSoundFileNameEdit;
     QPushButton *ChatWaveChooser;
+    QCheckBox *NotifyNewCallsCheckBox;
+    QCheckBox *NotifyRequestsCheckBox;
+    QCheckBox *NotifyVisitorLinesCheckBox;
+    QCheckBox *NotifyLineTextCheckBox;
 };
 
 class TMailPage final : public TSetupPage {

@@ -2,6 +2,7 @@
 
 #include "config/ui/SetupDialogs.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -36,6 +37,24 @@ TSoundPage::TSoundPage(QWidget *parent) : TSetupPage(parent)
     ChatSoundFileNameEdit =
         add(QStringLiteral(" Wave file name used for incomming chat messages (in chat windows) "),
             QStringLiteral("ChatSoundFileNameEdit"), QStringLiteral("ChatWaveChooser"), ChatWaveChooser);
+    auto *notices = new QGroupBox(QStringLiteral(" Desktop notifications "), this);
+    auto *column = new QVBoxLayout(notices);
+    auto check = [&](const QString &caption, const QString &name) {
+        auto *box = new QCheckBox(caption, notices);
+        box->setObjectName(name);
+        Watch(box);
+        column->addWidget(box);
+        return box;
+    };
+    NotifyNewCallsCheckBox = check(QStringLiteral("New &calls"), QStringLiteral("NotifyNewCallsCheckBox"));
+    NotifyRequestsCheckBox =
+        check(QStringLiteral("Supporter chat and &transfer requests"), QStringLiteral("NotifyRequestsCheckBox"));
+    NotifyVisitorLinesCheckBox =
+        check(QStringLiteral("&Visitor messages in inactive chats"), QStringLiteral("NotifyVisitorLinesCheckBox"));
+    NotifyLineTextCheckBox =
+        check(QStringLiteral("Show the message te&xt"), QStringLiteral("NotifyLineTextCheckBox"));
+    connect(NotifyVisitorLinesCheckBox, &QCheckBox::toggled, NotifyLineTextCheckBox, &QCheckBox::setEnabled);
+    layout->addWidget(notices);
     layout->addStretch(1);
 }
 
@@ -52,6 +71,11 @@ void TSoundPage::Fill(const TSettings &s)
 {
     MainSoundFileNameEdit->setText(s.MainSundFile);
     ChatSoundFileNameEdit->setText(s.ChatSoundFile);
+    NotifyNewCallsCheckBox->setChecked(s.NotifyNewCalls);
+    NotifyRequestsCheckBox->setChecked(s.NotifyRequests);
+    NotifyVisitorLinesCheckBox->setChecked(s.NotifyVisitorLines);
+    NotifyLineTextCheckBox->setChecked(s.NotifyLineText);
+    NotifyLineTextCheckBox->setEnabled(s.NotifyVisitorLines);
 }
 
 bool TSoundPage::Collect(TSettings &s)
@@ -60,6 +84,10 @@ bool TSoundPage::Collect(TSettings &s)
         return false;
     s.MainSundFile = MainSoundFileNameEdit->text();
     s.ChatSoundFile = ChatSoundFileNameEdit->text();
+    s.NotifyNewCalls = NotifyNewCallsCheckBox->isChecked();
+    s.NotifyRequests = NotifyRequestsCheckBox->isChecked();
+    s.NotifyVisitorLines = NotifyVisitorLinesCheckBox->isChecked();
+    s.NotifyLineText = NotifyLineTextCheckBox->isChecked();
     return true;
 }
 
