@@ -12,13 +12,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
 
-constexpr qsizetype kReadChunk = 64 * 1024;
+// A round that takes less than this is a quiet connection's message: the
+// receive area is given back until the next one.
+constexpr qsizetype kQuietRound = 16 * 1024;
 // One notification takes at most this much before handing out frames, so a
 // flooding peer cannot hold the GUI thread in a single read loop; the
 // notifier fires again for the rest.
@@ -231,33 +234,42 @@ bool TClientSocket::HoldingTooMuch() const
 
 TClientSocket::ReadOutcome TClientSocket::Drain()
 {
-    char chunk[kReadChunk];
     const int fd = m_handle->Fd();
     qsizetype taken = 0;
+    const auto outcome = [&](ReadOutcome result) {
+        if (taken < kQuietRound)
+            m_in.Release();
+        return result;
+    };
     while (taken < kReadRound) {
         if (HoldingTooMuch()) {
             // Nobody to hand frames to: let the peer wait (TCP flow control)
             // instead of growing without bound.
             if (m_readNotifier)
                 m_readNotifier->setEnabled(false);
-            return ReadOutcome::Open;
+            return outcome(ReadOutcome::Open);
         }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        // Straight into the buffer (and into a large body's own array).
+        const FrameBuffer::Room room = m_in.Space();
+        if (room.size[0] == 0)
+            return outcome(ReadOutcome::Open); // an oversized frame: the dispatch drops the connection
+        iovec parts[2] = {{room.data[0], size_t(room.size[0])}, {room.data[1], size_t(room.size[1])}};
+        const ssize_t n = room.size[1] > 0 ? ::readv(fd, parts, 2) : ::recv(fd, room.data[0], parts[0].iov_len, 0);
         if (n > 0) {
-            m_in.Append(chunk, n);
+            m_in.Commit(n);
             taken += n;
             continue;
         }
         if (n == 0)
-            return ReadOutcome::PeerClosed;
+            return outcome(ReadOutcome::PeerClosed);
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return ReadOutcome::Open;
+            return outcome(ReadOutcome::Open);
         m_readErrno = errno;
-        return ReadOutcome::Failed;
+        return outcome(ReadOutcome::Failed);
     }
-    return ReadOutcome::Open;
+    return outcome(ReadOutcome::Open);
 }
 
 void TClientSocket::OnReadable()
