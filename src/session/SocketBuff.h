@@ -1,22 +1,26 @@
 #pragma once
-// The send worker of one connection: messages are cut into pieces of at most
-// 512 bytes and written by a thread of their own, in queue order, so the GUI
-// thread never waits for a slow peer.
+// The send queue of one connection: messages are cut into pieces of at most
+// 512 bytes and written in queue order by a background thread, so the GUI
+// thread never waits for a slow peer. One thread serves every queue of the
+// process (a chat, or a call that only waits, costs no thread of its own);
+// each queue keeps its own order and its own pacing, and queues take turns
+// piece by piece so a large image on one chat does not hold up the others.
 #include "session/ClientSocket.h"
 
 #include <QByteArray>
 
 #include <sys/types.h>
 
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace velmora {
+
+class SendThread;
 
 class TSocketBuff {
 public:
@@ -27,7 +31,7 @@ public:
     using SendFunction = std::function<ssize_t(int fd, const char *data, std::size_t size)>;
 
     explicit TSocketBuff(SendFunction send = {});
-    // Frees the pieces still queued and joins the thread.
+    // Frees the pieces still queued; waits only for a send in progress.
     ~TSocketBuff();
     TSocketBuff(const TSocketBuff &) = delete;
     TSocketBuff &operator=(const TSocketBuff &) = delete;
@@ -50,25 +54,27 @@ public:
     std::size_t DroppedPieces() const;
 
 private:
+    friend class SendThread;
+    using Clock = std::chrono::steady_clock;
+
     struct Piece {
         SocketHandlePtr socket;
         QByteArray data;
         qsizetype offset = 0;
     };
-
-    void Run();
-    // Removes every queued piece of `socket` (it cannot take data any more).
-    void DropPiecesOf(const SocketHandle *socket);
+    // After a send that did not take everything: try again once the socket
+    // takes data (more is waiting) or after a pause (one piece left); either
+    // way not later than `retryAt`.
+    enum class Wait { None, Writable, Pause };
 
     SendFunction m_send;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_drained;
+    std::shared_ptr<SendThread> m_thread;
+    // All below are guarded by the send thread's mutex.
     std::deque<Piece> m_queue;
-    bool m_terminate = false;
+    Wait m_wait = Wait::None;
+    Clock::time_point m_retryAt;
     std::size_t m_partialSends = 0;
     std::size_t m_droppedPieces = 0;
-    std::thread m_thread;
 };
 
 // Hands a finished frame to the connection's send worker when the socket is
