@@ -185,8 +185,10 @@ void FieldReader::Skip(qsizetype n)
 
 namespace {
 
-// What one receive may take into the buffer.
-constexpr qsizetype kReceiveRoom = 64 * 1024;
+// What one receive may take into the buffer: little for a quiet connection,
+// growing while receives fill what they are offered.
+constexpr qsizetype kMinReceiveRoom = 4 * 1024;
+constexpr qsizetype kMaxReceiveRoom = 64 * 1024;
 // Bodies from this size on arrive in arrays of their own: below it a copy
 // costs less than the extra receive call per frame.
 constexpr quint32 kOwnArrayBody = 16 * 1024;
@@ -222,9 +224,10 @@ FrameBuffer::Room FrameBuffer::Space()
         room.size[1] = kHeaderSize;
         return room;
     }
-    EnsureRoom(kReceiveRoom);
+    EnsureRoom(std::max(m_room, kMinReceiveRoom));
     room.data[0] = m_data.data() + m_end;
     room.size[0] = m_data.size() - m_end;
+    m_offered = room.size[0];
     return room;
 }
 
@@ -236,6 +239,8 @@ void FrameBuffer::Commit(qsizetype n)
         const qsizetype body = std::min(n, m_large.body.size() - m_largeFilled);
         m_largeFilled += body;
         n -= body;
+    } else if (n >= m_offered) {
+        m_room = std::min(2 * std::max(m_room, kMinReceiveRoom), kMaxReceiveRoom);
     }
     m_end += n;
     Parse();
@@ -292,7 +297,12 @@ void FrameBuffer::Parse()
             break;
         // Everything after this header belongs to its body.
         m_large.code = code;
-        m_large.body = QByteArray(qsizetype(length), Qt::Uninitialized);
+        if (m_spare.capacity() >= qsizetype(length)) {
+            m_large.body = std::move(m_spare);
+            m_large.body.resize(qsizetype(length));
+        } else {
+            m_large.body = QByteArray(qsizetype(length), Qt::Uninitialized);
+        }
         std::memcpy(m_large.body.data(), header + kHeaderSize, size_t(have));
         m_largeFilled = have;
         m_inLarge = true;
@@ -318,10 +328,10 @@ qsizetype FrameBuffer::Pending() const
     return m_readyBytes + (m_end - m_start) + (m_inLarge ? kHeaderSize + m_largeFilled : 0);
 }
 
-void FrameBuffer::Release()
+void FrameBuffer::Recycle(QByteArray &&body)
 {
-    if (m_start == m_end)
-        m_data = QByteArray();
+    if (body.isDetached() && body.capacity() >= qsizetype(kOwnArrayBody) && body.capacity() > m_spare.capacity())
+        m_spare = std::move(body);
 }
 
 void FrameBuffer::Clear()

@@ -129,11 +129,12 @@ public:
     // Takes the next complete frame out of the buffer. TooLarge means the
     // header announced more than kMaxBodyLength: the connection must be dropped.
     Result TakeFrame(Frame &out);
+    bool HasFrame() const { return !m_ready.empty(); }
     // Bytes received and not yet taken out as frames.
     qsizetype Pending() const;
-    // Gives the receive area back when nothing waits in it (a quiet connection
-    // need not hold it between its messages).
-    void Release();
+    // A body handed out earlier that nobody holds any more: its array takes
+    // the next large body, sparing the allocation and the fresh pages.
+    void Recycle(QByteArray &&body);
     void Clear();
 
 private:
@@ -143,10 +144,13 @@ private:
     QByteArray m_data; // the receive area; [m_start, m_end) not yet parsed
     qsizetype m_start = 0;
     qsizetype m_end = 0;
+    qsizetype m_room = 0;    // what a receive is offered
+    qsizetype m_offered = 0; // what the last one was
     // The frame whose body arrives into an array of its own.
     Frame m_large;
     qsizetype m_largeFilled = 0;
     bool m_inLarge = false;
+    QByteArray m_spare;
     std::deque<Frame> m_ready;
     qsizetype m_readyBytes = 0;
     bool m_tooLarge = false;
