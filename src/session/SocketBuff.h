@@ -1,26 +1,22 @@
 #pragma once
-// The send queue of one connection: messages are cut into pieces of at most
-// 512 bytes and written in queue order by a background thread, so the GUI
-// thread never waits for a slow peer. One thread serves every queue of the
-// process (a chat, or a call that only waits, costs no thread of its own);
-// each queue keeps its own order and its own pacing, and queues take turns
-// piece by piece so a large image on one chat does not hold up the others.
+// The send worker of one connection: messages are cut into pieces of at most
+// 512 bytes and written by a thread of their own, in queue order, so the GUI
+// thread never waits for a slow peer.
 #include "session/ClientSocket.h"
 
 #include <QByteArray>
 
 #include <sys/types.h>
 
-#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace velmora {
-
-class SendThread;
 
 class TSocketBuff {
 public:
@@ -31,7 +27,7 @@ public:
     using SendFunction = std::function<ssize_t(int fd, const char *data, std::size_t size)>;
 
     explicit TSocketBuff(SendFunction send = {});
-    // Frees the pieces still queued; waits only for a send in progress.
+    // Frees the pieces still queued and joins the thread.
     ~TSocketBuff();
     TSocketBuff(const TSocketBuff &) = delete;
     TSocketBuff &operator=(const TSocketBuff &) = delete;
@@ -54,27 +50,25 @@ public:
     std::size_t DroppedPieces() const;
 
 private:
-    friend class SendThread;
-    using Clock = std::chrono::steady_clock;
-
     struct Piece {
         SocketHandlePtr socket;
         QByteArray data;
         qsizetype offset = 0;
     };
-    // After a send that did not take everything: try again once the socket
-    // takes data (more is waiting) or after a pause (one piece left); either
-    // way not later than `retryAt`.
-    enum class Wait { None, Writable, Pause };
+
+    void Run();
+    // Removes every queued piece of `socket` (it cannot take data any more).
+    void DropPiecesOf(const SocketHandle *socket);
 
     SendFunction m_send;
-    std::shared_ptr<SendThread> m_thread;
-    // All below are guarded by the send thread's mutex.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_drained;
     std::deque<Piece> m_queue;
-    Wait m_wait = Wait::None;
-    Clock::time_point m_retryAt;
+    bool m_terminate = false;
     std::size_t m_partialSends = 0;
     std::size_t m_droppedPieces = 0;
+    std::thread m_thread;
 };
 
 // Hands a finished frame to the connection's send worker when the socket is

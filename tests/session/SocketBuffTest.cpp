@@ -5,7 +5,6 @@
 #include "support/TestUtil.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -186,48 +185,6 @@ TEST(SocketBuffTest, DeadPeerDropsThatSocketsPiecesInsteadOfSpinning)
     pair.peer = -1;
     ASSERT_TRUE(test::WaitFor([&] { return worker.QueuedPieces() == 0; }, 3000));
     EXPECT_GT(worker.DroppedPieces(), 0u);
-}
-
-int ThreadsInProcess()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("Threads:"))
-            return line.mid(8).trimmed().toInt();
-    return -1;
-}
-
-TEST(SocketBuffTest, OneSendThreadServesEveryQueueAndAStalledPeerHoldsUpNoOther)
-{
-    const int before = ThreadsInProcess();
-    // A peer that never reads, with more queued than its socket takes.
-    LoopbackPair stalled(4096);
-    auto stuck = std::make_unique<TSocketBuff>();
-    stuck->Enqueue(stalled.client, Pattern(4 * 1024 * 1024, 9));
-    EXPECT_EQ(ThreadsInProcess(), before + 1);
-
-    constexpr int kChats = 40;
-    std::vector<std::unique_ptr<LoopbackPair>> pairs;
-    std::vector<std::unique_ptr<TSocketBuff>> workers;
-    for (int i = 0; i < kChats; ++i) {
-        pairs.push_back(std::make_unique<LoopbackPair>());
-        workers.push_back(std::make_unique<TSocketBuff>());
-        workers.back()->Enqueue(pairs.back()->client, Pattern(3000, i));
-        workers.back()->Enqueue(pairs.back()->client, QByteArray("end"));
-    }
-    EXPECT_EQ(ThreadsInProcess(), before + 1);
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < kChats; ++i)
-        EXPECT_EQ(pairs[i]->ReadSlowly(3003, 4096, std::chrono::microseconds(0)), Pattern(3000, i) + "end");
-    EXPECT_LT(clock.elapsed(), 2000);
-    EXPECT_GT(stuck->QueuedPieces(), 0u);
-
-    // The thread ends with the last queue.
-    workers.clear();
-    stuck.reset();
-    EXPECT_EQ(ThreadsInProcess(), before);
 }
 
 TEST(SocketBuffTest, QueueMessageNeedsAConnectedSocket)
