@@ -4,8 +4,10 @@
 //   BM_ClientSocketReader  the same bytes through the socket's notifier, buffer and frame dispatch
 //   BM_ImageFrameLatency   last byte of a 32748-byte image frame written -> handler called
 //
-// Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-// and compare the medians.
+// By default each benchmark runs 5 times, the repetitions of all of them
+// interleaved in random order so that a change in the machine's load weighs
+// on the bare loop and the reader alike; compare the medians. Flags given on
+// the command line override these.
 #include "protocol/Codec.h"
 #include "protocol/MessageCodes.h"
 #include "session/ClientSocket.h"
@@ -22,6 +24,7 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace velmora;
 
@@ -200,6 +203,15 @@ BENCHMARK(BM_ImageFrameLatency)->UseManualTime()->Unit(benchmark::kMicrosecond)-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::vector<char *> args{argv[0]};
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    char repetitions[] = "--benchmark_repetitions=5";
+    char aggregates[] = "--benchmark_report_aggregates_only=true";
+    args.insert(args.end(), {interleave, repetitions, aggregates});
+    args.insert(args.end(), argv + 1, argv + argc);
+    argc = int(args.size());
+    args.push_back(nullptr);
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

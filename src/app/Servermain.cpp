@@ -275,8 +275,6 @@ void TMainForm::BuildControls()
     m_mailStatus->hide();
     statusBar()->addWidget(m_mailStatus);
     statusBar()->addPermanentWidget(m_statusPanel2);
-
-    PlayWavInMain = new QSoundEffect(this);
 }
 
 void TMainForm::BuildMenus()
@@ -415,7 +413,9 @@ void TMainForm::LoadSettings(bool connecting)
         RememberChatSize(QSize(s.ChatWindowWidth, s.ChatWindowHeight));
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
-    PlayWavInMain->setSource(QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath()));
+    m_mainSound = QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath());
+    if (PlayWavInMain)
+        PlayWavInMain->setSource(m_mainSound);
     m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
     if (!SoundFilesPresent(s))
         ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
@@ -596,6 +596,12 @@ void TMainForm::ComposeTranscript(const TTranscriptSource &source)
 
 void TMainForm::PlayMainSound()
 {
+    // The sound system (its library and the audio device) is taken up by the
+    // first sound played, not at start: many consoles never play one.
+    if (!PlayWavInMain) {
+        PlayWavInMain = new QSoundEffect(this);
+        PlayWavInMain->setSource(m_mainSound);
+    }
     if (PlayWavInMain->status() != QSoundEffect::Error)
         PlayWavInMain->play();
 }

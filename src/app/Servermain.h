@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -244,7 +245,8 @@ private:
     QLabel *m_statusPanel2 = nullptr;
     QSystemTrayIcon *abfTrayIcon = nullptr;
     QMenu *TrayIconPopupMenu = nullptr;
-    QSoundEffect *PlayWavInMain = nullptr;
+    QSoundEffect *PlayWavInMain = nullptr; // made by the first sound played
+    QUrl m_mainSound;
 
     QMenu *m_fileMenu = nullptr;
     QAction *m_historyAnchor = nullptr; // the separator after "Save Config &As"

@@ -1,7 +1,9 @@
 #pragma once
-// The lines of the mail dialogue, kept without any widget: the transcript
-// queue writes here at all times, and the debug window (when there is one)
-// replays what was collected and then follows new lines.
+// The lines of the mail dialogue, kept without any widget. They are kept only
+// while mail debugging is on, and then only the newest few thousand: the
+// dialogue of a day's transcripts (base64 attachments included) would
+// otherwise grow by tens of kilobytes a mail. Every line is still announced,
+// so an open debug window follows the dialogue whatever the setting.
 #include <QObject>
 #include <QString>
 
@@ -12,10 +14,13 @@ namespace velmora {
 class TMailLineCollector : public QObject {
     Q_OBJECT
 public:
-    // A long-running console must not grow without end: the oldest lines go.
-    static constexpr std::size_t kMaxLines = 50000;
+    static constexpr std::size_t kMaxLines = 5000;
 
     explicit TMailLineCollector(QObject *parent = nullptr) : QObject(parent) {}
+
+    // Off drops what was kept.
+    void SetKeeping(bool on);
+    bool Keeping() const { return m_keeping; }
 
     void AddDebugLine(const QString &text);
     void ClearLines();
@@ -31,6 +36,7 @@ signals:
 
 private:
     std::deque<QString> m_lines;
+    bool m_keeping = false;
 };
 
 } // namespace velmora

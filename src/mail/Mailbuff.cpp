@@ -74,6 +74,7 @@ void TMailBuff::NewSession(const TSettings &s)
     } else {
         m_client.AuthType = smtpAuthNone;
     }
+    m_lines.SetKeeping(s.DebugMail);
     if (s.DebugMail) {
         m_lines.RequestShow();
         m_lines.ClearLines();

@@ -2,6 +2,9 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+#include <cstring>
+
 namespace velmora {
 namespace {
 
@@ -180,43 +183,160 @@ void FieldReader::Skip(qsizetype n)
     m_position += n;
 }
 
-void FrameBuffer::Append(const char *data, qsizetype size)
+namespace {
+
+// What one receive may take into the buffer: little for a quiet connection,
+// growing while receives fill what they are offered.
+constexpr qsizetype kMinReceiveRoom = 4 * 1024;
+constexpr qsizetype kMaxReceiveRoom = 64 * 1024;
+// Bodies from this size on arrive in arrays of their own: below it a copy
+// costs less than the extra receive call per frame.
+constexpr quint32 kOwnArrayBody = 16 * 1024;
+
+} // namespace
+
+bool FrameBuffer::EnsureRoom(qsizetype room)
 {
-    if (size <= 0)
-        return;
-    // Drop consumed bytes before growing, so the buffer stays near one frame.
-    if (m_start > 0 && (m_start == m_data.size() || m_start >= 64 * 1024)) {
-        m_data.remove(0, m_start);
+    if (m_data.size() - m_end >= room)
+        return true;
+    if (m_start > 0) {
+        std::memmove(m_data.data(), m_data.constData() + m_start, size_t(m_end - m_start));
+        m_end -= m_start;
         m_start = 0;
     }
-    m_data.append(data, size);
+    if (m_data.size() - m_end < room)
+        m_data.resize(m_end + room);
+    return true;
+}
+
+FrameBuffer::Room FrameBuffer::Space()
+{
+    Room room;
+    if (m_tooLarge)
+        return room;
+    if (m_inLarge) {
+        // The rest of the body, then the next header only: what follows it
+        // may be another large body, which should not land here.
+        room.data[0] = m_large.body.data() + m_largeFilled;
+        room.size[0] = m_large.body.size() - m_largeFilled;
+        EnsureRoom(kHeaderSize);
+        room.data[1] = m_data.data() + m_end;
+        room.size[1] = kHeaderSize;
+        return room;
+    }
+    EnsureRoom(std::max(m_room, kMinReceiveRoom));
+    room.data[0] = m_data.data() + m_end;
+    room.size[0] = m_data.size() - m_end;
+    m_offered = room.size[0];
+    return room;
+}
+
+void FrameBuffer::Commit(qsizetype n)
+{
+    if (n <= 0)
+        return;
+    if (m_inLarge) {
+        const qsizetype body = std::min(n, m_large.body.size() - m_largeFilled);
+        m_largeFilled += body;
+        n -= body;
+    } else if (n >= m_offered) {
+        m_room = std::min(2 * std::max(m_room, kMinReceiveRoom), kMaxReceiveRoom);
+    }
+    m_end += n;
+    Parse();
+}
+
+void FrameBuffer::Append(const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const Room room = Space();
+        qsizetype copied = 0;
+        for (int i = 0; i < 2 && copied < size; ++i) {
+            const qsizetype take = std::min(room.size[i], size - copied);
+            if (take > 0)
+                std::memcpy(room.data[i], data + copied, size_t(take));
+            copied += take;
+        }
+        if (copied == 0)
+            return; // an oversized announcement: nothing more is taken
+        Commit(copied);
+        data += copied;
+        size -= copied;
+    }
+}
+
+void FrameBuffer::Parse()
+{
+    while (!m_tooLarge) {
+        if (m_inLarge) {
+            if (m_largeFilled < m_large.body.size())
+                break;
+            m_readyBytes += kHeaderSize + m_large.body.size();
+            m_ready.push_back(std::move(m_large));
+            m_inLarge = false;
+            continue;
+        }
+        const qsizetype pending = m_end - m_start;
+        if (pending < kHeaderSize)
+            break;
+        const char *header = m_data.constData() + m_start;
+        const quint32 length = qFromBigEndian<quint32>(header + 2);
+        if (length > kMaxBodyLength) {
+            m_tooLarge = true;
+            break;
+        }
+        const quint16 code = qFromBigEndian<quint16>(header);
+        const qsizetype have = pending - kHeaderSize;
+        if (have >= qsizetype(length)) {
+            m_ready.push_back(Frame{code, QByteArray(header + kHeaderSize, qsizetype(length))});
+            m_readyBytes += kHeaderSize + qsizetype(length);
+            m_start += kHeaderSize + qsizetype(length);
+            continue;
+        }
+        if (length < kOwnArrayBody)
+            break;
+        // Everything after this header belongs to its body.
+        m_large.code = code;
+        if (m_spare.capacity() >= qsizetype(length)) {
+            m_large.body = std::move(m_spare);
+            m_large.body.resize(qsizetype(length));
+        } else {
+            m_large.body = QByteArray(qsizetype(length), Qt::Uninitialized);
+        }
+        std::memcpy(m_large.body.data(), header + kHeaderSize, size_t(have));
+        m_largeFilled = have;
+        m_inLarge = true;
+        m_start = m_end = 0;
+    }
+    if (m_start == m_end)
+        m_start = m_end = 0;
 }
 
 FrameBuffer::Result FrameBuffer::TakeFrame(Frame &out)
 {
-    const qsizetype pending = Pending();
-    if (pending < kHeaderSize)
-        return Result::NeedMore;
-    const char *header = m_data.constData() + m_start;
-    const quint32 length = qFromBigEndian<quint32>(header + 2);
-    if (length > kMaxBodyLength)
-        return Result::TooLarge;
-    if (pending - kHeaderSize < qsizetype(length))
-        return Result::NeedMore;
-    out.code = qFromBigEndian<quint16>(header);
-    out.body = m_data.mid(m_start + kHeaderSize, qsizetype(length));
-    m_start += kHeaderSize + qsizetype(length);
-    if (m_start == m_data.size()) {
-        m_data.clear();
-        m_start = 0;
+    if (!m_ready.empty()) {
+        out = std::move(m_ready.front());
+        m_ready.pop_front();
+        m_readyBytes -= kHeaderSize + out.body.size();
+        return Result::Frame;
     }
-    return Result::Frame;
+    return m_tooLarge ? Result::TooLarge : Result::NeedMore;
+}
+
+qsizetype FrameBuffer::Pending() const
+{
+    return m_readyBytes + (m_end - m_start) + (m_inLarge ? kHeaderSize + m_largeFilled : 0);
+}
+
+void FrameBuffer::Recycle(QByteArray &&body)
+{
+    if (body.isDetached() && body.capacity() >= qsizetype(kOwnArrayBody) && body.capacity() > m_spare.capacity())
+        m_spare = std::move(body);
 }
 
 void FrameBuffer::Clear()
 {
-    m_data.clear();
-    m_start = 0;
+    *this = FrameBuffer();
 }
 
 } // namespace velmora

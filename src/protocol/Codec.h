@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -105,21 +106,54 @@ struct Frame {
 };
 
 // Collects the bytes of one connection and hands out complete frames in order.
+// Bytes are received straight into the buffer (Space, then Commit), and frames
+// are cut out as they complete. A large body still arriving is received into
+// an array of its own, which is then handed out as it is: the bulk of an
+// image or a transfer is copied once, by the kernel.
 class FrameBuffer {
 public:
     enum class Result { Frame, NeedMore, TooLarge };
+
+    // Where the next receive may write: up to two regions, filled in order.
+    // No room at all after an oversized announcement: reading should stop.
+    struct Room {
+        char *data[2] = {};
+        qsizetype size[2] = {};
+    };
+    Room Space();
+    // `n` bytes were written into the regions of the last Space().
+    void Commit(qsizetype n);
 
     void Append(const char *data, qsizetype size);
     void Append(const QByteArray &bytes) { Append(bytes.constData(), bytes.size()); }
     // Takes the next complete frame out of the buffer. TooLarge means the
     // header announced more than kMaxBodyLength: the connection must be dropped.
     Result TakeFrame(Frame &out);
-    qsizetype Pending() const { return m_data.size() - m_start; }
+    bool HasFrame() const { return !m_ready.empty(); }
+    // Bytes received and not yet taken out as frames.
+    qsizetype Pending() const;
+    // A body handed out earlier that nobody holds any more: its array takes
+    // the next large body, sparing the allocation and the fresh pages.
+    void Recycle(QByteArray &&body);
     void Clear();
 
 private:
-    QByteArray m_data;
+    void Parse();
+    bool EnsureRoom(qsizetype room);
+
+    QByteArray m_data; // the receive area; [m_start, m_end) not yet parsed
     qsizetype m_start = 0;
+    qsizetype m_end = 0;
+    qsizetype m_room = 0;    // what a receive is offered
+    qsizetype m_offered = 0; // what the last one was
+    // The frame whose body arrives into an array of its own.
+    Frame m_large;
+    qsizetype m_largeFilled = 0;
+    bool m_inLarge = false;
+    QByteArray m_spare;
+    std::deque<Frame> m_ready;
+    qsizetype m_readyBytes = 0;
+    bool m_tooLarge = false;
 };
 
 } // namespace velmora

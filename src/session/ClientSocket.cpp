@@ -12,13 +12,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
 
-constexpr qsizetype kReadChunk = 64 * 1024;
 // One notification takes at most this much before handing out frames, so a
 // flooding peer cannot hold the GUI thread in a single read loop; the
 // notifier fires again for the rest.
@@ -229,12 +229,10 @@ bool TClientSocket::HoldingTooMuch() const
     return (!m_frameHandler || m_holds > 0) && m_in.Pending() > kMaxHeldWithoutHandler;
 }
 
-TClientSocket::ReadOutcome TClientSocket::Drain()
+TClientSocket::ReadOutcome TClientSocket::Drain(qsizetype &budget)
 {
-    char chunk[kReadChunk];
     const int fd = m_handle->Fd();
-    qsizetype taken = 0;
-    while (taken < kReadRound) {
+    while (budget > 0) {
         if (HoldingTooMuch()) {
             // Nobody to hand frames to: let the peer wait (TCP flow control)
             // instead of growing without bound.
@@ -242,10 +240,19 @@ TClientSocket::ReadOutcome TClientSocket::Drain()
                 m_readNotifier->setEnabled(false);
             return ReadOutcome::Open;
         }
-        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        // Straight into the buffer (and into a large body's own array).
+        const FrameBuffer::Room room = m_in.Space();
+        if (room.size[0] == 0)
+            return ReadOutcome::Open; // an oversized frame: the dispatch drops the connection
+        iovec parts[2] = {{room.data[0], size_t(room.size[0])}, {room.data[1], size_t(room.size[1])}};
+        const ssize_t n = room.size[1] > 0 ? ::readv(fd, parts, 2) : ::recv(fd, room.data[0], parts[0].iov_len, 0);
         if (n > 0) {
-            m_in.Append(chunk, n);
-            taken += n;
+            m_in.Commit(n);
+            budget -= n;
+            // Frames are handed out as they complete, so their arrays are
+            // used again at once instead of a whole round's being held.
+            if (m_in.HasFrame() && m_frameHandler && m_holds == 0)
+                return ReadOutcome::Batch;
             continue;
         }
         if (n == 0)
@@ -273,23 +280,29 @@ void TClientSocket::OnReadable()
     }
     if (m_pendingOutcome)
         return; // the connection has ended; what is left waits for Resume()
-    const ReadOutcome outcome = Drain();
-    if (m_holds > 0) {
-        // Nothing is handed out during an exchange; the end of the
-        // connection, too, waits behind the frames that came before it.
-        if (outcome != ReadOutcome::Open) {
-            m_pendingOutcome = outcome;
-            if (m_readNotifier)
-                m_readNotifier->setEnabled(false);
+    qsizetype budget = kReadRound;
+    for (;;) {
+        const ReadOutcome outcome = Drain(budget);
+        if (m_holds > 0) {
+            // Nothing is handed out during an exchange; the end of the
+            // connection, too, waits behind the frames that came before it.
+            if (outcome == ReadOutcome::PeerClosed || outcome == ReadOutcome::Failed) {
+                m_pendingOutcome = outcome;
+                if (m_readNotifier)
+                    m_readNotifier->setEnabled(false);
+            }
+            return;
         }
-        return;
+        if (!DispatchFrames())
+            return;
+        if (outcome == ReadOutcome::PeerClosed)
+            DropConnection(0);
+        else if (outcome == ReadOutcome::Failed)
+            DropConnection(WsaFromErrno(m_readErrno));
+        // A handler may have held, muted or closed the connection meanwhile.
+        if (outcome != ReadOutcome::Batch || m_holds > 0 || !m_handle || !m_connected || m_muted)
+            return;
     }
-    if (!DispatchFrames())
-        return;
-    if (outcome == ReadOutcome::PeerClosed)
-        DropConnection(0);
-    else if (outcome == ReadOutcome::Failed)
-        DropConnection(WsaFromErrno(m_readErrno));
 }
 
 void TClientSocket::ReadNow()
@@ -386,6 +399,7 @@ bool TClientSocket::DispatchFrames()
             --m_dispatchDepth;
             return false; // closed (or reopened) by the handler
         }
+        m_in.Recycle(std::move(frame.body));
     }
     --m_dispatchDepth;
     if (holdReads && m_readNotifier && m_dispatchDepth == 0 && m_holds == 0 && !m_pendingOutcome

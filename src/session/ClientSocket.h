@@ -116,15 +116,17 @@ signals:
     void Error(int wsaCode);
 
 private:
-    enum class ReadOutcome { Open, PeerClosed, Failed };
+    // Batch: stopped to hand out the frames taken so far; more may wait.
+    enum class ReadOutcome { Open, Batch, PeerClosed, Failed };
 
     void OnHostResolved(const QHostInfo &info);
     void StartConnect();
     void OnWritable();
     void OnConnectedNow();
     void OnReadable();
-    // Takes waiting bytes into m_in; sets m_readErrno on a hard error.
-    ReadOutcome Drain();
+    // Takes waiting bytes into m_in, at most `budget` (which it lowers); sets
+    // m_readErrno on a hard error.
+    ReadOutcome Drain(qsizetype &budget);
     bool HoldingTooMuch() const;
     // Hands out complete frames; false when the socket was destroyed or a
     // handler closed it.

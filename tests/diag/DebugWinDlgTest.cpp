@@ -1,4 +1,5 @@
-// The mail debug window: replay, follow, clear, show; never closes by itself.
+// The mail debug window: replay when shown, follow, clear; never closes by
+// itself, and holds no lines while hidden.
 #include "diag/ui/DebugWinDlg.h"
 #include "mail/MailLineCollector.h"
 
@@ -9,9 +10,10 @@
 
 using namespace velmora;
 
-TEST(DebugWinDlg, ReplaysThenFollowsTheCollectorAndShowsOnRequest)
+TEST(DebugWinDlg, ReplaysWhenShownThenFollowsTheCollector)
 {
     TMailLineCollector lines;
+    lines.SetKeeping(true);
     lines.AddDebugLine(QStringLiteral("> EHLO desk"));
     lines.AddDebugLine(QStringLiteral("< 250 <b>not markup</b>"));
     TDebugWinDlg win(lines);
@@ -22,10 +24,16 @@ TEST(DebugWinDlg, ReplaysThenFollowsTheCollectorAndShowsOnRequest)
     EXPECT_EQ(win.x(), screen.width() - win.width() - 5);
     EXPECT_EQ(win.y(), 5);
     EXPECT_FALSE(win.isVisible());
-    EXPECT_EQ(win.Lines(), (QStringList{"> EHLO desk", "< 250 <b>not markup</b>"}));
+    lines.AddDebugLine(QStringLiteral("> MAIL FROM:<desk@x.test>"));
+    EXPECT_TRUE(win.Lines().isEmpty());
+    win.show();
+    EXPECT_EQ(win.Lines(), (QStringList{"> EHLO desk", "< 250 <b>not markup</b>", "> MAIL FROM:<desk@x.test>"}));
+    win.hide();
+    EXPECT_TRUE(win.Lines().isEmpty());
 
     // A session start with debugging on: shown, cleared, then the first line.
     lines.RequestShow();
+    EXPECT_EQ(win.Lines().size(), 3);
     lines.ClearLines();
     lines.AddDebugLine(QStringLiteral("Start new session"));
     EXPECT_TRUE(win.isVisible());
@@ -35,11 +43,22 @@ TEST(DebugWinDlg, ReplaysThenFollowsTheCollectorAndShowsOnRequest)
     EXPECT_FALSE(win.DebugMemo->isReadOnly());
 }
 
-TEST(DebugWinDlg, CollectorStaysBounded)
+TEST(DebugWinDlg, CollectorKeepsABoundedTailOnlyWhileKeeping)
 {
     TMailLineCollector lines;
-    for (std::size_t i = 0; i < TMailLineCollector::kMaxLines + 10; ++i)
-        lines.AddDebugLine(QString::number(i));
+    int announced = 0;
+    QObject::connect(&lines, &TMailLineCollector::LineAdded, [&] { ++announced; });
+    const auto add = [&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i)
+            lines.AddDebugLine(QString::number(i));
+    };
+    add(100);
+    EXPECT_TRUE(lines.Lines().empty());
+    lines.SetKeeping(true);
+    add(TMailLineCollector::kMaxLines + 10);
     EXPECT_EQ(lines.Lines().size(), TMailLineCollector::kMaxLines);
     EXPECT_EQ(lines.Lines().front(), QStringLiteral("10"));
+    lines.SetKeeping(false);
+    EXPECT_TRUE(lines.Lines().empty());
+    EXPECT_EQ(announced, int(TMailLineCollector::kMaxLines) + 110);
 }

@@ -235,19 +235,22 @@ TEST_F(MailbuffTest, ErrorTextsForTheNetworkTimeOutsAndAuthentication)
     }
 }
 
-TEST_F(MailbuffTest, DebugLinesPerSessionAndAlwaysCollected)
+TEST_F(MailbuffTest, DebugLinesKeptOnlyWhileDebugMailIsOn)
 {
     SmtpPeer peer;
     ASSERT_TRUE(peer.Started());
     TMailBuff mail;
     int showRequests = 0;
+    int announced = 0;
     QObject::connect(&mail.DebugLines(), &TMailLineCollector::ShowRequested, [&] { ++showRequests; });
+    QObject::connect(&mail.DebugLines(), &TMailLineCollector::LineAdded, [&] { ++announced; });
     TSettings s = MailSettings(peer);
-    mail.NewSession(s); // DebugMail off: collected, nothing shown
+    mail.NewSession(s); // DebugMail off: followed by an open window, kept nowhere
     mail.AddMail(Record(QStringLiteral("a@x.test"), QStringLiteral("A")));
     ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
     EXPECT_EQ(showRequests, 0);
-    EXPECT_GT(mail.DebugLines().Lines().size(), 10u);
+    EXPECT_GT(announced, 10);
+    EXPECT_TRUE(mail.DebugLines().Lines().empty());
     s.DebugMail = true;
     mail.NewSession(s);
     EXPECT_EQ(showRequests, 1);
@@ -258,6 +261,9 @@ TEST_F(MailbuffTest, DebugLinesPerSessionAndAlwaysCollected)
     const std::deque<QString> &lines = mail.DebugLines().Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), QStringLiteral("> RCPT TO:<b@x.test>")), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), QStringLiteral("> Dear B,")), lines.end());
+    s.DebugMail = false; // the next session lets the kept lines go
+    mail.NewSession(s);
+    EXPECT_TRUE(mail.DebugLines().Lines().empty());
 }
 
 TEST_F(MailbuffTest, DestructionKeepsTheFilesOfQueuedTranscripts)

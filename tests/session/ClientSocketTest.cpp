@@ -83,15 +83,23 @@ TEST_F(ClientSocketTest, FramesInOneSegmentArriveInOrderWithEmptyAndLargeBodies)
     QByteArray large(1300, '\0');
     for (int i = 0; i < large.size(); ++i)
         large[i] = char(i * 7);
-    server.SendRaw(0, MakeFrame(0x0101, "first") + MakeFrame(0x0006) + MakeFrame(0x000C, large));
-    ASSERT_TRUE(WaitFor([&] { return rec.frames.size() == 3; }));
+    // Images back to back: bodies received into arrays of their own.
+    QByteArray image(40000, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 11);
+    server.SendRaw(0, MakeFrame(0x0101, "first") + MakeFrame(0x0006) + MakeFrame(0x000C, large)
+                          + MakeFrame(0x000C, image) + MakeFrame(0x000C, image.left(32748)) + MakeFrame(0x0101, "last"));
+    ASSERT_TRUE(WaitFor([&] { return rec.frames.size() == 6; }));
     EXPECT_EQ(rec.frames[0].code, 0x0101);
     EXPECT_EQ(rec.frames[0].body, QByteArray("first"));
     EXPECT_EQ(rec.frames[1].code, 0x0006);
     EXPECT_TRUE(rec.frames[1].body.isEmpty());
     EXPECT_EQ(rec.frames[2].body, large);
+    EXPECT_EQ(rec.frames[3].body, image);
+    EXPECT_EQ(rec.frames[4].body, image.left(32748));
+    EXPECT_EQ(rec.frames[5].body, QByteArray("last"));
     Settle();
-    EXPECT_EQ(rec.frames.size(), 3u);
+    EXPECT_EQ(rec.frames.size(), 6u);
     EXPECT_EQ(rec.disconnected, 0);
 }
 

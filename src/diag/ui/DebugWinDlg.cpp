@@ -5,11 +5,12 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace velmora {
 
-TDebugWinDlg::TDebugWinDlg(TMailLineCollector &lines, QWidget *parent) : QDialog(parent)
+TDebugWinDlg::TDebugWinDlg(TMailLineCollector &lines, QWidget *parent) : QDialog(parent), m_lines(lines)
 {
     setObjectName(QStringLiteral("DebugWinDlg"));
     setWindowTitle(QStringLiteral("Mail Send View..."));
@@ -28,9 +29,12 @@ TDebugWinDlg::TDebugWinDlg(TMailLineCollector &lines, QWidget *parent) : QDialog
     setFixedSize(432, 147);
     FormCreate();
 
-    for (const QString &line : lines.Lines())
-        AddDebugLine(line);
-    connect(&lines, &TMailLineCollector::LineAdded, this, &TDebugWinDlg::AddDebugLine);
+    // Hidden, the window holds no copy of the dialogue: it fills itself from
+    // the collector when shown.
+    connect(&lines, &TMailLineCollector::LineAdded, this, [this](const QString &text) {
+        if (isVisible())
+            AddDebugLine(text);
+    });
     connect(&lines, &TMailLineCollector::Cleared, this, &TDebugWinDlg::ClearLines);
     connect(&lines, &TMailLineCollector::ShowRequested, this, [this] {
         if (!isVisible())
@@ -51,6 +55,25 @@ void TDebugWinDlg::AddDebugLine(const QString &text)
 }
 
 void TDebugWinDlg::ClearLines() { DebugMemo->clear(); }
+
+// Only the program's own show and hide: a window the desktop minimised and
+// restored keeps what it showed.
+void TDebugWinDlg::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        DebugMemo->clear();
+        for (const QString &line : m_lines.Lines())
+            AddDebugLine(line);
+    }
+    QDialog::showEvent(event);
+}
+
+void TDebugWinDlg::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        DebugMemo->clear();
+    QDialog::hideEvent(event);
+}
 
 QStringList TDebugWinDlg::Lines() const
 {

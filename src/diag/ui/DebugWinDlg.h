@@ -1,7 +1,7 @@
 #pragma once
 // "Mail Send View...": the SMTP dialogue of the transcript mails, line by
-// line. It shows what the widget-free collector holds and follows it; it
-// never owns the collector, and the collector never knows it.
+// line. While open it shows what the widget-free collector holds and follows
+// it; it never owns the collector, and the collector never knows it.
 #include <QDialog>
 #include <QPointer>
 
@@ -22,8 +22,14 @@ public:
 
     QPlainTextEdit *DebugMemo = nullptr;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void FormCreate();
+
+    TMailLineCollector &m_lines;
 };
 
 } // namespace velmora
