@@ -237,7 +237,7 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
     ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
     // A late answer for the chat given up sends nothing.
     server.SendRaw(0, server::BuildTransferAnsweredNotice(34));
-    WaitFor([] { return false; }, 150);
+    RunFor(150);
     EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
 
     // The server connection fails: the answer could only have come on it.

@@ -2,6 +2,7 @@
 // opening messages, late transfer data, floods of announcements, and boxes
 // that run a real nested loop.
 #include "CallsTestFixture.h"
+#include "session/Exchange.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -42,10 +43,10 @@ TEST_F(CallsPressure, RepeatedOpeningMessagesAreAnsweredOnce)
     const qint64 stall = LongestStall([&] {
         ASSERT_TRUE(server.SendRaw(c, burst));
         ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
-        QTest::qWait(700); // long enough for any second answer to show
+        RunFor(600); // a second answer's pause and then some
     });
     EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
-    EXPECT_LT(stall, 100);
+    EXPECT_LT(stall, 400); // never away for an answer's 500 ms pause
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
@@ -56,11 +57,12 @@ TEST_F(CallsPressure, CallDroppedDuringItsAnswerPauseSaysGoodbyeAfterTheAnswer)
     calls.NewCall(9, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
     ASSERT_TRUE(server.WaitForConnections(1));
     ASSERT_TRUE(WaitFor([&] { return List().RowData(0) && List().RowData(0)->SendWorker; }));
+    const int exchanges = TExchange::Unfinished();
     ASSERT_TRUE(server.SendRaw(0, chat::BuildInitialConnect()));
-    QTest::qWait(100); // inside the 500 ms pause
+    ASSERT_TRUE(WaitFor([&] { return TExchange::Unfinished() > exchanges; })); // in the 500 ms pause
     calls.DropCallAtRow(0);
     ASSERT_TRUE(WaitFor([&] { return calls.RecordCount() == 0; }, 3000));
-    QTest::qWait(600);
+    ASSERT_TRUE(server.WaitForClosed(0, 10000));
     // The farewell waited for the answer's turn; the answer itself then went.
     const auto codes = CodesOn(0);
     ASSERT_FALSE(codes.empty());

@@ -140,7 +140,7 @@ TEST(SocketBuffTest, WaitUntilSentReportsDrainedOrStuckQueues)
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(worker.WaitUntilSent());
-    EXPECT_LT(clock.elapsed(), 50);
+    EXPECT_LT(clock.elapsed(), 1500); // returned, rather than sat out the 3.2 s
 
     LoopbackPair pair(4096);
     worker.Enqueue(pair.client, Pattern(4096, 5));
@@ -153,7 +153,7 @@ TEST(SocketBuffTest, WaitUntilSentReportsDrainedOrStuckQueues)
     clock.restart();
     EXPECT_TRUE(worker.WaitUntilSent());
     EXPECT_GE(clock.elapsed(), 3000);
-    EXPECT_LT(clock.elapsed(), 6000);
+    EXPECT_LT(clock.elapsed(), 15000); // gave up, rather than waited for ever
 }
 
 TEST(SocketBuffTest, DestructionFreesQueuedPiecesPromptly)
@@ -169,7 +169,7 @@ TEST(SocketBuffTest, DestructionFreesQueuedPiecesPromptly)
         EXPECT_GT(worker.QueuedPieces(), 0u);
         clock.start();
     }
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 3000); // freed, not drained (the peer never reads)
     EXPECT_TRUE(watch.expired());
 }
 
