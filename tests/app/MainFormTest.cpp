@@ -158,7 +158,7 @@ TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
     server.SetSendInitialConnect(true);
     server.SendRaw(0, *server::BuildClientListed(31, "192.0.2.9", "shop"));
     ASSERT_TRUE(server.WaitForConnections(2));
-    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
     ASSERT_EQ(form->CallsOnHoldCount(), 1);
 
     // Cancel keeps everything running.
@@ -169,8 +169,8 @@ TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
     EXPECT_EQ(form->Session().State(), TServerState::Online);
 
     EXPECT_TRUE(form->ExitProcedure(true));
-    ASSERT_GE(server.WaitForFrame(chat::END_SESSION, 3000), 0);
-    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 3000), 0);
+    ASSERT_GE(server.WaitForFrame(chat::END_SESSION, 10000), 0);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 10000), 0);
     const QString log = ReadText(Path("Velmora.log"));
     EXPECT_TRUE(log.contains(QStringLiteral("Supporter = Dana, Disconnected from server.")));
     EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("Application terminated !!!")));
@@ -228,7 +228,7 @@ TEST_F(MainFormTest, TerminationWhileTheExitQuestionIsOpenOverridesItsCancel)
     SetBoxes(&boxes);
     EXPECT_EQ(signalBoxes.shown, 1);
     EXPECT_TRUE(done);
-    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 3000), 0);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 10000), 0);
 }
 
 #ifdef VELMORA_BINARY
@@ -291,7 +291,7 @@ TEST_F(MainFormTest, SigtermWithTwentyAlertsOpenEndsQuicklyWithoutTakingTheCalls
         EXPECT_NE(f.code, chat::SUPPORT_ANSWERS_TO_CLI);
         EXPECT_NE(f.code, chat::WELCOME_MSG);
     }
-    EXPECT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 100), 0);
+    EXPECT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 10000), 0);
     EXPECT_TRUE(ReadText(Path("Velmora.log")).trimmed().endsWith(QStringLiteral("Application terminated !!!")));
 }
 #endif
@@ -321,7 +321,7 @@ TEST_F(MainFormTest, ExitKeepsTheTranscriptOfAChatWindowLeftOpenAfterTheConnecti
     server.SendRaw(0, *server::BuildClientListed(31, "192.0.2.9", "shop"));
     ASSERT_TRUE(WaitFor([] { return TNewCnctDlg::AcceptNewest(); }));
     ASSERT_TRUE(server.WaitForConnections(2));
-    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
     server.SendRaw(1, chat::BuildSessionReady(31));
     ASSERT_TRUE(WaitFor([&] { return form->OpenChatWindowCount() == 1; }));
     QPointer<TOneChatWindow> left;

@@ -57,7 +57,7 @@ protected:
         form->MinimizeToTray();
         server.SetSendInitialConnect(true);
         server.SendRaw(0, *server::BuildClientListed(sc, "192.0.2.9", "shop"));
-        if (!server.WaitForConnections(2) || server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000) < 0)
+        if (!server.WaitForConnections(2) || server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000) < 0)
             return nullptr;
         server.SendRaw(1, chat::BuildSessionReady(sc));
         server.SendRaw(1, *chat::BuildUserDetails("Eve", "eve@example.org", ""));

@@ -160,7 +160,7 @@ TEST_F(SuppChatTest, FramesArrivingDuringTheDetailsPauseWaitTheirTurn)
     server.SendRaw(0, chat::BuildSessionReady(77) + *chat::BuildWelcomeMsg("Welcome!"));
     ASSERT_TRUE(WaitFor([&] { return window->Pane().InputText->isEnabled(); }));
     // By then both answers had gone out.
-    EXPECT_GE(server.WaitForFrame(chat::USER_DETAILS, 100), 0);
+    EXPECT_GE(server.WaitForFrame(chat::USER_DETAILS, 10000), 0);
 }
 
 TEST_F(SuppChatTest, ClosingAfterTypingStoppedAsksNothingSendsEndAndFreesTheButton)

@@ -10,7 +10,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -118,13 +117,13 @@ TEST_F(X11IdleMonitorTest, WatchingReportsTheFirstInputOnceAndNothingWithoutInpu
     int resumed = 0;
     QObject::connect(&monitor, &IInputMonitor::InputResumed, [&] { ++resumed; });
     monitor.WatchForInput();
-    QTest::qWait(TPollingMonitor::kPollMs + 200); // a poll or more, without input
+    RunFor(TPollingMonitor::kPollMs + 100); // a poll, without input
     EXPECT_EQ(resumed, 0);
 
     MoveMouse(30, 40);
     EXPECT_TRUE(WaitFor([&] { return resumed == 1; }, 10000));
     MoveMouse(50, 60);
-    QTest::qWait(TPollingMonitor::kPollMs + 200);
+    RunFor(TPollingMonitor::kPollMs + 100);
     EXPECT_EQ(resumed, 1);
 }
 

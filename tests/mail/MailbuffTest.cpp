@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTest>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

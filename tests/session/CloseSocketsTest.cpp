@@ -48,8 +48,8 @@ TEST(CloseSocketsTest, SocketsAreClosedOneAfterTheOtherAndReleased)
     server.SendFrame(0, 1);
     server.SendFrame(1, 1);
 
-    ASSERT_TRUE(server.WaitForClosed(0, 3000));
-    ASSERT_TRUE(server.WaitForClosed(1, 3000));
+    ASSERT_TRUE(server.WaitForClosed(0, 10000));
+    ASSERT_TRUE(server.WaitForClosed(1, 10000));
     const qint64 firstClosed = server.ClosedAtMs(0) - handedAt;
     const qint64 secondClosed = server.ClosedAtMs(1) - handedAt;
     EXPECT_GE(firstClosed, 150);
@@ -71,7 +71,7 @@ TEST(CloseSocketsTest, QueuedPiecesLeaveBeforeTheShutdown)
     const QByteArray body(8000, 'z');
     ASSERT_TRUE(QueueMessage(*socket, worker, test::MakeFrame(0x0006, body)));
     closer.CloseInBackground(socket);
-    ASSERT_TRUE(server.WaitForClosed(0, 3000));
+    ASSERT_TRUE(server.WaitForClosed(0, 10000));
     ASSERT_EQ(server.Frames().size(), 1u);
     EXPECT_EQ(server.Frames()[0].body, body);
 }

@@ -75,7 +75,8 @@ TEST_F(ExchangeTest, FramesOnATouchedConnectionWaitOthersDoNot)
     Connect(freeGot);
     ASSERT_TRUE(server.WaitForConnections(2));
     bool done = false;
-    (new TExchange(&owner, {held}))->Pause(200).Then([&] { done = true; }).Start();
+    // Long enough to outlast the other connection's frame on a busy machine.
+    (new TExchange(&owner, {held}))->Pause(1000).Then([&] { done = true; }).Start();
     server.SendRaw(0, MakeFrame(1) + MakeFrame(2));
     server.SendRaw(1, MakeFrame(3));
     ASSERT_TRUE(WaitFor([&] { return !freeGot.empty(); }));

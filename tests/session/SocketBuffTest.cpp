@@ -165,7 +165,7 @@ TEST(SocketBuffTest, DestructionFreesQueuedPiecesPromptly)
         TSocketBuff worker;
         worker.Enqueue(pair.client, Pattern(1024 * 1024, 7));
         pair.client.reset(); // only the queued pieces hold the descriptor now
-        ASSERT_TRUE(test::WaitFor([&] { return worker.PartialSends() > 0 || worker.QueuedPieces() < 2048; }, 2000));
+        ASSERT_TRUE(test::WaitFor([&] { return worker.PartialSends() > 0 || worker.QueuedPieces() < 2048; }, 10000));
         EXPECT_GT(worker.QueuedPieces(), 0u);
         clock.start();
     }
@@ -183,7 +183,7 @@ TEST(SocketBuffTest, DeadPeerDropsThatSocketsPiecesInsteadOfSpinning)
     ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(pair.peer);
     pair.peer = -1;
-    ASSERT_TRUE(test::WaitFor([&] { return worker.QueuedPieces() == 0; }, 3000));
+    ASSERT_TRUE(test::WaitFor([&] { return worker.QueuedPieces() == 0; }, 10000));
     EXPECT_GT(worker.DroppedPieces(), 0u);
 }
 

@@ -9,7 +9,7 @@
 namespace velmora::test {
 
 // Runs the event loop until `done` holds or `ms` pass; returns `done()`.
-inline bool WaitFor(const std::function<bool()> &done, int ms = 5000)
+inline bool WaitFor(const std::function<bool()> &done, int ms = 15000)
 {
     QDeadlineTimer deadline(ms);
     while (!done()) {
