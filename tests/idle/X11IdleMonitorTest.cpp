@@ -116,6 +116,9 @@ TEST_F(X11IdleMonitorTest, WatchingReportsTheFirstInputOnceAndNothingWithoutInpu
     ASSERT_TRUE(monitor.Install(nullptr));
     int resumed = 0;
     QObject::connect(&monitor, &IInputMonitor::InputResumed, [&] { ++resumed; });
+    // The server has only just started: the watch begins well after its last
+    // input, as a detector's does, so a slow answer to a poll reads as no input.
+    ASSERT_TRUE(WaitFor([&] { return IdleMs(monitor) >= 1000; }));
     monitor.WatchForInput();
     RunFor(TPollingMonitor::kPollMs + 100); // a poll, without input
     EXPECT_EQ(resumed, 0);
