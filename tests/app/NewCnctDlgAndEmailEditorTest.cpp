@@ -171,7 +171,7 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     EXPECT_FALSE(first->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(second->pos() - first->pos(), QPoint(-25, -25)); // stacked as before
-    test::WaitFor([] { return false; }, 500);
+    test::RunFor(500);
     EXPECT_TRUE(chat.isActiveWindow());
     EXPECT_EQ(QApplication::focusWidget(), input);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("left today."));

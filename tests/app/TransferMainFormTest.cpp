@@ -58,7 +58,7 @@ protected:
         form->MinimizeToTray();
         server.SetSendInitialConnect(true);
         server.SendRaw(0, *server::BuildClientListed(sc, "192.0.2.9", "shop"));
-        if (!server.WaitForConnections(2) || server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000) < 0)
+        if (!server.WaitForConnections(2) || server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000) < 0)
             return nullptr;
         server.SendRaw(1, chat::BuildSessionReady(sc));
         server.SendRaw(1, *chat::BuildUserDetails("Eve", "eve@example.org", ""));
@@ -255,7 +255,7 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
     ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
     // A late answer for the chat given up sends nothing.
     server.SendRaw(0, server::BuildTransferAnsweredNotice(34));
-    WaitFor([] { return false; }, 150);
+    RunFor(150);
     EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
 
     // The server connection fails: the answer could only have come on it.

@@ -59,7 +59,7 @@ TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
         factory.link = &link;
 
         calls.NewCall(77, 0, QStringLiteral("www.example.org"), QStringLiteral("10.0.0.1"), server::CLIENT_LISTED);
-        ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 3000), 0);
+        ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
         server.SendRaw(0, chat::BuildSessionReady(77));
         ASSERT_TRUE(WaitFor([&] { return !factory.window.isNull(); }));
         ASSERT_GE(server.WaitForFrame(chat::CHAT_OPTIONS), 0);

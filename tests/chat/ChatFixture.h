@@ -206,7 +206,7 @@ protected:
     std::vector<quint16> CodesAfterOpening(int count = 0, int ms = 2000) { return CodesAfter(server, 3, count, ms); }
 
     // Lets frames in flight arrive; for checks that nothing more was sent.
-    void Settle(int ms = 150) { WaitFor([] { return false; }, ms); }
+    void Settle(int ms = 150) { RunFor(ms); }
 
     void Receive(quint16 code, const QByteArray &body = QByteArray())
     {

@@ -253,7 +253,7 @@ TEST_F(ChatWorkdayTest, ANewChatAndTheEndOfChatDialogTakeNoKeys)
     }));
     EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
     EXPECT_TRUE(dialog->testAttribute(Qt::WA_ShowWithoutActivating));
-    WaitFor([] { return false; }, 100);
+    RunFor(100);
     EXPECT_TRUE(typing->isActiveWindow());
     EXPECT_EQ(QApplication::focusWidget(), typing->InputText);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("tence "));

@@ -386,7 +386,8 @@ TEST_F(CallsOnline, TwentyCallsWithinASecondWhileMinimizedAreAllAnswered)
     const qint64 allAnsweredMs = clock.elapsed();
     std::cout << "[ measure ] 20 calls answered " << allAnsweredMs << " ms after the first announcement\n";
     RecordProperty("all_answered_ms", int(allAnsweredMs));
-    EXPECT_LT(allAnsweredMs, 2500); // answered side by side, not one pause after another
+    EXPECT_GE(allAnsweredMs, 500); // each after its answer's pause
+    EXPECT_LT(allAnsweredMs, 6000); // side by side, not twenty pauses one after another
 
     EXPECT_TRUE(host.alerts.empty());
     EXPECT_EQ(server.ConnectionCount(), 21);

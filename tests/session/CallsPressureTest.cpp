@@ -2,6 +2,7 @@
 // opening messages, late transfer data, floods of announcements, and boxes
 // that run a real nested loop.
 #include "CallsTestFixture.h"
+#include "session/Exchange.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -42,10 +43,10 @@ TEST_F(CallsPressure, RepeatedOpeningMessagesAreAnsweredOnce)
     const qint64 stall = LongestStall([&] {
         ASSERT_TRUE(server.SendRaw(c, burst));
         ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
-        QTest::qWait(700); // long enough for any second answer to show
+        RunFor(600); // a second answer's pause and then some
     });
     EXPECT_EQ(CodesOn(c), (std::vector<quint16>{chat::SUPPORT_ANSWERS_TO_CLI, chat::WELCOME_MSG}));
-    EXPECT_LT(stall, 100);
+    EXPECT_LT(stall, 400); // never away for an answer's 500 ms pause
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
@@ -64,11 +65,12 @@ TEST_F(CallsPressure, CallEndedDuringItsAnswerPause)
                && server.SendRaw(connection, chat::BuildInitialConnect());
     };
 
+    int exchanges = TExchange::Unfinished();
     ASSERT_TRUE(greeted(9, 0));
-    QTest::qWait(100); // inside the 500 ms pause
+    ASSERT_TRUE(WaitFor([&] { return TExchange::Unfinished() > exchanges; })); // in the 500 ms pause
     calls.DropCallAtRow(0);
     ASSERT_TRUE(WaitFor([&] { return calls.RecordCount() == 0; }, 3000));
-    QTest::qWait(600);
+    ASSERT_TRUE(server.WaitForClosed(0, 10000));
     // The farewell waited for the answer's turn; the answer itself then went.
     const auto codes = CodesOn(0);
     ASSERT_FALSE(codes.empty());
@@ -76,11 +78,12 @@ TEST_F(CallsPressure, CallEndedDuringItsAnswerPause)
     EXPECT_EQ(std::count(codes.begin(), codes.end(), chat::END_SESSION), 1);
 
     // Answered by another supporter meanwhile: nothing to say, nor any box.
+    exchanges = TExchange::Unfinished();
     ASSERT_TRUE(greeted(10, 1));
-    QTest::qWait(250); // the connection outlives the pause
+    ASSERT_TRUE(WaitFor([&] { return TExchange::Unfinished() > exchanges; })); // in the pause
     calls.CallAnswered(10);
-    ASSERT_TRUE(server.WaitForClosed(1, 3000));
-    QTest::qWait(600);
+    ASSERT_TRUE(server.WaitForClosed(1, 10000));
+    RunFor(600); // past the end of the pause
     EXPECT_TRUE(CodesOn(1).empty());
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(u'|').toStdString();
 }

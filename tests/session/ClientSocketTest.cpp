@@ -19,6 +19,7 @@ namespace {
 
 using test::FakeChatServer;
 using test::MakeFrame;
+using test::RunFor;
 using test::WaitFor;
 
 // Records everything a socket reports.
@@ -53,7 +54,7 @@ protected:
     }
 
     // Lets pending bytes reach the socket and any stray notification run.
-    static void Settle(int ms = 100) { WaitFor([] { return false; }, ms); }
+    static void Settle(int ms = 100) { RunFor(ms); }
 
     FakeChatServer server;
 };

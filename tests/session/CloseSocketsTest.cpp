@@ -54,12 +54,12 @@ TEST(CloseSocketsTest, ABurstOfHangUpsIsShutDownAtOnceAndReleasedTogether)
     // Traffic after the hand-over must not reach the former owner.
     server.SendFrame(0, 1);
     for (int i = 0; i < kSockets; ++i) {
-        ASSERT_TRUE(server.WaitForClosed(i, 3000));
-        EXPECT_LT(server.ClosedAtMs(i) - handedAt, 250) << i;
+        ASSERT_TRUE(server.WaitForClosed(i, 10000));
+        EXPECT_LT(server.ClosedAtMs(i) - handedAt, 1000) << i;
     }
     // One at a time with its own pauses, this took about half a second each.
-    ASSERT_TRUE(WaitFor([&] { return closer.Pending() == 0; }, 3000));
-    EXPECT_LT(server.ElapsedMs() - handedAt, 1500);
+    ASSERT_TRUE(WaitFor([&] { return closer.Pending() == 0; }, 10000));
+    EXPECT_LT(server.ElapsedMs() - handedAt, 5000); // 24 turns of half a second were 12 s
     ASSERT_TRUE(WaitFor([&] { return std::all_of(sockets.begin(), sockets.end(), [](auto &s) { return s.isNull(); }); }));
     EXPECT_EQ(notifications, 0);
 }
@@ -76,7 +76,7 @@ TEST(CloseSocketsTest, WhatWasSentLeavesBeforeTheShutdown)
     // As the farewells do: the worker's queue is emptied before the hand-over.
     ASSERT_TRUE(WaitFor([&] { return worker.QueuedPieces() == 0; }));
     closer.CloseInBackground(socket);
-    ASSERT_TRUE(server.WaitForClosed(0, 3000));
+    ASSERT_TRUE(server.WaitForClosed(0, 10000));
     ASSERT_EQ(server.Frames().size(), 1u);
     EXPECT_EQ(server.Frames()[0].body, body);
 }

@@ -30,6 +30,7 @@ using test::CodesAfter;
 using test::ConnectRecord;
 using test::FakeChatServer;
 using test::RecordingCalls;
+using test::RunFor;
 using test::WaitFor;
 
 // What the chat told its view, one readable line each.
@@ -87,7 +88,7 @@ protected:
     }
 
     std::vector<quint16> CodesAfterOpening(int count = 0) { return CodesAfter(server, 3, count); }
-    void Settle(int ms = 150) { WaitFor([] { return false; }, ms); }
+    void Settle(int ms = 150) { RunFor(ms); }
     void Receive(quint16 code, const QByteArray &body = QByteArray()) { ASSERT_TRUE(server.SendFrame(0, code, body)); }
     QByteArray Details(const char *name, const char *email, const char *phone)
     {

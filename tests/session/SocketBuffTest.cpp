@@ -140,7 +140,7 @@ TEST(SocketBuffTest, WaitUntilSentReportsDrainedOrStuckQueues)
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(worker.WaitUntilSent());
-    EXPECT_LT(clock.elapsed(), 50);
+    EXPECT_LT(clock.elapsed(), 1500); // returned, rather than sat out the 3.2 s
 
     LoopbackPair pair(4096);
     worker.Enqueue(pair.client, Pattern(4096, 5));
@@ -153,7 +153,7 @@ TEST(SocketBuffTest, WaitUntilSentReportsDrainedOrStuckQueues)
     clock.restart();
     EXPECT_TRUE(worker.WaitUntilSent());
     EXPECT_GE(clock.elapsed(), 3000);
-    EXPECT_LT(clock.elapsed(), 6000);
+    EXPECT_LT(clock.elapsed(), 15000); // gave up, rather than waited for ever
 }
 
 TEST(SocketBuffTest, DestructionFreesQueuedPiecesPromptly)
@@ -165,11 +165,11 @@ TEST(SocketBuffTest, DestructionFreesQueuedPiecesPromptly)
         TSocketBuff worker;
         worker.Enqueue(pair.client, Pattern(1024 * 1024, 7));
         pair.client.reset(); // only the queued pieces hold the descriptor now
-        ASSERT_TRUE(test::WaitFor([&] { return worker.PartialSends() > 0 || worker.QueuedPieces() < 2048; }, 2000));
+        ASSERT_TRUE(test::WaitFor([&] { return worker.PartialSends() > 0 || worker.QueuedPieces() < 2048; }, 10000));
         EXPECT_GT(worker.QueuedPieces(), 0u);
         clock.start();
     }
-    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_LT(clock.elapsed(), 3000); // freed, not drained (the peer never reads)
     EXPECT_TRUE(watch.expired());
 }
 
@@ -183,7 +183,7 @@ TEST(SocketBuffTest, DeadPeerDropsThatSocketsPiecesInsteadOfSpinning)
     ::setsockopt(pair.peer, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(pair.peer);
     pair.peer = -1;
-    ASSERT_TRUE(test::WaitFor([&] { return worker.QueuedPieces() == 0; }, 3000));
+    ASSERT_TRUE(test::WaitFor([&] { return worker.QueuedPieces() == 0; }, 10000));
     EXPECT_GT(worker.DroppedPieces(), 0u);
 }
 

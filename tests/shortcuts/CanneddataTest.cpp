@@ -108,7 +108,7 @@ TEST_F(ShortcutFile, DamagedFilesKeepTheCompleteRecordsBeforeTheDamage)
     const auto cutText = TTitleDataClass::Parse(Hex("02000000") + one + Hex("00000000" "05000000" "4142"));
     EXPECT_EQ(cutText.records.size(), 1);
     EXPECT_FALSE(TTitleDataClass::Parse(QByteArray("\x01\x00", 2)).complete);
-    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_LT(timer.elapsed(), 5000); // nothing sized or looped by the counts read
 
     // Through the file: the damaged original is kept aside at the first save.
     const QByteArray damaged = Hex("40420F00") + one;

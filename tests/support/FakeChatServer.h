@@ -86,13 +86,13 @@ public:
     void CloseConnection(int connection);
 
     // --- waiting (spin the event loop) ------------------------------------
-    bool WaitForConnections(int count, int timeoutMs = 5000);
+    bool WaitForConnections(int count, int timeoutMs = 15000);
     // Until at least `count` frames were received in total.
-    bool WaitForFrames(int count, int timeoutMs = 5000);
+    bool WaitForFrames(int count, int timeoutMs = 15000);
     // Until a frame with `code` arrived (on any connection); returns its index
     // in Frames() or -1 on time-out. Frames before `from` are not looked at.
-    int WaitForFrame(quint16 code, int timeoutMs = 5000, int from = 0);
-    bool WaitForClosed(int connection, int timeoutMs = 5000);
+    int WaitForFrame(quint16 code, int timeoutMs = 15000, int from = 0);
+    bool WaitForClosed(int connection, int timeoutMs = 15000);
 
 signals:
     void ConnectionAccepted(int connection);

@@ -40,7 +40,7 @@ public:
 
     // The next frame with `code` after the last one taken; frames with other
     // codes in between are skipped.
-    std::optional<Frame> Next(quint16 code, int ms = 3000)
+    std::optional<Frame> Next(quint16 code, int ms = 15000)
     {
         std::optional<Frame> found;
         WaitFor(
@@ -73,7 +73,7 @@ public:
         return n;
     }
 
-    bool WaitClosed(int ms = 3000)
+    bool WaitClosed(int ms = 15000)
     {
         return WaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, ms);
     }

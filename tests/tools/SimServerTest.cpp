@@ -110,7 +110,7 @@ TEST_F(SimServerTest, LoginsAreRefusedOrLeftUnansweredOnRequest)
     server->Execute("register ignore");
     auto ignored = Connect();
     ignored->Send(MessageBuilder(S::SUPPORT_REGISTER).Text(QByteArray("demo")).Text(QByteArray("0")).Text(QByteArray("T")).Finish());
-    WaitFor([] { return false; }, 200);
+    RunFor(200);
     EXPECT_EQ(ignored->frames.size(), 1u); // the greeting only
 
     server->Execute("register maxsockets");
@@ -276,7 +276,7 @@ TEST_F(SimServerTest, CommandsReachTheConsoles)
     // Silent: no greeting until resumed.
     server->Execute("silent");
     SimPeer mute(server->Port());
-    WaitFor([] { return false; }, 200);
+    RunFor(200);
     EXPECT_TRUE(mute.frames.empty());
     server->Execute("resume");
     EXPECT_TRUE(mute.Next(C::INITIAL_CONNECT));
@@ -299,7 +299,7 @@ TEST_F(SimServerTest, BrokenFramesDropOnlyTheirConnection)
     truncated->SendRaw(QByteArray::fromHex("0100000000050009616263"));
     auto shortLeg = Connect();
     shortLeg->SendRaw(QByteArray::fromHex("010400000002" "0000"));
-    WaitFor([] { return false; }, 200);
+    RunFor(200);
     EXPECT_EQ(truncated->frames.size(), 1u);
 
     Login("Alice");
