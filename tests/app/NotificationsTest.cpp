@@ -100,7 +100,9 @@ protected:
                                                         QStringLiteral("/org/freedesktop/Notifications"),
                                                         QStringLiteral("org.freedesktop.Notifications"),
                                                         QStringLiteral("GetCapabilities")));
-        QCoreApplication::processEvents();
+        // The earlier answers are queued by now; their handlers may take a
+        // second turn of the loop to run.
+        RunFor(50);
     }
 
     FakeNotifications service;
