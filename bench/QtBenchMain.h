@@ -1,17 +1,19 @@
 #pragma once
 // The main of a benchmark that needs a Qt application (widgets, the event
-// loop): offscreen unless a platform is named, then Google Benchmark.
+// loop; a QGuiApplication where documents alone are measured): offscreen
+// unless a platform is named, then Google Benchmark.
 #include <QApplication>
 
 #include <benchmark/benchmark.h>
 
 namespace velmora::bench {
 
-inline int RunWithQt(int argc, char **argv)
+template <class Application = QApplication>
+int RunWithQt(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -11,6 +11,7 @@
 #include "chat/ChatLines.h"
 #include "richtext/RtfReader.h"
 #include "richtext/RtfWriter.h"
+#include "QtBenchMain.h"
 
 #include <QGuiApplication>
 #include <QTextCursor>
@@ -99,11 +100,5 @@ BENCHMARK(BM_SetHtml)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return velmora::bench::RunWithQt<QGuiApplication>(argc, argv);
 }

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMainWindow>
-#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <algorithm>
@@ -35,17 +34,6 @@ int TConsoleKeys::HelpContextOf(const QWidget *widget)
     }
     return 0;
 }
-
-namespace {
-
-// Where the keyboard goes in a window the operator turns to.
-QWidget *InputOf(QWidget *window)
-{
-    auto *input = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
-    return input && input->isEnabled() ? input : nullptr;
-}
-
-} // namespace
 
 QList<QWidget *> TConsoleKeys::CycleWindows()
 {
@@ -78,7 +66,7 @@ void TConsoleKeys::Cycle(bool forward)
     const qsizetype at = windows.indexOf(QApplication::activeWindow());
     const qsizetype n = windows.size();
     const qsizetype next = at < 0 ? 0 : (at + (forward ? 1 : n - 1)) % n;
-    TurnTo(windows[next], InputOf(windows[next]));
+    TurnTo(windows[next]);
 }
 
 bool TConsoleKeys::GoToChat(int number)
@@ -86,7 +74,7 @@ bool TConsoleKeys::GoToChat(int number)
     for (QWidget *window : CycleWindows()) {
         const QVariant at = window->property(kChatNumberProperty);
         if (at.isValid() && at.toInt() == number) {
-            TurnTo(window, InputOf(window));
+            TurnTo(window);
             return true;
         }
     }

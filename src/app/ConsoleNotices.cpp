@@ -1,6 +1,7 @@
 #include "app/ConsoleNotices.h"
 
 #include "app/NewCnctDlg.h"
+#include "chat/QuietShow.h"
 #include "config/Settings.h"
 #include "protocol/MessageCodes.h"
 
@@ -93,15 +94,8 @@ void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QS
                          false};
     QPointer<QWidget> target(window);
     QHash<QString, std::function<void()>> actions;
-    actions.insert(kDefaultNoticeAction, [target] {
-        // The operator asked for this window: it may take the keyboard.
-        if (!target)
-            return;
-        if (target->isMinimized())
-            target->showNormal();
-        target->raise();
-        target->activateWindow();
-    });
+    // The operator asked for this window: it may take the keyboard.
+    actions.insert(kDefaultNoticeAction, [target] { TurnTo(target); });
     // One notice per window: the newest line replaces the one before.
     Show(notice, window, std::move(actions), true, m_byOwner.value(window));
 }

@@ -61,8 +61,9 @@ constexpr int kMinWidth = 300;
 constexpr int kMinHeight = 200;
 // The longest the exit waits for farewells under way, each time it waits.
 constexpr int kExitWaitMs = 1500;
-// How long a call's notice stays in the status bar.
-constexpr int kCallNoticeMs = 15000;
+// How long a notice (a call, a mail) stays in the status bar before the
+// panels it covers come back.
+constexpr int kStatusNoticeMs = 15000;
 const char kSetUpTip[] = "Open program configuration dialog.";
 const char kLoadConfigTip[] = "Load a previous save configuration file";
 
@@ -95,8 +96,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, &TMainForm::ShowMailWaiting);
     m_composer->OnAddressProblem = [this](const QString &text, bool notSent) {
         m_mailBuff->NoteAddressProblem(text, notSent);
-        constexpr int kShownMs = 15000; // then the mail label keeps the count
-        statusBar()->showMessage(text, kShownMs);
+        statusBar()->showMessage(text, kStatusNoticeMs); // then the mail label keeps the count
     };
     ShowMailWaiting();
     m_closer = std::make_unique<TCloseSockets>();
@@ -115,7 +115,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
                                          ? QStringLiteral("The chat limit is reached: close a chat window to accept "
                                                           "the call, or put it on hold (Ctrl+Alt+H).")
                                          : QStringLiteral("No call is waiting to be accepted."),
-                                     kCallNoticeMs);
+                                     kStatusNoticeMs);
     };
     m_keys->HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
     m_keys->TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
@@ -654,7 +654,7 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
 
 void TMainForm::ShowCallNotice(const QString &text)
 {
-    statusBar()->showMessage(text, kCallNoticeMs);
+    statusBar()->showMessage(text, kStatusNoticeMs);
     m_log->AddLine(text);
 }
 

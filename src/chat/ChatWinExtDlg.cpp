@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QMoveEvent>
 #include <QPointer>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QWindow>
@@ -201,7 +200,7 @@ void TChatWinExtDlg::FormHide()
         if (QWindow *handle = windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
         if (!m_owner.Closed())
-            TurnTo(&m_owner, m_owner.InputText);
+            TurnTo(&m_owner);
     }
     SetWidth(m_fullWidth);
     const quint32 slide = ++m_hideSlide;

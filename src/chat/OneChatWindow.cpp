@@ -684,7 +684,7 @@ void TOneChatWindow::ExtraToolsKey()
         return;
     if (m_extraToolsOpen) {
         ExtraToolsOpenBtnClick();
-        TurnTo(this, InputText);
+        TurnTo(this);
         return;
     }
     ExtraToolsOpenBtnClick();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -104,6 +105,8 @@ void TurnTo(QWidget *window, QWidget *focus)
         window->showNormal();
     window->raise();
     window->activateWindow();
+    if (!focus)
+        focus = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
     if (focus && focus->isEnabled())
         focus->setFocus(Qt::ShortcutFocusReason);
 }

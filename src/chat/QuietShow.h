@@ -12,8 +12,9 @@ namespace velmora {
 // before showing `window`.
 void KeepKeyboardWhenShown(QWidget *window);
 
-// The operator turns to `window` (a key of ours, a click): it comes to the
-// front, takes the keyboard and puts it in `focus` when given.
+// The operator turns to `window` (a key of ours, a notice, a click): it comes
+// to the front and takes the keyboard, into `focus` or, when none is given,
+// into the window's message input (a chat's "InputText") while it takes text.
 void TurnTo(QWidget *window, QWidget *focus = nullptr);
 
 // What chat windows carry for the keys that go round them: a customer chat
