@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # A working day in minutes: one console, the chat-server simulator and a local
 # SMTP sink, all on 127.0.0.1. Calls are announced one at a time, accepted,
-# the visitor says a few lines and leaves, the chat window is closed and its
+# the visitor says a line and leaves, the chat window is closed and its
 # transcript mailed. Prints the console's resident (RSS) and proportional
 # (PSS) memory against the calls handled, so growth per call shows.
 #
 #   bench/soak.sh [CALLS] [EVERY]      # defaults: 500 calls, a sample every 25
+#   bench/soak.sh --open N             # N chats accepted and kept open, a sample
+#                                      # after each (memory and threads per chat)
 #
 # Settings through the environment:
 #   VELMORA_SOAK_DIR    working folder (default: a fresh temporary one)
@@ -15,6 +17,11 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${VELMORA_BUILD_DIR:-$root/build}"
+open=0
+if [ "${1:-}" = "--open" ]; then
+  open="${2:-10}"
+  set -- "$open" 1
+fi
 calls="${1:-500}"
 every="${2:-25}"
 port="${VELMORA_SOAK_PORT:-31950}"
@@ -43,8 +50,11 @@ fi
 
 rm -f "$dir/sim.cmd"
 mkfifo "$dir/sim.cmd"
-# Short visitors: two lines each, quick typing, then they leave.
-"$build/bin/velmora-sim" "$port" --call-every 0 --lines 2 --typing-ms 200 --reply-ms 200 --chat-limit 10 \
+# Short visitors: one line each (the rest waits for an answer nobody types), then
+# they leave; with --open they stay.
+lines=1
+((open)) && lines=0
+"$build/bin/velmora-sim" "$port" --call-every 0 --lines "$lines" --typing-ms 200 --reply-ms 200 --chat-limit 10 \
   --quiet-keepalive <>"$dir/sim.cmd" >"$dir/sim.log" 2>&1 &
 pids+=($!)
 /usr/bin/python3 -m aiosmtpd -n -l "127.0.0.1:$smtp" -c aiosmtpd.handlers.Sink >"$dir/smtp.log" 2>&1 &
@@ -79,7 +89,7 @@ memory() {
 # so; false when there was none.
 answer() {
   local title="$1" key="$2" win found=1
-  for win in $(xdotool search --onlyvisible --pid "$console" --name "^$title" 2>/dev/null || true); do
+  for win in $(xdotool search --all --onlyvisible --pid "$console" --name "^$title" 2>/dev/null || true); do
     xdotool windowfocus --sync "$win" key --clearmodifiers "$key" 2>/dev/null || true
     found=0
   done
@@ -91,10 +101,26 @@ memory 0
 for ((n = 1; n <= calls; n++)); do
   kill -0 "$console" 2>/dev/null || { echo "soak: the console has ended" >&2; exit 1; }
   echo call >"$dir/sim.cmd"
-  # Accept the alert, then close the chat window once the visitor has left.
-  for _ in $(seq 100); do
+  # Accept the alert, then close the chat window once the visitor has left:
+  # Esc until the end-of-chat question is gone (it takes no keys while it
+  # settles, so one press may not land).
+  seen=0
+  if ((open)); then
+    # Accepted once its chat window shows.
+    for _ in $(seq 300); do
+      answer " New connection:" Return || true
+      [ "$(xdotool search --all --onlyvisible --pid "$console" --name "^  Chatting window" 2>/dev/null | wc -l)" -ge "$n" ] && break
+      sleep 0.1
+    done
+    sleep 1
+  fi
+  for _ in $(seq $((open ? 0 : 300))); do
     answer " New connection:" Return || true
-    answer " Warning for Chat window" Escape && break
+    if answer " Warning for Chat window" Escape; then
+      seen=1
+    elif ((seen)); then
+      break
+    fi
     sleep 0.1
   done
   ((n % every == 0)) && memory "$n"

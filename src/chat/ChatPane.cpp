@@ -15,8 +15,11 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QRegularExpression>
@@ -40,16 +43,43 @@ namespace {
 const QColor kWindowBackground{0, 128, 255};
 // Lines of the console itself about the chat (its end), apart from both speakers.
 const QColor kSystemGrey{96, 96, 96};
+
+// " Send" in red while it can be clicked; the disabled state keeps the style's
+// grey. Only the label is drawn with the red: a palette of the button's own
+// would give every window's bevel pixmaps cache keys of their own, which pile
+// up over a day of chats.
+class TSendButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        painter.drawControl(QStyle::CE_PushButtonBevel, option);
+        QStyleOptionButton label = option;
+        label.rect = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+        if (isEnabled())
+            label.palette.setColor(QPalette::ButtonText, Qt::red);
+        painter.drawControl(QStyle::CE_PushButtonLabel, label);
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.rect = style()->subElementRect(QStyle::SE_PushButtonFocusRect, &option, this);
+            painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
+        }
+    }
+};
 } // namespace
 
 TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
 {
     // The designed size is the smallest; the conversation takes what is added.
     setMinimumSize(kClientWidth, kClientHeight);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kWindowBackground);
-    setPalette(pal);
+    // The blue background is painted (paintEvent), not set in a palette the
+    // children would inherit: see TSendButton.
 
     ChatOutPutText = new QTextEdit(this);
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
@@ -109,15 +139,10 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     InputText->viewport()->installEventFilter(this);
     connect(InputText, &QPlainTextEdit::textChanged, this, [this] { OnInputTextChanged(); });
 
-    SendMsgBtn = new QPushButton(QStringLiteral(" Send"), this);
+    SendMsgBtn = new TSendButton(QStringLiteral(" Send"), this);
     QFont sendFont(QStringLiteral("Arial"));
     sendFont.setBold(true);
     SendMsgBtn->setFont(sendFont);
-    QPalette sendPal = SendMsgBtn->palette();
-    // Red while it can be clicked; the disabled group keeps the style's grey.
-    sendPal.setColor(QPalette::Active, QPalette::ButtonText, Qt::red);
-    sendPal.setColor(QPalette::Inactive, QPalette::ButtonText, Qt::red);
-    SendMsgBtn->setPalette(sendPal);
     SendMsgBtn->setFixedSize(58, 40);
     SendMsgBtn->setToolTip(QStringLiteral("Click this button after writing a message."));
     connect(SendMsgBtn, &QPushButton::clicked, this, [this] { emit SendRequested(); });
@@ -587,6 +612,11 @@ void TChatPane::SelectAll1Click()
 void TChatPane::CopySelected1Click()
 {
     ChatOutPutText->copy();
+}
+
+void TChatPane::paintEvent(QPaintEvent *)
+{
+    QPainter(this).fillRect(rect(), kWindowBackground);
 }
 
 bool TChatPane::eventFilter(QObject *watched, QEvent *event)

@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QMoveEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
@@ -31,10 +32,8 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
       m_owner(owner)
 {
     setWindowTitle(QStringLiteral("  Extra Tools"));
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, kToolsBackground);
-    setPalette(pal);
+    // Painted, not a palette: the buttons would inherit it, and a palette per
+    // window gives their style pixmaps cache keys per window.
 
     struct ButtonDef {
         QPushButton **button;
@@ -122,6 +121,11 @@ void TChatWinExtDlg::moveEvent(QMoveEvent *event)
     m_positioning = true;
     move(m_placed);
     m_positioning = false;
+}
+
+void TChatWinExtDlg::paintEvent(QPaintEvent *)
+{
+    QPainter(this).fillRect(rect(), kToolsBackground);
 }
 
 bool TChatWinExtDlg::event(QEvent *event)
