@@ -37,6 +37,8 @@ constexpr int kMaxTabName = 24;
 constexpr int kTearOffDistance = 30;
 // A torn-off window that stays put this long has been let go of.
 constexpr int kDropSettleMs = 400;
+// The first workspace leaves room for a few tabs.
+constexpr int kFirstWidth = 560;
 // Saved geometry longer than this comes from a damaged file.
 constexpr int kMaxSavedGeometry = 4096;
 
@@ -129,7 +131,6 @@ TChatWorkspace::TChatWorkspace(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_tabs);
-    setMinimumSize(TChatPane::kClientWidth, TChatPane::kClientHeight + m_tabs->tabBar()->sizeHint().height());
 
     m_dropCheck.setSingleShot(true);
     m_dropCheck.setInterval(kDropSettleMs);
@@ -148,7 +149,7 @@ TChatWorkspace::~TChatWorkspace()
         if (!chat)
             continue;
         chat->removeEventFilter(this);
-        if (Holding(chat) == this) {
+        if (isAncestorOf(chat)) {
             chat->hide();
             MakeWindow(chat);
         }
@@ -181,10 +182,10 @@ TChatWorkspace *TChatWorkspace::Holding(const QWidget *chat)
 
 void TChatWorkspace::PutAway(QWidget *chat)
 {
+    // A tab stays a hidden child until it is deleted.
     if (TChatWorkspace *workspace = Holding(chat)) {
         workspace->CloseExtraTools(chat);
         workspace->m_tabs->removeTab(workspace->m_tabs->indexOf(chat));
-        MakeWindow(chat);
     }
     chat->hide();
 }
@@ -254,7 +255,10 @@ void TChatWorkspace::PlaceBesideCallList()
             chats << top->frameGeometry();
     }
     const QRect area = screen->availableGeometry();
-    const QSize size = RememberedChatSize(minimumSize()).boundedTo(area.size()).expandedTo(minimumSize());
+    // A chat's size as the operator last gave one, with the tab bar above it.
+    const QSize least = minimumSizeHint();
+    const QSize chat = HasRememberedChatSize() ? RememberedChatSize(QSize()) : QSize(kFirstWidth, 0);
+    const QSize size = (chat + QSize(0, m_tabs->tabBar()->sizeHint().height())).expandedTo(least).boundedTo(area.size());
     resize(size);
     move(CascadePosition(size, chats, callList, area));
 }
@@ -272,11 +276,18 @@ void TChatWorkspace::TearOff(QWidget *chat, std::optional<QPoint> at)
     const QSize size = RememberedChatSize(chat->minimumSize()).boundedTo(area.size()).expandedTo(chat->minimumSize());
     chat->resize(size);
     if (!at) {
-        QList<QRect> chats;
-        for (QWidget *top : QApplication::topLevelWidgets())
-            if (top != chat && top->isVisible() && top->property(kChatNumberProperty).isValid())
-                chats << top->frameGeometry();
-        at = CascadePosition(size, chats, frameGeometry(), area);
+        // Off the call list and the workspace, as a new chat window would be.
+        QList<QRect> taken{frameGeometry()};
+        QRect callList;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top == chat || !top->isVisible())
+                continue;
+            if (qobject_cast<QMainWindow *>(top))
+                callList = top->frameGeometry();
+            else if (top->property(kChatNumberProperty).isValid())
+                taken << top->frameGeometry();
+        }
+        at = CascadePosition(size, taken, callList, area);
     }
     chat->move(*at);
     chat->show();
