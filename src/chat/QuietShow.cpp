@@ -64,6 +64,8 @@ public:
         m_window->setAttribute(Qt::WA_ShowWithoutActivating, false);
         if (QWindow *handle = m_window->windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+        // Done: a window shown again (the chat workspace) gets a keeper of its own.
+        deleteLater();
     }
 
 private:
