@@ -144,6 +144,9 @@ TChatWorkspace::~TChatWorkspace()
 {
     if (g_workspace == this)
         g_workspace = nullptr;
+    // Tabs that leave now tell a workspace that is no more.
+    disconnect(m_tabs, nullptr, this, nullptr);
+    static_cast<TChatTabs *>(m_tabs)->Removed = nullptr;
     // The chats belong to the calls, not to this window: they outlive it.
     for (const QPointer<QWidget> &chat : m_known) {
         if (!chat)
