@@ -1,6 +1,7 @@
 #include "app/ConsoleKeys.h"
 
 #include "app/HelpWindow.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 
 #include <QApplication>
@@ -45,12 +46,16 @@ QList<QWidget *> TConsoleKeys::CycleWindows()
     for (QWidget *top : QApplication::topLevelWidgets()) {
         if (!top->isVisible())
             continue;
-        if (top->property(kChatNumberProperty).isValid())
-            chats << top;
-        else if (top->property(kSupporterChatProperty).toBool())
-            supporters << top;
-        else if (qobject_cast<QMainWindow *>(top))
-            main << top;
+        // A workspace's tabs count as windows of their own.
+        const auto *workspace = qobject_cast<TChatWorkspace *>(top);
+        for (QWidget *w : workspace ? workspace->Chats() : QList<QWidget *>{top}) {
+            if (w->property(kChatNumberProperty).isValid())
+                chats << w;
+            else if (w->property(kSupporterChatProperty).toBool())
+                supporters << w;
+            else if (qobject_cast<QMainWindow *>(w))
+                main << w;
+        }
     }
     std::stable_sort(chats.begin(), chats.end(), [](const QWidget *a, const QWidget *b) {
         return a->property(kChatNumberProperty).toInt() < b->property(kChatNumberProperty).toInt();
@@ -63,7 +68,10 @@ void TConsoleKeys::Cycle(bool forward)
     const QList<QWidget *> windows = CycleWindows();
     if (windows.isEmpty())
         return;
-    const qsizetype at = windows.indexOf(QApplication::activeWindow());
+    QWidget *active = QApplication::activeWindow();
+    if (const auto *workspace = qobject_cast<TChatWorkspace *>(active))
+        active = workspace->CurrentChat();
+    const qsizetype at = windows.indexOf(active);
     const qsizetype n = windows.size();
     const qsizetype next = at < 0 ? 0 : (at + (forward ? 1 : n - 1)) % n;
     TurnTo(windows[next]);

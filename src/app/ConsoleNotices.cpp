@@ -85,7 +85,9 @@ void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString 
 
 void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QString &line)
 {
-    if (!m_notifier || !window || window->isActiveWindow() || !Settings().NotifyVisitorLines)
+    // A tab behind the current one of an active workspace is not seen either.
+    const bool seen = window && window->isActiveWindow() && window->isVisible();
+    if (!m_notifier || !window || seen || !Settings().NotifyVisitorLines)
         return;
     const TNotice notice{NameOrAnonymous(name),
                          Settings().NotifyLineText ? NoticeText(line, kMaxNoticeBody)

@@ -10,6 +10,7 @@
 #include "app/NewCnctDlg.h"
 #include "chat/CallsLink.h"
 #include "chat/ChatPlacement.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/OneChatWindow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
@@ -127,12 +128,14 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
 
     BuildTray();
     m_notices = std::make_unique<TConsoleNotices>(ChooseNotifier(abfTrayIcon));
+    m_workspace = std::make_unique<TChatWorkspace>();
     // The idle detector exists before the settings hand it its interval; it
     // stays inactive until a login is accepted.
     m_idleSleeper = std::make_unique<TIdleSleeper>([](QString *reason) { return MakeDesktopInputMonitor(reason); });
     m_idleSleeper->SetOnSleep([this] { IdleSleeperSleep(); });
     m_idleSleeper->SetOnAwake([this] { IdleSleeperAwake(); });
     LoadSettings();
+    m_workspace->RestoreGeometry(Settings().ChatWorkspaceGeometry);
 
     // 4. The uptime clock.
     ElapsedTimerTimer();
@@ -860,6 +863,10 @@ bool TMainForm::ExitProcedure(bool ask)
         Settings().ChatWindowHeight = size.height();
         WriteChatWindowSize(m_config, size.width(), size.height());
     }
+    if (const QString workspace = m_workspace->SavedGeometry(); !workspace.isEmpty()) {
+        Settings().ChatWorkspaceGeometry = workspace;
+        WriteChatWorkspaceGeometry(m_config, workspace);
+    }
     m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
     m_history->RebuildMenu();
     // When the desktop session ends nobody could answer a box.
@@ -871,7 +878,7 @@ bool TMainForm::ExitProcedure(bool ask)
     // Windows left open read only (the visitor left, or the server connection
     // dropped) are no calls any more, but their conversations still go out.
     QList<QPointer<TOneChatWindow>> chats;
-    for (QWidget *widget : QApplication::topLevelWidgets())
+    for (QWidget *widget : QApplication::allWidgets()) // tabs of the workspace too
         if (auto *chat = qobject_cast<TOneChatWindow *>(widget))
             chats.append(chat);
     for (const QPointer<TOneChatWindow> &chat : chats)

@@ -31,6 +31,7 @@ namespace velmora {
 
 class TCallListView;
 class TConsoleKeys;
+class TChatWorkspace;
 class TConsoleNotices;
 class TCallsLink;
 class TCloseSockets;
@@ -278,6 +279,7 @@ private:
     int m_alertsShown = 0;
     TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window
     std::unique_ptr<TConsoleNotices> m_notices; // desktop notices of calls and visitors' lines
+    std::unique_ptr<TChatWorkspace> m_workspace; // chats as tabs, when so set
 };
 
 } // namespace velmora

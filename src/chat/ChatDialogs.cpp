@@ -54,7 +54,11 @@ void IChatDialogs::RemoteTerminatedThen(TOneChatWindow &window, std::function<vo
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::finished, &window,
                      [dialog, done = std::move(done)](int) { done(dialog->CloseChosen()); });
-    dialog->open();
+    // Modal to a chat's own window only: in a tab it would hold up every other chat.
+    if (window.isWindow())
+        dialog->open();
+    else
+        dialog->show();
 }
 
 QString IChatDialogs::OpenImageFile(QWidget *parent, const QString &filter)

@@ -236,9 +236,9 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
         PlaceNewMessagesMarker();
         NewMessagesMarker->show();
     }
-    // The focus goes back to the input only in the window the operator is in,
-    // and only while it can take text.
-    if (window()->isActiveWindow() && InputText->isEnabled())
+    // The focus goes back to the input only in the window the operator is in
+    // (in the tab in front), and only while it can take text.
+    if (window()->isActiveWindow() && isVisible() && InputText->isEnabled())
         InputText->setFocus();
 }
 
@@ -252,7 +252,7 @@ void TChatPane::AddOwnLine(const QByteArray &wire)
 
 void TChatPane::AddRemoteLine(const QString &name, const QString &text)
 {
-    if (!window()->isActiveWindow())
+    if (!window()->isActiveWindow() || !isVisible())
         StartFlashing();
     window()->setWindowIcon(ChatStatusIcon(callicon::Waiting));
     const TSettings &settings = Settings();

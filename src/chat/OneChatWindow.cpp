@@ -6,6 +6,7 @@
 #include "chat/ChatPictures.h"
 #include "chat/ChatPlacement.h"
 #include "chat/ChatWinExtDlg.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "chat/TransferText.h"
 #include "config/Genfunc.h"
@@ -104,8 +105,10 @@ void TOneChatWindow::FormCreate(ChatItem *record)
 
     // 2. Caption; a call that waited on hold already knows its caller.
     m_caption = CaptionBase(m_number);
-    if (knownCaller)
+    if (knownCaller) {
         m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
+        setProperty(kChatNameProperty, m_chat.Name());
+    }
     SetCaption(m_caption);
 
     // 6.
@@ -124,20 +127,23 @@ void TOneChatWindow::FormCreate(ChatItem *record)
 
     // 10.
     m_extraTools = new TChatWinExtDlg(*this);
-    // Sized (a remembered size within this screen, then wide enough for the
-    // caption) before it is placed, so that the whole of it is on the screen.
-    QSize size = RememberedChatSize(minimumSize());
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimumSize());
-    resize(size);
-    FitCaption();
-    PlaceCascaded();
-    // Calls open chats while the operator types in another one: the keys stay
-    // there until the operator turns to this window.
-    KeepKeyboardWhenShown(this);
-    show();
-    // The window manager's frame is known only once the window is up.
-    QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
+    // With chats in one window the chat becomes a tab instead.
+    if (!TChatWorkspace::Adopt(this)) {
+        // Sized (a remembered size within this screen, then wide enough for the
+        // caption) before it is placed, so that the whole of it is on the screen.
+        QSize size = RememberedChatSize(minimumSize());
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimumSize());
+        resize(size);
+        FitCaption();
+        PlaceCascaded();
+        // Calls open chats while the operator types in another one: the keys stay
+        // there until the operator turns to this window.
+        KeepKeyboardWhenShown(this);
+        show();
+        // The window manager's frame is known only once the window is up.
+        QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
+    }
 
     // 11.
     if (record && !record->TransferData.isEmpty())
@@ -198,7 +204,7 @@ void TOneChatWindow::PlaceCascaded()
 void TOneChatWindow::KeepOnScreen()
 {
     const QScreen *screen = this->screen();
-    if (!screen || !isVisible() || isMinimized())
+    if (!screen || !isWindow() || !isVisible() || isMinimized())
         return;
     const QRect area = screen->availableGeometry();
     const QRect frame = frameGeometry();
@@ -222,6 +228,8 @@ void TOneChatWindow::FitCaption()
     // name is at its end: widen the window (within the screen) so it fits.
     const QFontMetrics fm(QApplication::font("QMdiSubWindowTitleBar"));
     constexpr int kTitleBarButtons = 140; // icon, minimize, close and the frame
+    if (!isWindow())
+        return; // a tab: the caption is the tab's tooltip
     int wanted = fm.horizontalAdvance(windowTitle()) * 11 / 10 + kTitleBarButtons;
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         wanted = qMin(wanted, screen->availableGeometry().width());
@@ -290,6 +298,7 @@ void TOneChatWindow::EnterEndedState(const QString &systemLine)
     // The window stays to be read and copied, and says plainly that the chat is over.
     m_chat.StopClock();
     m_endedShown = true;
+    setProperty(kChatEndedProperty, true);
     ShowCaption();
     if (m_extraToolsOpen)
         ExtraToolsOpenBtnClick();
@@ -331,6 +340,7 @@ void TOneChatWindow::RemoteLine(const QString &text)
     if (m_closed)
         return;
     m_pane->AddRemoteLine(m_chat.Name(), text);
+    setProperty(kChatLinesProperty, property(kChatLinesProperty).toInt() + 1);
     m_host.VisitorLineShown(this, m_chat.Name(), text);
 }
 
@@ -339,6 +349,7 @@ void TOneChatWindow::RemoteTypingChanged(bool typing)
     if (m_closed)
         return;
     m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_chat.Name() + QStringLiteral(" typing...") : QString());
+    setProperty(kChatTypingProperty, typing);
 }
 
 void TOneChatWindow::CallerDetailsChanged()
@@ -346,6 +357,7 @@ void TOneChatWindow::CallerDetailsChanged()
     if (m_closed)
         return;
     m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
+    setProperty(kChatNameProperty, m_chat.Name());
     ShowCaption();
     if (!m_nameNotice.isNull() && !m_chat.Name().isEmpty()) {
         m_pane->ReplaceLine(m_nameNotice, NameNotice(QString()), NameNotice());
@@ -404,6 +416,7 @@ void TOneChatWindow::LeftDuringTransfer(const QString &how)
         return;
     m_leftDuringTransfer = true;
     m_chat.SetEnded(true); // nothing more goes to a visitor who has gone
+    setProperty(kChatEndedProperty, true);
     m_pane->AddSystemLine(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how);
 }
 
@@ -468,7 +481,7 @@ void TOneChatWindow::RecalceExtraDialog()
     if (!m_extraTools)
         return;
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    m_extraTools->PlaceAt(ExtraToolsPosition(frameGeometry(), m_extraTools->frameGeometry().size(),
+    m_extraTools->PlaceAt(ExtraToolsPosition(window()->frameGeometry(), m_extraTools->frameGeometry().size(),
                                              screen ? screen->availableGeometry() : QRect()));
 }
 
@@ -702,7 +715,7 @@ void TOneChatWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     // The next chat opens at the size the operator chose for this one.
-    if (isVisible() && !m_fittingCaption && !isMinimized())
+    if (isWindow() && isVisible() && !m_fittingCaption && !isMinimized())
         RememberChatSize(size());
     if (m_pane->Flashing()) {
         m_pane->StopFlashing();
@@ -808,7 +821,7 @@ void TOneChatWindow::Dispose(bool callListToo)
     m_chat.ReleaseCall();
     if (callListToo)
         m_calls.ChatWindowGone(this);
-    hide();
+    TChatWorkspace::PutAway(this);
     deleteLater();
 }
 
@@ -819,7 +832,7 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
     const std::optional<TTranscriptHeader> row = m_chat.TranscriptRow();
     if (!row)
         return std::nullopt;
-    hide();
+    TChatWorkspace::PutAway(this);
     TTranscriptHeader header = *row;
     header.SupportName = Settings().SupportName;
     InsertTranscriptHeader(*ChatOutPutText->document(), header);

@@ -1,5 +1,7 @@
 #include "chat/QuietShow.h"
 
+#include "chat/ChatWorkspace.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -62,6 +64,8 @@ public:
         m_window->setAttribute(Qt::WA_ShowWithoutActivating, false);
         if (QWindow *handle = m_window->windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+        // Done: a window shown again (the chat workspace) gets a keeper of its own.
+        deleteLater();
     }
 
 private:
@@ -99,14 +103,18 @@ void TurnTo(QWidget *window, QWidget *focus)
 {
     if (!window)
         return;
+    if (!focus)
+        focus = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
+    if (TChatWorkspace *workspace = TChatWorkspace::Holding(window)) {
+        workspace->Select(window);
+        window = workspace;
+    }
     if (auto *keeper = window->findChild<KeyboardKeeper *>(QString(), Qt::FindDirectChildrenOnly))
         keeper->AcceptFocus();
     if (window->isMinimized())
         window->showNormal();
     window->raise();
     window->activateWindow();
-    if (!focus)
-        focus = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
     if (focus && focus->isEnabled())
         focus->setFocus(Qt::ShortcutFocusReason);
 }

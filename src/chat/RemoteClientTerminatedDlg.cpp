@@ -20,8 +20,10 @@ TRemoteClientTerminatedDlg::TRemoteClientTerminatedDlg(QWidget *chatWindow, int 
     setWindowTitle(QStringLiteral(" Warning for Chat window # ") + QString::number(number));
     // Modal to its own chat only: the other chats go on. Shown over its chat
     // without taking the keyboard from a window in which the operator types.
-    setWindowModality(chatWindow ? Qt::WindowModal : Qt::ApplicationModal);
-    if (chatWindow && QApplication::activeWindow() && QApplication::activeWindow() != chatWindow)
+    // A chat in a tab shares its window with the others: not modal there.
+    setWindowModality(!chatWindow ? Qt::ApplicationModal : chatWindow->isWindow() ? Qt::WindowModal : Qt::NonModal);
+    if (chatWindow && QApplication::activeWindow()
+        && (QApplication::activeWindow() != chatWindow->window() || !chatWindow->isVisible()))
         KeepKeyboardWhenShown(this);
 
     auto *picture = new QLabel(this);

@@ -5,6 +5,7 @@
 #include "chat/ChatLines.h"
 #include "chat/ChatPane.h"
 #include "chat/ChatPictures.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
@@ -59,9 +60,13 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     m_pane->SetStatusPanel(1, QString());
     setWindowIcon(ChatStatusIcon(callicon::Normal));
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-    show();
+    if (TChatWorkspace::Adopt(this)) {
+        // A tab of the workspace.
+    } else {
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+        show();
+    }
     if (!opened)
         QMetaObject::invokeMethod(this, [this] { ConnectionError(10024); }, Qt::QueuedConnection);
 }
@@ -184,13 +189,16 @@ void TSuppChatWindow::HandleSupportWelcome(const QByteArray &body)
     m_pane->AddNotice(m_remoteName + QStringLiteral(": ") + welcome->WelcomeText());
     m_pane->AddNotice(QString());
     m_caption += QStringLiteral(", in chat with ") + m_remoteName;
+    setProperty(kChatNameProperty, m_remoteName);
     setWindowTitle(m_caption);
 }
 
 void TSuppChatWindow::RemoteLine(const QString &text)
 {
-    if (!m_closed)
-        m_pane->AddRemoteLine(m_remoteName, text);
+    if (m_closed)
+        return;
+    m_pane->AddRemoteLine(m_remoteName, text);
+    setProperty(kChatLinesProperty, property(kChatLinesProperty).toInt() + 1);
 }
 
 void TSuppChatWindow::RemoteTypingChanged(bool typing)
@@ -198,6 +206,7 @@ void TSuppChatWindow::RemoteTypingChanged(bool typing)
     if (m_closed)
         return;
     m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_remoteName + QStringLiteral(" typing...") : QString());
+    setProperty(kChatTypingProperty, typing);
 }
 
 void TSuppChatWindow::RemoteEnded()
@@ -207,6 +216,7 @@ void TSuppChatWindow::RemoteEnded()
     // Whatever would be typed now would go nowhere, and the clock stops.
     m_connection.StopClock();
     setWindowTitle(EndedCaption(m_caption));
+    setProperty(kChatEndedProperty, true);
     m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
@@ -230,6 +240,7 @@ void TSuppChatWindow::ConnectionLost()
     m_connection.SetEnded(true);
     m_connection.StopClock();
     setWindowTitle(EndedCaption(m_caption));
+    setProperty(kChatEndedProperty, true);
     m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
                       + QStringLiteral(" (the connection closed)"));
     QPointer<TSuppChatWindow> self(this);
@@ -318,7 +329,7 @@ void TSuppChatWindow::FormClose()
     m_host.SetChatWithOtherSupportEnabled(true);
     m_host.SetBusyAnimation(false);
     m_pane->StopFlashing();
-    hide();
+    TChatWorkspace::PutAway(this);
     // The farewell leaves before the connection goes; the window does not
     // wait on screen for it.
     m_connection.WhenSent([this](bool timedOut) {
@@ -336,7 +347,7 @@ void TSuppChatWindow::Finish()
     m_connection.StopClock();
     m_pane->StopFlashing();
     m_connection.Release();
-    hide();
+    TChatWorkspace::PutAway(this);
     deleteLater();
 }
 

@@ -125,6 +125,8 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     general("RegistrationTimeoutValue", s.RegistrationTimeoutValue);
     general("ChatWindowWidth", s.ChatWindowWidth);
     general("ChatWindowHeight", s.ChatWindowHeight);
+    general("ChatsInOneWindow", s.ChatsInOneWindow);
+    general("ChatWorkspaceGeometry", s.ChatWorkspaceGeometry);
     // A damaged file must not open windows no screen can hold.
     if (s.ChatWindowWidth <= 0 || s.ChatWindowHeight <= 0 || s.ChatWindowWidth > 16384
         || s.ChatWindowHeight > 16384)
@@ -152,6 +154,11 @@ void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height)
     const Writer w(store, kGeneral);
     w("ChatWindowWidth", width);
     w("ChatWindowHeight", height);
+}
+
+void WriteChatWorkspaceGeometry(TProgramConfig &store, const QString &geometry)
+{
+    Writer(store, kGeneral)("ChatWorkspaceGeometry", geometry);
 }
 
 bool SoundFilesPresent(const TSettings &s)
@@ -202,6 +209,7 @@ void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage p
         w("UseEnterKeyToSendMessage", s.UseEnterKeyToSendMessage);
         w("EmptyLineAdd", s.EmptyLineAdd);
         w("CallDispPosValue", s.CallDispPosValue);
+        w("ChatsInOneWindow", s.ChatsInOneWindow);
         break;
     }
     case SettingsPage::Sound: {

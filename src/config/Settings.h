@@ -62,6 +62,9 @@ struct TSettings {
     // Not on any settings page: the console writes it itself (WriteChatWindowSize).
     qint32 ChatWindowWidth = 0;
     qint32 ChatWindowHeight = 0;
+    // Chats as tabs of one window; its size and place (the console writes them).
+    bool ChatsInOneWindow = false;
+    QString ChatWorkspaceGeometry;
 
     // [ReConnectProgramSetting]
     bool DisplayNetworkMessages = false;
@@ -96,6 +99,9 @@ TSettings &Settings();
 // default; EncPassword is decoded into MailPassword. Reads only: timers,
 // indicators and messages are the caller's business.
 void ReadSettings(const TProgramConfig &store, TSettings &out);
+
+// Stores the chat workspace's size and place in [GeneralProgramSetting].
+void WriteChatWorkspaceGeometry(TProgramConfig &store, const QString &geometry);
 
 // Stores the chat windows' last size in [GeneralProgramSetting].
 void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height);

@@ -2,6 +2,7 @@
 #include "app/ConsoleKeys.h"
 #include "app/HelpWindow.h"
 #include "app/Servermain.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "support/TestUtil.h"
 
@@ -89,6 +90,28 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
     EXPECT_EQ(inputs[0]->toPlainText(), QStringLiteral("ok")); // no tab, no digit typed
     EXPECT_FALSE(TConsoleKeys::GoToChat(7));
+
+    // The tabs of the chat workspace count as windows, in the same order.
+    TChatWorkspace workspace;
+    QWidget tabs[2];
+    QPlainTextEdit *tabInputs[2];
+    for (int i = 0; i < 2; ++i) {
+        tabs[i].setProperty(kChatNumberProperty, 5 + i);
+        tabInputs[i] = new QPlainTextEdit(&tabs[i]);
+        tabInputs[i]->setObjectName(QStringLiteral("InputText"));
+        workspace.AddChat(&tabs[i]);
+    }
+    EXPECT_EQ(TConsoleKeys::CycleWindows(), (order + QList<QWidget *>{&tabs[0], &tabs[1]}));
+    QTest::keyClick(inputs[0], Qt::Key_6, Qt::AltModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return workspace.isActiveWindow(); }));
+    EXPECT_EQ(workspace.CurrentChat(), &tabs[1]);
+    EXPECT_EQ(QApplication::focusWidget(), tabInputs[1]);
+    QTest::keyClick(tabInputs[1], Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(workspace.CurrentChat(), &tabs[0]);
+    EXPECT_EQ(QApplication::focusWidget(), tabInputs[0]);
+    QTest::keyClick(tabInputs[0], Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(tabInputs[1], Qt::Key_Tab, Qt::ControlModifier);
+    ASSERT_TRUE(test::WaitFor([&] { return main.isActiveWindow(); }));
 }
 
 TEST(TrayTip, NamesTheSupporterAndSaysHowManyCallsWaitAndAreOnHold)

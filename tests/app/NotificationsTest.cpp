@@ -5,6 +5,7 @@
 
 #include "PrivateBus.h"
 #include "TestUtil.h"
+#include "chat/ChatWorkspace.h"
 #include "config/Settings.h"
 #include "protocol/MessageCodes.h"
 
@@ -228,6 +229,24 @@ TEST_F(NotificationsTest, VisitorLinesReplaceEachOtherAndGoWhenTheChatIsActivate
     QEvent activate(QEvent::WindowActivate);
     QCoreApplication::sendEvent(&chat, &activate);
     EXPECT_TRUE(WaitFor([&] { return service.WasClosed(first.Id); }));
+
+    // A tab behind the one in front of the active workspace is not seen: its
+    // line is noticed, and the notice goes once the tab comes to the front.
+    TChatWorkspace workspace;
+    QWidget front;
+    QWidget behind;
+    workspace.AddChat(&behind);
+    workspace.AddChat(&front);
+    workspace.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return workspace.isActiveWindow(); }));
+    Settings().NotifyLineText = true;
+    notices.VisitorLine(&front, QString(), QStringLiteral("seen"));
+    notices.VisitorLine(&behind, QString(), QStringLiteral("unseen"));
+    ASSERT_TRUE(WaitShown(3));
+    const NotifyCall tab = service.Last();
+    EXPECT_EQ(tab.Body, QStringLiteral("unseen"));
+    workspace.Select(&behind);
+    EXPECT_TRUE(WaitFor([&] { return service.WasClosed(tab.Id); }));
 }
 
 #include "NotificationsTest.moc"

@@ -4,12 +4,16 @@
 #include "ChatFixture.h"
 
 #include "chat/ChatPlacement.h"
+#include "chat/ChatWorkspace.h"
+#include "chat/QuietShow.h"
 #include "chat/RemoteClientTerminatedDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 
 namespace velmora::test {
@@ -268,6 +272,119 @@ TEST_F(ChatWorkdayTest, ANewChatAndTheEndOfChatDialogTakeNoKeys)
     EXPECT_FALSE(typing.isNull());
     SetChatDialogs(&dialogs);
     delete typing.data();
+}
+
+// Chats in one window: a call's tab opens beside the one the operator types
+// in and takes neither the keys nor the front; it counts the visitor's lines
+// until the operator turns to it, and says when the visitor types or left.
+TEST_F(ChatWorkdayTest, InOneWindowANewTabWaitsBesideTheTabBeingTypedInAndCountsItsLines)
+{
+    Settings().ChatsInOneWindow = true;
+    TChatWorkspace workspace;
+    OpenWindow();
+    ASSERT_EQ(TChatWorkspace::Holding(window), &workspace);
+    ASSERT_TRUE(workspace.isVisible());
+    workspace.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return workspace.isActiveWindow(); }));
+    window->InputText->setFocus();
+    Type(QStringLiteral("abc"));
+
+    ChatItem second;
+    ConnectRecord(server, second, 4712);
+    QPointer<TOneChatWindow> other = new TOneChatWindow(1, &second, calls, host);
+    ASSERT_TRUE(server.WaitForFrames(6));
+    ASSERT_EQ(workspace.Chats(), (QList<QWidget *>{window, other}));
+    ASSERT_TRUE(server.SendFrame(1, CHAT_TEXT, BodyOf(chat::BuildChatText("hello?").value())));
+    ASSERT_TRUE(server.SendFrame(1, CHAT_TEXT, BodyOf(chat::BuildChatText("anyone?").value())));
+    ASSERT_TRUE(server.SendFrame(1, chat::TYPING_START));
+    ASSERT_TRUE(WaitFor([&] { return other->RemoteTyping(); }));
+    RunFor(100);
+    EXPECT_EQ(workspace.CurrentChat(), window.data());
+    EXPECT_EQ(QApplication::focusWidget(), window->InputText);
+    Type(QStringLiteral("def"));
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdef"));
+    EXPECT_EQ(workspace.Unread(other), 2);
+    EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 (2) - typing..."));
+
+    // Ctrl+Tab is the operator turning to it: nothing unread, keys in its input.
+    TurnTo(other);
+    EXPECT_EQ(workspace.CurrentChat(), other.data());
+    EXPECT_EQ(QApplication::focusWidget(), other->InputText);
+    EXPECT_EQ(workspace.Unread(other), 0);
+    EXPECT_TRUE(other->ChatOutPutText->toPlainText().contains(QStringLiteral("You are now chatting with")));
+    EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 - typing..."));
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdef")); // the draft waits in its tab
+
+    Receive(chat::END_SESSION); // the first visitor leaves, behind the current tab
+    ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
+    EXPECT_TRUE(workspace.TabText(window).endsWith(QStringLiteral(" - ended")));
+    EXPECT_EQ(dialogs.endDialogs, 1);
+    EXPECT_EQ(workspace.CurrentChat(), other.data());
+    delete other.data();
+    EXPECT_EQ(workspace.Chats(), QList<QWidget *>{window});
+
+    // A visitor's name is shown as written, short and on one line.
+    EXPECT_EQ(TChatWorkspace::TabLabel(3, false, QStringLiteral("Tom &\nJerry"), 0, false, false),
+              QStringLiteral("#3 Tom && Jerry"));
+    EXPECT_EQ(TChatWorkspace::TabLabel(0, true, QString(40, QLatin1Char('x')), 1, true, true),
+              QStringLiteral("Supporter ") + QString(23, QLatin1Char('x')) + QChar(0x2026) + QStringLiteral(" (1) - ended"));
+}
+
+// A tab leaves for a window of its own and comes back, by the key and by
+// dragging, with its conversation, its draft and its connection.
+TEST_F(ChatWorkdayTest, InOneWindowATabTornOffAndBackKeepsItsConversationAndItsChat)
+{
+    Settings().ChatsInOneWindow = true;
+    TChatWorkspace workspace;
+    OpenWindow();
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("first line").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("first line")); }));
+    window->InputText->setPlainText(QStringLiteral("draft"));
+    const auto keyInInput = [&] {
+        TurnTo(window);
+        ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+        QTest::keyClick(window->InputText, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    };
+
+    keyInInput();
+    ASSERT_TRUE(window->isWindow());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(workspace.isVisible()); // nothing left in it
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("first line")));
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("draft"));
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint)); // a chat window as any other
+    window->SendMsgBtnClick();
+    ASSERT_TRUE(WaitFor([&] { return SentTexts() == QList<QByteArray>{"draft"}; }));
+
+    keyInInput();
+    ASSERT_EQ(TChatWorkspace::Holding(window), &workspace);
+    EXPECT_TRUE(workspace.isVisible());
+    EXPECT_EQ(workspace.CurrentChat(), window.data());
+
+    // Dragged off the tab bar, and the window dropped back onto it.
+    QTabBar *bar = workspace.Tabs()->tabBar();
+    const QPoint tab = bar->tabRect(0).center();
+    QTest::mousePress(bar, Qt::LeftButton, {}, tab);
+    QTest::mouseMove(bar, tab + QPoint(0, 150));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, tab + QPoint(0, 150));
+    ASSERT_TRUE(window->isWindow());
+    const QPoint onBar = bar->mapToGlobal(tab);
+    EXPECT_FALSE(workspace.TakeBackIfDropped(window, onBar)); // the workspace is not up: nowhere to drop
+    ChatItem second;
+    ConnectRecord(server, second, 4712);
+    QPointer<TOneChatWindow> other = new TOneChatWindow(1, &second, calls, host);
+    ASSERT_TRUE(workspace.isVisible());
+    window->move(onBar - QPoint(20, 5));
+    EXPECT_FALSE(workspace.TakeBackIfDropped(window, onBar + QPoint(0, 200))); // let go elsewhere
+    ASSERT_TRUE(workspace.TakeBackIfDropped(window, onBar));
+    EXPECT_EQ(workspace.Chats(), (QList<QWidget *>{other, window}));
+    EXPECT_EQ(workspace.CurrentChat(), window.data());
+    window->InputText->setPlainText(QStringLiteral("back"));
+    window->SendMsgBtnClick();
+    ASSERT_TRUE(WaitFor([&] { return SentTexts().size() == 2; }));
+    EXPECT_EQ(SentTexts()[1], QByteArray("back"));
+    EXPECT_TRUE(Conversation().contains(QStringLiteral("first line")));
+    delete other.data();
 }
 
 TEST(ChatPlacement, CascadesBesideTheCallListAndNeverOnAnotherChat)

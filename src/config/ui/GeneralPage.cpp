@@ -67,6 +67,10 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     EmptyLineAddCheckBox = new QCheckBox(QStringLiteral("Enable"), this);
     EmptyLineAddCheckBox->setObjectName(QStringLiteral("EmptyLineAddCheckBox"));
     Watch(EmptyLineAddCheckBox);
+    ChatsInOneWindowCheckBox = new QCheckBox(QStringLiteral("Chats in one window"), this);
+    ChatsInOneWindowCheckBox->setObjectName(QStringLiteral("ChatsInOneWindowCheckBox"));
+    ChatsInOneWindowCheckBox->setToolTip(QStringLiteral("New chats open as tabs of one window beside the call list"));
+    Watch(ChatsInOneWindowCheckBox);
 
     auto *positions = new QGroupBox(QStringLiteral(" Call Alert Display Position "), this);
     auto *positionColumn = new QVBoxLayout(positions);
@@ -93,7 +97,8 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     grid->addWidget(Group(this, QStringLiteral(" Use the Enter Key to send "), UseEnterToSendCheckBox), 4, 0);
     grid->addWidget(Group(this, QStringLiteral(" Empty line between messages "), EmptyLineAddCheckBox), 4, 1);
     grid->addWidget(positions, 5, 0, 1, 2);
-    grid->setRowStretch(6, 1);
+    grid->addWidget(ChatsInOneWindowCheckBox, 6, 0, 1, 2);
+    grid->setRowStretch(7, 1);
 }
 
 void TGeneralPage::ApplyEnablingRules()
@@ -115,6 +120,7 @@ void TGeneralPage::Fill(const TSettings &s)
     SelectNumber(RegistrationTimeoutComboBox, s.RegistrationTimeoutValue, 3);
     UseEnterToSendCheckBox->setChecked(s.UseEnterKeyToSendMessage);
     EmptyLineAddCheckBox->setChecked(s.EmptyLineAdd);
+    ChatsInOneWindowCheckBox->setChecked(s.ChatsInOneWindow);
     if (QAbstractButton *b = CallDispPosRadioGroup->button(s.CallDispPosValue))
         b->setChecked(true);
     else {
@@ -161,6 +167,7 @@ bool TGeneralPage::Collect(TSettings &s)
     s.RegistrationTimeoutValue = *numbers[5];
     s.UseEnterKeyToSendMessage = UseEnterToSendCheckBox->isChecked();
     s.EmptyLineAdd = EmptyLineAddCheckBox->isChecked();
+    s.ChatsInOneWindow = ChatsInOneWindowCheckBox->isChecked();
     if (CallDispPosRadioGroup->checkedId() >= 0)
         s.CallDispPosValue = CallDispPosRadioGroup->checkedId();
     return true;

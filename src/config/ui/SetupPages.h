@@ -101,6 +101,7 @@ public:
     QComboBox *RegistrationTimeoutComboBox;
     QCheckBox *UseEnterToSendCheckBox;
     QCheckBox *EmptyLineAddCheckBox;
+    QCheckBox *ChatsInOneWindowCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
 };
 

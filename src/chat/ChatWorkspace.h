@@ -1,0 +1,93 @@
+#pragma once
+// "Chats in one window": chat windows open as tabs of one workspace window
+// beside the call list. A tab shows the chat's number and visitor, the count
+// of visitor lines that came while it was not the current tab, whether the
+// visitor types, and whether the chat has ended. A tab leaves for a window of
+// its own (dragged off the tab bar, its menu, Ctrl+Shift+M) and comes back
+// (the window dropped on the tab bar, the conversation's menu, Ctrl+Shift+M).
+#include <QHash>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <optional>
+
+class QTabWidget;
+
+namespace velmora {
+
+class TChatWorkspace : public QWidget {
+    Q_OBJECT
+public:
+    // The console has one: the one made last, until it goes.
+    explicit TChatWorkspace(QWidget *parent = nullptr);
+    ~TChatWorkspace() override;
+    static TChatWorkspace *Instance();
+
+    // A chat window that is about to show itself: when chats go in one
+    // window it becomes a tab (true) and must not show itself.
+    static bool Adopt(QWidget *chat);
+    // The workspace whose tab `chat` is, or null.
+    static TChatWorkspace *Holding(const QWidget *chat);
+    // A chat going out of sight (it ends): its tab goes at once, a window hides.
+    static void PutAway(QWidget *chat);
+
+    // A new tab; it becomes current only while the operator is not typing in
+    // another tab, and it never takes the keyboard.
+    void AddChat(QWidget *chat);
+    // The chat in a window of its own, its top-left corner at `at` (global)
+    // or, without one, beside the workspace; it takes the keyboard.
+    void TearOff(QWidget *chat, std::optional<QPoint> at = std::nullopt);
+    // A chat window back into a tab, the current one.
+    void TakeBack(QWidget *chat);
+    // A torn-off window the operator let go of at `global`: back into a tab
+    // when that is on the tab bar.
+    bool TakeBackIfDropped(QWidget *chat, const QPoint &global);
+    // Makes `chat`'s tab the current one.
+    void Select(QWidget *chat);
+
+    QList<QWidget *> Chats() const;
+    QWidget *CurrentChat() const;
+    // Visitor lines that came while the tab was not current.
+    int Unread(const QWidget *chat) const;
+    QString TabText(const QWidget *chat) const;
+    QTabWidget *Tabs() const { return m_tabs; }
+
+    // Size and place as the settings keep them (hex); empty while never shown.
+    QString SavedGeometry() const;
+    void RestoreGeometry(const QString &saved);
+
+    // Text for a tab: untrusted names stay plain, short and on one line.
+    static QString TabLabel(int number, bool supporter, const QString &name, int unread, bool typing, bool ended);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void Know(QWidget *chat);
+    void UpdateTab(QWidget *chat);
+    void CurrentChanged(int index);
+    void ToggleHome(QWidget *chat);
+    void ShowQuietly();
+    void PlaceBesideCallList();
+    void CloseExtraTools(QWidget *chat);
+    void FollowExtraTools();
+    void TabMenu(const QPoint &at);
+
+    QTabWidget *m_tabs;
+    QPointer<QWidget> m_current;
+    // Visitor lines of each chat seen while its tab was current.
+    QHash<const QWidget *, int> m_seen;
+    // Chats that came through here, in tabs or torn off.
+    QList<QPointer<QWidget>> m_known;
+    // A torn-off window that moved: looked at once it stays put.
+    QPointer<QWidget> m_moved;
+    QTimer m_dropCheck;
+    bool m_placed = false;
+};
+
+} // namespace velmora
