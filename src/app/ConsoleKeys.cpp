@@ -118,8 +118,9 @@ bool TConsoleKeys::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
+    // A modal dialog (the settings' pages) keeps Ctrl+Tab for itself.
     if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) && (mods & Qt::ControlModifier)
-        && !(mods & Qt::AltModifier)) {
+        && !(mods & Qt::AltModifier) && !QApplication::activeModalWidget()) {
         Cycle(key->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
         return true;
     }

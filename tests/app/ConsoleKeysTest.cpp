@@ -7,6 +7,8 @@
 #include "support/TestUtil.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTabWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 
@@ -112,6 +114,17 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
     QTest::keyClick(tabInputs[0], Qt::Key_Tab, Qt::ControlModifier);
     QTest::keyClick(tabInputs[1], Qt::Key_Tab, Qt::ControlModifier);
     ASSERT_TRUE(test::WaitFor([&] { return main.isActiveWindow(); }));
+
+    // A modal dialog's own pages take Ctrl+Tab; nothing else turns.
+    QDialog settings(&main);
+    auto *pages = new QTabWidget(&settings);
+    pages->addTab(new QLineEdit, QStringLiteral("one"));
+    pages->addTab(new QLineEdit, QStringLiteral("two"));
+    settings.open();
+    ASSERT_TRUE(test::WaitFor([&] { return settings.isActiveWindow(); }));
+    QTest::keyClick(pages->currentWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(pages->currentIndex(), 1);
+    EXPECT_TRUE(settings.isActiveWindow());
 }
 
 TEST(TrayTip, NamesTheSupporterAndSaysHowManyCallsWaitAndAreOnHold)
