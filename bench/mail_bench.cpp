@@ -15,6 +15,7 @@
 #include "config/Settings.h"
 #include "mail/Mailbuff.h"
 #include "mail/Transcript.h"
+#include "richtext/HeaderLines.h"
 #include "richtext/RtfWriter.h"
 
 #include "QtBenchMain.h"
