@@ -4,6 +4,14 @@ set(VELMORA_WARNINGS -Wall -Wextra)
 
 function(velmora_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  # Headers are included as "<folder>/File.h". Each library's include
+  # directory holds only a link to its own folder, so a library sees the
+  # headers of what it links and nothing else.
+  file(RELATIVE_PATH _rel ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  set(_inc ${PROJECT_BINARY_DIR}/include/${name})
+  get_filename_component(_parent ${_inc}/${_rel} DIRECTORY)
+  file(MAKE_DIRECTORY ${_parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${_inc}/${_rel} SYMBOLIC)
   file(GLOB _src CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
        ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
@@ -11,14 +19,14 @@ function(velmora_library name)
   if(NOT _src)
     # A folder whose code has not been written yet.
     add_library(velmora_${name} INTERFACE)
-    target_include_directories(velmora_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(velmora_${name} INTERFACE ${_inc})
     target_link_libraries(velmora_${name} INTERFACE ${ARG_DEPS})
     return()
   endif()
   file(GLOB _all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
        ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
   add_library(velmora_${name} STATIC ${_all})
-  target_include_directories(velmora_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(velmora_${name} PUBLIC ${_inc})
   target_compile_options(velmora_${name} PRIVATE ${VELMORA_WARNINGS})
   target_link_libraries(velmora_${name} PUBLIC ${ARG_DEPS})
 endfunction()

@@ -23,15 +23,6 @@
 namespace velmora {
 namespace {
 
-std::vector<TNewCnctDlg *> OpenAlerts()
-{
-    std::vector<TNewCnctDlg *> out;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *alert = qobject_cast<TNewCnctDlg *>(w); alert && alert->isVisible())
-            out.push_back(alert);
-    return out;
-}
-
 TEST(NewCnctDlg, TextsFollowTheKindOfCallAndHideAbsentValues)
 {
     TNewCnctDlg client(server::CLIENT_LISTED, QStringLiteral("www.a.example"), QStringLiteral("1.2.3.4"), true);
