@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -27,7 +29,7 @@ using Field = std::variant<QString TSettings::*, bool TSettings::*, qint32 TSett
 
 // One key of the file; its default is the field's initial value in TSettings.
 struct Key {
-    std::optional<SettingsPage> page; // none: the console writes the key itself
+    std::optional<SettingsPage> page; // none: the console writes the key itself (WriteFields)
     const char *section;
     const char *name;
     Field field;
@@ -144,6 +146,14 @@ void WriteKey(TProgramConfig &store, const Key &key, const TSettings &s)
         key.field);
 }
 
+// Writes the keys of `fields` alone, in the table's order.
+void WriteFields(TProgramConfig &store, const TSettings &s, std::initializer_list<Field> fields)
+{
+    for (const Key &key : kKeys)
+        if (std::find(fields.begin(), fields.end(), key.field) != fields.end())
+            WriteKey(store, key, s);
+}
+
 } // namespace
 
 int TSettings::SecondsToMs(qint32 seconds)
@@ -182,9 +192,7 @@ void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height)
     TSettings s;
     s.ChatWindowWidth = width;
     s.ChatWindowHeight = height;
-    for (const Key &key : kKeys)
-        if (!key.page)
-            WriteKey(store, key, s);
+    WriteFields(store, s, {&TSettings::ChatWindowWidth, &TSettings::ChatWindowHeight});
 }
 
 bool SoundFilesPresent(const TSettings &s)
