@@ -15,6 +15,7 @@
 #include "config/Settings.h"
 #include "mail/Mailbuff.h"
 #include "mail/Transcript.h"
+#include "richtext/HeaderLines.h"
 #include "richtext/RtfWriter.h"
 
 #include "QtBenchMain.h"
@@ -136,8 +137,10 @@ struct Peer {
 
 TTranscriptSource Source(QTextDocument &doc)
 {
-    InsertTranscriptHeader(doc, {QStringLiteral("eve@example.org"), QStringLiteral("10:00:00"),
-                                 QStringLiteral("11:00:00"), QStringLiteral("Dana")});
+    InsertHeaderLines(doc,
+                      TranscriptHeaderLines({QStringLiteral("eve@example.org"), QStringLiteral("10:00:00"),
+                                             QStringLiteral("11:00:00"), QStringLiteral("Dana")}),
+                      QColor(0, 128, 0));
     TTranscriptSource s;
     s.Name = QStringLiteral("Eve");
     s.Email = QStringLiteral("eve@example.org");

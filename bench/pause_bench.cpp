@@ -89,7 +89,12 @@ private:
 
 class BenchHost : public ICallsHost, public ISessionHost, public IChatHost {
 public:
-    bool ShowNewCallAlert(quint16, const QString &, const QString &, bool) override { return accept; }
+    std::function<void()> ShowNewCallAlertThen(quint16, const QString &, const QString &, bool, const QString &,
+                                               std::function<void(bool)> answered) override
+    {
+        answered(accept); // the operator's answer is not what is measured
+        return {};
+    }
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override
     {
         auto *window = new TOneChatWindow(number, record, *link, *this);

@@ -13,6 +13,7 @@
 #   VELMORA_SOAK_DIR    working folder (default: a fresh temporary one)
 #   VELMORA_SOAK_PORT   simulator port (default 31950); the SMTP sink takes +1
 #   VELMORA_SOAK_XVFB   display for the Xvfb started when DISPLAY is unset (:96)
+#   VELMORA_SOAK_TABS   1: "Chats in one window" on (chats as tabs)
 # Needs xdotool to answer the console's dialogs.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -67,7 +68,7 @@ done
 {
   printf '%s\r\n' '[ProgramIP_Options]' 'ClientID=soak' 'WebSiteUrl=127.0.0.1' "WebListenPort=$port" 'AuthValue=0' ''
   printf '%s\r\n' '[ProgramOptions]' 'SupportName=Soak' ''
-  printf '%s\r\n' '[GeneralProgramSetting]' 'ConnectOnStart=true' ''
+  printf '%s\r\n' '[GeneralProgramSetting]' 'ConnectOnStart=true' "ChatsInOneWindow=$([ "${VELMORA_SOAK_TABS:-0}" = 1 ] && echo true || echo false)" ''
   printf '%s\r\n' '[ProgramMailSettings]' 'EanbelDisableMails=true' 'SMTP_Server=127.0.0.1' "SMTP_Port=$smtp" \
     'MailUserID=soak' 'SupportMailAddr=soak@example.org' ''
 } >"$dir/Velmora.ini"
@@ -106,10 +107,10 @@ for ((n = 1; n <= calls; n++)); do
   # settles, so one press may not land).
   seen=0
   if ((open)); then
-    # Accepted once its chat window shows.
+    # Accepted once its chat has begun (the console's welcome reached the visitor).
     for _ in $(seq 300); do
       answer " New connection:" Return || true
-      [ "$(xdotool search --all --onlyvisible --pid "$console" --name "^  Chatting window" 2>/dev/null | wc -l)" -ge "$n" ] && break
+      [ "$(grep -c '] WELCOME_MSG' "$dir/sim.log" || true)" -ge "$n" ] && break
       sleep 0.1
     done
     sleep 1

@@ -9,6 +9,7 @@
 #include "app/SingleInstance.h"
 #include "app/StartupNotice.h"
 #include "app/StartOptions.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -71,7 +72,7 @@ int main(int argc, char **argv)
     if (velmora::WantsTextOnly(RawArguments(argc, argv))) {
         const TStartOptions options = velmora::ParseStartOptions(RawArguments(argc, argv));
         if (options.action == TStartOptions::Action::ShowVersion)
-            std::fputs(qPrintable(velmora::VersionText(QString::fromLatin1(VELMORA_VERSION))), stdout);
+            std::fputs(qPrintable(velmora::VersionText(QString::fromLatin1(velmora::kVersion))), stdout);
         else
             std::fputs(qPrintable(velmora::HelpText(QStringLiteral("velmora"))), stdout);
         return 0;
@@ -82,7 +83,7 @@ int main(int argc, char **argv)
     const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QString::fromLatin1(VELMORA_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(velmora::kVersion));
     // The desktop entry's name: Wayland compositors match windows to it.
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication::setQuitOnLastWindowClosed(false);

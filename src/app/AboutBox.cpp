@@ -1,6 +1,7 @@
 #include "AboutBox.h"
 
 #include "Resources.h"
+#include "Version.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -28,7 +29,7 @@ TAboutBox::TAboutBox(QWidget *parent)
     name->setFont(big);
 
     auto *product = new QLabel(tr("KORVA Support console"));
-    auto *version = new QLabel(tr("Version %1").arg(QLatin1String(Version)));
+    auto *version = new QLabel(tr("Version %1").arg(QLatin1String(kVersion)));
     auto *what = new QLabel(tr("The operator console of the KORVA live web-chat help desk: "
                                "answer your web site's visitors, chat with them and your "
                                "colleagues, and mail them the transcripts."));

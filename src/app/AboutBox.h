@@ -11,7 +11,6 @@ class TAboutBox : public QDialog
     Q_OBJECT
 public:
     static constexpr const char *ProductName = "Velmora";
-    static constexpr const char *Version = "1.53";
 
     explicit TAboutBox(QWidget *parent = nullptr);
 

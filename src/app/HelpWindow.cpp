@@ -33,7 +33,6 @@ struct ContextPage {
     const char *Target;
 };
 
-// The settings dialog asks for 55..61, one per page.
 constexpr ContextPage ContextPages[] = {
     {THelpWindow::CallListContext, "call-list.html"},
     {THelpWindow::SetupContext, "settings.html"},
@@ -47,13 +46,13 @@ constexpr ContextPage ContextPages[] = {
     {THelpWindow::AboutContext, "main-window.html#help-menu"},
     {THelpWindow::KeyboardContext, "keyboard.html"},
     {THelpWindow::ChatWindowContext, "chat-window.html"},
-    {55, "settings.html#support"},
-    {56, "settings.html#web"},
-    {57, "settings.html#colors"},
-    {58, "settings.html#general"},
-    {59, "settings.html#sound"},
-    {60, "settings.html#mail"},
-    {61, "settings.html#reconnect"},
+    {THelpWindow::SupportSetupContext, "settings.html#support"},
+    {THelpWindow::WebSetupContext, "settings.html#web"},
+    {THelpWindow::ColorsSetupContext, "settings.html#colors"},
+    {THelpWindow::GeneralSetupContext, "settings.html#general"},
+    {THelpWindow::SoundSetupContext, "settings.html#sound"},
+    {THelpWindow::MailSetupContext, "settings.html#mail"},
+    {THelpWindow::ReconnectSetupContext, "settings.html#reconnect"},
     {THelpWindow::CannedEditorContext, "shortcuts.html#canned"},
     {THelpWindow::UrlEditorContext, "shortcuts.html#urls"},
 };

@@ -1,5 +1,7 @@
 #pragma once
 // The console's help: our own HTML pages in one help window per program.
+#include "diag/HelpContexts.h"
+
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -19,22 +21,7 @@ class THelpWindow : public QWidget
     Q_OBJECT
 public:
     // Help context numbers the windows of the console pass in.
-    enum Context {
-        CallListContext = 14,
-        SetupContext = 17,
-        LoadConfigContext = 25,
-        SaveConfigAsContext = 26,
-        ExitContext = 27,
-        ClearHistoryContext = 28,
-        HelpOnHelpContext = 31,
-        ContentsContext = 32,
-        KeywordSearchContext = 33,
-        AboutContext = 34,
-        KeyboardContext = 35,
-        ChatWindowContext = 40,
-        CannedEditorContext = 123,
-        UrlEditorContext = 126,
-    };
+    using enum HelpContext;
 
     struct Keyword {
         QString Word;

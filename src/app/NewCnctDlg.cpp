@@ -265,18 +265,4 @@ int TNewCnctDlg::AlertsShown()
     return g_alertsShown;
 }
 
-bool TNewCnctDlg::Ask(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, int callDispPos,
-                      QWidget *parent)
-{
-    // On the heap: a parent that goes away during exec() takes the alert with it.
-    QPointer<TNewCnctDlg> dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled, parent);
-    dialog->PlaceOnScreen(callDispPos, g_alertsShown);
-    ++g_alertsShown;
-    const int result = dialog->exec();
-    --g_alertsShown;
-    const bool accepted = dialog && result == QDialog::Accepted && dialog->AcceptBtn->isEnabled();
-    delete dialog.data();
-    return accepted;
-}
-
 } // namespace velmora

@@ -25,10 +25,6 @@ public:
     TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent = nullptr,
                 const QString &asking = QString());
 
-    // Shows the alert modally, placed for `callDispPos` on the screen, and
-    // returns true for Accept, false for On-Hold.
-    static bool Ask(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, int callDispPos,
-                    QWidget *parent = nullptr);
     // Shows the alert without waiting and without taking the keyboard, placed
     // for `callDispPos`; `answered` gets true for Accept, false for On-Hold
     // (Esc, the close box, or the exit), once. The alert is modal to nothing.

@@ -1,6 +1,7 @@
 #include "app/Servermain.h"
 
 #include "Resources.h"
+#include "Version.h"
 #include "app/AboutBox.h"
 #include "app/CallListView.h"
 #include "app/ConsoleKeys.h"
@@ -9,6 +10,7 @@
 #include "app/HelpWindow.h"
 #include "app/NewCnctDlg.h"
 #include "chat/CallsLink.h"
+#include "chat/ChatLines.h"
 #include "chat/ChatPlacement.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/OneChatWindow.h"
@@ -27,7 +29,7 @@
 #include "session/CloseSockets.h"
 #include "session/Exchange.h"
 #include "shortcuts/Canneddata.h"
-#include "shortcuts/EditCannedMsgsDlg.h"
+#include "shortcuts/ui/EditCannedMsgsDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,8 +58,6 @@
 namespace velmora {
 namespace {
 
-const char kVersion[] = "1.53";
-const char kConfigName[] = "Velmora.ini";
 constexpr int kMinWidth = 300;
 constexpr int kMinHeight = 200;
 // The longest the exit waits for farewells under way, each time it waits.
@@ -81,8 +81,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // program was started in.
     SetStartDirectory(QDir::currentPath());
     InstallDefaultSounds(StartDirectory());
-    m_firstStart = !QFileInfo::exists(StartPath(QString::fromLatin1(kConfigName)));
-    m_config.LoadFromFile(StartPath(QString::fromLatin1(kConfigName)));
+    m_firstStart = !QFileInfo::exists(StartPath(QString::fromLatin1(kConfigFileName)));
+    m_config.LoadFromFile(StartPath(QString::fromLatin1(kConfigFileName)));
 
     // 7 comes before 2's side effects here: the log must exist before anything
     // can be logged, and the box for a log that cannot be opened comes first.
@@ -144,7 +144,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ElapsedTimer.start();
 
     // 5. Title.
-    SetCaption(m_firstStart ? QString() : QString::fromLatin1(kConfigName));
+    SetCaption(m_firstStart ? QString() : QString::fromLatin1(kConfigFileName));
 
     // 6. Glyphs: offline, sounds on.
     SetOnlineGlyph(false);
@@ -328,9 +328,12 @@ void TMainForm::BuildMenus()
     });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this, [this] { ShowHelp(31); });
-    connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] { ShowHelp(32); });
-    connect(help->addAction(QStringLiteral("&Keyword Search")), &QAction::triggered, this, [this] { ShowHelp(33); });
+    connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this,
+            [this] { ShowHelp(THelpWindow::HelpOnHelpContext); });
+    connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this,
+            [this] { ShowHelp(THelpWindow::ContentsContext); });
+    connect(help->addAction(QStringLiteral("&Keyword Search")), &QAction::triggered, this,
+            [this] { ShowHelp(THelpWindow::KeywordSearchContext); });
     connect(help->addAction(QStringLiteral("Keyboard &shortcuts")), &QAction::triggered, this,
             [this] { ShowHelp(THelpWindow::KeyboardContext); });
     help->addSeparator();
@@ -435,11 +438,6 @@ void TMainForm::SetCounterLabel(QLabel *label, int value)
 {
     label->setText(QString::number(value));
     label->setStyleSheet(value != 0 ? QStringLiteral("color: red") : QStringLiteral("color: blue"));
-}
-
-QString TMainForm::ClockText(quint32 seconds)
-{
-    return QString::asprintf("%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
 }
 
 QString TMainForm::StatusPanelText() const { return m_statusPanel1->text(); }
@@ -624,14 +622,6 @@ void TMainForm::BlinkTimerTimer()
 {
     m_blinkShown = !m_blinkShown;
     abfTrayIcon->setIcon(m_blinkShown ? StatusIcon(WaitingIcon) : QIcon());
-}
-
-bool TMainForm::ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled)
-{
-    QTimer::singleShot(0, this, [this] { UpdateTrayTip(); }); // the alert is up by then
-    const bool accepted = TNewCnctDlg::Ask(kind, site, ip, acceptEnabled, Settings().CallDispPosValue);
-    UpdateTrayTip();
-    return accepted;
 }
 
 std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
@@ -867,7 +857,7 @@ bool TMainForm::ExitProcedure(bool ask)
         Settings().ChatWorkspaceGeometry = workspace;
         WriteChatWorkspaceGeometry(m_config, workspace);
     }
-    m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName)));
+    m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigFileName)));
     m_history->RebuildMenu();
     // When the desktop session ends nobody could answer a box.
     if (!m_history->Save() && !m_exitForced)
@@ -1013,8 +1003,8 @@ void TMainForm::SettingsPageApplied(SettingsPage page)
     const TSettings &s = Settings();
     // "Apply" promises to save: a set-up is not lost to a crash before the
     // exit, and a first start's caption names the file from now on.
-    if (m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigName))) && m_captionFile.isEmpty())
-        m_captionFile = QString::fromLatin1(kConfigName);
+    if (m_config.SaveToFile(StartPath(QString::fromLatin1(kConfigFileName))) && m_captionFile.isEmpty())
+        m_captionFile = QString::fromLatin1(kConfigFileName);
     UpdateCaption();
     switch (page) {
     case SettingsPage::General:

@@ -79,7 +79,6 @@ public:
     // Hidden in the tray, or minimized normally where there is no tray.
     bool IsMinimizedToTray() const override { return m_minimizedToTray || isMinimized(); }
 
-    static QString ClockText(quint32 seconds);
     QString StatusPanelText() const;
     QString UptimeText() const;
     QLabel *SupportersLabel() const { return OnLineSupCountLbl; }
@@ -147,7 +146,6 @@ public:
     bool SoundsOn() const override { return m_soundsOn; }
     void PlayMainSound() override;
     void SetTrayBlinking(bool on) override;
-    bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override;
     std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
                                                bool acceptEnabled, const QString &asking,
                                                std::function<void(bool)> answered) override;

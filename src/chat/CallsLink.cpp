@@ -4,10 +4,6 @@
 
 namespace velmora {
 
-static_assert(callstatus::InChat == CallStatusInChat && callstatus::EndChat == CallStatusEndChat
-                  && callstatus::NetError == CallStatusNetError && callstatus::Transfered == CallStatusTransfered,
-              "chat windows and the call list must agree on the status numbers");
-
 void TCallsLink::SetCallStatus(TClientSocket *socket, int status)
 {
     m_calls.CallList().SetCallStatus(socket, status);

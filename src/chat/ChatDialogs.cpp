@@ -2,7 +2,7 @@
 
 #include "chat/OneChatWindow.h"
 #include "chat/RemoteClientTerminatedDlg.h"
-#include "shortcuts/ShortcutDispDlg.h"
+#include "shortcuts/ui/ShortcutDispDlg.h"
 
 #include <QFileDialog>
 #include <QPointer>
@@ -32,11 +32,6 @@ bool RunEndOfChatDialog(QWidget &window, int number, const QString &caption = QS
 }
 } // namespace
 
-bool IChatDialogs::RemoteTerminated(TOneChatWindow &window)
-{
-    return RunEndOfChatDialog(window, window.Number());
-}
-
 bool IChatDialogs::SupportChatTerminated(QWidget &window)
 {
     return RunEndOfChatDialog(window, 0, QStringLiteral(" Warning Support Chat window "));
@@ -44,10 +39,6 @@ bool IChatDialogs::SupportChatTerminated(QWidget &window)
 
 void IChatDialogs::RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done)
 {
-    if (this != &g_realDialogs) {
-        done(RemoteTerminated(window));
-        return;
-    }
     // Owned by the chat window: a window that goes takes its dialog along,
     // and then `done` is never called.
     auto *dialog = new TRemoteClientTerminatedDlg(&window, window.Number());

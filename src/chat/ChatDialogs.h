@@ -16,15 +16,14 @@ class TOneChatWindow;
 class IChatDialogs {
 public:
     virtual ~IChatDialogs() = default;
-    // The end-of-chat dialog; true when the operator chose to close the chat window.
-    virtual bool RemoteTerminated(TOneChatWindow &window);
-    // The same for the supporter chat window (its own caption).
-    virtual bool SupportChatTerminated(QWidget &window);
-    // The same without waiting: `done` gets the answer later (never after the
-    // window is gone). The console's own dialog is modal to its chat window
-    // only and leaves the keyboard where the operator is typing; dialogs that
-    // tests install answer through RemoteTerminated.
+    // The end-of-chat dialog of a customer chat. Nothing waits: `done` gets
+    // true later when the operator chose to close the chat window (never
+    // after the window is gone). The dialog is modal to its chat window only
+    // and leaves the keyboard where the operator is typing.
     virtual void RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done);
+    // The same for the supporter chat window (its own caption), answered
+    // before it returns.
+    virtual bool SupportChatTerminated(QWidget &window);
     // The image file to send; empty when the operator cancelled.
     virtual QString OpenImageFile(QWidget *parent, const QString &filter);
     // A shortcut from `list`; empty when nothing was chosen.

@@ -6,6 +6,7 @@
 #include "chat/QuietShow.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
+#include "diag/HelpContexts.h"
 #include "diag/SafeText.h"
 
 #include <QApplication>
@@ -105,7 +106,7 @@ TChatWorkspace::TChatWorkspace(QWidget *parent) : QWidget(parent, Qt::Window)
     g_workspace = this;
     setObjectName(QStringLiteral("ChatWorkspace"));
     setWindowTitle(QStringLiteral("Chats"));
-    setProperty("helpContext", 40);
+    setProperty("helpContext", int(ChatWindowContext));
     auto *tabs = new TChatTabs(this);
     m_tabs = tabs;
     m_tabs->setMovable(true);

@@ -13,8 +13,10 @@
 #include "config/Settings.h"
 #include "diag/AnsiText.h"
 #include "diag/Boxes.h"
+#include "diag/HelpContexts.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ImageFile.h"
+#include "richtext/HeaderLines.h"
 #include "richtext/RtfWriter.h"
 #include "session/WsaErrors.h"
 
@@ -54,7 +56,7 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
       m_chat(*this, calls, [this] { return m_host.Log(); })
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
-    setProperty("helpContext", 40);
+    setProperty("helpContext", int(ChatWindowContext));
     setProperty(kChatNumberProperty, number);
     setMinimumSize(m_pane->minimumSize());
     auto *layout = new QVBoxLayout(this);
@@ -835,7 +837,7 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource()
     TChatWorkspace::PutAway(this);
     TTranscriptHeader header = *row;
     header.SupportName = Settings().SupportName;
-    InsertTranscriptHeader(*ChatOutPutText->document(), header);
+    InsertHeaderLines(*ChatOutPutText->document(), TranscriptHeaderLines(header), kNoticeGreen);
     TTranscriptSource source;
     source.SessionCount = m_chat.SessionCount();
     source.Name = m_chat.Name();

@@ -7,48 +7,154 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <initializer_list>
 #include <limits>
+#include <optional>
+#include <type_traits>
+#include <variant>
 
 namespace velmora {
 
 namespace {
 
-const QString kOptions = QStringLiteral("[ProgramOptions]");
-const QString kIp = QStringLiteral("[ProgramIP_Options]");
-const QString kMail = QStringLiteral("[ProgramMailSettings]");
-const QString kGeneral = QStringLiteral("[GeneralProgramSetting]");
-const QString kReconnect = QStringLiteral("[ReConnectProgramSetting]");
-const QString kSound = QStringLiteral("[SoundSetup]");
+const char kOptions[] = "[ProgramOptions]";
+const char kIp[] = "[ProgramIP_Options]";
+const char kMail[] = "[ProgramMailSettings]";
+const char kGeneral[] = "[GeneralProgramSetting]";
+const char kReconnect[] = "[ReConnectProgramSetting]";
+const char kSound[] = "[SoundSetup]";
 
-// Reads into a field, the field's current value being the default.
-class Reader {
-public:
-    Reader(const TProgramConfig &store, const QString &section) : m_store(store), m_section(section) {}
-    void operator()(const char *key, QString &field) const { field = m_store.ReadString(m_section, QLatin1String(key), field); }
-    void operator()(const char *key, bool &field) const { field = m_store.ReadBool(m_section, QLatin1String(key), field); }
-    void operator()(const char *key, qint32 &field) const { field = m_store.ReadInteger(m_section, QLatin1String(key), field); }
-    void operator()(const char *key, quint32 &field) const
-    {
-        field = static_cast<quint32>(m_store.ReadInteger(m_section, QLatin1String(key), static_cast<qint32>(field)));
+using Field = std::variant<QString TSettings::*, bool TSettings::*, qint32 TSettings::*, quint32 TSettings::*>;
+
+// One key of the file; its default is the field's initial value in TSettings.
+struct Key {
+    std::optional<SettingsPage> page; // none: the console writes the key itself (WriteFields)
+    const char *section;
+    const char *name;
+    Field field;
+    bool scrambled = false; // the mail password: stored scrambled, hex-encoded
+};
+
+// Every key, in the order the settings dialog writes them (pages in dialog
+// order), so that a new file lists its keys as it always has.
+const Key kKeys[] = {
+    {SettingsPage::Support, kOptions, "SupportName", &TSettings::SupportName},
+    {SettingsPage::Support, kOptions, "WelcomToMsgMsg", &TSettings::WelcomToMsgMsg},
+    {SettingsPage::Support, kOptions, "SupportNotAvailMsg", &TSettings::SupportNotAvailMsg},
+    {SettingsPage::Support, kOptions, "SupportNotAvailReminderMsg", &TSettings::SupportNotAvailReminderMsg},
+    {SettingsPage::Support, kOptions, "SupportWelcomeMsg", &TSettings::SupportWelcomeMsg},
+    {SettingsPage::Support, kOptions, "WelcomeImgFileName", &TSettings::WelcomeImgFileName},
+    {SettingsPage::WebAndIp, kIp, "ClientID", &TSettings::ClientID},
+    {SettingsPage::WebAndIp, kIp, "WebSiteUrl", &TSettings::WebSiteUrl},
+    {SettingsPage::WebAndIp, kIp, "WebListenPort", &TSettings::WebListenPort},
+    {SettingsPage::WebAndIp, kIp, "AuthValue", &TSettings::AuthValue},
+    {SettingsPage::Colors, kOptions, "SupportNameColor", &TSettings::SupportNameColor},
+    {SettingsPage::Colors, kOptions, "SupportTextColor", &TSettings::SupportTextColor},
+    {SettingsPage::Colors, kOptions, "UserNameColor", &TSettings::UserNameColor},
+    {SettingsPage::Colors, kOptions, "UserTextColor", &TSettings::UserTextColor},
+    {SettingsPage::General, kGeneral, "NotAvailTimeOut", &TSettings::NotAvailTimeOut},
+    {SettingsPage::General, kGeneral, "ReminderCount", &TSettings::ReminderCount},
+    {SettingsPage::General, kGeneral, "RingRemindTimer", &TSettings::RingRemindTimer},
+    {SettingsPage::General, kGeneral, "OfflineTimeOut", &TSettings::OfflineTimeOut},
+    {SettingsPage::General, kGeneral, "ConnectOnStart", &TSettings::ConnectOnStart},
+    {SettingsPage::General, kGeneral, "AutoOnHoldOnMinimized", &TSettings::AutoOnHoldOnMinimized},
+    {SettingsPage::General, kGeneral, "OfflineTimeOutEna", &TSettings::OfflineTimeOutEna},
+    {SettingsPage::General, kGeneral, "ConnectTimeoutValue", &TSettings::ConnectTimeoutValue},
+    {SettingsPage::General, kGeneral, "RegistrationTimeoutValue", &TSettings::RegistrationTimeoutValue},
+    {SettingsPage::General, kGeneral, "UseEnterKeyToSendMessage", &TSettings::UseEnterKeyToSendMessage},
+    {SettingsPage::General, kGeneral, "EmptyLineAdd", &TSettings::EmptyLineAdd},
+    {SettingsPage::General, kGeneral, "CallDispPosValue", &TSettings::CallDispPosValue},
+    {SettingsPage::General, kGeneral, "ChatsInOneWindow", &TSettings::ChatsInOneWindow},
+    {std::nullopt, kGeneral, "ChatWindowWidth", &TSettings::ChatWindowWidth},
+    {std::nullopt, kGeneral, "ChatWindowHeight", &TSettings::ChatWindowHeight},
+    {std::nullopt, kGeneral, "ChatWorkspaceGeometry", &TSettings::ChatWorkspaceGeometry},
+    {SettingsPage::Sound, kSound, "MainSundFile", &TSettings::MainSundFile},
+    {SettingsPage::Sound, kSound, "ChatSoundFile", &TSettings::ChatSoundFile},
+    {SettingsPage::Sound, kSound, "NotifyNewCalls", &TSettings::NotifyNewCalls},
+    {SettingsPage::Sound, kSound, "NotifyRequests", &TSettings::NotifyRequests},
+    {SettingsPage::Sound, kSound, "NotifyVisitorLines", &TSettings::NotifyVisitorLines},
+    {SettingsPage::Sound, kSound, "NotifyLineText", &TSettings::NotifyLineText},
+    {SettingsPage::Mail, kMail, "EanbelDisableMails", &TSettings::EanbelDisableMails},
+    {SettingsPage::Mail, kMail, "ForceCC", &TSettings::ForceCC},
+    {SettingsPage::Mail, kMail, "SMTP_Server", &TSettings::SMTP_Server},
+    {SettingsPage::Mail, kMail, "SMTP_SignOn", &TSettings::SMTP_SignOn},
+    {SettingsPage::Mail, kMail, "MailUserID", &TSettings::MailUserID},
+    {SettingsPage::Mail, kMail, "SupportMailAddr", &TSettings::SupportMailAddr},
+    {SettingsPage::Mail, kMail, "MailAuthCheck", &TSettings::MailAuthCheck},
+    {SettingsPage::Mail, kMail, "AuthType", &TSettings::AuthType},
+    {SettingsPage::Mail, kMail, "EncPassword", &TSettings::MailPassword, true},
+    {SettingsPage::Mail, kMail, "ReplyToMailAddr", &TSettings::ReplyToMailAddr},
+    {SettingsPage::Mail, kMail, "CC_MailAddr", &TSettings::CC_MailAddr},
+    {SettingsPage::Mail, kMail, "DebugMail", &TSettings::DebugMail},
+    {SettingsPage::Mail, kMail, "SMTP_Port", &TSettings::SMTP_Port},
+    {SettingsPage::Mail, kMail, "SMTP_Security", &TSettings::SMTP_Security},
+    {SettingsPage::Mail, kMail, "SMTP_CAFile", &TSettings::SMTP_CAFile},
+    {SettingsPage::Reconnect, kReconnect, "ReConnectAfterNetError", &TSettings::ReConnectAfterNetError},
+    {SettingsPage::Reconnect, kReconnect, "DisplayNetworkMessages", &TSettings::DisplayNetworkMessages},
+    {SettingsPage::Reconnect, kReconnect, "ReConnectIntervals", &TSettings::ReConnectIntervals},
+    {SettingsPage::Reconnect, kReconnect, "ReConnectRetriesVal", &TSettings::ReConnectRetriesVal},
+};
+
+// Reads one key into `s`, the field's current value being the default.
+void ReadKey(const TProgramConfig &store, const Key &key, TSettings &s)
+{
+    const QString section = QLatin1String(key.section);
+    const QString name = QLatin1String(key.name);
+    if (key.scrambled) {
+        const QString enc = store.ReadString(section, name, QString());
+        s.*std::get<QString TSettings::*>(key.field) =
+            FromAnsi(ScramblePassword(HexDecode(enc), ScrambleDirection::Unscramble));
+        return;
     }
+    std::visit(
+        [&](auto member) {
+            auto &field = s.*member;
+            using T = std::remove_reference_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, QString>)
+                field = store.ReadString(section, name, field);
+            else if constexpr (std::is_same_v<T, bool>)
+                field = store.ReadBool(section, name, field);
+            else if constexpr (std::is_same_v<T, qint32>)
+                field = store.ReadInteger(section, name, field);
+            else
+                field = static_cast<quint32>(store.ReadInteger(section, name, static_cast<qint32>(field)));
+        },
+        key.field);
+}
 
-private:
-    const TProgramConfig &m_store;
-    const QString &m_section;
-};
+void WriteKey(TProgramConfig &store, const Key &key, const TSettings &s)
+{
+    const QString section = QLatin1String(key.section);
+    const QString name = QLatin1String(key.name);
+    if (key.scrambled) {
+        const QString &plain = s.*std::get<QString TSettings::*>(key.field);
+        store.WriteString(section, name, HexEncode(ScramblePassword(ToAnsi(plain), ScrambleDirection::Scramble)));
+        return;
+    }
+    std::visit(
+        [&](auto member) {
+            const auto &field = s.*member;
+            using T = std::remove_cvref_t<decltype(field)>;
+            if constexpr (std::is_same_v<T, QString>)
+                store.WriteString(section, name, field);
+            else if constexpr (std::is_same_v<T, bool>)
+                store.WriteBool(section, name, field);
+            else if constexpr (std::is_same_v<T, qint32>)
+                store.WriteInteger(section, name, field);
+            else
+                store.WriteUnsigned(section, name, field);
+        },
+        key.field);
+}
 
-class Writer {
-public:
-    Writer(TProgramConfig &store, const QString &section) : m_store(store), m_section(section) {}
-    void operator()(const char *key, const QString &v) const { m_store.WriteString(m_section, QLatin1String(key), v); }
-    void operator()(const char *key, bool v) const { m_store.WriteBool(m_section, QLatin1String(key), v); }
-    void operator()(const char *key, qint32 v) const { m_store.WriteInteger(m_section, QLatin1String(key), v); }
-    void operator()(const char *key, quint32 v) const { m_store.WriteUnsigned(m_section, QLatin1String(key), v); }
-
-private:
-    TProgramConfig &m_store;
-    const QString &m_section;
-};
+// Writes the keys of `fields` alone, in the table's order.
+void WriteFields(TProgramConfig &store, const TSettings &s, std::initializer_list<Field> fields)
+{
+    for (const Key &key : kKeys)
+        if (std::find(fields.begin(), fields.end(), key.field) != fields.end())
+            WriteKey(store, key, s);
+}
 
 } // namespace
 
@@ -73,92 +179,29 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     // Start from the defaults so a key missing now does not keep a value read
     // from an earlier file.
     TSettings s;
-
-    const Reader options(store, kOptions);
-    options("SupportName", s.SupportName);
-    options("WelcomToMsgMsg", s.WelcomToMsgMsg);
-    options("SupportNotAvailMsg", s.SupportNotAvailMsg);
-    options("SupportNotAvailReminderMsg", s.SupportNotAvailReminderMsg);
-    options("SupportWelcomeMsg", s.SupportWelcomeMsg);
-    options("WelcomeImgFileName", s.WelcomeImgFileName);
-    options("SupportNameColor", s.SupportNameColor);
-    options("SupportTextColor", s.SupportTextColor);
-    options("UserNameColor", s.UserNameColor);
-    options("UserTextColor", s.UserTextColor);
-
-    const Reader ip(store, kIp);
-    ip("ClientID", s.ClientID);
-    ip("WebSiteUrl", s.WebSiteUrl);
-    ip("WebListenPort", s.WebListenPort);
-    ip("AuthValue", s.AuthValue);
-
-    const Reader mail(store, kMail);
-    mail("EanbelDisableMails", s.EanbelDisableMails);
-    mail("ForceCC", s.ForceCC);
-    mail("SMTP_Server", s.SMTP_Server);
-    mail("SMTP_SignOn", s.SMTP_SignOn);
-    mail("MailUserID", s.MailUserID);
-    mail("SupportMailAddr", s.SupportMailAddr);
-    mail("MailAuthCheck", s.MailAuthCheck);
-    mail("AuthType", s.AuthType);
-    const QString enc = store.ReadString(kMail, QStringLiteral("EncPassword"), QString());
-    s.MailPassword = FromAnsi(ScramblePassword(HexDecode(enc), ScrambleDirection::Unscramble));
-    mail("ReplyToMailAddr", s.ReplyToMailAddr);
-    mail("CC_MailAddr", s.CC_MailAddr);
-    mail("DebugMail", s.DebugMail);
-    mail("SMTP_Port", s.SMTP_Port);
-    mail("SMTP_Security", s.SMTP_Security);
-    mail("SMTP_CAFile", s.SMTP_CAFile);
-
-    const Reader general(store, kGeneral);
-    general("NotAvailTimeOut", s.NotAvailTimeOut);
-    general("ReminderCount", s.ReminderCount);
-    general("RingRemindTimer", s.RingRemindTimer);
-    general("ConnectOnStart", s.ConnectOnStart);
-    general("AutoOnHoldOnMinimized", s.AutoOnHoldOnMinimized);
-    general("OfflineTimeOutEna", s.OfflineTimeOutEna);
-    general("OfflineTimeOut", s.OfflineTimeOut);
-    general("UseEnterKeyToSendMessage", s.UseEnterKeyToSendMessage);
-    general("EmptyLineAdd", s.EmptyLineAdd);
-    general("CallDispPosValue", s.CallDispPosValue);
-    general("ConnectTimeoutValue", s.ConnectTimeoutValue);
-    general("RegistrationTimeoutValue", s.RegistrationTimeoutValue);
-    general("ChatWindowWidth", s.ChatWindowWidth);
-    general("ChatWindowHeight", s.ChatWindowHeight);
-    general("ChatsInOneWindow", s.ChatsInOneWindow);
-    general("ChatWorkspaceGeometry", s.ChatWorkspaceGeometry);
+    for (const Key &key : kKeys)
+        ReadKey(store, key, s);
     // A damaged file must not open windows no screen can hold.
     if (s.ChatWindowWidth <= 0 || s.ChatWindowHeight <= 0 || s.ChatWindowWidth > 16384
         || s.ChatWindowHeight > 16384)
         s.ChatWindowWidth = s.ChatWindowHeight = 0;
-
-    const Reader reconnect(store, kReconnect);
-    reconnect("DisplayNetworkMessages", s.DisplayNetworkMessages);
-    reconnect("ReConnectAfterNetError", s.ReConnectAfterNetError);
-    reconnect("ReConnectIntervals", s.ReConnectIntervals);
-    reconnect("ReConnectRetriesVal", s.ReConnectRetriesVal);
-
-    const Reader sound(store, kSound);
-    sound("MainSundFile", s.MainSundFile);
-    sound("ChatSoundFile", s.ChatSoundFile);
-    sound("NotifyNewCalls", s.NotifyNewCalls);
-    sound("NotifyRequests", s.NotifyRequests);
-    sound("NotifyVisitorLines", s.NotifyVisitorLines);
-    sound("NotifyLineText", s.NotifyLineText);
 
     out = std::move(s);
 }
 
 void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height)
 {
-    const Writer w(store, kGeneral);
-    w("ChatWindowWidth", width);
-    w("ChatWindowHeight", height);
+    TSettings s;
+    s.ChatWindowWidth = width;
+    s.ChatWindowHeight = height;
+    WriteFields(store, s, {&TSettings::ChatWindowWidth, &TSettings::ChatWindowHeight});
 }
 
 void WriteChatWorkspaceGeometry(TProgramConfig &store, const QString &geometry)
 {
-    Writer(store, kGeneral)("ChatWorkspaceGeometry", geometry);
+    TSettings s;
+    s.ChatWorkspaceGeometry = geometry;
+    WriteFields(store, s, {&TSettings::ChatWorkspaceGeometry});
 }
 
 bool SoundFilesPresent(const TSettings &s)
@@ -168,88 +211,9 @@ bool SoundFilesPresent(const TSettings &s)
 
 void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage page)
 {
-    switch (page) {
-    case SettingsPage::Support: {
-        const Writer w(store, kOptions);
-        w("SupportName", s.SupportName);
-        w("WelcomToMsgMsg", s.WelcomToMsgMsg);
-        w("SupportNotAvailMsg", s.SupportNotAvailMsg);
-        w("SupportNotAvailReminderMsg", s.SupportNotAvailReminderMsg);
-        w("SupportWelcomeMsg", s.SupportWelcomeMsg);
-        w("WelcomeImgFileName", s.WelcomeImgFileName);
-        break;
-    }
-    case SettingsPage::WebAndIp: {
-        const Writer w(store, kIp);
-        w("ClientID", s.ClientID);
-        w("WebSiteUrl", s.WebSiteUrl);
-        w("WebListenPort", s.WebListenPort);
-        w("AuthValue", s.AuthValue);
-        break;
-    }
-    case SettingsPage::Colors: {
-        const Writer w(store, kOptions);
-        w("SupportNameColor", s.SupportNameColor);
-        w("SupportTextColor", s.SupportTextColor);
-        w("UserNameColor", s.UserNameColor);
-        w("UserTextColor", s.UserTextColor);
-        break;
-    }
-    case SettingsPage::General: {
-        const Writer w(store, kGeneral);
-        w("NotAvailTimeOut", s.NotAvailTimeOut);
-        w("ReminderCount", s.ReminderCount);
-        w("RingRemindTimer", s.RingRemindTimer);
-        w("OfflineTimeOut", s.OfflineTimeOut);
-        w("ConnectOnStart", s.ConnectOnStart);
-        w("AutoOnHoldOnMinimized", s.AutoOnHoldOnMinimized);
-        w("OfflineTimeOutEna", s.OfflineTimeOutEna);
-        w("ConnectTimeoutValue", s.ConnectTimeoutValue);
-        w("RegistrationTimeoutValue", s.RegistrationTimeoutValue);
-        w("UseEnterKeyToSendMessage", s.UseEnterKeyToSendMessage);
-        w("EmptyLineAdd", s.EmptyLineAdd);
-        w("CallDispPosValue", s.CallDispPosValue);
-        w("ChatsInOneWindow", s.ChatsInOneWindow);
-        break;
-    }
-    case SettingsPage::Sound: {
-        const Writer w(store, kSound);
-        w("MainSundFile", s.MainSundFile);
-        w("ChatSoundFile", s.ChatSoundFile);
-        w("NotifyNewCalls", s.NotifyNewCalls);
-        w("NotifyRequests", s.NotifyRequests);
-        w("NotifyVisitorLines", s.NotifyVisitorLines);
-        w("NotifyLineText", s.NotifyLineText);
-        break;
-    }
-    case SettingsPage::Mail: {
-        const Writer w(store, kMail);
-        w("EanbelDisableMails", s.EanbelDisableMails);
-        w("ForceCC", s.ForceCC);
-        w("SMTP_Server", s.SMTP_Server);
-        w("SMTP_SignOn", s.SMTP_SignOn);
-        w("MailUserID", s.MailUserID);
-        w("SupportMailAddr", s.SupportMailAddr);
-        w("MailAuthCheck", s.MailAuthCheck);
-        w("AuthType", s.AuthType);
-        w("EncPassword", HexEncode(ScramblePassword(ToAnsi(s.MailPassword), ScrambleDirection::Scramble)));
-        w("ReplyToMailAddr", s.ReplyToMailAddr);
-        w("CC_MailAddr", s.CC_MailAddr);
-        w("DebugMail", s.DebugMail);
-        w("SMTP_Port", s.SMTP_Port);
-        w("SMTP_Security", s.SMTP_Security);
-        w("SMTP_CAFile", s.SMTP_CAFile);
-        break;
-    }
-    case SettingsPage::Reconnect: {
-        const Writer w(store, kReconnect);
-        w("ReConnectAfterNetError", s.ReConnectAfterNetError);
-        w("DisplayNetworkMessages", s.DisplayNetworkMessages);
-        w("ReConnectIntervals", s.ReConnectIntervals);
-        w("ReConnectRetriesVal", s.ReConnectRetriesVal);
-        break;
-    }
-    }
+    for (const Key &key : kKeys)
+        if (key.page == page)
+            WriteKey(store, key, s);
 }
 
 void WriteSettings(TProgramConfig &store, const TSettings &s)

@@ -14,7 +14,9 @@ constexpr char16_t kHigh[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
 };
 
-char16_t Decode(unsigned char b)
+} // namespace
+
+char16_t AnsiChar(unsigned char b)
 {
     if (b < 0x80 || b >= 0xA0)
         return b;
@@ -22,8 +24,7 @@ char16_t Decode(unsigned char b)
     return c ? c : char16_t(b);
 }
 
-// The byte for a character, or -1 when the code page has none.
-int Encode(char16_t c)
+int AnsiByte(char16_t c)
 {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return c;
@@ -35,8 +36,6 @@ int Encode(char16_t c)
     return -1;
 }
 
-} // namespace
-
 QByteArray ToAnsi(const QString &text)
 {
     QByteArray out;
@@ -46,7 +45,7 @@ QByteArray ToAnsi(const QString &text)
         // One "?" for a whole surrogate pair, as for any other character.
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
             ++i;
-        const int b = Encode(c.unicode());
+        const int b = AnsiByte(c.unicode());
         out.append(b < 0 ? '?' : char(b));
     }
     return out;
@@ -57,7 +56,7 @@ QString FromAnsi(const QByteArray &bytes)
     QString out(bytes.size(), Qt::Uninitialized);
     QChar *p = out.data();
     for (qsizetype i = 0; i < bytes.size(); ++i)
-        p[i] = QChar(Decode(static_cast<unsigned char>(bytes[i])));
+        p[i] = QChar(AnsiChar(static_cast<unsigned char>(bytes[i])));
     return out;
 }
 
@@ -110,7 +109,7 @@ QString FromReceived(const QByteArray &bytes)
 
 bool AnsiCarries(QChar c)
 {
-    return Encode(c.unicode()) >= 0;
+    return AnsiByte(c.unicode()) >= 0;
 }
 
 QList<qsizetype> UncarriedPositions(const QString &text)

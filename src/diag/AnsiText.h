@@ -19,6 +19,11 @@ QString FromReceived(const QByteArray &bytes);
 // True when `text` uses multi-byte sequences and is valid UTF-8 throughout.
 bool IsMultiByteUtf8(const QByteArray &bytes);
 
+// The character of one byte, and the byte of a character (-1 when the code
+// page has none): the one Windows-1252 table of the console.
+char16_t AnsiChar(unsigned char byte);
+int AnsiByte(char16_t c);
+
 // Whether the code page carries the character.
 bool AnsiCarries(QChar c);
 // Positions (in UTF-16 units) of the characters the code page cannot carry; a

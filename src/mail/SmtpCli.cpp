@@ -1,18 +1,14 @@
+// The SMTP client's steps and its socket. The message it sends is built in
+// SmtpMessage.cpp, the sign-on in SmtpAuth.cpp.
 #include "mail/SmtpCli.h"
 
 #include "diag/SafeText.h"
 #include "mail/MailText.h"
+#include "mail/SmtpMessage.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
-#include <QMessageAuthenticationCode>
 #include <QSslConfiguration>
 #include <QSslSocket>
-
-#include <deque>
 
 namespace velmora {
 namespace {
@@ -33,13 +29,6 @@ QString CommandAddress(const QString &text)
     return out;
 }
 
-QString QuotedName(const QString &name)
-{
-    QString n = OneLine(name);
-    n.replace(QLatin1Char('"'), QLatin1Char('_'));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
 int WsaFromSocketError(QAbstractSocket::SocketError error)
 {
     switch (error) {
@@ -56,175 +45,7 @@ int WsaFromSocketError(QAbstractSocket::SocketError error)
     }
 }
 
-void AddAddressListHeader(std::deque<QByteArray> &out, const char *name, const QString &value)
-{
-    const QStringList pieces = SplitAddressList(value);
-    for (qsizetype i = 0; i < pieces.size(); ++i) {
-        QString line = i == 0 ? QString::fromLatin1(name) + QStringLiteral(": ") : QStringLiteral("\t");
-        line += EncodeAddressPiece(pieces[i]);
-        if (i + 1 < pieces.size())
-            line += QLatin1Char(',');
-        out.push_back(line.toLatin1());
-    }
-}
-
 } // namespace
-
-// The message, one wire line at a time (before dot-stuffing).
-class TSmtpCli::TMessageLines {
-public:
-    explicit TMessageLines(TSmtpCli &client) : c(client)
-    {
-        // The letter's encoding depends on every line, so look at them once
-        // first; they are asked for again while sending.
-        QString line;
-        for (int k = 1; c.OnGetData && c.OnGetData(k, kGetDataBuffer, line); ++k)
-            FitLetterEncoding(line.left(kGetDataBuffer - 1), m_encoding);
-        m_multipart = !c.EmailFiles.isEmpty();
-        m_boundary = MultipartBoundary(QDateTime::currentDateTime());
-        if (!c.OwnHeaders)
-            BuildHeaders();
-    }
-
-    bool Next(QByteArray &line)
-    {
-        while (m_pending.empty()) {
-            if (!Refill())
-                return false;
-        }
-        line = std::move(m_pending.front());
-        m_pending.pop_front();
-        return true;
-    }
-
-private:
-    QByteArray Charset() const
-    {
-        return m_encoding.charset == "utf-8" ? QByteArray("utf-8") : c.CharSet.toLatin1();
-    }
-    QByteArray TextType() const
-    {
-        return QByteArray("Content-Type: ") + (c.ContentType == smtpHtml ? "text/html" : "text/plain")
-               + "; charset=\"" + Charset() + "\"";
-    }
-    QByteArray TransferEncoding() const
-    {
-        return m_encoding.quotedPrintable ? "Content-Transfer-Encoding: quoted-printable"
-                                          : "Content-Transfer-Encoding: 7bit";
-    }
-
-    void BuildHeaders()
-    {
-        auto &o = m_pending;
-        if (!c.HdrReplyTo.trimmed().isEmpty())
-            AddAddressListHeader(o, "Reply-To", c.HdrReplyTo);
-        if (!c.HdrReturnPath.trimmed().isEmpty())
-            o.push_back("Return-Path: " + EncodeAddressPiece(c.HdrReturnPath).toLatin1());
-        if (!c.HdrFrom.isEmpty())
-            o.push_back("From: " + EncodeAddressPiece(c.HdrFrom).toLatin1());
-        if (!c.HdrTo.isEmpty())
-            AddAddressListHeader(o, "To", c.HdrTo);
-        if (!c.HdrCc.isEmpty())
-            AddAddressListHeader(o, "Cc", c.HdrCc);
-        const QStringList subject = EncodeHeaderText(c.HdrSubject, 9); // "Subject: "
-        for (qsizetype i = 0; i < subject.size(); ++i)
-            o.push_back((i == 0 ? QStringLiteral("Subject: ") : QStringLiteral(" ")).toLatin1() + subject[i].toLatin1());
-        if (!c.HdrSender.trimmed().isEmpty())
-            o.push_back("Sender: " + EncodeAddressPiece(c.HdrSender).toLatin1());
-        else if (!c.HdrFrom.trimmed().isEmpty())
-            o.push_back("Sender: " + EncodeAddressPiece(c.HdrFrom).toLatin1());
-        o.push_back("Mime-Version: 1.0");
-        if (m_multipart) {
-            o.push_back("Content-Type: multipart/mixed;");
-            o.push_back("\tboundary=\"" + m_boundary.toLatin1() + "\"");
-        } else {
-            o.push_back(TextType());
-            if (m_encoding.quotedPrintable)
-                o.push_back(TransferEncoding());
-        }
-        const QDateTime now = QDateTime::currentDateTimeUtc();
-        o.push_back("Date: " + MailDate(now).toLatin1());
-        o.push_back("Message-ID: <" + MessageIdentifier(now, LocalHostName()).toLatin1() + ">");
-        o.push_back("X-Mailer: Velmora transcript mailer 1.53");
-        o.push_back(QByteArray());
-        if (m_multipart) {
-            o.push_back("This is a multipart MIME message.");
-            o.push_back(QByteArray());
-            o.push_back("--" + m_boundary.toLatin1());
-            o.push_back(TextType());
-            o.push_back(TransferEncoding());
-            o.push_back(QByteArray());
-        }
-    }
-
-    bool Refill()
-    {
-        switch (m_phase) {
-        case Phase::Letter: {
-            QString line;
-            if (c.OnGetData && c.OnGetData(m_letterLine, kGetDataBuffer, line)) {
-                ++m_letterLine;
-                for (QByteArray &wire : EncodeLetterLine(line.left(kGetDataBuffer - 1), m_encoding))
-                    m_pending.push_back(std::move(wire));
-                return true;
-            }
-            m_phase = m_multipart ? Phase::FileStart : Phase::Done;
-            return true;
-        }
-        case Phase::FileStart: {
-            if (m_file >= c.EmailFiles.size()) {
-                m_pending.push_back(QByteArray());
-                m_pending.push_back("--" + m_boundary.toLatin1() + "--");
-                m_phase = Phase::Done;
-                return true;
-            }
-            const TSmtpAttachment &a = c.EmailFiles[m_file];
-            m_handle.setFileName(a.path);
-            if (!m_handle.open(QIODevice::ReadOnly)) {
-                // The message ends after what has been sent so far.
-                m_phase = Phase::Done;
-                return false;
-            }
-            const QString name = a.name.isEmpty() ? QFileInfo(a.path).fileName() : a.name;
-            m_pending.push_back(QByteArray());
-            m_pending.push_back("--" + m_boundary.toLatin1());
-            m_pending.push_back("Content-Type: " + FileContentType(name).toLatin1() + ";");
-            m_pending.push_back("\tname=" + QuotedName(name).toLatin1());
-            m_pending.push_back("Content-Transfer-Encoding: base64");
-            m_pending.push_back("Content-Disposition: attachment;");
-            m_pending.push_back("\tfilename=" + QuotedName(name).toLatin1());
-            m_pending.push_back(QByteArray());
-            m_phase = Phase::FileBody;
-            return true;
-        }
-        case Phase::FileBody: {
-            const QByteArray chunk = m_handle.read(54);
-            if (!chunk.isEmpty())
-                m_pending.push_back(chunk.toBase64());
-            if (chunk.size() < 54) {
-                m_handle.close();
-                ++m_file;
-                m_phase = Phase::FileStart;
-            }
-            return true;
-        }
-        case Phase::Done:
-            return false;
-        }
-        return false;
-    }
-
-    enum class Phase { Letter, FileStart, FileBody, Done };
-    TSmtpCli &c;
-    std::deque<QByteArray> m_pending;
-    Phase m_phase = Phase::Letter;
-    TLetterEncoding m_encoding;
-    bool m_multipart = false;
-    QString m_boundary;
-    int m_letterLine = 1;
-    qsizetype m_file = 0;
-    QFile m_handle;
-};
 
 TSmtpCli::TSmtpCli(QObject *parent) : QObject(parent), m_socket(new QSslSocket(this))
 {
@@ -520,111 +341,6 @@ bool TSmtpCli::Ehlo()
         Finish(0);
     });
     return true;
-}
-
-bool TSmtpCli::Auth()
-{
-    if (!CanStart(true))
-        return false;
-    Begin(smtpAuth);
-    if (!m_extended) {
-        Fail(kSmtpOwnError, QStringLiteral("500 ESMTP not supported."));
-        return true;
-    }
-    TSmtpAuthType mechanism = AuthType;
-    if (mechanism == smtpAuthNone) {
-        Finish(0);
-        return true;
-    }
-    if (mechanism == smtpAuthAutoSelect) {
-        if (m_authMechanisms.contains(QLatin1String("CRAM-MD5")))
-            mechanism = smtpAuthCramMD5;
-        else if (m_authMechanisms.contains(QLatin1String("LOGIN")))
-            mechanism = smtpAuthLogin;
-        else if (m_authMechanisms.contains(QLatin1String("PLAIN")))
-            mechanism = smtpAuthPlain;
-        else
-            mechanism = smtpAuthCramMD5;
-    }
-    if (mechanism == smtpAuthCramSha1) {
-        Fail(kSmtpOwnError, QStringLiteral("500 Authentication Type could not be determined."));
-        return true;
-    }
-    StartAuth(mechanism);
-    return true;
-}
-
-void TSmtpCli::StartAuth(TSmtpAuthType mechanism)
-{
-    auto first = [this, mechanism](const TSmtpReplyLine &r, const QString &l) { AuthFirstReply(mechanism, r, l); };
-    switch (mechanism) {
-    case smtpAuthPlain: {
-        const QByteArray user = Username.toLatin1();
-        // Authorisation and authentication identity are both the user name.
-        const QByteArray token = user + '\0' + user + '\0' + Password.toLatin1();
-        SendCommand(QStringLiteral("AUTH PLAIN ") + Latin1(token.toBase64()), first);
-        break;
-    }
-    case smtpAuthLogin:
-        SendCommand(QStringLiteral("AUTH LOGIN"), first);
-        break;
-    default:
-        SendCommand(QStringLiteral("AUTH CRAM-MD5"), first);
-        break;
-    }
-}
-
-void TSmtpCli::AuthFirstReply(TSmtpAuthType mechanism, const TSmtpReplyLine &reply, const QString &line)
-{
-    const int expected = mechanism == smtpAuthPlain ? 235 : 334;
-    if (reply.code == expected) {
-        if (mechanism == smtpAuthPlain)
-            Finish(0);
-        else
-            AuthContinue(mechanism, 1, reply, line);
-        return;
-    }
-    if (AuthType != smtpAuthAutoSelect)
-        return Fail(reply.code, line);
-    if (reply.code == 504) {
-        if (mechanism == smtpAuthCramMD5)
-            return StartAuth(smtpAuthLogin);
-        if (mechanism == smtpAuthLogin)
-            return StartAuth(smtpAuthPlain);
-        return Fail(504, line);
-    }
-    Fail(reply.code, QStringLiteral("500 Authentication Type could not be determined."));
-}
-
-void TSmtpCli::AuthContinue(TSmtpAuthType mechanism, int stage, const TSmtpReplyLine &reply, const QString &line)
-{
-    Q_UNUSED(reply);
-    auto done = [this](const TSmtpReplyLine &r, const QString &l) {
-        if (r.code != 235)
-            return Fail(r.code, l);
-        Finish(0);
-    };
-    if (mechanism == smtpAuthLogin) {
-        if (stage == 1) {
-            m_state = smtpInternalReady;
-            SendCommand(Latin1(Username.toLatin1().toBase64()), [this](const TSmtpReplyLine &r, const QString &l) {
-                if (r.code != 334)
-                    return Fail(r.code, l);
-                AuthContinue(smtpAuthLogin, 2, r, l);
-            });
-        } else {
-            SendCommand(Latin1(Password.toLatin1().toBase64()), done);
-        }
-        return;
-    }
-    // CRAM-MD5: the challenge follows "334 ".
-    if (line.size() <= 4)
-        return Fail(kSmtpOwnError, QStringLiteral("500 Malformed MD5 Challege: ") + line);
-    const QByteArray challenge = QByteArray::fromBase64(line.mid(4).trimmed().toLatin1());
-    const QByteArray digest =
-        QMessageAuthenticationCode::hash(challenge, Password.toLatin1(), QCryptographicHash::Md5).toHex();
-    m_state = smtpInternalReady;
-    SendCommand(Latin1((Username.toLatin1() + ' ' + digest).toBase64()), done);
 }
 
 bool TSmtpCli::MailFrom()

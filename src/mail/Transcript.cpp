@@ -10,8 +10,6 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <QTextCursor>
-#include <QTextDocument>
 
 namespace velmora {
 namespace {
@@ -22,9 +20,9 @@ constexpr int kMaxKeptAddress = 256;
 
 } // namespace
 
-void InsertTranscriptHeader(QTextDocument &document, const TTranscriptHeader &h)
+QStringList TranscriptHeaderLines(const TTranscriptHeader &h)
 {
-    const QStringList lines = {
+    return {
         QStringLiteral("General Info:"),
         QStringLiteral("  Client e-mail address:  ") + h.ClientEmail,
         QStringLiteral("  Chat Started at: ") + h.StartTime,
@@ -35,16 +33,6 @@ void InsertTranscriptHeader(QTextDocument &document, const TTranscriptHeader &h)
         QStringLiteral("Chat Transcript:"),
         QString(),
     };
-    QTextCharFormat format;
-    format.setFont(document.defaultFont());
-    format.setForeground(QColor(0, 128, 0));
-    QTextCursor cursor(&document);
-    cursor.movePosition(QTextCursor::Start);
-    // Plain text with a format: nothing the caller typed is read as markup.
-    for (const QString &line : lines) {
-        cursor.insertText(OneLine(line), format);
-        cursor.insertBlock();
-    }
 }
 
 std::optional<QStringList> LoadMailTemplate(const QString &path)

@@ -7,11 +7,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
-
-class QTextDocument;
 
 namespace velmora {
 
@@ -36,9 +35,8 @@ struct TTranscriptHeader {
     QString SupportName;
 };
 
-// Inserts the nine header lines at the top of `document`, in the document's
-// default font, green.
-void InsertTranscriptHeader(QTextDocument &document, const TTranscriptHeader &header);
+// The nine lines of the header block at the top of the conversation.
+QStringList TranscriptHeaderLines(const TTranscriptHeader &header);
 
 // The template's lines; UTF-8 when the file is valid UTF-8, else Latin-1.
 // nullopt when it cannot be read.

@@ -3,6 +3,8 @@
 // to their call record; a row whose link is cleared is history. The list is a
 // table model so the main window's view repaints once per change; it holds no
 // widgets itself (icons come from a provider the view installs).
+#include "session/CallStatus.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 
@@ -14,26 +16,6 @@ namespace velmora {
 class TClientSocket;
 class TLogFile;
 struct ChatItem;
-
-// Row statuses; each has a fixed text and an image-list index.
-enum TCallStatus {
-    CallStatusWaiting = 0,
-    CallStatusAccept = 1,
-    CallStatusInChat = 2,
-    CallStatusDisconnected = 3,
-    CallStatusAnonymous = 4, // only the default "Client Name", never a row status
-    CallStatusAnswered = 5,
-    CallStatusEndChat = 6,
-    CallStatusNetError = 7,
-    CallStatusNormal = 8,
-    CallStatusTransfered = 9,
-};
-constexpr int kCallStatusCount = 10;
-
-// "Waiting...", "Accept...", ...; empty for a number outside 0..9.
-QString CallStatusText(int status);
-// The image-list index of a status; -1 outside 0..9.
-int CallStatusIcon(int status);
 
 enum TCallColumn {
     ColStatus = 0,

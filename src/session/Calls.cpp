@@ -1,4 +1,9 @@
+// The call records, a new call and its alert, the chat windows and the ends of
+// calls. The waiting phase is in CallsWaiting.cpp, calls on hold in
+// CallsOnHold.cpp.
 #include "session/Calls.h"
+
+#include "session/CallsText.h"
 
 #include "config/Settings.h"
 #include "diag/Boxes.h"
@@ -11,6 +16,7 @@
 #include "session/Exchange.h"
 #include "session/ServerSession.h"
 #include "session/SocketBuff.h"
+#include "session/UserDetails.h"
 #include "session/WsaErrors.h"
 
 #include <QPointer>
@@ -21,9 +27,7 @@ namespace velmora {
 
 namespace {
 
-// Pauses of the waiting phase, kept on the wire for the server's sake.
-constexpr int kAnswerPauseMs = 500;
-constexpr int kWelcomePauseMs = 50;
+// Pauses kept on the wire for the server's sake.
 constexpr int kDropPauseMs = 30;
 constexpr int kEndAllPauseMs = 100;
 constexpr int kTransferPauseMs = 500;
@@ -32,13 +36,6 @@ constexpr int kTransferPauseMs = 500;
 // holding an alert window apiece. Texts from an announcement are cut to this.
 constexpr int kMaxAlertsOpen = 25;
 constexpr qsizetype kMaxAnnouncedText = 1024;
-
-const QString kCaptionWarning = QStringLiteral("Warning");
-
-QString ChatLimitReachedText()
-{
-    return QStringLiteral("Cannot Open more chat windows. Please close\none of the current chat windows first !.");
-}
 
 } // namespace
 
@@ -175,38 +172,6 @@ void TCalls::RemoveWaitingHandlers(TClientSocket *socket)
     disconnect(socket, nullptr, this, nullptr);
 }
 
-// --- calls on hold -------------------------------------------------------------
-
-void TCalls::IncreaseCallsOnHold(ChatItem *record)
-{
-    if (record->CountedOnHold)
-        return;
-    record->CountedOnHold = true;
-    ++m_callsOnHold;
-    emit CountersChanged();
-}
-
-void TCalls::LeaveHold(ChatItem *record)
-{
-    if (!record || !record->CountedOnHold)
-        return;
-    record->CountedOnHold = false;
-    DecreaseCallsOnHold();
-}
-
-void TCalls::DecreaseCallsOnHold()
-{
-    if (m_callsOnHold <= 0) {
-        m_callsOnHold = 0;
-        return;
-    }
-    if (--m_callsOnHold == 0) {
-        m_host.SetTrayBlinking(false);
-        m_onHoldTimer.stop();
-    }
-    emit CountersChanged();
-}
-
 // --- a new call ----------------------------------------------------------------
 
 void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind)
@@ -313,292 +278,6 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
     InstallWaitingHandlers(socket);
     if (!socket->Open())
         PrematureEnd(socket);
-}
-
-// --- the waiting phase ------------------------------------------------------------
-
-void TCalls::WaitingSocketConnect(TClientSocket *socket)
-{
-    ChatItem *record = m_list.FindCallBySocket(socket);
-    if (!record)
-        return;
-    if (!record->SendWorker && !record->ConnectionTaken)
-        record->SendWorker = std::make_unique<TSocketBuff>();
-    Log(QStringLiteral("Opend new connection in response to client call Socket = ") + QString::number(socket->Handle())
-        + QStringLiteral(" SC = ") + QString::number(record->SessionCount));
-}
-
-void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteArray &body)
-{
-    switch (code) {
-    case chat::INITIAL_CONNECT: {
-        ChatItem *early = m_list.FindCallBySocket(socket);
-        if (early && !early->ConnectionTaken) {
-            if (early->InitialConnectAnswered)
-                return; // answered already: a repeat gets no second answer
-            early->InitialConnectAnswered = true;
-        }
-        // A transferred call is answered on the server connection.
-        TClientSocket *serverSocket = early && early->Kind == server::TRANSFER_CALL ? m_session.Socket() : nullptr;
-        const bool known = early && !early->ConnectionTaken;
-        (new TExchange(this, {socket, serverSocket}))
-            ->Pause(kAnswerPauseMs)
-            .Then([this, socket, known] { AnswerInitialConnect(socket, known); })
-            .Start();
-        return;
-    }
-    case chat::SESSION_READY:
-        HandleSessionReady(socket, body);
-        return;
-    case chat::USER_DETAILS:
-        HandleUserDetails(socket, body);
-        return;
-    case chat::END_SESSION: {
-        const ChatItem *record = m_list.FindCallBySocket(socket);
-        if (!record || record->ConnectionTaken)
-            return;
-        Log(QStringLiteral("Remote client has send END_SESSION message, SessionCount = ")
-            + QString::number(record->SessionCount));
-        PrematureEnd(socket);
-        return;
-    }
-    case chat::CHAT_TEXT: {
-        // A visitor on hold was welcomed and may talk: the lines wait for the
-        // chat window, up to a bound.
-        ChatItem *record = m_list.FindCallBySocket(socket);
-        const std::optional<QByteArray> text = chat::DecodeChatText(body);
-        if (!record || record->ConnectionTaken || !text)
-            return;
-        const QString line = FromWire(*text);
-        if (record->EarlyChars + line.size() > ChatItem::kMaxEarlyChars)
-            return;
-        record->EarlyChars += line.size();
-        record->EarlyLines.append(line);
-        return;
-    }
-    default:
-        // Typing notices before a chat window exists, and unknown codes, are
-        // dropped.
-        return;
-    }
-}
-
-void TCalls::AnswerInitialConnect(TClientSocket *socket, bool known)
-{
-    ChatItem *record = m_list.FindCallBySocket(socket);
-    if (!record || record->ConnectionTaken) {
-        // A call that ended during the pause (answered elsewhere, say) has
-        // nobody left to answer; only a greeting for no call at all is odd.
-        if (known)
-            return;
-        ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
-                BoxIcon::Warning);
-        return;
-    }
-    const qint32 sessionCount = record->SessionCount;
-    if (record->Kind == server::TRANSFER_CALL) {
-        m_session.Send(server::BuildTransferAnswered(sessionCount, record->Port));
-        return;
-    }
-    const int handle = socket->Handle();
-    if (SendOnCall(record, chat::BuildSupportAnswersToCli(Settings().ClientID, m_session.SupportPort(), sessionCount)))
-        Log(QStringLiteral("Send SUPPORT_ANSWERS_TO_CLI, Socket = ") + QString::number(handle)
-            + QStringLiteral(" SC = ") + QString::number(sessionCount));
-}
-
-void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
-{
-    const std::optional<qint32> sessionCount = chat::DecodeSessionReady(body);
-    if (!sessionCount)
-        return;
-    // Only this connection's own call: a peer must not make us talk on
-    // another visitor's connection.
-    auto lookUp = [this, socket, sc = *sessionCount]() -> ChatItem * {
-        ChatItem *record = m_list.FindCallBySession(sc);
-        return record && record->Socket == socket && !record->ConnectionTaken ? record : nullptr;
-    };
-    ChatItem *record = lookUp();
-    if (!record || record->SessionReadyAnswered)
-        return; // a repeat is not welcomed twice
-    record->SessionReadyAnswered = true;
-
-    (new TExchange(this, {socket}))
-        ->Then([this, lookUp] {
-            ChatItem *record = lookUp();
-            if (!record)
-                return false;
-            const TSettings &settings = Settings();
-            const ImageFile image = LoadImageFile(settings.WelcomeImgFileName);
-            if (image.status == ImageFileStatus::Ok) {
-                SendOnCall(record, chat::BuildImageData(image.bytes));
-            } else {
-                // Shown from the event loop: a box opened here would hold
-                // the call's connection (and its on-hold texts) until closed.
-                const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
-                if (!refusal.isEmpty())
-                    QMetaObject::invokeMethod(
-                        this, [refusal] { ShowBox(refusal, kCaptionWarning, BoxIcon::Warning); },
-                        Qt::QueuedConnection);
-            }
-            return true;
-        })
-        .Pause(kWelcomePauseMs)
-        .Then([this, lookUp] {
-            // The box ran an event loop; a failed send took the call down.
-            ChatItem *record = lookUp();
-            if (!record)
-                return false;
-            SendOnCall(record, chat::BuildWelcomeMsg(Settings().WelcomToMsgMsg));
-            return true;
-        })
-        .Pause(kWelcomePauseMs)
-        .Then([this, lookUp, sc = *sessionCount] {
-            ChatItem *record = lookUp();
-            if (record && m_list.StatusOfCall(sc) == CallStatusText(CallStatusAccept))
-                OpenChatWindow(record);
-        })
-        .Start();
-}
-
-void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
-{
-    ChatItem *record = m_list.FindCallBySocket(socket);
-    if (!record || record->ConnectionTaken)
-        return;
-    const std::optional<chat::UserDetails> details = chat::DecodeUserDetails(body);
-    if (!details)
-        return;
-    record->Name = details->Name();
-    record->Email = details->Email();
-    m_list.SetCallName(socket, record->Name);
-    m_list.SetCallEmail(socket, record->Email);
-    m_list.SetCallPhone(socket, details->Phone());
-    Log(QStringLiteral("User details for SessionCount = ") + QString::number(record->SessionCount)
-        + QStringLiteral(",  Name = ") + OneLine(record->Name) + QStringLiteral(",  From Site = ")
-        + OneLine(record->WebSite) + QStringLiteral(",  e-mail = ") + OneLine(record->Email));
-}
-
-void TCalls::WaitingSocketDisconnect(TClientSocket *socket)
-{
-    PrematureEnd(socket);
-}
-
-void TCalls::WaitingSocketError(TClientSocket *socket, int wsaCode)
-{
-    const QPointer<TClientSocket> alive(socket);
-    ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
-    // While the box was open the call may have been ended and its socket
-    // released; a new call's socket can then sit at the same address.
-    if (!alive)
-        return;
-    // The connection is gone after an error; a call left linked to it could
-    // never be dropped, opened or cleared.
-    PrematureEnd(socket);
-}
-
-void TCalls::PrematureEnd(TClientSocket *socket)
-{
-    ChatItem *record = m_list.FindCallBySocket(socket);
-    if (!record || record->ConnectionTaken)
-        return;
-    Log(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = ")
-        + QString::number(record->SessionCount));
-    const int row = m_list.FindRowByRecord(record);
-    if (m_list.RowStatus(row) != CallStatusAnswered) {
-        m_list.SetRowEndTime(row);
-        m_list.SetRowStatus(row, CallStatusDisconnected);
-        LeaveHold(record);
-    }
-    DestroyRecord(record); // closes the socket in the background and unlinks the row
-}
-
-bool TCalls::SendOnCall(ChatItem *record, const std::optional<QByteArray> &frame)
-{
-    if (!record || record->ConnectionTaken)
-        return false;
-    if (!frame)
-        return false; // a configured text too long for its field: nothing to send
-    if (record->Socket && record->SendWorker && QueueMessage(*record->Socket, *record->SendWorker, *frame))
-        return true;
-    NotConnected(record);
-    return false;
-}
-
-void TCalls::NotConnected(ChatItem *record)
-{
-    const qint32 sessionCount = record->SessionCount;
-    if (m_list.StatusOfCall(sessionCount) != CallStatusText(CallStatusDisconnected)) {
-        const QString ip = record->Socket ? record->Socket->PeerAddress() : QString();
-        Log(QStringLiteral("Socket not connected, could not send data, IP = ") + ip + QStringLiteral(",  Port = ")
-            + QString::number(m_session.SupportPort()) + QStringLiteral(",  SessionCount = ")
-            + QString::number(sessionCount));
-    }
-    const int row = m_list.FindRowByRecord(record);
-    if (row >= 0) {
-        m_list.SetRowEndTime(row);
-        Log(QStringLiteral("Session with client has endded, SessionCount = ") + QString::number(sessionCount));
-        m_list.SetRowStatus(row, CallStatusDisconnected);
-    }
-    LeaveHold(record);
-    // Nothing can reach the call any more: free it rather than leak it.
-    DestroyRecord(record);
-}
-
-// --- on hold ---------------------------------------------------------------------
-
-void TCalls::OnHoldTimerTimer()
-{
-    // Sends may take calls down (rows unlink but stay), so walk by row id.
-    std::vector<quint64> ids;
-    for (int row = 0; row < m_list.Count(); ++row)
-        if (m_list.RowStatus(row) == CallStatusWaiting)
-            ids.push_back(m_list.RowId(row));
-    for (quint64 id : ids) {
-        const int row = m_list.FindRowById(id);
-        ChatItem *record = m_list.RowData(row);
-        if (!record || !record->Socket || record->ConnectionTaken || m_list.RowStatus(row) != CallStatusWaiting)
-            continue;
-        // A connection still opening has nobody to tell yet; sending would
-        // find it "not connected" and take the call down.
-        if (!record->Socket->IsConnected())
-            continue;
-        // Behind whatever exchange the call's connection is in, as if its
-        // pauses had held the timer up; a tick still waiting there stands
-        // for this one too, so a long exchange never ends in a burst.
-        if (m_holdTicksWaiting.contains(id))
-            continue;
-        m_holdTicksWaiting.insert(id);
-        auto *tick = new TExchange(this, {record->Socket});
-        connect(tick, &TExchange::Ended, this, [this, id] { m_holdTicksWaiting.remove(id); });
-        tick->Then([this, id] {
-                m_holdTicksWaiting.remove(id);
-                const int row = m_list.FindRowById(id);
-                ChatItem *record = m_list.RowData(row);
-                if (!record || !record->Socket || record->ConnectionTaken
-                    || m_list.RowStatus(row) != CallStatusWaiting)
-                    return;
-                const TSettings &settings = Settings();
-                const int every = settings.ReminderCount;
-                const int count = record->ReminderCount;
-                const bool reminder = count != 0 && every > 0 && count % every == 0
-                                      && !settings.SupportNotAvailReminderMsg.isEmpty();
-                if (!reminder) {
-                    if (SendOnCall(record, chat::BuildNotAvailMsg(settings.SupportNotAvailMsg)))
-                        record->ReminderCount = count + 1;
-                } else if (SendOnCall(record, chat::BuildNotAvailReminder(settings.SupportNotAvailReminderMsg))) {
-                    record->ReminderCount = 1;
-                    if (ChatLimit() >= m_openChatWindows && m_host.SoundsOn())
-                        m_host.PlayMainSound();
-                }
-            })
-            .Start();
-    }
-}
-
-void TCalls::RingRemindTimerTimer()
-{
-    if (m_host.SoundsOn())
-        m_host.PlayMainSound();
 }
 
 // --- chat windows ------------------------------------------------------------------

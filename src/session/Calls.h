@@ -31,21 +31,13 @@ public:
     virtual void PlayMainSound() {}
     // Starts or stops the tray icon's blinking (stopping shows the online image).
     virtual void SetTrayBlinking(bool /*on*/) {}
-    // The modal new-call alert: true for Accept, false for On-Hold.
-    virtual bool ShowNewCallAlert(quint16 /*kind*/, const QString & /*site*/, const QString & /*ip*/,
-                                  bool /*acceptEnabled*/) { return false; }
-    // The alert as the console shows it: nothing waits; `answered` gets Accept
-    // (true) or On-Hold (false) once the operator has chosen. By default it
-    // answers at once through ShowNewCallAlert.
-    // `asking` names the supporter who asks, where the wire tells it. The
-    // result closes the alert unanswered (its call has gone meanwhile).
+    // The new-call alert: nothing waits; `answered` gets Accept (true) or
+    // On-Hold (false) once the operator has chosen. `asking` names the
+    // supporter who asks, where the wire tells it. The result closes the alert
+    // unanswered (its call has gone meanwhile).
     virtual std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
-                                                       bool acceptEnabled, const QString & /*asking*/,
-                                                       std::function<void(bool)> answered)
-    {
-        answered(ShowNewCallAlert(kind, site, ip, acceptEnabled));
-        return {};
-    }
+                                                       bool acceptEnabled, const QString &asking,
+                                                       std::function<void(bool)> answered) = 0;
     // A short line for the status bar that blocks nothing.
     virtual void ShowCallNotice(const QString & /*text*/) {}
     // Creates and shows the customer chat window that takes the record's

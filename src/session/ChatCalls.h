@@ -2,6 +2,7 @@
 // The call list as one chat sees it: its row's statuses, times and caller
 // details, keyed by the call's connection as the call list keys them.
 #include "mail/Transcript.h"
+#include "session/CallStatus.h"
 
 #include <QString>
 
@@ -11,16 +12,6 @@ namespace velmora {
 
 class IChatWindow;
 class TClientSocket;
-
-// Row statuses of the call list that a chat sets or reads.
-namespace callstatus {
-inline constexpr int Waiting = 0;
-inline constexpr int InChat = 2;
-inline constexpr int EndChat = 6;
-inline constexpr int NetError = 7;
-inline constexpr int Transfered = 9;
-inline constexpr const char *EndChatText = "End Chat !";
-} // namespace callstatus
 
 class IChatCalls {
 public:

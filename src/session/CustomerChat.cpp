@@ -3,10 +3,10 @@
 #include "config/Settings.h"
 #include "diag/AnsiText.h"
 #include "diag/Logdata.h"
-#include "diag/SafeText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
 #include "session/Exchange.h"
+#include "session/UserDetails.h"
 
 namespace velmora {
 
@@ -38,7 +38,7 @@ void TCustomerChat::Begin(ChatItem *record)
     const TSettings &settings = Settings();
     Send(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
     Send(chat::BuildChatOptions(settings.EmptyLineAdd));
-    MarkStatus(callstatus::InChat);
+    MarkStatus(CallStatusInChat);
     // What the visitor wrote while the call waited comes first.
     if (record) {
         record->EarlyChars = 0;
@@ -82,12 +82,12 @@ void TCustomerChat::EndOnWire(int pauseMs, std::function<void()> timedOut, std::
     if (pauseMs > 0)
         exchange->Pause(pauseMs);
     exchange->Then([this] {
-        m_endWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != QLatin1String(callstatus::EndChatText);
+        m_endWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != CallStatusText(CallStatusEndChat);
         if (!m_endWaitsForQueue)
             return;
         if (!m_transferring)
             EndSession();
-        MarkStatus(m_transferring ? callstatus::Transfered : callstatus::EndChat);
+        MarkStatus(m_transferring ? CallStatusTransfered : CallStatusEndChat);
     });
     exchange->WaitUntilSent([this] { return m_endWaitsForQueue ? SendWorker() : nullptr; }, std::move(timedOut));
     exchange->Then(std::move(done));
@@ -97,7 +97,7 @@ void TCustomerChat::EndOnWire(int pauseMs, std::function<void()> timedOut, std::
 void TCustomerChat::TakeDown()
 {
     MarkEndTime();
-    MarkStatus(callstatus::NetError);
+    MarkStatus(CallStatusNetError);
     if (Socket())
         m_keptRow = m_calls.TranscriptRow(Socket());
     SetEnded(true);
@@ -129,15 +129,10 @@ void TCustomerChat::HandleUserDetails(const QByteArray &body)
     m_name = details->Name();
     m_email = details->Email();
     m_phone = details->Phone();
-    if (Socket()) {
-        m_calls.SetCallName(Socket(), m_name);
-        m_calls.SetCallEmail(Socket(), m_email);
-        m_calls.SetCallPhone(Socket(), m_phone);
-    }
+    if (Socket())
+        ShowUserDetails(m_calls, Socket(), *details);
     if (TLogFile *log = m_log ? m_log() : nullptr)
-        log->AddLine(QStringLiteral("User details for SessionCount = ") + QString::number(m_sessionCount)
-                     + QStringLiteral(",  Name = ") + OneLine(m_name) + QStringLiteral(",  e-mail = ")
-                     + OneLine(m_email));
+        log->AddLine(UserDetailsLogLine(m_sessionCount, *details));
     m_view.CallerDetailsChanged();
 }
 

@@ -118,10 +118,8 @@ TEST_F(MainFormTest, FirstStartInAnEmptyFolderIsQuietAndLeavesItsFilesAtExit)
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("  Application terminated !!!")));
 }
 
-TEST_F(MainFormTest, ClockTextAndSettingsIndicators)
+TEST_F(MainFormTest, SettingsIndicators)
 {
-    EXPECT_EQ(TMainForm::ClockText(3725), QStringLiteral("1:02:05"));
-    EXPECT_EQ(TMainForm::ClockText(360000), QStringLiteral("100:00:00"));
     WriteIni(dir.path(), server.Port(),
              QStringLiteral("\r\n[GeneralProgramSetting]\r\nAutoOnHoldOnMinimized=true\r\n"
                             "\r\n[SoundSetup]\r\nMainSundFile=nowhere.wav\r\n"));

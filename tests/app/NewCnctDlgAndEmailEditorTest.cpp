@@ -11,24 +11,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 namespace velmora {
 namespace {
-
-std::vector<TNewCnctDlg *> OpenAlerts()
-{
-    std::vector<TNewCnctDlg *> out;
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (auto *alert = qobject_cast<TNewCnctDlg *>(w); alert && alert->isVisible())
-            out.push_back(alert);
-    return out;
-}
 
 TEST(NewCnctDlg, TextsFollowTheKindOfCallAndHideAbsentValues)
 {
@@ -123,28 +116,19 @@ TEST(NewCnctDlg, PlacementCornersAndStacking)
 
 TEST(NewCnctDlg, SecondAlertWhileTheFirstIsOpenIsPlacedHigherAndFurtherLeft)
 {
-    QPoint first;
-    QPoint second;
-    bool innerAnswer = true;
-    QTimer::singleShot(0, [&] {
-        ASSERT_EQ(OpenAlerts().size(), 1u);
-        first = OpenAlerts()[0]->pos();
-        EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
-        QTimer::singleShot(0, [&] {
-            for (TNewCnctDlg *alert : OpenAlerts())
-                if (alert->Label3->text().endsWith(QLatin1String("second")))
-                    second = alert->pos();
-            for (TNewCnctDlg *alert : OpenAlerts())
-                if (alert->Label3->text().endsWith(QLatin1String("second")))
-                    alert->OnHoldlBtn->click();
-        });
-        innerAnswer = TNewCnctDlg::Ask(server::CLIENT_LISTED, QStringLiteral("second"), QString(), true, 2);
-        OpenAlerts()[0]->AcceptBtn->click();
-    });
-    const bool outerAnswer = TNewCnctDlg::Ask(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true, 2);
-    EXPECT_TRUE(outerAnswer);
-    EXPECT_FALSE(innerAnswer);
-    EXPECT_EQ(second - first, QPoint(-25, -25));
+    std::optional<bool> firstAnswer;
+    std::optional<bool> secondAnswer;
+    QPointer<TNewCnctDlg> first = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true,
+                                                    2, [&](bool accept) { firstAnswer = accept; });
+    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
+    QPointer<TNewCnctDlg> second = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("second"), QString(),
+                                                     true, 2, [&](bool accept) { secondAnswer = accept; });
+    EXPECT_EQ(second->pos() - first->pos(), QPoint(-25, -25));
+    // The operator answers them later, each with its own button.
+    second->OnHoldlBtn->click();
+    first->AcceptBtn->click();
+    EXPECT_EQ(firstAnswer, std::optional<bool>(true));
+    EXPECT_EQ(secondAnswer, std::optional<bool>(false));
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
 }
 

@@ -20,9 +20,12 @@ namespace {
 
 class WindowFactory final : public ICallsHost, public IChatHost {
 public:
-    bool ShowNewCallAlert(quint16, const QString &, const QString &, bool acceptEnabled) override
+    // The alert stays open until the test answers it.
+    std::function<void()> ShowNewCallAlertThen(quint16, const QString &, const QString &, bool, const QString &,
+                                               std::function<void(bool)> answered) override
     {
-        return acceptEnabled;
+        alert = std::move(answered);
+        return {};
     }
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override
     {
@@ -33,6 +36,7 @@ public:
 
     TCallsLink *link = nullptr;
     QPointer<TOneChatWindow> window;
+    std::function<void(bool)> alert;
 };
 
 TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
@@ -59,6 +63,8 @@ TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
         factory.link = &link;
 
         calls.NewCall(77, 0, QStringLiteral("www.example.org"), QStringLiteral("10.0.0.1"), server::CLIENT_LISTED);
+        ASSERT_TRUE(factory.alert);
+        factory.alert(true);
         ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
         server.SendRaw(0, chat::BuildSessionReady(77));
         ASSERT_TRUE(WaitFor([&] { return !factory.window.isNull(); }));

@@ -68,10 +68,16 @@ public:
     ScriptedDialogs() { SetChatDialogs(this); }
     ~ScriptedDialogs() override { SetChatDialogs(nullptr); }
 
-    bool RemoteTerminated(TOneChatWindow &) override
+    // The end-of-chat dialog stays up until the test answers it.
+    void RemoteTerminatedThen(TOneChatWindow &, std::function<void(bool)> done) override
     {
         ++endDialogs;
-        return closeOnEnd;
+        pendingEnd = std::move(done);
+    }
+    void AnswerEnd(bool close)
+    {
+        if (auto done = std::exchange(pendingEnd, nullptr))
+            done(close);
     }
     bool SupportChatTerminated(QWidget &) override
     {
@@ -94,7 +100,8 @@ public:
     }
 
     int endDialogs = 0;
-    bool closeOnEnd = false;
+    std::function<void(bool)> pendingEnd;
+    bool closeOnEnd = false; // the supporter chat's answer
     int fileDialogs = 0;
     QString lastFilter;
     QString imageFile;
@@ -111,9 +118,12 @@ public:
     RealDialogs() { SetChatDialogs(this); }
     ~RealDialogs() override { SetChatDialogs(nullptr); }
 
-    bool RemoteTerminated(TOneChatWindow &window) override
+    // A scripted answer comes a turn of the event loop later, as a click would.
+    void RemoteTerminatedThen(TOneChatWindow &window, std::function<void(bool)> done) override
     {
-        return endAnswer ? *endAnswer : IChatDialogs::RemoteTerminated(window);
+        if (!endAnswer)
+            return IChatDialogs::RemoteTerminatedThen(window, std::move(done));
+        QTimer::singleShot(0, &window, [done = std::move(done), close = *endAnswer] { done(close); });
     }
 
     std::optional<bool> endAnswer;

@@ -188,7 +188,7 @@ TEST_F(ChatWorkdayTest, AVisitorWhoLeftLeavesAReadOnlyWindowThatSendsNothing)
     window->FormClose();
     Settle();
     EXPECT_EQ(server.Frames().size(), before); // no second farewell
-    EXPECT_EQ(calls.lastStatus, callstatus::EndChat);
+    EXPECT_EQ(calls.lastStatus, CallStatusEndChat);
 }
 
 // The server connection drops: the call's row says "Net Error !", but the
@@ -201,7 +201,7 @@ TEST_F(ChatWorkdayTest, ALostServerConnectionLeavesTheConversationReadable)
     ASSERT_TRUE(WaitFor([&] { return !Conversation().isEmpty(); }));
     window->InputText->setPlainText(QStringLiteral("let me look"));
     window->TakeDownOnNetError();
-    EXPECT_EQ(calls.lastStatus, callstatus::NetError);
+    EXPECT_EQ(calls.lastStatus, CallStatusNetError);
     EXPECT_TRUE(calls.events.contains(QStringLiteral("gone")));
     ASSERT_FALSE(window.isNull());
     EXPECT_TRUE(window->isVisible());

@@ -1,5 +1,4 @@
-// Composing a transcript: the letter, the recipients, the attachment file and
-// the header block.
+// Composing a transcript: the letter, the recipients and the attachment file.
 #include "RecordingBoxes.h"
 #include "config/Settings.h"
 #include "mail/Outbox.h"
@@ -8,9 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -164,33 +160,4 @@ TEST_F(TranscriptTest, TemplateEdgeCases)
     EXPECT_EQ(boxes.shown[0].caption, source.WarningCaption);
     EXPECT_EQ(boxes.shown[0].icon, BoxIcon::Warning);
     EXPECT_EQ(composer.ChatFileCount, count);
-}
-
-TEST_F(TranscriptTest, HeaderBlockGoesOnTopInGreenInTheDefaultFont)
-{
-    QTextDocument doc;
-    QFont font(QStringLiteral("Sans"), 13);
-    doc.setDefaultFont(font);
-    QTextCursor c(&doc);
-    QTextCharFormat red;
-    red.setForeground(Qt::red);
-    red.setFontWeight(QFont::Bold);
-    c.insertText(QStringLiteral("Eve: hi"), red);
-    InsertTranscriptHeader(doc, {QStringLiteral("eve@x.test"), QStringLiteral("10:00"), QStringLiteral("10:05"),
-                                 QStringLiteral("Dana")});
-    const QStringList lines = doc.toPlainText().split(QLatin1Char('\n'));
-    EXPECT_EQ(lines, (QStringList{"General Info:", "  Client e-mail address:  eve@x.test", "  Chat Started at: 10:00",
-                                  "  Chat Ended at: 10:05", "  Support Person: Dana", "", "", "Chat Transcript:", "",
-                                  "Eve: hi"}));
-    for (QTextBlock b = doc.begin(); b.isValid() && b.blockNumber() < 8; b = b.next()) {
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat f = it.fragment().charFormat();
-            EXPECT_EQ(f.foreground().color(), QColor(0, 128, 0));
-            EXPECT_EQ(f.font().pointSize(), 13);
-            EXPECT_NE(f.fontWeight(), QFont::Bold);
-        }
-    }
-    // The conversation keeps its own format.
-    const QTextBlock last = doc.lastBlock();
-    EXPECT_EQ(last.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
 }

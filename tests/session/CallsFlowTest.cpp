@@ -30,8 +30,9 @@ TEST_F(CallsFlow, ChatLimitReachedDisablesAcceptAndTheCallWaits)
 TEST_F(CallsFlow, LimitReachedWhileTheAlertIsOpenPutsTheCallOnHold)
 {
     SetChatLimit(1);
-    host.duringAlert = [this] { SetChatLimit(0); };
-    StartCall(3, true);
+    calls.NewCall(3, 0, QStringLiteral("www.example.com"), QStringLiteral("10.0.0.1"), server::CLIENT_LISTED);
+    SetChatLimit(0);
+    host.AnswerNext(true);
     ASSERT_FALSE(boxes.shown.isEmpty());
     EXPECT_EQ(boxes.shown.back().text,
               QStringLiteral("Cannot Open more chat windows. Please close\none of the current chat windows first !."));
@@ -53,15 +54,13 @@ TEST_F(CallsFlow, MinimizedWithAutoOnHoldShowsNoAlertAndBlinks)
 
 TEST_F(CallsFlow, StackedAlertsEachFinishTheirOwnCallAndRingUntilTheLastCloses)
 {
-    host.answers = {true}; // the outer alert's answer comes last
-    host.duringAlert = [this] {
-        EXPECT_TRUE(calls.RingRemindTimer().isActive());
-        host.answers.push_front(false);
-        calls.NewCall(21, 0, QStringLiteral("inner"), QString(), server::CLIENT_LISTED);
-        EXPECT_TRUE(calls.RingRemindTimer().isActive()); // the outer alert is still open
-        EXPECT_EQ(List().Count(), 1);
-    };
     calls.NewCall(20, 0, QStringLiteral("outer"), QString(), server::CLIENT_LISTED);
+    EXPECT_TRUE(calls.RingRemindTimer().isActive());
+    calls.NewCall(21, 0, QStringLiteral("inner"), QString(), server::CLIENT_LISTED);
+    host.Answer(1, false); // the inner alert first, the outer one's answer comes last
+    EXPECT_TRUE(calls.RingRemindTimer().isActive()); // the outer alert is still open
+    EXPECT_EQ(List().Count(), 1);
+    host.Answer(0, true);
     EXPECT_FALSE(calls.RingRemindTimer().isActive());
     ASSERT_EQ(List().Count(), 2);
     EXPECT_EQ(List().Cell(0, ColWebSite), QStringLiteral("inner"));
@@ -73,7 +72,6 @@ TEST_F(CallsFlow, StackedAlertsEachFinishTheirOwnCallAndRingUntilTheLastCloses)
 
 TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenClosesTheAlertAndOpensNoConnection)
 {
-    host.holdAlerts = true;
     calls.NewCall(30, 0, QStringLiteral("site"), QString(), server::CLIENT_LISTED);
     calls.NewCall(32, 0, QStringLiteral("other"), QString(), server::CLIENT_LISTED);
     EXPECT_EQ(List().Count(), 0);
@@ -88,8 +86,26 @@ TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenClosesTheAlertAndOpens
     EXPECT_EQ(calls.CallsOnHold(), 0);
     QTest::qWait(100);
     EXPECT_EQ(server.ConnectionCount(), 0);
-    host.open[1](false);
+    host.Answer(1, false);
     EXPECT_FALSE(calls.RingRemindTimer().isActive());
+}
+
+TEST_F(CallsFlow, LateAnswerToAnAlertWhoseCallHasGoneTouchesNothing)
+{
+    // The alert closes later than its call goes, and the operator's click
+    // still arrives.
+    host.withdrawnLeaveOpen = true;
+    calls.NewCall(33, 0, QStringLiteral("site"), QString(), server::CLIENT_LISTED);
+    calls.CallAnswered(33);
+    ASSERT_EQ(host.withdrawn, 1);
+    ASSERT_EQ(calls.RecordCount(), 0);
+    host.Answer(0, true);
+    EXPECT_FALSE(calls.RingRemindTimer().isActive());
+    ASSERT_EQ(List().Count(), 1);
+    EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
+    EXPECT_EQ(calls.CallsOnHold(), 0);
+    QTest::qWait(100);
+    EXPECT_EQ(server.ConnectionCount(), 0);
 }
 
 TEST_F(CallsFlow, CallAnsweredClosesTheConnectionAndKeepsTheRowAsHistory)
@@ -340,12 +356,11 @@ TEST_F(CallsOnline, TransferredCallIsAnsweredOnTheServerConnection)
     ASSERT_TRUE(server.SendFrame(0, server::ONLINE_SUPPORTERS,
                                  BodyOf(*server::BuildOnlineSupportersList({{"Bert", 55}}))));
     ASSERT_TRUE(WaitFor([&] { return session.SupporterName(55) == QStringLiteral("Bert"); }));
-    host.holdAlerts = true;
     ASSERT_TRUE(server.SendFrame(0, server::TRANSFER_CALL,
                                  BodyOf(*server::BuildTransferCallNotice(300, 55, "10.9.9.9", "www.t.example"))));
     ASSERT_TRUE(WaitFor([&] { return host.open.size() == 1; }));
     EXPECT_EQ(host.alerts[0].asking, QStringLiteral("Bert"));
-    host.open[0](false);
+    host.Answer(0, false);
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_TRUE(WaitForCode(0, server::TRANSFER_ANSWERED));
     const auto frames = server.FramesOn(0);

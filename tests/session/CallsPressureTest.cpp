@@ -55,8 +55,8 @@ TEST_F(CallsPressure, CallEndedDuringItsAnswerPause)
     server.SetSendInitialConnect(false);
     // A call on hold whose connection has just been greeted.
     const auto greeted = [&](qint32 sc, int connection) {
-        host.answers.push_back(false);
         calls.NewCall(sc, 0, QStringLiteral("s"), QStringLiteral("ip"), server::CLIENT_LISTED);
+        host.AnswerNext(false);
         return server.WaitForConnections(connection + 1)
                && WaitFor([&] {
                       const ChatItem *record = List().FindCallBySession(sc);
@@ -115,24 +115,16 @@ TEST_F(CallsPressure, UnansweredAlertsHoldNoThreadsAndStackOnlySoFar)
 {
     auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
     const qsizetype before = threads();
-    qsizetype during = 0;
-    qint32 next = 500;
-    std::function<void()> announce = [&] {
-        if (host.alerts.size() < 25) {
-            host.duringAlert = announce;
-            calls.NewCall(++next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
-            return;
-        }
-        // Inside the 25th alert: fifteen more come in.
-        for (int i = 0; i < 15; ++i)
-            calls.NewCall(++next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
-        during = threads();
-    };
-    host.duringAlert = announce;
-    calls.NewCall(next, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
-    // 25 alerts at most stood open; the calls beyond them went on hold.
+    // Forty calls, nobody answering: 25 alerts at most stand open, the calls
+    // beyond them go on hold.
+    for (qint32 sc = 500; sc < 540; ++sc)
+        calls.NewCall(sc, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    const qsizetype during = threads();
     EXPECT_EQ(host.alerts.size(), 25u);
+    EXPECT_EQ(calls.CallsOnHold(), 15);
     EXPECT_LT(during - before, 5); // no send worker for a call not yet connected
+    while (host.AnswerNext(false)) {
+    }
     EXPECT_EQ(calls.RecordCount(), 40);
     EXPECT_EQ(calls.CallsOnHold(), 40);
     ASSERT_TRUE(server.WaitForConnections(40, 10000));
@@ -203,29 +195,11 @@ protected:
 
 TEST_F(CallsBurst, AnnouncementsInOneSegmentStackTheirAlerts)
 {
-    // Each alert runs a nested loop and is answered only once all are up.
-    int open = 0;
-    int most = 0;
-    host.answers = {false, false, false};
-    std::function<void()> wait = [&] {
-        ++open;
-        most = std::max(most, open);
-        host.duringAlert = wait;
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if (most == 3)
-                loop.quit();
-        });
-        check.start(5);
-        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
-        loop.exec();
-        --open;
-    };
-    host.duringAlert = wait;
+    // All three alerts are up at once; they are answered only then.
     Announce(3, 700);
-    ASSERT_TRUE(WaitFor([&] { return host.alerts.size() == 3 && open == 0; }, 5000));
-    EXPECT_EQ(most, 3);
+    ASSERT_TRUE(WaitFor([&] { return host.alerts.size() == 3; }, 5000));
+    for (size_t i = 0; i < 3; ++i)
+        host.Answer(i, false);
     ASSERT_TRUE(WaitFor([&] { return AnsweredCalls() == 3; }));
 }
 

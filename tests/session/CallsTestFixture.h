@@ -22,7 +22,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -97,34 +96,41 @@ public:
     bool SoundsOn() const override { return sounds; }
     void PlayMainSound() override { ++soundsPlayed; }
     void SetTrayBlinking(bool on) override { blinking.push_back(on); }
-    bool ShowNewCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled) override
-    {
-        alerts.push_back({kind, site, ip, acceptEnabled, {}});
-        if (duringAlert) {
-            auto action = std::move(duringAlert);
-            duringAlert = nullptr;
-            action();
-        }
-        if (answers.empty())
-            return false;
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    // With holdAlerts set, alerts stay open as the console's do: the test
-    // answers them later through `open`, or the call's end withdraws them.
+    // Alerts stay open as the console's do: the test answers them later, as
+    // the operator would, or the call's end withdraws them (closing them
+    // with On-Hold, unless withdrawnLeaveOpen keeps the answer for later).
     std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
                                                bool acceptEnabled, const QString &asking,
                                                std::function<void(bool)> answered) override
     {
-        if (!holdAlerts)
-            return ICallsHost::ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered));
         alerts.push_back({kind, site, ip, acceptEnabled, asking});
-        open.push_back(answered);
-        return [this, answered] {
+        open.push_back({std::move(answered), false});
+        return [this, i = open.size() - 1] {
             ++withdrawn;
-            answered(false);
+            if (!withdrawnLeaveOpen)
+                Answer(i, false);
         };
+    }
+    // Answers alert `i` (in the order they came) once; later answers to it
+    // are ignored, as a closed alert takes no clicks.
+    void Answer(size_t i, bool accept)
+    {
+        if (i >= open.size() || open[i].done)
+            return;
+        open[i].done = true;
+        const auto answered = open[i].answered;
+        answered(accept);
+    }
+    // Answers the oldest alert still open; false when none is.
+    bool AnswerNext(bool accept)
+    {
+        for (size_t i = 0; i < open.size(); ++i) {
+            if (!open[i].done) {
+                Answer(i, accept);
+                return true;
+            }
+        }
+        return false;
     }
     void ShowCallNotice(const QString &text) override { notices << text; }
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override
@@ -150,11 +156,13 @@ public:
     int soundsPlayed = 0;
     std::vector<bool> blinking;
     std::vector<Alert> alerts;
-    std::deque<bool> answers; // true Accept, false On-Hold; On-Hold when empty
-    std::function<void()> duringAlert;
-    bool holdAlerts = false;
-    std::vector<std::function<void(bool)>> open;
+    struct OpenAlert {
+        std::function<void(bool)> answered;
+        bool done;
+    };
+    std::vector<OpenAlert> open;
     int withdrawn = 0;
+    bool withdrawnLeaveOpen = false;
     QStringList notices;
     bool refuseWindows = false;
     bool closeOnCreate = false;
@@ -234,14 +242,16 @@ protected:
         session.HandleServerMessage(server::CHAT_LIMIT, BodyOf(server::BuildChatLimit(limit)));
     }
 
-    // Announces a visitor call, answers its alert and waits until the console
+    // Announces a visitor call, answers its alert (if one is shown) and waits until the console
     // has answered INITIAL_CONNECT on the new connection; returns the
     // connection's number at the fake server, -1 on failure.
     int StartCall(qint32 sc, bool accept, quint16 kind = server::CLIENT_LISTED, qint32 port = 0)
     {
         const int before = server.ConnectionCount();
-        host.answers.push_back(accept);
+        const size_t alerts = host.alerts.size();
         calls.NewCall(sc, port, QStringLiteral("www.example.com"), QStringLiteral("10.0.0.1"), kind);
+        if (host.alerts.size() > alerts)
+            host.Answer(alerts, accept);
         if (!server.WaitForConnections(before + 1))
             return -1;
         if (kind != server::TRANSFER_CALL && !WaitForCode(before, chat::SUPPORT_ANSWERS_TO_CLI))

@@ -31,8 +31,8 @@ TEST_F(CallsWaiting, OpeningExchangeKeepsItsPausesAndOpensTheAcceptedCall)
     }
     Settings().WelcomeImgFileName = image;
 
-    host.answers.push_back(true);
     calls.NewCall(42, 0, QStringLiteral("www.shop.example"), QStringLiteral("10.1.2.3"), server::CLIENT_LISTED);
+    host.AnswerNext(true);
 
     // The connection opens only after the alert was answered.
     ASSERT_EQ(host.alerts.size(), 1u);
@@ -243,8 +243,8 @@ TEST_F(CallsWaiting, ConnectionErrorShowsTheChatTableTextAndEndsTheCall)
     Settings().WebListenPort = QString::number(probe.serverPort());
     probe.close(); // nothing listens there any more
 
-    host.answers.push_back(false);
     calls.NewCall(13, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    host.AnswerNext(false);
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Connection refused or not available, check program params !"));
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Network error !"));
@@ -273,8 +273,8 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
         Settings().WebListenPort = QString::number(server.Port());
         second = StartCall(14, false);
     };
-    host.answers.push_back(false);
     calls.NewCall(13, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    host.AnswerNext(false);
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty() && !boxes.during; }));
     ASSERT_GE(second, 0);
 
@@ -288,8 +288,8 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
 
 TEST_F(CallsWaiting, OnHoldTickSkipsACallWhoseConnectionIsStillOpening)
 {
-    host.answers.push_back(false);
     calls.NewCall(14, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
+    host.AnswerNext(false);
     // The connect has not completed: the event loop has not run yet.
     calls.OnHoldTimerTimer();
     EXPECT_FALSE(LogHas(QStringLiteral("Session with client has endded, SessionCount = 14")));

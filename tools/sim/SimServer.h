@@ -21,6 +21,10 @@ class QTimer;
 
 namespace velmora::sim {
 
+// Terminal input that goes on the wire; a runaway paste must not make a frame
+// the console would drop.
+inline constexpr int kMaxTerminalText = 4000;
+
 // What a console's SUPPORT_REGISTER gets in return.
 enum class RegisterAnswer { Accept, Refuse, MaxSockets, Upgrade, Ignore };
 
@@ -148,7 +152,7 @@ private:
     void Print(const QString &text);
 
     bool CommandDrop(const QStringList &args);
-    bool CommandSendAll(quint16 code, const QStringList &args, const char *name);
+    bool CommandSendAll(const QByteArray &frame, const QStringList &args, const char *name);
 
     SimOptions m_options;
     QTcpServer *m_server = nullptr;

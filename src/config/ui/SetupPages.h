@@ -1,6 +1,7 @@
 #pragma once
 // The seven pages of the settings dialog, in the dialog's order.
 #include "config/ui/SetupPage.h"
+#include "diag/HelpContexts.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -12,16 +13,13 @@ class QRadioButton;
 
 namespace velmora {
 
-// The largest welcome image the visitor's page takes.
-inline constexpr qint64 kMaxWelcomeImageSize = 32748;
-
 class TSupportPage final : public TSetupPage {
     Q_OBJECT
 public:
     explicit TSupportPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::Support; }
     QString Title() const override { return QStringLiteral("Support SetUp"); }
-    int HelpContext() const override { return 55; }
+    int HelpContext() const override { return SupportSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ChooseImageBtnClick();
@@ -41,7 +39,7 @@ public:
     explicit TWebIpPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::WebAndIp; }
     QString Title() const override { return QStringLiteral("Web and IP SetUp"); }
-    int HelpContext() const override { return 56; }
+    int HelpContext() const override { return WebSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
 
@@ -57,7 +55,7 @@ public:
     explicit TColorsPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::Colors; }
     QString Title() const override { return QStringLiteral("Display Colors"); }
-    int HelpContext() const override { return 57; }
+    int HelpContext() const override { return ColorsSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
 
@@ -85,7 +83,7 @@ public:
     explicit TGeneralPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::General; }
     QString Title() const override { return QStringLiteral("General Setting"); }
-    int HelpContext() const override { return 58; }
+    int HelpContext() const override { return GeneralSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ApplyEnablingRules();
@@ -111,7 +109,7 @@ public:
     explicit TSoundPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::Sound; }
     QString Title() const override { return QStringLiteral("Sound Setup"); }
-    int HelpContext() const override { return 59; }
+    int HelpContext() const override { return SoundSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ChooseWave(QLineEdit *edit);
@@ -132,7 +130,7 @@ public:
     explicit TMailPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::Mail; }
     QString Title() const override { return QStringLiteral("eMail settings"); }
-    int HelpContext() const override { return 60; }
+    int HelpContext() const override { return MailSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ApplyEnablingRules();
@@ -162,7 +160,7 @@ public:
     explicit TReconnectPage(QWidget *parent = nullptr);
     SettingsPage Page() const override { return SettingsPage::Reconnect; }
     QString Title() const override { return QStringLiteral("Re connect setup"); }
-    int HelpContext() const override { return 61; }
+    int HelpContext() const override { return ReconnectSetupContext; }
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ApplyEnablingRules();

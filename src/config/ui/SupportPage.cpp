@@ -2,6 +2,7 @@
 
 #include "config/ui/SetupDialogs.h"
 #include "diag/Boxes.h"
+#include "protocol/Codec.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -79,8 +80,8 @@ void TSupportPage::ChooseImageBtnClick()
     if (!file.open(QIODevice::ReadOnly)) {
         ShowBox(QStringLiteral("Cannot find/open the file just choosen ?"), QStringLiteral("ERROR"));
         WelcomeImgFileNameEdit->clear();
-    } else if (file.size() > kMaxWelcomeImageSize) {
-        ShowBox(QStringLiteral("Cannot use a file size larger then ") + QString::number(kMaxWelcomeImageSize)
+    } else if (file.size() > kMaxImageBytes) {
+        ShowBox(QStringLiteral("Cannot use a file size larger then ") + QString::number(kMaxImageBytes)
                     + QStringLiteral("\nPlease coose another file or reduce it in size !!"),
                 QStringLiteral("ERROR"));
         WelcomeImgFileNameEdit->clear();

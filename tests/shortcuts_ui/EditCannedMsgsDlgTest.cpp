@@ -1,6 +1,6 @@
-#include "shortcuts/EditCannedMsgsDlg.h"
+#include "shortcuts/ui/EditCannedMsgsDlg.h"
 
-#include "Print.h"
+#include "shortcuts/Print.h"
 #include "support/RecordingBoxes.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
-#include "shortcuts/EditCannedMsgsDlg.h"
+#include "shortcuts/ui/EditCannedMsgsDlg.h"
 
 #include "diag/AnsiText.h"
+#include "diag/HelpContexts.h"
 #include "diag/Boxes.h"
 
 #include <QComboBox>
@@ -108,7 +109,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
 
 int TEditCannedMsgsDlg::HelpContext() const
 {
-    return m_mode == Mode::PushUrls ? 126 : 123;
+    return m_mode == Mode::PushUrls ? UrlEditorContext : CannedEditorContext;
 }
 
 void TEditCannedMsgsDlg::EditShortcuts(QWidget *parent, Mode mode, TTitleDataClass &list)

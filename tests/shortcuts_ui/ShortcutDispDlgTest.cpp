@@ -1,4 +1,4 @@
-#include "shortcuts/ShortcutDispDlg.h"
+#include "shortcuts/ui/ShortcutDispDlg.h"
 
 #include "support/RecordingBoxes.h"
 #include "support/TestUtil.h"

@@ -1,4 +1,4 @@
-#include "shortcuts/ShortcutDispDlg.h"
+#include "shortcuts/ui/ShortcutDispDlg.h"
 
 #include "diag/Boxes.h"
 
