@@ -29,6 +29,7 @@ class QWidget;
 
 namespace velmora {
 
+class TArchiveRecorder;
 class TCallListView;
 class TConsoleKeys;
 class TConsoleNotices;
@@ -63,6 +64,7 @@ public:
     // Reads every setting and renews what depends on them. `connecting` keeps
     // the transcript decision taken for the coming server session.
     void LoadSettings(bool connecting = false);
+    TArchiveRecorder *Archive() const { return m_archive.get(); }
 
     // The exit procedure. `ask` is false when the desktop session ends
     // (SIGTERM/SIGINT): no questions, everything is ended and saved.
@@ -203,6 +205,9 @@ private:
     void AbandonTransfer();
 
     TProgramConfig m_config;
+    // Before everything that records chats, so it is destroyed after them.
+    std::unique_ptr<TArchiveRecorder> m_archive;
+    void ApplyArchiveDays(int days);
     std::unique_ptr<TLogFile> m_log;
     std::unique_ptr<TCloseSockets> m_closer;
     std::unique_ptr<TServerSession> m_session;
@@ -272,6 +277,7 @@ private:
     QString m_captionFile;     // the settings file the caption names
     bool m_firstStart = false; // no settings file at start
     bool m_transcriptsOff = true;
+    bool m_archiveDaysApplied = false;
     bool m_exitRunning = false;
     bool m_exitDone = false;
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit

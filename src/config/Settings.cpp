@@ -123,6 +123,8 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     general("CallDispPosValue", s.CallDispPosValue);
     general("ConnectTimeoutValue", s.ConnectTimeoutValue);
     general("RegistrationTimeoutValue", s.RegistrationTimeoutValue);
+    general("ArchiveDays", s.ArchiveDays);
+    s.ArchiveDays = qBound(0, s.ArchiveDays, 100 * 366);
     general("ChatWindowWidth", s.ChatWindowWidth);
     general("ChatWindowHeight", s.ChatWindowHeight);
     // A damaged file must not open windows no screen can hold.
@@ -202,6 +204,7 @@ void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage p
         w("UseEnterKeyToSendMessage", s.UseEnterKeyToSendMessage);
         w("EmptyLineAdd", s.EmptyLineAdd);
         w("CallDispPosValue", s.CallDispPosValue);
+        w("ArchiveDays", s.ArchiveDays);
         break;
     }
     case SettingsPage::Sound: {
