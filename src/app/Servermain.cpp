@@ -3,6 +3,7 @@
 #include "Resources.h"
 #include "app/AboutBox.h"
 #include "archive/ArchiveRecorder.h"
+#include "archive/ui/PastChatsWindow.h"
 #include "app/CallListView.h"
 #include "app/ConsoleKeys.h"
 #include "app/ConsoleNotices.h"
@@ -119,6 +120,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
+    ListView->ShowPastChats = [this](const QString &visitor) { ShowPastChats(visitor); };
     m_keys = new TConsoleKeys(this);
     m_keys->AcceptNewestCall = [this] {
         // A key that does nothing says why.
@@ -293,6 +295,11 @@ void TMainForm::BuildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     m_fileMenu = file;
+    m_pastChatsAction = file->addAction(QStringLiteral("&Past chats..."));
+    m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
+    connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
+    file->addSeparator();
     m_loadConfig = file->addAction(QStringLiteral("&Load Config"));
     m_loadConfig->setStatusTip(QString::fromLatin1(kLoadConfigTip));
     connect(m_loadConfig, &QAction::triggered, this, &TMainForm::LoadConfigClick);
@@ -433,6 +440,14 @@ void TMainForm::LoadSettings(bool connecting)
     if (!SoundFilesPresent(s))
         ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
                 QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+}
+
+void TMainForm::ShowPastChats(const QString &visitor)
+{
+    if (!m_pastChats)
+        m_pastChats = new TPastChatsWindow(
+            *m_archive, [this](const TTranscriptSource &source) { ComposeTranscript(source); }, this);
+    m_pastChats->ShowFor(visitor);
 }
 
 void TMainForm::ApplyArchiveDays(int days)

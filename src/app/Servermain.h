@@ -31,6 +31,7 @@ namespace velmora {
 
 class TArchiveRecorder;
 class TCallListView;
+class TPastChatsWindow;
 class TConsoleKeys;
 class TConsoleNotices;
 class TCallsLink;
@@ -65,6 +66,9 @@ public:
     // the transcript decision taken for the coming server session.
     void LoadSettings(bool connecting = false);
     TArchiveRecorder *Archive() const { return m_archive.get(); }
+    // Opens "Past chats", the visitor filter set to `visitor`.
+    void ShowPastChats(const QString &visitor = QString()) override;
+    QAction *PastChatsAction() const { return m_pastChatsAction; }
 
     // The exit procedure. `ask` is false when the desktop session ends
     // (SIGTERM/SIGINT): no questions, everything is ended and saved.
@@ -259,6 +263,7 @@ private:
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;
     QAction *m_programSetUp = nullptr;
+    QAction *m_pastChatsAction = nullptr;
     QAction *m_mailSendView = nullptr;
     QAction *m_trayConnect = nullptr;
     QAction *m_trayDisconnect = nullptr;
@@ -278,6 +283,7 @@ private:
     bool m_firstStart = false; // no settings file at start
     bool m_transcriptsOff = true;
     bool m_archiveDaysApplied = false;
+    QPointer<TPastChatsWindow> m_pastChats;
     bool m_exitRunning = false;
     bool m_exitDone = false;
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit

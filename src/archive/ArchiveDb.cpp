@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QStringList>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -597,25 +599,34 @@ std::optional<TTranscriptFate> TArchiveDb::TranscriptFate(qint64 chat)
                            read.Text(4)};
 }
 
-TEarlierChats TArchiveDb::Earlier(const QString &email, const QString &name, const QString &site, qint64 except)
+QString EarlierChatsText(const TEarlierChats &earlier)
+{
+    if (earlier.Count <= 0)
+        return QString();
+    const QDate last = QDateTime::fromMSecsSinceEpoch(earlier.Last).date();
+    return (earlier.Count == 1 ? QStringLiteral("1 earlier chat") : QStringLiteral("%1 earlier chats").arg(earlier.Count))
+           + QStringLiteral(", last on ") + QLocale::c().toString(last, QStringLiteral("d MMM"));
+}
+
+TEarlierChats TArchiveDb::Earlier(const QString &email, const QString &name, const QString &site, qint64 before)
 {
     TEarlierChats earlier;
     if (!m_db)
         return earlier;
     auto count = [&](const QString &sql, const QString &first, const QString &second) {
         Statement read(m_db, sql);
-        read.Bind(1, except);
+        read.Bind(1, before > 0 ? before : std::numeric_limits<qint64>::max());
         read.Bind(2, first);
         read.Bind(3, second);
         if (read.Step())
             earlier = TEarlierChats{int(read.Int(0)), read.Int(1)};
     };
     if (!email.trimmed().isEmpty())
-        count(QStringLiteral("SELECT count(*), coalesce(max(started), 0) FROM chats WHERE id <> ?1"
+        count(QStringLiteral("SELECT count(*), coalesce(max(started), 0) FROM chats WHERE started < ?1"
                              " AND email = ?2 COLLATE NOCASE"),
               email.trimmed(), QString());
     if (earlier.Count == 0 && !name.trimmed().isEmpty())
-        count(QStringLiteral("SELECT count(*), coalesce(max(started), 0) FROM chats WHERE id <> ?1"
+        count(QStringLiteral("SELECT count(*), coalesce(max(started), 0) FROM chats WHERE started < ?1"
                              " AND visitor = ?2 COLLATE NOCASE AND site = ?3"),
               name.trimmed(), site);
     return earlier;

@@ -103,6 +103,8 @@ struct TEarlierChats {
     int Count = 0;
     qint64 Last = 0; // start of the latest, ms since the epoch
 };
+// "3 earlier chats, last on 30 Nov"; empty when there are none.
+QString EarlierChatsText(const TEarlierChats &earlier);
 
 // The operator's words as an index query: each word quoted (quotes doubled)
 // with a prefix star, the words joined by AND. Words without a letter or digit
@@ -170,8 +172,9 @@ public:
     std::vector<TArchiveLine> Lines(qint64 chat);
     std::optional<TTranscriptFate> TranscriptFate(qint64 chat);
     // Earlier chats of a returning visitor: by e-mail address, or when that
-    // is empty or finds none, by name and site. `except` is the current chat.
-    TEarlierChats Earlier(const QString &email, const QString &name, const QString &site, qint64 except = 0);
+    // is empty or finds none, by name and site; only those started before
+    // `before` (ms since the epoch; 0: all).
+    TEarlierChats Earlier(const QString &email, const QString &name, const QString &site, qint64 before = 0);
     // The distinct final statuses, for the filter's choices.
     QStringList Statuses();
 
