@@ -10,11 +10,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <sqlite3.h>
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace velmora;
@@ -216,6 +221,60 @@ TEST_F(ArchiveTest, RecorderWritesWithinASecondAndMarksChatsACrashLeftOpen)
     const qint64 second = reader.ChatOfSession(42);
     EXPECT_TRUE(reader.Chat(second)->EndedProperly);
     EXPECT_EQ(reader.TranscriptFate(second)->Answer, QStringLiteral("550 no"));
+}
+
+// The writer half of the kill test below: records a line every 10 ms and
+// says on stdout which line it has handed over, until it is killed.
+TEST(ArchiveKilledWriter, RecordsUntilKilled)
+{
+    const QString path = qEnvironmentVariable("VELMORA_ARCHIVE_WRITER");
+    if (path.isEmpty())
+        GTEST_SKIP() << "run by KillDuringAChatLosesAtMostTheLastSecond";
+    TArchiveRecorder recorder(path);
+    TArchiveChat call;
+    call.Visitor = QStringLiteral("Killed");
+    const TArchiveRecorder::Handle chat = recorder.BeginChat(call);
+    for (int i = 0;; ++i) {
+        recorder.AddLine(chat, TArchiveLine::Said(archive::Who::Visitor, call.Visitor, QStringLiteral("line %1").arg(i)));
+        std::printf("%d\n", i);
+        std::fflush(stdout);
+        QThread::msleep(10);
+    }
+}
+
+TEST_F(ArchiveTest, KillDuringAChatLosesAtMostTheLastSecond)
+{
+    db.Close();
+    QProcess writer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VELMORA_ARCHIVE_WRITER"), path);
+    writer.setProcessEnvironment(env);
+    writer.start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("--gtest_filter=ArchiveKilledWriter.RecordsUntilKilled")});
+    ASSERT_TRUE(writer.waitForStarted(5000));
+    QByteArray said;
+    ASSERT_TRUE(WaitFor([&] {
+        said += writer.readAllStandardOutput();
+        return said.count('\n') > 150;
+    }));
+    ::kill(pid_t(writer.processId()), SIGKILL);
+    ASSERT_TRUE(writer.waitForFinished(5000));
+    said += writer.readAllStandardOutput();
+    const QList<QByteArray> numbers = said.trimmed().split('\n');
+    const int lastShown = numbers.last().toInt();
+
+    ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok) << db.LastError().toStdString();
+    ASSERT_EQ(db.MarkLeftOpen(), 1);
+    const std::vector<TArchiveHit> chats = db.Search(TArchiveFilter{});
+    ASSERT_EQ(chats.size(), 1u);
+    const std::vector<TArchiveLine> lines = db.Lines(chats[0].Chat);
+    ASSERT_FALSE(lines.empty());
+    // What is there is every line up to some point, and that point is less
+    // than a second (100 lines) behind the last one handed over.
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i].Text, QStringLiteral("line %1").arg(i));
+    EXPECT_LT(lastShown - int(lines.size()), 100) << lines.size() << " of " << lastShown;
+    EXPECT_FALSE(db.Chat(chats[0].Chat)->EndedProperly);
 }
 
 TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
