@@ -245,6 +245,24 @@ void TArchiveRecorder::Report(const QString &text, bool problem)
     }, Qt::QueuedConnection);
 }
 
+void TArchiveRecorder::Refused(const QString &error)
+{
+    Report(QStringLiteral("The chat archive cannot be written (%1); chats go on and are kept once it can.").arg(error),
+           true);
+}
+
+void TArchiveRecorder::StartedAfresh(const QString &error, const QString &movedTo)
+{
+    // The chats already in the damaged file stay there; the open ones go
+    // into the new file with their next line.
+    for (auto &entry : m_chats)
+        entry.second.Id = 0;
+    m_failing = false;
+    Report(QStringLiteral("The chat archive was damaged (%1). It was kept as %2 and a new archive started.")
+               .arg(error, movedTo),
+           true);
+}
+
 bool TArchiveRecorder::EnsureOpen()
 {
     if (m_db.IsOpen())
@@ -252,21 +270,11 @@ bool TArchiveRecorder::EnsureOpen()
     QString error, movedTo;
     const TArchiveDb::OpenResult result = m_db.Open(m_path, &error, &movedTo);
     if (result == TArchiveDb::OpenResult::Failed) {
-        Report(QStringLiteral("The chat archive cannot be written (%1); chats go on and are kept once it can.")
-                   .arg(error),
-               true);
+        Refused(error);
         return false;
     }
-    if (result == TArchiveDb::OpenResult::MovedAside) {
-        // The chats already in the damaged file are there; the open ones go
-        // into the new file with their next line.
-        for (auto &entry : m_chats)
-            entry.second.Id = 0;
-        m_failing = false;
-        Report(QStringLiteral("The chat archive was damaged (%1). It was kept as %2 and a new archive started.")
-                   .arg(error, movedTo),
-               true);
-    }
+    if (result == TArchiveDb::OpenResult::MovedAside)
+        StartedAfresh(error, movedTo);
     return true;
 }
 
@@ -294,16 +302,10 @@ bool TArchiveRecorder::WriteBatch(std::deque<Op> &batch)
     if (damaged) {
         QString movedTo;
         m_db.SetAside(&movedTo);
-        for (auto &entry : m_chats)
-            entry.second.Id = 0;
-        m_failing = false;
-        Report(QStringLiteral("The chat archive was damaged (%1). It was kept as %2 and a new archive started.")
-                   .arg(error, movedTo),
-               true);
+        StartedAfresh(error, movedTo);
         return false;
     }
-    Report(QStringLiteral("The chat archive cannot be written (%1); chats go on and are kept once it can.").arg(error),
-           true);
+    Refused(error);
     return false;
 }
 

@@ -94,6 +94,8 @@ private:
     bool EnsureOpen();
     qint64 ChatId(TArchiveDb &db, Handle handle);
     void Report(const QString &text, bool problem);
+    void Refused(const QString &error);
+    void StartedAfresh(const QString &error, const QString &movedTo);
     void Remove(std::function<int(TArchiveDb &)> removal, std::function<void(int)> done);
 
     const QString m_path;
