@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -500,32 +501,29 @@ std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
     }
     if (match.isEmpty())
         return hits;
-    // The chats whose lines match, each with its first matching line, and
-    // those whose visitor fields match.
-    // (A snippet cannot be taken inside the grouping, so it is taken of the
-    // one line found per chat.)
-    Statement inLines(m_db, QStringLiteral("WITH m AS (SELECT l.chat AS chat, min(l.id) AS line FROM lines_fts"
-                                           " JOIN lines l ON l.id = lines_fts.rowid JOIN chats c ON c.id = l.chat"
-                                           " WHERE lines_fts MATCH :match")
-                                + conditions
-                                + QStringLiteral(" GROUP BY l.chat ORDER BY c.started DESC, c.id DESC LIMIT :limit)"
-                                                 " SELECT ")
-                                + columns
-                                + QStringLiteral("(SELECT snippet(lines_fts, 0, char(1), char(2), '…', 12) FROM lines_fts"
-                                                 " WHERE lines_fts MATCH :match AND rowid = m.line)"
-                                                 " FROM m JOIN chats c ON c.id = m.chat"));
+    // The chats whose lines match, each with its newest matching line, and
+    // those whose visitor fields match. Newest lines first, straight from the index, until the page is full:
+    // the cost follows the page, not how common the words are.
+    Statement inLines(m_db, QStringLiteral("SELECT ") + columns
+                                + QStringLiteral("snippet(lines_fts, 0, char(1), char(2), '…', 12) FROM lines_fts"
+                                                 " JOIN lines l ON l.id = lines_fts.rowid JOIN chats c ON c.id = l.chat"
+                                                 " WHERE lines_fts MATCH :match")
+                                + conditions + QStringLiteral(" ORDER BY lines_fts.rowid DESC"));
     BindFilter(inLines, filter, match);
-    while (inLines.Step())
-        hits.push_back(HitFrom(inLines));
+    std::unordered_set<qint64> seen;
+    while (int(hits.size()) < filter.Limit && inLines.Step()) {
+        if (seen.insert(inLines.Int(0)).second)
+            hits.push_back(HitFrom(inLines));
+    }
     Statement inFields(m_db, QStringLiteral("SELECT ") + columns
                                  + QStringLiteral("snippet(chats_fts, -1, char(1), char(2), '…', 8)"
                                                   " FROM chats_fts JOIN chats c ON c.id = chats_fts.rowid"
                                                   " WHERE chats_fts MATCH :match")
-                                 + conditions + QStringLiteral(" ORDER BY c.started DESC, c.id DESC LIMIT :limit"));
+                                 + conditions + QStringLiteral(" ORDER BY chats_fts.rowid DESC LIMIT :limit"));
     BindFilter(inFields, filter, match);
     while (inFields.Step()) {
         TArchiveHit hit = HitFrom(inFields);
-        if (std::none_of(hits.begin(), hits.end(), [&hit](const TArchiveHit &h) { return h.Chat == hit.Chat; }))
+        if (seen.insert(hit.Chat).second)
             hits.push_back(std::move(hit));
     }
     std::stable_sort(hits.begin(), hits.end(), [](const TArchiveHit &a, const TArchiveHit &b) {

@@ -168,13 +168,17 @@ void TArchiveRecorder::Remove(std::function<int(TArchiveDb &)> removal, std::fun
         const int removed = removal(db);
         if (removed < 0)
             return false;
-        if (removed > 0)
-            db.FreeSpace();
-        if (done)
-            QMetaObject::invokeMethod(this, [self, done, removed] {
-                if (self)
-                    done(removed);
-            }, Qt::QueuedConnection);
+        // Space is freed outside the transaction, and the caller told once
+        // the removal is committed and so visible to its reader.
+        m_afterCommit.push_back([self, this, &db, done, removed] {
+            if (removed > 0)
+                db.FreeSpace();
+            if (done)
+                QMetaObject::invokeMethod(this, [self, done, removed] {
+                    if (self)
+                        done(removed);
+                }, Qt::QueuedConnection);
+        });
         return true;
     });
     m_wake.notify_all();
@@ -283,11 +287,14 @@ bool TArchiveRecorder::WriteBatch(std::deque<Op> &batch)
     if (!EnsureOpen())
         return false;
     m_insertedInBatch.clear();
+    m_afterCommit.clear();
     bool ok = m_db.Begin();
     for (auto it = batch.begin(); ok && it != batch.end(); ++it)
         ok = (*it)(m_db);
     ok = ok && m_db.Commit();
     if (ok) {
+        for (const auto &after : std::exchange(m_afterCommit, {}))
+            after();
         Report(QString(), false);
         return true;
     }

@@ -117,6 +117,7 @@ private:
     TArchiveDb m_db;
     std::unordered_map<Handle, ChatState> m_chats;
     std::vector<Handle> m_insertedInBatch;
+    std::vector<std::function<void()>> m_afterCommit;
     bool m_failing = false;
     std::thread m_worker;
 };

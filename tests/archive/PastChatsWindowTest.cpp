@@ -95,7 +95,7 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     window.DeleteBtn->click();
     window.ForgetBtn->click(); // answered Yes
     ASSERT_EQ(boxes.shown.size(), 2);
-    EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
         << window.InfoLabel->text().toStdString();
 }
