@@ -295,11 +295,6 @@ void TMainForm::BuildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
     m_fileMenu = file;
-    m_pastChatsAction = file->addAction(QStringLiteral("&Past chats..."));
-    m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
-    m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
-    connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
-    file->addSeparator();
     m_loadConfig = file->addAction(QStringLiteral("&Load Config"));
     m_loadConfig->setStatusTip(QString::fromLatin1(kLoadConfigTip));
     connect(m_loadConfig, &QAction::triggered, this, &TMainForm::LoadConfigClick);
@@ -343,6 +338,12 @@ void TMainForm::BuildMenus()
         }
     });
 
+    // The chat archive, beside the menus of the settings.
+    QMenu *chats = menuBar()->addMenu(QStringLiteral("Chat&s"));
+    m_pastChatsAction = chats->addAction(QStringLiteral("&Past chats..."));
+    m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
+    connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this, [this] { ShowHelp(31); });
     connect(help->addAction(QStringLiteral("&Contents")), &QAction::triggered, this, [this] { ShowHelp(32); });
