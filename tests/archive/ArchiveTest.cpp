@@ -125,6 +125,19 @@ TEST_F(ArchiveTest, SearchWordsAreNeverSyntaxAndTextIsKeptAsWritten)
     // The marks' characters never come from the text itself.
     EXPECT_EQ(db.Lines(chat)[0].Text, QStringLiteral("<b>x</b> '); DROP TABLE chats; -- \"quoted\" marked"));
     EXPECT_EQ(ArchiveMatchQuery(QStringLiteral("a\"b -- c*")), QStringLiteral("\"a\"\"b\"* \"c*\"*"));
+
+    // Images keep name and size; the picture itself only up to 32 KB.
+    for (const int size : {1024, archive::kMaxImageBytes + 1}) {
+        TArchiveLine image = TArchiveLine::Said(archive::Who::Operator, QStringLiteral("Op"), QString());
+        image.Kind = archive::LineKind::Image;
+        image.ImageName = QStringLiteral("map.gif");
+        image.Image = QByteArray(size, 'g');
+        image.ImageSize = size;
+        ASSERT_TRUE(db.AddLine(chat, image));
+        const TArchiveLine kept = db.Lines(chat).back();
+        EXPECT_EQ(kept.ImageSize, size);
+        EXPECT_EQ(kept.Image.size(), size <= archive::kMaxImageBytes ? size : 0);
+    }
 }
 
 TEST_F(ArchiveTest, OlderFileIsMigratedAndItsChatsIndexed)
@@ -162,9 +175,16 @@ TEST_F(ArchiveTest, RemovalLeavesNoTraceOnDisk)
             {QStringLiteral("secretpassphrase two")});
     const qint64 kept = AddChat(QStringLiteral("Kim"), QStringLiteral("kim@example.com"), {}, now, {QStringLiteral("hello")});
 
+    // A returning visitor: by name and site without an address, and only
+    // what came before the chat now running.
     const TEarlierChats earlier = db.Earlier(QString(), QStringLiteral("eve"), QStringLiteral("shop"));
     EXPECT_EQ(earlier.Count, 2);
     EXPECT_EQ(earlier.Last, now - kDay);
+    EXPECT_EQ(db.Earlier(QStringLiteral("EVE@example.com"), {}, {}, now - 2 * kDay).Count, 1);
+    const qint64 nov30 = QDateTime(QDate(2026, 11, 30), QTime(12, 0)).toMSecsSinceEpoch();
+    EXPECT_EQ(EarlierChatsText({3, nov30}), QStringLiteral("3 earlier chats, last on 30 Nov"));
+    EXPECT_EQ(EarlierChatsText({1, nov30}), QStringLiteral("1 earlier chat, last on 30 Nov"));
+    EXPECT_TRUE(EarlierChatsText({}).isEmpty());
 
     EXPECT_EQ(db.RemoveOlderThan(now - 365 * kDay), 1);
     EXPECT_FALSE(db.Chat(expired));
@@ -214,6 +234,10 @@ TEST_F(ArchiveTest, RecorderWritesWithinASecondAndMarksChatsACrashLeftOpen)
     EXPECT_EQ(left->Ended, reader.Lines(id).back().At);
     EXPECT_EQ(left->Email, QStringLiteral("mia@example.com"));
 
+    // Off, it records nothing.
+    recorder->SetRetentionDays(0);
+    EXPECT_EQ(recorder->BeginChat(call), 0);
+    recorder->SetRetentionDays(30);
     const TArchiveRecorder::Handle ended = recorder->BeginChat(call);
     recorder->EndChat(ended, QStringLiteral("End Chat !"), true);
     recorder->SetTranscriptFate(42, TTranscriptFate{archive::Fate::SetAside, 0, {}, QStringLiteral("550 no"), {}});
