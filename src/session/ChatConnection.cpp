@@ -62,6 +62,25 @@ void TChatConnection::ArchiveLine(archive::Who from, const QString &name, const 
         recorder->AddLine(m_archiveChat, TArchiveLine::Said(from, name, text));
 }
 
+void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder())
+        ArchiveAs(recorder->BeginChat(chat), farEnd, chat.Visitor);
+}
+
+void TChatConnection::NameArchiveFarEnd(const QString &name)
+{
+    m_archiveFarName = name;
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder || !m_archiveChat)
+        return;
+    TArchiveChat details;
+    details.Visitor = name;
+    if (m_archiveFarEnd == archive::Who::OtherSupporter)
+        details.OtherSupporter = name;
+    recorder->UpdateCaller(m_archiveChat, details);
+}
+
 void TChatConnection::EndArchive(const QString &status)
 {
     if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)

@@ -113,6 +113,10 @@ public:
     void SetArchiveFarName(const QString &name) { m_archiveFarName = name; }
     TArchiveRecorder::Handle ArchiveHandle() const { return m_archiveChat; }
     void ArchiveLine(archive::Who from, const QString &name, const QString &text);
+    // Starts the chat's record (nothing without an archive), and names the
+    // far end once it is known.
+    void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);
+    void NameArchiveFarEnd(const QString &name);
     void EndArchive(const QString &status);
 
     // The frame handler (public so tests can drive it without a server).
