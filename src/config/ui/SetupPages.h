@@ -102,6 +102,7 @@ public:
     QCheckBox *UseEnterToSendCheckBox;
     QCheckBox *EmptyLineAddCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
+    QComboBox *ArchiveDaysComboBox;
 };
 
 class TSoundPage final : public TSetupPage {
