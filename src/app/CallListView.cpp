@@ -1,8 +1,11 @@
 #include "app/CallListView.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "session/Calls.h"
 
 #include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMouseEvent>
@@ -99,6 +102,11 @@ TCallListView::TCallListView(TCalls &calls, QWidget *parent) : QTreeView(parent)
     UpdateEmail1 = ViewListPopUp->addAction(QStringLiteral("Update e-mail"));
     ViewListPopUp->addSeparator();
     ClearStatDisplay1 = ViewListPopUp->addAction(QStringLiteral("Clear Stat Display"));
+    PastChats1 = ViewListPopUp->addAction(QStringLiteral("&Past chats with this visitor"));
+    connect(PastChats1, &QAction::triggered, this, [this] {
+        if (ShowPastChats)
+            ShowPastChats(SelectedVisitor());
+    });
     connect(ViewListPopUp, &QMenu::aboutToShow, this, &TCallListView::ViewListPopUpPopup);
     connect(OpenChat1, &QAction::triggered, this, [this] { m_calls.OpenChatAtRow(SelectedRow()); });
     connect(Disconnect1, &QAction::triggered, this, [this] { m_calls.DropCallAtRow(SelectedRow()); });
@@ -171,6 +179,16 @@ void TCallListView::ViewListPopUpPopup()
     Disconnect1->setEnabled(items.disconnect);
     UpdateEmail1->setEnabled(items.updateEmail);
     ClearStatDisplay1->setEnabled(items.clearStatDisplay);
+    PastChats1->setEnabled(ShowPastChats && !SelectedVisitor().isEmpty());
+}
+
+QString TCallListView::SelectedVisitor() const
+{
+    const int row = SelectedRow();
+    if (row < 0)
+        return QString();
+    const QString email = model()->index(row, ColClientEmail).data().toString().trimmed();
+    return email.isEmpty() ? model()->index(row, ColClientName).data().toString().trimmed() : email;
 }
 
 void TCallListView::contextMenuEvent(QContextMenuEvent *event)
@@ -184,6 +202,29 @@ void TCallListView::mouseMoveEvent(QMouseEvent *event)
     QTreeView::mouseMoveEvent(event);
     const bool overRow = indexAt(event->position().toPoint()).isValid();
     viewport()->setCursor(overRow ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+bool TCallListView::viewportEvent(QEvent *event)
+{
+    TArchiveRecorder *archive = ArchiveRecorder();
+    TArchiveDb *reader = archive ? archive->Reader() : nullptr;
+    if (event->type() != QEvent::ToolTip || !reader)
+        return QTreeView::viewportEvent(event);
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QModelIndex at = indexAt(help->pos());
+    QString tip;
+    if (at.isValid()) {
+        auto cell = [&](int column) { return model()->index(at.row(), column).data().toString().trimmed(); };
+        // Chats before this call: it may be in the archive itself already.
+        const QTime started = QLocale::system().toTime(cell(ColStartTime), QLocale::LongFormat);
+        const qint64 before = started.isValid() ? QDateTime(QDate::currentDate(), started).toMSecsSinceEpoch() : 0;
+        tip = EarlierChatsText(reader->Earlier(cell(ColClientEmail), cell(ColClientName), cell(ColWebSite), before));
+    }
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, viewport());
+    return true;
 }
 
 void TCallListView::leaveEvent(QEvent *event)

@@ -4,6 +4,8 @@
 // call through TCalls.
 #include <QTreeView>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 
@@ -33,11 +35,17 @@ public:
     QAction *Disconnect1 = nullptr;
     QAction *UpdateEmail1 = nullptr;
     QAction *ClearStatDisplay1 = nullptr;
+    QAction *PastChats1 = nullptr;
+    // The selected row's visitor (e-mail, else name) asks for their past chats.
+    std::function<void(const QString &visitor)> ShowPastChats;
+    QString SelectedVisitor() const;
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    // A returning visitor's row tells of their earlier chats in its tip.
+    bool viewportEvent(QEvent *event) override;
 
 private:
     TCalls &m_calls;

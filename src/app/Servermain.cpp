@@ -3,6 +3,8 @@
 #include "Resources.h"
 #include "Version.h"
 #include "app/AboutBox.h"
+#include "archive/ArchiveRecorder.h"
+#include "archive/ui/PastChatsWindow.h"
 #include "app/CallListView.h"
 #include "app/ConsoleKeys.h"
 #include "app/ConsoleNotices.h"
@@ -19,6 +21,7 @@
 #include "config/ui/SetupDialogs.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
+#include "diag/SafeText.h"
 #include "idle/DesktopIdleMonitor.h"
 #include "idle/IdleSleeper.h"
 #include "diag/ui/DebugWinDlg.h"
@@ -87,6 +90,16 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // 7 comes before 2's side effects here: the log must exist before anything
     // can be logged, and the box for a log that cannot be opened comes first.
     m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
+    // Every chat is kept as it happens; an archive that cannot be written
+    // never keeps the chats from going on.
+    m_archive = std::make_unique<TArchiveRecorder>(StartPath(QString::fromLatin1(kArchiveFileName)));
+    SetArchiveRecorder(m_archive.get());
+    connect(m_archive.get(), &TArchiveRecorder::Problem, this, [this](const QString &text) {
+        m_log->AddLine(OneLine(text));
+        statusBar()->showMessage(text, kStatusNoticeMs);
+    });
+    connect(m_archive.get(), &TArchiveRecorder::Resumed, this,
+            [this] { m_log->AddLine(QStringLiteral("The chat archive is written again.")); });
 
     // 3. Workers.
     // Transcripts wait in the outbox until delivered, across runs.
@@ -108,6 +121,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
+    ListView->ShowPastChats = [this](const QString &visitor) { ShowPastChats(visitor); };
     m_keys = new TConsoleKeys(this);
     m_keys->AcceptNewestCall = [this] {
         // A key that does nothing says why.
@@ -327,6 +341,12 @@ void TMainForm::BuildMenus()
         }
     });
 
+    // The chat archive, beside the menus of the settings.
+    QMenu *chats = menuBar()->addMenu(QStringLiteral("Chat&s"));
+    m_pastChatsAction = chats->addAction(QStringLiteral("&Past chats..."));
+    m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
+    connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this,
             [this] { ShowHelp(THelpWindow::HelpOnHelpContext); });
@@ -423,9 +443,31 @@ void TMainForm::LoadSettings(bool connecting)
     if (PlayWavInMain)
         PlayWavInMain->setSource(m_mainSound);
     m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
+    ApplyArchiveDays(s.ArchiveDays);
     if (!SoundFilesPresent(s))
         ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
                 QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+}
+
+void TMainForm::ShowPastChats(const QString &visitor)
+{
+    if (!m_pastChats)
+        m_pastChats = new TPastChatsWindow(
+            *m_archive, [this](const TTranscriptSource &source) { ComposeTranscript(source); }, this);
+    m_pastChats->ShowFor(visitor);
+}
+
+void TMainForm::ApplyArchiveDays(int days)
+{
+    // Turned off by the operator (not found off at start): what is kept may go too.
+    const bool turnedOff = days == 0 && m_archive->Enabled() && m_archiveDaysApplied;
+    m_archiveDaysApplied = true;
+    m_archive->SetRetentionDays(days);
+    if (turnedOff
+        && ShowBox(QStringLiteral("The chat archive is off now and keeps no new chats.\n\nDelete the chats it keeps?"),
+                   QStringLiteral("Past chats"), BoxIcon::Question, BoxButtons::YesNo, this)
+               == BoxAnswer::Yes)
+        m_archive->RemoveAll();
 }
 
 void TMainForm::SetIndicator(QLabel *label, bool on)

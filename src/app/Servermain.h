@@ -29,7 +29,9 @@ class QWidget;
 
 namespace velmora {
 
+class TArchiveRecorder;
 class TCallListView;
+class TPastChatsWindow;
 class TConsoleKeys;
 class TChatWorkspace;
 class TConsoleNotices;
@@ -64,6 +66,10 @@ public:
     // Reads every setting and renews what depends on them. `connecting` keeps
     // the transcript decision taken for the coming server session.
     void LoadSettings(bool connecting = false);
+    TArchiveRecorder *Archive() const { return m_archive.get(); }
+    // Opens "Past chats", the visitor filter set to `visitor`.
+    void ShowPastChats(const QString &visitor = QString()) override;
+    QAction *PastChatsAction() const { return m_pastChatsAction; }
 
     // The exit procedure. `ask` is false when the desktop session ends
     // (SIGTERM/SIGINT): no questions, everything is ended and saved.
@@ -202,6 +208,9 @@ private:
     void AbandonTransfer();
 
     TProgramConfig m_config;
+    // Before everything that records chats, so it is destroyed after them.
+    std::unique_ptr<TArchiveRecorder> m_archive;
+    void ApplyArchiveDays(int days);
     std::unique_ptr<TLogFile> m_log;
     std::unique_ptr<TCloseSockets> m_closer;
     std::unique_ptr<TServerSession> m_session;
@@ -253,6 +262,7 @@ private:
     QAction *m_saveConfigAs = nullptr;
     QAction *m_clearHistory = nullptr;
     QAction *m_programSetUp = nullptr;
+    QAction *m_pastChatsAction = nullptr;
     QAction *m_mailSendView = nullptr;
     QAction *m_trayConnect = nullptr;
     QAction *m_trayDisconnect = nullptr;
@@ -271,6 +281,8 @@ private:
     QString m_captionFile;     // the settings file the caption names
     bool m_firstStart = false; // no settings file at start
     bool m_transcriptsOff = true;
+    bool m_archiveDaysApplied = false;
+    QPointer<TPastChatsWindow> m_pastChats;
     bool m_exitRunning = false;
     bool m_exitDone = false;
     bool m_exitForced = false; // the desktop session is ending: no question may stop the exit

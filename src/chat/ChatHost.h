@@ -52,6 +52,8 @@ public:
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
     // A visitor's line has been shown in `window` (for a desktop notice).
     virtual void VisitorLineShown(QWidget * /*window*/, const QString & /*name*/, const QString & /*line*/) {}
+    // Opens the past chats of a visitor (an e-mail address or a name).
+    virtual void ShowPastChats(const QString & /*visitor*/) {}
 };
 
 } // namespace velmora

@@ -1,5 +1,6 @@
 #include "chat/OneChatWindow.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "chat/ChatDialogs.h"
 #include "chat/ChatLines.h"
 #include "chat/ChatPane.h"
@@ -29,6 +30,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -365,6 +367,30 @@ void TOneChatWindow::CallerDetailsChanged()
         m_pane->ReplaceLine(m_nameNotice, NameNotice(QString()), NameNotice());
         m_nameNotice = QTextCursor();
     }
+    ShowEarlierChats();
+}
+
+void TOneChatWindow::ShowEarlierChats()
+{
+    TArchiveRecorder *archive = ArchiveRecorder();
+    TArchiveDb *reader = archive ? archive->Reader() : nullptr;
+    if (!reader || m_earlierChats)
+        return;
+    // Only those before this chat, which the archive already holds too.
+    const qint64 began = QDateTime::currentMSecsSinceEpoch() - qint64(m_chat.Clock() + 1) * 1000;
+    const QString text = EarlierChatsText(reader->Earlier(m_chat.Email(), m_chat.Name(), m_chat.CallingFrom(), began));
+    if (text.isEmpty())
+        return;
+    const QString visitor = m_chat.Email().trimmed().isEmpty() ? m_chat.Name() : m_chat.Email();
+    m_earlierChats = new QPushButton(text, this);
+    m_earlierChats->setObjectName(QStringLiteral("EarlierChatsBtn"));
+    m_earlierChats->setFlat(true);
+    m_earlierChats->setFocusPolicy(Qt::NoFocus);
+    m_earlierChats->setToolTip(QStringLiteral("Open them in Past chats (Ctrl+Shift+H)"));
+    connect(m_earlierChats, &QPushButton::clicked, this, [this, visitor] { m_host.ShowPastChats(visitor); });
+    m_pane->StatusBar->addPermanentWidget(m_earlierChats);
+    auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
+    connect(key, &QShortcut::activated, m_earlierChats, &QPushButton::click);
 }
 
 QString TOneChatWindow::NameNotice(const std::optional<QString> &name) const

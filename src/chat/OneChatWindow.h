@@ -174,6 +174,9 @@ private:
     bool m_endedShown = false;
     // The opening notice written before the visitor's name was known.
     QTextCursor m_nameNotice;
+    // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
+    void ShowEarlierChats();
+    QPushButton *m_earlierChats = nullptr;
     // Where a transfer put its header (at the top) and end lines, so that a
     // restore takes out exactly those and keeps lines that came meanwhile.
     int m_transferHeaderChars = 0;

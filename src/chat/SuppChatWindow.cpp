@@ -10,6 +10,7 @@
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "protocol/ChatMessages.h"
+#include "protocol/MessageCodes.h"
 #include "session/WsaErrors.h"
 
 #include <QCloseEvent>
@@ -53,6 +54,10 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     const TSettings &settings = Settings();
     const bool opened = m_connection.Open(settings.WebSiteUrl, quint16(settings.WebListenPort.toUInt()));
     m_connection.SetEnded(false);
+    TArchiveChat record;
+    record.Kind = server::SUPPORT_CHAT_LISTED;
+    record.Supporter = settings.SupportName;
+    m_connection.BeginArchive(record, archive::Who::OtherSupporter);
     m_host.SetBusyAnimation(true);
     m_connection.StartClock();
     // Nothing can be typed before the answering supporter's console has welcomed us.
@@ -186,6 +191,7 @@ void TSuppChatWindow::HandleSupportWelcome(const QByteArray &body)
         return;
     m_pane->PlayChatSound();
     m_remoteName = welcome->SupportName();
+    m_connection.NameArchiveFarEnd(m_remoteName);
     m_pane->AddNotice(m_remoteName + QStringLiteral(": ") + welcome->WelcomeText());
     m_pane->AddNotice(QString());
     m_caption += QStringLiteral(", in chat with ") + m_remoteName;

@@ -58,6 +58,8 @@ struct TSettings {
     qint32 CallDispPosValue = 2; // 0 left top, 1 right top, 2 right bottom
     qint32 ConnectTimeoutValue = 40;
     qint32 RegistrationTimeoutValue = 40;
+    // Days the chat archive keeps a chat; 0: no archive.
+    qint32 ArchiveDays = 365;
     // The size the operator last gave a chat window; 0 while never resized.
     // Not on any settings page: the console writes it itself (WriteChatWindowSize).
     qint32 ChatWindowWidth = 0;

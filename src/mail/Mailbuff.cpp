@@ -1,5 +1,6 @@
 #include "mail/Mailbuff.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
@@ -231,6 +232,8 @@ QString TMailBuff::SetAsideHead(const QString &answer, QString text)
         return text;
     const TMailRecord head = std::move(m_queue.front());
     m_queue.pop_front();
+    if (TArchiveRecorder *recorder = ArchiveRecorder())
+        recorder->UpdateTranscriptFate(head.RecordFile, TTranscriptFate{archive::Fate::SetAside, 0, {}, answer, {}});
     if (m_outbox) {
         m_outbox->MoveToFailed(head, answer);
         text += QStringLiteral("\n\nThe transcript was not sent; it is kept in ") + m_outbox->FailedFolder();
@@ -267,6 +270,9 @@ void TMailBuff::CurrentDone()
     m_retries = 0;
     m_retryTimer.stop();
     m_lastError.clear();
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && !m_queue.empty())
+        recorder->UpdateTranscriptFate(m_queue.front().RecordFile,
+                                       TTranscriptFate{archive::Fate::Sent, 0, m_client.RcptName.join(QStringLiteral(", ")), {}, {}});
     DropHead();
     m_sending = false;
     if (m_queue.empty() || m_errorStop)

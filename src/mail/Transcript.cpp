@@ -1,5 +1,6 @@
 #include "mail/Transcript.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/SafeText.h"
@@ -7,6 +8,7 @@
 #include "mail/Outbox.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -17,6 +19,16 @@ namespace {
 constexpr qint64 kMaxTemplateBytes = 1 << 20;
 const char kNotSupplied[] = "Not Supplied !";
 constexpr int kMaxKeptAddress = 256;
+
+// The chat's archive learns where its transcript went.
+void NoteFate(qint32 sessionCount, const TMailRecord &record, archive::Fate fate, const QString &answer)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder()) {
+        const QString to = QStringList{record.ToAddr, record.CcAddr}.filter(QRegularExpression(QStringLiteral("\\S")))
+                               .join(QStringLiteral(", "));
+        recorder->SetTranscriptFate(sessionCount, TTranscriptFate{fate, 0, to, answer, record.RecordFile});
+    }
+}
 
 } // namespace
 
@@ -125,6 +137,7 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
             ShowBox(error, source.WarningCaption, BoxIcon::Warning);
             return std::nullopt;
         }
+        NoteFate(source.SessionCount, record, unsendable ? archive::Fate::SetAside : archive::Fate::Queued, note);
         if (unsendable) {
             m_outbox->MoveToFailed(record, note);
             note += QStringLiteral("; it is kept in ") + m_outbox->FailedFolder();

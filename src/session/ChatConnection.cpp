@@ -1,5 +1,7 @@
 #include "session/ChatConnection.h"
 
+#include "config/Settings.h"
+#include "diag/AnsiText.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/Codec.h"
 #include "session/Exchange.h"
@@ -47,8 +49,48 @@ void TChatConnection::Install()
     connect(m_socket, &TClientSocket::Error, this, [this](int code) { m_view.ConnectionError(code); });
 }
 
+void TChatConnection::ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farEnd, QString farName)
+{
+    m_archiveChat = chat;
+    m_archiveFarEnd = farEnd;
+    m_archiveFarName = std::move(farName);
+}
+
+void TChatConnection::ArchiveLine(archive::Who from, const QString &name, const QString &text)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->AddLine(m_archiveChat, TArchiveLine::Said(from, name, text));
+}
+
+void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder())
+        ArchiveAs(recorder->BeginChat(chat), farEnd, chat.Visitor);
+}
+
+void TChatConnection::NameArchiveFarEnd(const QString &name)
+{
+    m_archiveFarName = name;
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder || !m_archiveChat)
+        return;
+    TArchiveChat details;
+    details.Visitor = name;
+    if (m_archiveFarEnd == archive::Who::OtherSupporter)
+        details.OtherSupporter = name;
+    recorder->UpdateCaller(m_archiveChat, details);
+}
+
+void TChatConnection::EndArchive(const QString &status)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->EndChat(m_archiveChat, status, true);
+    m_archiveChat = 0;
+}
+
 void TChatConnection::Release()
 {
+    EndArchive(QString());
     m_clockTimer.stop();
     // Exchanges still running end here: their sends would be dropped anyway,
     // and what they would do next belongs to a chat that is over.
@@ -111,6 +153,7 @@ bool TChatConnection::SendLine(const QByteArray &wireText)
     if (wireText.isEmpty())
         return false;
     Send(chat::BuildChatText(wireText));
+    ArchiveLine(archive::Who::Operator, Settings().SupportName, FromAnsi(wireText));
     return true;
 }
 
@@ -177,6 +220,7 @@ void TChatConnection::ProcessMessage(quint16 code, const QByteArray &body)
     case chat::CHAT_TEXT:
         if (const auto text = chat::DecodeChatText(body)) {
             m_remoteTyping = false;
+            ArchiveLine(m_archiveFarEnd, m_archiveFarName, FromWire(*text));
             m_view.RemoteLine(FromWire(*text));
         }
         break;

@@ -10,6 +10,7 @@
 // and the wait for the send queue never block the thread (TExchange): the far
 // end's frames wait meanwhile, and an exchange whose connection is released
 // is cancelled.
+#include "archive/ArchiveRecorder.h"
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
 
@@ -105,6 +106,19 @@ public:
     TClientSocket *Socket() const { return m_socket; }
     TSocketBuff *SendWorker() const { return m_worker.get(); }
 
+    // The chat's record in the archive (0: none), and who the far end is
+    // there. Lines sent and received are recorded from then on; the record
+    // ends with the connection unless the owner ended it with its status.
+    void ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farEnd, QString farName);
+    void SetArchiveFarName(const QString &name) { m_archiveFarName = name; }
+    TArchiveRecorder::Handle ArchiveHandle() const { return m_archiveChat; }
+    void ArchiveLine(archive::Who from, const QString &name, const QString &text);
+    // Starts the chat's record (nothing without an archive), and names the
+    // far end once it is known.
+    void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);
+    void NameArchiveFarEnd(const QString &name);
+    void EndArchive(const QString &status);
+
     // The frame handler (public so tests can drive it without a server).
     virtual void ProcessMessage(quint16 code, const QByteArray &body);
 
@@ -122,6 +136,9 @@ private:
     bool m_ended = false;
     bool m_lostReported = false;
     QPointer<QObject> m_pacing; // the running paced exchange
+    TArchiveRecorder::Handle m_archiveChat = 0;
+    archive::Who m_archiveFarEnd = archive::Who::Visitor;
+    QString m_archiveFarName;
 };
 
 } // namespace velmora

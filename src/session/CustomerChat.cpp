@@ -5,6 +5,7 @@
 #include "diag/Logdata.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
+#include "session/CallList.h"
 #include "session/Exchange.h"
 #include "session/UserDetails.h"
 
@@ -39,12 +40,34 @@ void TCustomerChat::Begin(ChatItem *record)
     Send(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
     Send(chat::BuildChatOptions(settings.EmptyLineAdd));
     MarkStatus(CallStatusInChat);
+    BeginArchive(record);
     // What the visitor wrote while the call waited comes first.
     if (record) {
         record->EarlyChars = 0;
-        for (const QString &line : std::exchange(record->EarlyLines, {}))
+        for (const QString &line : std::exchange(record->EarlyLines, {})) {
+            ArchiveLine(IsSupporterChat() ? archive::Who::OtherSupporter : archive::Who::Visitor, m_name, line);
             m_view.RemoteLine(line);
+        }
     }
+}
+
+void TCustomerChat::BeginArchive(const ChatItem *record)
+{
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder)
+        return;
+    TArchiveChat chat;
+    chat.SessionCount = m_sessionCount;
+    chat.Kind = m_kind;
+    chat.Visitor = m_name;
+    chat.Email = m_email;
+    chat.Site = m_callingFrom;
+    chat.IP = record ? record->IP : QString();
+    chat.Supporter = Settings().SupportName;
+    if (IsSupporterChat())
+        chat.OtherSupporter = m_name;
+    ArchiveAs(recorder->BeginChat(chat), IsSupporterChat() ? archive::Who::OtherSupporter : archive::Who::Visitor,
+              m_name);
 }
 
 bool TCustomerChat::IsSupporterChat() const
@@ -62,6 +85,8 @@ void TCustomerChat::MarkStatus(int status)
 {
     if (Socket())
         m_calls.SetCallStatus(Socket(), status);
+    if (status == CallStatusEndChat || status == CallStatusNetError || status == CallStatusTransfered)
+        EndArchive(CallStatusText(status));
 }
 
 QString TCustomerChat::CallTimeText(bool endTime) const
@@ -129,6 +154,15 @@ void TCustomerChat::HandleUserDetails(const QByteArray &body)
     m_name = details->Name();
     m_email = details->Email();
     m_phone = details->Phone();
+    SetArchiveFarName(m_name);
+    if (TArchiveRecorder *recorder = ArchiveRecorder()) {
+        TArchiveChat caller;
+        caller.Visitor = m_name;
+        caller.Email = m_email;
+        caller.Phone = m_phone;
+        caller.OtherSupporter = IsSupporterChat() ? m_name : QString();
+        recorder->UpdateCaller(ArchiveHandle(), caller);
+    }
     if (Socket())
         ShowUserDetails(m_calls, Socket(), *details);
     if (TLogFile *log = m_log ? m_log() : nullptr)

@@ -71,6 +71,7 @@ public:
 
 private:
     void HandleUserDetails(const QByteArray &body);
+    void BeginArchive(const ChatItem *record);
 
     ICustomerChatView &m_view;
     IChatCalls &m_calls;

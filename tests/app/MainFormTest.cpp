@@ -5,6 +5,7 @@
 #include "ConsoleFolder.h"
 
 #include "app/NewCnctDlg.h"
+#include "archive/ArchiveRecorder.h"
 #include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
 
@@ -77,6 +78,38 @@ protected:
 };
 
 } // namespace
+
+TEST_F(MainFormTest, TheArchiveKeepsChatsUntilTurnedOffAndAsksBeforeDeletingThem)
+{
+    WriteIni(dir.path(), server.Port());
+    form = std::make_unique<TMainForm>();
+    TArchiveRecorder *kept = form->Archive();
+    ASSERT_EQ(ArchiveRecorder(), kept);
+    const TArchiveRecorder::Handle chat = kept->BeginChat(TArchiveChat{});
+    kept->AddLine(chat, TArchiveLine::Said(archive::Who::Visitor, QStringLiteral("Eve"), QStringLiteral("keep me")));
+    kept->EndChat(chat, QStringLiteral("End Chat !"), true);
+    auto chats = [&] {
+        kept->Flush();
+        TArchiveDb db;
+        return db.OpenReader(Path(kArchiveFileName)) ? db.Search(TArchiveFilter{}).size() : size_t(99);
+    };
+    ASSERT_EQ(chats(), 1u);
+    auto setDays = [&](int days) {
+        form->Config().WriteInteger(QStringLiteral("[GeneralProgramSetting]"), QStringLiteral("ArchiveDays"), days);
+        form->LoadSettings();
+    };
+    // Turned off, what is kept stays when the operator says so; nothing new comes.
+    boxes.answers = {BoxAnswer::No};
+    setDays(0);
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(kept->BeginChat(TArchiveChat{}), 0);
+    EXPECT_EQ(chats(), 1u);
+    // On and off again, and this time it goes.
+    setDays(365);
+    setDays(0);
+    EXPECT_EQ(boxes.shown.size(), 2);
+    EXPECT_TRUE(WaitFor([&] { return chats() == 0; }));
+}
 
 TEST_F(MainFormTest, FirstStartInAnEmptyFolderIsQuietAndLeavesItsFilesAtExit)
 {

@@ -3,6 +3,7 @@
 // messages do to the call list and the view, and the end on the wire.
 #include "session/CustomerChat.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Logdata.h"
 #include "protocol/ChatMessages.h"
@@ -233,6 +234,38 @@ TEST_F(CustomerChatTest, TheEndOnTheWireSaysGoodbyeOnceAndNothingFollows)
     EXPECT_EQ(calls.events, (QStringList{"status 2", "status 6"}));
     // An answer the server still expects on the connection goes even now.
     EXPECT_TRUE(chat->SendAlways(QByteArray::fromHex("002c00000000")));
+}
+
+TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
+{
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    Begin();
+    Receive(chat::USER_DETAILS, Details("Eve", "eve@example.org", "555"));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("where is my order?").value()));
+    ASSERT_TRUE(WaitFor([&] { return view.events.contains(QStringLiteral("line where is my order?")); }));
+    chat->SendLine("on its way");
+    bool done = false;
+    chat->EndOnWire(0, {}, [&] { done = true; });
+    ASSERT_TRUE(WaitFor([&] { return done; }));
+    recorder.Flush();
+
+    TArchiveDb archive;
+    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
+    const std::vector<TArchiveHit> kept = archive.Search(TArchiveFilter::Words(QStringLiteral("order")));
+    ASSERT_EQ(kept.size(), 1u);
+    const TArchiveChat row = *archive.Chat(kept[0].Chat);
+    EXPECT_EQ(row.SessionCount, 4711);
+    EXPECT_EQ(row.Email, QStringLiteral("eve@example.org"));
+    EXPECT_EQ(row.Status, QStringLiteral("End Chat !"));
+    EXPECT_TRUE(row.EndedProperly);
+    const std::vector<TArchiveLine> lines = archive.Lines(row.Id);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].From, archive::Who::Visitor);
+    EXPECT_EQ(lines[0].Name, QStringLiteral("Eve"));
+    EXPECT_EQ(lines[1].From, archive::Who::Operator);
+    EXPECT_EQ(lines[1].Name + QStringLiteral(": ") + lines[1].Text, QStringLiteral("Anna: on its way"));
+    SetArchiveRecorder(nullptr);
 }
 
 TEST_F(CustomerChatTest, TheEndSaysNothingWhenTheRowHasEndedOrTheCallerMovesOn)

@@ -26,6 +26,7 @@ const char kRingRemindCaption[] = " Ring Remind T.O. (in Seconds) ";
 const char kOfflineCaption[] = " Offline after T.O. (in Seconds) ";
 const char kConnectCaption[] = " Connection time out value (Sec) ";
 const char kRegistrationCaption[] = " Registration timeout value (Sec) ";
+const char kArchiveCaption[] = " Keep past chats on this computer (days, 0 = off) ";
 
 QGroupBox *Group(QWidget *parent, const QString &caption, QWidget *a, QWidget *b = nullptr)
 {
@@ -71,6 +72,7 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     ChatsInOneWindowCheckBox->setObjectName(QStringLiteral("ChatsInOneWindowCheckBox"));
     ChatsInOneWindowCheckBox->setToolTip(QStringLiteral("New chats open as tabs of one window beside the call list"));
     Watch(ChatsInOneWindowCheckBox);
+    ArchiveDaysComboBox = MakeCombo(QStringLiteral("ArchiveDaysComboBox"), Numbers({0, 30, 90, 365, 730}), true);
 
     auto *positions = new QGroupBox(QStringLiteral(" Call Alert Display Position "), this);
     auto *positionColumn = new QVBoxLayout(positions);
@@ -98,7 +100,8 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     grid->addWidget(Group(this, QStringLiteral(" Empty line between messages "), EmptyLineAddCheckBox), 4, 1);
     grid->addWidget(positions, 5, 0, 1, 2);
     grid->addWidget(ChatsInOneWindowCheckBox, 6, 0, 1, 2);
-    grid->setRowStretch(7, 1);
+    grid->addWidget(Group(this, caption(kArchiveCaption), ArchiveDaysComboBox), 7, 0, 1, 2);
+    grid->setRowStretch(8, 1);
 }
 
 void TGeneralPage::ApplyEnablingRules()
@@ -121,6 +124,7 @@ void TGeneralPage::Fill(const TSettings &s)
     UseEnterToSendCheckBox->setChecked(s.UseEnterKeyToSendMessage);
     EmptyLineAddCheckBox->setChecked(s.EmptyLineAdd);
     ChatsInOneWindowCheckBox->setChecked(s.ChatsInOneWindow);
+    ArchiveDaysComboBox->setEditText(QString::number(s.ArchiveDays));
     if (QAbstractButton *b = CallDispPosRadioGroup->button(s.CallDispPosValue))
         b->setChecked(true);
     else {
@@ -144,14 +148,15 @@ bool TGeneralPage::Collect(TSettings &s)
     };
     // A not-available text more often than this would flood a waiting visitor.
     constexpr qint32 kMinNotAvailSeconds = 10;
-    const Source sources[6] = {{NotAvailToComboBox, kNotAvailCaption, kMinNotAvailSeconds},
+    const Source sources[7] = {{NotAvailToComboBox, kNotAvailCaption, kMinNotAvailSeconds},
                                {NotAvailRemindEveryComboBox, kReminderCaption, std::numeric_limits<qint32>::min()},
                                {RingRemindComboBox, kRingRemindCaption, std::numeric_limits<qint32>::min()},
                                {OfflineTimeOutComboBox, kOfflineCaption, std::numeric_limits<qint32>::min()},
                                {ConnectTimeoutComboBox, kConnectCaption, std::numeric_limits<qint32>::min()},
-                               {RegistrationTimeoutComboBox, kRegistrationCaption, std::numeric_limits<qint32>::min()}};
-    std::optional<qint32> numbers[6];
-    for (int i = 0; i < 6; ++i) {
+                               {RegistrationTimeoutComboBox, kRegistrationCaption, std::numeric_limits<qint32>::min()},
+                               {ArchiveDaysComboBox, kArchiveCaption, 0}};
+    std::optional<qint32> numbers[7];
+    for (int i = 0; i < 7; ++i) {
         numbers[i] = ToInteger(sources[i].combo, QString::fromLatin1(sources[i].name), sources[i].min);
         if (!numbers[i])
             return false;
@@ -168,6 +173,7 @@ bool TGeneralPage::Collect(TSettings &s)
     s.UseEnterKeyToSendMessage = UseEnterToSendCheckBox->isChecked();
     s.EmptyLineAdd = EmptyLineAddCheckBox->isChecked();
     s.ChatsInOneWindow = ChatsInOneWindowCheckBox->isChecked();
+    s.ArchiveDays = *numbers[6];
     if (CallDispPosRadioGroup->checkedId() >= 0)
         s.CallDispPosValue = CallDispPosRadioGroup->checkedId();
     return true;

@@ -101,6 +101,7 @@ public:
     QCheckBox *EmptyLineAddCheckBox;
     QCheckBox *ChatsInOneWindowCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
+    QComboBox *ArchiveDaysComboBox;
 };
 
 class TSoundPage final : public TSetupPage {

@@ -1,0 +1,205 @@
+#pragma once
+// The local chat archive: one SQLite file in the working folder holding every
+// chat, its lines and its transcript's fate, with a full-text index over the
+// lines and the visitor's fields. This class is one connection to that file
+// and nothing else: no threads, no widgets. The recorder (ArchiveRecorder.h)
+// owns the one connection that writes; windows open their own to read, which
+// WAL lets run beside the writer.
+//
+// Everything a visitor wrote is bound as a parameter, never spliced into SQL,
+// and search words are quoted as index terms, so no input is ever syntax.
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velmora {
+
+inline constexpr const char *kArchiveFileName = "Velmora-archive.db";
+
+namespace archive {
+enum class Who { Operator = 0, Visitor = 1, OtherSupporter = 2, System = 3 };
+enum class LineKind { Text = 0, Url = 1, Canned = 2, Image = 3 };
+enum class Fate { Queued = 0, Sent = 1, SetAside = 2 };
+// The largest image kept with its line; larger ones keep name and size only.
+inline constexpr int kMaxImageBytes = 32 * 1024;
+} // namespace archive
+
+struct TArchiveChat {
+    qint64 Id = 0;
+    qint32 SessionCount = 0;
+    int Kind = 0; // the call's kind as the server lists it
+    QString Visitor, Email, Phone, Site, IP;
+    qint64 Started = 0, Ended = 0; // ms since the epoch, UTC; 0: not yet
+    QString Status;
+    QString Supporter, OtherSupporter;
+    bool EndedProperly = false;
+    bool Open = true;
+};
+
+struct TArchiveLine {
+    qint64 At = 0; // ms since the epoch, UTC
+    archive::Who From = archive::Who::System;
+    QString Name; // who wrote it, as the line shows it before ": "
+    QString Text;
+    archive::LineKind Kind = archive::LineKind::Text;
+    QString ImageName;
+    qint64 ImageSize = 0;
+    QByteArray Image;
+
+    static TArchiveLine Said(archive::Who from, const QString &name, const QString &text, qint64 at = 0)
+    {
+        TArchiveLine line;
+        line.At = at;
+        line.From = from;
+        line.Name = name;
+        line.Text = text;
+        return line;
+    }
+};
+
+struct TTranscriptFate {
+    archive::Fate State = archive::Fate::Queued;
+    qint64 At = 0;
+    QString Recipients;
+    QString Answer; // the server's answer for a transcript set aside
+    QString Record; // the outbox record's file name
+};
+
+struct TArchiveFilter {
+    QString Text;           // the operator's words; never syntax
+    QDate From, To;         // inclusive, local dates; null: open
+    QString Visitor;        // part of the e-mail address or the name
+    QString Site;           // part of the site
+    QString Status;         // the final status text, exactly
+    int Limit = 200;
+
+    static TArchiveFilter Words(const QString &text)
+    {
+        TArchiveFilter filter;
+        filter.Text = text;
+        return filter;
+    }
+};
+
+struct TArchiveHit {
+    qint64 Chat = 0;
+    qint64 Started = 0;
+    QString Visitor, Email, Site, Status;
+    // Plain text with the matched words between kMarkOpen and kMarkClose;
+    // the view escapes it first and then turns the marks into highlighting.
+    QString Snippet;
+};
+inline constexpr QChar kMarkOpen{0x0001};
+inline constexpr QChar kMarkClose{0x0002};
+
+struct TEarlierChats {
+    int Count = 0;
+    qint64 Last = 0; // start of the latest, ms since the epoch
+};
+// "3 earlier chats, last on 30 Nov"; empty when there are none.
+QString EarlierChatsText(const TEarlierChats &earlier);
+
+// The operator's words as an index query: each word quoted (quotes doubled)
+// with a prefix star, the words joined by AND. Words without a letter or digit
+// are left out; empty when none remains.
+QString ArchiveMatchQuery(const QString &text);
+// Text the archive keeps: without the control characters the snippet marks use.
+QString ArchiveText(const QString &text);
+
+// The schema step from `version` to `version` + 1 (for tests that build an
+// older file); null past the last.
+const char *ArchiveMigration(int version);
+
+class TArchiveDb {
+public:
+    static constexpr int kSchemaVersion = 2;
+
+    enum class OpenResult { Ok, MovedAside, Failed };
+
+    TArchiveDb() = default;
+    ~TArchiveDb();
+    TArchiveDb(const TArchiveDb &) = delete;
+    TArchiveDb &operator=(const TArchiveDb &) = delete;
+
+    // Opens or creates the file (mode 0600, WAL) and brings its schema up to
+    // date. A damaged file, or one from a newer version, is renamed with a
+    // time stamp (its WAL with it, nothing of it overwritten) and a new one
+    // is started: MovedAside, `movedTo` says where. Failed: the file cannot
+    // be opened or written now (locked, read-only, disk full); `error` says why.
+    OpenResult Open(const QString &path, QString *error = nullptr, QString *movedTo = nullptr);
+    // A second connection for reading beside the writer: no creation, no
+    // migration; false unless the file is there at this version.
+    bool OpenReader(const QString &path);
+    void Close();
+    bool IsOpen() const { return m_db != nullptr; }
+    const QString &Path() const { return m_path; }
+    // The last failure's SQLite result code, and whether it means a damaged file.
+    int LastCode() const { return m_lastCode; }
+    bool LastWasDamage() const;
+    QString LastError() const { return m_lastError; }
+
+    // Closes a file found damaged while in use and renames it (and its WAL)
+    // with a time stamp; the next Open starts a new one.
+    void SetAside(QString *movedTo) { MoveAside(m_path, movedTo); }
+
+    bool Begin();
+    bool Commit();
+    void Rollback();
+
+    // 0 on failure.
+    qint64 InsertChat(const TArchiveChat &chat);
+    bool UpdateCaller(qint64 chat, const TArchiveChat &details);
+    bool EndChat(qint64 chat, qint64 at, const QString &status, bool properly);
+    bool AddLine(qint64 chat, const TArchiveLine &line);
+    bool SetTranscriptFate(qint64 chat, const TTranscriptFate &fate);
+    // The fate of the transcript kept as outbox record `record` (its file name).
+    bool UpdateTranscriptFate(const QString &record, const TTranscriptFate &fate);
+    // The newest chat of a session number (a transcript finds its chat so).
+    qint64 ChatOfSession(qint32 sessionCount);
+    // Chats still open from a run that did not end them: marked as not ended
+    // properly, ended at their last line. Returns how many.
+    int MarkLeftOpen();
+
+    std::vector<TArchiveHit> Search(const TArchiveFilter &filter);
+    std::optional<TArchiveChat> Chat(qint64 id);
+    std::vector<TArchiveLine> Lines(qint64 chat);
+    std::optional<TTranscriptFate> TranscriptFate(qint64 chat);
+    // Earlier chats of a returning visitor: by e-mail address, or when that
+    // is empty or finds none, by name and site; only those started before
+    // `before` (ms since the epoch; 0: all).
+    TEarlierChats Earlier(const QString &email, const QString &name, const QString &site, qint64 before = 0);
+    // The distinct final statuses, for the filter's choices.
+    QStringList Statuses();
+
+    // Removal; each returns the number of chats removed, -1 on failure. The
+    // space is freed by FreeSpace.
+    int DeleteChat(qint64 chat);
+    int ForgetVisitor(const QString &email);
+    int RemoveOlderThan(qint64 cutoffMs);
+    int RemoveAll();
+    // Rewrites the index without the removed entries, returns freed pages to
+    // the file system and empties the WAL, so removed text is gone from disk.
+    bool FreeSpace();
+
+private:
+    bool Exec(const char *sql);
+    bool Fail(int code);
+    bool Migrate();
+    int RemoveWhere(const char *chatCondition, const std::function<void(sqlite3_stmt *)> &bind);
+    void MoveAside(const QString &path, QString *movedTo);
+    QString SearchText(const QString &text) const;
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    int m_lastCode = 0;
+    QString m_lastError;
+};
+
+} // namespace velmora

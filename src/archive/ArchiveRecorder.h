@@ -1,0 +1,128 @@
+#pragma once
+// Records chats into the archive as they happen, without making the GUI
+// thread wait for the disk: calls queue what happened and return at once; a
+// worker thread writes the queue in one transaction at most every
+// kFlushMs, so a kill loses at most that much. At exit the queue is written
+// before the worker stops.
+//
+// A file that cannot be written (disk full, read-only, locked by another
+// program) does not stop the chats: the queue is kept (bounded), the problem
+// is reported once, and writing resumes when the file takes it again. A
+// damaged file is moved aside by TArchiveDb and a new one started.
+//
+// One recorder serves the whole console; the widget-free chat code finds it
+// through ArchiveRecorder(), which is null when there is no archive.
+#include "archive/ArchiveDb.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace velmora {
+
+class TArchiveRecorder : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kFlushMs = 250;
+    static constexpr int kRetryMs = 2000;
+    static constexpr int kDefaultRetentionDays = 365;
+    // What the queue keeps while the file refuses writes.
+    static constexpr size_t kMaxPending = 100000;
+
+    using Handle = qint64;
+
+    explicit TArchiveRecorder(QString path, QObject *parent = nullptr);
+    // Writes what is queued, then stops the worker.
+    ~TArchiveRecorder() override;
+
+    const QString &Path() const { return m_path; }
+
+    // A chat begins; 0 (and nothing recorded) while the archive is off.
+    Handle BeginChat(TArchiveChat chat);
+    void UpdateCaller(Handle chat, const TArchiveChat &details);
+    void AddLine(Handle chat, TArchiveLine line);
+    void EndChat(Handle chat, const QString &status, bool properly);
+    // The transcript of the newest chat with this session number.
+    void SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate);
+    // What became of the transcript kept as outbox record `recordFile`.
+    void UpdateTranscriptFate(const QString &recordFile, TTranscriptFate fate);
+
+    // Removals run on the worker; `done` runs on this thread afterwards with
+    // the number of chats removed (-1: it failed).
+    void DeleteChat(qint64 chat, std::function<void(int)> done = {});
+    void ForgetVisitor(const QString &email, std::function<void(int)> done = {});
+    void RemoveAll(std::function<void(int)> done = {});
+    // Days to keep (0: the archive is off and records nothing). Expired
+    // chats are removed now and once a day.
+    void SetRetentionDays(int days);
+    int RetentionDays() const { return m_retentionDays; }
+    bool Enabled() const { return m_retentionDays > 0; }
+
+    // Blocks until what is queued now has been written or has failed: for
+    // tests and the exit, never on a chat's path.
+    void Flush();
+    // True while the file takes what is written.
+    bool Healthy() const;
+
+    // A connection for the windows to read from (this thread only); null
+    // while the file cannot be read.
+    TArchiveDb *Reader();
+
+signals:
+    // The archive stopped taking chats (once per spell) or took them again.
+    void Problem(const QString &text);
+    void Resumed();
+
+private:
+    using Op = std::function<bool(TArchiveDb &)>;
+    struct ChatState {
+        TArchiveChat Info;
+        qint64 Id = 0;
+    };
+
+    void Queue(Op op);
+    void Run();
+    bool WriteBatch(std::deque<Op> &batch);
+    bool EnsureOpen();
+    qint64 ChatId(TArchiveDb &db, Handle handle);
+    void Report(const QString &text, bool problem);
+    void Refused(const QString &error);
+    void StartedAfresh(const QString &error, const QString &movedTo);
+    void Remove(std::function<int(TArchiveDb &)> removal, std::function<void(int)> done);
+
+    const QString m_path;
+    int m_retentionDays = kDefaultRetentionDays;
+    QTimer m_daily;
+    Handle m_nextHandle = 1;
+    TArchiveDb m_reader;
+
+    // Shared with the worker.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::deque<Op> m_queue;
+    quint64 m_queued = 0, m_done = 0;
+    bool m_stop = false;
+    bool m_healthy = true;
+
+    // The worker's own.
+    TArchiveDb m_db;
+    std::unordered_map<Handle, ChatState> m_chats;
+    std::vector<Handle> m_insertedInBatch;
+    std::vector<std::function<void()>> m_afterCommit;
+    bool m_failing = false;
+    std::thread m_worker;
+};
+
+TArchiveRecorder *ArchiveRecorder();
+void SetArchiveRecorder(TArchiveRecorder *recorder);
+
+} // namespace velmora

@@ -1,0 +1,103 @@
+// "Past chats" over a real archive: results as the operator types, the
+// visitor's text never taken as markup, the chat in the chat window's
+// colours, and the transcript and removals going where they should.
+#include "RecordingBoxes.h"
+#include "TestUtil.h"
+#include "archive/ArchiveRecorder.h"
+#include "archive/ui/PastChatsWindow.h"
+#include "chat/ChatLines.h"
+#include "config/Settings.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class PastChatsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TArchiveDb db;
+        ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        for (int i = 0; i < 2; ++i) {
+            TArchiveChat chat;
+            chat.SessionCount = 10 + i;
+            chat.Visitor = QStringLiteral("Mia");
+            chat.Email = QStringLiteral("mia@example.com");
+            chat.Started = now - (2 - i) * 3600000;
+            chat.Status = QStringLiteral("End Chat !");
+            chat.Open = false;
+            const qint64 id = db.InsertChat(chat);
+            db.AddLine(id, TArchiveLine::Said(archive::Who::Visitor, chat.Visitor,
+                                              QStringLiteral("<b>order</b> %1 <img src=x>").arg(4711 + i)));
+            db.AddLine(id, TArchiveLine::Said(archive::Who::Operator, QStringLiteral("Anna"), QStringLiteral("On its way.")));
+        }
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QLatin1String(kArchiveFileName));
+    TArchiveRecorder recorder{path};
+    std::vector<TTranscriptSource> composed;
+    TPastChatsWindow window{recorder, [this](const TTranscriptSource &source) { composed.push_back(source); }};
+    RecordingBoxes boxes;
+};
+
+TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
+{
+    window.ShowFor(QString());
+    window.SearchEdit->setText(QStringLiteral("4712"));
+    ASSERT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 1; }));
+    auto *found = qobject_cast<QLabel *>(window.Results->itemWidget(window.Results->topLevelItem(0), 5));
+    ASSERT_NE(found, nullptr);
+    // The visitor's tags are text; only the highlight is markup.
+    EXPECT_TRUE(found->text().contains(QStringLiteral("&lt;b&gt;order&lt;/b&gt;"))) << found->text().toStdString();
+    EXPECT_TRUE(found->text().contains(QStringLiteral(">4712</b>"))) << found->text().toStdString();
+
+    const QTextDocument &shown = *window.ChatView->document();
+    EXPECT_EQ(shown.firstBlock().text(), QStringLiteral("Mia: <b>order</b> 4712 <img src=x>"));
+    QTextCursor name(shown.firstBlock());
+    name.movePosition(QTextCursor::NextCharacter);
+    EXPECT_EQ(name.charFormat().foreground().color(), ColorFromSetting(Settings().UserNameColor));
+    EXPECT_TRUE(shown.toPlainText().contains(QStringLiteral("Anna: On its way.")));
+
+    // Newest first without words, and the hostile ones find nothing quietly.
+    window.SearchEdit->setText(QString());
+    window.SearchNow();
+    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    window.SearchEdit->setText(QStringLiteral("\"order NEAR( -*"));
+    window.SearchNow();
+    EXPECT_EQ(window.Results->topLevelItemCount(), 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
+{
+    window.ShowFor(QStringLiteral("MIA@example"));
+    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    window.SendAgainBtn->click();
+    ASSERT_EQ(composed.size(), 1u);
+    EXPECT_EQ(composed[0].Email, QStringLiteral("mia@example.com"));
+    EXPECT_EQ(composed[0].SessionCount, 11);
+    EXPECT_TRUE(composed[0].Conversation.startsWith("{\\rtf1"));
+    EXPECT_TRUE(composed[0].Conversation.contains("On its way."));
+
+    boxes.answers = {BoxAnswer::No};
+    window.DeleteBtn->click();
+    window.ForgetBtn->click(); // answered Yes
+    ASSERT_EQ(boxes.shown.size(), 2);
+    EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
+    EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
+        << window.InfoLabel->text().toStdString();
+}
+
+} // namespace
