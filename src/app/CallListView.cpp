@@ -4,6 +4,7 @@
 #include "session/Calls.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QHelpEvent>
 #include <QToolTip>
 #include <QHeaderView>
@@ -189,6 +190,24 @@ QString TCallListView::SelectedVisitor() const
         return QString();
     const QString email = model()->index(row, ColClientEmail).data().toString().trimmed();
     return email.isEmpty() ? model()->index(row, ColClientName).data().toString().trimmed() : email;
+}
+
+void TCallListView::keyPressEvent(QKeyEvent *event)
+{
+    // The keyboard's way to the pop-up menu (Shift+F10, as the Menu key) and
+    // to a held call's chat (Enter, as "Open Chat").
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        const QRect row = visualRect(currentIndex());
+        ViewListPopUp->popup(viewport()->mapToGlobal(row.isValid() ? row.center() : viewport()->rect().center()));
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        ViewListPopUpPopup();
+        if (OpenChat1->isEnabled())
+            OpenChat1->trigger();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 void TCallListView::contextMenuEvent(QContextMenuEvent *event)

@@ -36,7 +36,10 @@ TEST_F(CallListViewTest, PopupFollowsTheSelectionAndDropsTheCall)
     view.selectionModel()->select(view.model()->index(0, 0),
                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     ASSERT_EQ(view.SelectedRow(), 0);
-    emit view.ViewListPopUp->aboutToShow();
+    view.setCurrentIndex(view.model()->index(0, 0));
+    QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier); // the keyboard's pop-up
+    ASSERT_TRUE(WaitFor([&] { return view.ViewListPopUp->isVisible(); }));
+    view.ViewListPopUp->close();
     EXPECT_FALSE(view.OpenChat1->isEnabled()); // "Anonymous"
     EXPECT_TRUE(view.Disconnect1->isEnabled());
     EXPECT_TRUE(view.UpdateEmail1->isEnabled());
