@@ -110,6 +110,20 @@ void TArchiveRecorder::UpdateCaller(Handle chat, const TArchiveChat &details)
     });
 }
 
+void TArchiveRecorder::SetOtherSupporter(Handle chat, const QString &name)
+{
+    if (chat == 0)
+        return;
+    Queue([this, chat, name](TArchiveDb &db) {
+        const auto found = m_chats.find(chat);
+        if (found == m_chats.end())
+            return true;
+        found->second.Info.OtherSupporter = name;
+        const qint64 id = ChatId(db, chat);
+        return id != 0 && db.UpdateCaller(id, found->second.Info);
+    });
+}
+
 void TArchiveRecorder::AddLine(Handle chat, TArchiveLine line)
 {
     if (chat == 0)

@@ -48,6 +48,7 @@ public:
     // A chat begins; 0 (and nothing recorded) while the archive is off.
     Handle BeginChat(TArchiveChat chat);
     void UpdateCaller(Handle chat, const TArchiveChat &details);
+    void SetOtherSupporter(Handle chat, const QString &name);
     void AddLine(Handle chat, TArchiveLine line);
     void EndChat(Handle chat, const QString &status, bool properly);
     // The transcript of the newest chat with this session number.
