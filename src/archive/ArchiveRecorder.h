@@ -94,6 +94,8 @@ private:
     bool WriteBatch(std::deque<Op> &batch);
     bool EnsureOpen();
     qint64 ChatId(TArchiveDb &db, Handle handle);
+    // Changes the chat's details on the worker and writes them.
+    void UpdateInfo(Handle chat, std::function<void(TArchiveChat &)> change);
     void Report(const QString &text, bool problem);
     void Refused(const QString &error);
     void StartedAfresh(const QString &error, const QString &movedTo);
