@@ -705,8 +705,12 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
 
 void TOneChatWindow::ArchiveCarriedConversation(const QByteArray &richText)
 {
+    // The caller's name may have come only while the call waited.
+    QString visitor = m_chat.Name();
+    if (visitor.isEmpty() && m_chat.Record())
+        visitor = m_chat.Record()->Name;
     QString from;
-    const std::vector<TArchiveLine> lines = CarriedLines(richText, m_chat.Name(), Settings().SupportName, &from);
+    const std::vector<TArchiveLine> lines = CarriedLines(richText, visitor, Settings().SupportName, &from);
     // A copy sent again holds the first one's lines and what came after them:
     // those after the part both share are recorded, unless the first copy
     // had them too (its end line).
