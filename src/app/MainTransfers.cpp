@@ -63,6 +63,8 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
         const qint32 port = list[chosen].port;
         m_session->SetPendingTransfer(m_transferSessionCount, port, m_transferConversation);
         m_session->Send(server::BuildTransferCall(m_transferSessionCount, port));
+        if (auto *window = dynamic_cast<TOneChatWindow *>(m_calls->FindChatWindow(m_transferSessionCount)))
+            window->TransferOffered(list[chosen].name);
         return;
     }
 

@@ -93,20 +93,31 @@ qint64 TArchiveRecorder::ChatId(TArchiveDb &db, Handle handle)
 
 void TArchiveRecorder::UpdateCaller(Handle chat, const TArchiveChat &details)
 {
-    if (chat == 0)
-        return;
-    Queue([this, chat, details](TArchiveDb &db) {
-        const auto found = m_chats.find(chat);
-        if (found == m_chats.end())
-            return true;
-        TArchiveChat &info = found->second.Info;
+    UpdateInfo(chat, [details](TArchiveChat &info) {
         info.Visitor = details.Visitor;
         info.Email = details.Email;
         info.Phone = details.Phone;
         if (!details.OtherSupporter.isEmpty())
             info.OtherSupporter = details.OtherSupporter;
+    });
+}
+
+void TArchiveRecorder::SetOtherSupporter(Handle chat, const QString &name)
+{
+    UpdateInfo(chat, [name](TArchiveChat &info) { info.OtherSupporter = name; });
+}
+
+void TArchiveRecorder::UpdateInfo(Handle chat, std::function<void(TArchiveChat &)> change)
+{
+    if (chat == 0)
+        return;
+    Queue([this, chat, change = std::move(change)](TArchiveDb &db) {
+        const auto found = m_chats.find(chat);
+        if (found == m_chats.end())
+            return true;
+        change(found->second.Info);
         const qint64 id = ChatId(db, chat);
-        return id != 0 && db.UpdateCaller(id, info);
+        return id != 0 && db.UpdateCaller(id, found->second.Info);
     });
 }
 

@@ -48,6 +48,7 @@ public:
     // A chat begins; 0 (and nothing recorded) while the archive is off.
     Handle BeginChat(TArchiveChat chat);
     void UpdateCaller(Handle chat, const TArchiveChat &details);
+    void SetOtherSupporter(Handle chat, const QString &name);
     void AddLine(Handle chat, TArchiveLine line);
     void EndChat(Handle chat, const QString &status, bool properly);
     // The transcript of the newest chat with this session number.
@@ -93,6 +94,8 @@ private:
     bool WriteBatch(std::deque<Op> &batch);
     bool EnsureOpen();
     qint64 ChatId(TArchiveDb &db, Handle handle);
+    // Changes the chat's details on the worker and writes them.
+    void UpdateInfo(Handle chat, std::function<void(TArchiveChat &)> change);
     void Report(const QString &text, bool problem);
     void Refused(const QString &error);
     void StartedAfresh(const QString &error, const QString &movedTo);

@@ -12,6 +12,8 @@ namespace velmora {
 
 // Notices of the window itself.
 inline const QColor kNoticeGreen{0, 128, 0};
+// Lines of the console itself about the chat (its end), apart from both speakers.
+inline const QColor kSystemGrey{96, 96, 96};
 
 // A stored colour in the 0x00BBGGRR layout.
 QColor ColorFromSetting(quint32 bbggrr);

@@ -41,8 +41,6 @@ namespace velmora {
 
 namespace {
 const QColor kWindowBackground{0, 128, 255};
-// Lines of the console itself about the chat (its end), apart from both speakers.
-const QColor kSystemGrey{96, 96, 96};
 
 // " Send" in red while it can be clicked; the disabled state keeps the style's
 // grey. Only the label is drawn with the red: a palette of the button's own

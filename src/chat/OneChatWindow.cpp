@@ -279,7 +279,8 @@ void TOneChatWindow::SendMsgBtnClick()
             return;
     }
     const QByteArray wire = ToWire(MessageForWire(text));
-    m_chat.SendLine(wire);
+    const bool canned = !m_cannedText.isEmpty() && text == std::exchange(m_cannedText, QString());
+    m_chat.SendLine(wire, canned ? archive::LineKind::Canned : archive::LineKind::Text);
     m_pane->AddOwnLine(wire);
     m_pane->ClearInput(); // sends TYPING_STOP through InputTextChange
     InputText->setFocus();
@@ -308,6 +309,7 @@ void TOneChatWindow::EnterEndedState(const QString &systemLine)
         ExtraToolsOpenBtnClick();
     ExtraToolsOpenBtn->setEnabled(false);
     m_pane->ShowEnded(systemLine);
+    m_chat.ArchiveSystemLine(systemLine);
 }
 
 void TOneChatWindow::InputTextClick()
@@ -445,7 +447,9 @@ void TOneChatWindow::LeftDuringTransfer(const QString &how)
     m_leftDuringTransfer = true;
     m_chat.SetEnded(true); // nothing more goes to a visitor who has gone
     setProperty(kChatEndedProperty, true);
-    m_pane->AddSystemLine(CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how);
+    const QString line = CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how;
+    m_pane->AddSystemLine(line);
+    m_chat.ArchiveSystemLine(line);
 }
 
 void TOneChatWindow::ChatSocketDisconnect()
@@ -533,6 +537,7 @@ void TOneChatWindow::PushUrlBtnClick()
         return;
     }
     m_chat.Send(chat::BuildPushUrl(url));
+    m_chat.ArchiveUrl(url);
 }
 
 void TOneChatWindow::CopyCannedMessageToInbox()
@@ -552,6 +557,7 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     QString plain = text;
     plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     m_pane->SetInputText(plain);
+    m_cannedText = m_pane->OutgoingText();
 }
 
 bool TOneChatWindow::SendImageFile(const QString &fileName)
@@ -564,6 +570,7 @@ bool TOneChatWindow::SendImageFile(const QString &fileName)
         return false;
     }
     m_chat.Send(chat::BuildImageData(image.bytes));
+    m_chat.ArchiveImage(fileName, image.bytes);
     return true;
 }
 
@@ -625,10 +632,16 @@ QByteArray TOneChatWindow::TransferConversation()
     return DocumentToRtf(document);
 }
 
+void TOneChatWindow::TransferOffered(const QString &supporter)
+{
+    m_chat.NameArchiveOtherSupporter(supporter);
+}
+
 void TOneChatWindow::RestoreAfterTransfer()
 {
     RemoveTransferLines();
     m_chat.SetTransferring(false);
+    m_chat.NameArchiveOtherSupporter(m_transferredFrom);
     if (m_closed)
         return;
     if (m_leftDuringTransfer) {
@@ -687,6 +700,35 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
     if (!document.isEmpty())
         m_receivedBlocks += document.blockCount() - before;
     m_pane->ScrollToNewest();
+    ArchiveCarriedConversation(richText);
+}
+
+void TOneChatWindow::ArchiveCarriedConversation(const QByteArray &richText)
+{
+    // The caller's name may have come only while the call waited.
+    QString visitor = m_chat.Name();
+    if (visitor.isEmpty() && m_chat.Record())
+        visitor = m_chat.Record()->Name;
+    QString from;
+    const std::vector<TArchiveLine> lines = CarriedLines(richText, visitor, Settings().SupportName, &from);
+    // A copy sent again holds the first one's lines and what came after them:
+    // those after the part both share are recorded, unless the first copy
+    // had them too (its end line).
+    QStringList texts;
+    for (const TArchiveLine &line : lines)
+        texts << line.Name + QLatin1Char('\0') + line.Text;
+    qsizetype shared = 0;
+    while (shared < texts.size() && shared < m_carriedArchived.size() && texts[shared] == m_carriedArchived[shared])
+        ++shared;
+    const QStringList earlierRest = m_carriedArchived.mid(shared);
+    for (qsizetype i = shared; i < texts.size(); ++i)
+        if (!earlierRest.contains(texts[i]))
+            m_chat.ArchiveLine(lines[size_t(i)]);
+    m_carriedArchived = texts;
+    if (!from.isEmpty()) {
+        m_transferredFrom = from;
+        m_chat.NameArchiveOtherSupporter(from);
+    }
 }
 
 // --- window events ------------------------------------------------------------
@@ -895,11 +937,13 @@ void TOneChatWindow::TakeDownOnNetError()
         RemoveTransferLines();
         m_chat.SetTransferring(false);
     }
+    // Shown before the take-down, which ends the chat's record with its
+    // "Net Error !", so the record keeps the line too.
+    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + TChatPane::NowText()
+                    + QStringLiteral("; this chat has ended."));
     m_chat.TakeDown();
     m_detached = true;
     m_calls.ChatWindowGone(this);
-    EnterEndedState(QStringLiteral("The connection to the server was lost at ") + TChatPane::NowText()
-                    + QStringLiteral("; this chat has ended."));
 }
 
 void TOneChatWindow::CloseDetached()

@@ -68,6 +68,8 @@ public:
     // A transfer failed or was abandoned: the header and the end line go,
     // the input takes text again.
     void RestoreAfterTransfer();
+    // The supporter the transfer goes to has been asked (kept in the archive).
+    void TransferOffered(const QString &supporter);
 
     // --- state, for the main window, the transcript and tests ---
     int Number() const { return m_number; }
@@ -132,6 +134,7 @@ private:
     // operator chooses to close; returns at once.
     void AskRemoteTerminatedThenClose();
     void LoadTransferredConversation(const QByteArray &richText);
+    void ArchiveCarriedConversation(const QByteArray &richText);
     void PlaceCascaded();
     // Moves the window (its frame) back within the screen where it spills over.
     void KeepOnScreen();
@@ -183,6 +186,11 @@ private:
     int m_transferEndStart = -1;
     int m_transferEndChars = 0;
     int m_receivedBlocks = 0; // the paragraphs at the top that came with a transfer
+    // What the archive has of that conversation, and who handed the chat over.
+    QStringList m_carriedArchived;
+    QString m_transferredFrom;
+    // A canned answer put in the input box, to mark it when sent unchanged.
+    QString m_cannedText;
     TChatWinExtDlg *m_extraTools = nullptr;
 };
 

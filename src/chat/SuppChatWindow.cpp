@@ -223,7 +223,7 @@ void TSuppChatWindow::RemoteEnded()
     m_connection.StopClock();
     setWindowTitle(EndedCaption(m_caption));
     setProperty(kChatEndedProperty, true);
-    m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
+    ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
     if (!self || m_closed)
@@ -232,6 +232,12 @@ void TSuppChatWindow::RemoteEnded()
         m_host.SetChatWithOtherSupportEnabled(true);
         Finish();
     }
+}
+
+void TSuppChatWindow::ShowEnded(const QString &line)
+{
+    m_pane->ShowEnded(line);
+    m_connection.ArchiveSystemLine(line);
 }
 
 void TSuppChatWindow::ClockTicked(quint32 seconds)
@@ -247,8 +253,8 @@ void TSuppChatWindow::ConnectionLost()
     m_connection.StopClock();
     setWindowTitle(EndedCaption(m_caption));
     setProperty(kChatEndedProperty, true);
-    m_pane->ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
-                      + QStringLiteral(" (the connection closed)"));
+    ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
+              + QStringLiteral(" (the connection closed)"));
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
     if (!self || m_closed)

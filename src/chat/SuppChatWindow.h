@@ -65,6 +65,8 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    // The pane's end-of-chat line, kept in the archive too.
+    void ShowEnded(const QString &line);
     void HandleSessionReady(const QByteArray &body);
     void HandleWelcomeMsg(const QByteArray &body);
     void HandleSupportWelcome(const QByteArray &body);

@@ -1,5 +1,6 @@
 #include "chat/TransferText.h"
 
+#include "archive/ArchiveDb.h"
 #include "chat/ChatLines.h"
 #include "richtext/RtfReader.h"
 
@@ -80,6 +81,42 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
     }
     cursor.endEditBlock();
     return result.complete;
+}
+
+std::vector<TArchiveLine> CarriedLines(const QByteArray &rtf, const QString &visitor, const QString &self,
+                                       QString *from)
+{
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    InsertRtf(rtf, cursor, kReceivedLimits);
+    const QString supportLabel = QStringLiteral("Support Person: ");
+    QStringList paragraphs;
+    QString supporter;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        QString text = block.text();
+        text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+        if (text.trimmed().isEmpty())
+            continue;
+        if (supporter.isEmpty() && text.startsWith(supportLabel))
+            supporter = text.mid(supportLabel.size()).trimmed();
+        paragraphs << text;
+    }
+    const std::pair<archive::Who, QString> speakers[] = {
+        {archive::Who::OtherSupporter, supporter}, {archive::Who::Visitor, visitor}, {archive::Who::Operator, self}};
+    std::vector<TArchiveLine> lines;
+    for (const QString &text : paragraphs) {
+        TArchiveLine line = TArchiveLine::Said(archive::Who::System, QString(), text);
+        for (const auto &[who, name] : speakers) {
+            if (!name.isEmpty() && text.startsWith(name + QStringLiteral(": "))) {
+                line = TArchiveLine::Said(who, name, text.mid(name.size() + 2));
+                break;
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    if (from)
+        *from = supporter;
+    return lines;
 }
 
 } // namespace velmora

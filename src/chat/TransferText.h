@@ -7,9 +7,13 @@
 #include <QStringList>
 #include <QTextCharFormat>
 
+#include <vector>
+
 class QTextDocument;
 
 namespace velmora {
+
+struct TArchiveLine;
 
 inline constexpr const char *kTransferEndLine = "End transfer chat transcript ------------------------------";
 // Ends a received conversation too long to be shown whole.
@@ -33,5 +37,13 @@ void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, boo
 // out at once (then kReceivedCutLine ends it). False when they could not be
 // read whole.
 bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base);
+
+// A received conversation as the archive keeps it: a line per paragraph with
+// text. One that starts with a known speaker's "Name: " is that speaker's:
+// the supporter named on the header's "Support Person: " line (who handed
+// the chat over; put in `from`), the visitor, or this console's `self`.
+// Anything else, the header included, is the console's own.
+std::vector<TArchiveLine> CarriedLines(const QByteArray &rtf, const QString &visitor, const QString &self,
+                                       QString *from);
 
 } // namespace velmora

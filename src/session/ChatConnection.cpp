@@ -6,6 +6,8 @@
 #include "protocol/Codec.h"
 #include "session/Exchange.h"
 
+#include <QFileInfo>
+
 namespace velmora {
 
 TChatConnection::TChatConnection(IChatView &view, QObject *parent) : QObject(parent), m_view(view)
@@ -58,8 +60,38 @@ void TChatConnection::ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farE
 
 void TChatConnection::ArchiveLine(archive::Who from, const QString &name, const QString &text)
 {
+    ArchiveLine(TArchiveLine::Said(from, name, text));
+}
+
+void TChatConnection::ArchiveLine(TArchiveLine line)
+{
     if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
-        recorder->AddLine(m_archiveChat, TArchiveLine::Said(from, name, text));
+        recorder->AddLine(m_archiveChat, std::move(line));
+}
+
+void TChatConnection::ArchiveUrl(const QString &url)
+{
+    TArchiveLine line = TArchiveLine::Said(archive::Who::Operator, Settings().SupportName, url);
+    line.Kind = archive::LineKind::Url;
+    ArchiveLine(std::move(line));
+}
+
+void TChatConnection::ArchiveImage(const QString &fileName, const QByteArray &bytes)
+{
+    TArchiveLine line = TArchiveLine::Said(archive::Who::Operator, Settings().SupportName, QString());
+    line.Kind = archive::LineKind::Image;
+    line.ImageName = QFileInfo(fileName).fileName();
+    line.ImageSize = bytes.size();
+    // A larger one keeps its name and size only.
+    if (bytes.size() <= archive::kMaxImageBytes)
+        line.Image = bytes;
+    ArchiveLine(std::move(line));
+}
+
+void TChatConnection::NameArchiveOtherSupporter(const QString &name)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->SetOtherSupporter(m_archiveChat, name);
 }
 
 void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
@@ -148,12 +180,14 @@ bool TChatConnection::Pacing() const
     return exchange && !exchange->Done();
 }
 
-bool TChatConnection::SendLine(const QByteArray &wireText)
+bool TChatConnection::SendLine(const QByteArray &wireText, archive::LineKind kind)
 {
     if (wireText.isEmpty())
         return false;
     Send(chat::BuildChatText(wireText));
-    ArchiveLine(archive::Who::Operator, Settings().SupportName, FromAnsi(wireText));
+    TArchiveLine line = TArchiveLine::Said(archive::Who::Operator, Settings().SupportName, FromAnsi(wireText));
+    line.Kind = kind;
+    ArchiveLine(std::move(line));
     return true;
 }
 

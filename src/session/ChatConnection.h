@@ -79,8 +79,9 @@ public:
     void SendPaced(QList<QByteArray> frames, int pauseMs, std::function<void()> done = {});
     bool Pacing() const;
 
-    // The operator's line: CHAT_TEXT with `wireText`; false when empty.
-    bool SendLine(const QByteArray &wireText);
+    // The operator's line: CHAT_TEXT with `wireText`; false when empty. The
+    // archive keeps it as `kind` (a canned answer sent unchanged says so).
+    bool SendLine(const QByteArray &wireText, archive::LineKind kind = archive::LineKind::Text);
     // The input box changed: one TYPING_START when it stops being empty, one
     // TYPING_STOP whenever it becomes empty.
     void InputChanged(bool empty);
@@ -113,6 +114,15 @@ public:
     void SetArchiveFarName(const QString &name) { m_archiveFarName = name; }
     TArchiveRecorder::Handle ArchiveHandle() const { return m_archiveChat; }
     void ArchiveLine(archive::Who from, const QString &name, const QString &text);
+    void ArchiveLine(TArchiveLine line);
+    // The console's own line about the chat (its end, a lost connection).
+    void ArchiveSystemLine(const QString &text) { ArchiveLine(archive::Who::System, QString(), text); }
+    // What the operator sent besides lines: a pushed URL, an image.
+    void ArchiveUrl(const QString &url);
+    void ArchiveImage(const QString &fileName, const QByteArray &bytes);
+    // The supporter a transfer hands the chat to, or that handed it here
+    // (empty: none).
+    void NameArchiveOtherSupporter(const QString &name);
     // Starts the chat's record (nothing without an archive), and names the
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);

@@ -6,7 +6,9 @@
 #include "archive/ArchiveRecorder.h"
 #include "archive/ui/PastChatsWindow.h"
 #include "chat/ChatLines.h"
+#include "chat/TransferText.h"
 #include "config/Settings.h"
+#include "richtext/RtfWriter.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -78,6 +80,44 @@ TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
     window.SearchNow();
     EXPECT_EQ(window.Results->topLevelItemCount(), 0);
     EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+// A transferred-in conversation is kept as its speakers' lines: a paragraph is
+// a speaker's only under a name the console knows; the rest is the console's
+// own, shown in the chat window's grey.
+TEST(PastChatRendering, ATransferredConversationKeepsItsSpeakersAndSystemLinesAreGrey)
+{
+    QTextDocument carried;
+    QTextCursor cursor(&carried);
+    cursor.insertText(TransferHeaderLines(QStringLiteral("10:00"), QStringLiteral("10:05"), QStringLiteral("Ben"))
+                          .join(QChar::ParagraphSeparator)
+                      + QStringLiteral("Mia: where is order 4711?\nBen: let me look\nChris: I am not known\n")
+                      + QString::fromLatin1(kTransferEndLine));
+    QString from;
+    const std::vector<TArchiveLine> lines =
+        CarriedLines(DocumentToRtf(carried), QStringLiteral("Mia"), QStringLiteral("Anna"), &from);
+    EXPECT_EQ(from, QStringLiteral("Ben"));
+    std::vector<std::pair<archive::Who, QString>> kept;
+    for (const TArchiveLine &line : lines)
+        kept.emplace_back(line.From, line.Name + QLatin1Char('|') + line.Text);
+    const std::vector<std::pair<archive::Who, QString>> expected{
+        {archive::Who::System, QStringLiteral("|----------------------------------------------")},
+        {archive::Who::System, QStringLiteral("|Chat Started at: 10:00")},
+        {archive::Who::System, QStringLiteral("|Chat Transfered at: 10:05")},
+        {archive::Who::System, QStringLiteral("|Support Person: Ben")},
+        {archive::Who::System, QStringLiteral("|Start Chat Transcript -------------------------")},
+        {archive::Who::Visitor, QStringLiteral("Mia|where is order 4711?")},
+        {archive::Who::OtherSupporter, QStringLiteral("Ben|let me look")},
+        {archive::Who::System, QStringLiteral("|Chris: I am not known")},
+        {archive::Who::System, QLatin1Char('|') + QString::fromLatin1(kTransferEndLine)},
+    };
+    EXPECT_EQ(kept, expected);
+
+    QTextDocument shown;
+    RenderPastChat(shown, TArchiveChat(), lines);
+    QTextCursor header(shown.firstBlock());
+    header.movePosition(QTextCursor::NextCharacter);
+    EXPECT_EQ(header.charFormat().foreground().color(), kSystemGrey);
 }
 
 TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)

@@ -245,6 +245,14 @@ TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
     Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("where is my order?").value()));
     ASSERT_TRUE(WaitFor([&] { return view.events.contains(QStringLiteral("line where is my order?")); }));
     chat->SendLine("on its way");
+    // What else the operator sends, and the console's own lines, are kept as
+    // lines of their kind; an image too large to keep keeps name and size.
+    chat->SendLine("Thanks for waiting.", archive::LineKind::Canned);
+    chat->ArchiveUrl(QStringLiteral("https://example.com/track"));
+    chat->ArchiveImage(QStringLiteral("/tmp/x/map.png"), QByteArray(100, 'p'));
+    chat->ArchiveImage(QStringLiteral("big.jpg"), QByteArray(archive::kMaxImageBytes + 1, 'j'));
+    chat->ArchiveSystemLine(QStringLiteral("Eve left the chat at 10:00"));
+    chat->NameArchiveOtherSupporter(QStringLiteral("Ben"));
     bool done = false;
     chat->EndOnWire(0, {}, [&] { done = true; });
     ASSERT_TRUE(WaitFor([&] { return done; }));
@@ -259,12 +267,22 @@ TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
     EXPECT_EQ(row.Email, QStringLiteral("eve@example.org"));
     EXPECT_EQ(row.Status, QStringLiteral("End Chat !"));
     EXPECT_TRUE(row.EndedProperly);
+    EXPECT_EQ(row.OtherSupporter, QStringLiteral("Ben"));
     const std::vector<TArchiveLine> lines = archive.Lines(row.Id);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].From, archive::Who::Visitor);
     EXPECT_EQ(lines[0].Name, QStringLiteral("Eve"));
     EXPECT_EQ(lines[1].From, archive::Who::Operator);
     EXPECT_EQ(lines[1].Name + QStringLiteral(": ") + lines[1].Text, QStringLiteral("Anna: on its way"));
+    EXPECT_EQ(lines[2].Kind, archive::LineKind::Canned);
+    EXPECT_EQ(lines[3].Kind, archive::LineKind::Url);
+    EXPECT_EQ(lines[3].Text, QStringLiteral("https://example.com/track"));
+    EXPECT_EQ(lines[4].Kind, archive::LineKind::Image);
+    EXPECT_EQ(lines[4].ImageName, QStringLiteral("map.png"));
+    EXPECT_EQ(lines[4].Image, QByteArray(100, 'p'));
+    EXPECT_EQ(lines[5].ImageSize, archive::kMaxImageBytes + 1);
+    EXPECT_TRUE(lines[5].Image.isEmpty());
+    EXPECT_EQ(lines[6].From, archive::Who::System);
     SetArchiveRecorder(nullptr);
 }
 

@@ -71,7 +71,7 @@ void RenderPastChat(QTextDocument &document, const TArchiveChat &chat, const std
         if (line.Kind == archive::LineKind::Image)
             text = QStringLiteral("[%1, %2 bytes] ").arg(line.ImageName).arg(line.ImageSize) + text;
         if (line.From == archive::Who::System) {
-            AppendChatLine(document, text, kNoticeGreen, 0, kNoticeGreen, base, s.EmptyLineAdd);
+            AppendChatLine(document, text, kSystemGrey, 0, kSystemGrey, base, s.EmptyLineAdd);
             continue;
         }
         const bool own = line.From == archive::Who::Operator;
