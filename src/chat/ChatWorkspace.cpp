@@ -391,7 +391,9 @@ QString TChatWorkspace::TabLabel(int number, bool supporter, const QString &name
 void TChatWorkspace::UpdateTab(QWidget *chat)
 {
     if (chat == m_tabs->currentWidget()) {
-        m_seen[chat] = chat->property(kChatLinesProperty).toInt();
+        // The tab in front is read only while the operator is in the workspace.
+        if (isActiveWindow())
+            m_seen[chat] = chat->property(kChatLinesProperty).toInt();
         setWindowTitle(chat->windowTitle());
     }
     const int index = m_tabs->indexOf(chat);
@@ -501,6 +503,8 @@ void TChatWorkspace::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized())
         CloseExtraTools(m_tabs->currentWidget());
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_tabs->currentWidget())
+        UpdateTab(m_tabs->currentWidget());
 }
 
 } // namespace velmora

@@ -315,6 +315,16 @@ TEST_F(ChatWorkdayTest, InOneWindowANewTabWaitsBesideTheTabBeingTypedInAndCounts
     EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 - typing..."));
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdef")); // the draft waits in its tab
 
+    // Behind another program even the tab in front counts, until the operator is back.
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return !workspace.isActiveWindow(); }));
+    ASSERT_TRUE(server.SendFrame(1, CHAT_TEXT, BodyOf(chat::BuildChatText("still there?").value())));
+    ASSERT_TRUE(WaitFor([&] { return workspace.Unread(other) == 1; }));
+    workspace.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return workspace.Unread(other) == 0; }));
+
     Receive(chat::END_SESSION); // the first visitor leaves, behind the current tab
     ASSERT_TRUE(WaitFor([&] { return window->Ended(); }));
     EXPECT_TRUE(workspace.TabText(window).endsWith(QStringLiteral(" - ended")));
