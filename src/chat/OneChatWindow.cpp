@@ -314,7 +314,8 @@ void TOneChatWindow::EnterEndedState(const QString &systemLine)
 
 void TOneChatWindow::InputTextClick()
 {
-    setWindowIcon(ChatStatusIcon(callicon::Normal));
+    // The window that shows the chat: its own, or the workspace holding its tab.
+    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
     m_pane->StopFlashing();
 }
 

@@ -113,7 +113,8 @@ void TSuppChatWindow::SendMsgBtnClick()
 
 void TSuppChatWindow::InputTextClick()
 {
-    setWindowIcon(ChatStatusIcon(callicon::Normal));
+    // The window that shows the chat: its own, or the workspace holding its tab.
+    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
     m_pane->StopFlashing();
 }
 
