@@ -51,7 +51,13 @@ public:
         else
             sqlite3_bind_blob(m_statement, index, value.constData(), int(value.size()), SQLITE_TRANSIENT);
     }
-    int Named(const char *name) const { return sqlite3_bind_parameter_index(m_statement, name); }
+    // Binds ":name" when the statement has it.
+    template <class T>
+    void Bind(const char *name, const T &value)
+    {
+        if (const int index = sqlite3_bind_parameter_index(m_statement, name))
+            Bind(index, value);
+    }
     // True while there is a row; afterwards Code() tells DONE from a failure.
     bool Step()
     {
@@ -157,19 +163,23 @@ QString FilterSql(const TArchiveFilter &filter)
 
 void BindFilter(Statement &statement, const TArchiveFilter &filter, const QString &match)
 {
-    auto bind = [&statement](const char *name, auto value) {
-        if (const int index = statement.Named(name))
-            statement.Bind(index, value);
-    };
     if (filter.From.isValid())
-        bind(":from", filter.From.startOfDay().toMSecsSinceEpoch());
+        statement.Bind(":from", filter.From.startOfDay().toMSecsSinceEpoch());
     if (filter.To.isValid())
-        bind(":to", filter.To.addDays(1).startOfDay().toMSecsSinceEpoch());
-    bind(":visitor", filter.Visitor.trimmed().toLower());
-    bind(":site", filter.Site.trimmed().toLower());
-    bind(":status", filter.Status);
-    bind(":match", match);
-    bind(":limit", qint64(qMax(1, filter.Limit)));
+        statement.Bind(":to", filter.To.addDays(1).startOfDay().toMSecsSinceEpoch());
+    statement.Bind(":visitor", filter.Visitor.trimmed().toLower());
+    statement.Bind(":site", filter.Site.trimmed().toLower());
+    statement.Bind(":status", filter.Status);
+    statement.Bind(":match", match);
+    statement.Bind(":limit", qint64(qMax(1, filter.Limit)));
+}
+
+void BindFate(Statement &statement, const TTranscriptFate &fate)
+{
+    statement.Bind(":fate", qint64(fate.State));
+    statement.Bind(":at", fate.At);
+    statement.Bind(":recipients", ArchiveText(fate.Recipients));
+    statement.Bind(":answer", ArchiveText(fate.Answer));
 }
 
 TArchiveHit HitFrom(const Statement &row)
@@ -415,14 +425,14 @@ bool TArchiveDb::UpdateCaller(qint64 chat, const TArchiveChat &details)
     return update.Run() || Fail(update.Code());
 }
 
-bool TArchiveDb::EndChat(qint64 chat, qint64 at, const QString &status, bool properly)
+bool TArchiveDb::EndChat(qint64 chat, qint64 at, const QString &status)
 {
+    // Only a chat a crash left open is not ended properly (MarkLeftOpen).
     Statement update(m_db, QStringLiteral("UPDATE chats SET ended = ?2, status = CASE WHEN ?3 = '' THEN status ELSE ?3"
-                                          " END, ended_properly = ?4, open = 0 WHERE id = ?1"));
+                                          " END, ended_properly = 1, open = 0 WHERE id = ?1"));
     update.Bind(1, chat);
     update.Bind(2, at);
     update.Bind(3, status);
-    update.Bind(4, qint64(properly));
     return update.Run() || Fail(update.Code());
 }
 
@@ -447,25 +457,20 @@ bool TArchiveDb::AddLine(qint64 chat, const TArchiveLine &line)
 bool TArchiveDb::SetTranscriptFate(qint64 chat, const TTranscriptFate &fate)
 {
     Statement upsert(m_db, QStringLiteral("INSERT OR REPLACE INTO transcripts(chat, fate, at, recipients, answer, record)"
-                                          " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"));
-    upsert.Bind(1, chat);
-    upsert.Bind(2, qint64(fate.State));
-    upsert.Bind(3, fate.At);
-    upsert.Bind(4, ArchiveText(fate.Recipients));
-    upsert.Bind(5, ArchiveText(fate.Answer));
-    upsert.Bind(6, fate.Record);
+                                          " VALUES (:chat, :fate, :at, :recipients, :answer, :record)"));
+    upsert.Bind(":chat", chat);
+    upsert.Bind(":record", fate.Record);
+    BindFate(upsert, fate);
     return upsert.Run() || Fail(upsert.Code());
 }
 
 bool TArchiveDb::UpdateTranscriptFate(const QString &record, const TTranscriptFate &fate)
 {
-    Statement update(m_db, QStringLiteral("UPDATE transcripts SET fate = ?2, at = ?3, answer = ?4, recipients ="
-                                          " CASE WHEN ?5 = '' THEN recipients ELSE ?5 END WHERE record = ?1"));
-    update.Bind(1, record);
-    update.Bind(2, qint64(fate.State));
-    update.Bind(3, fate.At);
-    update.Bind(4, ArchiveText(fate.Answer));
-    update.Bind(5, ArchiveText(fate.Recipients));
+    Statement update(m_db, QStringLiteral("UPDATE transcripts SET fate = :fate, at = :at, answer = :answer, recipients ="
+                                          " CASE WHEN :recipients = '' THEN recipients ELSE :recipients END"
+                                          " WHERE record = :record"));
+    update.Bind(":record", record);
+    BindFate(update, fate);
     return update.Run() || Fail(update.Code());
 }
 
@@ -489,6 +494,11 @@ std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
     std::vector<TArchiveHit> hits;
     if (!m_db)
         return hits;
+    // A statement that fails gives no rows; LastCode says why.
+    const auto check = [this](const Statement &statement) {
+        if (!statement.Ok())
+            Fail(statement.Code());
+    };
     const QString conditions = FilterSql(filter);
     const QString columns = QStringLiteral("c.id, c.started, c.visitor, c.email, c.site, c.status, ");
     const QString match = ArchiveMatchQuery(filter.Text);
@@ -498,6 +508,7 @@ std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
         BindFilter(all, filter, match);
         while (all.Step())
             hits.push_back(HitFrom(all));
+        check(all);
         return hits;
     }
     if (match.isEmpty())
@@ -516,6 +527,7 @@ std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
         if (seen.insert(inLines.Int(0)).second)
             hits.push_back(HitFrom(inLines));
     }
+    check(inLines);
     Statement inFields(m_db, QStringLiteral("SELECT ") + columns
                                  + QStringLiteral("snippet(chats_fts, -1, char(1), char(2), '…', 8)"
                                                   " FROM chats_fts JOIN chats c ON c.id = chats_fts.rowid"
@@ -527,6 +539,7 @@ std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
         if (seen.insert(hit.Chat).second)
             hits.push_back(std::move(hit));
     }
+    check(inFields);
     std::stable_sort(hits.begin(), hits.end(), [](const TArchiveHit &a, const TArchiveHit &b) {
         return a.Started != b.Started ? a.Started > b.Started : a.Chat > b.Chat;
     });

@@ -156,7 +156,7 @@ public:
     // 0 on failure.
     qint64 InsertChat(const TArchiveChat &chat);
     bool UpdateCaller(qint64 chat, const TArchiveChat &details);
-    bool EndChat(qint64 chat, qint64 at, const QString &status, bool properly);
+    bool EndChat(qint64 chat, qint64 at, const QString &status);
     bool AddLine(qint64 chat, const TArchiveLine &line);
     bool SetTranscriptFate(qint64 chat, const TTranscriptFate &fate);
     // The fate of the transcript kept as outbox record `record` (its file name).

@@ -133,16 +133,16 @@ void TArchiveRecorder::AddLine(Handle chat, TArchiveLine line)
     });
 }
 
-void TArchiveRecorder::EndChat(Handle chat, const QString &status, bool properly)
+void TArchiveRecorder::EndChat(Handle chat, const QString &status)
 {
     if (chat == 0)
         return;
     const qint64 at = Now();
-    Queue([this, chat, status, properly, at](TArchiveDb &db) {
+    Queue([this, chat, status, at](TArchiveDb &db) {
         const qint64 id = ChatId(db, chat);
         if (id == 0)
             return m_chats.count(chat) == 0;
-        if (!db.EndChat(id, at, status, properly))
+        if (!db.EndChat(id, at, status))
             return false;
         m_chats.erase(chat);
         return true;

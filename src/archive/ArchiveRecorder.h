@@ -50,7 +50,7 @@ public:
     void UpdateCaller(Handle chat, const TArchiveChat &details);
     void SetOtherSupporter(Handle chat, const QString &name);
     void AddLine(Handle chat, TArchiveLine line);
-    void EndChat(Handle chat, const QString &status, bool properly);
+    void EndChat(Handle chat, const QString &status);
     // The transcript of the newest chat with this session number.
     void SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate);
     // What became of the transcript kept as outbox record `recordFile`.

@@ -76,4 +76,12 @@ void AppendChatLine(QTextDocument &document, const QString &text, const QColor &
     cursor.endEditBlock();
 }
 
+QFont ConversationFont()
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setBold(true);
+    return font;
+}
+
 } // namespace velmora

@@ -3,6 +3,7 @@
 // chat windows. Text is always inserted as plain characters with a format: a
 // visitor's "<b>" stays the three characters "<b>".
 #include <QColor>
+#include <QFont>
 #include <QString>
 #include <QTextCharFormat>
 
@@ -29,6 +30,9 @@ QString EndedCaption(const QString &caption);
 QString MessageForDisplay(const QString &text);
 // The input box's line breaks as they travel on the wire (CR LF).
 QString MessageForWire(const QString &text);
+
+// The conversation's font, in the chat window and wherever a chat is shown again.
+QFont ConversationFont();
 
 // Appends `text` as a new paragraph: its first `nameLength` characters in
 // `nameColor`, the rest in `textColor`, both on the `base` format; then, when

@@ -85,9 +85,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     ChatOutPutText->setAcceptRichText(false);
     ChatOutPutText->setMinimumHeight(120);
     ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
-    QFont conversationFont(QStringLiteral("MS Sans Serif"));
-    conversationFont.setStyleHint(QFont::SansSerif);
-    conversationFont.setBold(true);
+    const QFont conversationFont = ConversationFont();
     ChatOutPutText->document()->setDefaultFont(conversationFont);
     m_baseFormat.setFont(conversationFont);
     ChatOutPutText->installEventFilter(this);

@@ -100,7 +100,7 @@ void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd
         ArchiveAs(recorder->BeginChat(chat), farEnd, chat.Visitor);
 }
 
-void TChatConnection::NameArchiveFarEnd(const QString &name)
+void TChatConnection::NameArchiveFarEnd(const QString &name, const QString &email, const QString &phone)
 {
     m_archiveFarName = name;
     TArchiveRecorder *recorder = ArchiveRecorder();
@@ -108,6 +108,8 @@ void TChatConnection::NameArchiveFarEnd(const QString &name)
         return;
     TArchiveChat details;
     details.Visitor = name;
+    details.Email = email;
+    details.Phone = phone;
     if (m_archiveFarEnd == archive::Who::OtherSupporter)
         details.OtherSupporter = name;
     recorder->UpdateCaller(m_archiveChat, details);
@@ -116,7 +118,7 @@ void TChatConnection::NameArchiveFarEnd(const QString &name)
 void TChatConnection::EndArchive(const QString &status)
 {
     if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
-        recorder->EndChat(m_archiveChat, status, true);
+        recorder->EndChat(m_archiveChat, status);
     m_archiveChat = 0;
 }
 
@@ -254,8 +256,9 @@ void TChatConnection::ProcessMessage(quint16 code, const QByteArray &body)
     case chat::CHAT_TEXT:
         if (const auto text = chat::DecodeChatText(body)) {
             m_remoteTyping = false;
-            ArchiveLine(m_archiveFarEnd, m_archiveFarName, FromWire(*text));
-            m_view.RemoteLine(FromWire(*text));
+            const QString line = FromWire(*text);
+            ArchiveLine(m_archiveFarEnd, m_archiveFarName, line);
+            m_view.RemoteLine(line);
         }
         break;
     case chat::TYPING_START:

@@ -111,8 +111,6 @@ public:
     // there. Lines sent and received are recorded from then on; the record
     // ends with the connection unless the owner ended it with its status.
     void ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farEnd, QString farName);
-    void SetArchiveFarName(const QString &name) { m_archiveFarName = name; }
-    TArchiveRecorder::Handle ArchiveHandle() const { return m_archiveChat; }
     void ArchiveLine(archive::Who from, const QString &name, const QString &text);
     void ArchiveLine(TArchiveLine line);
     // The console's own line about the chat (its end, a lost connection).
@@ -126,7 +124,7 @@ public:
     // Starts the chat's record (nothing without an archive), and names the
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);
-    void NameArchiveFarEnd(const QString &name);
+    void NameArchiveFarEnd(const QString &name, const QString &email = {}, const QString &phone = {});
     void EndArchive(const QString &status);
 
     // The frame handler (public so tests can drive it without a server).

@@ -45,17 +45,19 @@ void TCustomerChat::Begin(ChatItem *record)
     if (record) {
         record->EarlyChars = 0;
         for (const QString &line : std::exchange(record->EarlyLines, {})) {
-            ArchiveLine(IsSupporterChat() ? archive::Who::OtherSupporter : archive::Who::Visitor, m_name, line);
+            ArchiveLine(FarEnd(), m_name, line);
             m_view.RemoteLine(line);
         }
     }
 }
 
+archive::Who TCustomerChat::FarEnd() const
+{
+    return IsSupporterChat() ? archive::Who::OtherSupporter : archive::Who::Visitor;
+}
+
 void TCustomerChat::BeginArchive(const ChatItem *record)
 {
-    TArchiveRecorder *recorder = ArchiveRecorder();
-    if (!recorder)
-        return;
     TArchiveChat chat;
     chat.SessionCount = m_sessionCount;
     chat.Kind = m_kind;
@@ -66,8 +68,7 @@ void TCustomerChat::BeginArchive(const ChatItem *record)
     chat.Supporter = Settings().SupportName;
     if (IsSupporterChat())
         chat.OtherSupporter = m_name;
-    ArchiveAs(recorder->BeginChat(chat), IsSupporterChat() ? archive::Who::OtherSupporter : archive::Who::Visitor,
-              m_name);
+    TChatConnection::BeginArchive(chat, FarEnd());
 }
 
 bool TCustomerChat::IsSupporterChat() const
@@ -154,15 +155,7 @@ void TCustomerChat::HandleUserDetails(const QByteArray &body)
     m_name = details->Name();
     m_email = details->Email();
     m_phone = details->Phone();
-    SetArchiveFarName(m_name);
-    if (TArchiveRecorder *recorder = ArchiveRecorder()) {
-        TArchiveChat caller;
-        caller.Visitor = m_name;
-        caller.Email = m_email;
-        caller.Phone = m_phone;
-        caller.OtherSupporter = IsSupporterChat() ? m_name : QString();
-        recorder->UpdateCaller(ArchiveHandle(), caller);
-    }
+    NameArchiveFarEnd(m_name, m_email, m_phone);
     if (Socket())
         ShowUserDetails(m_calls, Socket(), *details);
     if (TLogFile *log = m_log ? m_log() : nullptr)

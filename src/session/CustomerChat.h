@@ -72,6 +72,8 @@ public:
 private:
     void HandleUserDetails(const QByteArray &body);
     void BeginArchive(const ChatItem *record);
+    // Who the other side is in the archive.
+    archive::Who FarEnd() const;
 
     ICustomerChatView &m_view;
     IChatCalls &m_calls;

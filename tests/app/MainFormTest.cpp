@@ -87,7 +87,7 @@ TEST_F(MainFormTest, TheArchiveKeepsChatsUntilTurnedOffAndAsksBeforeDeletingThem
     ASSERT_EQ(ArchiveRecorder(), kept);
     const TArchiveRecorder::Handle chat = kept->BeginChat(TArchiveChat{});
     kept->AddLine(chat, TArchiveLine::Said(archive::Who::Visitor, QStringLiteral("Eve"), QStringLiteral("keep me")));
-    kept->EndChat(chat, QStringLiteral("End Chat !"), true);
+    kept->EndChat(chat, QStringLiteral("End Chat !"));
     auto chats = [&] {
         kept->Flush();
         TArchiveDb db;

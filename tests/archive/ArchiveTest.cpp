@@ -239,7 +239,7 @@ TEST_F(ArchiveTest, RecorderWritesWithinASecondAndMarksChatsACrashLeftOpen)
     EXPECT_EQ(recorder->BeginChat(call), 0);
     recorder->SetRetentionDays(30);
     const TArchiveRecorder::Handle ended = recorder->BeginChat(call);
-    recorder->EndChat(ended, QStringLiteral("End Chat !"), true);
+    recorder->EndChat(ended, QStringLiteral("End Chat !"));
     recorder->SetTranscriptFate(42, TTranscriptFate{archive::Fate::SetAside, 0, {}, QStringLiteral("550 no"), {}});
     recorder->Flush();
     const qint64 second = reader.ChatOfSession(42);

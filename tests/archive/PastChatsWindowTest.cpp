@@ -114,7 +114,7 @@ TEST(PastChatRendering, ATransferredConversationKeepsItsSpeakersAndSystemLinesAr
     EXPECT_EQ(kept, expected);
 
     QTextDocument shown;
-    RenderPastChat(shown, TArchiveChat(), lines);
+    RenderPastChat(shown, lines);
     QTextCursor header(shown.firstBlock());
     header.movePosition(QTextCursor::NextCharacter);
     EXPECT_EQ(header.charFormat().foreground().color(), kSystemGrey);

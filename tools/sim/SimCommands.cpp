@@ -32,18 +32,26 @@ QString TSimServer::HelpText()
         "a console is named by its number as printed at login, or #<connection> for one not logged in");
 }
 
-bool TSimServer::CommandDrop(const QStringList &args)
+QList<int> TSimServer::CommandTargets(const QStringList &args)
 {
+    // Every console, one by its number, or any connection as #<id>.
     QList<int> ids;
     if (args.isEmpty()) {
         for (const auto &[id, peer] : m_peers)
             if (peer->role == Role::Console)
                 ids.append(id);
     } else if (args[0].startsWith(QLatin1Char('#'))) {
-        ids.append(args[0].mid(1).toInt());
+        if (FindPeer(args[0].mid(1).toInt()))
+            ids.append(args[0].mid(1).toInt());
     } else if (Peer *peer = FindConsoleNo(args[0].toInt())) {
         ids.append(peer->id);
     }
+    return ids;
+}
+
+bool TSimServer::CommandDrop(const QStringList &args)
+{
+    const QList<int> ids = CommandTargets(args);
     if (ids.isEmpty()) {
         Print(QStringLiteral("[sim] no such console"));
         return false;
@@ -57,17 +65,7 @@ bool TSimServer::CommandDrop(const QStringList &args)
 
 bool TSimServer::CommandSendAll(const QByteArray &frame, const QStringList &args, const char *name)
 {
-    QList<int> ids;
-    if (args.isEmpty()) {
-        for (const auto &[id, peer] : m_peers)
-            if (peer->role == Role::Console)
-                ids.append(id);
-    } else if (args[0].startsWith(QLatin1Char('#'))) {
-        if (FindPeer(args[0].mid(1).toInt()))
-            ids.append(args[0].mid(1).toInt());
-    } else if (Peer *peer = FindConsoleNo(args[0].toInt())) {
-        ids.append(peer->id);
-    }
+    const QList<int> ids = CommandTargets(args);
     for (const int id : ids)
         Send(id, frame);
     Print(QStringLiteral("[sim] %1 sent to %2 connection(s)").arg(QLatin1String(name)).arg(ids.size()));

@@ -151,6 +151,7 @@ private:
     QString Who(const Peer &peer) const;
     void Print(const QString &text);
 
+    QList<int> CommandTargets(const QStringList &args);
     bool CommandDrop(const QStringList &args);
     bool CommandSendAll(const QByteArray &frame, const QStringList &args, const char *name);
 

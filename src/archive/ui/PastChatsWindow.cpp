@@ -40,15 +40,6 @@ QString When(qint64 ms)
     return QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(ms), QLocale::ShortFormat);
 }
 
-// The font the chat window's conversation uses.
-QFont ConversationFont()
-{
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setBold(true);
-    return font;
-}
-
 } // namespace
 
 QString SnippetMarkup(const QString &snippet)
@@ -59,9 +50,8 @@ QString SnippetMarkup(const QString &snippet)
     return markup;
 }
 
-void RenderPastChat(QTextDocument &document, const TArchiveChat &chat, const std::vector<TArchiveLine> &lines)
+void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines)
 {
-    Q_UNUSED(chat);
     const TSettings &s = Settings();
     QTextCharFormat base;
     base.setFont(ConversationFont());
@@ -304,7 +294,7 @@ void TPastChatsWindow::OpenRow(int row)
     m_open = reader->Chat(m_hits[size_t(row)].Chat);
     ChatView->clear();
     if (m_open) {
-        RenderPastChat(*ChatView->document(), *m_open, reader->Lines(m_open->Id));
+        RenderPastChat(*ChatView->document(), reader->Lines(m_open->Id));
         QString info = m_open->Visitor + QStringLiteral("  ") + m_open->Email + QStringLiteral("  ") + m_open->Site
                        + QStringLiteral("  ") + When(m_open->Started) + QStringLiteral("  ") + m_open->Status;
         if (!m_open->EndedProperly)
@@ -338,7 +328,7 @@ void TPastChatsWindow::SendAgainClick()
     source.Email = m_open->Email;
     source.WarningCaption = windowTitle();
     QTextDocument document;
-    RenderPastChat(document, *m_open, m_archive.Reader() ? m_archive.Reader()->Lines(m_open->Id)
+    RenderPastChat(document, m_archive.Reader() ? m_archive.Reader()->Lines(m_open->Id)
                                                          : std::vector<TArchiveLine>{});
     InsertHeaderLines(document,
                       TranscriptHeaderLines(TTranscriptHeader{m_open->Email, When(m_open->Started),

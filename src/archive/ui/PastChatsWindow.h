@@ -29,7 +29,7 @@ class TArchiveRecorder;
 // A result's snippet as markup: the text escaped, then the marks made bold.
 QString SnippetMarkup(const QString &snippet);
 // A past chat's lines into `document`, in the chat window's colours.
-void RenderPastChat(QTextDocument &document, const TArchiveChat &chat, const std::vector<TArchiveLine> &lines);
+void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines);
 
 class TPastChatsWindow : public QDialog {
     Q_OBJECT
