@@ -235,8 +235,7 @@ bool TCallListView::viewportEvent(QEvent *event)
     if (at.isValid()) {
         auto cell = [&](int column) { return model()->index(at.row(), column).data().toString().trimmed(); };
         // Chats before this call: it may be in the archive itself already.
-        const QTime started = QLocale::system().toTime(cell(ColStartTime), QLocale::LongFormat);
-        const qint64 before = started.isValid() ? QDateTime(QDate::currentDate(), started).toMSecsSinceEpoch() : 0;
+        const qint64 before = m_calls.CallList().RowStarted(at.row());
         tip = EarlierChatsText(reader->Earlier(cell(ColClientEmail), cell(ColClientName), cell(ColWebSite), before));
     }
     if (tip.isEmpty())

@@ -3,6 +3,7 @@
 #include "app/NewCnctDlg.h"
 #include "chat/QuietShow.h"
 #include "config/Settings.h"
+#include "diag/SafeText.h"
 #include "protocol/MessageCodes.h"
 
 #include <QApplication>
@@ -20,7 +21,7 @@ constexpr int kMaxNoticeName = 60;
 
 QString NameOrAnonymous(const QString &name)
 {
-    const QString shown = NoticeText(name, kMaxNoticeName).trimmed();
+    const QString shown = ShortText(name, kMaxNoticeName).trimmed();
     return shown.isEmpty() ? QStringLiteral("Anonymous") : shown;
 }
 } // namespace
@@ -59,7 +60,7 @@ void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString 
         lines << QStringLiteral("Anonymous");
     }
     if (!site.isEmpty())
-        lines << QStringLiteral("Call from = ") + NoticeText(site, kMaxNoticeSummary);
+        lines << QStringLiteral("Call from = ") + ShortText(site, kMaxNoticeSummary);
     lines << QStringLiteral("Waiting since ") + QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat);
 
     TNotice notice{TNewCnctDlg::RequestText(kind), lines.join(QLatin1Char('\n')), {}, true};
@@ -90,7 +91,7 @@ void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QS
     if (!m_notifier || !window || seen || !Settings().NotifyVisitorLines)
         return;
     const TNotice notice{NameOrAnonymous(name),
-                         Settings().NotifyLineText ? NoticeText(line, kMaxNoticeBody)
+                         Settings().NotifyLineText ? ShortText(line, kMaxNoticeBody)
                                                    : QStringLiteral("New message in the chat"),
                          {{kDefaultNoticeAction, QStringLiteral("Show")}},
                          false};

@@ -1,5 +1,7 @@
 #include "app/Notifier.h"
 
+#include "diag/SafeText.h"
+
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -28,28 +30,6 @@ QDBusMessage Method(const QString &name, const QList<QVariant> &args = {})
 }
 
 } // namespace
-
-QString NoticeText(const QString &text, int max, bool keepLines)
-{
-    QString out;
-    out.reserve(qMin(text.size(), max + 1));
-    for (QChar c : text) {
-        if (c == QLatin1Char('\n') && keepLines)
-            out += c;
-        else if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            out += QLatin1Char(' ');
-        else
-            out += c;
-        if (out.size() > max)
-            break;
-    }
-    if (out.size() <= max)
-        return out;
-    qsizetype cut = max - 1;
-    if (cut > 0 && out.at(cut - 1).isHighSurrogate())
-        --cut;
-    return out.left(cut) + QChar(0x2026);
-}
 
 QString EscapeNoticeMarkup(const QString &text)
 {
@@ -134,11 +114,11 @@ quint32 TDBusNotifier::Show(const TNotice &notice, quint32 replaces)
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(notice.Persistent ? kUrgencyCritical : kUrgencyNormal));
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("velmora"));
-    const QString body = NoticeText(notice.Body, kMaxNoticeBody, true);
+    const QString body = ShortText(notice.Body, kMaxNoticeBody, true);
     const QDBusMessage m = Method(
         QStringLiteral("Notify"),
         {QCoreApplication::applicationName(), replacesServerId, QStringLiteral("velmora"),
-         NoticeText(notice.Summary, kMaxNoticeSummary), m_bodyMarkup ? EscapeNoticeMarkup(body) : body, actions, hints,
+         ShortText(notice.Summary, kMaxNoticeSummary), m_bodyMarkup ? EscapeNoticeMarkup(body) : body, actions, hints,
          notice.Persistent ? 0 : -1});
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(m), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, id] {
@@ -227,7 +207,7 @@ bool TTrayNotifier::Install(QString *reason)
 quint32 TTrayNotifier::Show(const TNotice &notice, quint32 /*replaces*/)
 {
     // A balloon is plain text: nothing to escape.
-    m_tray->showMessage(NoticeText(notice.Summary, kMaxNoticeSummary), NoticeText(notice.Body, kMaxNoticeBody, true),
+    m_tray->showMessage(ShortText(notice.Summary, kMaxNoticeSummary), ShortText(notice.Body, kMaxNoticeBody, true),
                         QSystemTrayIcon::Information, kTrayBalloonMs);
     m_shown = m_nextId++;
     if (m_nextId == 0)

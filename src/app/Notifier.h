@@ -38,10 +38,6 @@ struct TNotice {
     bool Persistent = false; // stays until closed: calls that wait for an answer
 };
 
-// Untrusted text made fit for a notice: control characters and line breaks
-// become spaces (kept when `keepLines`), and the text is cut to `max`
-// characters with "…", never inside a surrogate pair.
-QString NoticeText(const QString &text, int max, bool keepLines = false);
 // The body markup of notification services: <, > and & as entities.
 QString EscapeNoticeMarkup(const QString &text);
 

@@ -3,6 +3,7 @@
 #include "chat/ChatHost.h"
 #include "chat/ChatLines.h"
 #include "chat/ChatPictures.h"
+#include "chat/QuietShow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "shortcuts/Canneddata.h"
@@ -256,6 +257,23 @@ void TChatPane::AddRemoteLine(const QString &name, const QString &text)
             ColorFromSetting(settings.UserTextColor));
     PlayChatSound();
     SetStatusPanel(1, QString());
+    // The chat's count of the other side's lines (the workspace's unread count).
+    if (QWidget *chat = parentWidget())
+        chat->setProperty(kChatLinesProperty, chat->property(kChatLinesProperty).toInt() + 1);
+}
+
+void TChatPane::ShowRemoteTyping(const QString &name, bool typing)
+{
+    SetStatusPanel(1, typing ? QStringLiteral(" ") + name + QStringLiteral(" typing...") : QString());
+    if (QWidget *chat = parentWidget())
+        chat->setProperty(kChatTypingProperty, typing);
+}
+
+void TChatPane::InputTextClick()
+{
+    // The window that shows the chat: its own, or the workspace holding its tab.
+    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
+    StopFlashing();
 }
 
 void TChatPane::AddNotice(const QString &text)
@@ -636,7 +654,7 @@ bool TChatPane::eventFilter(QObject *watched, QEvent *event)
         if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
     } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
-        emit InputClicked();
+        InputTextClick();
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -58,6 +58,10 @@ public:
     // The far end's line: attention while the window is not active, the
     // sound, and its typing notice gone.
     void AddRemoteLine(const QString &name, const QString &text);
+    // " <name> typing..." in the status bar, and on the chat for its tab.
+    void ShowRemoteTyping(const QString &name, bool typing);
+    // A click into the input: the operator has seen the chat.
+    void InputTextClick();
     // A line of the console itself (the end of the chat), always brought into view.
     void AddSystemLine(const QString &text);
     // The chat is over: the line that says so, nothing more to type or send;
@@ -134,7 +138,6 @@ signals:
     void EndRequested();
     // The input's text changed (after the length limit was applied).
     void InputChanged(bool empty);
-    void InputClicked();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,5 +1,12 @@
 #include "chat/ChatPlacement.h"
 
+#include "chat/QuietShow.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QScreen>
+#include <QWidget>
+
 #include <cstdlib>
 
 namespace velmora {
@@ -101,6 +108,37 @@ void RememberChatSize(const QSize &size)
 bool HasRememberedChatSize()
 {
     return g_remembered.isValid();
+}
+
+QPoint OpeningPosition(const QWidget *window, const QSize &size, const QList<QRect> &alsoAvoid)
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return window->pos();
+    QList<QRect> chats = alsoAvoid;
+    QRect mainWindow;
+    QMargins frame;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (top == window || !top->isVisible() || top->isMinimized())
+            continue;
+        if (top->property(kChatNumberProperty).isValid() || top->property(kSupporterChatProperty).toBool()) {
+            chats.append(top->frameGeometry());
+        } else if (qobject_cast<QMainWindow *>(top)) {
+            mainWindow = top->frameGeometry();
+            const QRect inner = top->geometry();
+            frame = QMargins(inner.left() - mainWindow.left(), inner.top() - mainWindow.top(),
+                             mainWindow.right() - inner.right(), mainWindow.bottom() - inner.bottom());
+        }
+    }
+    return CascadePosition(size.grownBy(frame), chats, mainWindow, screen->availableGeometry());
+}
+
+QSize OpeningChatSize(const QSize &minimum)
+{
+    QSize size = RememberedChatSize(minimum);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimum);
+    return size;
 }
 
 } // namespace velmora

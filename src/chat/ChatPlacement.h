@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+class QWidget;
+
 namespace velmora {
 
 // Two windows whose corners are closer than this look like one.
@@ -21,6 +23,14 @@ QPoint CascadePosition(const QSize &size, const QList<QRect> &chats, const QRect
 // the chat's right edge, 200 pixels below its top; on its left when the right
 // has no room; always on `screen` (available area) as far as it fits.
 QPoint ExtraToolsPosition(const QRect &chatFrame, const QSize &tools, const QRect &screen);
+
+// Where `window` (of inner `size`, not shown yet) opens among the console's
+// visible windows: off the main window and the open chats (and `alsoAvoid`),
+// its frame taken to be like the main window's.
+QPoint OpeningPosition(const QWidget *window, const QSize &size, const QList<QRect> &alsoAvoid = {});
+// A chat window's opening size: the remembered one within the screen, never
+// below `minimum`.
+QSize OpeningChatSize(const QSize &minimum);
 
 // The size chat windows open with: the last one the operator gave a chat
 // window in this run (or loaded at start), never below `minimum`.

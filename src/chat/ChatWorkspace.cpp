@@ -13,7 +13,6 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
-#include <QMainWindow>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
@@ -236,11 +235,16 @@ void TChatWorkspace::ShowQuietly()
 {
     if (isVisible())
         return;
+    PlaceOnce();
+    KeepKeyboardWhenShown(this);
+    show();
+}
+
+void TChatWorkspace::PlaceOnce()
+{
     if (!m_placed)
         PlaceBesideCallList();
     m_placed = true;
-    KeepKeyboardWhenShown(this);
-    show();
 }
 
 void TChatWorkspace::PlaceBesideCallList()
@@ -248,23 +252,13 @@ void TChatWorkspace::PlaceBesideCallList()
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    QRect callList;
-    QList<QRect> chats;
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (!top->isVisible() || top->isMinimized())
-            continue;
-        if (qobject_cast<QMainWindow *>(top))
-            callList = top->frameGeometry();
-        else if (top->property(kChatNumberProperty).isValid() || top->property(kSupporterChatProperty).toBool())
-            chats << top->frameGeometry();
-    }
     const QRect area = screen->availableGeometry();
     // A chat's size as the operator last gave one, with the tab bar above it.
     const QSize least = minimumSizeHint();
     const QSize chat = HasRememberedChatSize() ? RememberedChatSize(QSize()) : QSize(kFirstWidth, 0);
     const QSize size = (chat + QSize(0, m_tabs->tabBar()->sizeHint().height())).expandedTo(least).boundedTo(area.size());
     resize(size);
-    move(CascadePosition(size, chats, callList, area));
+    move(OpeningPosition(this, size));
 }
 
 void TChatWorkspace::TearOff(QWidget *chat, std::optional<QPoint> at)
@@ -275,25 +269,9 @@ void TChatWorkspace::TearOff(QWidget *chat, std::optional<QPoint> at)
     CloseExtraTools(chat);
     m_tabs->removeTab(index);
     MakeWindow(chat);
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect();
-    const QSize size = RememberedChatSize(chat->minimumSize()).boundedTo(area.size()).expandedTo(chat->minimumSize());
-    chat->resize(size);
-    if (!at) {
-        // Off the call list and the workspace, as a new chat window would be.
-        QList<QRect> taken{frameGeometry()};
-        QRect callList;
-        for (QWidget *top : QApplication::topLevelWidgets()) {
-            if (top == chat || !top->isVisible())
-                continue;
-            if (qobject_cast<QMainWindow *>(top))
-                callList = top->frameGeometry();
-            else if (top->property(kChatNumberProperty).isValid())
-                taken << top->frameGeometry();
-        }
-        at = CascadePosition(size, taken, callList, area);
-    }
-    chat->move(*at);
+    chat->resize(OpeningChatSize(chat->minimumSize()));
+    // Off the call list and the workspace, as a new chat window would be.
+    chat->move(at ? *at : OpeningPosition(chat, chat->size(), {frameGeometry()}));
     chat->show();
     TurnTo(chat);
 }
@@ -311,9 +289,7 @@ void TChatWorkspace::TakeBack(QWidget *chat)
     Select(chat);
     UpdateTab(chat);
     if (!isVisible()) {
-        if (!m_placed)
-            PlaceBesideCallList();
-        m_placed = true;
+        PlaceOnce();
         show();
     }
     TurnTo(chat);
@@ -371,9 +347,7 @@ QString TChatWorkspace::TabText(const QWidget *chat) const
 QString TChatWorkspace::TabLabel(int number, bool supporter, const QString &name, int unread, bool typing,
                                  bool ended)
 {
-    QString shown = OneLine(name).simplified();
-    if (shown.size() > kMaxTabName)
-        shown = shown.left(kMaxTabName - 1) + QChar(0x2026);
+    QString shown = ShortText(OneLine(name).simplified(), kMaxTabName);
     // A "&" of the visitor's is shown, never taken for a mnemonic.
     shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
     QString text = supporter ? QStringLiteral("Supporter") : QStringLiteral("#") + QString::number(number);

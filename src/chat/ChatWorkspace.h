@@ -73,6 +73,8 @@ private:
     void CurrentChanged(int index);
     void ToggleHome(QWidget *chat);
     void ShowQuietly();
+    // Beside the call list the first time it shows; where the operator left it after.
+    void PlaceOnce();
     void PlaceBesideCallList();
     void CloseExtraTools(QWidget *chat);
     void FollowExtraTools();

@@ -24,7 +24,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -83,7 +82,6 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
-    connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
 
     FormCreate(record);
 }
@@ -135,12 +133,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     if (!TChatWorkspace::Adopt(this)) {
         // Sized (a remembered size within this screen, then wide enough for the
         // caption) before it is placed, so that the whole of it is on the screen.
-        QSize size = RememberedChatSize(minimumSize());
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
-            size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimumSize());
-        resize(size);
+        resize(OpeningChatSize(minimumSize()));
         FitCaption();
-        PlaceCascaded();
+        move(OpeningPosition(this, size()));
         // Calls open chats while the operator types in another one: the keys stay
         // there until the operator turns to this window.
         KeepKeyboardWhenShown(this);
@@ -177,32 +172,6 @@ bool TOneChatWindow::NewMessagesShown() const
 int TOneChatWindow::UncarriedInInput() const
 {
     return m_pane->UncarriedInInput();
-}
-
-void TOneChatWindow::PlaceCascaded()
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    QList<QRect> chats;
-    QRect mainWindow;
-    // Not shown yet, this window has no frame: it will get one like the main window's.
-    QMargins frame;
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (top == this || !top->isVisible() || top->isMinimized())
-            continue;
-        if (qobject_cast<TOneChatWindow *>(top)) {
-            chats.append(top->frameGeometry());
-        } else if (qobject_cast<QMainWindow *>(top)) {
-            mainWindow = top->frameGeometry();
-            const QRect inner = top->geometry();
-            frame = QMargins(inner.left() - mainWindow.left(), inner.top() - mainWindow.top(),
-                             mainWindow.right() - inner.right(), mainWindow.bottom() - inner.bottom());
-        }
-    }
-    const QSize outer = size().grownBy(frame);
-    const QPoint at = CascadePosition(outer, chats, mainWindow, screen->availableGeometry());
-    move(at);
 }
 
 void TOneChatWindow::KeepOnScreen()
@@ -312,13 +281,6 @@ void TOneChatWindow::EnterEndedState(const QString &systemLine)
     m_chat.ArchiveSystemLine(systemLine);
 }
 
-void TOneChatWindow::InputTextClick()
-{
-    // The window that shows the chat: its own, or the workspace holding its tab.
-    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
-    m_pane->StopFlashing();
-}
-
 void TOneChatWindow::FormActivate()
 {
     if (!m_firstActivationPending)
@@ -347,7 +309,6 @@ void TOneChatWindow::RemoteLine(const QString &text)
     if (m_closed)
         return;
     m_pane->AddRemoteLine(m_chat.Name(), text);
-    setProperty(kChatLinesProperty, property(kChatLinesProperty).toInt() + 1);
     m_host.VisitorLineShown(this, m_chat.Name(), text);
 }
 
@@ -355,8 +316,7 @@ void TOneChatWindow::RemoteTypingChanged(bool typing)
 {
     if (m_closed)
         return;
-    m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_chat.Name() + QStringLiteral(" typing...") : QString());
-    setProperty(kChatTypingProperty, typing);
+    m_pane->ShowRemoteTyping(m_chat.Name(), typing);
 }
 
 void TOneChatWindow::CallerDetailsChanged()

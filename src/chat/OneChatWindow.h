@@ -45,7 +45,6 @@ public:
     // --- handlers (public so the window can be driven without a screen) ---
     void SendMsgBtnClick();
     void InputTextChange(bool empty);
-    void InputTextClick();
     void ElapesedTimeDisp() { m_chat.Tick(); }
     void FormActivate();
     void ChatSocketDisconnect();
@@ -135,7 +134,6 @@ private:
     void AskRemoteTerminatedThenClose();
     void LoadTransferredConversation(const QByteArray &richText);
     void ArchiveCarriedConversation(const QByteArray &richText);
-    void PlaceCascaded();
     // Moves the window (its frame) back within the screen where it spills over.
     void KeepOnScreen();
     static constexpr int kFrameSettleMs = 200;

@@ -44,7 +44,6 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
     connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { m_connection.InputChanged(empty); });
-    connect(m_pane, &TChatPane::InputClicked, this, [this] { InputTextClick(); });
 
     m_caption = QStringLiteral("  Support to support");
     setWindowTitle(m_caption);
@@ -109,13 +108,6 @@ void TSuppChatWindow::SendMsgBtnClick()
     m_pane->AddOwnLine(wire);
     m_pane->ClearInput(); // TYPING_STOP through the input's change
     m_pane->InputText->setFocus();
-}
-
-void TSuppChatWindow::InputTextClick()
-{
-    // The window that shows the chat: its own, or the workspace holding its tab.
-    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
-    m_pane->StopFlashing();
 }
 
 // --- what the far end says ----------------------------------------------------
@@ -205,15 +197,13 @@ void TSuppChatWindow::RemoteLine(const QString &text)
     if (m_closed)
         return;
     m_pane->AddRemoteLine(m_remoteName, text);
-    setProperty(kChatLinesProperty, property(kChatLinesProperty).toInt() + 1);
 }
 
 void TSuppChatWindow::RemoteTypingChanged(bool typing)
 {
     if (m_closed)
         return;
-    m_pane->SetStatusPanel(1, typing ? QStringLiteral(" ") + m_remoteName + QStringLiteral(" typing...") : QString());
-    setProperty(kChatTypingProperty, typing);
+    m_pane->ShowRemoteTyping(m_remoteName, typing);
 }
 
 void TSuppChatWindow::RemoteEnded()
@@ -222,8 +212,6 @@ void TSuppChatWindow::RemoteEnded()
         return;
     // Whatever would be typed now would go nowhere, and the clock stops.
     m_connection.StopClock();
-    setWindowTitle(EndedCaption(m_caption));
-    setProperty(kChatEndedProperty, true);
     ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText());
     QPointer<TSuppChatWindow> self(this);
     const bool close = ChatDialogs().SupportChatTerminated(*this);
@@ -237,6 +225,8 @@ void TSuppChatWindow::RemoteEnded()
 
 void TSuppChatWindow::ShowEnded(const QString &line)
 {
+    setWindowTitle(EndedCaption(m_caption));
+    setProperty(kChatEndedProperty, true);
     m_pane->ShowEnded(line);
     m_connection.ArchiveSystemLine(line);
 }
@@ -252,8 +242,6 @@ void TSuppChatWindow::ConnectionLost()
         return;
     m_connection.SetEnded(true);
     m_connection.StopClock();
-    setWindowTitle(EndedCaption(m_caption));
-    setProperty(kChatEndedProperty, true);
     ShowEnded(RemoteLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText()
               + QStringLiteral(" (the connection closed)"));
     QPointer<TSuppChatWindow> self(this);

@@ -35,7 +35,6 @@ public:
     // End chat, Ctrl+W, the close box: asks before a draft is lost.
     void EndChatBtnClick();
     void SendMsgBtnClick();
-    void InputTextClick();
 
     static QString ErrorText(int wsaCode);
 

@@ -4,6 +4,7 @@
 #include "diag/Logdata.h"
 #include "session/ChatItem.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QTime>
 
@@ -129,6 +130,11 @@ QString TCallList::Cell(int row, int column) const
     return m_rows[size_t(row)].cells[column];
 }
 
+qint64 TCallList::RowStarted(int row) const
+{
+    return row < 0 || row >= Count() ? 0 : m_rows[size_t(row)].started;
+}
+
 quint64 TCallList::RowId(int row) const
 {
     return row >= 0 && row < Count() ? m_rows[size_t(row)].id : 0;
@@ -159,6 +165,7 @@ int TCallList::AddCallRow(ChatItem *record, int status)
     row.cells[ColClientName] = CallStatusText(CallStatusAnonymous);
     row.cells[ColWebSite] = record->WebSite;
     row.cells[ColStartTime] = TimeText();
+    row.started = QDateTime::currentMSecsSinceEpoch();
     const quint64 id = row.id;
     beginInsertRows(QModelIndex(), Count(), Count());
     m_rows.push_back(std::move(row));
@@ -176,6 +183,7 @@ int TCallList::AddHistoryRow(const QString &webSite, int status)
     row.cells[ColClientName] = CallStatusText(CallStatusAnonymous);
     row.cells[ColWebSite] = webSite;
     row.cells[ColStartTime] = TimeText();
+    row.started = QDateTime::currentMSecsSinceEpoch();
     row.cells[ColEndTime] = row.cells[ColStartTime];
     const quint64 id = row.id;
     beginInsertRows(QModelIndex(), Count(), Count());

@@ -57,6 +57,8 @@ public:
     ChatItem *RowData(int row) const;
     int RowStatus(int row) const;
     QString Cell(int row, int column) const;
+    // When the row's call began (ms since the epoch), as its start time shows.
+    qint64 RowStarted(int row) const;
     // A number that stays with the row while rows above it come and go.
     quint64 RowId(int row) const;
     int FindRowById(quint64 id) const;
@@ -110,6 +112,7 @@ private:
         quint64 id = 0;
         int status = CallStatusWaiting;
         QString cells[kCallColumnCount];
+        qint64 started = 0;
         ChatItem *link = nullptr;
     };
 

@@ -512,7 +512,7 @@ TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
     ActivateElsewhere();
     Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("ping").value()));
     ASSERT_TRUE(WaitFor([&] { return window->Flashing(); }));
-    window->InputTextClick();
+    window->Pane().InputTextClick();
     EXPECT_FALSE(window->Flashing());
 }
 
