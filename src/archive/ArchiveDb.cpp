@@ -342,7 +342,7 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
         if (ok && version == 0)
             ok = Exec("PRAGMA auto_vacuum = INCREMENTAL");
         ok = ok && Exec("PRAGMA journal_mode = WAL") && Exec("PRAGMA synchronous = NORMAL")
-             && Exec("PRAGMA secure_delete = ON") && Migrate();
+             && Exec("PRAGMA secure_delete = ON") && Migrate(version);
         // A look at the ends of the tables finds a file cut short without
         // reading all of it.
         ok = ok && Exec("SELECT max(id) FROM chats; SELECT max(id) FROM lines; SELECT count(*) FROM transcripts");
@@ -368,12 +368,9 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
     return OpenResult::Failed;
 }
 
-bool TArchiveDb::Migrate()
+bool TArchiveDb::Migrate(int from)
 {
-    Statement read(m_db, QStringLiteral("PRAGMA user_version"));
-    if (!read.Step())
-        return Fail(read.Code());
-    for (int version = int(read.Int(0)); version < kSchemaVersion; ++version) {
+    for (int version = from; version < kSchemaVersion; ++version) {
         if (!Begin())
             return false;
         const QByteArray bump = "PRAGMA user_version = " + QByteArray::number(version + 1);

@@ -191,7 +191,8 @@ public:
 private:
     bool Exec(const char *sql);
     bool Fail(int code);
-    bool Migrate();
+    // From the file's schema version `from` (user_version) to this one.
+    bool Migrate(int from);
     int RemoveWhere(const char *chatCondition, const std::function<void(sqlite3_stmt *)> &bind);
     void MoveAside(const QString &path, QString *movedTo);
     QString SearchText(const QString &text) const;
