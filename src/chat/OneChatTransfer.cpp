@@ -112,20 +112,11 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
     if (richText.isEmpty())
         return;
     QTextDocument &document = *ChatOutPutText->document();
-    if (m_receivedBlocks > 0 && !m_chat.Transferring()) {
-        // Sent again: the new copy replaces the one shown, never a second one.
-        const QTextBlock own = document.findBlockByNumber(m_receivedBlocks);
-        QTextCursor cursor(&document);
-        cursor.setPosition(0);
-        cursor.setPosition(own.isValid() ? own.position() : document.characterCount() - 1, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-        m_receivedBlocks = 0;
-    }
-    const int before = document.isEmpty() ? 0 : document.blockCount();
+    // Sent again: the new copy replaces the one shown, never a second one.
+    if (!m_chat.Transferring())
+        RemoveReceivedConversation(document);
     int paragraphs = 0;
     InsertReceivedConversation(document, richText, m_pane->BaseFormat(), &paragraphs);
-    if (!document.isEmpty())
-        m_receivedBlocks += document.blockCount() - before;
     m_pane->ScrollToNewest();
     ArchiveCarriedConversation(paragraphs);
 }

@@ -9,6 +9,7 @@
 #include "chat/ChatWinExtDlg.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
+#include "chat/TransferText.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "diag/AnsiText.h"
@@ -283,7 +284,7 @@ void TOneChatWindow::FormActivate()
     // before the operator first looks at it: the notices go above them,
     // below what a transfer brought.
     const QTextDocument &document = *ChatOutPutText->document();
-    const QTextBlock ownStart = document.findBlockByNumber(m_receivedBlocks);
+    const QTextBlock ownStart = document.findBlockByNumber(ReceivedParagraphs(document));
     const QTextCursor notice =
         m_pane->InsertNotices(ownStart.isValid() ? ownStart.position() : document.characterCount(), notices);
     // The visitor's details may come later: the line then gets the name.

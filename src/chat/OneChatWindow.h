@@ -177,7 +177,6 @@ private:
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
     QPushButton *m_earlierChats = nullptr;
-    int m_receivedBlocks = 0; // the paragraphs at the top that came with a transfer
     // What the archive has of that conversation, and who handed the chat over.
     QStringList m_carriedArchived;
     QString m_transferredFrom;

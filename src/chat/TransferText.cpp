@@ -23,18 +23,15 @@ void MarkBlocks(QTextDocument &document, int first, int end, int state)
         block.setUserState(state);
 }
 
-// The first and last paragraph marked `state`.
+// The first and last paragraph of the first run marked `state`.
 std::pair<QTextBlock, QTextBlock> MarkedRun(const QTextDocument &document, int state)
 {
-    QTextBlock first;
-    QTextBlock last;
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        if (block.userState() != state)
-            continue;
-        if (!first.isValid())
-            first = block;
-        last = block;
-    }
+    QTextBlock first = document.begin();
+    while (first.isValid() && first.userState() != state)
+        first = first.next();
+    QTextBlock last = first;
+    while (last.next().isValid() && last.next().userState() == state)
+        last = last.next();
     return {first, last};
 }
 
@@ -140,6 +137,7 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
     if (rtf.isEmpty())
         return true;
     const bool hadText = !document.isEmpty();
+    const int firstState = document.begin().userState();
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::Start);
@@ -159,8 +157,28 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
         cursor.insertBlock(QTextBlockFormat(), base);
         cursor.insertText(QString::fromLatin1(kReceivedCutLine), green);
     }
+    // The split leaves the first paragraph's state on the received part.
+    const int received = cursor.blockNumber() + 1;
+    if (hadText)
+        document.findBlockByNumber(received).setUserState(firstState);
+    MarkBlocks(document, 0, received, kReceivedBlock);
     cursor.endEditBlock();
     return result.complete;
+}
+
+int ReceivedParagraphs(const QTextDocument &document)
+{
+    int count = 0;
+    for (QTextBlock block = document.begin(); block.isValid() && block.userState() == kReceivedBlock;
+         block = block.next())
+        ++count;
+    return count;
+}
+
+void RemoveReceivedConversation(QTextDocument &document)
+{
+    QTextCursor cursor(&document);
+    RemoveMarked(cursor, kReceivedBlock);
 }
 
 std::vector<TArchiveLine> CarriedLines(const QTextDocument &document, int paragraphs, const QString &visitor,

@@ -23,6 +23,8 @@ inline constexpr const char *kReceivedCutLine = "(The earlier conversation is to
 // found again however the conversation around them has changed.
 inline constexpr int kTransferHeaderBlock = 0x7248;
 inline constexpr int kTransferEndBlock = 0x7245;
+// The paragraphs at the top that came with a transferred call.
+inline constexpr int kReceivedBlock = 0x7252;
 
 // The eight header lines, in order (the last three are empty or a rule).
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime,
@@ -50,6 +52,11 @@ bool KeepTransferEndLast(QTextDocument &document, const QTextCharFormat &base, b
 // document's first ones.
 bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base,
                                 int *paragraphs = nullptr);
+
+// How many paragraphs at the top came with the call, and the taking out of
+// them (a copy sent again replaces them).
+int ReceivedParagraphs(const QTextDocument &document);
+void RemoveReceivedConversation(QTextDocument &document);
 
 // A received conversation (the first `paragraphs` of `document`, as
 // InsertReceivedConversation put them) as the archive keeps it: a line per
