@@ -6,6 +6,7 @@
 #include "chat/ChatPane.h"
 #include "chat/SuppChatWindow.h"
 #include "session/ChatConnection.h"
+#include "support/SupporterChatSettings.h"
 
 #include <QPushButton>
 #include <QPlainTextEdit>
@@ -26,22 +27,15 @@ class SuppChatTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_saved = Settings();
-        Settings().WebSiteUrl = server.Host();
-        Settings().WebListenPort = QString::number(server.Port());
-        Settings().ClientID = QStringLiteral("acme");
-        Settings().SupportName = QStringLiteral("Anna");
         Settings().EmptyLineAdd = false;
         Settings().UseEnterKeyToSendMessage = true;
         Settings().ChatSoundFile.clear();
-        server.SetSendInitialConnect(true);
     }
     void TearDown() override
     {
         if (window)
             delete window.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        Settings() = m_saved;
     }
 
     // Opens the window for the supporter with port value 42 and lets the
@@ -71,13 +65,11 @@ protected:
     }
 
     FakeChatServer server;
+    SupporterChatSettings settings{server};
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     FakeSuppHost host;
     QPointer<TSuppChatWindow> window;
-
-private:
-    TSettings m_saved;
 };
 
 TEST_F(SuppChatTest, PlaysTheVisitorsSideFromRequestToChat)

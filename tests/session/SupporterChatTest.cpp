@@ -2,10 +2,10 @@
 // visitor's side on a connection of its own, against the fake chat server.
 #include "session/SupporterChat.h"
 
-#include "config/Settings.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
 #include "support/FakeChatServer.h"
+#include "support/SupporterChatSettings.h"
 #include "support/TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -36,28 +36,16 @@ class SupporterChatTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_saved = Settings();
-        Settings().WebSiteUrl = server.Host();
-        Settings().WebListenPort = QString::number(server.Port());
-        Settings().ClientID = QStringLiteral("acme");
-        Settings().SupportName = QStringLiteral("Anna");
-        server.SetSendInitialConnect(true);
         ASSERT_TRUE(chat.Begin());
         ASSERT_TRUE(server.WaitForConnections(1));
         ASSERT_GE(server.WaitForFrame(chat::SUPPORT_CHAT_REQUEST), 0);
     }
-    void TearDown() override
-    {
-        chat.Release();
-        Settings() = m_saved;
-    }
+    void TearDown() override { chat.Release(); }
 
     FakeChatServer server;
+    test::SupporterChatSettings settings{server};
     RecordingSupporterView view;
     TSupporterChat chat{view, 42};
-
-private:
-    TSettings m_saved;
 };
 
 TEST_F(SupporterChatTest, RequestsTheSupporterAndAnswersTheSessionWithPacedDetails)
