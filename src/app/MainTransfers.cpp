@@ -3,7 +3,6 @@
 // and the one supporter chat this console may have started.
 #include "app/Servermain.h"
 
-#include "chat/OneChatWindow.h"
 #include "diag/Boxes.h"
 #include "protocol/ServerMessages.h"
 
@@ -13,11 +12,12 @@ namespace velmora {
 
 bool TMainForm::BeginTransfer(const TTransferSource &source)
 {
-    if (m_session->TransferInProgress()) {
+    TChatTransfer &transfer = m_session->Transfer();
+    if (transfer.InProgress()) {
         // A transfer whose chat window was closed can only wait for an answer
         // that may never come; the operator may give it up instead of being
         // refused every transfer from then on.
-        if (m_calls->FindChatWindow(m_session->PendingTransferSessionCount())) {
+        if (m_calls->FindChatWindow(transfer.SessionCount())) {
             ShowBox(QStringLiteral("Cannot transfer more then one session at a time !!"), QStringLiteral("Error..."),
                     BoxIcon::Error);
             return false;
@@ -28,7 +28,7 @@ bool TMainForm::BeginTransfer(const TTransferSource &source)
                     QStringLiteral("Transfer"), BoxIcon::Question, BoxButtons::YesNo);
         if (answer != BoxAnswer::Yes || m_session->State() != TServerState::Online)
             return false;
-        m_session->ClearPendingTransfer();
+        transfer.GiveUp();
     }
     if (m_session->State() != TServerState::Online) {
         // Nobody would ever answer: the chat stays here.
@@ -36,9 +36,7 @@ bool TMainForm::BeginTransfer(const TTransferSource &source)
                 QStringLiteral("Error..."), BoxIcon::Error);
         return false;
     }
-    m_transferSessionCount = source.SessionCount;
-    m_transferConversation = source.Conversation;
-    m_session->SetPendingTransfer(source.SessionCount, 0, source.Conversation);
+    transfer.Begin(source.SessionCount, source.Conversation);
     m_session->RequestSupporters(TSupporterListRequest::Transfer);
     return true;
 }
@@ -51,19 +49,18 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
     const int chosen = ChooseOnlineSupporter(rows);
 
     if (request == TSupporterListRequest::Transfer) {
+        // A list asked for by a transfer since given up finds the next one
+        // past its choice: that one is not undone by it.
+        TChatTransfer &transfer = m_session->Transfer();
+        if (transfer.InProgress() && transfer.State() != TTransferState::ListRequested)
+            return;
         // A disconnect while the list was open has ended the transfer already.
-        if (!m_session->TransferInProgress() || m_session->State() != TServerState::Online) {
+        if (chosen < 0 || m_session->State() != TServerState::Online || !transfer.Ask(list[chosen].port)) {
             AbandonTransfer();
             return;
         }
-        if (chosen < 0) {
-            AbandonTransfer();
-            return;
-        }
-        const qint32 port = list[chosen].port;
-        m_session->SetPendingTransfer(m_transferSessionCount, port, m_transferConversation);
-        m_session->Send(server::BuildTransferCall(m_transferSessionCount, port));
-        if (auto *window = dynamic_cast<TOneChatWindow *>(m_calls->FindChatWindow(m_transferSessionCount)))
+        m_session->Send(server::BuildTransferCall(transfer.SessionCount(), transfer.Port()));
+        if (IChatWindow *window = m_calls->FindChatWindow(transfer.SessionCount()))
             window->TransferOffered(list[chosen].name);
         return;
     }
@@ -79,15 +76,12 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
 
 QByteArray TMainForm::TransferConversationNow(qint32 sessionCount, const QByteArray &kept)
 {
-    if (auto *window = dynamic_cast<TOneChatWindow *>(m_calls->FindChatWindow(sessionCount)))
-        return window->TransferConversation();
-    return kept;
+    IChatWindow *window = m_calls->FindChatWindow(sessionCount);
+    return window ? window->TransferConversation(kept) : kept;
 }
 
 void TMainForm::TransferHandedOver(qint32 sessionCount)
 {
-    m_transferSessionCount = 0;
-    m_transferConversation.clear();
     // The chat may have been closed while it waited for the answer.
     if (IChatWindow *window = m_calls->FindChatWindow(sessionCount))
         window->FormClose();
@@ -95,11 +89,8 @@ void TMainForm::TransferHandedOver(qint32 sessionCount)
 
 void TMainForm::AbandonTransfer()
 {
-    const qint32 sessionCount = m_transferSessionCount;
-    m_transferSessionCount = 0;
-    m_transferConversation.clear();
-    m_session->ClearPendingTransfer();
-    if (auto *window = dynamic_cast<TOneChatWindow *>(m_calls->FindChatWindow(sessionCount)))
+    const qint32 sessionCount = m_session->Transfer().GiveUp();
+    if (IChatWindow *window = sessionCount ? m_calls->FindChatWindow(sessionCount) : nullptr)
         window->RestoreAfterTransfer();
 }
 

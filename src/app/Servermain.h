@@ -224,8 +224,6 @@ private:
     QString m_saveConfigDir;           // where the last Save Config As went
     bool m_idleFailureShown = false;
     QPointer<TSuppChatWindow> m_suppChat;
-    qint32 m_transferSessionCount = 0;
-    QByteArray m_transferConversation;
     // Transcripts. The debug window only shows the queue's lines, so it goes
     // after the queue.
     std::unique_ptr<TOutbox> m_outbox;

@@ -41,6 +41,14 @@ public:
     void TakeDownOnNetError() override;
     bool SendOnCallConnection(const QByteArray &frame) override;
     void TransferDataArrived(const QByteArray &conversation) override;
+    // The conversation to hand over, as rich text, now that the other
+    // supporter has answered: lines that came meanwhile move above the end line.
+    QByteArray TransferConversation(const QByteArray &kept) override;
+    // A transfer failed or was abandoned: the header and the end line go,
+    // the input takes text again.
+    void RestoreAfterTransfer() override;
+    // The supporter the transfer goes to has been asked (kept in the archive).
+    void TransferOffered(const QString &supporter) override;
 
     // --- handlers (public so the window can be driven without a screen) ---
     void SendMsgBtnClick();
@@ -61,14 +69,6 @@ public:
     bool SendImageFile(const QString &fileName);
     // Starts the transfer of this chat (the extra tools' "Transfer Chat").
     void TransferBtnClick();
-    // The conversation to hand over, as rich text, now that the other
-    // supporter has answered: lines that came meanwhile move above the end line.
-    QByteArray TransferConversation();
-    // A transfer failed or was abandoned: the header and the end line go,
-    // the input takes text again.
-    void RestoreAfterTransfer();
-    // The supporter the transfer goes to has been asked (kept in the archive).
-    void TransferOffered(const QString &supporter);
 
     // --- state, for the main window, the transcript and tests ---
     int Number() const { return m_number; }
@@ -133,7 +133,8 @@ private:
     // operator chooses to close; returns at once.
     void AskRemoteTerminatedThenClose();
     void LoadTransferredConversation(const QByteArray &richText);
-    void ArchiveCarriedConversation(const QByteArray &richText);
+    // What the archive keeps of the first `paragraphs`, just received.
+    void ArchiveCarriedConversation(int paragraphs);
     // Moves the window (its frame) back within the screen where it spills over.
     void KeepOnScreen();
     static constexpr int kFrameSettleMs = 200;
@@ -148,16 +149,14 @@ private:
     // The chat is over: a system line, the clock stopped, nothing more to type or send.
     void EnterEndedState(const QString &systemLine);
     void CloseDetached();
-    // Takes out the transfer's header and end lines, keeping what came meanwhile.
-    void RemoveTransferLines();
     // The visitor went while the chat was being handed over.
     void LeftDuringTransfer(const QString &how);
     // The window is done with: extra tools, call list, then itself.
     void Dispose(bool callListToo);
     QString CallerLabel() const;
-    // Hides the window and hands over what the transcript needs, the header
-    // block inserted into the conversation; nullopt when the call has no row.
-    std::optional<TTranscriptSource> TranscriptSource();
+    // What the transcript needs, the header block above a copy of the
+    // conversation; nullopt when the call has no row.
+    std::optional<TTranscriptSource> TranscriptSource() const;
 
     int m_number;
     IChatCalls &m_calls;
@@ -178,12 +177,6 @@ private:
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
     QPushButton *m_earlierChats = nullptr;
-    // Where a transfer put its header (at the top) and end lines, so that a
-    // restore takes out exactly those and keeps lines that came meanwhile.
-    int m_transferHeaderChars = 0;
-    int m_transferEndStart = -1;
-    int m_transferEndChars = 0;
-    int m_receivedBlocks = 0; // the paragraphs at the top that came with a transfer
     // What the archive has of that conversation, and who handed the chat over.
     QStringList m_carriedArchived;
     QString m_transferredFrom;

@@ -23,7 +23,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int kDetailsPauseMs = 20;
 const QString kEndCaption = QStringLiteral(" Warning Support Chat window ");
 
 } // namespace
@@ -31,7 +30,7 @@ const QString kEndCaption = QStringLiteral(" Warning Support Chat window ");
 TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost &host, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_port(port), m_chosenName(name), m_host(host), m_connection(*this)
+      m_chosenName(name), m_host(host), m_connection(*this, port)
 {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setProperty(kSupporterChatProperty, true);
@@ -48,17 +47,8 @@ TSuppChatWindow::TSuppChatWindow(qint32 port, const QString &name, ISuppChatHost
     m_caption = QStringLiteral("  Support to support");
     setWindowTitle(m_caption);
 
-    // The connection of its own. The connect is not waited for: its outcome
-    // arrives as ChatConnected or ConnectionError.
-    const TSettings &settings = Settings();
-    const bool opened = m_connection.Open(settings.WebSiteUrl, quint16(settings.WebListenPort.toUInt()));
-    m_connection.SetEnded(false);
-    TArchiveChat record;
-    record.Kind = server::SUPPORT_CHAT_LISTED;
-    record.Supporter = settings.SupportName;
-    m_connection.BeginArchive(record, archive::Who::OtherSupporter);
     m_host.SetBusyAnimation(true);
-    m_connection.StartClock();
+    const bool opened = m_connection.Begin();
     // Nothing can be typed before the answering supporter's console has welcomed us.
     m_pane->InputText->setEnabled(false);
     m_pane->SetStatusPanel(1, QString());
@@ -82,7 +72,7 @@ TSuppChatWindow::~TSuppChatWindow()
 
 QString TSuppChatWindow::RemoteLabel() const
 {
-    return m_remoteName.isEmpty() ? QStringLiteral("The other supporter") : m_remoteName;
+    return RemoteName().isEmpty() ? QStringLiteral("The other supporter") : RemoteName();
 }
 
 QString TSuppChatWindow::ErrorText(int wsaCode)
@@ -117,78 +107,50 @@ void TSuppChatWindow::ChatConnected()
     m_pane->SetStatusPanel(1, QStringLiteral(" Connecting to Server..."));
 }
 
-void TSuppChatWindow::OtherMessage(quint16 code, const QByteArray &body)
+void TSuppChatWindow::RequestSent()
+{
+    m_host.SetBusyAnimation(false);
+}
+
+void TSuppChatWindow::SupportListed()
 {
     if (m_closed)
         return;
-    switch (code) {
-    case chat::INITIAL_CONNECT:
-        m_connection.Send(chat::BuildSupportChatRequest(ToWire(Settings().ClientID), m_port));
-        m_host.SetBusyAnimation(false);
-        break;
-    case chat::SUPPORT_LISTED:
-        m_pane->AddNotice(QStringLiteral("Please wait ..."));
-        m_pane->SetStatusPanel(1, QStringLiteral("Support listed ..."));
-        break;
-    case chat::SESSION_READY:
-        HandleSessionReady(body);
-        break;
-    case chat::WELCOME_MSG:
-        HandleWelcomeMsg(body);
-        break;
-    case chat::SUPPORT_WELCOME:
-        HandleSupportWelcome(body);
-        break;
-    case chat::SUPPORT_UNAVAILABLE:
-        ShowBox(QStringLiteral("Support not available !!."), QStringLiteral("Error"));
-        break;
-    case chat::SUPPORT_IN_MAINTENANCE:
-        ShowBox(QStringLiteral("Support in maintanace, not available !!."), QStringLiteral("Error"));
-        break;
-    default:
-        break; // pushed pages, images, options and not-available texts are for web visitors
-    }
+    m_pane->AddNotice(QStringLiteral("Please wait ..."));
+    m_pane->SetStatusPanel(1, QStringLiteral("Support listed ..."));
 }
 
-void TSuppChatWindow::HandleSessionReady(const QByteArray &body)
+void TSuppChatWindow::SupportRefused(bool maintenance)
 {
-    const std::optional<qint32> sc = chat::DecodeSessionReady(body);
-    if (!sc)
+    if (m_closed)
         return;
-    m_sessionCount = *sc;
-    QList<QByteArray> frames{chat::BuildSessionReady(*sc)};
-    if (const auto details = chat::BuildUserDetails(ToWire(Settings().SupportName),
-                                                    QByteArrayLiteral("Not Supplied !"), QByteArray()))
-        frames << *details;
-    m_connection.SendPaced(frames, kDetailsPauseMs);
+    ShowBox(maintenance ? QStringLiteral("Support in maintanace, not available !!.")
+                        : QStringLiteral("Support not available !!."),
+            QStringLiteral("Error"));
 }
 
-void TSuppChatWindow::HandleWelcomeMsg(const QByteArray &body)
+void TSuppChatWindow::Welcomed(const QString &text)
 {
-    const std::optional<QByteArray> text = chat::DecodeWelcomeMsg(body);
-    if (!text)
+    if (m_closed)
         return;
     if (!isActiveWindow())
         m_pane->StartFlashing();
-    m_pane->AddNotice(FromWire(*text));
+    m_pane->AddNotice(text);
     m_pane->PlayChatSound();
     m_pane->SetStatusPanel(1, QStringLiteral("Connected to support, wating for operator..."));
     if (!m_connection.Ended())
         m_pane->InputText->setEnabled(true);
 }
 
-void TSuppChatWindow::HandleSupportWelcome(const QByteArray &body)
+void TSuppChatWindow::SupporterAnswered(const QString &name, const QString &welcome)
 {
-    const std::optional<chat::SupportWelcome> welcome = chat::DecodeSupportWelcome(body);
-    if (!welcome)
+    if (m_closed)
         return;
     m_pane->PlayChatSound();
-    m_remoteName = welcome->SupportName();
-    m_connection.NameArchiveFarEnd(m_remoteName);
-    m_pane->AddNotice(m_remoteName + QStringLiteral(": ") + welcome->WelcomeText());
+    m_pane->AddNotice(name + QStringLiteral(": ") + welcome);
     m_pane->AddNotice(QString());
-    m_caption += QStringLiteral(", in chat with ") + m_remoteName;
-    setProperty(kChatNameProperty, m_remoteName);
+    m_caption += QStringLiteral(", in chat with ") + name;
+    setProperty(kChatNameProperty, name);
     setWindowTitle(m_caption);
 }
 
@@ -196,14 +158,14 @@ void TSuppChatWindow::RemoteLine(const QString &text)
 {
     if (m_closed)
         return;
-    m_pane->AddRemoteLine(m_remoteName, text);
+    m_pane->AddRemoteLine(RemoteName(), text);
 }
 
 void TSuppChatWindow::RemoteTypingChanged(bool typing)
 {
     if (m_closed)
         return;
-    m_pane->ShowRemoteTyping(m_remoteName, typing);
+    m_pane->ShowRemoteTyping(RemoteName(), typing);
 }
 
 void TSuppChatWindow::RemoteEnded()
@@ -325,7 +287,7 @@ void TSuppChatWindow::FormClose()
     }
 
     m_connection.StopClock();
-    m_connection.EndSession();
+    m_connection.Leave();
     m_closed = true;
     m_host.SetChatWithOtherSupportEnabled(true);
     m_host.SetBusyAnimation(false);

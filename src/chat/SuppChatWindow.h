@@ -1,9 +1,8 @@
 #pragma once
 // The window with which this console asks another supporter of the group for
-// a chat: it opens a connection of its own and plays the visitor's side of a
-// chat (request, details, lines, typing notices, keep-alive, end). The
-// answering supporter sees an ordinary call.
-#include "session/ChatConnection.h"
+// a chat: the view of a TSupporterChat (the connection of its own and its
+// protocol) on a TChatPane, with the close procedure.
+#include "session/SupporterChat.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -22,7 +21,7 @@ public:
     virtual void SetBusyAnimation(bool /*running*/) {}
 };
 
-class TSuppChatWindow : public QWidget, public IChatView {
+class TSuppChatWindow : public QWidget, public ISupporterChatView {
     Q_OBJECT
 public:
     // Opens the connection to the configured server for a chat with the
@@ -39,24 +38,28 @@ public:
     static QString ErrorText(int wsaCode);
 
     // State, for the main window and tests.
-    qint32 ChosenPort() const { return m_port; }
+    qint32 ChosenPort() const { return m_connection.Port(); }
     const QString &ChosenName() const { return m_chosenName; }
-    const QString &RemoteName() const { return m_remoteName; }
-    qint32 SessionCount() const { return m_sessionCount; }
+    const QString &RemoteName() const { return m_connection.RemoteName(); }
+    qint32 SessionCount() const { return m_connection.SessionCount(); }
     bool Ended() const { return m_connection.Ended(); }
     bool Closed() const { return m_closed; }
     TChatPane &Pane() const { return *m_pane; }
-    TChatConnection &Connection() { return m_connection; }
+    TSupporterChat &Connection() { return m_connection; }
 
-    // IChatView
+    // ISupporterChatView
     void ChatConnected() override;
     void RemoteLine(const QString &text) override;
     void RemoteTypingChanged(bool typing) override;
     void RemoteEnded() override;
-    void OtherMessage(quint16 code, const QByteArray &body) override;
     void ClockTicked(quint32 seconds) override;
     void ConnectionLost() override;
     void ConnectionError(int wsaCode) override;
+    void RequestSent() override;
+    void SupportListed() override;
+    void Welcomed(const QString &text) override;
+    void SupporterAnswered(const QString &name, const QString &welcome) override;
+    void SupportRefused(bool maintenance) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,21 +69,15 @@ protected:
 private:
     // The pane's end-of-chat line, kept in the archive too.
     void ShowEnded(const QString &line);
-    void HandleSessionReady(const QByteArray &body);
-    void HandleWelcomeMsg(const QByteArray &body);
-    void HandleSupportWelcome(const QByteArray &body);
     QString RemoteLabel() const;
     // The chat is over and the window goes, without the close procedure.
     void Finish();
 
-    qint32 m_port;
     QString m_chosenName;
     ISuppChatHost &m_host;
     TChatPane *m_pane = nullptr;
-    TChatConnection m_connection;
+    TSupporterChat m_connection;
     QString m_caption;
-    QString m_remoteName;
-    qint32 m_sessionCount = 0;
     bool m_closing = false;
     bool m_closed = false;
 };

@@ -15,6 +15,49 @@ namespace {
 // freezes the window. A real one is far smaller; a peer's megabyte of one
 // word, or of one colour change per letter, is not.
 constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true};
+
+void MarkBlocks(QTextDocument &document, int first, int end, int state)
+{
+    for (QTextBlock block = document.findBlockByNumber(first); block.isValid() && block.blockNumber() < end;
+         block = block.next())
+        block.setUserState(state);
+}
+
+// The first and last paragraph of the first run marked `state`.
+std::pair<QTextBlock, QTextBlock> MarkedRun(const QTextDocument &document, int state)
+{
+    QTextBlock first = document.begin();
+    while (first.isValid() && first.userState() != state)
+        first = first.next();
+    QTextBlock last = first;
+    while (last.next().isValid() && last.next().userState() == state)
+        last = last.next();
+    return {first, last};
+}
+
+// Removes the paragraphs marked `state` with one paragraph break. The
+// paragraph that remains beside them keeps its own state (a removal leaves
+// the removed paragraph's state on it).
+void RemoveMarked(QTextCursor &cursor, int state)
+{
+    const auto [first, last] = MarkedRun(*cursor.document(), state);
+    if (!first.isValid())
+        return;
+    int from = first.position();
+    int to = last.position() + last.length() - 1;
+    QTextBlock kept = first.previous();
+    if (kept.isValid()) {
+        --from;
+    } else if (last.next().isValid()) {
+        kept = last.next();
+        ++to;
+    }
+    const int keptState = kept.isValid() ? kept.userState() : -1;
+    cursor.setPosition(from);
+    cursor.setPosition(to, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    cursor.block().setUserState(keptState);
+}
 } // namespace
 
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime, const QString &supportName)
@@ -36,6 +79,7 @@ void InsertTransferHeader(QTextDocument &document, const QStringList &lines, con
     QTextCharFormat green = base;
     green.setForeground(kNoticeGreen);
     const bool wasEmpty = document.isEmpty();
+    const int firstState = document.begin().userState();
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::Start);
@@ -47,21 +91,53 @@ void InsertTransferHeader(QTextDocument &document, const QStringList &lines, con
         if (i + 1 < lines.size() || !wasEmpty)
             cursor.insertBlock(QTextBlockFormat(), base);
     }
+    // The split leaves the first paragraph's state on the first header line.
+    if (!wasEmpty)
+        cursor.block().setUserState(firstState);
+    MarkBlocks(document, 0, int(lines.size()), kTransferHeaderBlock);
     cursor.endEditBlock();
 }
 
 void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd)
 {
+    const int first = document.isEmpty() ? 0 : document.blockCount();
     AppendChatLine(document, QString::fromLatin1(kTransferEndLine), kNoticeGreen, 0, kNoticeGreen, base,
                    emptyLineAdd);
     AppendChatLine(document, QString(), kNoticeGreen, 0, kNoticeGreen, base, emptyLineAdd);
+    MarkBlocks(document, first, document.blockCount(), kTransferEndBlock);
 }
 
-bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base)
+void RemoveTransferLines(QTextDocument &document)
 {
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    RemoveMarked(cursor, kTransferEndBlock);
+    RemoveMarked(cursor, kTransferHeaderBlock);
+    cursor.endEditBlock();
+}
+
+bool KeepTransferEndLast(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd)
+{
+    const auto [first, last] = MarkedRun(document, kTransferEndBlock);
+    if (!last.isValid() || !last.next().isValid())
+        return false;
+    QTextCursor cursor(&document);
+    cursor.beginEditBlock();
+    RemoveMarked(cursor, kTransferEndBlock);
+    cursor.endEditBlock();
+    AppendTransferEnd(document, base, emptyLineAdd);
+    return true;
+}
+
+bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base,
+                                int *paragraphs)
+{
+    if (paragraphs)
+        *paragraphs = 0;
     if (rtf.isEmpty())
         return true;
     const bool hadText = !document.isEmpty();
+    const int firstState = document.begin().userState();
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::Start);
@@ -73,38 +149,58 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
         cursor.setCharFormat(base);
     }
     const RtfReadResult result = InsertRtf(rtf, cursor, kReceivedLimits);
+    if (paragraphs)
+        *paragraphs = cursor.blockNumber() + 1;
     if (result.limited) {
         QTextCharFormat green = base;
         green.setForeground(kNoticeGreen);
         cursor.insertBlock(QTextBlockFormat(), base);
         cursor.insertText(QString::fromLatin1(kReceivedCutLine), green);
     }
+    // The split leaves the first paragraph's state on the received part.
+    const int received = cursor.blockNumber() + 1;
+    if (hadText)
+        document.findBlockByNumber(received).setUserState(firstState);
+    MarkBlocks(document, 0, received, kReceivedBlock);
     cursor.endEditBlock();
     return result.complete;
 }
 
-std::vector<TArchiveLine> CarriedLines(const QByteArray &rtf, const QString &visitor, const QString &self,
-                                       QString *from)
+int ReceivedParagraphs(const QTextDocument &document)
 {
-    QTextDocument document;
+    int count = 0;
+    for (QTextBlock block = document.begin(); block.isValid() && block.userState() == kReceivedBlock;
+         block = block.next())
+        ++count;
+    return count;
+}
+
+void RemoveReceivedConversation(QTextDocument &document)
+{
     QTextCursor cursor(&document);
-    InsertRtf(rtf, cursor, kReceivedLimits);
+    RemoveMarked(cursor, kReceivedBlock);
+}
+
+std::vector<TArchiveLine> CarriedLines(const QTextDocument &document, int paragraphs, const QString &visitor,
+                                       const QString &self, QString *from)
+{
     const QString supportLabel = QStringLiteral("Support Person: ");
-    QStringList paragraphs;
+    QStringList texts;
     QString supporter;
-    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+    for (QTextBlock block = document.begin(); block.isValid() && block.blockNumber() < paragraphs;
+         block = block.next()) {
         QString text = block.text();
         text.replace(QChar::LineSeparator, QLatin1Char('\n'));
         if (text.trimmed().isEmpty())
             continue;
         if (supporter.isEmpty() && text.startsWith(supportLabel))
             supporter = text.mid(supportLabel.size()).trimmed();
-        paragraphs << text;
+        texts << text;
     }
     const std::pair<archive::Who, QString> speakers[] = {
         {archive::Who::OtherSupporter, supporter}, {archive::Who::Visitor, visitor}, {archive::Who::Operator, self}};
     std::vector<TArchiveLine> lines;
-    for (const QString &text : paragraphs) {
+    for (const QString &text : texts) {
         TArchiveLine line = TArchiveLine::Said(archive::Who::System, QString(), text);
         for (const auto &[who, name] : speakers) {
             if (!name.isEmpty() && text.startsWith(name + QStringLiteral(": "))) {

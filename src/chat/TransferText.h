@@ -19,6 +19,13 @@ inline constexpr const char *kTransferEndLine = "End transfer chat transcript --
 // Ends a received conversation too long to be shown whole.
 inline constexpr const char *kReceivedCutLine = "(The earlier conversation is too long; the rest of it is not shown.)";
 
+// The transfer's own paragraphs carry these block states, so that they are
+// found again however the conversation around them has changed.
+inline constexpr int kTransferHeaderBlock = 0x7248;
+inline constexpr int kTransferEndBlock = 0x7245;
+// The paragraphs at the top that came with a transferred call.
+inline constexpr int kReceivedBlock = 0x7252;
+
 // The eight header lines, in order (the last three are empty or a rule).
 QStringList TransferHeaderLines(const QString &startTime, const QString &transferTime,
                                 const QString &supportName);
@@ -31,19 +38,33 @@ void InsertTransferHeader(QTextDocument &document, const QStringList &lines, con
 // writes them (each followed by one more empty line when `emptyLineAdd`).
 void AppendTransferEnd(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd);
 
+// Takes out the header and end lines, keeping whatever came around them.
+void RemoveTransferLines(QTextDocument &document);
+// Lines that came below the end lines while the other supporter was being
+// asked go above them: the end line stays the last. False when it was.
+bool KeepTransferEndLast(QTextDocument &document, const QTextCharFormat &base, bool emptyLineAdd);
+
 // Shows the conversation that came with a transferred call above whatever the
 // document holds already. The bytes are another console's RTF: untrusted,
 // read only as far as they make sense and only as much as the window can lay
 // out at once (then kReceivedCutLine ends it). False when they could not be
-// read whole.
-bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base);
+// read whole. `paragraphs` gets the number of paragraphs read, which are the
+// document's first ones.
+bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base,
+                                int *paragraphs = nullptr);
 
-// A received conversation as the archive keeps it: a line per paragraph with
-// text. One that starts with a known speaker's "Name: " is that speaker's:
-// the supporter named on the header's "Support Person: " line (who handed
-// the chat over; put in `from`), the visitor, or this console's `self`.
-// Anything else, the header included, is the console's own.
-std::vector<TArchiveLine> CarriedLines(const QByteArray &rtf, const QString &visitor, const QString &self,
-                                       QString *from);
+// How many paragraphs at the top came with the call, and the taking out of
+// them (a copy sent again replaces them).
+int ReceivedParagraphs(const QTextDocument &document);
+void RemoveReceivedConversation(QTextDocument &document);
+
+// A received conversation (the first `paragraphs` of `document`, as
+// InsertReceivedConversation put them) as the archive keeps it: a line per
+// paragraph with text. One that starts with a known speaker's "Name: " is
+// that speaker's: the supporter named on the header's "Support Person: "
+// line (who handed the chat over; put in `from`), the visitor, or this
+// console's `self`. Anything else, the header included, is the console's own.
+std::vector<TArchiveLine> CarriedLines(const QTextDocument &document, int paragraphs, const QString &visitor,
+                                       const QString &self, QString *from);
 
 } // namespace velmora

@@ -66,6 +66,12 @@ public:
     virtual bool SendOnCallConnection(const QByteArray & /*frame*/) { return false; }
     // The conversation of a transferred call arrived after the window opened.
     virtual void TransferDataArrived(const QByteArray & /*conversation*/) {}
+    // Its own outgoing transfer. The other supporter was asked (named for
+    // the archive); answered, it gives the conversation to send (`kept` when
+    // it has none newer); given up, it takes text again.
+    virtual void TransferOffered(const QString & /*supporter*/) {}
+    virtual QByteArray TransferConversation(const QByteArray &kept) { return kept; }
+    virtual void RestoreAfterTransfer() {}
 };
 
 } // namespace velmora

@@ -466,7 +466,7 @@ void TServerSession::DisconnectFromServer()
             .Start();
     }
     GoOffline();
-    ClearPendingTransfer();
+    m_transfer.GiveUp();
     ClearConnectFlags();
     Log(QStringLiteral("Supporter = ") + Settings().SupportName + QStringLiteral(", Disconnected from server."));
 }
@@ -491,7 +491,7 @@ void TServerSession::OnSocketError(int wsaCode)
     GoOffline();
     // The answer to a pending transfer would come on the connection that just
     // failed: waiting for it would refuse every later transfer.
-    ClearPendingTransfer();
+    m_transfer.GiveUp();
     m_refusalSeen = false;
     SetChatLimitValue(0);
     SetSupportersOnlineValue(0);
@@ -565,22 +565,6 @@ void TServerSession::RequestSupporters(TSupporterListRequest kind)
         m_host.SupporterRequestCancelled(kind);
 }
 
-void TServerSession::SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data)
-{
-    m_transfer.active = true;
-    m_transfer.sessionCount = sessionCount;
-    m_transfer.port = port;
-    m_transfer.data = data;
-}
-
-void TServerSession::ClearPendingTransfer()
-{
-    m_transfer.active = false;
-    m_transfer.sessionCount = 0;
-    m_transfer.port = 0;
-    m_transfer.data.clear();
-}
-
 void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
 {
     switch (code) {
@@ -644,14 +628,13 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
     case server::TRANSFER_ANSWERED: {
         const auto sc = server::DecodeTransferAnsweredNotice(body);
         auto *exchange = new TExchange(this, {m_socket});
-        if (sc && m_transfer.active && *sc == m_transfer.sessionCount) {
-            const QByteArray conversation = m_host.TransferConversationNow(m_transfer.sessionCount, m_transfer.data);
-            SendOptional(server::BuildTransferDataSend(m_transfer.sessionCount, m_transfer.port, conversation));
-            const qint32 handed = m_transfer.sessionCount;
+        if (sc && m_transfer.Answer(*sc)) {
+            const qint32 handed = *sc;
+            const QByteArray conversation = m_host.TransferConversationNow(handed, m_transfer.Conversation());
+            SendOptional(server::BuildTransferDataSend(handed, m_transfer.Port(), conversation));
             exchange->Pause(30).Then([this, exchange, handed] {
-                if (!m_transfer.active || m_transfer.sessionCount != handed)
-                    return; // cleared meanwhile (logged out)
-                ClearPendingTransfer();
+                if (!m_transfer.Finish(handed))
+                    return; // given up meanwhile (logged out)
                 // The chat window's close may ask the operator; the server
                 // connection must not wait behind that question.
                 connect(exchange, &TExchange::Ended, this, [this, handed] {

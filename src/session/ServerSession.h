@@ -3,6 +3,7 @@
 // time-outs, socket errors and automatic reconnection, and the handling of the
 // server's messages that does not depend on the connection's state. Widgets
 // stay outside: everything the operator sees goes through ISessionHost.
+#include "session/ChatTransfer.h"
 #include "session/ClientSocket.h"
 
 #include <QHash>
@@ -122,11 +123,9 @@ public:
     // the request it belongs to.
     void RequestSupporters(TSupporterListRequest kind);
     bool SupporterRequestPending(TSupporterListRequest kind) const { return m_listRequests.contains(kind); }
-    // A transfer waits for TRANSFER_ANSWERED of `sessionCount`, then sends the data.
-    void SetPendingTransfer(qint32 sessionCount, qint32 port, const QByteArray &data);
-    void ClearPendingTransfer();
-    bool TransferInProgress() const { return m_transfer.active; }
-    qint32 PendingTransferSessionCount() const { return m_transfer.active ? m_transfer.sessionCount : 0; }
+    // The console's one transfer: an asked one waits for TRANSFER_ANSWERED
+    // of its chat, then the conversation is sent.
+    TChatTransfer &Transfer() { return m_transfer; }
 
     // State, read by the windows and tests.
     TServerState State() const { return m_state; }
@@ -201,12 +200,7 @@ private:
     int m_registrationTimeoutSec = 40;
 
     QList<TSupporterListRequest> m_listRequests;
-    struct {
-        bool active = false;
-        qint32 sessionCount = 0;
-        qint32 port = 0;
-        QByteArray data;
-    } m_transfer;
+    TChatTransfer m_transfer;
 
     QTimer m_toTimer;
     QTimer m_keepAliveTimer;

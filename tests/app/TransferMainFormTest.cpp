@@ -160,7 +160,7 @@ TEST_F(TransferMainFormTest, ChatMovesToTheChosenSupporterWithItsConversation)
     EXPECT_LT(late, sent->conversation.indexOf("End transfer chat transcript"));
 
     ASSERT_TRUE(WaitFor([&] { return form->Calls().CallList().Cell(0, ColStatus) == QStringLiteral("Transfered !"); }));
-    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_FALSE(form->Session().Transfer().InProgress());
     EXPECT_TRUE(WaitFor([&] { return window.isNull(); }));
     // The visitor was handed over, not sent away.
     EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
@@ -182,7 +182,7 @@ TEST_F(TransferMainFormTest, CancelOrAnEmptyListGivesTheChatBackAsItWas)
     server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 6}}));
     ASSERT_TRUE(WaitFor([&] { return !window->Transferring(); }));
     EXPECT_TRUE(window->InputText->isEnabled());
-    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_FALSE(form->Session().Transfer().InProgress());
     EXPECT_EQ(window->ChatOutPutText->toPlainText(), before + QStringLiteral("\nEve: still there?"));
 
     // Again, and nobody is online.
@@ -224,7 +224,7 @@ TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
 
     server.SendRaw(0, server::BuildTransferAnsweredNotice(33));
     ASSERT_GE(server.WaitForFrame(server::TRANSFER_DATA_SEND), 0);
-    EXPECT_FALSE(form->Session().TransferInProgress());
+    EXPECT_FALSE(form->Session().Transfer().InProgress());
     EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
 }
 
@@ -247,11 +247,11 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
     EXPECT_FALSE(form->BeginTransfer(other));
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Transfer"));
-    EXPECT_EQ(form->Session().PendingTransferSessionCount(), 34);
+    EXPECT_EQ(form->Session().Transfer().SessionCount(), 34);
     const int from = server.FrameCount();
     boxes.answers = {BoxAnswer::Yes};
     EXPECT_TRUE(form->BeginTransfer(other));
-    EXPECT_EQ(form->Session().PendingTransferSessionCount(), 35);
+    EXPECT_EQ(form->Session().Transfer().SessionCount(), 35);
     ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
     // A late answer for the chat given up sends nothing.
     server.SendRaw(0, server::BuildTransferAnsweredNotice(34));
@@ -260,7 +260,7 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
 
     // The server connection fails: the answer could only have come on it.
     server.CloseConnection(0);
-    ASSERT_TRUE(WaitFor([&] { return !form->Session().TransferInProgress(); }));
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().Transfer().InProgress(); }));
 }
 
 // Each list answers the request it was asked for, first in, first out.

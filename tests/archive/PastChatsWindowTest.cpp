@@ -94,8 +94,11 @@ TEST(PastChatRendering, ATransferredConversationKeepsItsSpeakersAndSystemLinesAr
                       + QStringLiteral("Mia: where is order 4711?\nBen: let me look\nChris: I am not known\n")
                       + QString::fromLatin1(kTransferEndLine));
     QString from;
+    QTextDocument received;
+    int paragraphs = 0;
+    InsertReceivedConversation(received, DocumentToRtf(carried), {}, &paragraphs);
     const std::vector<TArchiveLine> lines =
-        CarriedLines(DocumentToRtf(carried), QStringLiteral("Mia"), QStringLiteral("Anna"), &from);
+        CarriedLines(received, paragraphs, QStringLiteral("Mia"), QStringLiteral("Anna"), &from);
     EXPECT_EQ(from, QStringLiteral("Ben"));
     std::vector<std::pair<archive::Who, QString>> kept;
     for (const TArchiveLine &line : lines)

@@ -6,6 +6,7 @@
 #include "chat/ChatPane.h"
 #include "chat/SuppChatWindow.h"
 #include "session/ChatConnection.h"
+#include "support/SupporterChatSettings.h"
 
 #include <QPushButton>
 #include <QPlainTextEdit>
@@ -26,22 +27,15 @@ class SuppChatTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_saved = Settings();
-        Settings().WebSiteUrl = server.Host();
-        Settings().WebListenPort = QString::number(server.Port());
-        Settings().ClientID = QStringLiteral("acme");
-        Settings().SupportName = QStringLiteral("Anna");
         Settings().EmptyLineAdd = false;
         Settings().UseEnterKeyToSendMessage = true;
         Settings().ChatSoundFile.clear();
-        server.SetSendInitialConnect(true);
     }
     void TearDown() override
     {
         if (window)
             delete window.data();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        Settings() = m_saved;
     }
 
     // Opens the window for the supporter with port value 42 and lets the
@@ -71,22 +65,17 @@ protected:
     }
 
     FakeChatServer server;
+    SupporterChatSettings settings{server};
     RecordingBoxes boxes;
     ScriptedDialogs dialogs;
     FakeSuppHost host;
     QPointer<TSuppChatWindow> window;
-
-private:
-    TSettings m_saved;
 };
 
 TEST_F(SuppChatTest, PlaysTheVisitorsSideFromRequestToChat)
 {
+    // The request and its answers on the wire: SupporterChatTest.
     Open();
-    const auto request = chat::DecodeSupportChatRequest(server.Frames()[0].body);
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->clientId, QByteArray("acme"));
-    EXPECT_EQ(request->port, 42);
     EXPECT_FALSE(host.animation);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("  Support to support"));
     EXPECT_EQ(window->Pane().StatusPanelText(2), QStringLiteral("0:00:01"));
@@ -95,19 +84,8 @@ TEST_F(SuppChatTest, PlaysTheVisitorsSideFromRequestToChat)
     ASSERT_TRUE(WaitFor([&] { return Conversation() == QStringLiteral("Please wait ..."); }));
     EXPECT_EQ(window->Pane().StatusPanelText(1), QStringLiteral("Support listed ..."));
 
-    // SESSION_READY is answered with the number and our details, 20 ms apart.
     server.SendFrame(0, chat::SESSION_READY, BodyOf(chat::BuildSessionReady(77)));
-    const int details = server.WaitForFrame(chat::USER_DETAILS);
-    ASSERT_GE(details, 0);
-    const auto frames = server.Frames();
-    ASSERT_EQ(frames[details - 1].code, chat::SESSION_READY);
-    EXPECT_EQ(chat::DecodeSessionReady(frames[details - 1].body), 77);
-    EXPECT_GE(frames[details].atMs - frames[details - 1].atMs, 15);
-    const auto user = chat::DecodeUserDetails(frames[details].body);
-    ASSERT_TRUE(user);
-    EXPECT_EQ(user->name, QByteArray("Anna"));
-    EXPECT_EQ(user->email, QByteArray("Not Supplied !"));
-    EXPECT_TRUE(user->phone.isEmpty());
+    ASSERT_GE(server.WaitForFrame(chat::USER_DETAILS), 0);
     EXPECT_EQ(window->SessionCount(), 77);
 
     // Nothing can be typed before the welcome.

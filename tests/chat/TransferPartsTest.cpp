@@ -132,6 +132,38 @@ TEST(TransferText, HeaderGoesAboveTheConversationInGreenAndLeavesItsColours)
     EXPECT_EQ(ColourOfBlock(document, 8), QColor(Qt::blue));
 }
 
+// Found by their marks, not by where they were: lines that came meanwhile,
+// above and below, stay when the transfer's lines go.
+TEST(TransferText, TheTransfersOwnLinesAreFoundWhereverTheConversationMoved)
+{
+    QTextDocument document;
+    AppendChatLine(document, QStringLiteral("Eve: hi"), Qt::blue, 4, Qt::red, {}, false);
+    InsertTransferHeader(document, TransferHeaderLines(QStringLiteral("10:00"), QStringLiteral("10:05"),
+                                                       QStringLiteral("Anna")),
+                         {});
+    AppendTransferEnd(document, {}, false);
+    EXPECT_FALSE(KeepTransferEndLast(document, {}, false));
+    AppendChatLine(document, QStringLiteral("Eve: still there?"), Qt::blue, 4, Qt::red, {}, false);
+    EXPECT_TRUE(KeepTransferEndLast(document, {}, false));
+    EXPECT_EQ(Paragraphs(document).mid(8),
+              (QStringList{QStringLiteral("Eve: hi"), QStringLiteral("Eve: still there?"),
+                           QString::fromLatin1(kTransferEndLine), QString()}));
+
+    QTextDocument earlier;
+    AppendChatLine(earlier, QStringLiteral("Carl: before"), Qt::blue, 5, Qt::red, {}, false);
+    InsertReceivedConversation(document, DocumentToRtf(earlier), {});
+    RemoveTransferLines(document);
+    const QStringList conversation{QStringLiteral("Carl: before"), QStringLiteral("Eve: hi"),
+                                   QStringLiteral("Eve: still there?")};
+    EXPECT_EQ(Paragraphs(document), conversation);
+    RemoveTransferLines(document);
+    EXPECT_EQ(Paragraphs(document), conversation);
+    EXPECT_EQ(ReceivedParagraphs(document), 1);
+    RemoveReceivedConversation(document);
+    EXPECT_EQ(Paragraphs(document), conversation.mid(1));
+    EXPECT_EQ(ReceivedParagraphs(document), 0);
+}
+
 TEST(TransferText, EndLineTakesTheExtraEmptyLines)
 {
     QTextDocument document;

@@ -1,6 +1,8 @@
 // The transcript's header block above the conversation.
 #include "mail/Transcript.h"
 #include "richtext/HeaderLines.h"
+#include "richtext/RtfWriter.h"
+#include "richtext/TranscriptDocument.h"
 
 #include <QTextBlock>
 #include <QTextCursor>
@@ -19,10 +21,14 @@ TEST(TranscriptHeader, GoesOnTopInGreenInTheDefaultFont)
     red.setForeground(Qt::red);
     red.setFontWeight(QFont::Bold);
     c.insertText(QStringLiteral("Eve: hi"), red);
-    InsertHeaderLines(doc,
-                      TranscriptHeaderLines({QStringLiteral("eve@x.test"), QStringLiteral("10:00"),
-                                             QStringLiteral("10:05"), QStringLiteral("Dana")}),
-                      QColor(0, 128, 0));
+    const QStringList header = TranscriptHeaderLines(
+        {QStringLiteral("eve@x.test"), QStringLiteral("10:00"), QStringLiteral("10:05"), QStringLiteral("Dana")});
+    // Built on a copy, the conversation shown stays as it was, and the mail
+    // gets the same bytes as from the header put into the conversation itself.
+    const std::unique_ptr<QTextDocument> transcript = TranscriptDocument(doc, header, QColor(0, 128, 0));
+    EXPECT_EQ(doc.toPlainText(), QStringLiteral("Eve: hi"));
+    InsertHeaderLines(doc, header, QColor(0, 128, 0));
+    EXPECT_EQ(DocumentToRtf(*transcript), DocumentToRtf(doc));
     const QStringList lines = doc.toPlainText().split(QLatin1Char('\n'));
     EXPECT_EQ(lines, (QStringList{"General Info:", "  Client e-mail address:  eve@x.test", "  Chat Started at: 10:00",
                                   "  Chat Ended at: 10:05", "  Support Person: Dana", "", "", "Chat Transcript:", "",

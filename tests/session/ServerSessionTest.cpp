@@ -57,6 +57,9 @@ struct RecordingHost : ISessionHost {
     void TakeDownChatWindowsOnNetError() override { ++takeDowns; }
     void StartIdleDetection() override { ++idleStarts; }
     void NewCall(qint32 sc, qint32, const QString &, const QString &, quint16) override { newCalls << sc; }
+    QList<qint32> handedOver;
+    QByteArray TransferConversationNow(qint32, const QByteArray &kept) override { return kept + " now"; }
+    void TransferHandedOver(qint32 sc) override { handedOver << sc; }
 };
 
 
@@ -433,6 +436,36 @@ TEST_F(ServerSessionTest, CountersCallsAndSupporterLists)
     ASSERT_TRUE(WaitFor([&] { return !boxes.shown.isEmpty(); }));
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("No supporters were found."));
     EXPECT_FALSE(session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
+}
+
+TEST_F(ServerSessionTest, AnAskedTransferIsHandedOverOnceAndALostConnectionGivesItUp)
+{
+    LogIn();
+    TChatTransfer &transfer = session->Transfer();
+    ASSERT_TRUE(transfer.Begin(31, "{\\rtf1 hello}"));
+    ASSERT_TRUE(transfer.Ask(6));
+    // Another chat's answer, then the right one twice.
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(30));
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(31));
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(31));
+    ASSERT_TRUE(WaitFor([&] { return !host.handedOver.isEmpty(); }));
+    RunFor(100);
+    EXPECT_EQ(host.handedOver, QList<qint32>{31});
+    std::vector<server::TransferDataSend> sent;
+    for (const auto &f : server.Frames())
+        if (f.code == server::TRANSFER_DATA_SEND)
+            sent.push_back(*server::DecodeTransferDataSend(f.body));
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].sessionCount, 31);
+    EXPECT_EQ(sent[0].toPort, 6);
+    EXPECT_EQ(sent[0].conversation, QByteArray("{\\rtf1 hello} now"));
+    EXPECT_EQ(transfer.State(), TTransferState::Idle);
+
+    // The answer could only come on the connection that is lost.
+    ASSERT_TRUE(transfer.Begin(32, "x"));
+    ASSERT_TRUE(transfer.Ask(6));
+    server.CloseConnection(0);
+    ASSERT_TRUE(WaitFor([&] { return transfer.State() == TTransferState::GivenUp; }));
 }
 
 TEST_F(ServerSessionTest, DisconnectWithOpenChatAsksAndCancelKeepsEverything)
