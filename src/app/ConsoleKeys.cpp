@@ -1,6 +1,7 @@
 #include "app/ConsoleKeys.h"
 
 #include "app/HelpWindow.h"
+#include "chat/ChatProperties.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 
@@ -74,7 +75,7 @@ void TConsoleKeys::Cycle(bool forward)
     const qsizetype at = windows.indexOf(active);
     const qsizetype n = windows.size();
     const qsizetype next = at < 0 ? 0 : (at + (forward ? 1 : n - 1)) % n;
-    TurnTo(windows[next]);
+    TurnToChat(windows[next]);
 }
 
 bool TConsoleKeys::GoToChat(int number)
@@ -82,7 +83,7 @@ bool TConsoleKeys::GoToChat(int number)
     for (QWidget *window : CycleWindows()) {
         const QVariant at = window->property(kChatNumberProperty);
         if (at.isValid() && at.toInt() == number) {
-            TurnTo(window);
+            TurnToChat(window);
             return true;
         }
     }

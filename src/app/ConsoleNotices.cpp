@@ -1,6 +1,7 @@
 #include "app/ConsoleNotices.h"
 
 #include "app/NewCnctDlg.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "config/Settings.h"
 #include "diag/SafeText.h"
@@ -98,7 +99,7 @@ void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QS
     QPointer<QWidget> target(window);
     QHash<QString, std::function<void()>> actions;
     // The operator asked for this window: it may take the keyboard.
-    actions.insert(kDefaultNoticeAction, [target] { TurnTo(target); });
+    actions.insert(kDefaultNoticeAction, [target] { TurnToChat(target); });
     // One notice per window: the newest line replaces the one before.
     Show(notice, window, std::move(actions), true, m_byOwner.value(window));
 }

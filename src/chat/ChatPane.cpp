@@ -3,6 +3,7 @@
 #include "chat/ChatHost.h"
 #include "chat/ChatLines.h"
 #include "chat/ChatPictures.h"
+#include "chat/ChatProperties.h"
 #include "chat/QuietShow.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"

@@ -1,5 +1,6 @@
 #include "chat/ChatPlacement.h"
 
+#include "chat/ChatProperties.h"
 #include "chat/QuietShow.h"
 
 #include <QApplication>

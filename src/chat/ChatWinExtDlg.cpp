@@ -2,6 +2,7 @@
 
 #include "chat/ChatDialogs.h"
 #include "chat/OneChatWindow.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "diag/Pause.h"
 
@@ -204,7 +205,7 @@ void TChatWinExtDlg::FormHide()
         if (QWindow *handle = windowHandle())
             handle->setFlag(Qt::WindowDoesNotAcceptFocus, true);
         if (!m_owner.Closed())
-            TurnTo(&m_owner);
+            TurnToChat(&m_owner);
     }
     SetWidth(m_fullWidth);
     const quint32 slide = ++m_hideSlide;

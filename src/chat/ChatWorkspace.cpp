@@ -1,6 +1,7 @@
 #include "chat/ChatWorkspace.h"
 
 #include "chat/ChatPane.h"
+#include "chat/ChatProperties.h"
 #include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
 #include "chat/QuietShow.h"
@@ -15,6 +16,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QShortcut>
 #include <QTabBar>
@@ -273,7 +275,7 @@ void TChatWorkspace::TearOff(QWidget *chat, std::optional<QPoint> at)
     // Off the call list and the workspace, as a new chat window would be.
     chat->move(at ? *at : OpeningPosition(chat, chat->size(), {frameGeometry()}));
     chat->show();
-    TurnTo(chat);
+    TurnToChat(chat);
 }
 
 void TChatWorkspace::TakeBack(QWidget *chat)
@@ -292,7 +294,7 @@ void TChatWorkspace::TakeBack(QWidget *chat)
         PlaceOnce();
         show();
     }
-    TurnTo(chat);
+    TurnToChat(chat);
 }
 
 bool TChatWorkspace::TakeBackIfDropped(QWidget *chat, const QPoint &global)
@@ -479,6 +481,19 @@ void TChatWorkspace::changeEvent(QEvent *event)
         CloseExtraTools(m_tabs->currentWidget());
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_tabs->currentWidget())
         UpdateTab(m_tabs->currentWidget());
+}
+
+void TurnToChat(QWidget *chat)
+{
+    if (!chat)
+        return;
+    QWidget *focus = chat->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
+    if (TChatWorkspace *workspace = TChatWorkspace::Holding(chat)) {
+        workspace->Select(chat);
+        TurnTo(workspace, focus);
+        return;
+    }
+    TurnTo(chat, focus);
 }
 
 } // namespace velmora

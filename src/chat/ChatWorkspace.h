@@ -92,4 +92,9 @@ private:
     bool m_placed = false;
 };
 
+// The operator turns to a chat (a key of ours, a notice, its extra tools):
+// its window, or the workspace with its tab made current, comes to the front
+// and the keyboard goes into the chat's message input while it takes text.
+void TurnToChat(QWidget *chat);
+
 } // namespace velmora

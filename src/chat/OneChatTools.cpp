@@ -7,6 +7,7 @@
 #include "chat/ChatPlacement.h"
 #include "chat/ChatWinExtDlg.h"
 #include "chat/ChatPictures.h"
+#include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "config/Genfunc.h"
 #include "diag/Boxes.h"
@@ -114,7 +115,7 @@ void TOneChatWindow::ExtraToolsKey()
         return;
     if (m_extraToolsOpen) {
         ExtraToolsOpenBtnClick();
-        TurnTo(this);
+        TurnToChat(this);
         return;
     }
     ExtraToolsOpenBtnClick();

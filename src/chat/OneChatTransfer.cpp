@@ -2,6 +2,7 @@
 // (the header and end lines, the conversation that goes, the way back when
 // nobody takes it), and on the taking console the conversation that came
 // with the call.
+#include "chat/ChatProperties.h"
 #include "chat/OneChatWindow.h"
 
 #include "chat/ChatDialogs.h"

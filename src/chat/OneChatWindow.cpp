@@ -6,6 +6,7 @@
 #include "chat/ChatPane.h"
 #include "chat/ChatPictures.h"
 #include "chat/ChatPlacement.h"
+#include "chat/ChatProperties.h"
 #include "chat/ChatWinExtDlg.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"

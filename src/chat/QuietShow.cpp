@@ -1,11 +1,8 @@
 #include "chat/QuietShow.h"
 
-#include "chat/ChatWorkspace.h"
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -103,12 +100,6 @@ void TurnTo(QWidget *window, QWidget *focus)
 {
     if (!window)
         return;
-    if (!focus)
-        focus = window->findChild<QPlainTextEdit *>(QStringLiteral("InputText"));
-    if (TChatWorkspace *workspace = TChatWorkspace::Holding(window)) {
-        workspace->Select(window);
-        window = workspace;
-    }
     if (auto *keeper = window->findChild<KeyboardKeeper *>(QString(), Qt::FindDirectChildrenOnly))
         keeper->AcceptFocus();
     if (window->isMinimized())

@@ -13,20 +13,8 @@ namespace velmora {
 void KeepKeyboardWhenShown(QWidget *window);
 
 // The operator turns to `window` (a key of ours, a notice, a click): it comes
-// to the front and takes the keyboard, into `focus` or, when none is given,
-// into the window's message input (a chat's "InputText") while it takes text.
-// A chat in a tab becomes the current tab of its workspace, which comes forward.
+// to the front and takes the keyboard, into `focus` when one is given and
+// takes it. A chat goes through TurnToChat, which knows where chats are.
 void TurnTo(QWidget *window, QWidget *focus = nullptr);
-
-// What chat windows carry for the keys that go round them: a customer chat
-// its number, a supporter chat true.
-inline constexpr char kChatNumberProperty[] = "chatNumber";
-inline constexpr char kSupporterChatProperty[] = "supporterChat";
-// What a chat's tab shows: who chats, the visitor's lines so far, whether the
-// visitor types, and whether the chat has ended.
-inline constexpr char kChatNameProperty[] = "chatName";
-inline constexpr char kChatLinesProperty[] = "chatLines";
-inline constexpr char kChatTypingProperty[] = "chatTyping";
-inline constexpr char kChatEndedProperty[] = "chatEnded";
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "chat/ChatLines.h"
 #include "chat/ChatPane.h"
 #include "chat/ChatPictures.h"
+#include "chat/ChatProperties.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "config/Settings.h"

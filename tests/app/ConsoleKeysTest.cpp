@@ -2,6 +2,7 @@
 #include "app/ConsoleKeys.h"
 #include "app/HelpWindow.h"
 #include "app/Servermain.h"
+#include "chat/ChatProperties.h"
 #include "chat/ChatWorkspace.h"
 #include "chat/QuietShow.h"
 #include "support/TestUtil.h"

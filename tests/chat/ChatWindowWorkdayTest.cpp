@@ -307,7 +307,7 @@ TEST_F(ChatWorkdayTest, InOneWindowANewTabWaitsBesideTheTabBeingTypedInAndCounts
     EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 (2) - typing..."));
 
     // Ctrl+Tab is the operator turning to it: nothing unread, keys in its input.
-    TurnTo(other);
+    TurnToChat(other);
     EXPECT_EQ(workspace.CurrentChat(), other.data());
     EXPECT_EQ(QApplication::focusWidget(), other->InputText);
     EXPECT_EQ(workspace.Unread(other), 0);
@@ -351,7 +351,7 @@ TEST_F(ChatWorkdayTest, InOneWindowATabTornOffAndBackKeepsItsConversationAndItsC
     ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("first line")); }));
     window->InputText->setPlainText(QStringLiteral("draft"));
     const auto keyInInput = [&] {
-        TurnTo(window);
+        TurnToChat(window);
         ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
         QTest::keyClick(window->InputText, Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
     };
