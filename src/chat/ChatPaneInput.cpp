@@ -1,0 +1,215 @@
+// The chat pane's message input: the text to send as the wire will carry it,
+// the keys that send, the typing notice's trigger, the "/" canned answers,
+// and the mark on a line that never went.
+#include "chat/ChatPane.h"
+
+#include "chat/ChatHost.h"
+#include "chat/ChatLines.h"
+#include "config/Settings.h"
+#include "diag/AnsiText.h"
+#include "diag/Boxes.h"
+#include "shortcuts/Canneddata.h"
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QStringListModel>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextEdit>
+
+namespace velmora {
+
+QString TChatPane::InputPlainText() const
+{
+    return InputText->toPlainText();
+}
+
+QString TChatPane::MessageToSend()
+{
+    const QString text = OutgoingText();
+    if (text.isEmpty()) {
+        // Line breaks alone: nothing to send, and nothing left to go out
+        // unseen in front of the next message.
+        if (!InputPlainText().isEmpty())
+            ClearInput();
+        InputText->setFocus();
+    }
+    return text;
+}
+
+bool TChatPane::CloseWhileRemoteTypes(QWidget *owner)
+{
+    return ShowBox(QStringLiteral("Remote user still typing do you want to terminate anyway ? "),
+                   QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel, owner)
+           != BoxAnswer::Cancel;
+}
+
+QString TChatPane::OutgoingText() const
+{
+    const QString text = InputPlainText();
+    const auto isBreak = [](QChar c) { return c == QLatin1Char('\n') || c == QLatin1Char('\r'); };
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && isBreak(text.at(from)))
+        ++from;
+    while (to > from && isBreak(text.at(to - 1)))
+        --to;
+    return text.mid(from, to - from);
+}
+
+void TChatPane::ClearInput()
+{
+    InputText->clear();
+}
+
+void TChatPane::SetInputText(const QString &text)
+{
+    InputText->setPlainText(text);
+    InputText->moveCursor(QTextCursor::End);
+}
+
+bool TChatPane::InputTextKeyPress(int key, Qt::KeyboardModifiers modifiers)
+{
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    if (!Settings().UseEnterKeyToSendMessage)
+        return false;
+    if (modifiers & Qt::ShiftModifier) {
+        // A line break inside the message, whatever the setting.
+        InputText->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
+    emit SendRequested();
+    return true;
+}
+
+void TChatPane::OnInputTextChanged()
+{
+    if (m_trimmingInput)
+        return;
+    QString text = InputText->toPlainText();
+    if (text.size() > kMaxInputChars) {
+        // Drop what did not fit from the text just inserted (before the caret).
+        QTextCursor cursor = InputText->textCursor();
+        const int excess = int(text.size()) - kMaxInputChars;
+        m_trimmingInput = true;
+        cursor.setPosition(qMax(0, cursor.position() - excess));
+        cursor.setPosition(cursor.position() + excess, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        if (InputText->document()->characterCount() - 1 > kMaxInputChars) {
+            cursor.movePosition(QTextCursor::End);
+            cursor.setPosition(kMaxInputChars, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        m_trimmingInput = false;
+        text = InputText->toPlainText();
+    }
+    MarkUncarried(text);
+    emit InputChanged(text.isEmpty());
+    OfferCannedAnswers();
+}
+
+void TChatPane::SetCannedAnswers(std::function<const TTitleDataClass *()> source)
+{
+    m_cannedSource = std::move(source);
+    if (m_canned)
+        return;
+    m_canned = new QCompleter(new QStringListModel(this), this);
+    m_canned->setWidget(InputText);
+    m_canned->setCaseSensitivity(Qt::CaseInsensitive);
+    m_canned->setFilterMode(Qt::MatchStartsWith);
+    m_canned->setCompletionMode(QCompleter::PopupCompletion);
+    connect(m_canned, qOverload<const QString &>(&QCompleter::activated), this,
+            [this](const QString &title) { PutCannedAnswer(title); });
+    // Ahead of the completer's own filter: the key that chooses must not
+    // reach the input too, where Enter would send or break the line.
+    m_canned->popup()->installEventFilter(this);
+}
+
+int TChatPane::CannedPrefixStart(QString *word) const
+{
+    const QTextCursor cursor = InputText->textCursor();
+    const QString before = InputText->toPlainText().left(cursor.position());
+    const qsizetype slash = before.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || (slash > 0 && !before.at(slash - 1).isSpace()))
+        return -1;
+    const QString typed = before.mid(slash + 1);
+    if (typed.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return -1;
+    *word = typed;
+    return int(slash);
+}
+
+void TChatPane::OfferCannedAnswers()
+{
+    QString word;
+    const TTitleDataClass *canned = m_cannedSource ? m_cannedSource() : nullptr;
+    if (!m_canned || !canned || !InputText->hasFocus() || CannedPrefixStart(&word) < 0) {
+        if (m_canned)
+            m_canned->popup()->hide();
+        return;
+    }
+    QStringList titles;
+    for (int i = 0; i < canned->Count(); ++i)
+        titles << canned->Get(i).Title;
+    static_cast<QStringListModel *>(m_canned->model())->setStringList(titles);
+    m_canned->setCompletionPrefix(word);
+    if (m_canned->completionCount() == 0) {
+        m_canned->popup()->hide();
+        return;
+    }
+    QRect at = InputText->cursorRect();
+    at.setWidth(m_canned->popup()->sizeHintForColumn(0) + 24);
+    m_canned->complete(at);
+    m_canned->popup()->setCurrentIndex(m_canned->completionModel()->index(0, 0));
+}
+
+void TChatPane::PutCannedAnswer(const QString &title)
+{
+    const TTitleDataClass *canned = m_cannedSource ? m_cannedSource() : nullptr;
+    QString word;
+    const int start = CannedPrefixStart(&word);
+    if (!canned || start < 0)
+        return;
+    for (int i = 0; i < canned->Count(); ++i) {
+        const ShortcutRecord record = canned->Get(i);
+        if (record.Title != title)
+            continue;
+        QString text = record.Text;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QTextCursor cursor = InputText->textCursor();
+        cursor.setPosition(start, QTextCursor::KeepAnchor);
+        cursor.insertText(text); // plain text, as typed
+        InputText->setTextCursor(cursor);
+        return;
+    }
+}
+
+void TChatPane::MarkUncarried(const QString &text)
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const QList<qsizetype> positions = UncarriedPositions(text);
+    for (const qsizetype at : positions) {
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(InputText->document());
+        const int length = text.at(at).isHighSurrogate() && at + 1 < text.size() ? 2 : 1;
+        mark.cursor.setPosition(int(at));
+        mark.cursor.setPosition(int(at) + length, QTextCursor::KeepAnchor);
+        mark.format.setBackground(QColor(255, 210, 210));
+        mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+        mark.format.setUnderlineColor(Qt::red);
+        mark.format.setToolTip(QStringLiteral("This character cannot be sent; it would arrive as \"?\"."));
+        marks.append(mark);
+    }
+    InputText->setExtraSelections(marks);
+    m_uncarriedInInput = int(positions.size());
+    InputText->setToolTip(positions.isEmpty()
+                              ? QStringLiteral("Write the message that will be send to the remote side.")
+                              : QStringLiteral("Marked characters cannot be sent; they would arrive as \"?\": ")
+                                    + UncarriedCharacters(text));
+}
+
+} // namespace velmora
