@@ -1,3 +1,7 @@
+// The archive file: its schema and migrations, and every statement that
+// writes, searches or prunes it. They stay in one file, past the usual
+// length, so that a column changed in the schema is seen beside every
+// statement that names it.
 #include "archive/ArchiveDb.h"
 
 #include "archive/FoldTokenizer.h"
