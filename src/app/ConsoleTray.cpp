@@ -6,12 +6,14 @@
 #include "config/Settings.h"
 
 #include <QAction>
+#include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace velmora {
 
-TConsoleTray::TConsoleTray(TConsole &console, QWidget *window) : QObject(window), m_console(console)
+TConsoleTray::TConsoleTray(TConsole &console, QMainWindow *window)
+    : QObject(window), m_console(console), m_window(window)
 {
     m_icon = new QSystemTrayIcon(window);
     m_icon->setIcon(StatusIcon(TrayOfflineIcon));
@@ -30,13 +32,13 @@ TConsoleTray::TConsoleTray(TConsole &console, QWidget *window) : QObject(window)
     connect(m_connect, &QAction::triggered, this, toggle);
     connect(m_disconnect, &QAction::triggered, this, toggle);
     connect(exit, &QAction::triggered, this, [this] { Exit(); });
-    connect(m_restore, &QAction::triggered, this, [this] { Restore(); });
-    connect(m_minimize, &QAction::triggered, this, [this] { Minimize(); });
+    connect(m_restore, &QAction::triggered, this, &TConsoleTray::ShowWindow);
+    connect(m_minimize, &QAction::triggered, this, &TConsoleTray::HideWindow);
     connect(m_menu, &QMenu::aboutToShow, this, &TConsoleTray::UpdateMenu);
     m_icon->setContextMenu(m_menu);
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && MinimizedToTray())
-            Restore();
+        if (reason == QSystemTrayIcon::Trigger && m_hidden)
+            ShowWindow();
     });
     m_blinkTimer.setInterval(600);
     connect(&m_blinkTimer, &QTimer::timeout, this, &TConsoleTray::BlinkTimerTimer);
@@ -57,9 +59,8 @@ void TConsoleTray::UpdateMenu()
         m_disconnect->setEnabled(false);
         m_connect->setEnabled(!reconnecting);
     }
-    const bool hidden = MinimizedToTray();
-    m_restore->setEnabled(hidden);
-    m_minimize->setEnabled(!hidden);
+    m_restore->setEnabled(m_hidden);
+    m_minimize->setEnabled(!m_hidden);
 }
 
 void TConsoleTray::SetOnline(bool online)
@@ -99,6 +100,63 @@ void TConsoleTray::UpdateTip()
     if (const TCalls *calls = m_console.CallsPtr())
         m_icon->setToolTip(
             TipText(Settings().SupportName.trimmed(), TNewCnctDlg::AlertsShown(), calls->CallsOnHold()));
+}
+
+bool TConsoleTray::TrayShown() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable() && m_icon->isVisible();
+}
+
+void TConsoleTray::HideWindow()
+{
+    if (!TrayShown()) {
+        // Without a tray a hidden window could never come back.
+        m_window->showMinimized();
+        return;
+    }
+    m_savedCaption = m_window->windowTitle();
+    m_hidden = true;
+    m_window->hide();
+}
+
+void TConsoleTray::ShowWindow()
+{
+    m_hidden = false;
+    if (!m_savedCaption.isEmpty())
+        m_window->setWindowTitle(m_savedCaption);
+    m_window->showNormal();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void TConsoleTray::BringWindowToFront()
+{
+    if (m_hidden) {
+        ShowWindow();
+        return;
+    }
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void TConsoleTray::WindowStateChanged()
+{
+    if (!(m_window->windowState() & Qt::WindowMinimized) || m_hidden || !TrayShown())
+        return;
+    // Hide instead of minimizing; done after the state change settles.
+    QTimer::singleShot(0, this, [this] {
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+        HideWindow();
+    });
+}
+
+void TConsoleTray::CaptionChanged(const QString &title)
+{
+    if (m_hidden)
+        m_savedCaption = title;
 }
 
 void TConsoleTray::Stop()

@@ -1,8 +1,9 @@
 #pragma once
 // The console's tray icon: online or offline, blinking while calls wait on
-// hold, its hint with the counts, and its menu (connect, disconnect, exit,
-// restore, minimize).
+// hold, its hint with the counts, its menu (connect, disconnect, exit,
+// restore, minimize), and the main window hidden in it instead of minimized.
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -10,7 +11,7 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
-class QWidget;
+class QMainWindow;
 
 namespace velmora {
 
@@ -18,13 +19,22 @@ class TConsole;
 
 class TConsoleTray : public QObject {
 public:
-    TConsoleTray(TConsole &console, QWidget *window);
+    TConsoleTray(TConsole &console, QMainWindow *window);
 
-    // What the menu's entries do in the main window.
-    std::function<void()> Restore;
-    std::function<void()> Minimize;
+    // The menu's "E&xit".
     std::function<void()> Exit;
-    std::function<bool()> MinimizedToTray;
+
+    // Hides the window in the tray (or minimizes it normally when there is
+    // no tray) and shows it again.
+    void HideWindow();
+    void ShowWindow();
+    // Shows the window in front, from the tray or minimized if need be.
+    void BringWindowToFront();
+    bool WindowHidden() const { return m_hidden; }
+    // The window was minimized: it goes to the tray instead, when there is one.
+    void WindowStateChanged();
+    // The caption a restore puts back.
+    void CaptionChanged(const QString &title);
 
     QSystemTrayIcon *Icon() const { return m_icon; }
     bool Blinking() const { return m_blinkTimer.isActive(); }
@@ -41,7 +51,12 @@ public:
 private:
     void BlinkTimerTimer();
 
+    bool TrayShown() const;
+
     TConsole &m_console;
+    QMainWindow *m_window;
+    bool m_hidden = false;
+    QString m_savedCaption;
     QSystemTrayIcon *m_icon = nullptr;
     QMenu *m_menu = nullptr;
     QAction *m_connect = nullptr;

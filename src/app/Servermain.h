@@ -82,7 +82,7 @@ public:
     // from the tray or minimized if need be.
     void BringToFront();
     // Hidden in the tray, or minimized normally where there is no tray.
-    bool IsMinimizedToTray() const override { return m_minimizedToTray || isMinimized(); }
+    bool IsMinimizedToTray() const override;
 
     QString StatusPanelText() const;
     QString UptimeText() const;
@@ -126,7 +126,7 @@ public:
     void SetTrayOnline(bool online) override;
     void SetSupportersOnline(int count) override;
     void SetChatLimit(int limit) override;
-    void ShowNotice(const QString &text) override;
+    void ShowCallNotice(const QString &text) override;
     void MailWaitingChanged() override;
     void SettingsRead(const TSettings &settings) override;
     void ConfigFileChanged(const QString &path) override { SetCaption(path); }
@@ -234,8 +234,6 @@ private:
     QTimer ElapsedTimer;
     quint32 m_elapsedSeconds = 0;
     bool m_soundsOn = true;
-    bool m_minimizedToTray = false;
-    QString m_savedCaption;
     QString m_captionFile; // the settings file the caption names
     QPointer<TPastChatsWindow> m_pastChats;
     TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window

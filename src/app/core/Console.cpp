@@ -66,7 +66,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     SetArchiveRecorder(m_archive.get());
     connect(m_archive.get(), &TArchiveRecorder::Problem, this, [this](const QString &text) {
         m_log->AddLine(OneLine(text));
-        m_view.ShowNotice(text);
+        m_view.ShowCallNotice(text);
     });
     connect(m_archive.get(), &TArchiveRecorder::Resumed, this,
             [this] { m_log->AddLine(QStringLiteral("The chat archive is written again.")); });
@@ -78,7 +78,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, [this] { m_view.MailWaitingChanged(); });
     m_composer->OnAddressProblem = [this](const QString &text, bool notSent) {
         m_mailBuff->NoteAddressProblem(text, notSent);
-        m_view.ShowNotice(text); // then the mail label keeps the count
+        m_view.ShowCallNotice(text); // then the mail label keeps the count
     };
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
@@ -171,6 +171,26 @@ void TConsole::ClearHistory()
         ShowBox(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
 }
 
+bool TConsole::SettingsPageApplied(SettingsPage page)
+{
+    const TSettings &s = Settings();
+    // "Apply" promises to save: a set-up is not lost to a crash before the exit.
+    const bool saved = m_config.SaveToFile(ConfigPath());
+    switch (page) {
+    case SettingsPage::General:
+        m_calls->ApplyTimerSettings();
+        m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
+        break;
+    case SettingsPage::Reconnect:
+        if (m_session->ReconnectTimer().isActive())
+            m_session->ReconnectTimer().setInterval(std::max(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+        break;
+    default:
+        break; // read where they are used, or at the next connect
+    }
+    return saved;
+}
+
 void TConsole::ComposeTranscript(const TTranscriptSource &source)
 {
     if (!m_composer)
@@ -226,7 +246,7 @@ void TConsole::TransferData(qint32 sessionCount, const QByteArray &data) { m_cal
 
 void TConsole::ShowCallNotice(const QString &text)
 {
-    m_view.ShowNotice(text);
+    m_view.ShowCallNotice(text);
     m_log->AddLine(text);
 }
 

@@ -5,6 +5,7 @@
 // directly. It runs the exit. What it shows or asks goes through IConsoleView.
 #include "app/core/ConsoleView.h"
 #include "config/ProgramConfig.h"
+#include "config/Settings.h"
 #include "session/Calls.h"
 #include "session/ServerSession.h"
 
@@ -64,6 +65,9 @@ public:
     // Makes `path` the settings in use; refused while connected.
     bool OpenConfigFile(const QString &path);
     void ClearHistory();
+    // A page of the settings dialog was applied: saves the settings file
+    // (false when it could not be written) and renews what the page sets.
+    bool SettingsPageApplied(SettingsPage page);
     void ComposeTranscript(const TTranscriptSource &source);
 
     // The exit. `ask` is false when the desktop session ends (SIGTERM/SIGINT):

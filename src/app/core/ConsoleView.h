@@ -1,24 +1,22 @@
 #pragma once
 // What the console core needs of its main window: everything that shows
 // something or asks the operator. The core owns the logic and calls these;
-// a window (or a test's fake) implements them.
+// a window (or a test's fake) implements them. The calls' side (alerts,
+// sounds, the tray's blinking, chat windows) is ICallsHost's.
 #include "config/FileHistory.h"
+#include "session/Calls.h"
 #include "session/ServerSession.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVector>
 
-#include <functional>
-
 namespace velmora {
 
-class IChatWindow;
 class TProgramConfig;
-struct ChatItem;
 struct TSettings;
 
-class IConsoleView : public IHistoryMenu {
+class IConsoleView : public ICallsHost, public IHistoryMenu {
 public:
     // The connection's indicators and counters.
     virtual void ShowStatusText(const QString & /*text*/) {}
@@ -29,8 +27,6 @@ public:
     virtual void SetTrayOnline(bool /*online*/) {}
     virtual void SetSupportersOnline(int /*count*/) {}
     virtual void SetChatLimit(int /*limit*/) {}
-    // A short notice in the status bar that blocks nothing.
-    virtual void ShowNotice(const QString & /*text*/) {}
     // The transcript queue's counts changed.
     virtual void MailWaitingChanged() {}
     // The settings were read: the parts only a window shows (indicators, the
@@ -40,17 +36,6 @@ public:
     virtual void ConfigFileChanged(const QString & /*path*/) {}
     // The archive was turned off: may what it keeps go too?
     virtual bool ConfirmArchiveRemoval() { return false; }
-
-    // Calls.
-    virtual bool IsMinimizedToTray() const { return false; }
-    virtual bool SoundsOn() const { return true; }
-    virtual void PlayMainSound() {}
-    virtual void SetTrayBlinking(bool /*on*/) {}
-    virtual std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
-                                                       bool acceptEnabled, const QString &asking,
-                                                       std::function<void(bool)> answered) = 0;
-    virtual IChatWindow *CreateChatWindow(ChatItem * /*record*/, int /*number*/) { return nullptr; }
-    virtual QString EditEmail(const QString &current) { return current; }
 
     // Transfers and supporter chats, which the window still runs.
     virtual QByteArray TransferConversationNow(qint32 /*sessionCount*/, const QByteArray &kept) { return kept; }
