@@ -197,7 +197,7 @@ void TMainForm::ChatWithOtherSupportBtnClick()
     m_session->RequestSupporters(TSupporterListRequest::SupporterChat);
 }
 
-// --- ISessionHost ------------------------------------------------------------
+// --- IConsoleView -------------------------------------------------------------
 
 void TMainForm::ShowStatusText(const QString &text) { m_statusPanel1->setText(text); }
 
@@ -211,7 +211,7 @@ void TMainForm::SetChatWithOtherSupportEnabled(bool enabled)
     // One supporter chat of its own at a time: the end of another chat (one
     // this console answered, say) offers no second while it lasts or while
     // the list for it is awaited.
-    ChatWithOtherSupportBtn->setEnabled(enabled && !OwnSupporterChatRunning()
+    ChatWithOtherSupportBtn->setEnabled(enabled && m_session && !OwnSupporterChatRunning()
                                         && !m_session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
 }
 
@@ -264,7 +264,7 @@ void TMainForm::MailWaitingChanged()
     m_mailStatus->setToolTip(tip.trimmed());
 }
 
-// --- ICallsHost --------------------------------------------------------------
+// --- the calls' side -----------------------------------------------------------
 
 void TMainForm::PlayMainSound()
 {
