@@ -30,13 +30,16 @@ struct TTranscriptSource;
 class TConsole : public QObject, public ISessionHost, public ICallsHost {
     Q_OBJECT
 public:
-    // Reads the settings file of the start folder and makes the workers;
-    // Start() then applies the settings and readies the console.
+    // Reads the settings file of the start folder and makes the workers.
+    // Once the view can show them, LoadSettings() applies the settings and
+    // Start() readies the rest: the log's first line, the recent settings
+    // files, the shortcut lists, and the connection when so configured.
     explicit TConsole(IConsoleView &view, QObject *parent = nullptr);
     ~TConsole() override;
     void Start();
 
-    // Null once the exit has run.
+    // Null once the exit has run, as are the log, the mail queue, the outbox
+    // and the composer.
     TServerSession *SessionPtr() const { return m_session.get(); }
     TCalls *CallsPtr() const { return m_calls.get(); }
     TServerSession &Session() { return *m_session; }
