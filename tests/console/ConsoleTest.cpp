@@ -9,6 +9,7 @@
 #include "TestUtil.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
+#include "idle/IdleSleeper.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ServerMessages.h"
 
@@ -197,6 +198,27 @@ TEST_F(ConsoleTest, AnAlertOpenAtTheExitTakesNoCallOn)
     view.alerts[0]->answered(true);
     RunFor(200);
     EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+// A page applied in the settings dialog is saved at once and takes effect
+// without a restart; a file that cannot be written is reported, so the caption
+// never names a file that is not there.
+TEST_F(ConsoleTest, AnAppliedSettingsPageIsSavedAndTakesEffectAtOnce)
+{
+    ASSERT_TRUE(QFile::remove(Path("Velmora.ini")));
+    console = std::make_unique<TConsole>(view);
+    console->LoadSettings();
+    console->Start();
+    ASSERT_TRUE(console->FirstStart());
+
+    Settings().OfflineTimeOut = 90;
+    EXPECT_TRUE(console->SettingsPageApplied(SettingsPage::General));
+    EXPECT_TRUE(QFile::exists(Path("Velmora.ini")));
+    EXPECT_EQ(console->IdleSleeper().Interval(), 90u);
+
+    ASSERT_TRUE(QFile::remove(Path("Velmora.ini")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Velmora.ini")));
+    EXPECT_FALSE(console->SettingsPageApplied(SettingsPage::Mail));
 }
 
 } // namespace
