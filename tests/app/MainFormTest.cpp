@@ -9,7 +9,7 @@
 #include "chat/ChatPlacement.h"
 #include "chat/OneChatWindow.h"
 
-#include "ConsoleLogin.h"
+#include "support/ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"

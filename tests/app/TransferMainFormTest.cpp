@@ -4,7 +4,7 @@
 
 #include "ConsoleFolder.h"
 
-#include "ConsoleLogin.h"
+#include "support/ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"

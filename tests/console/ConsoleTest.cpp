@@ -3,7 +3,7 @@
 // its steps through the view, asked or forced.
 #include "app/core/Console.h"
 
-#include "app/ConsoleLogin.h"
+#include "support/ConsoleLogin.h"
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
