@@ -234,11 +234,15 @@ void TMainForm::SetTrayOnline(bool online) { m_tray->SetOnline(online); }
 void TMainForm::SetSupportersOnline(int count) { SetCounterLabel(OnLineSupCountLbl, count); }
 void TMainForm::SetChatLimit(int limit) { SetCounterLabel(ChatLimitCountLbl, limit); }
 
-void TMainForm::SupporterRequestCancelled(TSupporterListRequest request)
+bool TMainForm::BeginTransfer(const TTransferSource &source)
 {
-    if (request == TSupporterListRequest::Transfer)
-        AbandonTransfer();
-    SetChatWithOtherSupportEnabled(m_session->State() == TServerState::Online);
+    return m_console && m_console->BeginTransfer(source.SessionCount, source.Conversation);
+}
+
+void TMainForm::OpenSupporterChat(qint32 port, const QString &name)
+{
+    ChatWithOtherSupportBtn->setEnabled(false);
+    m_suppChat = new TSuppChatWindow(port, name, *this);
 }
 
 void TMainForm::ShowCallNotice(const QString &text) { statusBar()->showMessage(text, kStatusNoticeMs); }

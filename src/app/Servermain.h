@@ -160,12 +160,9 @@ public:
     QLabel *MailStatusLabel() const { return m_mailStatus; }
     QAction *MailSendViewAction() const { return m_mailSendView; }
 
-    // Transfers and supporter chats (MainTransfers.cpp).
+    // Transfers are the console's; the supporter chat's window is the view's.
     bool BeginTransfer(const TTransferSource &source) override;
-    void SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list) override;
-    QByteArray TransferConversationNow(qint32 sessionCount, const QByteArray &kept) override;
-    void TransferHandedOver(qint32 sessionCount) override;
-    void SupporterRequestCancelled(TSupporterListRequest request) override;
+    void OpenSupporterChat(qint32 port, const QString &name) override;
     // The supporter chat this console started, while it lasts.
     TSuppChatWindow *SupportChatWindow() const { return m_suppChat; }
     // A supporter chat this console started is open and not over.
@@ -186,8 +183,6 @@ private:
     void SetCounterLabel(QLabel *label, int value);
     void SetIndicator(QLabel *label, bool on);
     void UpdateTrayTip();
-    // The pending transfer ends without a supporter: its chat window takes text again.
-    void AbandonTransfer();
 
     std::unique_ptr<TConsole> m_console;
     // The console's session and calls, for the transfer part; null after the exit.

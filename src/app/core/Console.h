@@ -72,6 +72,9 @@ public:
     // (false when it could not be written) and renews what the page sets.
     bool SettingsPageApplied(SettingsPage page);
     void ComposeTranscript(const TTranscriptSource &source);
+    // The operator transfers a chat: the list of supporters is asked for.
+    // False (after saying why) while another transfer runs or when offline.
+    bool BeginTransfer(qint32 sessionCount, const QByteArray &conversation);
 
     // The exit. `ask` is false when the desktop session ends (SIGTERM/SIGINT):
     // no questions, everything is ended and saved. Returns false when the
@@ -99,19 +102,10 @@ public:
     void NewCall(qint32 sessionCount, qint32 port, const QString &site, const QString &ip, quint16 kind) override;
     void CallAnswered(qint32 sessionCount) override;
     void TransferData(qint32 sessionCount, const QByteArray &data) override;
-    QByteArray TransferConversationNow(qint32 sessionCount, const QByteArray &kept) override
-    {
-        return m_view.TransferConversationNow(sessionCount, kept);
-    }
-    void TransferHandedOver(qint32 sessionCount) override { m_view.TransferHandedOver(sessionCount); }
-    void SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list) override
-    {
-        m_view.SupportersListed(request, list);
-    }
-    void SupporterRequestCancelled(TSupporterListRequest request) override
-    {
-        m_view.SupporterRequestCancelled(request);
-    }
+    QByteArray TransferConversationNow(qint32 sessionCount, const QByteArray &kept) override;
+    void TransferHandedOver(qint32 sessionCount) override;
+    void SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list) override;
+    void SupporterRequestCancelled(TSupporterListRequest request) override;
 
     // ICallsHost
     bool IsMinimizedToTray() const override { return m_view.IsMinimizedToTray(); }
@@ -133,6 +127,8 @@ public:
 
 private:
     void ApplyArchiveDays(int days);
+    // The pending transfer ends without a supporter: its chat window takes text again.
+    void AbandonTransfer();
     void ExitRetryTimer();
 
     IConsoleView &m_view;

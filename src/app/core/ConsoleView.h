@@ -37,11 +37,8 @@ public:
     // The archive was turned off: may what it keeps go too?
     virtual bool ConfirmArchiveRemoval() { return false; }
 
-    // Transfers and supporter chats, which the window still runs.
-    virtual QByteArray TransferConversationNow(qint32 /*sessionCount*/, const QByteArray &kept) { return kept; }
-    virtual void TransferHandedOver(qint32 /*sessionCount*/) {}
-    virtual void SupportersListed(TSupporterListRequest, const QVector<TOnlineSupporter> &) {}
-    virtual void SupporterRequestCancelled(TSupporterListRequest) {}
+    // A supporter was chosen for a chat of the operator's own.
+    virtual void OpenSupporterChat(qint32 /*port*/, const QString & /*name*/) {}
 
     // The exit.
     // A modal window runs its own event loop: the exit must not free what

@@ -1,17 +1,17 @@
-// The main window's part in transfers and supporter chats: one transfer at a
+// The console's part in transfers and supporter chats: one transfer at a
 // time for the whole console, the choice of a supporter from the online list,
-// and the one supporter chat this console may have started.
-#include "app/Servermain.h"
+// and the hand-over of the chat's newest conversation.
+#include "app/core/Console.h"
 
 #include "diag/Boxes.h"
 #include "protocol/ServerMessages.h"
 
-#include <QToolButton>
-
 namespace velmora {
 
-bool TMainForm::BeginTransfer(const TTransferSource &source)
+bool TConsole::BeginTransfer(qint32 sessionCount, const QByteArray &conversation)
 {
+    if (!m_session)
+        return false;
     TChatTransfer &transfer = m_session->Transfer();
     if (transfer.InProgress()) {
         // A transfer whose chat window was closed can only wait for an answer
@@ -26,7 +26,7 @@ bool TMainForm::BeginTransfer(const TTransferSource &source)
             ShowBox(QStringLiteral("An earlier chat, whose window is closed, is still waiting for the other "
                                    "supporter to take it. Give that transfer up and transfer this chat?"),
                     QStringLiteral("Transfer"), BoxIcon::Question, BoxButtons::YesNo);
-        if (answer != BoxAnswer::Yes || m_session->State() != TServerState::Online)
+        if (answer != BoxAnswer::Yes || !m_session || m_session->State() != TServerState::Online)
             return false;
         transfer.GiveUp();
     }
@@ -36,17 +36,21 @@ bool TMainForm::BeginTransfer(const TTransferSource &source)
                 QStringLiteral("Error..."), BoxIcon::Error);
         return false;
     }
-    transfer.Begin(source.SessionCount, source.Conversation);
+    transfer.Begin(sessionCount, conversation);
     m_session->RequestSupporters(TSupporterListRequest::Transfer);
     return true;
 }
 
-void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list)
+void TConsole::SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list)
 {
     QList<SupporterRow> rows;
     for (const TOnlineSupporter &s : list)
         rows.append({s.name, s.port});
     const int chosen = ChooseOnlineSupporter(rows);
+    // The exit may have run while the list was open.
+    if (!m_session)
+        return;
+    const bool online = m_session->State() == TServerState::Online;
 
     if (request == TSupporterListRequest::Transfer) {
         // A list asked for by a transfer since given up finds the next one
@@ -55,7 +59,7 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
         if (transfer.InProgress() && transfer.State() != TTransferState::ListRequested)
             return;
         // A disconnect while the list was open has ended the transfer already.
-        if (chosen < 0 || m_session->State() != TServerState::Online || !transfer.Ask(list[chosen].port)) {
+        if (chosen < 0 || !online || !transfer.Ask(list[chosen].port)) {
             AbandonTransfer();
             return;
         }
@@ -65,29 +69,34 @@ void TMainForm::SupportersListed(TSupporterListRequest request, const QVector<TO
         return;
     }
 
-    // A supporter chat.
-    if (chosen < 0 || m_session->State() != TServerState::Online) {
-        SetChatWithOtherSupportEnabled(m_session->State() == TServerState::Online);
+    if (chosen < 0 || !online) {
+        m_view.SetChatWithOtherSupportEnabled(online);
         return;
     }
-    ChatWithOtherSupportBtn->setEnabled(false);
-    m_suppChat = new TSuppChatWindow(list[chosen].port, list[chosen].name, *this);
+    m_view.OpenSupporterChat(list[chosen].port, list[chosen].name);
 }
 
-QByteArray TMainForm::TransferConversationNow(qint32 sessionCount, const QByteArray &kept)
+void TConsole::SupporterRequestCancelled(TSupporterListRequest request)
 {
-    IChatWindow *window = m_calls->FindChatWindow(sessionCount);
+    if (request == TSupporterListRequest::Transfer)
+        AbandonTransfer();
+    m_view.SetChatWithOtherSupportEnabled(m_session && m_session->State() == TServerState::Online);
+}
+
+QByteArray TConsole::TransferConversationNow(qint32 sessionCount, const QByteArray &kept)
+{
+    IChatWindow *window = m_calls ? m_calls->FindChatWindow(sessionCount) : nullptr;
     return window ? window->TransferConversation(kept) : kept;
 }
 
-void TMainForm::TransferHandedOver(qint32 sessionCount)
+void TConsole::TransferHandedOver(qint32 sessionCount)
 {
     // The chat may have been closed while it waited for the answer.
-    if (IChatWindow *window = m_calls->FindChatWindow(sessionCount))
+    if (IChatWindow *window = m_calls ? m_calls->FindChatWindow(sessionCount) : nullptr)
         window->FormClose();
 }
 
-void TMainForm::AbandonTransfer()
+void TConsole::AbandonTransfer()
 {
     const qint32 sessionCount = m_session->Transfer().GiveUp();
     if (IChatWindow *window = sessionCount ? m_calls->FindChatWindow(sessionCount) : nullptr)
