@@ -307,11 +307,6 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
     };
 }
 
-QString TMainForm::TrayTipText(const QString &supporter, int waiting, int onHold)
-{
-    return TConsoleTray::TipText(supporter, waiting, onHold);
-}
-
 void TMainForm::UpdateTrayTip() { m_tray->UpdateTip(); }
 QSystemTrayIcon *TMainForm::TrayIcon() const { return m_tray->Icon(); }
 bool TMainForm::TrayBlinking() const { return m_tray->Blinking(); }

@@ -113,7 +113,6 @@ public:
     bool MainSoundsOn() const { return m_soundsOn; }
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
-    static QString TrayTipText(const QString &supporter, int waiting, int onHold);
 
     // IConsoleView
     void ShowHistoryEntries(const QStringList &paths) override;
