@@ -75,8 +75,8 @@ void TMainForm::BuildControls()
     ChatWithOtherSupportBtn->setIcon(QIcon(Glyph("CALL_SUP")));
     ChatWithOtherSupportBtn->setEnabled(false);
     connect(WebSbtnClickBtn, &QToolButton::clicked, this, [this] {
-        if (m_session)
-            m_session->WebSbtnClick();
+        if (TServerSession *session = m_console->SessionPtr())
+            session->WebSbtnClick();
     });
     connect(SoundFromMainBtn, &QToolButton::clicked, this, &TMainForm::SoundFromMainBtnClick);
     connect(ChatWithOtherSupportBtn, &QToolButton::clicked, this, &TMainForm::ChatWithOtherSupportBtnClick);

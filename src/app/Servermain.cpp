@@ -60,13 +60,12 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     SetStartDirectory(QDir::currentPath());
     InstallDefaultSounds(StartDirectory());
     m_console = std::make_unique<TConsole>(*this);
-    m_session = &m_console->Session();
-    m_calls = &m_console->Calls();
+    TCalls &calls = m_console->Calls();
     // The debug window only shows the queue's lines.
     m_debugWin = std::make_unique<TDebugWinDlg>(m_console->MailBuff()->DebugLines());
     MailWaitingChanged();
-    m_callsLink = std::make_unique<TCallsLink>(*m_calls);
-    ListView = new TCallListView(*m_calls, this);
+    m_callsLink = std::make_unique<TCallsLink>(calls);
+    ListView = new TCallListView(calls, this);
     ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
@@ -83,8 +82,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     };
     m_keys->HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
     m_keys->TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
-    connect(m_calls, &TCalls::CountersChanged, this, [this] {
-        if (m_calls->CallsOnHold() == 0)
+    connect(&calls, &TCalls::CountersChanged, this, [this, &calls] {
+        if (calls.CallsOnHold() == 0)
             SetTrayBlinking(false);
         UpdateTrayTip();
     });
@@ -191,10 +190,11 @@ void TMainForm::SoundFromMainBtnClick()
 
 void TMainForm::ChatWithOtherSupportBtnClick()
 {
-    if (!m_session)
+    TServerSession *session = m_console->SessionPtr();
+    if (!session)
         return;
     ChatWithOtherSupportBtn->setEnabled(false);
-    m_session->RequestSupporters(TSupporterListRequest::SupporterChat);
+    session->RequestSupporters(TSupporterListRequest::SupporterChat);
 }
 
 // --- IConsoleView -------------------------------------------------------------
@@ -211,8 +211,10 @@ void TMainForm::SetChatWithOtherSupportEnabled(bool enabled)
     // One supporter chat of its own at a time: the end of another chat (one
     // this console answered, say) offers no second while it lasts or while
     // the list for it is awaited.
-    ChatWithOtherSupportBtn->setEnabled(enabled && m_session && !OwnSupporterChatRunning()
-                                        && !m_session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
+    // Null while the console is being made, and after the exit.
+    const TServerSession *session = m_console ? m_console->SessionPtr() : nullptr;
+    ChatWithOtherSupportBtn->setEnabled(enabled && session && !OwnSupporterChatRunning()
+                                        && !session->SupporterRequestPending(TSupporterListRequest::SupporterChat));
 }
 
 bool TMainForm::OwnSupporterChatRunning() const
@@ -303,11 +305,6 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
         if (alert)
             alert->reject();
     };
-}
-
-QString TMainForm::TrayTipText(const QString &supporter, int waiting, int onHold)
-{
-    return TConsoleTray::TipText(supporter, waiting, onHold);
 }
 
 void TMainForm::UpdateTrayTip() { m_tray->UpdateTip(); }

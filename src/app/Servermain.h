@@ -65,7 +65,6 @@ public:
     TIdleSleeper &IdleSleeper() { return m_console->IdleSleeper(); }
     TArchiveRecorder *Archive() const { return m_console->Archive(); }
     TMailBuff *MailBuff() const { return m_console->MailBuff(); }
-    TTranscriptComposer *Composer() const { return m_console->Composer(); }
     void LoadSettings(bool connecting = false) { m_console->LoadSettings(connecting); }
     bool ExitProcedure(bool ask = true) { return m_console->ExitProcedure(ask); }
     int OpenChatWindowCount() const { return m_console->OpenChatWindowCount(); }
@@ -114,7 +113,6 @@ public:
     bool MainSoundsOn() const { return m_soundsOn; }
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
-    static QString TrayTipText(const QString &supporter, int waiting, int onHold);
 
     // IConsoleView
     void ShowHistoryEntries(const QStringList &paths) override;
@@ -185,9 +183,6 @@ private:
     void UpdateTrayTip();
 
     std::unique_ptr<TConsole> m_console;
-    // The console's session and calls, for the transfer part; null after the exit.
-    QPointer<TServerSession> m_session;
-    QPointer<TCalls> m_calls;
     std::unique_ptr<TCallsLink> m_callsLink; // the chat windows' view of the call list
     QList<QAction *> m_historyActions; // the entries and their trailing separator
     QString m_saveConfigDir;           // where the last Save Config As went

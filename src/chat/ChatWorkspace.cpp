@@ -197,9 +197,8 @@ void TChatWorkspace::PutAway(QWidget *chat)
 
 void TChatWorkspace::Know(QWidget *chat)
 {
-    for (const QPointer<QWidget> &known : m_known)
-        if (known == chat)
-            return;
+    if (m_known.contains(chat))
+        return;
     m_known << chat;
     chat->setProperty(kWindowFlagsProperty, int(chat->windowFlags()));
     chat->installEventFilter(this);

@@ -7,11 +7,8 @@
 #include "chat/ChatPictures.h"
 #include "chat/ChatProperties.h"
 #include "chat/ChatWorkspace.h"
-#include "chat/QuietShow.h"
-#include "config/Settings.h"
 #include "diag/Boxes.h"
-#include "protocol/ChatMessages.h"
-#include "protocol/MessageCodes.h"
+#include "protocol/Codec.h"
 #include "session/WsaErrors.h"
 
 #include <QCloseEvent>

@@ -51,13 +51,6 @@ void TChatConnection::Install()
     connect(m_socket, &TClientSocket::Error, this, [this](int code) { m_view.ConnectionError(code); });
 }
 
-void TChatConnection::ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farEnd, QString farName)
-{
-    m_archiveChat = chat;
-    m_archiveFarEnd = farEnd;
-    m_archiveFarName = std::move(farName);
-}
-
 void TChatConnection::ArchiveLine(archive::Who from, const QString &name, const QString &text)
 {
     ArchiveLine(TArchiveLine::Said(from, name, text));
@@ -96,8 +89,12 @@ void TChatConnection::NameArchiveOtherSupporter(const QString &name)
 
 void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
 {
-    if (TArchiveRecorder *recorder = ArchiveRecorder())
-        ArchiveAs(recorder->BeginChat(chat), farEnd, chat.Visitor);
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder)
+        return;
+    m_archiveChat = recorder->BeginChat(chat);
+    m_archiveFarEnd = farEnd;
+    m_archiveFarName = chat.Visitor;
 }
 
 void TChatConnection::NameArchiveFarEnd(const QString &name, const QString &email, const QString &phone)

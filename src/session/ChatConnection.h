@@ -107,10 +107,9 @@ public:
     TClientSocket *Socket() const { return m_socket; }
     TSocketBuff *SendWorker() const { return m_worker.get(); }
 
-    // The chat's record in the archive (0: none), and who the far end is
-    // there. Lines sent and received are recorded from then on; the record
-    // ends with the connection unless the owner ended it with its status.
-    void ArchiveAs(TArchiveRecorder::Handle chat, archive::Who farEnd, QString farName);
+    // Lines sent and received go to the chat's record once BeginArchive made
+    // one; the record ends with the connection unless the owner ended it
+    // with its status.
     void ArchiveLine(archive::Who from, const QString &name, const QString &text);
     void ArchiveLine(TArchiveLine line);
     // The console's own line about the chat (its end, a lost connection).

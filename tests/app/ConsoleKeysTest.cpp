@@ -1,5 +1,6 @@
 // Keys that work in every window: F1 opens the help of the window in focus.
 #include "app/ConsoleKeys.h"
+#include "app/ConsoleTray.h"
 #include "app/HelpWindow.h"
 #include "app/Servermain.h"
 #include "chat/ChatProperties.h"
@@ -130,9 +131,9 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
 
 TEST(TrayTip, NamesTheSupporterAndSaysHowManyCallsWaitAndAreOnHold)
 {
-    EXPECT_EQ(TMainForm::TrayTipText(QString(), 2, 1),
+    EXPECT_EQ(TConsoleTray::TipText(QString(), 2, 1),
               QStringLiteral("KORVA Support, right click to open the pop-up  menu.\nCalls waiting: 2, on hold: 1"));
-    EXPECT_EQ(TMainForm::TrayTipText(QStringLiteral("Anna"), 0, 0),
+    EXPECT_EQ(TConsoleTray::TipText(QStringLiteral("Anna"), 0, 0),
               QStringLiteral("KORVA Support, right click to open the pop-up  menu.\nSupporter: Anna\n"
                              "Calls waiting: 0, on hold: 0"));
 }

@@ -126,13 +126,18 @@ void TConsole::LoadSettings(bool connecting)
     ReadSettings(m_config, s);
     if (!connecting)
         m_transcriptsOff = !s.EanbelDisableMails;
-    m_calls->ApplyTimerSettings();
+    ApplyTimerSettings(s);
     m_view.SettingsRead(s);
-    m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
     ApplyArchiveDays(s.ArchiveDays);
     if (!SoundFilesPresent(s))
         ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
                 QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+}
+
+void TConsole::ApplyTimerSettings(const TSettings &s)
+{
+    m_calls->ApplyTimerSettings();
+    m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
 }
 
 void TConsole::ApplyArchiveDays(int days)
@@ -178,8 +183,7 @@ bool TConsole::SettingsPageApplied(SettingsPage page)
     const bool saved = m_config.SaveToFile(ConfigPath());
     switch (page) {
     case SettingsPage::General:
-        m_calls->ApplyTimerSettings();
-        m_idleSleeper->SetInterval(s.OfflineTimeOut > 0 ? quint32(s.OfflineTimeOut) : 0);
+        ApplyTimerSettings(s);
         break;
     case SettingsPage::Reconnect:
         if (m_session->ReconnectTimer().isActive())

@@ -38,8 +38,7 @@ public:
     ~TConsole() override;
     void Start();
 
-    // Null once the exit has run, as are the log, the mail queue, the outbox
-    // and the composer.
+    // Null once the exit has run, as are the log, the mail queue and the outbox.
     TServerSession *SessionPtr() const { return m_session.get(); }
     TCalls *CallsPtr() const { return m_calls.get(); }
     TServerSession &Session() { return *m_session; }
@@ -49,7 +48,6 @@ public:
     TLogFile *Log() const { return m_log.get(); }
     TMailBuff *MailBuff() const { return m_mailBuff.get(); }
     TOutbox *Outbox() const { return m_outbox.get(); }
-    TTranscriptComposer *Composer() const { return m_composer.get(); }
     TFileHistory &History() { return *m_history; }
     TIdleSleeper &IdleSleeper() { return *m_idleSleeper; }
     const TTitleDataClass *CannedList() const { return m_canned.get(); }
@@ -126,6 +124,8 @@ public:
     QString EditEmail(const QString &current) override { return m_view.EditEmail(current); }
 
 private:
+    // The calls' timers and the idle interval, as the General page sets them.
+    void ApplyTimerSettings(const TSettings &s);
     void ApplyArchiveDays(int days);
     // The pending transfer ends without a supporter: its chat window takes text again.
     void AbandonTransfer();
