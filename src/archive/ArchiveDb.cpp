@@ -40,7 +40,6 @@ public:
 
     bool Ok() const { return m_rc == SQLITE_OK || m_rc == SQLITE_ROW || m_rc == SQLITE_DONE; }
     int Code() const { return m_rc; }
-    sqlite3_stmt *Get() const { return m_statement; }
 
     void Bind(int index, qint64 value) { sqlite3_bind_int64(m_statement, index, value); }
     void Bind(int index, const QString &value)
@@ -656,7 +655,8 @@ QStringList TArchiveDb::Statuses()
     return statuses;
 }
 
-int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(sqlite3_stmt *)> &bind)
+template <class Bind>
+int TArchiveDb::RemoveWhere(const char *chatCondition, const Bind &bind)
 {
     if (!m_db || !Exec("SAVEPOINT remove"))
         return -1;
@@ -667,7 +667,7 @@ int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(
                                QStringLiteral("DELETE FROM transcripts WHERE chat IN (SELECT id FROM chats WHERE %1)"),
                                QStringLiteral("DELETE FROM chats WHERE %1")}) {
         Statement remove(m_db, sql.arg(condition));
-        bind(remove.Get());
+        bind(remove);
         ok = remove.Run();
         if (!ok) {
             Fail(remove.Code());
@@ -685,27 +685,25 @@ int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(
 
 int TArchiveDb::DeleteChat(qint64 chat)
 {
-    return RemoveWhere("id = ?1", [chat](sqlite3_stmt *s) { sqlite3_bind_int64(s, 1, chat); });
+    return RemoveWhere("id = ?1", [chat](Statement &s) { s.Bind(1, chat); });
 }
 
 int TArchiveDb::ForgetVisitor(const QString &email)
 {
-    const QByteArray address = email.trimmed().toUtf8();
+    const QString address = email.trimmed();
     if (address.isEmpty())
         return 0;
-    return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](sqlite3_stmt *s) {
-        sqlite3_bind_text(s, 1, address.constData(), int(address.size()), SQLITE_TRANSIENT);
-    });
+    return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
 }
 
 int TArchiveDb::RemoveOlderThan(qint64 cutoffMs)
 {
-    return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](sqlite3_stmt *s) { sqlite3_bind_int64(s, 1, cutoffMs); });
+    return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });
 }
 
 int TArchiveDb::RemoveAll()
 {
-    return RemoveWhere("NOT open", [](sqlite3_stmt *) {});
+    return RemoveWhere("NOT open", [](Statement &) {});
 }
 
 bool TArchiveDb::FreeSpace()
