@@ -185,6 +185,17 @@ void BindFate(Statement &statement, const TTranscriptFate &fate)
     statement.Bind(":answer", ArchiveText(fate.Answer));
 }
 
+// Creates the file, or keeps the one there, readable by its user only;
+// SQLite gives its WAL and shared memory the same mode as the file.
+void MakePrivate(const QByteArray &nativePath)
+{
+    const int fd = ::open(nativePath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
 TArchiveHit HitFrom(const Statement &row)
 {
     TArchiveHit hit;
@@ -313,13 +324,7 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
     Close();
     m_path = path;
     const QByteArray native = QFile::encodeName(path);
-    // Readable by its user only; SQLite gives its WAL and shared memory the
-    // same mode as the file.
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
-        ::close(fd);
-    }
+    MakePrivate(native);
     bool movedAside = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int rc = sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -364,9 +369,7 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
             *error = m_lastError;
         MoveAside(path, movedTo);
         movedAside = true;
-        const int again = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (again >= 0)
-            ::close(again);
+        MakePrivate(native);
     }
     return OpenResult::Failed;
 }

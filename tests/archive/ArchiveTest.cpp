@@ -343,6 +343,8 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << movedTo.toStdString();
         EXPECT_EQ(aside.readAll(), before);
         EXPECT_NE(AddChat(QStringLiteral("New"), {}, {}, now, {QStringLiteral("fresh")}), 0);
+        // The new file is as private as the first.
+        EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) << kind;
         db.Close();
         QFile::remove(movedTo);
     }
