@@ -40,7 +40,6 @@ public:
 
     bool Ok() const { return m_rc == SQLITE_OK || m_rc == SQLITE_ROW || m_rc == SQLITE_DONE; }
     int Code() const { return m_rc; }
-    sqlite3_stmt *Get() const { return m_statement; }
 
     void Bind(int index, qint64 value) { sqlite3_bind_int64(m_statement, index, value); }
     void Bind(int index, const QString &value)
@@ -186,6 +185,17 @@ void BindFate(Statement &statement, const TTranscriptFate &fate)
     statement.Bind(":answer", ArchiveText(fate.Answer));
 }
 
+// Creates the file, or keeps the one there, readable by its user only;
+// SQLite gives its WAL and shared memory the same mode as the file.
+void MakePrivate(const QByteArray &nativePath)
+{
+    const int fd = ::open(nativePath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
+        ::close(fd);
+    }
+}
+
 TArchiveHit HitFrom(const Statement &row)
 {
     TArchiveHit hit;
@@ -314,13 +324,7 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
     Close();
     m_path = path;
     const QByteArray native = QFile::encodeName(path);
-    // Readable by its user only; SQLite gives its WAL and shared memory the
-    // same mode as the file.
-    const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
-        ::close(fd);
-    }
+    MakePrivate(native);
     bool movedAside = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int rc = sqlite3_open_v2(native.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -365,9 +369,7 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
             *error = m_lastError;
         MoveAside(path, movedTo);
         movedAside = true;
-        const int again = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (again >= 0)
-            ::close(again);
+        MakePrivate(native);
     }
     return OpenResult::Failed;
 }
@@ -656,7 +658,8 @@ QStringList TArchiveDb::Statuses()
     return statuses;
 }
 
-int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(sqlite3_stmt *)> &bind)
+template <class Bind>
+int TArchiveDb::RemoveWhere(const char *chatCondition, const Bind &bind)
 {
     if (!m_db || !Exec("SAVEPOINT remove"))
         return -1;
@@ -667,7 +670,7 @@ int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(
                                QStringLiteral("DELETE FROM transcripts WHERE chat IN (SELECT id FROM chats WHERE %1)"),
                                QStringLiteral("DELETE FROM chats WHERE %1")}) {
         Statement remove(m_db, sql.arg(condition));
-        bind(remove.Get());
+        bind(remove);
         ok = remove.Run();
         if (!ok) {
             Fail(remove.Code());
@@ -685,27 +688,25 @@ int TArchiveDb::RemoveWhere(const char *chatCondition, const std::function<void(
 
 int TArchiveDb::DeleteChat(qint64 chat)
 {
-    return RemoveWhere("id = ?1", [chat](sqlite3_stmt *s) { sqlite3_bind_int64(s, 1, chat); });
+    return RemoveWhere("id = ?1", [chat](Statement &s) { s.Bind(1, chat); });
 }
 
 int TArchiveDb::ForgetVisitor(const QString &email)
 {
-    const QByteArray address = email.trimmed().toUtf8();
+    const QString address = email.trimmed();
     if (address.isEmpty())
         return 0;
-    return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](sqlite3_stmt *s) {
-        sqlite3_bind_text(s, 1, address.constData(), int(address.size()), SQLITE_TRANSIENT);
-    });
+    return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
 }
 
 int TArchiveDb::RemoveOlderThan(qint64 cutoffMs)
 {
-    return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](sqlite3_stmt *s) { sqlite3_bind_int64(s, 1, cutoffMs); });
+    return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });
 }
 
 int TArchiveDb::RemoveAll()
 {
-    return RemoveWhere("NOT open", [](sqlite3_stmt *) {});
+    return RemoveWhere("NOT open", [](Statement &) {});
 }
 
 bool TArchiveDb::FreeSpace()

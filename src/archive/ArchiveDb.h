@@ -12,12 +12,10 @@
 #include <QDateTime>
 #include <QString>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace velmora {
 
@@ -193,9 +191,11 @@ private:
     bool Fail(int code);
     // From the file's schema version `from` (user_version) to this one.
     bool Migrate(int from);
-    int RemoveWhere(const char *chatCondition, const std::function<void(sqlite3_stmt *)> &bind);
+    // Removes the chats matching `chatCondition` with their lines and
+    // transcripts; `bind` binds its parameters. Defined and used in the .cpp only.
+    template <class Bind>
+    int RemoveWhere(const char *chatCondition, const Bind &bind);
     void MoveAside(const QString &path, QString *movedTo);
-    QString SearchText(const QString &text) const;
 
     sqlite3 *m_db = nullptr;
     QString m_path;

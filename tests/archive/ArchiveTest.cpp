@@ -117,7 +117,7 @@ TEST_F(ArchiveTest, SearchWordsAreNeverSyntaxAndTextIsKeptAsWritten)
         filter.Text = QString::fromUtf8(words);
         filter.Visitor = QString::fromUtf8(words);
         db.Search(filter);
-        EXPECT_NE(db.LastCode() & 0xff, SQLITE_ERROR) << words;
+        EXPECT_EQ(db.LastCode(), SQLITE_OK) << words; // set by any failure, never cleared
     }
     EXPECT_EQ(Found(QStringLiteral("DROP")), QList<qint64>{chat});
     EXPECT_EQ(Found(QStringLiteral("\"quoted")), QList<qint64>{chat});
@@ -199,6 +199,13 @@ TEST_F(ArchiveTest, RemovalLeavesNoTraceOnDisk)
     EXPECT_TRUE(disk.contains("hello"));
     EXPECT_EQ(db.DeleteChat(kept), 1);
     EXPECT_TRUE(Found(QString()).isEmpty());
+    // Turning the archive off removes every chat but the one still running.
+    AddChat(QStringLiteral("Lou"), {}, {}, now, {QStringLiteral("ended")});
+    TArchiveChat running;
+    running.Started = now;
+    const qint64 open = db.InsertChat(running);
+    EXPECT_EQ(db.RemoveAll(), 1);
+    EXPECT_EQ(Found(QString()), QList<qint64>{open});
 
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
@@ -336,6 +343,8 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << movedTo.toStdString();
         EXPECT_EQ(aside.readAll(), before);
         EXPECT_NE(AddChat(QStringLiteral("New"), {}, {}, now, {QStringLiteral("fresh")}), 0);
+        // The new file is as private as the first.
+        EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) << kind;
         db.Close();
         QFile::remove(movedTo);
     }

@@ -132,7 +132,11 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     EXPECT_EQ(composed[0].Email, QStringLiteral("mia@example.com"));
     EXPECT_EQ(composed[0].SessionCount, 11);
     EXPECT_TRUE(composed[0].Conversation.startsWith("{\\rtf1"));
-    EXPECT_TRUE(composed[0].Conversation.contains("On its way."));
+    // The chat on screen, under the transcript's header.
+    const QByteArray &rtf = composed[0].Conversation;
+    EXPECT_TRUE(rtf.contains("On its way.") && rtf.contains("4712") && !rtf.contains("4711"));
+    EXPECT_LT(rtf.indexOf("General Info:"), rtf.indexOf("4712"));
+    EXPECT_GE(rtf.indexOf("General Info:"), 0);
 
     boxes.answers = {BoxAnswer::No};
     window.DeleteBtn->click();

@@ -81,6 +81,7 @@ TEST(Settings, StoredValuesWinOverDefaults)
     TProgramConfig store;
     store.LoadFromData("[GeneralProgramSetting]\n"
                        "NotAvailTimeOut=0x1e\nReminderCount= 45\nRingRemindTimer=12abc\nOfflineTimeOut=\n"
+                       "ArchiveDays=-5\n"
                        "[ReConnectProgramSetting]\nReConnectAfterNetError=TRUE\n"
                        "[ProgramOptions]\nSupportNameColor=4294967295\n"
                        "[ProgramMailSettings]\nEncPassword=458ac0193b70a6ee\n");
@@ -90,6 +91,7 @@ TEST(Settings, StoredValuesWinOverDefaults)
     EXPECT_EQ(s.ReminderCount, 45);
     EXPECT_EQ(s.RingRemindTimer, 12);
     EXPECT_EQ(s.OfflineTimeOut, 0);
+    EXPECT_EQ(s.ArchiveDays, 0); // a negative count of days keeps nothing rather than everything
     EXPECT_FALSE(s.ReConnectAfterNetError);
     EXPECT_EQ(s.SupportNameColor, 0xFFFFFFFFu);
     EXPECT_EQ(s.MailPassword, "password");
@@ -107,6 +109,8 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
     s.OfflineTimeOut = -7;
     s.ChatSoundFile = "chat=sound.wav";
     s.NotifyLineText = false;
+    s.ArchiveDays = 30;
+    s.ChatsInOneWindow = true;
 
     TProgramConfig store;
     WriteSettings(store, s);

@@ -30,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <memory>
+
 namespace velmora {
 namespace {
 
@@ -327,14 +329,13 @@ void TPastChatsWindow::SendAgainClick()
     source.Name = m_open->Visitor;
     source.Email = m_open->Email;
     source.WarningCaption = windowTitle();
-    QTextDocument document;
-    RenderPastChat(document, m_archive.Reader() ? m_archive.Reader()->Lines(m_open->Id)
-                                                         : std::vector<TArchiveLine>{});
-    InsertHeaderLines(document,
+    // The chat as the window shows it, without reading its lines again.
+    const std::unique_ptr<QTextDocument> document(ChatView->document()->clone());
+    InsertHeaderLines(*document,
                       TranscriptHeaderLines(TTranscriptHeader{m_open->Email, When(m_open->Started),
                                                               When(m_open->Ended), m_open->Supporter}),
                       kNoticeGreen);
-    source.Conversation = DocumentToRtf(document);
+    source.Conversation = DocumentToRtf(*document);
     m_compose(source);
     InfoLabel->setText(QStringLiteral("The transcript is queued for ") + m_open->Email + QLatin1Char('.'));
 }
