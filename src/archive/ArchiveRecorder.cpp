@@ -192,7 +192,7 @@ void TArchiveRecorder::Remove(std::function<int(TArchiveDb &)> removal, std::fun
         });
         return true;
     });
-    m_wake.notify_all();
+    Hurry();
 }
 
 void TArchiveRecorder::DeleteChat(qint64 chat, std::function<void(int)> done)
@@ -219,10 +219,20 @@ void TArchiveRecorder::SetRetentionDays(int days)
     Remove([cutoff](TArchiveDb &db) { return db.RemoveOlderThan(cutoff); }, {});
 }
 
+void TArchiveRecorder::Hurry()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_hurry = true;
+    }
+    m_wake.notify_all();
+}
+
 void TArchiveRecorder::Flush()
 {
     std::unique_lock lock(m_mutex);
     const quint64 target = m_queued;
+    m_hurry = true;
     m_wake.notify_all();
     m_written.wait(lock, [&] { return m_done >= target || m_stop; });
 }
@@ -333,7 +343,8 @@ void TArchiveRecorder::Run()
     std::unique_lock lock(m_mutex);
     for (;;) {
         const int waitMs = m_failing ? kRetryMs : kFlushMs;
-        m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return m_stop; });
+        m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return m_stop || m_hurry; });
+        m_hurry = false;
         const bool stopping = m_stop;
         // What failed before goes first, in its order.
         for (Op &op : m_queue)

@@ -90,6 +90,8 @@ private:
     };
 
     void Queue(Op op);
+    // Wakes the writer at once instead of at the end of its interval.
+    void Hurry();
     void Run();
     bool WriteBatch(std::deque<Op> &batch);
     bool EnsureOpen();
@@ -114,6 +116,8 @@ private:
     std::deque<Op> m_queue;
     quint64 m_queued = 0, m_done = 0;
     bool m_stop = false;
+    // A flush or a removal waits for no batch interval: the next batch goes now.
+    bool m_hurry = false;
     bool m_healthy = true;
 
     // The worker's own.
