@@ -12,6 +12,8 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 for lib in libqt6widgets6 libqt6multimedia6 libqt6network6; do
   grep -q "$lib" <<<"$depends" || { echo "build-package: $deb does not depend on $lib: $depends" >&2; exit 1; }
 done
+grep -q qt6-wayland <<<"$(dpkg-deb -f "$deb" Recommends)" ||
+  { echo "build-package: $deb does not recommend qt6-wayland" >&2; exit 1; }
 contents="$(dpkg-deb -c "$deb")"
 grep -q '/usr/share/applications/velmora.desktop$' <<<"$contents" ||
   { echo "build-package: $deb has no desktop entry" >&2; exit 1; }

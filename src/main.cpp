@@ -81,6 +81,7 @@ int main(int argc, char **argv)
     // The toolkit clears it while it starts; a start that shows no window
     // must still report to the launcher that it is done.
     const QByteArray startupId = qgetenv("DESKTOP_STARTUP_ID");
+    const QByteArray activationToken = qgetenv("XDG_ACTIVATION_TOKEN");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QString::fromLatin1(velmora::kVersion));
@@ -105,6 +106,7 @@ int main(int argc, char **argv)
     }
 
     velmora::TSingleInstance instance(folder);
+    instance.SetActivationToken(activationToken);
     switch (instance.Start()) {
     case velmora::TSingleInstance::Result::First:
         if (!instance.ListenError().isEmpty())
@@ -114,6 +116,13 @@ int main(int argc, char **argv)
     case velmora::TSingleInstance::Result::Raised:
         velmora::CompleteStartupNotice(startupId);
         std::fprintf(stderr, "velmora: a console already runs in %s; its window was brought to the front\n",
+                     qPrintable(folder));
+        return 0;
+    case velmora::TSingleInstance::Result::Asked:
+        velmora::CompleteStartupNotice(startupId);
+        std::fprintf(stderr,
+                     "velmora: a console already runs in %s; the desktop may keep its window behind others "
+                     "(find it in the task bar)\n",
                      qPrintable(folder));
         return 0;
     case velmora::TSingleInstance::Result::Busy:

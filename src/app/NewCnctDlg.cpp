@@ -5,6 +5,7 @@
 #include "protocol/MessageCodes.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
@@ -86,9 +87,13 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
 
     AcceptBtn = new QPushButton(QStringLiteral("Accept"), this);
     OnHoldlBtn = new QPushButton(QStringLiteral("On-Hold"), this);
-    AcceptBtn->setDefault(true);
+    // No default button and no button that takes the keyboard: Enter and Esc
+    // go through keyPressEvent, which answers only an alert turned to.
+    for (QPushButton *button : {AcceptBtn, OnHoldlBtn}) {
+        button->setAutoDefault(false);
+        button->setFocusPolicy(Qt::NoFocus);
+    }
     AcceptBtn->setEnabled(acceptEnabled);
-    OnHoldlBtn->setAutoDefault(false);
     connect(AcceptBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(OnHoldlBtn, &QPushButton::clicked, this, &QDialog::reject); // Esc rejects too
 
@@ -103,6 +108,41 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
     const int height = std::max(kDesignHeight, Lines() * lineHeight + 2 * kLabelMargin + kButtonHeight + 12);
     setFixedSize(width, height);
     LayoutControls();
+    for (QWidget *child : findChildren<QWidget *>())
+        child->installEventFilter(this);
+}
+
+bool TNewCnctDlg::KeysAnswer() const
+{
+    return m_turnedTo && m_shown.isValid() && m_shown.elapsed() >= kKeyGuardMs;
+}
+
+void TNewCnctDlg::keyPressEvent(QKeyEvent *event)
+{
+    // Swallowed, not passed on: the keys were the operator's, for a window the
+    // compositor took them from.
+    event->accept();
+    if (!KeysAnswer())
+        return;
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (AcceptBtn->isEnabled())
+            AcceptBtn->click();
+    } else if (event->key() == Qt::Key_Escape) {
+        OnHoldlBtn->click();
+    }
+}
+
+bool TNewCnctDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress)
+        TurnedTo();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TNewCnctDlg::mousePressEvent(QMouseEvent *event)
+{
+    TurnedTo();
+    QDialog::mousePressEvent(event);
 }
 
 void TNewCnctDlg::LayoutControls()
@@ -149,6 +189,8 @@ void TNewCnctDlg::Timer1Timer()
 void TNewCnctDlg::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    if (!m_shown.isValid())
+        m_shown.start();
     // Neither button has the focus, so a stray key press cannot answer.
     NewConnectPanel->setFocus();
     Timer1.start();
@@ -247,8 +289,10 @@ bool TNewCnctDlg::HoldNewest()
 bool TNewCnctDlg::TurnToNewest()
 {
     TNewCnctDlg *alert = NewestOpen();
-    if (alert)
+    if (alert) {
+        alert->TurnedTo();
         TurnTo(alert, alert->NewConnectPanel);
+    }
     return alert;
 }
 

@@ -3,6 +3,7 @@
 // asks the operator to accept the call or put it on hold. Alerts stack when
 // calls keep arriving; each new one is placed 25 pixels further in.
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -21,6 +22,9 @@ public:
     static constexpr quint32 kBlinkColor = 8641760;
     static constexpr int kBlinkMs = 700;
     static constexpr int kStackOffset = 25;
+    // Keys that reach a new alert in this time answer nothing: they were
+    // typed for another window.
+    static constexpr int kKeyGuardMs = 1000;
 
     TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled, QWidget *parent = nullptr,
                 const QString &asking = QString());
@@ -36,7 +40,8 @@ public:
     // Puts the newest open alert on hold; false when none is open.
     static bool HoldNewest();
     // Brings the newest open alert to the front with the keyboard in it, so
-    // that Enter and Esc answer it; false when none is open.
+    // that Enter and Esc answer it (after its first second); false when none
+    // is open.
     static bool TurnToNewest();
     // Answers every open alert with On-Hold (the program is ending).
     static void RejectAll();
@@ -63,8 +68,16 @@ public:
     QTimer Timer1;
 
     void Timer1Timer();
+    // The operator turned to the alert (a click in it, or Ctrl+Alt+N): from
+    // then on Enter accepts and Esc puts on hold. Before, a compositor that
+    // gave the alert the keyboard anyway must not let a stray key answer it.
+    void TurnedTo() { m_turnedTo = true; }
+    bool KeysAnswer() const;
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -75,6 +88,8 @@ private:
     void LayoutControls();
 
     quint32 m_panelColor = kPanelColor;
+    QElapsedTimer m_shown;
+    bool m_turnedTo = false;
 };
 
 } // namespace velmora

@@ -1,5 +1,7 @@
 #include "app/Notifier.h"
 
+#include "app/ActivationToken.h"
+
 #include "diag/SafeText.h"
 
 #include <QCoreApplication>
@@ -81,6 +83,10 @@ bool TDBusNotifier::Install(QString *reason)
     }
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
                   SLOT(ServiceActionInvoked(uint, QString)));
+    // Sent just before ActionInvoked: the token lets a Wayland compositor
+    // bring the window of the action forward.
+    m_bus.connect(kService, kPath, kInterface, QStringLiteral("ActivationToken"), this,
+                  SLOT(ServiceActivationToken(uint, QString)));
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
                   SLOT(ServiceNotificationClosed(uint, uint)));
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(Method(QStringLiteral("GetCapabilities"))), this);
@@ -172,6 +178,12 @@ void TDBusNotifier::ServiceActionInvoked(uint serverId, const QString &key)
     // The service tells every client: only our own notices count.
     if (const quint32 id = m_byServerId.value(serverId))
         emit ActionInvoked(id, key.left(kMaxNoticeSummary));
+}
+
+void TDBusNotifier::ServiceActivationToken(uint serverId, const QString &token)
+{
+    if (m_byServerId.contains(serverId))
+        UseActivationToken(token.toLatin1());
 }
 
 void TDBusNotifier::ServiceNotificationClosed(uint serverId, uint /*reason*/)

@@ -73,6 +73,7 @@ public:
 
 private slots:
     void ServiceActionInvoked(uint serverId, const QString &key);
+    void ServiceActivationToken(uint serverId, const QString &token);
     void ServiceNotificationClosed(uint serverId, uint reason);
 
 private:

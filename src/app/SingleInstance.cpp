@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "app/ActivationToken.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -15,9 +17,13 @@ namespace velmora {
 namespace {
 
 const QByteArray kRaise = QByteArrayLiteral("raise\n");
+// "raise token=" + the activation token + "\n".
+const QByteArray kRaiseWithToken = QByteArrayLiteral("raise token=");
 const QByteArray kRaised = QByteArrayLiteral("raised\n");
+// Asked, but without a token a Wayland compositor keeps the window behind.
+const QByteArray kAsked = QByteArrayLiteral("asked\n");
 // A request is one short line; anything longer is not one of ours.
-constexpr qsizetype kMaxRequest = 64;
+constexpr qsizetype kMaxRequest = 320;
 constexpr int kRequestTimeoutMs = 3000;
 
 QString RuntimeFolder()
@@ -72,8 +78,9 @@ TSingleInstance::Result TSingleInstance::Start(int waitMs)
             m_lock.reset();
             return Result::First;
         }
-        if (AskToRaise(int(qMax<qint64>(100, deadline.remainingTime()))))
-            return Result::Raised;
+        if (const Result asked = AskToRaise(int(qMax<qint64>(100, deadline.remainingTime())));
+            asked != Result::Busy)
+            return asked;
         if (deadline.hasExpired())
             return Result::Busy;
         // The console holding the lock is still starting: nothing is on the
@@ -82,15 +89,15 @@ TSingleInstance::Result TSingleInstance::Start(int waitMs)
     }
 }
 
-bool TSingleInstance::AskToRaise(int timeoutMs)
+TSingleInstance::Result TSingleInstance::AskToRaise(int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
     if (!socket.waitForConnected(qMin(timeoutMs, 1000)))
-        return false;
-    socket.write(kRaise);
+        return Result::Busy;
+    socket.write(ValidActivationToken(m_token) ? kRaiseWithToken + m_token + '\n' : kRaise);
     if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+        return Result::Busy;
     QByteArray answer;
     QDeadlineTimer deadline(timeoutMs);
     while (!answer.contains('\n') && answer.size() < kMaxRequest) {
@@ -100,7 +107,9 @@ bool TSingleInstance::AskToRaise(int timeoutMs)
         if (deadline.hasExpired())
             break;
     }
-    return answer == kRaised;
+    if (answer == kRaised)
+        return Result::Raised;
+    return answer == kAsked ? Result::Asked : Result::Busy;
 }
 
 void TSingleInstance::Listen()
@@ -137,9 +146,13 @@ void TSingleInstance::OnNewConnection()
                 return;
             }
             socket->setProperty("answered", true);
-            if (request == kRaise) {
+            QByteArray token;
+            if (request.startsWith(kRaiseWithToken) && request.endsWith('\n'))
+                token = request.mid(kRaiseWithToken.size(), request.size() - kRaiseWithToken.size() - 1);
+            if (request == kRaise || ValidActivationToken(token)) {
+                const bool takesEffect = UseActivationToken(token);
                 emit RaiseRequested();
-                socket->write(kRaised);
+                socket->write(takesEffect ? kRaised : kAsked);
             }
             socket->disconnectFromServer();
         });

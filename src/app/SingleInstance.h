@@ -16,6 +16,7 @@
 //   switch (instance.Start()) {
 //   case TSingleInstance::Result::First:  connect RaiseRequested, run
 //   case TSingleInstance::Result::Raised: exit: the other console is in front
+//   case TSingleInstance::Result::Asked:  exit: asked, but the desktop may keep it behind
 //   case TSingleInstance::Result::Busy:   exit: locked, but nobody answered
 //   }
 #include <QLockFile>
@@ -31,7 +32,7 @@ namespace velmora {
 class TSingleInstance : public QObject {
     Q_OBJECT
 public:
-    enum class Result { First, Raised, Busy };
+    enum class Result { First, Raised, Asked, Busy };
 
     // `folder` is the working folder; `runtimeDir` where the lock and socket
     // go (empty: the user's runtime folder).
@@ -42,6 +43,11 @@ public:
     // Blocks for at most `waitMs` while a console that holds the lock is still
     // starting and not yet listening. Nothing is shown yet at that point.
     Result Start(int waitMs = 5000);
+
+    // The desktop's activation token of this start (XDG_ACTIVATION_TOKEN, read
+    // before the toolkit takes it): passed on, it lets a Wayland compositor
+    // bring the running console forward.
+    void SetActivationToken(const QByteArray &token) { m_token = token; }
 
     // "velmora-" and the first 16 hexadecimal digits of the SHA-256 of the
     // canonical path: equal for every spelling of one folder.
@@ -58,13 +64,14 @@ signals:
     void RaiseRequested();
 
 private:
-    bool AskToRaise(int timeoutMs);
+    Result AskToRaise(int timeoutMs);
     void Listen();
     void OnNewConnection();
 
     QString m_lockPath;
     QString m_socketPath;
     QString m_listenError;
+    QByteArray m_token;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer *m_server = nullptr;
 };

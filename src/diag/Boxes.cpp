@@ -16,12 +16,18 @@ public:
 
 StderrBoxes g_default;
 IBoxes *g_boxes = nullptr;
+bool g_unattended = false;
 
 } // namespace
 
 IBoxes &Boxes()
 {
-    return g_boxes ? *g_boxes : g_default;
+    return g_boxes && !g_unattended ? *g_boxes : g_default;
+}
+
+void SetBoxesUnattended(bool unattended)
+{
+    g_unattended = unattended;
 }
 
 void SetBoxes(IBoxes *boxes)

@@ -45,6 +45,10 @@ public:
 IBoxes &Boxes();
 // Installs `boxes` (not owned); nullptr restores the default.
 void SetBoxes(IBoxes *boxes);
+// While on, nobody is there to answer (the desktop session is ending): every
+// box is written to stderr and answered with its first button, as without an
+// installed implementation, and no choice is made.
+void SetBoxesUnattended(bool unattended);
 
 BoxAnswer ShowBox(const QString &text, const QString &caption,
                   BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok,

@@ -284,6 +284,34 @@ TEST_F(MainFormTest, TerminationWhileTheExitQuestionIsOpenOverridesItsCancel)
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 10000), 0);
 }
 
+// A termination while a visitor types: the chat's "still typing" question
+// would wait for an answer nobody gives; the chat ends without it.
+TEST_F(MainFormTest, TerminationWhileAVisitorTypesEndsTheChatWithoutAQuestion)
+{
+    WriteIni(dir.path(), server.Port());
+    form = std::make_unique<TMainForm>();
+    LogIn();
+    server.SetSendInitialConnect(true);
+    server.SendRaw(0, *server::BuildClientListed(34, "192.0.2.9", "shop"));
+    ASSERT_TRUE(WaitFor([] { return TNewCnctDlg::AcceptNewest(); }));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
+    server.SendRaw(1, chat::BuildSessionReady(34));
+    ASSERT_TRUE(WaitFor([&] { return form->OpenChatWindowCount() == 1; }));
+    server.SendRaw(1, chat::BuildTypingStart());
+    QPointer<TOneChatWindow> window;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *chat = qobject_cast<TOneChatWindow *>(w))
+            window = chat;
+    ASSERT_TRUE(WaitFor([&] { return window && window->RemoteTyping(); }));
+    boxes.shown.clear();
+
+    EXPECT_TRUE(form->ExitProcedure(false));
+    ASSERT_GE(server.WaitForFrame(chat::END_SESSION, 10000), 0);
+    ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 10000), 0);
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
+}
+
 #ifdef VELMORA_BINARY
 TEST_F(MainFormTest, SigtermDuringALoginEndsTheProgramSavingItsSettings)
 {

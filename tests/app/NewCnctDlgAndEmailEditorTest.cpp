@@ -65,16 +65,33 @@ TEST(NewCnctDlg, WidthComesFromTheRequestTextAndButtonsFlankTheMiddle)
     EXPECT_EQ(alert.OnHoldlBtn->geometry().left(), middle + 7);
 }
 
-TEST(NewCnctDlg, EnterAcceptsEscPutsOnHoldAndADisabledAcceptIgnoresEnter)
+// A compositor may give a new alert the keyboard while the operator types
+// elsewhere: no key answers it until the operator has turned to it (a click,
+// Ctrl+Alt+N) and its first second is over. Then Enter accepts, Esc holds.
+TEST(NewCnctDlg, KeysAnswerOnlyAnAlertTurnedToAfterItsFirstSecond)
 {
     TNewCnctDlg enabled(server::CLIENT_LISTED, QString(), QString(), true);
     enabled.show();
-    QTest::keyClick(&enabled, Qt::Key_Return);
+    EXPECT_FALSE(enabled.AcceptBtn->isDefault());
+    EXPECT_EQ(enabled.AcceptBtn->focusPolicy(), Qt::NoFocus);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape, Qt::Key_Space}) {
+        QTest::keyClick(&enabled, key);
+        QTest::keyClick(enabled.NewConnectPanel, key);
+    }
+    EXPECT_TRUE(enabled.isVisible());
+    test::RunFor(TNewCnctDlg::kKeyGuardMs + 50);
+    QTest::keyClick(enabled.NewConnectPanel, Qt::Key_Return); // still not turned to
+    EXPECT_TRUE(enabled.isVisible());
+    QTest::mouseClick(enabled.Label1, Qt::LeftButton);
+    QTest::keyClick(enabled.NewConnectPanel, Qt::Key_Return);
     EXPECT_EQ(enabled.result(), QDialog::Accepted);
 
     TNewCnctDlg disabled(server::CLIENT_LISTED, QString(), QString(), false);
     disabled.show();
-    EXPECT_FALSE(disabled.AcceptBtn->isEnabled());
+    disabled.TurnedTo();
+    QTest::keyClick(&disabled, Qt::Key_Escape); // within the first second
+    EXPECT_TRUE(disabled.isVisible());
+    test::RunFor(TNewCnctDlg::kKeyGuardMs + 50);
     QTest::keyClick(&disabled, Qt::Key_Return);
     EXPECT_TRUE(disabled.isVisible());
     QTest::keyClick(&disabled, Qt::Key_Escape);
@@ -171,6 +188,7 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     keys.TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
     QTest::keyClick(input, Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
     ASSERT_TRUE(test::WaitFor([&] { return first->isActiveWindow(); }));
+    test::RunFor(TNewCnctDlg::kKeyGuardMs);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(answers, (QList<int>{1, 0}));
     EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);

@@ -1,5 +1,6 @@
 // The command line and the choice of working folder, and the guard that lets
 // one console run per folder.
+#include "app/ActivationToken.h"
 #include "app/SingleInstance.h"
 #include "app/StartOptions.h"
 #include "app/StartupNotice.h"
@@ -162,6 +163,20 @@ TEST_F(SingleInstanceTest, SecondStartRaisesTheFirstAndAFolderOfItsOwnRunsBeside
     ASSERT_TRUE(WaitFor([&] { return second.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     EXPECT_EQ(second.get(), TSingleInstance::Result::Raised);
     EXPECT_EQ(raised.count(), 1);
+    // A start with the desktop's activation token passes it on.
+    auto withToken = std::async(std::launch::async, [&] {
+        TSingleInstance again(folder.path(), runtime.path());
+        again.SetActivationToken("mutter/velmora/42_TIME7");
+        return again.Start(3000);
+    });
+    ASSERT_TRUE(WaitFor([&] { return withToken.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_EQ(withToken.get(), TSingleInstance::Result::Raised);
+    EXPECT_EQ(raised.count(), 2);
+    // Wayland brings a window forward only with a token; X11 always.
+    EXPECT_FALSE(RaiseTakesEffect(QStringLiteral("wayland"), QByteArray()));
+    EXPECT_FALSE(RaiseTakesEffect(QStringLiteral("wayland-egl"), "a b"));
+    EXPECT_TRUE(RaiseTakesEffect(QStringLiteral("wayland"), "mutter/velmora/42_TIME7"));
+    EXPECT_TRUE(RaiseTakesEffect(QStringLiteral("xcb"), QByteArray()));
 
     QTemporaryDir elsewhere;
     TSingleInstance beside(elsewhere.path(), runtime.path());
@@ -207,7 +222,8 @@ TEST_F(SingleInstanceTest, OnlyTheRaiseLineRaises)
     ASSERT_EQ(first.Start(), TSingleInstance::Result::First);
     QSignalSpy raised(&first, &TSingleInstance::RaiseRequested);
 
-    for (const QByteArray &junk : {QByteArray("raise now\n"), QByteArray(200, 'r'), QByteArray("rai")}) {
+    for (const QByteArray &junk : {QByteArray("raise now\n"), QByteArray("raise token=a b\n"),
+                                   QByteArray("raise token=\x01\n"), QByteArray(400, 'r'), QByteArray("rai")}) {
         QLocalSocket client;
         client.connectToServer(first.SocketPath());
         ASSERT_TRUE(client.waitForConnected(1000));

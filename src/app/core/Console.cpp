@@ -98,7 +98,11 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     connect(&m_exitRetry, &QTimer::timeout, this, &TConsole::ExitRetryTimer);
 }
 
-TConsole::~TConsole() = default;
+TConsole::~TConsole()
+{
+    if (m_exitForced)
+        SetBoxesUnattended(false);
+}
 
 void TConsole::Start()
 {
@@ -293,8 +297,12 @@ bool TConsole::ExitProcedure(bool ask)
 {
     if (m_exitDone)
         return true;
-    if (!ask)
+    if (!ask && !m_exitForced) {
         m_exitForced = true;
+        // Nobody answers a box now: the chats' own questions (a visitor still
+        // typing) and errors must not hold the exit.
+        SetBoxesUnattended(true);
+    }
     if (m_exitRunning || m_view.ModalWindowOpen()) {
         // Releasing the session, the calls or the log now would free them
         // under the handler that opened the modal window. A forced exit
