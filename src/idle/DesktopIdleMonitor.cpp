@@ -1,6 +1,7 @@
 #include "idle/DesktopIdleMonitor.h"
 
 #include "idle/DBusIdleMonitors.h"
+#include "idle/WaylandIdleMonitor.h"
 #include "idle/X11IdleMonitor.h"
 
 #include <QStringList>
@@ -14,6 +15,8 @@ std::unique_ptr<IInputMonitor> MakeDesktopInputMonitor(QString *reason)
     std::unique_ptr<IInputMonitor> candidates[] = {
         std::make_unique<TMutterIdleMonitor>(),
         std::make_unique<TScreenSaverIdleMonitor>(),
+        // Before X11: under Wayland, XWayland's extension sees only X programs.
+        std::make_unique<TWaylandIdleMonitor>(),
         std::make_unique<TX11IdleMonitor>(),
     };
     QStringList failures;

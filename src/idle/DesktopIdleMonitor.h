@@ -6,8 +6,8 @@
 
 namespace velmora {
 
-// Tries, in order, the GNOME idle monitor, the screensaver service (KDE) and
-// the X11 screensaver extension. Null when none works; `reason` then lists
+// Tries, in order, the GNOME idle monitor, the screensaver service (KDE), the
+// compositor's Wayland idle protocol and the X11 screensaver extension. Null when none works; `reason` then lists
 // why each one failed.
 std::unique_ptr<IInputMonitor> MakeDesktopInputMonitor(QString *reason);
 
