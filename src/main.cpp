@@ -4,6 +4,7 @@
 // Before the window is built, the start options pick the working folder and
 // the program changes into it; a console already running there is brought
 // to the front instead of starting a second one.
+#include "app/NewCnctDlg.h"
 #include "app/QtBoxes.h"
 #include "app/Servermain.h"
 #include "app/SingleInstance.h"
@@ -88,6 +89,7 @@ int main(int argc, char **argv)
     // The desktop entry's name: Wayland compositors match windows to it.
     QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication::setQuitOnLastWindowClosed(false);
+    velmora::TNewCnctDlg::WatchTyping();
 
     const TStartOptions options = velmora::ParseStartOptions(app.arguments().mid(1));
     if (options.action == TStartOptions::Action::Error) {

@@ -4,6 +4,7 @@
 
 #include "protocol/MessageCodes.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QGuiApplication>
@@ -12,6 +13,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+
+#include <memory>
 
 namespace velmora {
 
@@ -119,11 +122,16 @@ bool TNewCnctDlg::KeysAnswer() const
 
 void TNewCnctDlg::keyPressEvent(QKeyEvent *event)
 {
-    // Swallowed, not passed on: the keys were the operator's, for a window the
-    // compositor took them from.
     event->accept();
-    if (!KeysAnswer())
+    if (!KeysAnswer()) {
+        // The keys were the operator's, for the window the compositor took
+        // them from: they go on there, Enter included, and answer nothing here.
+        if (m_typingIn && m_typingIn->isVisible() && m_typingIn->isEnabled()) {
+            const std::unique_ptr<QKeyEvent> copy(event->clone());
+            QCoreApplication::sendEvent(m_typingIn, copy.get());
+        }
         return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (AcceptBtn->isEnabled())
             AcceptBtn->click();
@@ -234,12 +242,59 @@ void TNewCnctDlg::PlaceOnScreen(int callDispPos, int alertsOpen)
 namespace {
 // The open non-modal alerts, oldest first.
 QList<QPointer<TNewCnctDlg>> g_openAlerts;
+
+// The widget that took the operator's last key, outside the alerts. A
+// compositor may deliver keys to a window it never reported as active, so
+// QApplication::focusWidget() alone can be empty while the operator types.
+class TypingWatcher final : public QObject {
+public:
+    using QObject::QObject;
+    static TypingWatcher *Instance()
+    {
+        static QPointer<TypingWatcher> watcher;
+        if (!watcher) {
+            watcher = new TypingWatcher(qApp);
+            qApp->installEventFilter(watcher);
+        }
+        return watcher;
+    }
+    static QWidget *LastTyped() { return Instance()->m_lastTyped; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress && event->spontaneous() && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (!qobject_cast<TNewCnctDlg *>(widget->window()))
+                m_lastTyped = widget;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_lastTyped;
+};
+
+TNewCnctDlg *NewestOpen()
+{
+    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i)
+        if (g_openAlerts[i] && g_openAlerts[i]->isVisible())
+            return g_openAlerts[i];
+    return nullptr;
+}
 } // namespace
 
 TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
                                int callDispPos, std::function<void(bool)> answered, const QString &asking)
 {
     auto *dialog = new TNewCnctDlg(kind, site, ip, acceptEnabled, nullptr, asking);
+    // With an alert in front, where the operator types is that alert's.
+    QWidget *typingIn = QApplication::focusWidget();
+    if (!typingIn || qobject_cast<TNewCnctDlg *>(typingIn->window())) {
+        TNewCnctDlg *newest = NewestOpen();
+        typingIn = newest && newest->m_typingIn ? newest->m_typingIn.data() : TypingWatcher::LastTyped();
+    }
+    dialog->m_typingIn = typingIn;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(false);
     dialog->PlaceOnScreen(callDispPos, g_alertsShown);
@@ -256,6 +311,11 @@ TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString 
     return dialog;
 }
 
+void TNewCnctDlg::WatchTyping()
+{
+    TypingWatcher::Instance();
+}
+
 bool TNewCnctDlg::AcceptNewest()
 {
     for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i) {
@@ -267,16 +327,6 @@ bool TNewCnctDlg::AcceptNewest()
     }
     return false;
 }
-
-namespace {
-TNewCnctDlg *NewestOpen()
-{
-    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i)
-        if (g_openAlerts[i] && g_openAlerts[i]->isVisible())
-            return g_openAlerts[i];
-    return nullptr;
-}
-} // namespace
 
 bool TNewCnctDlg::HoldNewest()
 {

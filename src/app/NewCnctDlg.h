@@ -4,6 +4,7 @@
 // calls keep arriving; each new one is placed 25 pixels further in.
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -35,6 +36,9 @@ public:
     static TNewCnctDlg *Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
                              int callDispPos, std::function<void(bool)> answered,
                              const QString &asking = QString());
+    // Starts noting where the operator types, so that an alert a compositor
+    // gives the keyboard can pass the keys on there (see keyPressEvent).
+    static void WatchTyping();
     // Accepts the newest open alert whose Accept is enabled; false when none is.
     static bool AcceptNewest();
     // Puts the newest open alert on hold; false when none is open.
@@ -90,6 +94,9 @@ private:
     quint32 m_panelColor = kPanelColor;
     QElapsedTimer m_shown;
     bool m_turnedTo = false;
+    // Where the operator was typing when the alert came: keys a compositor
+    // hands the alert before the operator turned to it go on there.
+    QPointer<QWidget> m_typingIn;
 };
 
 } // namespace velmora

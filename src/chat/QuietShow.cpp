@@ -1,5 +1,7 @@
 #include "chat/QuietShow.h"
 
+#include "chat/KeyRedirect.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -108,6 +110,9 @@ void TurnTo(QWidget *window, QWidget *focus)
     window->activateWindow();
     if (focus && focus->isEnabled())
         focus->setFocus(Qt::ShortcutFocusReason);
+    // Where the compositor refuses the activation, the keys follow anyway.
+    if (QApplication::activeWindow() != window)
+        RedirectKeysTo(window, focus);
 }
 
 } // namespace velmora

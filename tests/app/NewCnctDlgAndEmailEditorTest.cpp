@@ -177,6 +177,11 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("left today."));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_EQ(input->toPlainText(), QStringLiteral("Your parcel left today.\n"));
+    // A compositor that hands the new alert the keyboard (Wayland): the keys,
+    // Enter included, still land in the chat, and answer no call.
+    QTest::keyClicks(second->NewConnectPanel, QStringLiteral("Bye"));
+    QTest::keyClick(second->NewConnectPanel, Qt::Key_Return);
+    EXPECT_EQ(input->toPlainText(), QStringLiteral("Your parcel left today.\nBye\n"));
     EXPECT_TRUE(answers.isEmpty());
 
     TConsoleKeys keys;
