@@ -24,6 +24,7 @@ tests=(
   python3 python3-aiosmtpd openssl
   clang libclang-rt-14-dev
   xdotool
+  sway wtype qt6-wayland
   desktop-file-utils dpkg-dev file man-db
 )
 case "${1:-all}" in
