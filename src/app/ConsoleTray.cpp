@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMenu>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 
 namespace velmora {
@@ -112,6 +113,10 @@ void TConsoleTray::HideWindow()
     if (!TrayShown()) {
         // Without a tray a hidden window could never come back.
         m_window->showMinimized();
+        if (!m_saidNoTray) {
+            m_saidNoTray = true;
+            m_window->statusBar()->showMessage(kNoTrayText, kNoTrayMs);
+        }
         return;
     }
     m_savedCaption = m_window->windowTitle();

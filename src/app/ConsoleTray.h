@@ -43,6 +43,11 @@ public:
     // The hint: the fixed text, the supporter's name when set, then the calls
     // whose alert waits for an answer and the calls on hold.
     static QString TipText(const QString &supporter, int waiting, int onHold);
+    // Said once, in the status bar, the first time the window would go to a
+    // tray that this desktop does not have (GNOME without an extension, sway).
+    static inline const QString kNoTrayText =
+        QStringLiteral("This desktop has no system tray: the console is minimized instead, find it in the task bar");
+    static constexpr int kNoTrayMs = 15000;
     void UpdateTip();
     void UpdateMenu();
     // The exit: no more blinking, and the icon goes.
@@ -56,6 +61,7 @@ private:
     TConsole &m_console;
     QMainWindow *m_window;
     bool m_hidden = false;
+    bool m_saidNoTray = false;
     QString m_savedCaption;
     QSystemTrayIcon *m_icon = nullptr;
     QMenu *m_menu = nullptr;

@@ -1,5 +1,6 @@
 // The real program started as an operator or a desktop starts it: where its
 // files go, its command line, and one console per folder.
+#include "app/ConsoleTray.h"
 #include "app/Servermain.h"
 #include "app/SingleInstance.h"
 
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -184,6 +187,15 @@ TEST(BringToFront, RestoresTheMainWindowFromTheTrayOrMinimized)
         ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
         form.MinimizeToTray();
         ASSERT_TRUE(WaitFor([&] { return form.IsMinimizedToTray(); }));
+        // No tray here (offscreen): said once, and the window is only minimized.
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            EXPECT_EQ(form.statusBar()->currentMessage(), TConsoleTray::kNoTrayText);
+            form.statusBar()->clearMessage();
+        }
+        form.BringToFront();
+        EXPECT_TRUE(WaitFor([&] { return form.isVisible() && !form.isMinimized() && !form.IsMinimizedToTray(); }));
+        form.MinimizeToTray();
+        EXPECT_TRUE(form.statusBar()->currentMessage().isEmpty());
         form.BringToFront();
         EXPECT_TRUE(WaitFor([&] { return form.isVisible() && !form.isMinimized() && !form.IsMinimizedToTray(); }));
 
