@@ -1,19 +1,17 @@
 #pragma once
-// The send worker of one connection: messages are cut into pieces of at most
-// 512 bytes and written by a thread of their own, in queue order, so the GUI
-// thread never waits for a slow peer.
+// The send queue of one connection: messages are cut into pieces of at most
+// 512 bytes and written in queue order by the program's one sender thread,
+// which serves every connection's queue, so the GUI thread never waits for a
+// slow peer and threads do not grow with the calls and chats.
 #include "session/ClientSocket.h"
 
 #include <QByteArray>
 
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace velmora {
@@ -27,7 +25,7 @@ public:
     using SendFunction = std::function<ssize_t(int fd, const char *data, std::size_t size)>;
 
     explicit TSocketBuff(SendFunction send = {});
-    // Frees the pieces still queued and joins the thread.
+    // Frees the pieces still queued, once the sender is not writing one.
     ~TSocketBuff();
     TSocketBuff(const TSocketBuff &) = delete;
     TSocketBuff &operator=(const TSocketBuff &) = delete;
@@ -49,26 +47,11 @@ public:
     // Pieces dropped because their socket failed for good.
     std::size_t DroppedPieces() const;
 
+    // The queue's state, shared with the sender thread.
+    struct Queue;
+
 private:
-    struct Piece {
-        SocketHandlePtr socket;
-        QByteArray data;
-        qsizetype offset = 0;
-    };
-
-    void Run();
-    // Removes every queued piece of `socket` (it cannot take data any more).
-    void DropPiecesOf(const SocketHandle *socket);
-
-    SendFunction m_send;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_drained;
-    std::deque<Piece> m_queue;
-    bool m_terminate = false;
-    std::size_t m_partialSends = 0;
-    std::size_t m_droppedPieces = 0;
-    std::thread m_thread;
+    std::shared_ptr<Queue> m_queue;
 };
 
 // Hands a finished frame to the connection's send worker when the socket is

@@ -115,19 +115,37 @@ TEST_F(CallsPressure, UnansweredAlertsHoldNoThreadsAndStackOnlySoFar)
 {
     auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
     const qsizetype before = threads();
-    // Forty calls, nobody answering: 25 alerts at most stand open, the calls
-    // beyond them go on hold.
-    for (qint32 sc = 500; sc < 540; ++sc)
+    // Two hundred calls, nobody answering: 25 alerts at most stand open, the
+    // calls beyond them go on hold.
+    constexpr int kCalls = 200;
+    for (qint32 sc = 500; sc < 500 + kCalls; ++sc)
         calls.NewCall(sc, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
     const qsizetype during = threads();
-    EXPECT_EQ(host.alerts.size(), 25u);
-    EXPECT_EQ(calls.CallsOnHold(), 15);
+    EXPECT_EQ(host.alerts.size(), std::min<std::size_t>(kCalls, 25u));
+    EXPECT_EQ(calls.CallsOnHold(), std::max(kCalls - 25, 0));
     EXPECT_LT(during - before, 5); // no send worker for a call not yet connected
     while (host.AnswerNext(false)) {
     }
-    EXPECT_EQ(calls.RecordCount(), 40);
-    EXPECT_EQ(calls.CallsOnHold(), 40);
-    ASSERT_TRUE(server.WaitForConnections(40, 10000));
+    EXPECT_EQ(calls.RecordCount(), kCalls);
+    EXPECT_EQ(calls.CallsOnHold(), kCalls);
+    // Every call is answered on a connection of its own, and one sender
+    // serves them all: the threads do not grow with the calls.
+    ASSERT_TRUE(server.WaitForConnections(kCalls, 60000)) << server.ConnectionCount();
+    const auto answered = [&](int c) {
+        for (const ReceivedFrame &f : server.FramesOn(c))
+            if (f.code == chat::SUPPORT_ANSWERS_TO_CLI)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (int c = 0; c < kCalls; ++c)
+                if (!answered(c))
+                    return false;
+            return true;
+        },
+        60000));
+    EXPECT_LE(threads() - before, 2);
 }
 
 // --- boxes that run a real nested loop --------------------------------------------
