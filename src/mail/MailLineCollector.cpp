@@ -27,8 +27,12 @@ void TMailLineCollector::AddDebugLine(const QString &text)
     m_pending.append(text);
     if (std::size_t(m_pending.size()) > kMaxLines)
         m_pending.remove(0, m_pending.size() - qsizetype(kMaxLines));
-    if (!m_batch.isActive())
+    // The first line after a quiet spell goes at once; what follows it
+    // within the batch time waits for the batch.
+    if (!m_batch.isActive()) {
+        Flush();
         m_batch.start();
+    }
     emit LineAdded(text);
 }
 

@@ -3,9 +3,10 @@
 // while mail debugging is on, and then only the newest few thousand: the
 // dialogue of a day's transcripts (base64 attachments included) would
 // otherwise grow by tens of kilobytes a mail. Every line is still announced,
-// so an open debug window follows the dialogue whatever the setting; a window
-// follows LinesAdded, a batch at a time, so that a large attachment's
-// thousands of lines cost the sending and the GUI a few appends, not one each.
+// so an open debug window follows the dialogue whatever the setting. A window
+// follows LinesAdded: a line after a quiet spell at once, the lines that
+// follow it in batches, so that a large attachment's thousands of lines cost
+// the sending and the GUI a few appends, not one each.
 #include <QObject>
 #include <QString>
 #include <QStringList>

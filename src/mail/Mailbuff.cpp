@@ -204,7 +204,7 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         m_lastError = why;
         SetAsideHead(why);
         EndFailedTransaction();
-        Tell(why + QStringLiteral(" could not send mail, check parameters\n\nThe transcript was not sent; ") + KeptWhere());
+        Tell(why + QStringLiteral(" could not send mail, check parameters") + NotSentNote());
     }
 }
 
@@ -248,6 +248,8 @@ QString TMailBuff::KeptWhere() const
 {
     return m_outbox ? QStringLiteral("it is kept in ") + m_outbox->FailedFolder() : QStringLiteral("it is not kept");
 }
+
+QString TMailBuff::NotSentNote() const { return QStringLiteral("\n\nThe transcript was not sent; ") + KeptWhere(); }
 
 void TMailBuff::SetAsideHead(const QString &answer)
 {
@@ -309,7 +311,7 @@ bool TMailBuff::SortOutRefused(bool nobodyTookIt)
         if (nobodyTookIt && forNow.isEmpty()) {
             SetAsideHead(answer);
             text += goodCode == 501 ? BadAddressHint(QString(), KeptWhere())
-                                    : QStringLiteral("\n\nThe transcript was not sent; ") + KeptWhere();
+                                    : NotSentNote();
             Tell(text);
             return false;
         }
@@ -421,7 +423,7 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     if (RefusedForGood(replyCode, request) && request == smtpData) {
         // Refused for good: set aside, and the queue goes on behind it.
         SetAsideHead(message);
-        Tell(text + QStringLiteral("\n\nThe transcript was not sent; ") + KeptWhere());
+        Tell(text + NotSentNote());
         return;
     }
     if (replyCode == 504 && (request == smtpEhlo || request == smtpAuth)) {

@@ -87,7 +87,9 @@ private:
     void EndFailedTransaction();
     void Next();
     void Tell(const QString &text);
+    // Where a transcript set aside went, for the notice.
     QString KeptWhere() const;
+    QString NotSentNote() const;
     // Moves the head to the failed folder (or drops it without an outbox).
     void SetAsideHead(const QString &answer);
     void RetryTimerTimer();
