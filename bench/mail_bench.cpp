@@ -1,7 +1,9 @@
 // A 2,000-line transcript from chat end to a local SMTP server.
 //
 //   BM_ComposeTranscript   header block, RTF of the conversation, letter and attachment file
-//   BM_DeliverTranscript   the queue sends it, attachment and all, to aiosmtpd on 127.0.0.1
+//   BM_DeliverTranscript   the queue sends it, attachment and all, to aiosmtpd on 127.0.0.1;
+//                          /1 with DebugMail on and the "Mail Send View..." window open,
+//                          which should cost little more than /0
 //
 // Each reports `heap_peak_kib`: the allocator's peak of bytes in use during
 // the step above what was in use before it (sampled from mallinfo2 every
@@ -13,6 +15,7 @@
 // Run with --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 // and compare the medians.
 #include "config/Settings.h"
+#include "diag/ui/DebugWinDlg.h"
 #include "mail/Mailbuff.h"
 #include "mail/Transcript.h"
 #include "richtext/HeaderLines.h"
@@ -190,8 +193,10 @@ void BM_DeliverTranscript(benchmark::State &state)
     s.SupportMailAddr = QStringLiteral("support@v.test");
     s.SMTP_Server = QStringLiteral("127.0.0.1");
     s.SMTP_Port = peer.port;
+    s.DebugMail = state.range(0) != 0;
     TTranscriptComposer composer(dir.path());
     TMailBuff mail;
+    TDebugWinDlg window(mail.DebugLines());
     mail.NewSession(s);
     long growth = 0;
     for (auto _ : state) {
@@ -216,7 +221,7 @@ void BM_DeliverTranscript(benchmark::State &state)
     }
     state.counters["heap_peak_kib"] = double(growth);
 }
-BENCHMARK(BM_DeliverTranscript)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_DeliverTranscript)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <optional>
 
@@ -23,9 +24,11 @@ bool IsAtext(QChar c)
 
 bool IsPrintableAscii(QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7f; }
 
-// One RFC 2047 word per call, as long as fits 75 characters.
-QStringList EncodedWords(const QString &text)
+// RFC 2047 words of at most 75 characters, the first at most `firstMax`.
+QStringList EncodedWords(const QString &text, int firstMax = 75)
 {
+    constexpr int kMaxWord = 75;
+    const auto limit = [&](const QStringList &done) { return done.isEmpty() ? std::min(firstMax, kMaxWord) : kMaxWord; };
     bool latin1 = true;
     for (QChar c : text)
         if (c.unicode() > 0xff)
@@ -43,7 +46,7 @@ QStringList EncodedWords(const QString &text)
                 enc = c;
             else
                 enc = QString::asprintf("=%02X", u);
-            if (head.size() + word.size() + enc.size() + 2 > 75) {
+            if (head.size() + word.size() + enc.size() + 2 > limit(words) && !word.isEmpty()) {
                 words << head + word + QStringLiteral("?=");
                 word.clear();
             }
@@ -66,7 +69,7 @@ QStringList EncodedWords(const QString &text)
             len = 2;
         const QByteArray bytes = text.mid(i, len).toUtf8();
         i += len - 1;
-        if (head.size() + ((chunk.size() + bytes.size() + 2) / 3) * 4 + 2 > 75)
+        if (head.size() + ((chunk.size() + bytes.size() + 2) / 3) * 4 + 2 > limit(words) && !chunk.isEmpty())
             flush();
         chunk += bytes;
     }
@@ -201,7 +204,10 @@ QStringList EncodeHeaderText(const QString &text, int prefixLength)
         if (std::optional<QStringList> folded = FoldAtBlanks(clean, prefixLength))
             return *folded;
     }
-    return EncodedWords(clean);
+    // Each line of encoded words within 76 characters: the first behind the
+    // header's name, the others behind their blank.
+    constexpr int kMaxEncodedLine = 76;
+    return EncodedWords(clean, std::max(kMaxEncodedLine - prefixLength, 20));
 }
 
 QString EncodeAddressPiece(const QString &piece)
@@ -300,13 +306,54 @@ QString MultipartBoundary(const QDateTime &local)
     return QStringLiteral("= Multipart Boundary ") + local.toString(QStringLiteral("MMddyyhhmm"));
 }
 
+namespace {
+
+// Letters, digits and "-" in labels of at most 63 characters that neither
+// start nor end with "-"; empty when nothing is left.
+QString ValidHostName(const QString &text)
+{
+    QStringList labels;
+    for (QString label : text.left(253).split(QLatin1Char('.'))) {
+        for (QChar &c : label)
+            if (c.unicode() >= 0x80 || !(c.isLetterOrNumber() || c == QLatin1Char('-')))
+                c = QLatin1Char('-');
+        label = label.left(63);
+        while (label.startsWith(QLatin1Char('-')))
+            label.remove(0, 1);
+        while (label.endsWith(QLatin1Char('-')))
+            label.chop(1);
+        if (!label.isEmpty())
+            labels << label;
+    }
+    return labels.join(QLatin1Char('.'));
+}
+
+} // namespace
+
 QString LocalHostName()
 {
-    QString name = QHostInfo::localHostName();
-    for (QChar &c : name)
-        if (c.unicode() >= 0x80 || !(c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('.')))
-            c = QLatin1Char('_');
+    const QString name = ValidHostName(QHostInfo::localHostName());
     return name.isEmpty() ? QStringLiteral("localhost") : name;
+}
+
+QString EhloName(const QString &signOn)
+{
+    const QString text = OneLine(signOn).trimmed();
+    static const QRegularExpression literal(QStringLiteral("^\\[(IPv6:)?[0-9A-Fa-f:.]{2,45}\\]$"));
+    if (literal.match(text).hasMatch())
+        return text;
+    const QString name = ValidHostName(text);
+    return name.isEmpty() ? LocalHostName() : name;
+}
+
+bool IsPlausibleMessageId(const QString &id)
+{
+    if (id.size() < 3 || id.size() > 250 || !id.contains(QLatin1Char('@')))
+        return false;
+    for (QChar c : id)
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>'))
+            return false;
+    return true;
 }
 
 } // namespace velmora

@@ -22,10 +22,11 @@ QStringList SplitAddressList(const QString &text);
 bool IsPlausibleAddress(const QString &address);
 
 // A header value: controls become blanks; text outside printable ASCII is
-// sent as RFC 2047 encoded words (ISO-8859-1 when it fits, else UTF-8); long
-// plain text is cut at blanks. The result is one or more pieces: the first
-// goes behind the header's name (`prefixLength` characters with ": "), each
-// further one on a line of its own behind one blank.
+// sent as RFC 2047 encoded words (ISO-8859-1 when it fits, else UTF-8), no
+// line of them over 76 characters; long plain text is cut at blanks. The
+// result is one or more pieces: the first goes behind the header's name
+// (`prefixLength` characters with ": "), each further one on a line of its
+// own behind one blank.
 QStringList EncodeHeaderText(const QString &text, int prefixLength = 0);
 // One piece of an address list: a display name is encoded as above, the
 // address in angle brackets stays as it is.
@@ -54,8 +55,16 @@ QString MessageIdentifier(const QDateTime &utc, const QString &host);
 // "= Multipart Boundary " + local "MMddyyhhmm".
 QString MultipartBoundary(const QDateTime &local);
 
-// The local host name, with anything but letters, digits, "-", "." and "_"
-// replaced, for HELO and Message-ID.
+// The local host name as a valid host name (anything but letters, digits,
+// "-" and "." replaced by "-"), for HELO and Message-ID.
 QString LocalHostName();
+// The name given in EHLO and HELO: the sign-on setting with every character a
+// host name may not hold replaced by "-" (servers refuse anything else), or
+// the local host name when nothing of it is left. An address literal such as
+// "[192.0.2.1]" goes as it is.
+QString EhloName(const QString &signOn);
+// What may stand between the angle brackets of a Message-ID header: it is
+// read back from files, so it must not be able to carry anything else.
+bool IsPlausibleMessageId(const QString &id);
 
 } // namespace velmora

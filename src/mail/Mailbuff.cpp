@@ -5,8 +5,10 @@
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
 #include "diag/SafeText.h"
+#include "mail/MailText.h"
 #include "mail/Outbox.h"
 
+#include <QDateTime>
 #include <QFile>
 
 namespace velmora {
@@ -15,6 +17,20 @@ namespace {
 
 // Retry units (minutes) after the 1st, 2nd, ... temporary failure in a row.
 constexpr int kBackOff[] = {1, 2, 5, 10, 30};
+
+// No later try changes such a refusal. A 552 to RCPT TO is a full mailbox,
+// which RFC 5321 asks to be taken as temporary.
+bool RefusedForGood(int code, TSmtpRequest request)
+{
+    return code >= 500 && code <= 599 && !(code == 552 && request == smtpRcptTo);
+}
+
+// After a 501 to RCPT TO the address is most likely mistyped.
+QString BadAddressHint(const QString &whom, const QString &kept)
+{
+    return QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. Could not send mail transcript")
+           + whom + QStringLiteral(", ") + kept + QStringLiteral(" !!!");
+}
 
 } // namespace
 
@@ -30,11 +46,9 @@ TMailBuff::TMailBuff(TOutbox *outbox, TLogFile *log, QObject *parent)
     m_client.OnGetData = [this](int k, int max, QString &line) { return GetData(k, max, line); };
     m_client.OnRequestDone = [this](TSmtpRequest r, quint16 e) { RequestDone(r, e); };
     m_idleTimer.setSingleShot(true);
+    m_idleTimer.setTimerType(Qt::PreciseTimer); // not a few percent early: the mail before it has just gone
     m_idleTimer.setInterval(500);
     connect(&m_idleTimer, &QTimer::timeout, this, &TMailBuff::IdleQuit);
-    m_doneTimer.setSingleShot(true);
-    m_doneTimer.setInterval(100);
-    connect(&m_doneTimer, &QTimer::timeout, this, &TMailBuff::CurrentDone);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &TMailBuff::RetryTimerTimer);
     if (m_outbox)
@@ -45,7 +59,6 @@ TMailBuff::TMailBuff(TOutbox *outbox, TLogFile *log, QObject *parent)
 TMailBuff::~TMailBuff()
 {
     m_idleTimer.stop();
-    m_doneTimer.stop();
     m_retryTimer.stop();
     m_client.OnRequestDone = nullptr;
     m_client.QuitAndClose();
@@ -97,8 +110,8 @@ void TMailBuff::AddMail(TMailRecord record)
 
 void TMailBuff::Kick()
 {
-    if (m_sending || m_quitting)
-        return; // the running step or QUIT comes back here when it ends
+    if (m_sending)
+        return; // the running step comes back here when it ends
     if (m_queue.empty() || m_errorStop) {
         GoIdle();
         return;
@@ -110,18 +123,25 @@ void TMailBuff::Kick()
 
 void TMailBuff::SendMail()
 {
-    const TMailRecord &head = m_queue.front();
+    TMailRecord &head = m_queue.front();
+    if (!IsPlausibleMessageId(head.MessageId))
+        head.MessageId = MessageIdentifier(QDateTime::currentDateTimeUtc(), LocalHostName());
     m_client.FromName = head.FromAddr;
     m_client.HdrFrom = head.FromAddr;
     m_client.HdrTo = head.ToAddr;
     m_client.HdrReplyTo = head.ReplyToAddr;
     m_client.HdrCc = head.CcAddr;
     m_client.HdrSubject = head.Subject;
+    m_client.HdrMessageId = head.MessageId;
     m_client.EmailFiles.clear();
     if (!head.AttachFile.isEmpty())
         m_client.EmailFiles.append({head.AttachFile, head.AttachName});
     m_client.RcptName.clear();
-    m_client.RcptNameAdd(head.ToAddr, head.CcAddr, QString());
+    if (head.Recipients.isEmpty())
+        m_client.RcptNameAdd(head.ToAddr, head.CcAddr, QString());
+    else
+        m_client.RcptName = head.Recipients;
+    m_refused.clear();
     const bool started = m_client.Connected() ? m_client.MailFrom() : m_client.Connect();
     if (!started) {
         // Only a step still outstanding refuses; try again when it is over.
@@ -142,12 +162,6 @@ bool TMailBuff::GetData(int lineNumber, int maxLength, QString &line) const
 
 void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
 {
-    if (request == smtpQuit) {
-        m_quitting = false;
-        if (!m_queue.empty() && !m_errorStop)
-            Kick();
-        return;
-    }
     if (!m_sending)
         return;
     if (error != 0) {
@@ -172,11 +186,12 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         ok = m_client.RcptTo();
         break;
     case smtpRcptTo:
+        m_refused = m_client.RefusedRecipients();
         ok = m_client.Data();
         break;
     case smtpData:
-        m_doneTimer.start();
-        break;
+        Delivered();
+        return;
     default:
         break;
     }
@@ -187,24 +202,27 @@ void TMailBuff::RequestDone(TSmtpRequest request, quint16 error)
         const QString why = m_client.RefusalText();
         m_lines.AddDebugLine(QStringLiteral("> (") + why + QLatin1Char(')'));
         m_lastError = why;
-        const QString text = SetAsideHead(why, why + QStringLiteral(" could not send mail, check parameters"));
+        SetAsideHead(why);
         EndFailedTransaction();
-        Tell(text);
+        Tell(why + QStringLiteral(" could not send mail, check parameters") + NotSentNote());
     }
+}
+
+void TMailBuff::Next()
+{
+    if (m_queue.empty() || m_errorStop)
+        GoIdle();
+    else
+        QTimer::singleShot(50, this, &TMailBuff::Kick);
 }
 
 void TMailBuff::EndFailedTransaction()
 {
     // The server still holds the failed transaction: the next mail goes on a
-    // fresh connection, never behind it with a MAIL FROM of its own.
-    if (m_client.Connected()) {
-        m_quitting = m_client.Quit();
-        if (!m_quitting)
-            m_client.Abort();
-    }
-    // After a mail set aside the queue goes on (once the QUIT is over).
-    if (!m_quitting && !m_errorStop && !m_queue.empty())
-        QTimer::singleShot(50, this, &TMailBuff::Kick);
+    // fresh connection, never behind it with a MAIL FROM of its own. The
+    // answer to the QUIT is not waited for.
+    m_client.Hangup();
+    Next();
 }
 
 void TMailBuff::Tell(const QString &text)
@@ -226,24 +244,28 @@ void TMailBuff::NoteAddressProblem(const QString &text, bool notSent)
     emit WaitingChanged(WaitingCount());
 }
 
-QString TMailBuff::SetAsideHead(const QString &answer, QString text)
+QString TMailBuff::KeptWhere() const
+{
+    return m_outbox ? QStringLiteral("it is kept in ") + m_outbox->FailedFolder() : QStringLiteral("it is not kept");
+}
+
+QString TMailBuff::NotSentNote() const { return QStringLiteral("\n\nThe transcript was not sent; ") + KeptWhere(); }
+
+void TMailBuff::SetAsideHead(const QString &answer)
 {
     if (m_queue.empty())
-        return text;
+        return;
     const TMailRecord head = std::move(m_queue.front());
     m_queue.pop_front();
     if (TArchiveRecorder *recorder = ArchiveRecorder())
         recorder->UpdateTranscriptFate(head.RecordFile, TTranscriptFate{archive::Fate::SetAside, 0, {}, answer, {}});
-    if (m_outbox) {
+    if (m_outbox)
         m_outbox->MoveToFailed(head, answer);
-        text += QStringLiteral("\n\nThe transcript was not sent; it is kept in ") + m_outbox->FailedFolder();
-    } else if (!head.AttachFile.isEmpty()) {
+    else if (!head.AttachFile.isEmpty())
         QFile::remove(head.AttachFile);
-    }
     ++m_notSent;
     m_lastNotSent = answer;
     emit WaitingChanged(WaitingCount());
-    return text;
 }
 
 void TMailBuff::DropHead()
@@ -260,25 +282,86 @@ void TMailBuff::DropHead()
     emit WaitingChanged(WaitingCount());
 }
 
-void TMailBuff::CurrentDone()
+bool TMailBuff::SortOutRefused(bool nobodyTookIt)
 {
-    if (!m_queue.empty() && m_log) {
-        const TMailRecord &head = m_queue.front();
-        m_log->AddLine(OneLine(head.Subject) + QStringLiteral(" sent to ") + OneLine(m_client.RcptName.join(QStringLiteral(", "))));
+    QStringList forGood, forNow, goodAnswers, nowAnswers;
+    int goodCode = 0;
+    for (const TSmtpRefusal &r : m_refused) {
+        if (RefusedForGood(r.code, smtpRcptTo)) {
+            forGood << r.address;
+            goodAnswers << r.text;
+            goodCode = goodCode ? goodCode : r.code;
+        } else {
+            forNow << r.address;
+            nowAnswers << r.text;
+        }
     }
+    TMailRecord &head = m_queue.front();
+    const QString subject = OneLine(head.Subject);
+    const auto logNotSent = [&](const QStringList &whom, const QStringList &answers) {
+        if (m_log && !nobodyTookIt && !whom.isEmpty())
+            m_log->AddLine(subject + QStringLiteral(" not sent to ") + OneLine(whom.join(QStringLiteral(", ")))
+                           + QStringLiteral(": ") + OneLine(answers.join(QStringLiteral(" / "))));
+    };
+    logNotSent(forGood, goodAnswers);
+    logNotSent(forNow, nowAnswers);
+    if (!forGood.isEmpty()) {
+        const QString answer = goodAnswers.join(QLatin1Char('\n'));
+        QString text = QStringLiteral("Error ") + answer;
+        if (nobodyTookIt && forNow.isEmpty()) {
+            SetAsideHead(answer);
+            text += goodCode == 501 ? BadAddressHint(QString(), KeptWhere())
+                                    : NotSentNote();
+            Tell(text);
+            return false;
+        }
+        // The others have it, or may have it later: only these get a copy.
+        const QString whom = QStringLiteral(" to ") + forGood.join(QStringLiteral(", "));
+        const QString kept = m_outbox && m_outbox->SetAsideCopy(head, forGood, answer)
+                                 ? QStringLiteral("a copy is kept in ") + m_outbox->FailedFolder()
+                                 : QStringLiteral("no copy is kept");
+        text += goodCode == 501 ? BadAddressHint(whom, kept)
+                                : QStringLiteral("\n\nThe transcript was not sent") + whom + QStringLiteral("; ") + kept;
+        ++m_notSent;
+        m_lastNotSent = answer;
+        Tell(text);
+    }
+    if (forNow.isEmpty())
+        return false;
+    head.Recipients = forNow;
+    if (m_outbox)
+        m_outbox->Update(head);
+    m_lastError = nowAnswers.join(QLatin1Char('\n'));
+    return true;
+}
+
+void TMailBuff::Delivered()
+{
+    m_sending = false;
+    const TMailRecord &head = m_queue.front();
+    QStringList accepted = m_client.RcptName;
+    QStringList refusals;
+    for (const TSmtpRefusal &r : m_refused) {
+        accepted.removeOne(r.address);
+        refusals << r.text;
+    }
+    const QString to = accepted.join(QStringLiteral(", "));
+    if (m_log)
+        m_log->AddLine(OneLine(head.Subject) + QStringLiteral(" sent to ") + OneLine(to));
     m_outage = false;
     m_retries = 0;
     m_retryTimer.stop();
     m_lastError.clear();
-    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && !m_queue.empty())
-        recorder->UpdateTranscriptFate(m_queue.front().RecordFile,
-                                       TTranscriptFate{archive::Fate::Sent, 0, m_client.RcptName.join(QStringLiteral(", ")), {}, {}});
-    DropHead();
-    m_sending = false;
-    if (m_queue.empty() || m_errorStop)
-        GoIdle();
-    else
-        QTimer::singleShot(50, this, &TMailBuff::Kick);
+    if (TArchiveRecorder *recorder = ArchiveRecorder())
+        recorder->UpdateTranscriptFate(head.RecordFile, TTranscriptFate{archive::Fate::Sent, 0, to,
+                                                                        refusals.join(QLatin1Char('\n')), {}});
+    // On the 250 itself: from here on a crash must not send it again.
+    if (m_refused.isEmpty() || !SortOutRefused(false)) {
+        DropHead();
+        Next();
+        return;
+    }
+    RetryLater(QStringLiteral("Error ") + m_lastError);
 }
 
 void TMailBuff::GoIdle()
@@ -289,16 +372,28 @@ void TMailBuff::GoIdle()
 
 void TMailBuff::IdleQuit()
 {
-    if (m_sending || m_quitting || !m_client.Connected())
+    if (m_sending || !m_client.Connected())
         return;
-    // Refused when a step is still outstanding: then nothing is done.
-    m_quitting = m_client.Quit();
+    m_client.Hangup();
 }
 
 void TMailBuff::RetryTimerTimer()
 {
     m_errorStop = false;
     Kick();
+}
+
+void TMailBuff::RetryLater(const QString &text)
+{
+    // Kept at the head; tried again by itself, and on the next trigger.
+    m_errorStop = true;
+    m_retryTimer.start(m_retryUnitMs * kBackOff[std::min<int>(m_retries, std::size(kBackOff) - 1)]);
+    ++m_retries;
+    emit WaitingChanged(WaitingCount());
+    if (!m_outage) {
+        m_outage = true;
+        Tell(text);
+    }
 }
 
 void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
@@ -317,20 +412,18 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
         m_log->AddLine(OneLine(m_queue.front().Subject) + QStringLiteral(" not sent to ")
                        + OneLine(m_client.RcptName.join(QStringLiteral(", "))) + QStringLiteral(": ") + OneLine(message));
 
-    if (replyCode == 501 && request == smtpRcptTo) {
-        text += QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. Could not send mail "
-                               "transcript deleting  it !!!");
-        ++m_notSent;
-        m_lastNotSent = message;
-        DropHead();
-        m_errorStop = true;
-        Tell(text);
-        return;
+    if (request == smtpRcptTo && !m_queue.empty()
+        && m_client.RefusedRecipients().size() == m_client.RcptName.size()) {
+        // Every recipient refused: each gets what its own answer calls for.
+        m_refused = m_client.RefusedRecipients();
+        if (SortOutRefused(true))
+            RetryLater(QStringLiteral("Error ") + m_lastError);
+        return; // else set aside, and the queue goes on
     }
-    if (replyCode >= 500 && replyCode <= 599 && (request == smtpRcptTo || request == smtpData)) {
+    if (RefusedForGood(replyCode, request) && request == smtpData) {
         // Refused for good: set aside, and the queue goes on behind it.
-        text = SetAsideHead(message, text);
-        Tell(text);
+        SetAsideHead(message);
+        Tell(text + NotSentNote());
         return;
     }
     if (replyCode == 504 && (request == smtpEhlo || request == smtpAuth)) {
@@ -341,15 +434,7 @@ void TMailBuff::HandleFailure(TSmtpRequest request, quint16 error)
     } else if (replyCode == 535 && request == smtpAuth) {
         text += QStringLiteral("\n\nCheck your password and/or user-ID settings !.");
     }
-    // Kept at the head; tried again by itself, and on the next trigger.
-    m_errorStop = true;
-    m_retryTimer.start(m_retryUnitMs * kBackOff[std::min<int>(m_retries, std::size(kBackOff) - 1)]);
-    ++m_retries;
-    emit WaitingChanged(WaitingCount());
-    if (!m_outage) {
-        m_outage = true;
-        Tell(text);
-    }
+    RetryLater(text);
 }
 
 } // namespace velmora

@@ -9,12 +9,17 @@
 // business. Failure boxes go through the message-box seam.
 //
 // With an outbox the queue survives the program: it starts with what the
-// outbox holds, and a transcript leaves the outbox only once delivered (or
-// dropped after a 501 to RCPT TO). A refusal for good (5xx to RCPT TO or DATA)
-// moves it to the outbox's failed folder and the queue goes on; any other
-// failure keeps it and retries by itself after 1, 2, 5, 10 and then every 30
-// retry units (minutes), telling the operator once per outage. Failures are
-// told without a modal box, so nothing ever waits for the operator.
+// outbox holds, and a transcript leaves the outbox on the server's 250 to its
+// message, so a crash after it never sends it twice (a crash before it sends
+// it again with the same Message-ID). A refusal for good (5xx to RCPT TO or
+// DATA, but a 552 to RCPT TO, which is a full mailbox) moves it to the
+// outbox's failed folder with the answer and the queue goes on; a recipient
+// refused while others took it gets a copy of its own there instead. Any
+// other failure keeps it (for the recipients still due) and retries by itself
+// after 1, 2, 5, 10 and then every 30 retry units (minutes), telling the
+// operator once per outage. Failures are told without a modal box, so nothing
+// ever waits for the operator; a failed connection is left without waiting
+// for the answer to its QUIT.
 //
 //   TMailBuff mail(&outbox, log);
 //   mail.NewSession(Settings());          // at start and at every connect
@@ -71,14 +76,22 @@ private:
     void Kick();
     void SendMail();
     void RequestDone(TSmtpRequest request, quint16 error);
-    void CurrentDone();
+    void Delivered();
     void DropHead();
     void HandleFailure(TSmtpRequest request, quint16 error);
+    // The recipients refused at RCPT TO: a copy for those refused for good is
+    // set aside (and told), those refused for now stay at the head alone.
+    // Returns whether any are left to try again.
+    bool SortOutRefused(bool nobodyTookIt);
+    void RetryLater(const QString &text);
     void EndFailedTransaction();
+    void Next();
     void Tell(const QString &text);
-    // Moves the head to the failed folder (or drops it without an outbox);
-    // returns `text` with where it went.
-    QString SetAsideHead(const QString &answer, QString text);
+    // Where a transcript set aside went, for the notice.
+    QString KeptWhere() const;
+    QString NotSentNote() const;
+    // Moves the head to the failed folder (or drops it without an outbox).
+    void SetAsideHead(const QString &answer);
     void RetryTimerTimer();
     void GoIdle();
     void IdleQuit();
@@ -90,11 +103,10 @@ private:
     TSmtpCli m_client;
     std::deque<TMailRecord> m_queue;
     bool m_sending = false;  // the head is on its way
-    bool m_quitting = false; // a QUIT is outstanding
     bool m_errorStop = false;
     QTimer m_idleTimer;      // QUIT half a second after the queue ran empty
-    QTimer m_doneTimer;      // the short settle after a delivered message
     QTimer m_retryTimer;     // the next try after a temporary failure
+    QList<TSmtpRefusal> m_refused; // of the head's recipients, at its RCPT TO
     int m_retryUnitMs = 60000;
     int m_retries = 0;       // temporary failures since the last delivery
     bool m_outage = false;   // the operator has been told about this outage

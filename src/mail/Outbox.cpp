@@ -1,5 +1,7 @@
 #include "mail/Outbox.h"
 
+#include "mail/MailText.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -10,14 +12,34 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 namespace velmora {
 namespace {
 
 constexpr qint64 kMaxRecordBytes = 4 * 1024 * 1024;
+constexpr int kMaxRecipients = 100;
 const QString kRecordSuffix = QStringLiteral(".mail");
 const QString kAttachSuffix = QStringLiteral(".rtf");
+constexpr QFile::Permissions kPrivateFile = QFile::ReadOwner | QFile::WriteOwner;
 
 QString Field(const QJsonObject &o, const char *name) { return o.value(QLatin1String(name)).toString(); }
+
+bool MakePrivateFolder(const QString &folder)
+{
+    return QDir().mkpath(folder)
+           && QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Whole or not at all, and private from its first byte on disk.
+bool WritePrivate(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) && ::fchmod(out.handle(), 0600) == 0 && out.write(bytes) == bytes.size()
+           && out.commit();
+}
+
+QString NewMessageId() { return MessageIdentifier(QDateTime::currentDateTimeUtc(), LocalHostName()); }
 
 } // namespace
 
@@ -48,6 +70,20 @@ qint64 TOutbox::Bytes() const
     return total;
 }
 
+bool TOutbox::IsFull(qint64 bytes, QString *why) const
+{
+    const int count = Count();
+    const qint64 total = Bytes();
+    if (count < MaxMails && total + bytes <= MaxBytes)
+        return false;
+    if (why)
+        *why = QStringLiteral("The mail outbox is full (%1 transcripts, %2 MB waiting), this transcript is not "
+                              "sent. Check the mail settings so that the waiting transcripts can go.")
+                   .arg(count)
+                   .arg(total / (1024 * 1024));
+    return true;
+}
+
 bool TOutbox::WriteRecord(const QString &path, const TMailRecord &r, const QString &answer)
 {
     QJsonObject o;
@@ -59,39 +95,36 @@ bool TOutbox::WriteRecord(const QString &path, const TMailRecord &r, const QStri
     o.insert(QStringLiteral("MailBody"), QJsonArray::fromStringList(r.MailBody));
     o.insert(QStringLiteral("AttachName"), r.AttachName);
     o.insert(QStringLiteral("ClientName"), r.ClientName);
+    if (!r.MessageId.isEmpty())
+        o.insert(QStringLiteral("MessageId"), r.MessageId);
+    if (!r.Recipients.isEmpty())
+        o.insert(QStringLiteral("Recipients"), QJsonArray::fromStringList(r.Recipients));
     if (!answer.isEmpty())
         o.insert(QStringLiteral("Answer"), answer);
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(QJsonDocument(o).toJson()) >= 0 && out.commit();
+    return WritePrivate(path, QJsonDocument(o).toJson());
 }
 
-bool TOutbox::Store(TMailRecord &record, const QByteArray &attachment, QString *error)
+bool TOutbox::StoreIn(const QString &folder, TMailRecord &record, const QByteArray &attachment,
+                      const QString &answer, QString *error)
 {
-    if (!QDir().mkpath(m_folder)) {
+    if (!MakePrivateFolder(folder)) {
         if (error)
-            *error = QStringLiteral("Could not create the mail folder ") + m_folder;
+            *error = QStringLiteral("Could not create the mail folder ") + folder;
         return false;
     }
-    if (Count() >= MaxMails || Bytes() + attachment.size() > MaxBytes) {
-        if (error)
-            *error = QStringLiteral("The mail outbox is full (%1 transcripts, %2 MB waiting), this transcript is not "
-                                    "sent. Check the mail settings so that the waiting transcripts can go.")
-                         .arg(Count())
-                         .arg(Bytes() / (1024 * 1024));
-        return false;
-    }
+    if (record.MessageId.isEmpty())
+        record.MessageId = NewMessageId();
     const QString id = NewId();
-    const QString attach = QDir(m_folder).filePath(id + kAttachSuffix);
-    const QString recordFile = QDir(m_folder).filePath(id + kRecordSuffix);
-    QSaveFile out(attach);
-    if (!out.open(QIODevice::WriteOnly) || out.write(attachment) != attachment.size() || !out.commit()) {
+    const QString attach = QDir(folder).filePath(id + kAttachSuffix);
+    const QString recordFile = QDir(folder).filePath(id + kRecordSuffix);
+    if (!WritePrivate(attach, attachment)) {
         if (error)
             *error = QStringLiteral("Could not write the chat transcript file ") + attach;
         return false;
     }
     record.AttachFile = attach;
     record.RecordFile = recordFile;
-    if (!WriteRecord(recordFile, record, QString())) {
+    if (!WriteRecord(recordFile, record, answer)) {
         QFile::remove(attach);
         record.AttachFile.clear();
         record.RecordFile.clear();
@@ -102,11 +135,31 @@ bool TOutbox::Store(TMailRecord &record, const QByteArray &attachment, QString *
     return true;
 }
 
+bool TOutbox::Store(TMailRecord &record, const QByteArray &attachment, QString *error)
+{
+    if (IsFull(attachment.size(), error))
+        return false;
+    return StoreIn(m_folder, record, attachment, QString(), error);
+}
+
+bool TOutbox::StoreFailed(TMailRecord &record, const QByteArray &attachment, const QString &answer, QString *error)
+{
+    MakePrivateFolder(m_folder);
+    return StoreIn(FailedFolder(), record, attachment, answer, error);
+}
+
+bool TOutbox::Update(const TMailRecord &record)
+{
+    return !record.RecordFile.isEmpty() && WriteRecord(record.RecordFile, record, QString());
+}
+
 QList<TMailRecord> TOutbox::Load()
 {
     QList<TMailRecord> out;
     QDir dir(m_folder);
     const QStringList names = dir.entryList({QLatin1Char('*') + kRecordSuffix}, QDir::Files, QDir::Name);
+    if (!names.isEmpty())
+        MakePrivateFolder(m_folder); // an outbox of an older version was readable by all
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
         QFile f(path);
@@ -131,6 +184,17 @@ QList<TMailRecord> TOutbox::Load()
             r.MailBody << line.toString();
         r.AttachName = Field(o, "AttachName");
         r.ClientName = Field(o, "ClientName");
+        for (const QJsonValue &to : o.value(QStringLiteral("Recipients")).toArray())
+            if (r.Recipients.size() < kMaxRecipients && !to.toString().trimmed().isEmpty())
+                r.Recipients << to.toString();
+        r.MessageId = Field(o, "MessageId");
+        QFile::setPermissions(path, kPrivateFile);
+        QFile::setPermissions(attach, kPrivateFile);
+        if (!IsPlausibleMessageId(r.MessageId)) {
+            // A record of an older version: from now on it keeps this one.
+            r.MessageId = NewMessageId();
+            Update(r);
+        }
         if (!QFile::exists(attach))
             r.AttachFile.clear(); // the letter still goes
         out << r;
@@ -148,7 +212,7 @@ void TOutbox::Remove(const TMailRecord &record)
 
 void TOutbox::MoveToFailed(const TMailRecord &record, const QString &answer)
 {
-    QDir().mkpath(FailedFolder());
+    MakePrivateFolder(FailedFolder());
     const QDir failed(FailedFolder());
     if (!record.RecordFile.isEmpty()) {
         const QString target = failed.filePath(QFileInfo(record.RecordFile).fileName());
@@ -157,6 +221,7 @@ void TOutbox::MoveToFailed(const TMailRecord &record, const QString &answer)
         if (record.ToAddr.isEmpty() || !WriteRecord(target, record, answer)) {
             QFile::remove(target);
             QFile::rename(record.RecordFile, target);
+            QFile::setPermissions(target, kPrivateFile);
         }
         QFile::remove(record.RecordFile);
     }
@@ -164,7 +229,25 @@ void TOutbox::MoveToFailed(const TMailRecord &record, const QString &answer)
         const QString target = failed.filePath(QFileInfo(record.AttachFile).fileName());
         QFile::remove(target);
         QFile::rename(record.AttachFile, target);
+        QFile::setPermissions(target, kPrivateFile);
     }
+}
+
+bool TOutbox::SetAsideCopy(const TMailRecord &record, const QStringList &recipients, const QString &answer)
+{
+    TMailRecord copy = record;
+    copy.Recipients = recipients;
+    QByteArray attachment;
+    if (!record.AttachFile.isEmpty()) {
+        QFile f(record.AttachFile);
+        if (f.open(QIODevice::ReadOnly))
+            attachment = f.readAll();
+    }
+    if (!StoreIn(FailedFolder(), copy, attachment, answer, nullptr))
+        return false;
+    if (record.AttachFile.isEmpty())
+        QFile::remove(copy.AttachFile); // there was none to keep
+    return true;
 }
 
 } // namespace velmora

@@ -175,14 +175,7 @@ void TSmtpCli::SendCommand(const QString &command, ReplyHandler onReply, const Q
     SendRaw(OneLine(command).toLatin1(), shown);
 }
 
-QString TSmtpCli::SignOnName() const
-{
-    QString name = OneLine(SignOn).trimmed();
-    if (name.isEmpty())
-        name = LocalHostName();
-    name.replace(QLatin1Char(' '), QLatin1Char('_'));
-    return name;
-}
+QString TSmtpCli::SignOnName() const { return EhloName(SignOn); }
 
 quint16 TSmtpCli::PortNumber() const
 {
@@ -366,6 +359,7 @@ bool TSmtpCli::RcptTo()
         return false;
     }
     Begin(smtpRcptTo);
+    m_refused.clear();
     NextRecipient(0);
     return true;
 }
@@ -373,14 +367,27 @@ bool TSmtpCli::RcptTo()
 void TSmtpCli::NextRecipient(int index)
 {
     if (index >= RcptName.size()) {
-        Finish(0);
+        if (m_refused.size() < RcptName.size()) {
+            Finish(0);
+            return;
+        }
+        // Nobody to send it to: the step fails as the first refusal did.
+        const TSmtpRefusal &first = m_refused.first();
+        SetError(first.text);
+        m_failedReply = first.code;
+        Finish(quint16(first.code));
         return;
     }
     m_state = index == 0 ? smtpWaitingResponse : smtpInternalReady;
     SendCommand(QStringLiteral("RCPT TO:<") + CommandAddress(RcptName[index]) + QLatin1Char('>'),
                 [this, index](const TSmtpReplyLine &r, const QString &l) {
-                    if (r.code != 250 && r.code != 251)
+                    if (r.code == 250 || r.code == 251)
+                        return NextRecipient(index + 1);
+                    // A server closing down, or no reply at all: nothing more goes on this connection.
+                    if (!r.Valid() || r.code == 421)
                         return Fail(r.code, l);
+                    // One refused address does not keep the mail from the others.
+                    m_refused.append({RcptName[index], r.code, l.left(kMaxReplyText)});
                     NextRecipient(index + 1);
                 });
 }
@@ -446,25 +453,47 @@ bool TSmtpCli::Quit()
     return true;
 }
 
-void TSmtpCli::Abort()
+void TSmtpCli::DropStep()
 {
     m_stepOpen = false;
     m_stepTimer.stop();
     m_onReply = nullptr;
     m_message.reset();
+    m_state = smtpReady;
+}
+
+void TSmtpCli::Abort()
+{
+    DropStep();
     m_socket->abort();
     m_connected = false;
-    m_state = smtpReady;
+}
+
+bool TSmtpCli::SayQuit()
+{
+    if (!m_connected || m_stepOpen || m_socket->state() != QAbstractSocket::ConnectedState
+        || (Security != smtpSecurityNone && !m_tlsUp))
+        return false;
+    Display(QStringLiteral("> QUIT"));
+    m_socket->write("QUIT\r\n");
+    return true;
+}
+
+void TSmtpCli::Hangup()
+{
+    if (!SayQuit()) {
+        Abort();
+        return;
+    }
+    DropStep();
+    m_connected = false;
+    m_socket->disconnectFromHost(); // closes once QUIT is written
 }
 
 void TSmtpCli::QuitAndClose()
 {
-    if (m_connected && !m_stepOpen && m_socket->state() == QAbstractSocket::ConnectedState
-        && (Security == smtpSecurityNone || m_tlsUp)) {
-        Display(QStringLiteral("> QUIT"));
-        m_socket->write("QUIT\r\n");
+    if (SayQuit())
         m_socket->flush();
-    }
     Abort();
 }
 

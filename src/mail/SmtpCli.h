@@ -53,6 +53,13 @@ inline constexpr quint16 kSmtpOwnError = 500;
 inline constexpr quint16 kSmtpConnectionClosed = 10004;
 inline constexpr quint16 kSmtpTimedOut = 10060;
 
+// A recipient the server would not take at RCPT TO, and its answer.
+struct TSmtpRefusal {
+    QString address;
+    int code = 0;
+    QString text;
+};
+
 struct TSmtpAttachment {
     QString path; // the file on disk
     QString name; // the name the mail gives it; empty: the file's own name
@@ -75,6 +82,8 @@ public:
     QString FromName; // envelope sender
     QStringList RcptName;
     QString HdrFrom, HdrTo, HdrCc, HdrReplyTo, HdrSubject, HdrReturnPath, HdrSender;
+    // The Message-ID without its brackets; empty or unusable: a new one.
+    QString HdrMessageId;
     QString CharSet = QStringLiteral("iso-8859-1");
     TSmtpContentType ContentType = smtpPlainText;
     bool OwnHeaders = false;
@@ -83,8 +92,8 @@ public:
     QString CaFile; // extra trusted certificates (PEM) besides the system's
     // Each step fails with kSmtpTimedOut when the server stays silent this long.
     int StepTimeoutMs = 60000;
-    // A QUIT is not worth waiting for: after this long the connection is
-    // closed and the step ends without an error.
+    // A QUIT step is not worth waiting for: after this long the connection
+    // is closed and the step ends without an error.
     int QuitTimeoutMs = 3000;
 
     // --- events -----------------------------------------------------------
@@ -100,11 +109,18 @@ public:
     bool Ehlo();
     bool Auth();
     bool MailFrom();
+    // Asks for every recipient; succeeds when the server took at least one
+    // (RefusedRecipients tells which it did not), else fails with the first
+    // refusal.
     bool RcptTo();
     bool Data();
     bool Quit();
     // Closes the connection at once, without QUIT and without an event.
     void Abort();
+    // Says QUIT and closes without waiting for the answer, which changes
+    // nothing for the mail before it; no event. The next Connect may follow
+    // at once.
+    void Hangup();
     // For the end of the program: a QUIT sent without waiting for the answer
     // when no step is outstanding, then the connection closed; no event.
     void QuitAndClose();
@@ -126,6 +142,7 @@ public:
     const QStringList &AuthMechanisms() const { return m_authMechanisms; }
     TSmtpState State() const { return m_state; }
     const QString &RefusalText() const { return m_refusal; }
+    const QList<TSmtpRefusal> &RefusedRecipients() const { return m_refused; }
     static constexpr int kGetDataBuffer = 1023;
     static constexpr int kMaxReplyText = 2048;
 
@@ -139,6 +156,10 @@ private:
     void SetError(const QString &text);
     void SendCommand(const QString &command, ReplyHandler onReply, const QString &shown = QString());
     void SendRaw(const QByteArray &line, const QString &shown);
+    // QUIT written when the connection can take it; true when it was.
+    bool SayQuit();
+    // Forgets the step under way, without an event.
+    void DropStep();
     void Display(const QString &line);
     QString SignOnName() const;
     quint16 PortNumber() const;
@@ -184,6 +205,7 @@ private:
     bool m_replyDone = true;   // the next line starts a new reply
     QString m_lastResponse;
     QString m_refusal;
+    QList<TSmtpRefusal> m_refused;
     QStringList m_authMechanisms;
 
     class TMessageLines;

@@ -102,7 +102,8 @@ void TSmtpCli::TMessageLines::BuildHeaders()
     }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     o.push_back("Date: " + MailDate(now).toLatin1());
-    o.push_back("Message-ID: <" + MessageIdentifier(now, LocalHostName()).toLatin1() + ">");
+    const QString id = IsPlausibleMessageId(c.HdrMessageId) ? c.HdrMessageId : MessageIdentifier(now, LocalHostName());
+    o.push_back("Message-ID: <" + id.toLatin1() + ">");
     o.push_back(QByteArrayLiteral("X-Mailer: Velmora transcript mailer ") + kVersion);
     o.push_back(QByteArray());
     if (m_multipart) {

@@ -132,15 +132,27 @@ std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource 
     // 9. The conversation goes to the attachment file, written whole or not at all.
     record.AttachName = fileName;
     if (m_outbox) {
+        // A full outbox (the mail server out of reach for long) keeps the new
+        // transcript aside as well: never lost, and no box at a chat's end.
+        QString full;
+        const bool setAside = unsendable || m_outbox->IsFull(source.Conversation.size(), &full);
+        const QString answer = unsendable ? note : full;
         QString error;
-        if (!m_outbox->Store(record, source.Conversation, &error)) {
+        if (setAside ? !m_outbox->StoreFailed(record, source.Conversation, answer, &error)
+                     : !m_outbox->Store(record, source.Conversation, &error)) {
             ShowBox(error, source.WarningCaption, BoxIcon::Warning);
             return std::nullopt;
         }
-        NoteFate(source.SessionCount, record, unsendable ? archive::Fate::SetAside : archive::Fate::Queued, note);
-        if (unsendable) {
-            m_outbox->MoveToFailed(record, note);
+        NoteFate(source.SessionCount, record, setAside ? archive::Fate::SetAside : archive::Fate::Queued, answer);
+        if (unsendable)
             note += QStringLiteral("; it is kept in ") + m_outbox->FailedFolder();
+        else if (setAside)
+            note = QStringLiteral("Transcript for chat with %1: %2 It is kept in %3")
+                       .arg(OneLine(source.Name), full, m_outbox->FailedFolder());
+        if (setAside) {
+            if (OnAddressProblem)
+                OnAddressProblem(note, true);
+            return std::nullopt;
         }
     } else if (!unsendable) {
         const QString path = QDir(m_startDirectory).filePath(fileName);

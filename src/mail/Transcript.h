@@ -68,8 +68,9 @@ public:
     std::optional<TMailRecord> Compose(const TTranscriptSource &source, const TSettings &settings);
 
     int ChatFileCount = 0; // number of the next attachment file
-    // Told when the caller's address was no address: the text, and whether
-    // the transcript stays unsent (kept in the outbox's failed folder).
+    // Told when the caller's address was no address, or the outbox was full:
+    // the text, and whether the transcript stays unsent (kept in the
+    // outbox's failed folder).
     std::function<void(const QString &text, bool notSent)> OnAddressProblem;
 
 private:

@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -38,8 +40,25 @@ TEST(DebugWinDlg, ReplaysWhenShownThenFollowsTheCollector)
     lines.AddDebugLine(QStringLiteral("Start new session"));
     EXPECT_TRUE(win.isVisible());
     EXPECT_EQ(win.Lines(), QStringList{"Start new session"});
-    lines.AddDebugLine(QStringLiteral("> QUIT"));
-    EXPECT_EQ(win.Lines().last(), QStringLiteral("> QUIT"));
+    // What follows at once is followed in a batch, not a line at a time from
+    // inside the sending.
+    QSignalSpy batches(&lines, &TMailLineCollector::LinesAdded);
+    for (int i = 0; i < 3000; ++i)
+        lines.AddDebugLine(QStringLiteral("> QUIT %1").arg(i));
+    EXPECT_TRUE(batches.isEmpty());
+    ASSERT_TRUE(batches.wait(2000));
+    EXPECT_EQ(batches.size(), 1);
+    const QStringList shown = win.Lines();
+    ASSERT_EQ(shown.size(), 3001);
+    EXPECT_EQ(shown.first(), QStringLiteral("Start new session"));
+    EXPECT_EQ(shown.last(), QStringLiteral("> QUIT 2999"));
+    // Shown again before a batch went out: each line once.
+    win.hide();
+    lines.AddDebugLine(QStringLiteral("> RSET"));
+    win.show();
+    QTest::qWait(2 * TMailLineCollector::kBatchMs);
+    EXPECT_EQ(win.Lines().size(), 3002);
+    EXPECT_EQ(win.Lines().last(), QStringLiteral("> RSET"));
     EXPECT_FALSE(win.DebugMemo->isReadOnly());
 }
 

@@ -59,8 +59,16 @@ TEST(MailText, HeaderEncoding)
         EXPECT_FALSE(piece.trimmed().isEmpty());
     }
     EXPECT_EQ(folded.join(QLatin1Char(' ')), longName);
-    for (const QString &piece : EncodeHeaderText(QString(1500, QLatin1Char('x')), 9))
-        EXPECT_LE(piece.size(), 75);
+    // Encoded words: the first line ("Subject: " and its word) and every
+    // further one (a blank and its word) within 76 characters.
+    for (const QString &subject : {QString(1500, QLatin1Char('x')), QStringLiteral("Transcript for chat with ") + name,
+                                   QStringLiteral("Transcript for chat with J\u00fcrgen ") + QString(80, QChar(0xe9))}) {
+        const QStringList lines = EncodeHeaderText(subject, 9);
+        ASSERT_GT(lines.size(), 1);
+        EXPECT_LE(9 + lines[0].size(), 76) << lines[0].toStdString();
+        for (const QString &piece : lines.mid(1))
+            EXPECT_LE(1 + piece.size(), 76) << piece.toStdString();
+    }
     EXPECT_EQ(EncodeAddressPiece(QStringLiteral("\"J\u00fcrgen\" <j@a.test>")),
               QStringLiteral("=?iso-8859-1?Q?J=FCrgen?= <j@a.test>"));
 }
@@ -93,4 +101,20 @@ TEST(MailText, DateAndBoundary)
     const QString id = MessageIdentifier(t, QStringLiteral("host"));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^20261207090503000\\.[0-9A-F]{16}@host$")).match(id).hasMatch())
         << id.toStdString();
+}
+
+TEST(MailText, EhloNameIsAValidHostName)
+{
+    EXPECT_EQ(EhloName(QStringLiteral("my desk")), QStringLiteral("my-desk"));
+    EXPECT_EQ(EhloName(QStringLiteral(" desk_1.example.org ")), QStringLiteral("desk-1.example.org"));
+    EXPECT_EQ(EhloName(QStringLiteral("\u00dcber Desk..x-")), QStringLiteral("ber-Desk.x"));
+    EXPECT_EQ(EhloName(QStringLiteral("[127.0.0.1]")), QStringLiteral("[127.0.0.1]"));
+    EXPECT_EQ(EhloName(QStringLiteral("a\r\nMAIL FROM:<x@y>")), QStringLiteral("a--MAIL-FROM--x-y"));
+    // Nothing usable: the machine's name, valid as well.
+    for (const QString &empty : {QString(), QStringLiteral(" "), QStringLiteral("__ .-")}) {
+        const QString name = EhloName(empty);
+        EXPECT_EQ(name, LocalHostName());
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$")).match(name).hasMatch())
+            << name.toStdString();
+    }
 }

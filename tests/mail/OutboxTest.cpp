@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -48,6 +49,24 @@ protected:
         return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     QStringList Waiting() const { return QDir(outbox.Folder()).entryList({QStringLiteral("*")}, QDir::Files); }
+    // The records set aside, by their envelope's recipients.
+    QMap<QString, QJsonObject> FailedRecords() const
+    {
+        QMap<QString, QJsonObject> out;
+        const QDir failed(outbox.FailedFolder());
+        for (const QString &name : failed.entryList({QStringLiteral("*.mail")})) {
+            QFile f(failed.filePath(name));
+            EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+            const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+            const QStringList to = o[QStringLiteral("Recipients")].toVariant().toStringList();
+            out.insert(to.isEmpty() ? o[QStringLiteral("ToAddr")].toString() : to.join(QLatin1Char(',')), o);
+        }
+        return out;
+    }
+    static bool Private(const QString &path)
+    {
+        return !(QFile::permissions(path) & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
+    }
 
     QTemporaryDir dir;
     RecordingBoxes boxes;
@@ -259,4 +278,137 @@ TEST_F(OutboxTest, RecordWithoutARecipientIsSetAsideAndTheQueueGoesOn)
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].text.startsWith(QStringLiteral("RcptName list is empty could not send mail")));
     EXPECT_EQ(QDir(outbox.FailedFolder()).entryList({QStringLiteral("*.mail")}).size(), 1);
+}
+
+// A refused address never costs the transcript: a 501 or 550 for the only
+// recipient sets it aside whole, one for a Cc or the visitor among others
+// sets aside a copy for that address alone, the others get it, and the queue
+// goes on by itself.
+TEST_F(OutboxTest, RefusedRecipientsAreKeptAsideAndTheOthersServed)
+{
+    const QString bad = QStringLiteral("501 5.1.3 Bad recipient address syntax");
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("bad@x.test=") + bad, QStringLiteral("--rcpt-reply"),
+                   QStringLiteral("typo@desk.test=") + bad, QStringLiteral("--rcpt-reply"),
+                   QStringLiteral("gone@x.test=550 5.1.1 No such user")});
+    ASSERT_TRUE(peer.Started());
+    Stored(QStringLiteral("bad@x.test"), QStringLiteral("Alone"));
+    TMailRecord visitorGone = Stored(QStringLiteral("gone@x.test"), QStringLiteral("Gone"));
+    visitorGone.CcAddr = QStringLiteral("desk@x.test");
+    ASSERT_TRUE(outbox.Update(visitorGone));
+    TMailRecord ccTypo = Stored(QStringLiteral("c@x.test"), QStringLiteral("Typo"));
+    ccTypo.CcAddr = QStringLiteral("typo@desk.test");
+    ASSERT_TRUE(outbox.Update(ccTypo));
+    Stored(QStringLiteral("d@x.test"), QStringLiteral("D"));
+    for (const QString &name : Waiting())
+        EXPECT_TRUE(Private(QDir(outbox.Folder()).filePath(name))) << name.toStdString();
+
+    TMailBuff mail(&outbox, &log);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 3));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    const auto data = peer.EventsOf(QStringLiteral("data"));
+    EXPECT_EQ(data[0][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"desk@x.test"});
+    EXPECT_EQ(data[1][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"c@x.test"});
+    EXPECT_EQ(data[2][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"d@x.test"});
+    EXPECT_TRUE(Waiting().isEmpty());
+
+    const QString failed = outbox.FailedFolder();
+    ASSERT_EQ(boxes.notices.size(), 3);
+    EXPECT_EQ(boxes.notices[0].text, QStringLiteral("Error ") + bad
+                                         + QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. "
+                                                          "Could not send mail transcript, it is kept in ")
+                                         + failed + QStringLiteral(" !!!"));
+    EXPECT_EQ(boxes.notices[1].text, QStringLiteral("Error 550 5.1.1 No such user\n\nThe transcript was not sent to "
+                                                    "gone@x.test; a copy is kept in ") + failed);
+    EXPECT_EQ(boxes.notices[2].text, QStringLiteral("Error ") + bad
+                                         + QStringLiteral("\n\nCheck your client mail address, its probably not\nlegal. "
+                                                          "Could not send mail transcript to typo@desk.test, a copy is "
+                                                          "kept in ")
+                                         + failed + QStringLiteral(" !!!"));
+    EXPECT_EQ(mail.NotSentCount(), 3);
+
+    const QMap<QString, QJsonObject> aside = FailedRecords();
+    ASSERT_EQ(aside.keys(), (QStringList{"bad@x.test", "gone@x.test", "typo@desk.test"}));
+    EXPECT_EQ(aside["bad@x.test"][QStringLiteral("Answer")].toString(), bad);
+    EXPECT_EQ(aside["typo@desk.test"][QStringLiteral("Answer")].toString(), bad);
+    EXPECT_EQ(aside["typo@desk.test"][QStringLiteral("ToAddr")].toString(), QStringLiteral("c@x.test"));
+    EXPECT_EQ(aside["gone@x.test"][QStringLiteral("Answer")].toString(), QStringLiteral("550 5.1.1 No such user"));
+    const QDir failedDir(failed);
+    const QStringList kept = failedDir.entryList(QDir::Files);
+    EXPECT_EQ(kept.size(), 6); // every record with its attachment
+    for (const QString &name : kept)
+        EXPECT_TRUE(Private(failedDir.filePath(name))) << name.toStdString();
+    // Set aside for good: the next session does not try them again.
+    mail.NewSession(MailSettings(peer.Port()));
+    RunFor(300);
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 6);
+    EXPECT_EQ(LogLines().filter(QStringLiteral("Typo not sent to typo@desk.test: ") + bad).size(), 1);
+    EXPECT_TRUE(LogLines().filter(QStringLiteral("Typo sent to c@x.test")).size() == 1);
+}
+
+// A 552 to RCPT TO is a full mailbox: the transcript waits for that address
+// alone, and goes to it later as the same message.
+TEST_F(OutboxTest, TemporaryRefusalWaitsForItsAddressAloneAsTheSameMessage)
+{
+    SmtpPeer peer({QStringLiteral("--rcpt-once"), QStringLiteral("full@x.test=552 5.2.2 Mailbox full")});
+    ASSERT_TRUE(peer.Started());
+    TMailRecord r = Stored(QStringLiteral("a@x.test"), QStringLiteral("A"));
+    r.CcAddr = QStringLiteral("full@x.test");
+    ASSERT_TRUE(outbox.Update(r));
+    TMailBuff mail(&outbox, &log);
+    mail.SetRetryUnitMs(200);
+    mail.NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("data"), 2));
+    ASSERT_TRUE(WaitFor([&] { return mail.WaitingCount() == 0; }));
+    const auto data = peer.EventsOf(QStringLiteral("data"));
+    EXPECT_EQ(data[0][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"a@x.test"});
+    EXPECT_EQ(data[1][QStringLiteral("rcpts")].toVariant().toStringList(), QStringList{"full@x.test"});
+    const QByteArray id = "Message-ID: <" + r.MessageId.toLatin1() + ">\r\n";
+    EXPECT_FALSE(r.MessageId.isEmpty());
+    EXPECT_TRUE(peer.Message(0).contains(id));
+    EXPECT_TRUE(peer.Message(1).contains(id));
+    EXPECT_TRUE(QDir(outbox.FailedFolder()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(Waiting().isEmpty());
+    EXPECT_EQ(mail.NotSentCount(), 0);
+}
+
+// A record of an older version (no Message-ID, readable by all) still goes,
+// and a kill right after the server's 250 does not send it again.
+TEST_F(OutboxTest, OldRecordGoesOnceEvenWhenKilledJustAfterTheAnswer)
+{
+    QDir().mkpath(outbox.Folder());
+    const QDir box(outbox.Folder());
+    QFile record(box.filePath(QStringLiteral("20261201-101010-000-0001-abcd.mail")));
+    ASSERT_TRUE(record.open(QIODevice::WriteOnly));
+    record.write(R"({"Subject": "Transcript for chat with Old", "FromAddr": "support@velmora.test",
+                     "ToAddr": "old@x.test", "CcAddr": "", "ReplyToAddr": "", "MailBody": ["Dear Old,"],
+                     "AttachName": "Chat7.rtf", "ClientName": "Old"})");
+    record.close();
+    QFile attach(box.filePath(QStringLiteral("20261201-101010-000-0001-abcd.rtf")));
+    ASSERT_TRUE(attach.open(QIODevice::WriteOnly));
+    attach.write("{\\rtf1 old}");
+    attach.close();
+    QFile::setPermissions(attach.fileName(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+
+    SmtpPeer peer;
+    ASSERT_TRUE(peer.Started());
+    auto mail = std::make_unique<TMailBuff>(&outbox, &log);
+    EXPECT_TRUE(Private(attach.fileName()));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QString id = QJsonDocument::fromJson(record.readAll()).object()[QStringLiteral("MessageId")].toString();
+    record.close();
+    ASSERT_FALSE(id.isEmpty());
+    // Gone 20 ms after the 250 arrived, as by a kill.
+    QObject context;
+    QObject::connect(&mail->DebugLines(), &TMailLineCollector::LineAdded, &context, [&](const QString &line) {
+        if (line.startsWith(QStringLiteral("< 250 Message accepted")))
+            QTimer::singleShot(20, &context, [&] { mail.reset(); });
+    });
+    mail->NewSession(MailSettings(peer.Port()));
+    ASSERT_TRUE(WaitFor([&] { return !mail; }));
+    EXPECT_TRUE(peer.Message(0).contains("Message-ID: <" + id.toLatin1() + ">"));
+    EXPECT_TRUE(peer.Message(0).contains("filename=\"Chat7.rtf\""));
+    EXPECT_TRUE(Waiting().isEmpty());
+    TMailBuff again(&outbox, &log);
+    EXPECT_EQ(again.WaitingCount(), 0);
 }

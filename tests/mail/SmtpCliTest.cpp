@@ -64,7 +64,7 @@ TEST(SmtpCli, DeliversLetterAndAttachmentAsTheServerSeesThem)
 
     ASSERT_TRUE(peer.WaitForEvent(QStringLiteral("quit")));
     EXPECT_EQ(peer.EventsOf(QStringLiteral("helo"))[0][QStringLiteral("name")].toString(),
-              QStringLiteral("my_desk"));
+              QStringLiteral("my-desk"));
     const QJsonObject data = peer.EventsOf(QStringLiteral("data"))[0];
     EXPECT_EQ(data[QStringLiteral("sender")].toString(), QStringLiteral("support@velmora.test"));
     EXPECT_EQ(data[QStringLiteral("rcpts")].toVariant().toStringList(),
@@ -114,7 +114,7 @@ TEST(SmtpCli, DeliversLetterAndAttachmentAsTheServerSeesThem)
     EXPECT_EQ(QByteArray::fromBase64(b64), file);
     EXPECT_EQ(lines[i + 1], "--" + boundary + "--");
     // The debug view saw both directions.
-    EXPECT_TRUE(d.shown.contains(QStringLiteral("> HELO my_desk")));
+    EXPECT_TRUE(d.shown.contains(QStringLiteral("> HELO my-desk")));
     EXPECT_TRUE(d.shown.contains(QStringLiteral("> ..hidden behind a dot")) || d.shown.contains(QStringLiteral("> .hidden behind a dot")));
     EXPECT_TRUE(d.shown.filter(QStringLiteral("< 221")).size() == 1);
 }
@@ -271,9 +271,12 @@ TEST(SmtpCli, RefusedCallsStartNothing)
     EXPECT_EQ(peer.EventsOf(QStringLiteral("helo")).size(), 1);
 }
 
-TEST(SmtpCli, FirstRefusedRecipientEndsTheStep)
+// Every recipient is asked: the step succeeds when one was taken and lists
+// the refused ones, and fails as the first refusal when none was.
+TEST(SmtpCli, RefusedRecipientsAreListedAndOnlyAllRefusedFails)
 {
-    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("bad@b.test=550 no such user")});
+    SmtpPeer peer({QStringLiteral("--rcpt-reply"), QStringLiteral("bad@b.test=550 no such user"),
+                   QStringLiteral("--rcpt-reply"), QStringLiteral("busy@b.test=452 try later")});
     ASSERT_TRUE(peer.Started());
     TSmtpCli cli;
     StepDriver d(cli);
@@ -283,11 +286,21 @@ TEST(SmtpCli, FirstRefusedRecipientEndsTheStep)
     ASSERT_EQ(d.Run(&TSmtpCli::Connect), 0);
     ASSERT_EQ(d.Run(&TSmtpCli::Helo), 0);
     ASSERT_EQ(d.Run(&TSmtpCli::MailFrom), 0);
-    EXPECT_EQ(d.Run(&TSmtpCli::RcptTo), 550);
-    EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("550 no such user"));
-    const auto rcpts = peer.EventsOf(QStringLiteral("rcpt"));
-    ASSERT_EQ(rcpts.size(), 2);
-    EXPECT_EQ(rcpts[1][QStringLiteral("address")].toString(), QStringLiteral("bad@b.test"));
+    EXPECT_EQ(d.Run(&TSmtpCli::RcptTo), 0);
+    ASSERT_EQ(cli.RefusedRecipients().size(), 1);
+    EXPECT_EQ(cli.RefusedRecipients()[0].address, QStringLiteral("bad@b.test"));
+    EXPECT_EQ(cli.RefusedRecipients()[0].code, 550);
+    EXPECT_EQ(peer.EventsOf(QStringLiteral("rcpt")).size(), 3);
+
+    ASSERT_EQ(d.Run(&TSmtpCli::Quit), 0);
+    cli.RcptName = QStringList{QStringLiteral("busy@b.test"), QStringLiteral("bad@b.test")};
+    ASSERT_EQ(d.Run(&TSmtpCli::Connect), 0);
+    ASSERT_EQ(d.Run(&TSmtpCli::Helo), 0);
+    ASSERT_EQ(d.Run(&TSmtpCli::MailFrom), 0);
+    EXPECT_EQ(d.Run(&TSmtpCli::RcptTo), 452);
+    EXPECT_EQ(cli.FailedReplyCode(), 452);
+    EXPECT_EQ(cli.ErrorMessage(), QStringLiteral("452 try later"));
+    EXPECT_EQ(cli.RefusedRecipients().size(), 2);
 }
 
 TEST(SmtpCli, VisitorTextNeverInjectsAndNonAsciiIsEncoded)

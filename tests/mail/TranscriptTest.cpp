@@ -130,6 +130,26 @@ TEST_F(TranscriptTest, RecipientRules)
     const QByteArray json = record.readAll();
     EXPECT_TRUE(json.contains("\"ToAddr\": \"not an email\""));
     EXPECT_TRUE(json.contains("is not an e-mail address, and there is no CC address"));
+
+    // A full outbox keeps the new transcript aside too, with the reason, and
+    // tells without a box.
+    outbox.MaxMails = 0;
+    source.Email = QStringLiteral("eve@example.org");
+    EXPECT_FALSE(stored.Compose(source, settings));
+    ASSERT_EQ(told.size(), 3);
+    EXPECT_TRUE(told[2].startsWith(QStringLiteral("Transcript for chat with Eve: The mail outbox is full (0 "
+                                                  "transcripts")));
+    EXPECT_TRUE(told[2].endsWith(QStringLiteral(" It is kept in ") + outbox.FailedFolder() + QStringLiteral(" [not sent]")));
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    ASSERT_EQ(failed.entryList({QStringLiteral("*.rtf")}).size(), 2);
+    bool found = false;
+    for (const QString &name : failed.entryList({QStringLiteral("*.mail")})) {
+        QFile f(failed.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        found = found || (text.contains("\"ToAddr\": \"eve@example.org\"") && text.contains("The mail outbox is full"));
+    }
+    EXPECT_TRUE(found);
 }
 
 TEST_F(TranscriptTest, TemplateEdgeCases)

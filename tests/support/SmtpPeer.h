@@ -13,7 +13,7 @@
 // helo, auth (mech, login, ok), mail, rcpt, data (sender, rcpts, raw), quit.
 // Tests assert what the server received, not what the client believes it
 // sent. Options (see smtp_peer.py): --cram, --ehlo-auth LINE, --greeting
-// TEXT, --rcpt-reply ADDR=REPLY, --data-reply REPLY, --data-script R1|R2..,
+// TEXT, --rcpt-reply ADDR=REPLY, --rcpt-once ADDR=REPLY, --data-reply REPLY, --data-script R1|R2..,
 // --silent, --silent-quit, --tls MODE
 // with --cert/--key, --port N.
 #include <QByteArray>

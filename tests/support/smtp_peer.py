@@ -28,6 +28,7 @@ p.add_argument("--ehlo-auth", action="append", default=None,
                help="replace the AUTH lines of the EHLO reply by these")
 p.add_argument("--greeting", default=None, help="the whole greeting, \\n between lines")
 p.add_argument("--rcpt-reply", action="append", default=[], help="address=reply")
+p.add_argument("--rcpt-once", action="append", default=[], help="address=reply, the first time only")
 p.add_argument("--data-reply", default=None)
 p.add_argument("--data-script", default=None,
                help="answers to successive messages, '|' between: a reply, 'silent' (never answered) "
@@ -54,6 +55,7 @@ def reply_text(text):
 
 
 rcpt_replies = dict((a, reply_text(r)) for a, r in (x.split("=", 1) for x in args.rcpt_reply))
+rcpt_once = dict((a, reply_text(r)) for a, r in (x.split("=", 1) for x in args.rcpt_once))
 data_script = args.data_script.split("|") if args.data_script is not None else []
 
 
@@ -97,6 +99,8 @@ class Handler:
         record(ev="rcpt", address=address)
         if address in rcpt_replies:
             return rcpt_replies[address]
+        if address in rcpt_once:
+            return rcpt_once.pop(address)
         envelope.rcpt_tos.append(address)
         return "250 OK"
 

@@ -31,9 +31,9 @@ TDebugWinDlg::TDebugWinDlg(TMailLineCollector &lines, QWidget *parent) : QDialog
 
     // Hidden, the window holds no copy of the dialogue: it fills itself from
     // the collector when shown.
-    connect(&lines, &TMailLineCollector::LineAdded, this, [this](const QString &text) {
+    connect(&lines, &TMailLineCollector::LinesAdded, this, [this](const QStringList &batch) {
         if (isVisible())
-            AddDebugLine(text);
+            AddDebugLine(batch.join(QLatin1Char('\n')));
     });
     connect(&lines, &TMailLineCollector::Cleared, this, &TDebugWinDlg::ClearLines);
     connect(&lines, &TMailLineCollector::ShowRequested, this, [this] {
@@ -61,9 +61,10 @@ void TDebugWinDlg::ClearLines() { DebugMemo->clear(); }
 void TDebugWinDlg::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
+        m_lines.Flush(); // what it would add is in the replay below
         DebugMemo->clear();
-        for (const QString &line : m_lines.Lines())
-            AddDebugLine(line);
+        if (!m_lines.Lines().empty())
+            AddDebugLine(QStringList(m_lines.Lines().begin(), m_lines.Lines().end()).join(QLatin1Char('\n')));
     }
     QDialog::showEvent(event);
 }
