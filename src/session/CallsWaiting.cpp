@@ -4,6 +4,7 @@
 
 #include "session/CallsText.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
@@ -91,6 +92,7 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
             return;
         record->EarlyChars += line.size();
         record->EarlyLines.append(line);
+        ArchiveEarlyLine(record, line);
         return;
     }
     default:
@@ -187,8 +189,45 @@ void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
         return;
     record->Name = details->Name();
     record->Email = details->Email();
+    record->Phone = details->Phone();
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && record->ArchiveChat) {
+        TArchiveChat caller;
+        caller.Visitor = record->Name;
+        caller.Email = record->Email;
+        caller.Phone = record->Phone;
+        if (record->Kind == server::SUPPORT_CHAT_LISTED)
+            caller.OtherSupporter = record->Name;
+        recorder->UpdateCaller(record->ArchiveChat, caller);
+    }
     ShowUserDetails(m_list, socket, *details);
     Log(UserDetailsLogLine(record->SessionCount, *details, record->WebSite));
+}
+
+void TCalls::ArchiveEarlyLine(ChatItem *record, const QString &line)
+{
+    // What a visitor says before a window takes the call is kept at once: a
+    // visitor on hold may well leave before anyone opens it.
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder)
+        return;
+    const bool supporter = record->Kind == server::SUPPORT_CHAT_LISTED;
+    if (!record->ArchiveChat) {
+        TArchiveChat chat;
+        chat.SessionCount = record->SessionCount;
+        chat.Kind = record->Kind;
+        chat.Visitor = record->Name;
+        chat.Email = record->Email;
+        chat.Phone = record->Phone;
+        chat.Site = record->WebSite;
+        chat.IP = record->IP;
+        chat.Supporter = Settings().SupportName;
+        if (supporter)
+            chat.OtherSupporter = record->Name;
+        record->ArchiveChat = recorder->BeginChat(chat);
+    }
+    recorder->AddLine(record->ArchiveChat,
+                      TArchiveLine::Said(supporter ? archive::Who::OtherSupporter : archive::Who::Visitor,
+                                         record->Name, line));
 }
 
 void TCalls::WaitingSocketDisconnect(TClientSocket *socket)
