@@ -3,7 +3,7 @@
 // and their texts, and every way a waiting call can end.
 #include "CallsTestFixture.h"
 
-#include "archive/ArchiveRecorder.h"
+#include "support/ArchivedChat.h"
 
 #include <QTcpServer>
 
@@ -244,20 +244,15 @@ TEST_F(CallsWaiting, WhatAVisitorOnHoldSaysIsArchivedEvenIfNobodyOpensTheCall)
         frames += *chat::BuildChatText(line);
     ASSERT_TRUE(server.SendRaw(c, frames + test::MakeFrame(chat::END_SESSION)));
     ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColStatus) == QStringLiteral("Disconnected"); }));
-    recorder.Flush();
 
-    TArchiveDb archive;
-    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
-    TArchiveFilter mia;
-    mia.Visitor = QStringLiteral("mia@example.org");
-    const std::vector<TArchiveHit> kept = archive.Search(mia);
-    ASSERT_EQ(kept.size(), 1u);
-    const TArchiveChat row = *archive.Chat(kept[0].Chat);
+    std::vector<TArchiveLine> lines;
+    const std::optional<TArchiveChat> kept = OnlyArchivedChat(recorder, QStringLiteral("mia@example.org"), &lines);
+    ASSERT_TRUE(kept);
+    const TArchiveChat &row = *kept;
     EXPECT_EQ(row.SessionCount, 8);
     EXPECT_EQ(row.Phone, QStringLiteral("555-2"));
     EXPECT_EQ(row.Status, QStringLiteral("Disconnected"));
     EXPECT_TRUE(row.EndedProperly);
-    const std::vector<TArchiveLine> lines = archive.Lines(row.Id);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].Text, QStringLiteral("hello?"));
     EXPECT_EQ(lines[3].Name + QStringLiteral(": ") + lines[3].Text, QStringLiteral("Mia: bye"));

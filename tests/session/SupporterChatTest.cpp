@@ -2,7 +2,7 @@
 // visitor's side on a connection of its own, against the fake chat server.
 #include "session/SupporterChat.h"
 
-#include "archive/ArchiveRecorder.h"
+#include "support/ArchivedChat.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
 #include "support/FakeChatServer.h"
@@ -103,14 +103,9 @@ TEST_F(SupporterChatTest, RequestsTheSupporterAndAnswersTheSessionWithPacedDetai
 
     // The archive keeps the chat under the number the server gave it.
     chat.EndArchive(QStringLiteral("End Chat !"));
-    recorder.Flush();
-    TArchiveDb archive;
-    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
-    TArchiveFilter bert;
-    bert.Visitor = QStringLiteral("Bert");
-    const std::vector<TArchiveHit> kept = archive.Search(bert);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(archive.Chat(kept[0].Chat)->SessionCount, 77);
+    const std::optional<TArchiveChat> kept = test::OnlyArchivedChat(recorder, QStringLiteral("Bert"));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->SessionCount, 77);
 }
 
 TEST_F(SupporterChatTest, AfterLeavingNothingIsAnsweredButTheFarewellGoes)
