@@ -188,18 +188,20 @@ bool TReceivedConversation::Show(const QByteArray &rtf, const QTextCharFormat &b
     // Read whole into a document that nobody lays out: cheap, and bounded.
     const bool complete = InsertReceivedConversation(m_read, rtf, base, &m_readParagraphs);
     m_piece = std::move(piece);
-    m_hadText = !m_document.isEmpty();
-    // A paragraph of its own below the received ones, for what is there or
-    // comes meanwhile: nobody else ever writes where the pieces go.
-    const int firstState = m_document.begin().userState();
-    QTextCursor cursor(&m_document);
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::Start);
-    cursor.insertBlock(QTextBlockFormat(), base);
-    // The split leaves the first paragraph's state on the received part.
+    // What is there already gets a paragraph of its own below the received
+    // ones. The pieces go where the last one ended; what others write there
+    // meanwhile (a line at the end of a document that was empty) stays
+    // below them.
+    if (!m_document.isEmpty()) {
+        const int firstState = m_document.begin().userState();
+        QTextCursor cursor(&m_document);
+        cursor.beginEditBlock();
+        cursor.insertBlock(QTextBlockFormat(), base);
+        // The split leaves the first paragraph's state on the received part.
+        m_document.begin().next().setUserState(firstState);
+        cursor.endEditBlock();
+    }
     m_document.begin().setUserState(kReceivedBlock);
-    m_document.begin().next().setUserState(firstState);
-    cursor.endEditBlock();
     m_at = QTextCursor(&m_document);
     m_at.setKeepPositionOnInsert(true);
     m_block = m_read.begin();
@@ -289,18 +291,7 @@ void TReceivedConversation::ShowPiece()
 void TReceivedConversation::Stop()
 {
     m_timer.stop();
-    if (m_at.isNull())
-        return;
     m_block = QTextBlock();
-    // An empty document has no paragraph below the received ones, as when
-    // the conversation came in one go.
-    const QTextBlock below = m_at.block().next();
-    if (!m_hadText && below.isValid() && below.length() == 1) {
-        QTextCursor cursor(&m_document);
-        cursor.setPosition(m_at.position());
-        cursor.deleteChar();
-        cursor.block().setUserState(kReceivedBlock);
-    }
     m_at = QTextCursor();
 }
 

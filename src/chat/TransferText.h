@@ -94,8 +94,6 @@ private:
     void Pass();
     // Puts the next piece in; the paragraphs it touched are marked received.
     void ShowPiece();
-    // Stops showing; the paragraph put below for an empty document goes
-    // when nothing came into it.
     void Stop();
 
     QTextDocument &m_document;
@@ -106,7 +104,6 @@ private:
     // Where the next piece goes: the end of the last received paragraph,
     // which stays put when others write around it.
     QTextCursor m_at;
-    bool m_hadText = false;
     // Where in Read() the next piece starts.
     QTextBlock m_block;
     int m_offset = 0; // within m_block

@@ -241,11 +241,16 @@ TEST(TransferText, ReceivedConversationIsShownAPieceAtATime)
     EXPECT_LE(shown.characterCount(), TReceivedConversation::kPieceChars + 8);
     EXPECT_EQ(pieces.ReadParagraphs(), 2) << "the archive has it all at once";
     AppendChatLine(shown, QStringLiteral("Eve: still there?"), Qt::blue, 4, Qt::red, {}, false);
+    // The window's first look puts its notice right below the received part.
+    QTextCursor notice(shown.findBlockByNumber(ReceivedParagraphs(shown)));
+    notice.insertText(QStringLiteral("notice"));
+    notice.insertBlock();
     ASSERT_TRUE(WaitFor([&] { return whole; }));
     EXPECT_GE(passes, 30000 / TReceivedConversation::kPieceChars);
 
     QStringList paragraphs = Paragraphs(shown);
     EXPECT_EQ(paragraphs.takeLast(), QStringLiteral("Eve: still there?"));
+    EXPECT_EQ(paragraphs.takeLast(), QStringLiteral("notice"));
     EXPECT_EQ(paragraphs.join(QString()), Paragraphs(once).join(QString()));
     EXPECT_EQ(ReceivedParagraphs(shown), paragraphs.size());
     for (QTextBlock block = shown.begin(); block.isValid(); block = block.next()) {
