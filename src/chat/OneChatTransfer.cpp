@@ -153,9 +153,9 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
 {
     // Above whatever the window has written already, so the earlier
     // conversation comes before every new line. Another console's bytes:
-    // what cannot be read is left out, never a reason to fail.
-    // It is shown a piece per pass of the event loop, so the window and the
-    // rest of the console go on meanwhile; the archive has it at once.
+    // what cannot be read is left out, never a reason to fail. It is shown
+    // a piece per pass of the event loop, so the window and the rest of the
+    // console go on meanwhile; the archive has it at once.
     if (richText.isEmpty())
         return;
     // Sent again: the new copy replaces the one shown, never a second one.

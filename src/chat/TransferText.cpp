@@ -11,11 +11,11 @@
 namespace velmora {
 
 namespace {
-// A conversation is shown in one go: bounded so that laying it out never
-// freezes the window. A real one is far smaller; a peer's megabyte of one
-// word, or of one colour change per letter, is not.
-// Its font sizes are those of a chat, 6 to 36 pt, and its paragraphs bounded:
-// a letter a page high costs its layout as much as a page of letters.
+// A received conversation is bounded so that laying it out never freezes the
+// window. A real one is far smaller; a peer's megabyte of one word, or of one
+// colour change per letter, is not. Its font sizes are those of a chat, 6 to
+// 36 pt, and its paragraphs bounded: a letter a page high costs its layout as
+// much as a page of letters.
 constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true, 4096, 12, 72};
 
 void MarkBlocks(QTextDocument &document, int first, int end, int state)

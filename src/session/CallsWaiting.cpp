@@ -27,6 +27,18 @@ namespace velmora {
 
 namespace {
 
+// The caller as the archive knows it, from what the call record has learnt.
+TArchiveChat ArchivedCaller(const ChatItem &record)
+{
+    TArchiveChat chat;
+    chat.Visitor = record.Name;
+    chat.Email = record.Email;
+    chat.Phone = record.Phone;
+    if (record.Kind == server::SUPPORT_CHAT_LISTED)
+        chat.OtherSupporter = record.Name;
+    return chat;
+}
+
 // Pauses of the waiting phase, kept on the wire for the server's sake.
 constexpr int kAnswerPauseMs = 500;
 constexpr int kWelcomePauseMs = 50;
@@ -190,15 +202,8 @@ void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
     record->Name = details->Name();
     record->Email = details->Email();
     record->Phone = details->Phone();
-    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && record->ArchiveChat) {
-        TArchiveChat caller;
-        caller.Visitor = record->Name;
-        caller.Email = record->Email;
-        caller.Phone = record->Phone;
-        if (record->Kind == server::SUPPORT_CHAT_LISTED)
-            caller.OtherSupporter = record->Name;
-        recorder->UpdateCaller(record->ArchiveChat, caller);
-    }
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && record->ArchiveChat)
+        recorder->UpdateCaller(record->ArchiveChat, ArchivedCaller(*record));
     ShowUserDetails(m_list, socket, *details);
     Log(UserDetailsLogLine(record->SessionCount, *details, record->WebSite));
 }
@@ -210,21 +215,16 @@ void TCalls::ArchiveEarlyLine(ChatItem *record, const QString &line)
     TArchiveRecorder *recorder = ArchiveRecorder();
     if (!recorder)
         return;
-    const bool supporter = record->Kind == server::SUPPORT_CHAT_LISTED;
     if (!record->ArchiveChat) {
-        TArchiveChat chat;
+        TArchiveChat chat = ArchivedCaller(*record);
         chat.SessionCount = record->SessionCount;
         chat.Kind = record->Kind;
-        chat.Visitor = record->Name;
-        chat.Email = record->Email;
-        chat.Phone = record->Phone;
         chat.Site = record->WebSite;
         chat.IP = record->IP;
         chat.Supporter = Settings().SupportName;
-        if (supporter)
-            chat.OtherSupporter = record->Name;
         record->ArchiveChat = recorder->BeginChat(chat);
     }
+    const bool supporter = record->Kind == server::SUPPORT_CHAT_LISTED;
     recorder->AddLine(record->ArchiveChat,
                       TArchiveLine::Said(supporter ? archive::Who::OtherSupporter : archive::Who::Visitor,
                                          record->Name, line));

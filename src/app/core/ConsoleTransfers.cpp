@@ -53,7 +53,7 @@ void TConsole::WaitForTransferStep()
 
 void TConsole::TransferOverdue()
 {
-    if (!m_session)
+    if (!m_session || !m_calls)
         return;
     const qint32 sessionCount = m_session->Transfer().AnswerOverdue();
     if (IChatWindow *window = sessionCount ? m_calls->FindChatWindow(sessionCount) : nullptr)
@@ -63,7 +63,7 @@ void TConsole::TransferOverdue()
 
 bool TConsole::CancelTransfer(qint32 sessionCount, const QString &line)
 {
-    if (!m_session || !m_session->Transfer().Cancel(sessionCount))
+    if (!m_session || !m_calls || !m_session->Transfer().Cancel(sessionCount))
         return false;
     m_transferWait.stop();
     if (IChatWindow *window = m_calls->FindChatWindow(sessionCount))
