@@ -1,13 +1,17 @@
 // The worst stall of the GUI thread while a hostile conversation is shown in a
-// chat pane on screen: a visitor's line of one 64 KiB word, and a transferred
-// conversation of 1 MiB of RTF (one word, or one colour change per letter).
-// The stall is the longest the event loop is kept from running, from the
-// insertion to the end of the layout and painting that follow it; its
-// processor time is given too, which a loaded machine does not inflate.
+// chat pane on screen: a visitor's line of one 64 KiB word, and transferred
+// conversations up to the 1 MiB frame limit, shown a piece per pass of the
+// event loop. The stall is the longest the event loop is kept from running,
+// from the insertion to the end of the layout and painting that follow it;
+// its processor time is given too, which a loaded machine does not inflate.
 //
 //   BM_LongWordLine           AddRemoteLine with a 65,535-letter word
-//   BM_TransferredOneWord     InsertReceivedConversation, 1 MiB of one word
-//   BM_TransferredColours     InsertReceivedConversation, 1 MiB, \cf change per letter
+//   BM_Transferred/<payload>  TReceivedConversation::Show, then its pieces:
+//     0 one word of 1 MiB          4 "x " 15,000 times at 1000 pt
+//     1 \cf change per letter, 1 MiB 5 "x " 3,000 times at 1638 pt
+//     2 45,000 colours in the table 6 "x " up to 1 MiB at 1000 pt
+//     3 30,000 fonts in the table   7 groups nested 500,000 deep
+//                                   8 \par up to 1 MiB
 //   BM_RawLongWord/<letters>  the same word put in with a bare insertText, no
 //                             break opportunities: the cost as it was
 //
@@ -49,8 +53,9 @@ struct Stall {
 };
 
 // How long `insert` and the event-loop passes after it block the loop, at
-// worst: wall time, and the processor time of the same pass.
-Stall WorstStall(const std::function<void()> &insert)
+// worst: wall time, and the processor time of the same pass. The passes go on
+// until `busy` says the work is done, and 400 ms after.
+Stall WorstStall(const std::function<void()> &insert, const std::function<bool()> &busy = {})
 {
     Stall worst;
     const auto pass = [&](const std::function<void()> &run) {
@@ -64,6 +69,10 @@ Stall WorstStall(const std::function<void()> &insert)
         worst.cpuMs = std::max(worst.cpuMs, stall.cpuMs);
     };
     pass(insert);
+    QElapsedTimer clock;
+    clock.start();
+    while (busy && busy() && clock.elapsed() < 60000)
+        pass([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
     QElapsedTimer settle;
     settle.start();
     while (settle.elapsed() < 400)
@@ -87,14 +96,15 @@ double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-void RunStalls(benchmark::State &state, const std::function<void(TChatPane &)> &insert)
+void RunStalls(benchmark::State &state, const std::function<void(TChatPane &)> &insert,
+               const std::function<bool()> &busy = {})
 {
     Settings().ChatSoundFile.clear();
     std::vector<double> walls;
     std::vector<double> cpus;
     for (auto _ : state) {
         std::unique_ptr<TChatPane> pane = ShownPane();
-        const Stall stall = WorstStall([&] { insert(*pane); });
+        const Stall stall = WorstStall([&] { insert(*pane); }, busy);
         state.SetIterationTime(stall.wallMs / 1000.0);
         walls.push_back(stall.wallMs);
         cpus.push_back(stall.cpuMs);
@@ -111,26 +121,69 @@ void BM_LongWordLine(benchmark::State &state)
 }
 BENCHMARK(BM_LongWordLine)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
-void BM_TransferredOneWord(benchmark::State &state)
+// The conversations another console could send, each within a frame.
+QByteArray Payload(int which)
 {
-    const QByteArray rtf = "{\\rtf1\\ansi " + QByteArray(1024 * 1024, 'a') + "}";
-    RunStalls(state, [&](TChatPane &pane) {
-        InsertReceivedConversation(*pane.ChatOutPutText->document(), rtf, pane.BaseFormat());
-    });
+    constexpr qsizetype kFrame = 1024 * 1024;
+    QByteArray rtf;
+    switch (which) {
+    case 0:
+        return "{\\rtf1\\ansi " + QByteArray(kFrame, 'a') + "}";
+    case 1:
+        rtf = "{\\rtf1\\ansi{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}";
+        while (rtf.size() < kFrame)
+            rtf += "\\cf1 a\\cf2 b";
+        return rtf + "}";
+    case 2:
+        rtf = "{\\rtf1{\\colortbl;";
+        for (int i = 0; i < 45000; ++i)
+            rtf += "\\red" + QByteArray::number(i % 256) + "\\green1\\blue2;";
+        rtf += "}";
+        for (int i = 0; i < 3000; ++i)
+            rtf += "\\cf" + QByteArray::number(i * 15) + " word ";
+        return rtf + "}";
+    case 3:
+        rtf = "{\\rtf1{\\fonttbl";
+        for (int i = 0; i < 30000; ++i)
+            rtf += "{\\f" + QByteArray::number(i) + "\\fcharset" + QByteArray::number(i % 256) + " F;}";
+        rtf += "}";
+        for (int i = 0; i < 3000; ++i)
+            rtf += "\\f" + QByteArray::number(i * 10) + " word ";
+        return rtf + "}";
+    case 4:
+    case 5:
+    case 6: {
+        const int words = which == 4 ? 15000 : which == 5 ? 3000 : int(kFrame / 2);
+        rtf = which == 5 ? "{\\rtf1 \\fs3276 " : "{\\rtf1 \\fs2000 ";
+        rtf.reserve(rtf.size() + words * 2 + 1);
+        for (int i = 0; i < words && rtf.size() < kFrame - 2; ++i)
+            rtf += "x ";
+        return rtf + "}";
+    }
+    case 7:
+        return "{\\rtf1 " + QByteArray(500000, '{') + "deep" + QByteArray(500000, '}') + "}";
+    default:
+        rtf = "{\\rtf1 ";
+        while (rtf.size() < kFrame)
+            rtf += "\\par ";
+        return rtf + "}";
+    }
 }
-BENCHMARK(BM_TransferredOneWord)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
-void BM_TransferredColours(benchmark::State &state)
+void BM_Transferred(benchmark::State &state)
 {
-    QByteArray rtf = "{\\rtf1\\ansi{\\colortbl;\\red255\\green0\\blue0;\\red0\\green0\\blue255;}";
-    while (rtf.size() < 1024 * 1024)
-        rtf += "\\cf1 a\\cf2 b";
-    rtf += "}";
-    RunStalls(state, [&](TChatPane &pane) {
-        InsertReceivedConversation(*pane.ChatOutPutText->document(), rtf, pane.BaseFormat());
-    });
+    const QByteArray rtf = Payload(int(state.range(0)));
+    std::unique_ptr<TReceivedConversation> shown;
+    RunStalls(
+        state,
+        [&](TChatPane &pane) {
+            shown = std::make_unique<TReceivedConversation>(*pane.ChatOutPutText->document());
+            shown->Show(rtf, pane.BaseFormat(), true);
+        },
+        [&] { return shown && shown->Showing(); });
+    shown.reset();
 }
-BENCHMARK(BM_TransferredColours)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Transferred)->DenseRange(0, 8)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_RawLongWord(benchmark::State &state)
 {

@@ -83,9 +83,9 @@ BoxAnswer TQtBoxes::Show(const BoxRequest &request)
     }
 }
 
-int TQtBoxes::ChooseSupporter(const QList<SupporterRow> &rows)
+int TQtBoxes::ChooseSupporter(const QList<SupporterRow> &rows, const QString &caption)
 {
-    return TOnlineSupportersDlg::Choose(rows);
+    return TOnlineSupportersDlg::Choose(rows, caption);
 }
 
 void TQtBoxes::Notify(const BoxRequest &request)

@@ -241,6 +241,11 @@ bool TMainForm::BeginTransfer(const TTransferSource &source)
     return m_console && m_console->BeginTransfer(source.SessionCount, source.Conversation);
 }
 
+bool TMainForm::CancelTransfer(qint32 sessionCount, const QString &line)
+{
+    return m_console && m_console->CancelTransfer(sessionCount, line);
+}
+
 void TMainForm::OpenSupporterChat(qint32 port, const QString &name)
 {
     ChatWithOtherSupportBtn->setEnabled(false);

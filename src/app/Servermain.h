@@ -160,6 +160,7 @@ public:
 
     // Transfers are the console's; the supporter chat's window is the view's.
     bool BeginTransfer(const TTransferSource &source) override;
+    bool CancelTransfer(qint32 sessionCount, const QString &line) override;
     void OpenSupporterChat(qint32 port, const QString &name) override;
     // The supporter chat this console started, while it lasts.
     TSuppChatWindow *SupportChatWindow() const { return m_suppChat; }

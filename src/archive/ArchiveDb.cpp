@@ -419,12 +419,14 @@ qint64 TArchiveDb::InsertChat(const TArchiveChat &chat)
 bool TArchiveDb::UpdateCaller(qint64 chat, const TArchiveChat &details)
 {
     Statement update(m_db, QStringLiteral("UPDATE chats SET visitor = ?2, email = ?3, phone = ?4, other_supporter ="
-                                          " CASE WHEN ?5 = '' THEN other_supporter ELSE ?5 END WHERE id = ?1"));
+                                          " CASE WHEN ?5 = '' THEN other_supporter ELSE ?5 END,"
+                                          " session = CASE WHEN ?6 = 0 THEN session ELSE ?6 END WHERE id = ?1"));
     update.Bind(1, chat);
     update.Bind(2, ArchiveText(details.Visitor));
     update.Bind(3, ArchiveText(details.Email));
     update.Bind(4, ArchiveText(details.Phone));
     update.Bind(5, details.OtherSupporter);
+    update.Bind(6, qint64(details.SessionCount));
     return update.Run() || Fail(update.Code());
 }
 

@@ -107,6 +107,11 @@ void TArchiveRecorder::SetOtherSupporter(Handle chat, const QString &name)
     UpdateInfo(chat, [name](TArchiveChat &info) { info.OtherSupporter = name; });
 }
 
+void TArchiveRecorder::SetSessionCount(Handle chat, qint32 sessionCount)
+{
+    UpdateInfo(chat, [sessionCount](TArchiveChat &info) { info.SessionCount = sessionCount; });
+}
+
 void TArchiveRecorder::UpdateInfo(Handle chat, std::function<void(TArchiveChat &)> change)
 {
     if (chat == 0)

@@ -49,6 +49,8 @@ public:
     Handle BeginChat(TArchiveChat chat);
     void UpdateCaller(Handle chat, const TArchiveChat &details);
     void SetOtherSupporter(Handle chat, const QString &name);
+    // A supporter chat learns its number only once it is under way.
+    void SetSessionCount(Handle chat, qint32 sessionCount);
     void AddLine(Handle chat, TArchiveLine line);
     void EndChat(Handle chat, const QString &status);
     // The transcript of the newest chat with this session number.

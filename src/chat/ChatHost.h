@@ -48,6 +48,10 @@ public:
     // The operator asked to hand this chat to another supporter: false when
     // the console refuses (a box has told why).
     virtual bool BeginTransfer(const TTransferSource & /*source*/) { return false; }
+    // Gives up this chat's transfer while its conversation has not gone; the
+    // window is then restored through TransferGivenUp(`line`). False when
+    // there was none to give up.
+    virtual bool CancelTransfer(qint32 /*sessionCount*/, const QString & /*line*/) { return false; }
     // A supporter-to-supporter chat ended: the main window may start another.
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}
     // A visitor's line has been shown in `window` (for a desktop notice).

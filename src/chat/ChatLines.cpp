@@ -1,5 +1,6 @@
 #include "chat/ChatLines.h"
 
+#include "diag/SafeText.h"
 #include "richtext/WordBreaks.h"
 
 #include <QTextCursor>
@@ -15,6 +16,12 @@ QColor ColorFromSetting(quint32 bbggrr)
 QString ClockText(quint32 seconds)
 {
     return QString::asprintf("%u:%02u:%02u", seconds / 3600, (seconds / 60) % 60, seconds % 60);
+}
+
+QString CaptionName(const QString &name)
+{
+    constexpr int kMaxCaptionName = 80;
+    return ShortText(name, kMaxCaptionName).trimmed();
 }
 
 QString EndedCaption(const QString &caption)

@@ -22,6 +22,10 @@ QColor ColorFromSetting(quint32 bbggrr);
 // Hours, minutes, seconds as "%u:%02u:%02u" (0:01:05, 12:00:00).
 QString ClockText(quint32 seconds);
 
+// A caller's or supporter's name (from the network) as a caption shows it:
+// a control character, NUL included, would cut the caption there.
+QString CaptionName(const QString &name);
+
 // A chat window's caption once the chat is over.
 QString EndedCaption(const QString &caption);
 

@@ -66,6 +66,13 @@ void TOneChatWindow::FormClose()
         m_extraTools->hide();
     m_extraToolsOpen = false;
 
+    // A chat that nobody has taken yet is not handed over by closing it:
+    // it ends here, as any other.
+    if (m_chat.Transferring())
+        m_host.CancelTransfer(m_chat.SessionCount(), QString());
+    if (!self || m_closed)
+        return;
+
     // 3.
     m_chat.MarkEndTime();
 
@@ -125,6 +132,7 @@ std::optional<TTranscriptSource> TOneChatWindow::TranscriptSource() const
     const std::optional<TTranscriptHeader> row = m_chat.TranscriptRow();
     if (!row)
         return std::nullopt;
+    ShowAllReceived();
     TTranscriptHeader header = *row;
     header.SupportName = Settings().SupportName;
     TTranscriptSource source;

@@ -14,6 +14,7 @@
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -40,12 +41,35 @@ void TOneChatWindow::LeftDuringTransfer(const QString &how)
     const QString line = CallerLabel() + QStringLiteral(" left the chat at ") + TChatPane::NowText() + how;
     m_pane->AddSystemLine(line);
     m_chat.ArchiveSystemLine(line);
+    // Nobody is handed a visitor who has gone: the chat ends here.
+    m_host.CancelTransfer(m_chat.SessionCount(), QString());
+}
+
+void TOneChatWindow::CancelTransferClick()
+{
+    if (m_closed || m_closing || !m_chat.Transferring())
+        return;
+    // Too late once the conversation has gone: the window closes then.
+    m_host.CancelTransfer(m_chat.SessionCount(),
+                          QStringLiteral("The transfer was cancelled: the chat is yours again."));
+}
+
+void TOneChatWindow::TransferGivenUp(const QString &line)
+{
+    if (!m_chat.Transferring() || m_closed)
+        return;
+    RestoreAfterTransfer();
+    if (line.isEmpty() || m_closed)
+        return;
+    m_pane->AddSystemLine(line);
+    m_chat.ArchiveSystemLine(line);
 }
 
 void TOneChatWindow::TransferBtnClick()
 {
     if (m_closed || m_closing || m_chat.Transferring())
         return;
+    ShowAllReceived();
     const TSettings &settings = Settings();
     QTextDocument &document = *ChatOutPutText->document();
     // 1. An empty conversation travels as it is, without a header.
@@ -65,6 +89,7 @@ void TOneChatWindow::TransferBtnClick()
     source.Email = m_chat.Email();
     source.Conversation = DocumentToRtf(document);
     m_chat.SetTransferring(true);
+    ShowCancelTransfer(true);
     // 4.
     QPointer<TOneChatWindow> self(this);
     const bool accepted = m_host.BeginTransfer(source);
@@ -76,6 +101,7 @@ QByteArray TOneChatWindow::TransferConversation(const QByteArray & /*kept*/)
 {
     // The visitor may have gone on while the other supporter was being
     // asked: all of it travels, and the end line stays the last.
+    ShowAllReceived();
     QTextDocument &document = *ChatOutPutText->document();
     KeepTransferEndLast(document, m_pane->BaseFormat(), Settings().EmptyLineAdd);
     return DocumentToRtf(document);
@@ -88,10 +114,15 @@ void TOneChatWindow::TransferOffered(const QString &supporter)
 
 void TOneChatWindow::RestoreAfterTransfer()
 {
+    // Once is enough, whoever learns first that nobody takes the chat.
+    if (!m_chat.Transferring())
+        return;
     RemoveTransferLines(*ChatOutPutText->document());
     m_chat.SetTransferring(false);
     m_chat.NameArchiveOtherSupporter(m_transferredFrom);
-    if (m_closed)
+    ShowCancelTransfer(false);
+    // A chat that is closing ends as the close procedure says.
+    if (m_closed || m_closing)
         return;
     if (m_leftDuringTransfer) {
         // The chat stays here, and its visitor has gone: as when one leaves.
@@ -105,24 +136,43 @@ void TOneChatWindow::RestoreAfterTransfer()
     InputText->setEnabled(true);
 }
 
+void TOneChatWindow::ShowCancelTransfer(bool on)
+{
+    if (!m_cancelTransfer && on) {
+        m_cancelTransfer = new QPushButton(QStringLiteral("Cancel transfer"), this);
+        m_cancelTransfer->setObjectName(QStringLiteral("CancelTransferBtn"));
+        m_cancelTransfer->setToolTip(QStringLiteral("Keep this chat: nobody has taken it yet."));
+        connect(m_cancelTransfer, &QPushButton::clicked, this, [this] { CancelTransferClick(); });
+        m_pane->StatusBar->addPermanentWidget(m_cancelTransfer);
+    }
+    if (m_cancelTransfer)
+        m_cancelTransfer->setVisible(on);
+}
+
 void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
 {
     // Above whatever the window has written already, so the earlier
     // conversation comes before every new line. Another console's bytes:
-    // what cannot be read is left out, never a reason to fail.
+    // what cannot be read is left out, never a reason to fail. It is shown
+    // a piece per pass of the event loop, so the window and the rest of the
+    // console go on meanwhile; the archive has it at once.
     if (richText.isEmpty())
         return;
-    QTextDocument &document = *ChatOutPutText->document();
     // Sent again: the new copy replaces the one shown, never a second one.
-    if (!m_chat.Transferring())
-        RemoveReceivedConversation(document);
-    int paragraphs = 0;
-    InsertReceivedConversation(document, richText, m_pane->BaseFormat(), &paragraphs);
-    m_pane->ScrollToNewest();
-    ArchiveCarriedConversation(paragraphs);
+    QPointer<TChatPane> pane(m_pane);
+    m_received->Show(richText, m_pane->BaseFormat(), !m_chat.Transferring(), [pane](bool) {
+        if (pane)
+            pane->ScrollToNewest();
+    });
+    ArchiveCarriedConversation();
 }
 
-void TOneChatWindow::ArchiveCarriedConversation(int paragraphs)
+void TOneChatWindow::ShowAllReceived() const
+{
+    m_received->ShowRestNow();
+}
+
+void TOneChatWindow::ArchiveCarriedConversation()
 {
     // The caller's name may have come only while the call waited.
     QString visitor = m_chat.Name();
@@ -130,7 +180,7 @@ void TOneChatWindow::ArchiveCarriedConversation(int paragraphs)
         visitor = m_chat.Record()->Name;
     QString from;
     const std::vector<TArchiveLine> lines =
-        CarriedLines(*ChatOutPutText->document(), paragraphs, visitor, Settings().SupportName, &from);
+        CarriedLines(m_received->Read(), m_received->ReadParagraphs(), visitor, Settings().SupportName, &from);
     // A copy sent again holds the first one's lines and what came after them:
     // those after the part both share are recorded, unless the first copy
     // had them too (its end line).

@@ -63,6 +63,7 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     layout->addWidget(m_pane);
 
     ChatOutPutText = m_pane->ChatOutPutText;
+    m_received = std::make_unique<TReceivedConversation>(*ChatOutPutText->document());
     InputText = m_pane->InputText;
     SendMsgBtn = m_pane->SendMsgBtn;
     Label1 = m_pane->Label1;
@@ -106,7 +107,7 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     // 2. Caption; a call that waited on hold already knows its caller.
     m_caption = CaptionBase(m_number);
     if (knownCaller) {
-        m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
+        m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
         setProperty(kChatNameProperty, m_chat.Name());
     }
     SetCaption(m_caption);
@@ -315,7 +316,7 @@ void TOneChatWindow::CallerDetailsChanged()
 {
     if (m_closed)
         return;
-    m_caption += QStringLiteral(", in chat with ") + m_chat.Name();
+    m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
     setProperty(kChatNameProperty, m_chat.Name());
     ShowCaption();
     if (!m_nameNotice.isNull() && !m_chat.Name().isEmpty()) {

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -24,6 +25,7 @@ namespace velmora {
 
 class TChatPane;
 class TChatWinExtDlg;
+class TReceivedConversation;
 
 class TOneChatWindow : public QWidget, public IChatWindow, public ICustomerChatView {
     Q_OBJECT
@@ -47,6 +49,7 @@ public:
     // A transfer failed or was abandoned: the header and the end line go,
     // the input takes text again.
     void RestoreAfterTransfer() override;
+    void TransferGivenUp(const QString &line) override;
     // The supporter the transfer goes to has been asked (kept in the archive).
     void TransferOffered(const QString &supporter) override;
 
@@ -69,6 +72,9 @@ public:
     bool SendImageFile(const QString &fileName);
     // Starts the transfer of this chat (the extra tools' "Transfer Chat").
     void TransferBtnClick();
+    // "Cancel transfer": the chat stays here while nobody has taken it.
+    void CancelTransferClick();
+    QPushButton *CancelTransferButton() const { return m_cancelTransfer; }
 
     // --- state, for the main window, the transcript and tests ---
     int Number() const { return m_number; }
@@ -133,8 +139,10 @@ private:
     // operator chooses to close; returns at once.
     void AskRemoteTerminatedThenClose();
     void LoadTransferredConversation(const QByteArray &richText);
-    // What the archive keeps of the first `paragraphs`, just received.
-    void ArchiveCarriedConversation(int paragraphs);
+    // What the archive keeps of the conversation just received.
+    void ArchiveCarriedConversation();
+    // The received conversation whole in the document, for what reads all of it.
+    void ShowAllReceived() const;
     // Moves the window (its frame) back within the screen where it spills over.
     void KeepOnScreen();
     static constexpr int kFrameSettleMs = 200;
@@ -151,6 +159,7 @@ private:
     void CloseDetached();
     // The visitor went while the chat was being handed over.
     void LeftDuringTransfer(const QString &how);
+    void ShowCancelTransfer(bool on);
     // The window is done with: extra tools, call list, then itself.
     void Dispose(bool callListToo);
     QString CallerLabel() const;
@@ -177,8 +186,11 @@ private:
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
     QPushButton *m_earlierChats = nullptr;
+    QPushButton *m_cancelTransfer = nullptr; // shown while a transfer waits
     // What the archive has of that conversation, and who handed the chat over.
     QStringList m_carriedArchived;
+    // Shows a received conversation a piece at a time.
+    std::unique_ptr<TReceivedConversation> m_received;
     QString m_transferredFrom;
     // A canned answer put in the input box, to mark it when sent unchanged.
     QString m_cannedText;

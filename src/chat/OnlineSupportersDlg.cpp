@@ -11,10 +11,11 @@
 
 namespace velmora {
 
-TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, QWidget *parent)
+TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, const QString &caption,
+                                           QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
 {
-    setWindowTitle(QStringLiteral("Support list in group :"));
+    setWindowTitle(caption.isEmpty() ? QStringLiteral("Support list in group :") : caption);
 
     SupportListView = new QTreeWidget(this);
     SupportListView->setObjectName(QStringLiteral("SupportListView"));
@@ -69,10 +70,10 @@ void TOnlineSupportersDlg::OpenSelectedClick()
     accept();
 }
 
-int TOnlineSupportersDlg::Choose(const QList<SupporterRow> &rows)
+int TOnlineSupportersDlg::Choose(const QList<SupporterRow> &rows, const QString &caption)
 {
     // On the heap: a program exit while it is open takes it along.
-    QPointer<TOnlineSupportersDlg> dialog = new TOnlineSupportersDlg(rows);
+    QPointer<TOnlineSupportersDlg> dialog = new TOnlineSupportersDlg(rows, caption);
     const int result = dialog->exec();
     if (!dialog)
         return -1;

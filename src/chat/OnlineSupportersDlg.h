@@ -13,13 +13,15 @@ namespace velmora {
 class TOnlineSupportersDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit TOnlineSupportersDlg(const QList<SupporterRow> &rows, QWidget *parent = nullptr);
+    // `caption` says what the choice is for (a transfer or a supporter chat).
+    explicit TOnlineSupportersDlg(const QList<SupporterRow> &rows, const QString &caption = {},
+                                  QWidget *parent = nullptr);
 
     // The chosen row, or -1 (Cancel, or not closed by "Open Selected").
     int Chosen() const { return m_chosen; }
 
     // Shows the dialog modally and returns the choice.
-    static int Choose(const QList<SupporterRow> &rows);
+    static int Choose(const QList<SupporterRow> &rows, const QString &caption = {});
 
     void OpenSelectedClick();
 

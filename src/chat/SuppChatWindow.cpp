@@ -147,7 +147,7 @@ void TSuppChatWindow::SupporterAnswered(const QString &name, const QString &welc
     m_pane->PlayChatSound();
     m_pane->AddNotice(name + QStringLiteral(": ") + welcome);
     m_pane->AddNotice(QString());
-    m_caption += QStringLiteral(", in chat with ") + name;
+    m_caption += QStringLiteral(", in chat with ") + CaptionName(name);
     setProperty(kChatNameProperty, name);
     setWindowTitle(m_caption);
 }

@@ -11,10 +11,12 @@
 namespace velmora {
 
 namespace {
-// A conversation is shown in one go: bounded so that laying it out never
-// freezes the window. A real one is far smaller; a peer's megabyte of one
-// word, or of one colour change per letter, is not.
-constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true};
+// A received conversation is bounded so that laying it out never freezes the
+// window. A real one is far smaller; a peer's megabyte of one word, or of one
+// colour change per letter, is not. Its font sizes are those of a chat, 6 to
+// 36 pt, and its paragraphs bounded: a letter a page high costs its layout as
+// much as a page of letters.
+constexpr RtfLimits kReceivedLimits{64 * 1024, 2048, true, 4096, 12, 72};
 
 void MarkBlocks(QTextDocument &document, int first, int end, int state)
 {
@@ -164,6 +166,133 @@ bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, 
     MarkBlocks(document, 0, received, kReceivedBlock);
     cursor.endEditBlock();
     return result.complete;
+}
+
+TReceivedConversation::TReceivedConversation(QTextDocument &document) : m_document(document)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(0);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Pass(); });
+}
+
+bool TReceivedConversation::Show(const QByteArray &rtf, const QTextCharFormat &base, bool replace,
+                                 std::function<void(bool)> piece)
+{
+    Stop();
+    if (replace)
+        RemoveReceivedConversation(m_document);
+    m_read.clear();
+    m_readParagraphs = 0;
+    if (rtf.isEmpty())
+        return true;
+    // Read whole into a document that nobody lays out: cheap, and bounded.
+    const bool complete = InsertReceivedConversation(m_read, rtf, base, &m_readParagraphs);
+    m_piece = std::move(piece);
+    // What is there already gets a paragraph of its own below the received
+    // ones. The pieces go where the last one ended; what others write there
+    // meanwhile (a line at the end of a document that was empty) stays
+    // below them.
+    if (!m_document.isEmpty()) {
+        const int firstState = m_document.begin().userState();
+        QTextCursor cursor(&m_document);
+        cursor.beginEditBlock();
+        cursor.insertBlock(QTextBlockFormat(), base);
+        // The split leaves the first paragraph's state on the received part.
+        m_document.begin().next().setUserState(firstState);
+        cursor.endEditBlock();
+    }
+    m_document.begin().setUserState(kReceivedBlock);
+    m_at = QTextCursor(&m_document);
+    m_at.setKeepPositionOnInsert(true);
+    m_block = m_read.begin();
+    m_offset = 0;
+    m_paragraphChars = 0;
+    Pass();
+    return complete;
+}
+
+void TReceivedConversation::ShowRestNow()
+{
+    if (!Showing())
+        return;
+    m_timer.stop();
+    while (m_block.isValid())
+        ShowPiece();
+    Stop();
+    if (m_piece)
+        m_piece(true);
+}
+
+void TReceivedConversation::Pass()
+{
+    ShowPiece();
+    const bool whole = !Showing();
+    if (whole)
+        Stop();
+    else
+        m_timer.start();
+    if (m_piece)
+        m_piece(whole);
+}
+
+void TReceivedConversation::ShowPiece()
+{
+    QTextCursor cursor(&m_document);
+    cursor.setPosition(m_at.position());
+    const int firstBlock = cursor.blockNumber();
+    cursor.beginEditBlock();
+    int chars = 0;
+    int paragraphs = 0;
+    while (m_block.isValid() && chars < kPieceChars && paragraphs < kPieceParagraphs) {
+        if (m_offset == 0) {
+            if (m_block != m_read.begin())
+                cursor.insertBlock(m_block.blockFormat(), m_block.charFormat());
+            else
+                cursor.setBlockFormat(m_block.blockFormat());
+            m_paragraphChars = 0;
+            ++paragraphs;
+            ++chars;
+        }
+        for (QTextBlock::iterator it = m_block.begin(); !it.atEnd() && chars < kPieceChars; ++it) {
+            const QTextFragment fragment = it.fragment();
+            const int start = fragment.position() - m_block.position();
+            const int end = start + fragment.length();
+            if (end <= m_offset)
+                continue;
+            const QString text = fragment.text();
+            int from = qMax(start, m_offset);
+            while (from < end && chars < kPieceChars) {
+                if (m_paragraphChars >= kShownParagraphChars) {
+                    cursor.insertBlock(m_block.blockFormat(), fragment.charFormat());
+                    m_paragraphChars = 0;
+                    ++chars;
+                }
+                int count = qMin(end - from, qMin(kPieceChars - chars, kShownParagraphChars - m_paragraphChars));
+                // A surrogate pair stays in one piece.
+                if (count > 1 && from + count < end && text.at(from - start + count - 1).isHighSurrogate())
+                    --count;
+                cursor.insertText(text.mid(from - start, count), fragment.charFormat());
+                from += count;
+                chars += count;
+                m_paragraphChars += count;
+            }
+            m_offset = from;
+        }
+        if (m_offset >= m_block.length() - 1) {
+            m_block = m_block.next();
+            m_offset = 0;
+        }
+    }
+    MarkBlocks(m_document, firstBlock, cursor.blockNumber() + 1, kReceivedBlock);
+    cursor.endEditBlock();
+    m_at.setPosition(cursor.position());
+}
+
+void TReceivedConversation::Stop()
+{
+    m_timer.stop();
+    m_block = QTextBlock();
+    m_at = QTextCursor();
 }
 
 int ReceivedParagraphs(const QTextDocument &document)

@@ -5,11 +5,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTextBlock>
 #include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
+#include <functional>
 #include <vector>
-
-class QTextDocument;
 
 namespace velmora {
 
@@ -52,6 +55,60 @@ bool KeepTransferEndLast(QTextDocument &document, const QTextCharFormat &base, b
 // document's first ones.
 bool InsertReceivedConversation(QTextDocument &document, const QByteArray &rtf, const QTextCharFormat &base,
                                 int *paragraphs = nullptr);
+
+// Shows a received conversation as InsertReceivedConversation does, but a
+// piece per pass of the event loop: another console's conversation, as big
+// as a frame can carry, never holds the window up while it is laid out, and
+// lines that arrive meanwhile go below it. The whole of it, as read, is
+// there at once (Read()), for the archive.
+class TReceivedConversation {
+public:
+    explicit TReceivedConversation(QTextDocument &document);
+    TReceivedConversation(const TReceivedConversation &) = delete;
+    TReceivedConversation &operator=(const TReceivedConversation &) = delete;
+
+    // Reads `rtf` (untrusted) and starts showing it at the top of the
+    // document, on `base`; `piece` runs after every piece, with true after
+    // the last. With `replace` the received paragraphs shown already (or
+    // being shown) are taken out first. False as InsertReceivedConversation.
+    bool Show(const QByteArray &rtf, const QTextCharFormat &base, bool replace,
+              std::function<void(bool whole)> piece = {});
+    bool Showing() const { return m_block.isValid(); }
+    // Puts the rest in now, for whoever needs the whole document (the
+    // conversation handed over again, the transcript).
+    void ShowRestNow();
+    // The conversation read, its paragraphs the received ones (with the
+    // cut line when it was too long).
+    const QTextDocument &Read() const { return m_read; }
+    // Paragraphs read, without the cut line.
+    int ReadParagraphs() const { return m_readParagraphs; }
+
+    // Letters put in per pass, and the longest paragraph shown: a longer one
+    // goes on in a paragraph of its own, since a paragraph is laid out whole
+    // at every change.
+    static constexpr int kPieceChars = 2048;
+    static constexpr int kPieceParagraphs = 64;
+    static constexpr int kShownParagraphChars = 4096;
+
+private:
+    void Pass();
+    // Puts the next piece in; the paragraphs it touched are marked received.
+    void ShowPiece();
+    void Stop();
+
+    QTextDocument &m_document;
+    QTextDocument m_read;
+    int m_readParagraphs = 0;
+    QTimer m_timer;
+    std::function<void(bool)> m_piece;
+    // Where the next piece goes: the end of the last received paragraph,
+    // which stays put when others write around it.
+    QTextCursor m_at;
+    // Where in Read() the next piece starts.
+    QTextBlock m_block;
+    int m_offset = 0; // within m_block
+    int m_paragraphChars = 0; // in the paragraph being shown
+};
 
 // How many paragraphs at the top came with the call, and the taking out of
 // them (a copy sent again replaces them).

@@ -41,9 +41,9 @@ BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, Box
     return Boxes().Show(BoxRequest{text, caption, icon, buttons, owner});
 }
 
-int ChooseOnlineSupporter(const QList<SupporterRow> &rows)
+int ChooseOnlineSupporter(const QList<SupporterRow> &rows, const QString &caption)
 {
-    const int chosen = Boxes().ChooseSupporter(rows);
+    const int chosen = Boxes().ChooseSupporter(rows, caption);
     // An answer outside the list counts as Cancel.
     return chosen >= 0 && chosen < rows.size() ? chosen : -1;
 }

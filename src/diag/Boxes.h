@@ -31,8 +31,9 @@ struct SupporterRow {
 class IBoxes {
 public:
     // The online-supporters choice: the index of the chosen row, or -1 for
-    // Cancel. By default nothing is chosen, so nothing ever blocks.
-    virtual int ChooseSupporter(const QList<SupporterRow> & /*rows*/) { return -1; }
+    // Cancel. By default nothing is chosen, so nothing ever blocks. The
+    // caption says what the choice is for.
+    virtual int ChooseSupporter(const QList<SupporterRow> & /*rows*/, const QString & /*caption*/) { return -1; }
     virtual ~IBoxes() = default;
     virtual BoxAnswer Show(const BoxRequest &request) = 0;
     // A box with only OK whose answer nobody waits for: it shows and the
@@ -57,6 +58,6 @@ BoxAnswer ShowBox(const QString &text, const QString &caption,
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
 
 // Runs the online-supporters choice (see IBoxes::ChooseSupporter).
-int ChooseOnlineSupporter(const QList<SupporterRow> &rows);
+int ChooseOnlineSupporter(const QList<SupporterRow> &rows, const QString &caption);
 
 } // namespace velmora

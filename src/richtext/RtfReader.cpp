@@ -333,7 +333,7 @@ private:
         case Word::Underline: chr.underline = on; return;
         case Word::UnderlineNone: chr.underline = false; return;
         case Word::FontSize:
-            chr.halfPoints = value > 0 ? qMin(value, 3276) : kDefaultHalfPoints;
+            chr.halfPoints = FontSize(value);
             return;
         case Word::Colour: chr.colour = value; return;
         case Word::Font:
@@ -364,6 +364,14 @@ private:
         case Word::SkipDest: m_state.dest = Dest::Skip; return;
         case Word::Bin: return;
         }
+    }
+
+    int FontSize(int halfPoints) const
+    {
+        int size = halfPoints > 0 ? qMin(halfPoints, 3276) : kDefaultHalfPoints;
+        if (m_limits.maxHalfPoints > 0)
+            size = qMin(size, m_limits.maxHalfPoints);
+        return qMax(size, m_limits.minHalfPoints);
     }
 
     void SetFontCodePage(int codePage)
@@ -433,8 +441,15 @@ private:
 
     void Paragraph()
     {
-        if (m_state.dest != Dest::Text || m_overflow > 0 || !CountChar())
+        if (m_state.dest != Dest::Text || m_overflow > 0)
             return;
+        if (m_limits.maxParagraphs > 0 && m_paragraphs + 1 >= m_limits.maxParagraphs) {
+            StopAtLimit();
+            return;
+        }
+        if (!CountChar())
+            return;
+        ++m_paragraphs;
         Flush();
         ++m_pendingPars;
     }
@@ -446,10 +461,15 @@ private:
             ++m_chars;
             return true;
         }
+        StopAtLimit();
+        return false;
+    }
+
+    void StopAtLimit()
+    {
         m_limited = true;
         m_complete = false;
         m_done = true;
-        return false;
     }
 
     QTextCharFormat Format(const CharState &chr) const
@@ -515,6 +535,7 @@ private:
     CharState m_runState;
     int m_pendingPars = 0;
     qsizetype m_chars = 0;
+    int m_paragraphs = 0; // paragraph marks read
     int m_runs = 0;
     int m_unbroken = 0;
 };

@@ -31,12 +31,18 @@ struct RtfReadResult {
 
 // What a document shown on screen can afford (0: no limit). Past `maxRuns`
 // differently formatted runs the text goes on in the format it has; past
-// `maxChars` characters (paragraphs count as one) reading stops. Unbroken
-// runs of text get break opportunities when `breakLongWords` (WordBreaks.h).
+// `maxChars` characters (paragraphs count as one) or `maxParagraphs`
+// paragraphs reading stops. Unbroken runs of text get break opportunities
+// when `breakLongWords` (WordBreaks.h). Font sizes are kept within
+// `minHalfPoints` and `maxHalfPoints`: a letter a page high costs its
+// layout as much as a page of letters.
 struct RtfLimits {
     qsizetype maxChars = 0;
     int maxRuns = 0;
     bool breakLongWords = false;
+    int maxParagraphs = 0;
+    int minHalfPoints = 0;
+    int maxHalfPoints = 0;
 };
 
 // Inserts the text of `rtf` at `cursor` with its colours, bold, italic,

@@ -5,6 +5,7 @@
 
 #include "session/CallsText.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
@@ -139,6 +140,13 @@ void TCalls::DestroyRecord(ChatItem *record)
     auto it = std::find_if(m_records.begin(), m_records.end(), [record](const auto &r) { return r.get() == record; });
     if (it == m_records.end())
         return;
+    // A call that ends before any window took it ends its archive record,
+    // with the row's last word on it.
+    if (record->ArchiveChat && !record->ConnectionTaken) {
+        if (TArchiveRecorder *recorder = ArchiveRecorder())
+            recorder->EndChat(record->ArchiveChat, m_list.StatusOfCall(record->SessionCount));
+        record->ArchiveChat = 0;
+    }
     // Never leave a row pointing at freed memory.
     m_list.UnlinkRecord(record);
     std::unique_ptr<ChatItem> owned = std::move(*it);
@@ -475,12 +483,6 @@ void TCalls::TransferData(qint32 sessionCount, const QByteArray &data)
     if (!record)
         return;
     record->TransferData = data;
-    if (record->ConnectionTaken) {
-        if (IChatWindow *window = FindChatWindow(sessionCount)) {
-            record->TransferData.clear();
-            window->TransferDataArrived(data);
-        }
-    }
     TClientSocket *socket = record->Socket;
     const qint32 port = record->Port;
     (new TExchange(this, {m_session.Socket(), socket}))
@@ -496,6 +498,15 @@ void TCalls::TransferData(qint32 sessionCount, const QByteArray &data)
         .Pause(kTransferPauseMs)
         .Then([this, sessionCount, socket] { SendOnCallOrWindow(sessionCount, socket, chat::BuildTransComplete()); })
         .Start();
+    // The acknowledgement is on its way before an open window shows the
+    // conversation, whatever that costs.
+    record = m_list.FindCallBySession(sessionCount);
+    if (record && record->ConnectionTaken) {
+        if (IChatWindow *window = FindChatWindow(sessionCount)) {
+            record->TransferData.clear();
+            window->TransferDataArrived(data);
+        }
+    }
 }
 
 // --- the call list's pop-up menu ---------------------------------------------------

@@ -143,6 +143,7 @@ private:
     bool SendOnCallOrWindow(qint32 sessionCount, TClientSocket *socket, const std::optional<QByteArray> &frame);
     void HandleSessionReady(TClientSocket *socket, const QByteArray &body);
     void HandleUserDetails(TClientSocket *socket, const QByteArray &body);
+    void ArchiveEarlyLine(ChatItem *record, const QString &line);
     void Log(const QString &line);
 
     ICallsHost &m_host;

@@ -4,6 +4,7 @@
 
 #include "session/CallsText.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
@@ -25,6 +26,18 @@
 namespace velmora {
 
 namespace {
+
+// The caller as the archive knows it, from what the call record has learnt.
+TArchiveChat ArchivedCaller(const ChatItem &record)
+{
+    TArchiveChat chat;
+    chat.Visitor = record.Name;
+    chat.Email = record.Email;
+    chat.Phone = record.Phone;
+    if (record.Kind == server::SUPPORT_CHAT_LISTED)
+        chat.OtherSupporter = record.Name;
+    return chat;
+}
 
 // Pauses of the waiting phase, kept on the wire for the server's sake.
 constexpr int kAnswerPauseMs = 500;
@@ -91,6 +104,7 @@ void TCalls::WaitingSocketRead(TClientSocket *socket, quint16 code, const QByteA
             return;
         record->EarlyChars += line.size();
         record->EarlyLines.append(line);
+        ArchiveEarlyLine(record, line);
         return;
     }
     default:
@@ -187,8 +201,33 @@ void TCalls::HandleUserDetails(TClientSocket *socket, const QByteArray &body)
         return;
     record->Name = details->Name();
     record->Email = details->Email();
+    record->Phone = details->Phone();
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && record->ArchiveChat)
+        recorder->UpdateCaller(record->ArchiveChat, ArchivedCaller(*record));
     ShowUserDetails(m_list, socket, *details);
     Log(UserDetailsLogLine(record->SessionCount, *details, record->WebSite));
+}
+
+void TCalls::ArchiveEarlyLine(ChatItem *record, const QString &line)
+{
+    // What a visitor says before a window takes the call is kept at once: a
+    // visitor on hold may well leave before anyone opens it.
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder)
+        return;
+    if (!record->ArchiveChat) {
+        TArchiveChat chat = ArchivedCaller(*record);
+        chat.SessionCount = record->SessionCount;
+        chat.Kind = record->Kind;
+        chat.Site = record->WebSite;
+        chat.IP = record->IP;
+        chat.Supporter = Settings().SupportName;
+        record->ArchiveChat = recorder->BeginChat(chat);
+    }
+    const bool supporter = record->Kind == server::SUPPORT_CHAT_LISTED;
+    recorder->AddLine(record->ArchiveChat,
+                      TArchiveLine::Said(supporter ? archive::Who::OtherSupporter : archive::Who::Visitor,
+                                         record->Name, line));
 }
 
 void TCalls::WaitingSocketDisconnect(TClientSocket *socket)

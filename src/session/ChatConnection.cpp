@@ -87,6 +87,12 @@ void TChatConnection::NameArchiveOtherSupporter(const QString &name)
         recorder->SetOtherSupporter(m_archiveChat, name);
 }
 
+void TChatConnection::NumberArchive(qint32 sessionCount)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->SetSessionCount(m_archiveChat, sessionCount);
+}
+
 void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
 {
     TArchiveRecorder *recorder = ArchiveRecorder();
@@ -95,6 +101,13 @@ void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd
     m_archiveChat = recorder->BeginChat(chat);
     m_archiveFarEnd = farEnd;
     m_archiveFarName = chat.Visitor;
+}
+
+void TChatConnection::AdoptArchive(TArchiveRecorder::Handle chat, archive::Who farEnd, const QString &farName)
+{
+    m_archiveChat = chat;
+    m_archiveFarEnd = farEnd;
+    m_archiveFarName = farName;
 }
 
 void TChatConnection::NameArchiveFarEnd(const QString &name, const QString &email, const QString &phone)

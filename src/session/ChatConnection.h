@@ -120,9 +120,13 @@ public:
     // The supporter a transfer hands the chat to, or that handed it here
     // (empty: none).
     void NameArchiveOtherSupporter(const QString &name);
+    // The chat's number, once the server has given it.
+    void NumberArchive(qint32 sessionCount);
     // Starts the chat's record (nothing without an archive), and names the
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);
+    // Goes on with a record begun before the chat (what the visitor said while waiting).
+    void AdoptArchive(TArchiveRecorder::Handle chat, archive::Who farEnd, const QString &farName);
     void NameArchiveFarEnd(const QString &name, const QString &email = {}, const QString &phone = {});
     void EndArchive(const QString &status);
 

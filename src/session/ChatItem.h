@@ -26,6 +26,10 @@ struct ChatItem {
     static constexpr qsizetype kMaxEarlyChars = 256 * 1024;
     QString Name;
     QString Email;
+    QString Phone;
+    // The archive's record of what the visitor said before a chat window
+    // took the call (0: none yet); the window goes on with it.
+    qint64 ArchiveChat = 0;
     bool OnHold = false;
     quint16 Kind = 0; // CLIENT_LISTED, SUPPORT_CHAT_LISTED or TRANSFER_CALL
     QString IP;
@@ -72,6 +76,10 @@ public:
     virtual void TransferOffered(const QString & /*supporter*/) {}
     virtual QByteArray TransferConversation(const QByteArray &kept) { return kept; }
     virtual void RestoreAfterTransfer() {}
+    // The transfer was given up before the conversation went (cancelled,
+    // or nobody answered in time): as RestoreAfterTransfer, and `line`, when
+    // there is one, says so in the chat.
+    virtual void TransferGivenUp(const QString & /*line*/) { RestoreAfterTransfer(); }
 };
 
 } // namespace velmora

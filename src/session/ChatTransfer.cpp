@@ -40,8 +40,25 @@ bool TChatTransfer::Finish(qint32 sessionCount)
 {
     if (m_state != TTransferState::HandedOver || sessionCount != m_sessionCount)
         return false;
+    const int wait = m_answerWaitMs;
     *this = TChatTransfer();
+    m_answerWaitMs = wait;
     return true;
+}
+
+bool TChatTransfer::Cancel(qint32 sessionCount)
+{
+    if (sessionCount == 0 || sessionCount != m_sessionCount
+        || (m_state != TTransferState::ListRequested && m_state != TTransferState::Asked))
+        return false;
+    GiveUp();
+    return true;
+}
+
+qint32 TChatTransfer::AnswerOverdue()
+{
+    const qint32 sessionCount = m_sessionCount;
+    return Cancel(sessionCount) ? sessionCount : 0;
 }
 
 qint32 TChatTransfer::GiveUp()

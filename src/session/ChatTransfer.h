@@ -4,6 +4,7 @@
 //
 //   Idle --Begin--> ListRequested --Ask--> Asked --Answer--> HandedOver --Finish--> Idle
 //   ListRequested, Asked, HandedOver --GiveUp--> GivenUp
+//   ListRequested, Asked --Cancel or AnswerOverdue--> GivenUp
 //
 // A new Begin is allowed from Idle and GivenUp. An answer, a list or a finish
 // that does not fit the state changes nothing, so a late or repeated message
@@ -43,12 +44,26 @@ public:
     // Returns the chat given up, 0 when none was under way. A second call
     // names the chat once more, then none.
     qint32 GiveUp();
+    // The operator (or the chat itself: its visitor left, its window closed)
+    // gives up the transfer of `sessionCount` while the conversation has not
+    // gone yet. True when it was given up now.
+    bool Cancel(qint32 sessionCount);
+
+    // How long a supporter list, and then the other supporter's answer, may
+    // take before the transfer is given up: a supporter who never answers
+    // must not keep the chat from its visitor.
+    int AnswerWaitMs() const { return m_answerWaitMs; }
+    void SetAnswerWaitMs(int ms) { m_answerWaitMs = ms; }
+    // The wait ran out: the transfer is given up unless the conversation is
+    // on its way. Returns the chat given up, else 0.
+    qint32 AnswerOverdue();
 
 private:
     TTransferState m_state = TTransferState::Idle;
     qint32 m_sessionCount = 0;
     qint32 m_port = 0;
     QByteArray m_conversation;
+    int m_answerWaitMs = 60000;
 };
 
 } // namespace velmora

@@ -27,6 +27,7 @@ void TCustomerChat::Begin(ChatItem *record)
         if (record->OnHold) {
             m_name = record->Name;
             m_email = record->Email;
+            m_phone = record->Phone;
         }
         TakeOver(record->Socket, std::move(record->SendWorker));
     }
@@ -40,12 +41,18 @@ void TCustomerChat::Begin(ChatItem *record)
     Send(chat::BuildSupportWelcome(settings.SupportName, settings.SupportWelcomeMsg));
     Send(chat::BuildChatOptions(settings.EmptyLineAdd));
     MarkStatus(CallStatusInChat);
-    BeginArchive(record);
-    // What the visitor wrote while the call waited comes first.
+    // What the visitor wrote while the call waited comes first; the archive
+    // has it already, in the record the chat goes on with.
+    const qint64 early = record ? std::exchange(record->ArchiveChat, 0) : 0;
+    if (early)
+        AdoptArchive(early, FarEnd(), m_name);
+    else
+        BeginArchive(record);
     if (record) {
         record->EarlyChars = 0;
         for (const QString &line : std::exchange(record->EarlyLines, {})) {
-            ArchiveLine(FarEnd(), m_name, line);
+            if (!early)
+                ArchiveLine(FarEnd(), m_name, line);
             m_view.RemoteLine(line);
         }
     }

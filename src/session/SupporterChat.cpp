@@ -40,6 +40,7 @@ void TSupporterChat::ProcessMessage(quint16 code, const QByteArray &body)
         if (m_left)
             return;
         Send(chat::BuildSupportChatRequest(ToWire(Settings().ClientID), m_port));
+        m_refusalsDue = 1;
         m_view.RequestSent();
         return;
     case chat::SUPPORT_LISTED:
@@ -64,8 +65,10 @@ void TSupporterChat::ProcessMessage(quint16 code, const QByteArray &body)
         return;
     case chat::SUPPORT_UNAVAILABLE:
     case chat::SUPPORT_IN_MAINTENANCE:
-        if (!m_left)
+        if (!m_left && m_refusalsDue > 0) {
+            --m_refusalsDue;
             m_view.SupportRefused(code == chat::SUPPORT_IN_MAINTENANCE);
+        }
         return;
     default:
         TChatConnection::ProcessMessage(code, body);
@@ -78,6 +81,7 @@ void TSupporterChat::HandleSessionReady(const QByteArray &body)
     if (!sc)
         return;
     m_sessionCount = *sc;
+    NumberArchive(*sc);
     QList<QByteArray> frames{chat::BuildSessionReady(*sc)};
     if (const auto details = chat::BuildUserDetails(ToWire(Settings().SupportName),
                                                     QByteArrayLiteral("Not Supplied !"), QByteArray()))

@@ -53,6 +53,8 @@ private:
     qint32 m_sessionCount = 0;
     QString m_remoteName;
     bool m_left = false;
+    // Refusals still to be told: one per request sent, however many come.
+    int m_refusalsDue = 0;
 };
 
 } // namespace velmora

@@ -11,6 +11,7 @@
 #include "chat/ChatPane.h"
 #include "chat/OneChatWindow.h"
 #include "chat/SuppChatWindow.h"
+#include "chat/TransferText.h"
 #include "config/Settings.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/ServerMessages.h"
@@ -19,7 +20,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -213,19 +217,92 @@ TEST_F(TransferMainFormTest, QuestionAtTheHandOverHoldsUpNoServerMessage)
     EXPECT_TRUE(heard);
 }
 
-TEST_F(TransferMainFormTest, AnswerForAChatClosedMeanwhileStillHandsItOver)
+// Every way a transfer nobody has taken ends: the chat stays here, and ends
+// here, as it really did; a late answer then hands over nothing.
+TEST_F(TransferMainFormTest, ClosingAChatNobodyHasTakenEndsItHere)
 {
     QPointer<TOneChatWindow> window = TransferToBert(33);
     ASSERT_TRUE(window);
 
     window->FormClose();
     ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
-    EXPECT_EQ(form->Calls().CallList().Cell(0, ColStatus), QStringLiteral("Transfered !"));
+    EXPECT_EQ(form->Calls().CallList().Cell(0, ColStatus), QStringLiteral("End Chat !"));
+    EXPECT_TRUE(Has(CodesOn(1), chat::END_SESSION));
+    EXPECT_FALSE(form->Session().Transfer().InProgress());
 
     server.SendRaw(0, server::BuildTransferAnsweredNotice(33));
-    ASSERT_GE(server.WaitForFrame(server::TRANSFER_DATA_SEND), 0);
-    EXPECT_FALSE(form->Session().Transfer().InProgress());
-    EXPECT_FALSE(Has(CodesOn(1), chat::END_SESSION));
+    RunFor(150);
+    EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
+}
+
+TEST_F(TransferMainFormTest, NobodyAnsweringInTimeGivesTheChatBackWithALine)
+{
+    form->Session().Transfer().SetAnswerWaitMs(400);
+    QPointer<TOneChatWindow> window = TransferToBert(38);
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(WaitFor([&] { return !window->Transferring(); }));
+    EXPECT_TRUE(window->InputText->isEnabled());
+    EXPECT_FALSE(window->CancelTransferButton()->isVisible());
+    const QString shown = window->ChatOutPutText->toPlainText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("Nobody took the chat in time: the transfer was given up, and the chat "
+                                              "is yours again.")))
+        << shown.toStdString();
+    EXPECT_FALSE(shown.contains(QString::fromLatin1(kTransferEndLine)));
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(38));
+    RunFor(150);
+    EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
+}
+
+TEST_F(TransferMainFormTest, AVisitorWhoLeavesDuringTheTransferIsNotHandedOver)
+{
+    QPointer<TOneChatWindow> window = TransferToBert(39);
+    ASSERT_TRUE(window);
+    server.SendRaw(1, chat::BuildEndSession());
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().Transfer().InProgress(); }));
+    server.SendRaw(0, server::BuildTransferAnsweredNotice(39));
+    RunFor(150);
+    EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_DATA_SEND));
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(window->Transferring());
+    EXPECT_TRUE(window->Ended());
+    window->FormClose();
+    ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
+    EXPECT_EQ(form->Calls().CallList().Cell(0, ColStatus), QStringLiteral("End Chat !"));
+}
+
+// The taking console: a hostile conversation that comes after the window
+// opened is acknowledged at once and shown a piece at a time, in a chat's
+// letter sizes, while the visitor's lines go on below it.
+TEST_F(TransferMainFormTest, AHostileConversationIsAcknowledgedAndShownInPieces)
+{
+    form->MinimizeToTray();
+    server.SetSendInitialConnect(true);
+    server.SendRaw(0, *server::BuildTransferCallNotice(50, 6, "192.0.2.9", "shop"));
+    ASSERT_TRUE(server.WaitForConnections(2));
+    ASSERT_GE(server.WaitForFrame(server::TRANSFER_ANSWERED), 0);
+    server.SendRaw(1, chat::BuildSessionReady(50));
+    server.SendRaw(1, *chat::BuildUserDetails("Eve", "eve@example.org", ""));
+    ASSERT_TRUE(WaitFor([&] { return form->Calls().CallList().Cell(0, ColClientName) == QStringLiteral("Eve"); }));
+    server.SetSendInitialConnect(false);
+    form->Calls().OpenChatAtRow(0);
+    QPointer<TOneChatWindow> window = dynamic_cast<TOneChatWindow *>(form->Calls().FindChatWindow(50));
+    ASSERT_TRUE(window);
+
+    QByteArray rtf = "{\\rtf1 \\fs2000 ";
+    for (int i = 0; i < 15000; ++i)
+        rtf += "x ";
+    const int from = server.FrameCount();
+    server.SendRaw(0, *server::BuildTransferData(50, rtf + "}"));
+    server.SendRaw(1, *chat::BuildChatText("hello?"));
+    ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANS_TO_TRANS, 15000, from), 0);
+    ASSERT_GE(server.WaitForFrame(chat::TRANS_COMPLETE, 15000, from), 0);
+    const auto shown = [&] { return window->ChatOutPutText->toPlainText(); };
+    ASSERT_TRUE(WaitFor([&] { return shown().count(QLatin1Char('x')) == 15000; }));
+    EXPECT_GT(shown().indexOf(QStringLiteral("hello?")), shown().lastIndexOf(QLatin1Char('x')));
+    const QTextDocument &document = *window->ChatOutPutText->document();
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            EXPECT_LE(it.fragment().charFormat().fontPointSize(), 36.0);
 }
 
 // A transfer that can never be answered does not lock the console's transfers.
@@ -239,18 +316,17 @@ TEST_F(TransferMainFormTest, AStrandedTransferCanBeGivenUpAndALostConnectionEnds
     EXPECT_FALSE(form->BeginTransfer(other));
     EXPECT_EQ(boxes.Texts(), QStringList{QStringLiteral("Cannot transfer more then one session at a time !!")});
 
-    // Closed, it waits for an answer that may never come: the operator is asked.
-    window->FormClose();
-    ASSERT_TRUE(WaitFor([&] { return window.isNull() || window->Closed(); }));
+    // The operator cancels it: the chat takes text again and says why.
+    ASSERT_TRUE(window->CancelTransferButton() && window->CancelTransferButton()->isVisible());
+    window->CancelTransferButton()->click();
+    EXPECT_FALSE(window->Transferring());
+    EXPECT_TRUE(window->InputText->isEnabled());
+    EXPECT_TRUE(window->ChatOutPutText->toPlainText().endsWith(
+        QStringLiteral("The transfer was cancelled: the chat is yours again.")));
     boxes.shown.clear();
-    boxes.answers = {BoxAnswer::No};
-    EXPECT_FALSE(form->BeginTransfer(other));
-    ASSERT_EQ(boxes.shown.size(), 1);
-    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Transfer"));
-    EXPECT_EQ(form->Session().Transfer().SessionCount(), 34);
     const int from = server.FrameCount();
-    boxes.answers = {BoxAnswer::Yes};
     EXPECT_TRUE(form->BeginTransfer(other));
+    EXPECT_TRUE(boxes.shown.isEmpty());
     EXPECT_EQ(form->Session().Transfer().SessionCount(), 35);
     ASSERT_GE(server.WaitForFrame(server::ONLINE_SUPPORTERS, 5000, from), 0);
     // A late answer for the chat given up sends nothing.
@@ -280,6 +356,10 @@ TEST_F(TransferMainFormTest, TransferAndSupporterChatAskedTogetherEachGetTheirOw
     ASSERT_TRUE(WaitFor([&] { return form->ChatWithOtherSupportButton()->isEnabled(); }));
     EXPECT_EQ(boxes.choiceRows.size(), 2);
     EXPECT_TRUE(window->Transferring());
+    // The two lists say which is which.
+    ASSERT_EQ(boxes.choiceCaptions.size(), 2);
+    EXPECT_TRUE(boxes.choiceCaptions[0].startsWith(QStringLiteral("Transfer")));
+    EXPECT_TRUE(boxes.choiceCaptions[1].startsWith(QStringLiteral("Chat with")));
 }
 
 TEST_F(TransferMainFormTest, SupporterChatOpensForTheChosenSupporterAndEmptyListFreesTheButton)

@@ -211,9 +211,12 @@ TEST_F(ChatWindowTest, EveryUserDetailsAppendsToTheCaptionAndReachesTheCallList)
     OpenWindow(0x000D, true); // the opening notice came before the name
     const QByteArray details = BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value());
     Receive(chat::USER_DETAILS, details);
-    Receive(chat::USER_DETAILS, details);
+    // A NUL (or another control) in a name never cuts the caption there.
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails(QByteArray("Eve\0Mal\rlory", 12), "eve@example.org",
+                                                             "555").value()));
     ASSERT_TRUE(WaitFor([&] { return window->windowTitle().count(QStringLiteral(", in chat with ")) == 2; }));
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 0, in chat with Eve, in chat with Eve"));
+    EXPECT_EQ(window->windowTitle(),
+              QStringLiteral("  Chatting window  # 0, in chat with Eve, in chat with Eve Mal lory"));
     EXPECT_TRUE(Conversation().startsWith(QStringLiteral("You are now chatting with Eve.\nCalling from")));
     EXPECT_TRUE(calls.events.contains(QStringLiteral("email eve@example.org")));
     EXPECT_TRUE(calls.events.contains(QStringLiteral("phone 555")));

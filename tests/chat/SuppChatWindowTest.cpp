@@ -241,11 +241,17 @@ TEST_F(SuppChatTest, LossOfTheConnectionTellsTheOperatorOnce)
 TEST_F(SuppChatTest, RefusalsOnlyShowTheirBoxes)
 {
     Open();
-    server.SendFrame(0, chat::SUPPORT_UNAVAILABLE);
-    server.SendFrame(0, chat::SUPPORT_IN_MAINTENANCE);
+    // A storm of refusals in one write: one box for the one request.
+    QByteArray storm;
+    for (int i = 0; i < 30; ++i)
+        storm += MakeFrame(chat::SUPPORT_UNAVAILABLE);
+    server.SendRaw(0, storm);
+    server.SendRaw(0, MakeFrame(chat::INITIAL_CONNECT) + MakeFrame(chat::SUPPORT_IN_MAINTENANCE));
     // Codes meant for web visitors change nothing.
     server.SendFrame(0, chat::PUSH_URL, BodyOf(*chat::BuildPushUrl("http://x")));
     ASSERT_TRUE(WaitFor([&] { return boxes.shown.size() == 2; }));
+    RunFor(100);
+    ASSERT_EQ(boxes.shown.size(), 2);
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Support not available !!."));
     EXPECT_EQ(boxes.shown[1].text, QStringLiteral("Support in maintanace, not available !!."));
     EXPECT_EQ(boxes.shown[1].caption, QStringLiteral("Error"));

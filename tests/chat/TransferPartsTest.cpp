@@ -5,6 +5,7 @@
 #include "chat/TransferText.h"
 #include "richtext/RtfWriter.h"
 #include "support/RecordingBoxes.h"
+#include "support/TestUtil.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -97,9 +98,9 @@ TEST(OnlineSupportersDlg, AnAnswerOutsideTheListCountsAsCancel)
 {
     RecordingBoxes boxes;
     boxes.choices = {5, -3, 1};
-    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), -1);
-    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), -1);
-    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters()), 1);
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters(), {}), -1);
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters(), {}), -1);
+    EXPECT_EQ(ChooseOnlineSupporter(TwoSupporters(), {}), 1);
     EXPECT_EQ(boxes.choiceRows.size(), 3);
 }
 
@@ -214,6 +215,59 @@ TEST(TransferText, BrokenOrHostileConversationShowsWhatCouldBeRead)
     EXPECT_FALSE(InsertReceivedConversation(word, "{\\rtf1 " + QByteArray(1 << 20, 'w') + "}", {}));
     EXPECT_EQ(Paragraphs(word).last(), QString::fromLatin1(kReceivedCutLine));
     EXPECT_LT(word.characterCount(), 200 * 1024);
+}
+
+// A conversation is shown a piece per pass of the event loop, so that no
+// peer's conversation holds the window up; what the window writes meanwhile
+// stays below it, and in the end it reads as if shown in one go.
+TEST(TransferText, ReceivedConversationIsShownAPieceAtATime)
+{
+    QByteArray rtf = "{\\rtf1 \\fs2000 ";
+    for (int i = 0; i < 15000; ++i)
+        rtf += "x ";
+    rtf += "\\par\\fs3276 last}";
+    QTextDocument once;
+    InsertReceivedConversation(once, rtf, {});
+
+    QTextDocument shown;
+    TReceivedConversation pieces(shown);
+    int passes = 0;
+    bool whole = false;
+    pieces.Show(rtf, {}, true, [&](bool done) {
+        ++passes;
+        whole = done;
+    });
+    EXPECT_FALSE(whole);
+    EXPECT_LE(shown.characterCount(), TReceivedConversation::kPieceChars + 8);
+    EXPECT_EQ(pieces.ReadParagraphs(), 2) << "the archive has it all at once";
+    AppendChatLine(shown, QStringLiteral("Eve: still there?"), Qt::blue, 4, Qt::red, {}, false);
+    // The window's first look puts its notice right below the received part.
+    QTextCursor notice(shown.findBlockByNumber(ReceivedParagraphs(shown)));
+    notice.insertText(QStringLiteral("notice"));
+    notice.insertBlock();
+    ASSERT_TRUE(WaitFor([&] { return whole; }));
+    EXPECT_GE(passes, 30000 / TReceivedConversation::kPieceChars);
+
+    QStringList paragraphs = Paragraphs(shown);
+    EXPECT_EQ(paragraphs.takeLast(), QStringLiteral("Eve: still there?"));
+    EXPECT_EQ(paragraphs.takeLast(), QStringLiteral("notice"));
+    EXPECT_EQ(paragraphs.join(QString()), Paragraphs(once).join(QString()));
+    EXPECT_EQ(ReceivedParagraphs(shown), paragraphs.size());
+    for (QTextBlock block = shown.begin(); block.isValid(); block = block.next()) {
+        EXPECT_LE(block.length(), TReceivedConversation::kShownParagraphChars + 1);
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            EXPECT_LE(it.fragment().charFormat().fontPointSize(), 36.0);
+    }
+
+    // A copy sent again while the first is still coming replaces it; an
+    // empty document gets no empty paragraph below it.
+    QTextDocument again;
+    TReceivedConversation twice(again);
+    twice.Show(rtf, {}, true);
+    twice.Show("{\\rtf1 Eve: hello\\par Anna: hi}", {}, true);
+    ASSERT_TRUE(WaitFor([&] { return !twice.Showing(); }));
+    EXPECT_EQ(Paragraphs(again), (QStringList{QStringLiteral("Eve: hello"), QStringLiteral("Anna: hi")}));
+    EXPECT_EQ(ReceivedParagraphs(again), 2);
 }
 
 } // namespace

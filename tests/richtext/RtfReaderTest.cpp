@@ -277,6 +277,19 @@ TEST(RtfReader, LimitsBoundLettersRunsAndUnbrokenWords)
     EXPECT_FALSE(read.result.limited);
     EXPECT_EQ(read.Text().size(), 100);
     EXPECT_EQ(read.Runs().size(), 11); // past the limit, the last format goes on
+
+    // Sizes stay those of a chat: a page-high letter would take its layout
+    // as long as a page of letters.
+    const RtfLimits sizes{0, 0, false, 3, 12, 72};
+    read = ReadRtf("{\\rtf1 \\fs2000 huge \\fs1 tiny \\fs-5 reset \\fs30 fine\\par two\\par three\\par four}", sizes);
+    EXPECT_EQ(read.FormatOf(QStringLiteral("huge")).fontPointSize(), 36.0);
+    EXPECT_EQ(read.FormatOf(QStringLiteral("tiny")).fontPointSize(), 6.0);
+    EXPECT_EQ(read.FormatOf(QStringLiteral("reset")).fontPointSize(), 12.0);
+    EXPECT_EQ(read.FormatOf(QStringLiteral("fine")).fontPointSize(), 15.0);
+    // Paragraphs are bounded too: reading stops at the limit.
+    EXPECT_EQ(read.document->blockCount(), 3);
+    EXPECT_TRUE(read.result.limited);
+    EXPECT_EQ(read.document->lastBlock().text(), QStringLiteral("three"));
 }
 
 TEST(RtfReader, InsertsAtTheCursorOnItsFormat)

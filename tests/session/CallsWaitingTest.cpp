@@ -3,6 +3,8 @@
 // and their texts, and every way a waiting call can end.
 #include "CallsTestFixture.h"
 
+#include "support/ArchivedChat.h"
+
 #include <QTcpServer>
 
 #include <functional>
@@ -91,6 +93,7 @@ TEST_F(CallsWaiting, CallOnHoldGetsWelcomeButNoWindowAndItsDetailsAreListed)
     EXPECT_EQ(List().Cell(0, ColClientName), QStringLiteral("Ann\r\nFake: line"));
     EXPECT_EQ(List().Cell(0, ColClientEmail), QStringLiteral("ann@example.com"));
     EXPECT_EQ(List().RowData(0)->Email, QStringLiteral("ann@example.com"));
+    EXPECT_EQ(List().RowData(0)->Phone, QStringLiteral("555-1")) << "the chat window takes it from the record";
     // The visitor's line breaks never split the log line.
     EXPECT_TRUE(LogHas(QStringLiteral("User details for SessionCount = 7,  Name = Ann  Fake: line,  From Site = "
                                       "www.example.com,  e-mail = ann@example.com")));
@@ -224,6 +227,37 @@ TEST_F(CallsWaiting, VisitorLeavingBeforeSessionReadyEndsTheCall)
     EXPECT_FALSE(calls.OnHoldTimer().isActive());
     EXPECT_EQ(host.blinking, (std::vector<bool>{true, false}));
     EXPECT_TRUE(LogHas(QStringLiteral("Waiting client has prematurely disconnected, SessionCount = 11")));
+}
+
+// A visitor on hold may say everything and leave before anyone opens the
+// call: the archive keeps it as it came.
+TEST_F(CallsWaiting, WhatAVisitorOnHoldSaysIsArchivedEvenIfNobodyOpensTheCall)
+{
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    const int c = StartCall(8, false);
+    ASSERT_TRUE(SendSessionReady(c, 8));
+    ASSERT_TRUE(WaitForCode(c, chat::WELCOME_MSG));
+    QByteArray frames = *chat::BuildChatText("hello?");
+    frames += *chat::BuildUserDetails("Mia", "mia@example.org", "555-2");
+    for (const char *line : {"my order", "is late", "bye"})
+        frames += *chat::BuildChatText(line);
+    ASSERT_TRUE(server.SendRaw(c, frames + test::MakeFrame(chat::END_SESSION)));
+    ASSERT_TRUE(WaitFor([&] { return List().Cell(0, ColStatus) == QStringLiteral("Disconnected"); }));
+
+    std::vector<TArchiveLine> lines;
+    const std::optional<TArchiveChat> kept = OnlyArchivedChat(recorder, QStringLiteral("mia@example.org"), &lines);
+    ASSERT_TRUE(kept);
+    const TArchiveChat &row = *kept;
+    EXPECT_EQ(row.SessionCount, 8);
+    EXPECT_EQ(row.Phone, QStringLiteral("555-2"));
+    EXPECT_EQ(row.Status, QStringLiteral("Disconnected"));
+    EXPECT_TRUE(row.EndedProperly);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].Text, QStringLiteral("hello?"));
+    EXPECT_EQ(lines[3].Name + QStringLiteral(": ") + lines[3].Text, QStringLiteral("Mia: bye"));
+    EXPECT_EQ(lines[3].From, archive::Who::Visitor);
+    SetArchiveRecorder(nullptr);
 }
 
 TEST_F(CallsWaiting, VisitorEndSessionIsLoggedAndEndsTheCall)

@@ -68,5 +68,33 @@ TEST(ChatTransfer, NothingRevivesATransferGivenUp)
     EXPECT_FALSE(transfer.Finish(34));
 }
 
+TEST(ChatTransfer, ACancelOrAnOverdueAnswerGivesUpOnlyWhatHasNotGone)
+{
+    TChatTransfer transfer;
+    transfer.SetAnswerWaitMs(500);
+    EXPECT_FALSE(transfer.Cancel(0));
+    EXPECT_EQ(transfer.AnswerOverdue(), 0);
+
+    ASSERT_TRUE(transfer.Begin(31, "rtf"));
+    EXPECT_FALSE(transfer.Cancel(32)) << "another chat cancels nothing";
+    EXPECT_TRUE(transfer.Cancel(31)) << "while the list is awaited";
+    EXPECT_FALSE(transfer.Cancel(31));
+    EXPECT_FALSE(transfer.Ask(6));
+
+    ASSERT_TRUE(transfer.Begin(33, "rtf"));
+    ASSERT_TRUE(transfer.Ask(6));
+    EXPECT_EQ(transfer.AnswerOverdue(), 33);
+    EXPECT_FALSE(transfer.Answer(33)) << "a late answer sends nothing";
+
+    // Once the conversation is on its way it is too late for either.
+    ASSERT_TRUE(transfer.Begin(34, "rtf"));
+    ASSERT_TRUE(transfer.Ask(6));
+    ASSERT_TRUE(transfer.Answer(34));
+    EXPECT_FALSE(transfer.Cancel(34));
+    EXPECT_EQ(transfer.AnswerOverdue(), 0);
+    EXPECT_TRUE(transfer.Finish(34));
+    EXPECT_EQ(transfer.AnswerWaitMs(), 500);
+}
+
 } // namespace
 } // namespace velmora

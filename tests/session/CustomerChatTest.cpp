@@ -7,6 +7,7 @@
 #include "config/Settings.h"
 #include "diag/Logdata.h"
 #include "protocol/ChatMessages.h"
+#include "support/ArchivedChat.h"
 #include "support/CallRecord.h"
 #include "support/FakeChatServer.h"
 #include "support/RecordingCalls.h"
@@ -283,6 +284,39 @@ TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
     EXPECT_EQ(lines[5].ImageSize, archive::kMaxImageBytes + 1);
     EXPECT_TRUE(lines[5].Image.isEmpty());
     EXPECT_EQ(lines[6].From, archive::Who::System);
+    SetArchiveRecorder(nullptr);
+}
+
+// A call whose visitor talked while waiting has its record begun already:
+// the chat goes on with it, and nothing is kept twice.
+TEST_F(CustomerChatTest, TheChatGoesOnWithTheRecordOfWhatCameWhileWaiting)
+{
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    MakeRecord();
+    TArchiveChat early;
+    early.Visitor = QStringLiteral("Mia");
+    record.ArchiveChat = recorder.BeginChat(early);
+    recorder.AddLine(record.ArchiveChat, TArchiveLine::Said(archive::Who::Visitor, QStringLiteral("Mia"),
+                                                            QStringLiteral("Are you there?")));
+    record.EarlyLines = {QStringLiteral("Are you there?")};
+    record.OnHold = true;
+    record.Name = QStringLiteral("Mia");
+    record.Phone = QStringLiteral("555-3");
+    chat = std::make_unique<TCustomerChat>(view, calls);
+    chat->Begin(&record);
+    EXPECT_EQ(chat->Phone(), QStringLiteral("555-3"));
+    EXPECT_EQ(record.ArchiveChat, 0);
+    bool done = false;
+    chat->EndOnWire(0, {}, [&] { done = true; });
+    ASSERT_TRUE(WaitFor([&] { return done; }));
+
+    std::vector<TArchiveLine> lines;
+    const std::optional<TArchiveChat> kept = test::OnlyArchivedChat(recorder, QStringLiteral("Mia"), &lines);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->Status, QStringLiteral("End Chat !"));
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(view.events, QStringList{QStringLiteral("line Are you there?")});
     SetArchiveRecorder(nullptr);
 }
 

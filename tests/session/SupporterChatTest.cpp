@@ -2,11 +2,14 @@
 // visitor's side on a connection of its own, against the fake chat server.
 #include "session/SupporterChat.h"
 
+#include "support/ArchivedChat.h"
 #include "protocol/ChatMessages.h"
 #include "protocol/MessageCodes.h"
 #include "support/FakeChatServer.h"
 #include "support/SupporterChatSettings.h"
 #include "support/TestUtil.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -36,12 +39,19 @@ class SupporterChatTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        SetArchiveRecorder(&recorder);
         ASSERT_TRUE(chat.Begin());
         ASSERT_TRUE(server.WaitForConnections(1));
         ASSERT_GE(server.WaitForFrame(chat::SUPPORT_CHAT_REQUEST), 0);
     }
-    void TearDown() override { chat.Release(); }
+    void TearDown() override
+    {
+        chat.Release();
+        SetArchiveRecorder(nullptr);
+    }
 
+    QTemporaryDir dir;
+    TArchiveRecorder recorder{dir.filePath(QLatin1String(kArchiveFileName))};
     FakeChatServer server;
     test::SupporterChatSettings settings{server};
     RecordingSupporterView view;
@@ -74,16 +84,28 @@ TEST_F(SupporterChatTest, RequestsTheSupporterAndAnswersTheSessionWithPacedDetai
     server.SendFrame(0, chat::SUPPORT_LISTED);
     server.SendFrame(0, chat::WELCOME_MSG, BodyOf(*chat::BuildWelcomeMsg("Welcome!")));
     server.SendFrame(0, chat::SUPPORT_WELCOME, BodyOf(*chat::BuildSupportWelcome("Bert", "Hi Anna")));
-    server.SendFrame(0, chat::SUPPORT_UNAVAILABLE);
-    server.SendFrame(0, chat::SUPPORT_IN_MAINTENANCE);
+    // One refusal is told per request, however many the server sends.
+    QByteArray refusals;
+    for (int i = 0; i < 30; ++i)
+        refusals += test::MakeFrame(chat::SUPPORT_UNAVAILABLE);
+    server.SendRaw(0, refusals + test::MakeFrame(chat::SUPPORT_IN_MAINTENANCE));
     // Codes meant for web visitors are only passed on.
     server.SendFrame(0, chat::PUSH_URL, BodyOf(*chat::BuildPushUrl("http://x")));
-    ASSERT_TRUE(WaitFor([&] { return view.events.size() == 7; }));
+    ASSERT_TRUE(WaitFor([&] { return view.events.size() == 6; }));
     EXPECT_EQ(view.events.mid(1),
               (QStringList{QStringLiteral("listed"), QStringLiteral("welcome Welcome!"),
                            QStringLiteral("answer Bert|Hi Anna"), QStringLiteral("refused 0"),
-                           QStringLiteral("refused 1"), QStringLiteral("other %1").arg(chat::PUSH_URL)}));
+                           QStringLiteral("other %1").arg(chat::PUSH_URL)}));
     EXPECT_EQ(chat.RemoteName(), QStringLiteral("Bert"));
+    server.SendRaw(0, test::MakeFrame(chat::INITIAL_CONNECT) + test::MakeFrame(chat::SUPPORT_IN_MAINTENANCE));
+    ASSERT_TRUE(WaitFor([&] { return view.events.size() == 8; }));
+    EXPECT_EQ(view.events.mid(6), (QStringList{QStringLiteral("sent"), QStringLiteral("refused 1")}));
+
+    // The archive keeps the chat under the number the server gave it.
+    chat.EndArchive(QStringLiteral("End Chat !"));
+    const std::optional<TArchiveChat> kept = test::OnlyArchivedChat(recorder, QStringLiteral("Bert"));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->SessionCount, 77);
 }
 
 TEST_F(SupporterChatTest, AfterLeavingNothingIsAnsweredButTheFarewellGoes)

@@ -36,9 +36,10 @@ public:
         shown.append(request); // answers nothing, so takes no scripted answer
     }
 
-    int ChooseSupporter(const QList<SupporterRow> &rows) override
+    int ChooseSupporter(const QList<SupporterRow> &rows, const QString &caption) override
     {
         choiceRows.append(rows);
+        choiceCaptions.append(caption);
         if (auto run = std::exchange(duringChoice, nullptr))
             run();
         if (choices.empty())
@@ -66,6 +67,7 @@ public:
 
     // The online-supporters choices asked for, and the answers (default Cancel).
     QList<QList<SupporterRow>> choiceRows;
+    QStringList choiceCaptions;
     std::deque<int> choices;
     std::function<void()> duringChoice;
 };

@@ -73,6 +73,11 @@ public:
     // The operator transfers a chat: the list of supporters is asked for.
     // False (after saying why) while another transfer runs or when offline.
     bool BeginTransfer(qint32 sessionCount, const QByteArray &conversation);
+    // The chat of `sessionCount` gives up its transfer while the conversation
+    // has not gone (the operator cancelled, the visitor left, the window
+    // closes): its window takes text again, with `line` saying why (none
+    // when empty). False when there was none to give up.
+    bool CancelTransfer(qint32 sessionCount, const QString &line = {});
 
     // The exit. `ask` is false when the desktop session ends (SIGTERM/SIGINT):
     // no questions, everything is ended and saved. Returns false when the
@@ -129,6 +134,9 @@ private:
     void ApplyArchiveDays(int days);
     // The pending transfer ends without a supporter: its chat window takes text again.
     void AbandonTransfer();
+    // The list or the answer did not come in time.
+    void TransferOverdue();
+    void WaitForTransferStep();
     void ExitRetryTimer();
 
     IConsoleView &m_view;
@@ -150,6 +158,7 @@ private:
     bool m_transcriptsOff = true;
     bool m_archiveDaysApplied = false;
     bool m_idleFailureShown = false;
+    QTimer m_transferWait; // for the supporter list, then for the answer
     QTimer m_exitRetry; // an exit that waits for open modal windows to return
     bool m_exitRunning = false;
     bool m_exitDone = false;

@@ -38,15 +38,54 @@ bool TConsole::BeginTransfer(qint32 sessionCount, const QByteArray &conversation
     }
     transfer.Begin(sessionCount, conversation);
     m_session->RequestSupporters(TSupporterListRequest::Transfer);
+    WaitForTransferStep();
+    return true;
+}
+
+void TConsole::WaitForTransferStep()
+{
+    if (!m_transferWait.isSingleShot()) {
+        m_transferWait.setSingleShot(true);
+        connect(&m_transferWait, &QTimer::timeout, this, [this] { TransferOverdue(); });
+    }
+    m_transferWait.start(m_session->Transfer().AnswerWaitMs());
+}
+
+void TConsole::TransferOverdue()
+{
+    if (!m_session || !m_calls)
+        return;
+    const qint32 sessionCount = m_session->Transfer().AnswerOverdue();
+    if (IChatWindow *window = sessionCount ? m_calls->FindChatWindow(sessionCount) : nullptr)
+        window->TransferGivenUp(
+            QStringLiteral("Nobody took the chat in time: the transfer was given up, and the chat is yours again."));
+}
+
+bool TConsole::CancelTransfer(qint32 sessionCount, const QString &line)
+{
+    if (!m_session || !m_calls || !m_session->Transfer().Cancel(sessionCount))
+        return false;
+    m_transferWait.stop();
+    if (IChatWindow *window = m_calls->FindChatWindow(sessionCount))
+        window->TransferGivenUp(line);
     return true;
 }
 
 void TConsole::SupportersListed(TSupporterListRequest request, const QVector<TOnlineSupporter> &list)
 {
+    if (request == TSupporterListRequest::Transfer) {
+        // The list of a transfer given up meanwhile asks the operator nothing.
+        if (!m_session || m_session->Transfer().State() != TTransferState::ListRequested)
+            return;
+        m_transferWait.stop();
+    }
     QList<SupporterRow> rows;
     for (const TOnlineSupporter &s : list)
         rows.append({s.name, s.port});
-    const int chosen = ChooseOnlineSupporter(rows);
+    // The two lists look alike: the caption says which one this is.
+    const int chosen = ChooseOnlineSupporter(rows, request == TSupporterListRequest::Transfer
+                                                       ? QStringLiteral("Transfer the chat to a supporter in group :")
+                                                       : QStringLiteral("Chat with a supporter in group :"));
     // The exit may have run while the list was open.
     if (!m_session)
         return;
@@ -64,6 +103,7 @@ void TConsole::SupportersListed(TSupporterListRequest request, const QVector<TOn
             return;
         }
         m_session->Send(server::BuildTransferCall(transfer.SessionCount(), transfer.Port()));
+        WaitForTransferStep();
         if (IChatWindow *window = m_calls->FindChatWindow(transfer.SessionCount()))
             window->TransferOffered(list[chosen].name);
         return;
@@ -85,6 +125,7 @@ void TConsole::SupporterRequestCancelled(TSupporterListRequest request)
 
 QByteArray TConsole::TransferConversationNow(qint32 sessionCount, const QByteArray &kept)
 {
+    m_transferWait.stop();
     IChatWindow *window = m_calls ? m_calls->FindChatWindow(sessionCount) : nullptr;
     return window ? window->TransferConversation(kept) : kept;
 }
@@ -98,6 +139,7 @@ void TConsole::TransferHandedOver(qint32 sessionCount)
 
 void TConsole::AbandonTransfer()
 {
+    m_transferWait.stop();
     const qint32 sessionCount = m_session->Transfer().GiveUp();
     if (IChatWindow *window = sessionCount ? m_calls->FindChatWindow(sessionCount) : nullptr)
         window->RestoreAfterTransfer();
