@@ -85,6 +85,12 @@ void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString 
     connect(alert, &QDialog::finished, this, [this, alert] { CloseFor(alert); });
 }
 
+void TConsoleNotices::Notice(const QString &summary, const QString &body)
+{
+    if (m_notifier)
+        m_consoleNotice = m_notifier->Show(TNotice{summary, body, {}, false}, m_consoleNotice);
+}
+
 void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QString &line)
 {
     // A tab behind the current one of an active workspace is not seen either.

@@ -86,6 +86,14 @@ void TOneChatWindow::TransferOffered(const QString &supporter)
     m_chat.NameArchiveOtherSupporter(supporter);
 }
 
+void TOneChatWindow::HandedOver()
+{
+    m_handedOver = true;
+    // The keys go on to the next chat only when the operator was in this one.
+    m_keysOnward = isVisible() && window()->isActiveWindow();
+    FormClose();
+}
+
 void TOneChatWindow::RestoreAfterTransfer()
 {
     RemoveTransferLines(*ChatOutPutText->document());

@@ -110,6 +110,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         setProperty(kChatNameProperty, m_chat.Name());
     }
     SetCaption(m_caption);
+    // ... and so whether it came before.
+    if (knownCaller)
+        ShowEarlierChats();
 
     // 6.
     m_extraToolsOpen = false;
@@ -135,9 +138,15 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         FitCaption();
         move(OpeningPosition(this, size()));
         // Calls open chats while the operator types in another one: the keys stay
-        // there until the operator turns to this window.
-        KeepKeyboardWhenShown(this);
+        // there until the operator turns to this window. Otherwise the chat
+        // the operator has just taken gets them.
+        const bool takeKeys = QApplication::activeWindow() && !OperatorTypingInChat();
+        if (!takeKeys)
+            KeepKeyboardWhenShown(this);
         show();
+        RenumberChats();
+        if (takeKeys)
+            TurnToChat(this);
         // The window manager's frame is known only once the window is up.
         QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
     }
@@ -342,6 +351,10 @@ void TOneChatWindow::ShowEarlierChats()
     m_earlierChats->setFlat(true);
     m_earlierChats->setFocusPolicy(Qt::NoFocus);
     m_earlierChats->setToolTip(QStringLiteral("Open them in Past chats (Ctrl+Shift+H)"));
+    // The count is what matters: the button keeps its whole text, the
+    // typing notice beside it gives way.
+    m_earlierChats->setMinimumWidth(m_earlierChats->sizeHint().width());
+    m_earlierChats->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     connect(m_earlierChats, &QPushButton::clicked, this, [this, visitor] { m_host.ShowPastChats(visitor); });
     m_pane->StatusBar->addPermanentWidget(m_earlierChats);
     auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);

@@ -49,6 +49,7 @@ public:
     void RestoreAfterTransfer() override;
     // The supporter the transfer goes to has been asked (kept in the archive).
     void TransferOffered(const QString &supporter) override;
+    void HandedOver() override;
 
     // --- handlers (public so the window can be driven without a screen) ---
     void SendMsgBtnClick();
@@ -171,6 +172,8 @@ private:
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
     bool m_fittingCaption = false;
     bool m_leftDuringTransfer = false;
+    bool m_handedOver = false; // the other supporter took the chat
+    bool m_keysOnward = false; // the operator ended it: the next chat gets the keys
     bool m_endedShown = false;
     // The opening notice written before the visitor's name was known.
     QTextCursor m_nameNotice;

@@ -72,6 +72,9 @@ public:
     virtual void TransferOffered(const QString & /*supporter*/) {}
     virtual QByteArray TransferConversation(const QByteArray &kept) { return kept; }
     virtual void RestoreAfterTransfer() {}
+    // The other supporter has the chat now: it closes as handed over,
+    // without asking anything (the visitor's typing goes to the new owner).
+    virtual void HandedOver() { FormClose(); }
 };
 
 } // namespace velmora

@@ -47,6 +47,26 @@ QString ISetupDialogs::SaveFile(QWidget *parent, const QString &filter, const QS
     return RunFileDialog(parent, filter, dir, QFileDialog::AcceptSave);
 }
 
+QString ISetupDialogs::SaveFileAs(QWidget *parent, const QString &filter, const QString &suggested,
+                                  QString *chosenFilter)
+{
+    QPointer<QFileDialog> dialog = new QFileDialog(parent, QString(), QString(), filter);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    const QFileInfo info(suggested);
+    if (info.dir().exists())
+        dialog->setDirectory(info.absolutePath());
+    dialog->selectFile(info.fileName());
+    const int result = dialog->exec();
+    if (!dialog)
+        return {};
+    const QStringList files = dialog->selectedFiles();
+    if (chosenFilter)
+        *chosenFilter = dialog->selectedNameFilter();
+    delete dialog.data();
+    return result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
+}
+
 std::optional<quint32> ISetupDialogs::ChooseColor(QWidget *parent, quint32 bgr)
 {
     const QColor initial(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
