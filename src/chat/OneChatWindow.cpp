@@ -77,6 +77,9 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
     m_pane->SetCannedAnswers([this] { return m_host.CannedMessages(); });
     // The extra tools from the keyboard: the same key (or Esc) closes them.
+    // This visitor's past chats, whether or not the archive knows of earlier ones.
+    auto *pastKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
+    connect(pastKey, &QShortcut::activated, this, [this] { ShowPastChats(); });
     auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
@@ -345,7 +348,6 @@ void TOneChatWindow::ShowEarlierChats()
     const QString text = EarlierChatsText(reader->Earlier(m_chat.Email(), m_chat.Name(), m_chat.CallingFrom(), began));
     if (text.isEmpty())
         return;
-    const QString visitor = m_chat.Email().trimmed().isEmpty() ? m_chat.Name() : m_chat.Email();
     m_earlierChats = new QPushButton(text, this);
     m_earlierChats->setObjectName(QStringLiteral("EarlierChatsBtn"));
     m_earlierChats->setFlat(true);
@@ -355,10 +357,13 @@ void TOneChatWindow::ShowEarlierChats()
     // typing notice beside it gives way.
     m_earlierChats->setMinimumWidth(m_earlierChats->sizeHint().width());
     m_earlierChats->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    connect(m_earlierChats, &QPushButton::clicked, this, [this, visitor] { m_host.ShowPastChats(visitor); });
+    connect(m_earlierChats, &QPushButton::clicked, this, [this] { ShowPastChats(); });
     m_pane->StatusBar->addPermanentWidget(m_earlierChats);
-    auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
-    connect(key, &QShortcut::activated, m_earlierChats, &QPushButton::click);
+}
+
+void TOneChatWindow::ShowPastChats()
+{
+    m_host.ShowPastChats(m_chat.Email().trimmed().isEmpty() ? m_chat.Name() : m_chat.Email());
 }
 
 QString TOneChatWindow::NameNotice(const std::optional<QString> &name) const

@@ -179,6 +179,8 @@ private:
     QTextCursor m_nameNotice;
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
+    // Past chats, for this visitor (Ctrl+Shift+H, the earlier-chats button).
+    void ShowPastChats();
     QPushButton *m_earlierChats = nullptr;
     // What the archive has of that conversation, and who handed the chat over.
     QStringList m_carriedArchived;

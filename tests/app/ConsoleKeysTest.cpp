@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -159,12 +160,19 @@ TEST(ConsoleKeys, AfterTwelveChatsAltOneStillReachesTheFirstOpenChat)
         day.push_back(std::move(chat));
     }
 
+    // The workspace opens with room for four tabs of usual names.
     TChatWorkspace workspace;
-    QWidget tabs[3];
-    for (int i = 0; i < 3; ++i) {
+    QWidget tabs[4];
+    const QString names[4] = {QStringLiteral("Anna Berg"), QStringLiteral("Tomas Reyes"), QStringLiteral("Mei Lin"),
+                              QStringLiteral("Jonas Weber")};
+    for (int i = 0; i < 4; ++i) {
         tabs[i].setProperty(kChatNumberProperty, 20 + i);
+        tabs[i].setProperty(kChatNameProperty, names[i]);
         workspace.AddChat(&tabs[i]);
     }
+    QCoreApplication::processEvents();
+    const QTabBar *bar = workspace.Tabs()->tabBar();
+    EXPECT_LE(bar->tabRect(3).right(), bar->width()) << bar->tabRect(3).right() << " " << bar->width();
     EXPECT_TRUE(workspace.TabText(&tabs[2]).startsWith(QStringLiteral("3: #22")));
     TChatWorkspace::PutAway(&tabs[0]);
     EXPECT_TRUE(workspace.TabText(&tabs[2]).startsWith(QStringLiteral("2: #22")));

@@ -97,6 +97,10 @@ TEST_F(ChatWindowTest, CallThatWaitedOnHoldKnowsItsCaller)
     ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
     QCoreApplication::processEvents();
     EXPECT_GE(earlier->width(), earlier->fontMetrics().horizontalAdvance(earlier->text()));
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(host.pastChats, QStringList{QStringLiteral("bob@example.org")});
     delete window.data();
     SetArchiveRecorder(nullptr);
 }
