@@ -32,7 +32,8 @@ public:
     INotifier *Notifier() const { return m_notifier.get(); }
 
     // An alert has opened for a call of `kind` from `site`; `asking` names the
-    // supporter who asks, where known.
+    // supporter who asks, where known. Again for the same alert, its notice
+    // (if one shows) is renewed with the name learnt since.
     void CallAlert(TNewCnctDlg *alert, quint16 kind, const QString &site, const QString &asking);
     // A notice of the console's own (the login refused); the next one replaces it.
     void Notice(const QString &summary, const QString &body);

@@ -328,9 +328,12 @@ ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &sit
         if (alert)
             alert->reject();
     };
-    opened.NameAsker = [alert](const QString &name) {
-        if (alert)
-            alert->SetAsking(name);
+    opened.NameAsker = [self, alert, kind, site](const QString &name) {
+        if (!alert)
+            return;
+        alert->SetAsking(name);
+        if (self)
+            self->m_notices->CallAlert(alert, kind, site, name);
     };
     return opened;
 }
