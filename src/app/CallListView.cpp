@@ -45,6 +45,9 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         if (option->state & QStyle::State_MouseOver)
             option->font.setUnderline(true);
+        // A long site keeps its start and its domain.
+        if (index.column() == ColWebSite)
+            option->textElideMode = Qt::ElideMiddle;
     }
 };
 
@@ -153,10 +156,13 @@ void TCallListView::FitColumns()
 {
     // A long visitor's name still leaves room for the columns after it.
     constexpr int kMaxFitWidth = 320;
+    constexpr int kMaxSiteWidth = 180;
     for (int column = 0; column < kCallColumnCount; ++column) {
         if (isColumnHidden(column))
             continue;
-        const int wanted = qMin(kMaxFitWidth, qMax(ContentWidth(column), sizeHintForColumn(column)));
+        // The site, often a long address, never pushes the times out of view.
+        const int most = column == ColWebSite ? kMaxSiteWidth : kMaxFitWidth;
+        const int wanted = qMin(most, qMax(ContentWidth(column), sizeHintForColumn(column)));
         if (columnWidth(column) < wanted)
             setColumnWidth(column, wanted);
     }
@@ -237,6 +243,9 @@ bool TCallListView::viewportEvent(QEvent *event)
         // Chats before this call: it may be in the archive itself already.
         const qint64 before = m_calls.CallList().RowStarted(at.row());
         tip = EarlierChatsText(reader->Earlier(cell(ColClientEmail), cell(ColClientName), cell(ColWebSite), before));
+        // Over the site, the whole of it (its column may shorten it).
+        if (at.column() == ColWebSite && !cell(ColWebSite).isEmpty())
+            tip = tip.isEmpty() ? cell(ColWebSite) : cell(ColWebSite) + QLatin1Char('\n') + tip;
     }
     if (tip.isEmpty())
         QToolTip::hideText();

@@ -10,7 +10,6 @@
 #include <QMainWindow>
 #include <QWidget>
 
-#include <algorithm>
 
 namespace velmora {
 
@@ -42,7 +41,6 @@ QList<QWidget *> TConsoleKeys::CycleWindows()
     // Chat windows say what they are by properties, so that the keys need
     // no knowledge of their classes.
     QList<QWidget *> main;
-    QList<QWidget *> chats;
     QList<QWidget *> supporters;
     for (QWidget *top : QApplication::topLevelWidgets()) {
         if (!top->isVisible())
@@ -51,17 +49,14 @@ QList<QWidget *> TConsoleKeys::CycleWindows()
         const auto *workspace = qobject_cast<TChatWorkspace *>(top);
         for (QWidget *w : workspace ? workspace->Chats() : QList<QWidget *>{top}) {
             if (w->property(kChatNumberProperty).isValid())
-                chats << w;
-            else if (w->property(kSupporterChatProperty).toBool())
+                continue;
+            if (w->property(kSupporterChatProperty).toBool())
                 supporters << w;
             else if (qobject_cast<QMainWindow *>(w))
                 main << w;
         }
     }
-    std::stable_sort(chats.begin(), chats.end(), [](const QWidget *a, const QWidget *b) {
-        return a->property(kChatNumberProperty).toInt() < b->property(kChatNumberProperty).toInt();
-    });
-    return main + chats + supporters;
+    return main + OpenChats() + supporters;
 }
 
 void TConsoleKeys::Cycle(bool forward)
@@ -78,16 +73,15 @@ void TConsoleKeys::Cycle(bool forward)
     TurnToChat(windows[next]);
 }
 
-bool TConsoleKeys::GoToChat(int number)
+bool TConsoleKeys::GoToChat(int key)
 {
-    for (QWidget *window : CycleWindows()) {
-        const QVariant at = window->property(kChatNumberProperty);
-        if (at.isValid() && at.toInt() == number) {
-            TurnToChat(window);
-            return true;
-        }
-    }
-    return false;
+    // Chat numbers run on all session: the digits go by the order of the
+    // chats open now, never by their numbers.
+    const QList<QWidget *> chats = OpenChats();
+    if (key < 1 || key > kChatKeys || key > chats.size())
+        return false;
+    TurnToChat(chats[key - 1]);
+    return true;
 }
 
 bool TConsoleKeys::eventFilter(QObject *watched, QEvent *event)
@@ -125,7 +119,7 @@ bool TConsoleKeys::eventFilter(QObject *watched, QEvent *event)
         Cycle(key->key() == Qt::Key_Tab && !(mods & Qt::ShiftModifier));
         return true;
     }
-    if (mods == Qt::AltModifier && key->key() >= Qt::Key_0 && key->key() <= Qt::Key_9)
+    if (mods == Qt::AltModifier && key->key() >= Qt::Key_1 && key->key() <= Qt::Key_9)
         return GoToChat(key->key() - Qt::Key_0);
     return false;
 }

@@ -4,7 +4,7 @@
 // Ctrl+Alt+A accepts the newest call whose alert is waiting, Ctrl+Alt+H puts
 // it on hold and Ctrl+Alt+N brings its alert to the front with the keyboard;
 // Ctrl+Tab and Ctrl+Shift+Tab go round the main window and the open chats,
-// and Alt+0 ... Alt+9 go to the chat of that number, keys in its input.
+// and Alt+1 ... Alt+9 go to the first nine open chats, keys in the input.
 #include <QObject>
 
 #include <functional>
@@ -29,8 +29,9 @@ public:
     static QList<QWidget *> CycleWindows();
     // Turns to the next (or previous) of them from the active one.
     static void Cycle(bool forward);
-    // Turns to the customer chat of that number; false when none is open.
-    static bool GoToChat(int number);
+    // Turns to the open customer chat that Alt+`key` reaches (1 ... 9, in
+    // the order the chats are listed); false when there is none.
+    static bool GoToChat(int key);
 
     // Shows help for a context; the help window by default, tests replace it.
     std::function<void(int)> ShowHelp;

@@ -45,7 +45,10 @@ TConsoleNotices::~TConsoleNotices()
 
 void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString &site, const QString &asking)
 {
-    if (!m_notifier || !alert || QApplication::activeWindow())
+    // Called again when the asking supporter's name came later: the notice
+    // shown is renewed, none is added.
+    const quint32 shown = alert ? m_byOwner.value(alert) : 0;
+    if (!m_notifier || !alert || (!shown && QApplication::activeWindow()))
         return;
     const bool request = kind == server::SUPPORT_CHAT_LISTED || kind == server::TRANSFER_CALL;
     const TSettings &s = Settings();
@@ -81,8 +84,15 @@ void TConsoleNotices::CallAlert(TNewCnctDlg *alert, quint16 kind, const QString 
     });
     // The alert shows without taking the keyboard, so its activation says
     // nothing: the notice goes with the alert's answer.
-    Show(notice, alert, std::move(actions), false);
-    connect(alert, &QDialog::finished, this, [this, alert] { CloseFor(alert); });
+    Show(notice, alert, std::move(actions), false, shown);
+    if (!shown)
+        connect(alert, &QDialog::finished, this, [this, alert] { CloseFor(alert); });
+}
+
+void TConsoleNotices::Notice(const QString &summary, const QString &body)
+{
+    if (m_notifier)
+        m_consoleNotice = m_notifier->Show(TNotice{summary, body, {}, false}, m_consoleNotice);
 }
 
 void TConsoleNotices::VisitorLine(QWidget *window, const QString &name, const QString &line)

@@ -32,8 +32,11 @@ public:
     INotifier *Notifier() const { return m_notifier.get(); }
 
     // An alert has opened for a call of `kind` from `site`; `asking` names the
-    // supporter who asks, where known.
+    // supporter who asks, where known. Again for the same alert, its notice
+    // (if one shows) is renewed with the name learnt since.
     void CallAlert(TNewCnctDlg *alert, quint16 kind, const QString &site, const QString &asking);
+    // A notice of the console's own (the login refused); the next one replaces it.
+    void Notice(const QString &summary, const QString &body);
     // The visitor `name` wrote `line` in `window`.
     void VisitorLine(QWidget *window, const QString &name, const QString &line);
 
@@ -56,6 +59,7 @@ private:
     std::unique_ptr<INotifier> m_notifier;
     QHash<quint32, Shown> m_shown;
     QHash<QObject *, quint32> m_byOwner;
+    quint32 m_consoleNotice = 0;
 };
 
 } // namespace velmora

@@ -6,6 +6,8 @@
 #include "Resources.h"
 #include "app/AboutBox.h"
 #include "app/HelpWindow.h"
+#include "chat/ChatWorkspace.h"
+#include "diag/SafeText.h"
 #include "diag/ui/DebugWinDlg.h"
 #include "shortcuts/ui/EditCannedMsgsDlg.h"
 
@@ -18,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMovie>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolButton>
@@ -74,6 +77,10 @@ void TMainForm::BuildControls()
                                          QStringLiteral("Open chat with another supporter from your group."));
     ChatWithOtherSupportBtn->setIcon(QIcon(Glyph("CALL_SUP")));
     ChatWithOtherSupportBtn->setEnabled(false);
+    // Buttons for the mouse: the keyboard stays on the call list, where a
+    // stray Space or Enter cannot log the operator out.
+    for (QToolButton *button : {WebSbtnClickBtn, SoundFromMainBtn, ChatWithOtherSupportBtn})
+        button->setFocusPolicy(Qt::NoFocus);
     connect(WebSbtnClickBtn, &QToolButton::clicked, this, [this] {
         if (TServerSession *session = m_console->SessionPtr())
             session->WebSbtnClick();
@@ -193,6 +200,23 @@ void TMainForm::BuildMenus()
     m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
     connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
+    // The open chats, each with the Alt+digit that reaches it.
+    connect(chats, &QMenu::aboutToShow, this, [this, chats] {
+        for (QAction *action : std::as_const(m_openChatActions))
+            action->deleteLater();
+        m_openChatActions.clear();
+        const QList<QWidget *> open = OpenChats();
+        if (!open.isEmpty())
+            m_openChatActions << chats->addSeparator();
+        for (QWidget *chat : open) {
+            QString text = ShortText(OneLine(chat->windowTitle()).trimmed(), 60).replace(QLatin1Char('&'), QStringLiteral("&&"));
+            if (const int key = ChatKeyNumber(chat))
+                text += QStringLiteral("\tAlt+") + QString::number(key);
+            QPointer<QWidget> target(chat);
+            QAction *action = chats->addAction(text, this, [target] { TurnToChat(target); });
+            m_openChatActions << action;
+        }
+    });
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this,
             [this] { ShowHelp(THelpWindow::HelpOnHelpContext); });

@@ -81,7 +81,8 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
     Label3 = MakeLabel(NewConnectPanel);
     Label2 = MakeLabel(NewConnectPanel);
     Label1->setText(RequestText(kind));
-    Label3->setText(Absent(site) ? QString() : QStringLiteral("Call from = ") + site);
+    m_siteLine = Absent(site) ? QString() : QStringLiteral("Call from = ") + site;
+    Label3->setToolTip(Absent(site) ? QString() : site);
     Label2->setText(Absent(ip) ? QString() : QStringLiteral("User from IP = ") + ip);
     if (!asking.isEmpty()) {
         Label4 = MakeLabel(NewConnectPanel);
@@ -104,8 +105,13 @@ TNewCnctDlg::TNewCnctDlg(quint16 kind, const QString &site, const QString &ip, b
     connect(&Timer1, &QTimer::timeout, this, &TNewCnctDlg::Timer1Timer);
     SetPanelColor(kPanelColor);
 
+    FitSize();
+}
+
+void TNewCnctDlg::FitSize()
+{
     // As wide as the request needs; the fraction is dropped.
-    const QFontMetrics metrics(bold);
+    const QFontMetrics metrics(NewConnectPanel->font());
     const int width = std::max(kDesignWidth, int(metrics.horizontalAdvance(Label1->text()) * 1.3) + 50);
     const int lineHeight = metrics.height() + 2;
     const int height = std::max(kDesignHeight, Lines() * lineHeight + 2 * kLabelMargin + kButtonHeight + 12);
@@ -153,6 +159,18 @@ void TNewCnctDlg::mousePressEvent(QMouseEvent *event)
     QDialog::mousePressEvent(event);
 }
 
+void TNewCnctDlg::SetAsking(const QString &name)
+{
+    if (name.isEmpty())
+        return;
+    if (!Label4) {
+        Label4 = MakeLabel(NewConnectPanel);
+        Label4->show();
+    }
+    Label4->setText(QStringLiteral("Asked by = ") + name);
+    FitSize();
+}
+
 void TNewCnctDlg::LayoutControls()
 {
     const int lineHeight = QFontMetrics(NewConnectPanel->font()).height() + 2;
@@ -161,6 +179,8 @@ void TNewCnctDlg::LayoutControls()
     const int labelWidth = std::max(0, width() - 2 * kLabelMargin);
     Label1->setGeometry(kLabelMargin, kLabelMargin, labelWidth, lineHeight);
     Label3->setGeometry(kLabelMargin, kLabelMargin + lineHeight, labelWidth, lineHeight);
+    // A long site keeps its start and its domain; the tooltip has all of it.
+    Label3->setText(QFontMetrics(Label3->font()).elidedText(m_siteLine, Qt::ElideMiddle, labelWidth));
     Label2->setGeometry(kLabelMargin, kLabelMargin + 2 * lineHeight, labelWidth, lineHeight);
     if (Label4)
         Label4->setGeometry(kLabelMargin, kLabelMargin + 3 * lineHeight, labelWidth, lineHeight);

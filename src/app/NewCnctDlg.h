@@ -58,6 +58,9 @@ public:
     // Places this alert on its screen as AlertPosition says.
     void PlaceOnScreen(int callDispPos, int alertsOpen);
 
+    // The supporter who asks, once known after the alert opened.
+    void SetAsking(const QString &name);
+
     static QString RequestText(quint16 kind);
     static QColor FromBgr(quint32 bgr);
     QColor PanelColor() const;
@@ -89,7 +92,10 @@ protected:
 private:
     void SetPanelColor(quint32 bgr);
     int Lines() const { return Label4 ? 4 : 3; }
+    void FitSize();
     void LayoutControls();
+
+    QString m_siteLine; // "Call from = " and the whole site, shortened in the middle to fit
 
     quint32 m_panelColor = kPanelColor;
     QElapsedTimer m_shown;

@@ -51,6 +51,8 @@ void Fill(QMessageBox &box, const BoxRequest &request)
     case BoxButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case BoxButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
+    if (request.safeDefault && request.buttons != BoxButtons::Ok)
+        box.setDefaultButton(request.buttons == BoxButtons::YesNo ? QMessageBox::No : QMessageBox::Cancel);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
 }
 

@@ -19,6 +19,8 @@
 #include "config/Settings.h"
 #include "config/ui/SetupDialogs.h"
 #include "diag/Boxes.h"
+#include "diag/Logdata.h"
+#include "diag/SafeText.h"
 #include "diag/ui/DebugWinDlg.h"
 #include "mail/Mailbuff.h"
 #include "mail/Outbox.h"
@@ -70,6 +72,8 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     setProperty("helpContext", int(THelpWindow::CallListContext));
     centralWidget()->layout()->addWidget(ListView);
     ListView->ShowPastChats = [this](const QString &visitor) { ShowPastChats(visitor); };
+    // The window starts, and comes back, with the keyboard on the call list.
+    ListView->setFocus();
     m_keys = new TConsoleKeys(this);
     m_keys->AcceptNewestCall = [this] {
         // A key that does nothing says why.
@@ -150,7 +154,16 @@ void TMainForm::ShowPastChats(const QString &visitor)
 {
     if (!m_pastChats)
         m_pastChats = new TPastChatsWindow(
-            *m_console->Archive(), [this](const TTranscriptSource &source) { ComposeTranscript(source); }, this);
+            *m_console->Archive(),
+            [this](const TTranscriptSource &source) {
+                // What went where, for the day's record.
+                if (TLogFile *log = Log())
+                    log->AddLine(QStringLiteral("Transcript of the past chat with ") + OneLine(source.Name)
+                                 + QStringLiteral(" (session ") + QString::number(source.SessionCount)
+                                 + QStringLiteral(") queued again for ") + OneLine(source.Email));
+                ComposeTranscript(source);
+            },
+            this);
     m_pastChats->ShowFor(visitor);
 }
 
@@ -200,6 +213,8 @@ void TMainForm::ChatWithOtherSupportBtnClick()
 // --- IConsoleView -------------------------------------------------------------
 
 void TMainForm::ShowStatusText(const QString &text) { m_statusPanel1->setText(text); }
+
+void TMainForm::ShowLoginRefused(const QString &text) { m_notices->Notice(QStringLiteral("Not logged in"), text); }
 
 void TMainForm::SetOnlineGlyph(bool online)
 {
@@ -295,6 +310,13 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
                                                       bool acceptEnabled, const QString &asking,
                                                       std::function<void(bool)> answered)
 {
+    return OpenCallAlert(kind, site, ip, acceptEnabled, asking, std::move(answered)).Withdraw;
+}
+
+ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &site, const QString &ip,
+                                                bool acceptEnabled, const QString &asking,
+                                                std::function<void(bool)> answered)
+{
     QPointer<TMainForm> self(this);
     QPointer<TNewCnctDlg> alert =
         TNewCnctDlg::Open(kind, site, ip, acceptEnabled, Settings().CallDispPosValue,
@@ -306,10 +328,19 @@ std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QStrin
                           asking);
     m_notices->CallAlert(alert, kind, site, asking);
     UpdateTrayTip();
-    return [alert] {
+    TCallAlert opened;
+    opened.Withdraw = [alert] {
         if (alert)
             alert->reject();
     };
+    opened.NameAsker = [self, alert, kind, site](const QString &name) {
+        if (!alert)
+            return;
+        alert->SetAsking(name);
+        if (self)
+            self->m_notices->CallAlert(alert, kind, site, name);
+    };
+    return opened;
 }
 
 void TMainForm::UpdateTrayTip() { m_tray->UpdateTip(); }
@@ -375,7 +406,7 @@ void TMainForm::AnswerModalWindows(bool alertsToo)
 
 bool TMainForm::ConfirmExit(const QString &text)
 {
-    return ShowBox(text, QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
+    return ConfirmBox(text, QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
 }
 
 void TMainForm::RejectCallAlerts() { TNewCnctDlg::RejectAll(); }

@@ -117,6 +117,7 @@ public:
     // IConsoleView
     void ShowHistoryEntries(const QStringList &paths) override;
     void ShowStatusText(const QString &text) override;
+    void ShowLoginRefused(const QString &text) override;
     void SetOnlineGlyph(bool online) override;
     void SetMenusEnabled(bool enabled) override;
     void SetChatWithOtherSupportEnabled(bool enabled) override;
@@ -135,6 +136,8 @@ public:
     std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
                                                bool acceptEnabled, const QString &asking,
                                                std::function<void(bool)> answered) override;
+    TCallAlert OpenCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                             const QString &asking, std::function<void(bool)> answered) override;
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override;
     QString EditEmail(const QString &current) override;
     bool ModalWindowOpen() const override;
@@ -219,6 +222,7 @@ private:
     QAction *m_programSetUp = nullptr;
     QAction *m_pastChatsAction = nullptr;
     QAction *m_mailSendView = nullptr;
+    QList<QAction *> m_openChatActions; // the "Chats" menu's entries of the open chats
 
     QTimer ElapsedTimer;
     quint32 m_elapsedSeconds = 0;

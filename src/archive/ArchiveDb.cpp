@@ -701,6 +701,17 @@ int TArchiveDb::ForgetVisitor(const QString &email)
     return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
 }
 
+int TArchiveDb::ForgetVisitorNamed(const QString &name, const QString &site)
+{
+    const QString visitor = name.trimmed();
+    if (visitor.isEmpty())
+        return 0;
+    return RemoveWhere("visitor = ?1 COLLATE NOCASE AND site = ?2", [&visitor, &site](Statement &s) {
+        s.Bind(1, visitor);
+        s.Bind(2, site);
+    });
+}
+
 int TArchiveDb::RemoveOlderThan(qint64 cutoffMs)
 {
     return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });

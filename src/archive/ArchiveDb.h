@@ -180,6 +180,8 @@ public:
     // space is freed by FreeSpace.
     int DeleteChat(qint64 chat);
     int ForgetVisitor(const QString &email);
+    // A visitor who gave no e-mail address: every chat with that name on that site.
+    int ForgetVisitorNamed(const QString &name, const QString &site);
     int RemoveOlderThan(qint64 cutoffMs);
     int RemoveAll();
     // Rewrites the index without the removed entries, returns freed pages to

@@ -210,6 +210,11 @@ void TArchiveRecorder::ForgetVisitor(const QString &email, std::function<void(in
     Remove([email](TArchiveDb &db) { return db.ForgetVisitor(email); }, std::move(done));
 }
 
+void TArchiveRecorder::ForgetVisitorNamed(const QString &name, const QString &site, std::function<void(int)> done)
+{
+    Remove([name, site](TArchiveDb &db) { return db.ForgetVisitorNamed(name, site); }, std::move(done));
+}
+
 void TArchiveRecorder::RemoveAll(std::function<void(int)> done)
 {
     Remove([](TArchiveDb &db) { return db.RemoveAll(); }, std::move(done));

@@ -62,6 +62,7 @@ public:
     // the number of chats removed (-1: it failed).
     void DeleteChat(qint64 chat, std::function<void(int)> done = {});
     void ForgetVisitor(const QString &email, std::function<void(int)> done = {});
+    void ForgetVisitorNamed(const QString &name, const QString &site, std::function<void(int)> done = {});
     void RemoveAll(std::function<void(int)> done = {});
     // Days to keep (0: the archive is off and records nothing). Expired
     // chats are removed now and once a day.

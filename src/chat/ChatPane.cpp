@@ -5,6 +5,7 @@
 #include "chat/ChatPictures.h"
 #include "chat/ChatProperties.h"
 #include "chat/QuietShow.h"
+#include "chat/RemoteClientTerminatedDlg.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "shortcuts/Canneddata.h"
@@ -135,6 +136,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     InputText->setTabChangesFocus(true);
     InputText->installEventFilter(this);
     InputText->viewport()->installEventFilter(this);
+    WatchTyping(InputText);
     connect(InputText, &QPlainTextEdit::textChanged, this, [this] { OnInputTextChanged(); });
 
     SendMsgBtn = new TSendButton(QStringLiteral(" Send"), this);
@@ -165,6 +167,9 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
         m_statusPanels[i]->setTextFormat(Qt::PlainText);
         StatusBar->addWidget(m_statusPanels[i], i == 1 ? 1 : 0);
     }
+    // The typing notice shrinks first, so that nothing beside it is cut.
+    m_statusPanels[1]->setMinimumWidth(0);
+    m_statusPanels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_statusPanels[0]->setText(QStringLiteral("Status"));
     m_statusPanels[0]->setMinimumWidth(50);
     m_statusPanels[2]->setMinimumWidth(70);
@@ -440,6 +445,30 @@ void TChatPane::CopySelected1Click()
 void TChatPane::paintEvent(QPaintEvent *)
 {
     QPainter(this).fillRect(rect(), kWindowBackground);
+}
+
+bool TChatPane::event(QEvent *event)
+{
+    // Reached by any means (the window manager, a click on the title bar, a
+    // tab made current), the chat takes the keys in its message box; an
+    // end-of-chat question over it answers them instead.
+    if (event->type() == QEvent::WindowActivate && isVisible())
+        TakeKeyboard();
+    return QWidget::event(event);
+}
+
+void TChatPane::TakeKeyboard()
+{
+    QWidget *chat = parentWidget() ? parentWidget() : this;
+    for (auto *question : chat->findChildren<TRemoteClientTerminatedDlg *>(Qt::FindDirectChildrenOnly)) {
+        if (!question->isVisible())
+            continue;
+        // After the activation has finished, or it would take the keys back.
+        QTimer::singleShot(0, question, [question] { TurnTo(question); });
+        return;
+    }
+    if (InputText->isEnabled())
+        InputText->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 bool TChatPane::eventFilter(QObject *watched, QEvent *event)

@@ -105,6 +105,9 @@ public:
     void UpdateInputLabel();
     // A button for the row beside the sound button.
     void AddToggle(QToolButton *button);
+    // The keyboard into the message box while it takes text, or to the
+    // end-of-chat question that waits over the chat.
+    void TakeKeyboard();
 
     void SetStatusPanel(int panel, const QString &text);
     QString StatusPanelText(int panel) const;
@@ -140,6 +143,7 @@ signals:
     void InputChanged(bool empty);
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 

@@ -23,6 +23,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 namespace velmora {
@@ -41,6 +42,8 @@ constexpr int kTearOffDistance = 30;
 constexpr int kDropSettleMs = 400;
 // The first workspace leaves room for a few tabs.
 constexpr int kFirstWidth = 560;
+// A tab's margins and its close button, beside its text.
+constexpr int kTabChrome = 40;
 // Saved geometry longer than this comes from a damaged file.
 constexpr int kMaxSavedGeometry = 4096;
 
@@ -113,6 +116,8 @@ TChatWorkspace::TChatWorkspace(QWidget *parent) : QWidget(parent, Qt::Window)
     m_tabs->setMovable(true);
     m_tabs->setDocumentMode(true);
     m_tabs->setUsesScrollButtons(true);
+    // Many tabs shorten their names before they scroll.
+    m_tabs->setElideMode(Qt::ElideRight);
     // A tab's close button is its chat's close box: the chat ends as it would.
     m_tabs->setTabsClosable(true);
     connect(m_tabs, &QTabWidget::tabCloseRequested, this, [this](int index) {
@@ -185,14 +190,53 @@ TChatWorkspace *TChatWorkspace::Holding(const QWidget *chat)
     return nullptr;
 }
 
-void TChatWorkspace::PutAway(QWidget *chat)
+void TChatWorkspace::PutAway(QWidget *chat, bool keysOnward)
 {
+    const QList<QWidget *> open = OpenChats();
+    const qsizetype at = open.indexOf(chat);
+    QPointer<QWidget> next;
+    if (keysOnward && at >= 0 && open.size() > 1)
+        next = open[at + 1 < open.size() ? at + 1 : at - 1];
     // A tab stays a hidden child until it is deleted.
     if (TChatWorkspace *workspace = Holding(chat)) {
         workspace->CloseExtraTools(chat);
         workspace->m_tabs->removeTab(workspace->m_tabs->indexOf(chat));
     }
     chat->hide();
+    RenumberChats();
+    if (next)
+        TurnToChat(next);
+}
+
+QList<QWidget *> OpenChats()
+{
+    QList<QWidget *> chats;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible())
+            continue;
+        // A workspace's tabs count as chats of their own.
+        const auto *workspace = qobject_cast<TChatWorkspace *>(top);
+        for (QWidget *w : workspace ? workspace->Chats() : QList<QWidget *>{top})
+            if (w->property(kChatNumberProperty).isValid())
+                chats << w;
+    }
+    std::stable_sort(chats.begin(), chats.end(), [](const QWidget *a, const QWidget *b) {
+        return a->property(kChatNumberProperty).toInt() < b->property(kChatNumberProperty).toInt();
+    });
+    return chats;
+}
+
+int ChatKeyNumber(const QWidget *chat)
+{
+    const qsizetype at = OpenChats().indexOf(const_cast<QWidget *>(chat));
+    return at >= 0 && at < kChatKeys ? int(at) + 1 : 0;
+}
+
+void RenumberChats()
+{
+    if (TChatWorkspace *workspace = TChatWorkspace::Instance())
+        for (QWidget *chat : workspace->Chats())
+            workspace->UpdateTab(chat);
 }
 
 void TChatWorkspace::Know(QWidget *chat)
@@ -223,13 +267,24 @@ void TChatWorkspace::Know(QWidget *chat)
 void TChatWorkspace::AddChat(QWidget *chat)
 {
     Know(chat);
-    // Someone working in a tab keeps it: the new one waits beside it.
-    const bool busyHere = isActiveWindow() && m_tabs->count() > 0;
+    // Someone typing in a chat keeps it: the new one waits beside it.
+    // Otherwise the chat just taken comes in front, with the keys while
+    // the operator is at the console.
+    const bool typing = OperatorTypingInChat();
+    const bool takeKeys = QApplication::activeWindow() && !typing;
     const int index = m_tabs->addTab(chat, QString());
-    UpdateTab(chat);
-    if (!busyHere)
+    if (!typing || m_tabs->count() == 1)
         m_tabs->setCurrentIndex(index);
-    ShowQuietly();
+    RenumberChats();
+    if (!takeKeys) {
+        ShowQuietly();
+        return;
+    }
+    if (!isVisible()) {
+        PlaceOnce();
+        show();
+    }
+    TurnToChat(chat);
 }
 
 void TChatWorkspace::ShowQuietly()
@@ -256,7 +311,11 @@ void TChatWorkspace::PlaceBesideCallList()
     const QRect area = screen->availableGeometry();
     // A chat's size as the operator last gave one, with the tab bar above it.
     const QSize least = minimumSizeHint();
-    const QSize chat = HasRememberedChatSize() ? RememberedChatSize(QSize()) : QSize(kFirstWidth, 0);
+    QSize chat = HasRememberedChatSize() ? RememberedChatSize(QSize()) : QSize(kFirstWidth, 0);
+    // Room for four tabs with names of a usual length, beyond which they elide.
+    const QString usual = TabLabel(88, false, QStringLiteral("Maximilian Web"), 2, true, false, 8);
+    const int fourTabs = 4 * (m_tabs->tabBar()->fontMetrics().horizontalAdvance(usual) + kTabChrome);
+    chat.setWidth(std::max(chat.width(), fourTabs));
     const QSize size = (chat + QSize(0, m_tabs->tabBar()->sizeHint().height())).expandedTo(least).boundedTo(area.size());
     resize(size);
     move(OpeningPosition(this, size));
@@ -346,12 +405,15 @@ QString TChatWorkspace::TabText(const QWidget *chat) const
 }
 
 QString TChatWorkspace::TabLabel(int number, bool supporter, const QString &name, int unread, bool typing,
-                                 bool ended)
+                                 bool ended, int key)
 {
     QString shown = ShortText(OneLine(name).simplified(), kMaxTabName);
     // A "&" of the visitor's is shown, never taken for a mnemonic.
     shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
     QString text = supporter ? QStringLiteral("Supporter") : QStringLiteral("#") + QString::number(number);
+    // The Alt+digit that reaches the chat.
+    if (key > 0)
+        text.prepend(QString::number(key) + QStringLiteral(": "));
     if (!shown.isEmpty())
         text += QLatin1Char(' ') + shown;
     if (unread > 0)
@@ -377,7 +439,7 @@ void TChatWorkspace::UpdateTab(QWidget *chat)
     const QVariant number = chat->property(kChatNumberProperty);
     m_tabs->setTabText(index, TabLabel(number.toInt(), !number.isValid(), chat->property(kChatNameProperty).toString(),
                                        Unread(chat), chat->property(kChatTypingProperty).toBool(),
-                                       chat->property(kChatEndedProperty).toBool()));
+                                       chat->property(kChatEndedProperty).toBool(), ChatKeyNumber(chat)));
     m_tabs->setTabToolTip(index, chat->windowTitle());
 }
 

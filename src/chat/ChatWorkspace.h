@@ -29,8 +29,10 @@ public:
     static bool Adopt(QWidget *chat);
     // The workspace whose tab `chat` is, or null.
     static TChatWorkspace *Holding(const QWidget *chat);
-    // A chat going out of sight (it ends): its tab goes at once, a window hides.
-    static void PutAway(QWidget *chat);
+    // A chat going out of sight (it ends): its tab goes at once, a window
+    // hides. With `keysOnward` (the operator ended it) the next open chat
+    // comes in front with the keys.
+    static void PutAway(QWidget *chat, bool keysOnward = false);
 
     // A new tab; it becomes current only while the operator is not typing in
     // another tab, and it never takes the keyboard.
@@ -58,7 +60,11 @@ public:
     void RestoreGeometry(const QString &saved);
 
     // Text for a tab: untrusted names stay plain, short and on one line.
-    static QString TabLabel(int number, bool supporter, const QString &name, int unread, bool typing, bool ended);
+    // `key` is the Alt+digit that reaches the chat, 0 for none.
+    static QString TabLabel(int number, bool supporter, const QString &name, int unread, bool typing, bool ended,
+                            int key = 0);
+    // Renews the tab's text (its Alt+digit included).
+    void UpdateTab(QWidget *chat);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -69,7 +75,6 @@ protected:
 
 private:
     void Know(QWidget *chat);
-    void UpdateTab(QWidget *chat);
     void CurrentChanged(int index);
     void ToggleHome(QWidget *chat);
     void ShowQuietly();
@@ -96,5 +101,15 @@ private:
 // its window, or the workspace with its tab made current, comes to the front
 // and the keyboard goes into the chat's message input while it takes text.
 void TurnToChat(QWidget *chat);
+
+// Alt+1 ... Alt+9 reach the first nine open chats.
+inline constexpr int kChatKeys = 9;
+// The customer chats open on the screen, in windows and tabs, in the order
+// they are listed (by their numbers).
+QList<QWidget *> OpenChats();
+// The Alt+digit of `chat` (1 ... 9), or 0 when it has none.
+int ChatKeyNumber(const QWidget *chat);
+// The chats' Alt+digits changed (one came or went): the tabs say so.
+void RenumberChats();
 
 } // namespace velmora

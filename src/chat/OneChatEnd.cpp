@@ -24,8 +24,10 @@ void TOneChatWindow::AskRemoteTerminatedThenClose()
     // text go on while the dialog is up.
     QPointer<TOneChatWindow> self(this);
     ChatDialogs().RemoteTerminatedThen(*this, [self](bool close) {
-        if (self && !self->m_closed && close)
+        if (self && !self->m_closed && close) {
+            self->m_keysOnward = true;
             self->FormClose();
+        }
     });
 }
 
@@ -36,6 +38,8 @@ void TOneChatWindow::EndChatBtnClick()
     QPointer<TOneChatWindow> self(this);
     if (!m_pane->MayDiscardDraft(this) || !self || m_closing || m_closed)
         return;
+    // The operator ends it: the keys go on to the next chat.
+    m_keysOnward = true;
     FormClose();
 }
 
@@ -51,11 +55,13 @@ void TOneChatWindow::FormClose()
     QPointer<TOneChatWindow> self(this);
 
     // 1.
-    const bool anyway = !m_chat.RemoteTyping() || TChatPane::CloseWhileRemoteTypes(this);
+    // A chat handed over is no longer ours to keep: the visitor types to the other supporter.
+    const bool anyway = m_handedOver || !m_chat.RemoteTyping() || TChatPane::CloseWhileRemoteTypes(this);
     if (!self)
         return;
     if (!anyway || m_closed) {
         m_closing = false;
+        m_keysOnward = false;
         return;
     }
 
@@ -85,7 +91,7 @@ void TOneChatWindow::FormClose()
             RemoveTransferLines(*ChatOutPutText->document());
         if (const std::optional<TTranscriptSource> source = TranscriptSource()) {
             // Done with: off the screen while the farewell goes.
-            TChatWorkspace::PutAway(this);
+            TChatWorkspace::PutAway(this, m_keysOnward);
             m_host.ComposeTranscript(*source);
             transcript = true;
         }
@@ -121,7 +127,7 @@ void TOneChatWindow::Dispose(bool callListToo)
     m_chat.ReleaseCall();
     if (callListToo)
         m_calls.ChatWindowGone(this);
-    TChatWorkspace::PutAway(this);
+    TChatWorkspace::PutAway(this, m_keysOnward);
     deleteLater();
 }
 
@@ -184,7 +190,7 @@ void TOneChatWindow::CloseDetached()
     m_closing = true;
     if (!m_host.TranscriptsOff()) {
         if (const std::optional<TTranscriptSource> source = TranscriptSource()) {
-            TChatWorkspace::PutAway(this);
+            TChatWorkspace::PutAway(this, m_keysOnward);
             m_host.ComposeTranscript(*source);
         }
         if (!self)

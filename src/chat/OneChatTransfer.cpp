@@ -112,6 +112,14 @@ void TOneChatWindow::TransferOffered(const QString &supporter)
     m_chat.NameArchiveOtherSupporter(supporter);
 }
 
+void TOneChatWindow::HandedOver()
+{
+    m_handedOver = true;
+    // The keys go on to the next chat only when the operator was in this one.
+    m_keysOnward = isVisible() && window()->isActiveWindow();
+    FormClose();
+}
+
 void TOneChatWindow::RestoreAfterTransfer()
 {
     // Once is enough, whoever learns first that nobody takes the chat.

@@ -78,6 +78,9 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
     m_pane->SetCannedAnswers([this] { return m_host.CannedMessages(); });
     // The extra tools from the keyboard: the same key (or Esc) closes them.
+    // This visitor's past chats, whether or not the archive knows of earlier ones.
+    auto *pastKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
+    connect(pastKey, &QShortcut::activated, this, [this] { ShowPastChats(); });
     auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
@@ -111,6 +114,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         setProperty(kChatNameProperty, m_chat.Name());
     }
     SetCaption(m_caption);
+    // ... and so whether it came before.
+    if (knownCaller)
+        ShowEarlierChats();
 
     // 6.
     m_extraToolsOpen = false;
@@ -136,9 +142,15 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         FitCaption();
         move(OpeningPosition(this, size()));
         // Calls open chats while the operator types in another one: the keys stay
-        // there until the operator turns to this window.
-        KeepKeyboardWhenShown(this);
+        // there until the operator turns to this window. Otherwise the chat
+        // the operator has just taken gets them.
+        const bool takeKeys = QApplication::activeWindow() && !OperatorTypingInChat();
+        if (!takeKeys)
+            KeepKeyboardWhenShown(this);
         show();
+        RenumberChats();
+        if (takeKeys)
+            TurnToChat(this);
         // The window manager's frame is known only once the window is up.
         QTimer::singleShot(kFrameSettleMs, this, [this] { KeepOnScreen(); });
     }
@@ -337,16 +349,22 @@ void TOneChatWindow::ShowEarlierChats()
     const QString text = EarlierChatsText(reader->Earlier(m_chat.Email(), m_chat.Name(), m_chat.CallingFrom(), began));
     if (text.isEmpty())
         return;
-    const QString visitor = m_chat.Email().trimmed().isEmpty() ? m_chat.Name() : m_chat.Email();
     m_earlierChats = new QPushButton(text, this);
     m_earlierChats->setObjectName(QStringLiteral("EarlierChatsBtn"));
     m_earlierChats->setFlat(true);
     m_earlierChats->setFocusPolicy(Qt::NoFocus);
     m_earlierChats->setToolTip(QStringLiteral("Open them in Past chats (Ctrl+Shift+H)"));
-    connect(m_earlierChats, &QPushButton::clicked, this, [this, visitor] { m_host.ShowPastChats(visitor); });
+    // The count is what matters: the button keeps its whole text, the
+    // typing notice beside it gives way.
+    m_earlierChats->setMinimumWidth(m_earlierChats->sizeHint().width());
+    m_earlierChats->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    connect(m_earlierChats, &QPushButton::clicked, this, [this] { ShowPastChats(); });
     m_pane->StatusBar->addPermanentWidget(m_earlierChats);
-    auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
-    connect(key, &QShortcut::activated, m_earlierChats, &QPushButton::click);
+}
+
+void TOneChatWindow::ShowPastChats()
+{
+    m_host.ShowPastChats(m_chat.Email().trimmed().isEmpty() ? m_chat.Name() : m_chat.Email());
 }
 
 QString TOneChatWindow::NameNotice(const std::optional<QString> &name) const

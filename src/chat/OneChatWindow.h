@@ -52,6 +52,7 @@ public:
     void TransferGivenUp(const QString &line) override;
     // The supporter the transfer goes to has been asked (kept in the archive).
     void TransferOffered(const QString &supporter) override;
+    void HandedOver() override;
 
     // --- handlers (public so the window can be driven without a screen) ---
     void SendMsgBtnClick();
@@ -180,11 +181,15 @@ private:
     bool m_detached = false; // taken down by a server-connection loss, kept for reading
     bool m_fittingCaption = false;
     bool m_leftDuringTransfer = false;
+    bool m_handedOver = false; // the other supporter took the chat
+    bool m_keysOnward = false; // the operator ended it: the next chat gets the keys
     bool m_endedShown = false;
     // The opening notice written before the visitor's name was known.
     QTextCursor m_nameNotice;
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
+    // Past chats, for this visitor (Ctrl+Shift+H, the earlier-chats button).
+    void ShowPastChats();
     QPushButton *m_earlierChats = nullptr;
     QPushButton *m_cancelTransfer = nullptr; // shown while a transfer waits
     // What the archive has of that conversation, and who handed the chat over.

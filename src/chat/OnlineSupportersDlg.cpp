@@ -11,6 +11,11 @@
 
 namespace velmora {
 
+namespace {
+// Room around a port number in its cell.
+constexpr int kPortPadding = 24;
+} // namespace
+
 TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, const QString &caption,
                                            QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
@@ -32,8 +37,19 @@ TOnlineSupportersDlg::TOnlineSupportersDlg(const QList<SupporterRow> &rows, cons
         item->setText(0, row.name);
         item->setText(1, QString::number(row.port));
     }
-    SupportListView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    SupportListView->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // The name is what the operator chooses by: it takes the width. The port
+    // keeps a narrow column of its own at the right, as wide as its numbers
+    // (its long caption is shortened, and shown whole as the tooltip).
+    QHeaderView *header = SupportListView->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    header->setSectionResizeMode(1, QHeaderView::Fixed);
+    const QFontMetrics metrics(SupportListView->font());
+    int portWidth = metrics.horizontalAdvance(QStringLiteral("000000"));
+    for (const SupporterRow &row : rows)
+        portWidth = qMax(portWidth, metrics.horizontalAdvance(QString::number(row.port)));
+    SupportListView->setColumnWidth(1, portWidth + kPortPadding);
+    SupportListView->headerItem()->setToolTip(1, QStringLiteral("Remote Port Value"));
     connect(SupportListView, &QTreeWidget::itemDoubleClicked, this, [this] { OpenSelectedClick(); });
 
     OpenBtn = new QPushButton(QStringLiteral("Open Selected"), this);

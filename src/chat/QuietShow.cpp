@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -20,6 +22,28 @@ constexpr int kGuardMs = 400;
 // After this the window may take focus again, so that a window-manager switch
 // (Alt+Tab) reaches it; by then no platform activates a window for appearing.
 constexpr int kSettleMs = 1500;
+// A key in a message box this recent means the operator is still typing.
+constexpr int kTypingPauseMs = 2000;
+
+QElapsedTimer g_lastTyped;
+
+// Notes the time of every key that goes into a message box; the keys of the
+// console's own shortcuts (Ctrl, Alt) are no typing.
+class TypingWatch : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+                g_lastTyped.start();
+        }
+        return false;
+    }
+};
 
 // Keeps the keyboard away from `window` until the operator clicks into it:
 // the window refuses focus while shown, and a platform that activates it
@@ -47,9 +71,11 @@ protected:
             // The operator turned to the window: from now on it may have the keys.
             AcceptFocus();
             m_window->activateWindow();
-        } else if (event->type() == QEvent::WindowActivate && widget == m_window && !m_released
-                   && m_clock.elapsed() < kGuardMs) {
-            QTimer::singleShot(0, this, [this] { GiveBack(); });
+        } else if (event->type() == QEvent::WindowActivate && widget == m_window && !m_released) {
+            if (m_clock.elapsed() < kGuardMs)
+                QTimer::singleShot(0, this, [this] { GiveBack(); });
+            else
+                AcceptFocus(); // the operator turned to it (the window manager's switch)
         }
         return false;
     }
@@ -113,6 +139,20 @@ void TurnTo(QWidget *window, QWidget *focus)
     // Where the compositor refuses the activation, the keys follow anyway.
     if (QApplication::activeWindow() != window)
         RedirectKeysTo(window, focus);
+}
+
+bool OperatorTypingInChat()
+{
+    if (g_lastTyped.isValid() && g_lastTyped.elapsed() < kTypingPauseMs)
+        return true;
+    const auto *input = qobject_cast<QPlainTextEdit *>(QApplication::focusWidget());
+    return input && input->objectName() == QLatin1String("InputText") && !input->toPlainText().trimmed().isEmpty();
+}
+
+void WatchTyping(QWidget *input)
+{
+    static auto *watch = new TypingWatch(qApp);
+    input->installEventFilter(watch);
 }
 
 } // namespace velmora

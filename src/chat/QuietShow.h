@@ -17,4 +17,11 @@ void KeepKeyboardWhenShown(QWidget *window);
 // takes it. A chat goes through TurnToChat, which knows where chats are.
 void TurnTo(QWidget *window, QWidget *focus = nullptr);
 
+// The operator is typing in a chat: the message box in focus holds text, or
+// a key went into a message box within the last two seconds. A chat that
+// opens meanwhile must not take the keys.
+bool OperatorTypingInChat();
+// Message boxes (widgets named "InputText") report their keys here.
+void WatchTyping(QWidget *input);
+
 } // namespace velmora

@@ -41,6 +41,11 @@ BoxAnswer ShowBox(const QString &text, const QString &caption, BoxIcon icon, Box
     return Boxes().Show(BoxRequest{text, caption, icon, buttons, owner});
 }
 
+BoxAnswer ConfirmBox(const QString &text, const QString &caption, BoxIcon icon, BoxButtons buttons, QWidget *owner)
+{
+    return Boxes().Show(BoxRequest{text, caption, icon, buttons, owner, true});
+}
+
 int ChooseOnlineSupporter(const QList<SupporterRow> &rows, const QString &caption)
 {
     const int chosen = Boxes().ChooseSupporter(rows, caption);

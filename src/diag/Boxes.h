@@ -20,6 +20,9 @@ struct BoxRequest {
     // The window the box belongs to (a chat window): the box is modal to it
     // alone, so the other windows stay usable. None: modal to the application.
     QWidget *owner = nullptr;
+    // The second button (Cancel, No) is the default: a question whose "yes"
+    // removes or ends something is never answered by a stray Enter or Space.
+    bool safeDefault = false;
 };
 
 // One row of the online-supporters choice.
@@ -54,6 +57,9 @@ void SetBoxesUnattended(bool unattended);
 BoxAnswer ShowBox(const QString &text, const QString &caption,
                   BoxIcon icon = BoxIcon::None, BoxButtons buttons = BoxButtons::Ok,
                   QWidget *owner = nullptr);
+// The same with Cancel or No as the default (see BoxRequest::safeDefault).
+BoxAnswer ConfirmBox(const QString &text, const QString &caption, BoxIcon icon, BoxButtons buttons,
+                     QWidget *owner = nullptr);
 // A warning that must never hold up the caller (see IBoxes::Notify).
 void ShowNotice(const QString &text, const QString &caption, BoxIcon icon = BoxIcon::None);
 

@@ -80,6 +80,11 @@ QVariant TCallList::data(const QModelIndex &index, int role) const
         if (index.column() == ColStatus && m_iconProvider)
             return m_iconProvider(CallStatusIcon(row.status));
         return {};
+    case Qt::ToolTipRole:
+        // The site is shortened in its column; the whole of it shows here.
+        if (index.column() == ColWebSite && !row.cells[ColWebSite].isEmpty())
+            return row.cells[ColWebSite];
+        return {};
     case StatusRole:
         return row.status;
     default:

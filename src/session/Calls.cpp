@@ -227,7 +227,7 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
         // The record may have gone meanwhile (and its memory been reused).
         return self && self->OwnsRecord(record) && record->Socket == socket && record->SessionCount == sessionCount;
     };
-    std::function<void()> withdraw = m_host.ShowNewCallAlertThen(
+    ICallsHost::TCallAlert alert = m_host.OpenCallAlert(
         kind, record->WebSite, record->IP, acceptEnabled, asking,
         [self, record, owns, acceptEnabled](bool accept) {
             if (!self)
@@ -242,7 +242,19 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
             self->AlertAnswered(record, accept && acceptEnabled);
         });
     if (owns() && record->Alerting)
-        record->WithdrawAlert = std::move(withdraw);
+        record->WithdrawAlert = std::move(alert.Withdraw);
+    // A supporter this console has not heard of yet: the alert is up
+    // already, and gets the name when the server's list tells it.
+    if (kind == server::TRANSFER_CALL && asking.isEmpty() && port != 0 && alert.NameAsker) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(&m_session, &TServerSession::SupporterNamesKnown, this,
+                        [this, once, port, name = std::move(alert.NameAsker)] {
+                            disconnect(*once);
+                            if (const QString asker = m_session.SupporterName(port); !asker.isEmpty())
+                                name(asker);
+                        });
+        m_session.LookUpSupporterNames();
+    }
 }
 
 void TCalls::AlertAnswered(ChatItem *record, bool accept)

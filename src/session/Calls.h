@@ -38,6 +38,17 @@ public:
     virtual std::function<void()> ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
                                                        bool acceptEnabled, const QString &asking,
                                                        std::function<void(bool)> answered) = 0;
+    // The same alert; besides closing it, the result can name the asking
+    // supporter once a list of supporters has told the name.
+    struct TCallAlert {
+        std::function<void()> Withdraw;
+        std::function<void(const QString &)> NameAsker;
+    };
+    virtual TCallAlert OpenCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                                     const QString &asking, std::function<void(bool)> answered)
+    {
+        return {ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered)), nullptr};
+    }
     // A short line for the status bar that blocks nothing.
     virtual void ShowCallNotice(const QString & /*text*/) {}
     // Creates and shows the customer chat window that takes the record's

@@ -80,6 +80,9 @@ public:
     // or nobody answered in time): as RestoreAfterTransfer, and `line`, when
     // there is one, says so in the chat.
     virtual void TransferGivenUp(const QString & /*line*/) { RestoreAfterTransfer(); }
+    // The other supporter has the chat now: it closes as handed over,
+    // without asking anything (the visitor's typing goes to the new owner).
+    virtual void HandedOver() { FormClose(); }
 };
 
 } // namespace velmora

@@ -36,12 +36,18 @@ void TServerSession::ShowServerNotice(quint16 code, bool online)
     ShowBox(text, QStringLiteral("Notification !"), BoxIcon::Information);
 }
 
+void TServerSession::LookUpSupporterNames()
+{
+    if (m_listRequests.isEmpty())
+        RequestSupporters(TSupporterListRequest::Names);
+}
+
 void TServerSession::RequestSupporters(TSupporterListRequest kind)
 {
     // A request that never left must not take the next list, nor wait for one.
     if (Send(server::BuildOnlineSupportersRequest(m_supportPort)))
         m_listRequests.append(kind);
-    else
+    else if (kind != TSupporterListRequest::Names)
         m_host.SupporterRequestCancelled(kind);
 }
 
@@ -86,6 +92,15 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
         if (!list)
             return;
         const TSupporterListRequest request = m_listRequests.takeFirst();
+        if (request == TSupporterListRequest::Names) {
+            // Nobody chooses from this one: no box, only the names.
+            if (m_supporterNames.size() > kMaxSupporterNames)
+                m_supporterNames.clear();
+            for (const auto &e : list->entries)
+                m_supporterNames.insert(e.port, e.Name().left(kMaxSupporterName));
+            emit SupporterNamesKnown();
+            return;
+        }
         if (list->entries.isEmpty()) {
             ShowBox(QStringLiteral("No supporters were found."), QStringLiteral("Warning !"), BoxIcon::Warning);
             m_host.SupporterRequestCancelled(request);
@@ -99,6 +114,7 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
             m_supporterNames.insert(e.port, e.Name().left(kMaxSupporterName));
         }
         m_host.SupportersListed(request, supporters);
+        emit SupporterNamesKnown();
         break;
     }
     case server::TRANSFER_DATA:

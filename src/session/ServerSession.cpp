@@ -159,7 +159,7 @@ void TServerSession::ToggleConnection()
     bool terminateAll = false;
     if (!automatic && !m_exitInProgress && disconnect
         && m_host.OpenChatWindowCount() + m_host.CallsOnHoldCount() > 0) {
-        const BoxAnswer answer = ShowBox(
+        const BoxAnswer answer = ConfirmBox(
             QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
                            "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
                            "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
@@ -356,6 +356,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                 GoOffline();
                 ClearConnectFlags();
                 ShowStatus(StatusRefused);
+                m_host.LoginRefused(m_statusText);
             } else if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE) {
                 EndAttemptWithNotice(code);
             }

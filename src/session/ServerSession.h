@@ -47,7 +47,8 @@ struct TOnlineSupporter {
 };
 
 // What a supporters list is awaited for.
-enum class TSupporterListRequest { None, SupporterChat, Transfer };
+// Names: only to learn who is who (an alert names the asking supporter).
+enum class TSupporterListRequest { None, SupporterChat, Transfer, Names };
 
 // The main window's side of the session. Every method has a harmless default
 // so tests implement only what they look at.
@@ -63,6 +64,9 @@ public:
     virtual void SetTrayOnline(bool) {}
     virtual void SetSupportersOnline(int) {}
     virtual void SetChatLimit(int) {}
+    // The server refused the login; `text` is what the status bar says. The
+    // operator may be away (a reconnection after a drop): a desktop notice too.
+    virtual void LoginRefused(const QString & /*text*/) {}
     // settings and transcripts
     virtual void ReloadSettings() {}
     // The connect-time transcript checks; false abandons the connect.
@@ -141,6 +145,9 @@ public:
     // The name that the last list of supporters gave for a port value; empty
     // when no list has named it.
     QString SupporterName(qint32 port) const { return m_supporterNames.value(port); }
+    // Asks the server for the list only to learn the names (once while one
+    // such request is pending); SupporterNamesKnown follows its answer.
+    void LookUpSupporterNames();
     const QString &InstanceToken() const { return m_instanceToken; }
     QString StatusText() const { return m_statusText; }
     void SetExitInProgress(bool on) { m_exitInProgress = on; }
@@ -153,6 +160,10 @@ public:
     QTimer &ReconnectTimer() { return m_reconnectTimer; }
 
     static QString MakeInstanceToken();
+
+signals:
+    // A supporters list has come (or a names-only request ended without one).
+    void SupporterNamesKnown();
 
 private:
     void ShowStatus(int number);

@@ -63,6 +63,8 @@ TEST_F(CallListViewTest, ColumnsFitTheLongestStatusAndTimeAndGrowWithNames)
     view.show();
     ChatItem records[kCallStatusCount];
     TClientSocket sockets[kCallStatusCount]; // never opened: they only tell the rows apart
+    const QString longSite = QStringLiteral("www.") + QString(120, QLatin1Char('x')) + QStringLiteral(".example.com");
+    records[1].WebSite = longSite;
     for (int status = 0; status < kCallStatusCount; ++status) {
         records[status].SessionCount = 100 + status;
         records[status].Socket = &sockets[status];
@@ -89,6 +91,12 @@ TEST_F(CallListViewTest, ColumnsFitTheLongestStatusAndTimeAndGrowWithNames)
     }
     EXPECT_GE(view.columnWidth(ColClientName), fm.horizontalAdvance(longName));
     EXPECT_GE(view.columnWidth(ColClientEmail), view.sizeHintForColumn(ColClientEmail));
+    // A long site never pushes the times out of view; its tooltip has all of it.
+    EXPECT_LE(view.columnWidth(ColWebSite), 180);
+    bool tipped = false;
+    for (int row = 0; row < List().rowCount(); ++row)
+        tipped = tipped || List().index(row, ColWebSite).data(Qt::ToolTipRole).toString() == longSite;
+    EXPECT_TRUE(tipped);
 
     // Maximized, the last column takes the room; none of the others shrinks.
     const int statusWidth = view.columnWidth(ColStatus);

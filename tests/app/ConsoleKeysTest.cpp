@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -19,6 +20,9 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -88,12 +92,14 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
     EXPECT_EQ(QApplication::focusWidget(), inputs[1]);
     QTest::keyClick(inputs[1], Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
     ASSERT_TRUE(test::WaitFor([&] { return main.isActiveWindow(); }));
-    QTest::keyClick(&main, Qt::Key_4, Qt::AltModifier);
+    // The digits count the open chats in their order, whatever their numbers.
+    QTest::keyClick(&main, Qt::Key_3, Qt::AltModifier);
     ASSERT_TRUE(test::WaitFor([&] { return chats[0].isActiveWindow(); }));
     EXPECT_EQ(QApplication::focusWidget(), inputs[0]);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
     EXPECT_EQ(inputs[0]->toPlainText(), QStringLiteral("ok")); // no tab, no digit typed
-    EXPECT_FALSE(TConsoleKeys::GoToChat(7));
+    EXPECT_FALSE(TConsoleKeys::GoToChat(4));
+    EXPECT_FALSE(TConsoleKeys::GoToChat(0));
 
     // The tabs of the chat workspace count as windows, in the same order.
     TChatWorkspace workspace;
@@ -106,10 +112,11 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
         workspace.AddChat(&tabs[i]);
     }
     EXPECT_EQ(TConsoleKeys::CycleWindows(), (order + QList<QWidget *>{&tabs[0], &tabs[1]}));
-    QTest::keyClick(inputs[0], Qt::Key_6, Qt::AltModifier);
+    QTest::keyClick(inputs[0], Qt::Key_5, Qt::AltModifier);
     ASSERT_TRUE(test::WaitFor([&] { return workspace.isActiveWindow(); }));
     EXPECT_EQ(workspace.CurrentChat(), &tabs[1]);
     EXPECT_EQ(QApplication::focusWidget(), tabInputs[1]);
+    EXPECT_TRUE(workspace.TabText(&tabs[1]).startsWith(QStringLiteral("5: #6"))) << workspace.TabText(&tabs[1]).toStdString();
     QTest::keyClick(tabInputs[1], Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(workspace.CurrentChat(), &tabs[0]);
     EXPECT_EQ(QApplication::focusWidget(), tabInputs[0]);
@@ -127,6 +134,48 @@ TEST(ConsoleKeys, CtrlTabAndAltNumberTurnToTheChatsWithTheKeysInTheirInput)
     QTest::keyClick(pages->currentWidget(), Qt::Key_Tab, Qt::ControlModifier);
     EXPECT_EQ(pages->currentIndex(), 1);
     EXPECT_TRUE(settings.isActiveWindow());
+}
+
+// Chat numbers run on all day: chat after chat, Alt+1 reaches the one open
+// now, and a workspace's tabs show their digits as chats come and go.
+TEST(ConsoleKeys, AfterTwelveChatsAltOneStillReachesTheFirstOpenChat)
+{
+    TConsoleKeys keys;
+    QWidget desk;
+    desk.show();
+    std::vector<std::unique_ptr<QWidget>> day;
+    for (int number = 0; number < 12; ++number) {
+        auto chat = std::make_unique<QWidget>();
+        chat->setProperty(kChatNumberProperty, number);
+        auto *input = new QPlainTextEdit(chat.get());
+        input->setObjectName(QStringLiteral("InputText"));
+        chat->show();
+        desk.activateWindow();
+        ASSERT_TRUE(test::WaitFor([&] { return desk.isActiveWindow(); }));
+        QTest::keyClick(&desk, Qt::Key_1, Qt::AltModifier);
+        ASSERT_TRUE(test::WaitFor([&] { return chat->isActiveWindow(); })) << number;
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("hi"));
+        EXPECT_EQ(input->toPlainText(), QStringLiteral("hi"));
+        chat->hide(); // ended
+        day.push_back(std::move(chat));
+    }
+
+    // The workspace opens with room for four tabs of usual names.
+    TChatWorkspace workspace;
+    QWidget tabs[4];
+    const QString names[4] = {QStringLiteral("Anna Berg"), QStringLiteral("Tomas Reyes"), QStringLiteral("Mei Lin"),
+                              QStringLiteral("Jonas Weber")};
+    for (int i = 0; i < 4; ++i) {
+        tabs[i].setProperty(kChatNumberProperty, 20 + i);
+        tabs[i].setProperty(kChatNameProperty, names[i]);
+        workspace.AddChat(&tabs[i]);
+    }
+    QCoreApplication::processEvents();
+    const QTabBar *bar = workspace.Tabs()->tabBar();
+    EXPECT_LE(bar->tabRect(3).right(), bar->width()) << bar->tabRect(3).right() << " " << bar->width();
+    EXPECT_TRUE(workspace.TabText(&tabs[2]).startsWith(QStringLiteral("3: #22")));
+    TChatWorkspace::PutAway(&tabs[0]);
+    EXPECT_TRUE(workspace.TabText(&tabs[2]).startsWith(QStringLiteral("2: #22")));
 }
 
 TEST(TrayTip, NamesTheSupporterAndSaysHowManyCallsWaitAndAreOnHold)

@@ -4,6 +4,7 @@
 
 #include "ConsoleFolder.h"
 
+#include "app/CallListView.h"
 #include "app/NewCnctDlg.h"
 #include "archive/ArchiveRecorder.h"
 #include "chat/ChatPlacement.h"
@@ -213,6 +214,23 @@ TEST_F(MainFormTest, ClosingWithACallOnHoldAsksAndOkEndsTheCallAndLogsOut)
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
     ASSERT_EQ(form->CallsOnHoldCount(), 1);
+
+    // Back at the desk: the keys are on the call list, where a stray Space
+    // logs nobody out; the connect button asks first, Cancel the default.
+    form->RestoreFromTray();
+    form->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return form->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), form->findChild<TCallListView *>());
+    EXPECT_EQ(form->ConnectButton()->focusPolicy(), Qt::NoFocus);
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Tab, Qt::Key_Space})
+        QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    boxes.answers.push_back(BoxAnswer::Cancel);
+    form->ConnectButton()->click();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].safeDefault);
+    EXPECT_EQ(form->Session().State(), TServerState::Online);
+    boxes.shown.clear();
 
     // Cancel keeps everything running.
     boxes.answers.push_back(BoxAnswer::Cancel);

@@ -43,6 +43,23 @@ TEST(NewCnctDlg, TextsFollowTheKindOfCallAndHideAbsentValues)
     EXPECT_EQ(transfer.Label4->text(), QStringLiteral("Asked by = <b>Bert"));
     EXPECT_EQ(transfer.Label4->textFormat(), Qt::PlainText);
     EXPECT_GT(transfer.height(), client.height()); // a line more
+
+    // A name learnt after the alert opened gets the line then.
+    TNewCnctDlg unnamed(server::TRANSFER_CALL, QString(), QString(), true);
+    const int before = unnamed.height();
+    unnamed.SetAsking(QStringLiteral("Bert"));
+    ASSERT_NE(unnamed.Label4, nullptr);
+    EXPECT_EQ(unnamed.Label4->text(), QStringLiteral("Asked by = Bert"));
+    EXPECT_GT(unnamed.height(), before);
+    EXPECT_LT(unnamed.Label4->geometry().bottom(), unnamed.AcceptBtn->geometry().top());
+
+    // A long site keeps its start and its domain; the tooltip has all of it.
+    const QString site = QStringLiteral("www.") + QString(80, QLatin1Char('x')) + QStringLiteral(".shop.example");
+    TNewCnctDlg longSite(server::CLIENT_LISTED, site, QString(), true);
+    EXPECT_TRUE(longSite.Label3->text().startsWith(QStringLiteral("Call from = www.")));
+    EXPECT_TRUE(longSite.Label3->text().endsWith(QStringLiteral(".shop.example")));
+    EXPECT_TRUE(longSite.Label3->text().contains(QChar(0x2026)));
+    EXPECT_EQ(longSite.Label3->toolTip(), site);
 }
 
 TEST(NewCnctDlg, VisitorValuesAreNeverRenderedAsMarkup)

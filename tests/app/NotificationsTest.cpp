@@ -200,12 +200,24 @@ TEST_F(NotificationsTest, CallNoticesAnswerTheirAlertAndGoWithIt)
     transfer->reject();
     EXPECT_TRUE(WaitFor([&] { return service.WasClosed(call.Id); }));
 
+    // A name learnt after the alert opened renews its notice in place.
+    QPointer<TNewCnctDlg> unnamed = open(server::TRANSFER_CALL, QString());
+    ASSERT_TRUE(WaitShown(4));
+    const uint first = service.Last().Id;
+    Settle(); // the service's id has come back
+    notices.CallAlert(unnamed, server::TRANSFER_CALL, QString(), QStringLiteral("Bert"));
+    ASSERT_TRUE(WaitShown(5));
+    EXPECT_EQ(service.Last().Replaces, first);
+    EXPECT_TRUE(service.Last().Body.startsWith(QStringLiteral("Asked by = Bert\n")));
+    unnamed->reject();
+    EXPECT_TRUE(WaitFor([&] { return service.WasClosed(service.Last().Id); }));
+
     Settings().NotifyNewCalls = false;
     open(server::CLIENT_LISTED, QStringLiteral("shop"))->reject();
     Settings().NotifyRequests = false;
     open(server::TRANSFER_CALL, QString(), QStringLiteral("Kim"))->reject();
     Settle();
-    EXPECT_EQ(service.Count(), 3);
+    EXPECT_EQ(service.Count(), 5);
 }
 
 TEST_F(NotificationsTest, VisitorLinesReplaceEachOtherAndGoWhenTheChatIsActivated)

@@ -8,6 +8,7 @@
 #include "FakeChatServer.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
+#include "app/NewCnctDlg.h"
 #include "chat/ChatPane.h"
 #include "chat/OneChatWindow.h"
 #include "chat/SuppChatWindow.h"
@@ -16,6 +17,7 @@
 #include "protocol/ChatMessages.h"
 #include "protocol/ServerMessages.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -200,21 +202,42 @@ TEST_F(TransferMainFormTest, CancelOrAnEmptyListGivesTheChatBackAsItWas)
     EXPECT_FALSE(Has(CodesOn(0), server::TRANSFER_CALL));
 }
 
-TEST_F(TransferMainFormTest, QuestionAtTheHandOverHoldsUpNoServerMessage)
+// Once the other supporter has the chat it is no longer ours: the window
+// closes as handed over, asking nothing, though the visitor is typing.
+TEST_F(TransferMainFormTest, AHandedOverChatClosesWithoutAQuestionWhileTheVisitorTypes)
 {
     QPointer<TOneChatWindow> window = TransferToBert(36);
     ASSERT_TRUE(window);
     server.SendRaw(1, chat::BuildTypingStart());
     ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
-    bool heard = false;
-    boxes.during = [&] { // "Remote user still typing…"
-        server.SendRaw(0, server::BuildSupportersOnline(4));
-        heard = WaitFor([&] { return form->SupportersLabel()->text() == QStringLiteral("4"); }, 2000);
-    };
     server.SendRaw(0, server::BuildTransferAnsweredNotice(36));
     ASSERT_TRUE(WaitFor([&] { return window.isNull(); }));
-    EXPECT_EQ(boxes.shown.size(), 1);
-    EXPECT_TRUE(heard);
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(form->Calls().CallList().Cell(0, ColStatus), QStringLiteral("Transfered !"));
+}
+
+// A transfer from a supporter this console has never listed: the alert opens
+// at once, and names the supporter when the server's list has come.
+TEST_F(TransferMainFormTest, TheTransferAlertNamesTheAskingSupporterOnceTheListTellsIt)
+{
+    const int before = int(server.Frames().size());
+    server.SendRaw(0, *server::BuildTransferCallNotice(41, 7, "192.0.2.9", "shop"));
+    TNewCnctDlg *alert = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *open = qobject_cast<TNewCnctDlg *>(top); open && open->isVisible())
+                alert = open;
+        return alert != nullptr;
+    }));
+    EXPECT_EQ(alert->Label4, nullptr);
+    const int request = server.WaitForFrame(server::ONLINE_SUPPORTERS);
+    ASSERT_GE(request, before);
+    server.SendRaw(0, *server::BuildOnlineSupportersList({{"Bert", 7}, {"Carl", 8}}));
+    ASSERT_TRUE(WaitFor([&] { return alert->Label4 != nullptr; }));
+    EXPECT_EQ(alert->Label4->text(), QStringLiteral("Asked by = Bert"));
+    EXPECT_TRUE(boxes.choiceRows.isEmpty()); // nobody was asked to choose
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    alert->reject();
 }
 
 // Every way a transfer nobody has taken ends: the chat stays here, and ends

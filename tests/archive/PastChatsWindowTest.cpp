@@ -8,8 +8,11 @@
 #include "chat/ChatLines.h"
 #include "chat/TransferText.h"
 #include "config/Settings.h"
+#include "config/ui/SetupDialogs.h"
 #include "richtext/RtfWriter.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -142,9 +145,96 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     window.DeleteBtn->click();
     window.ForgetBtn->click(); // answered Yes
     ASSERT_EQ(boxes.shown.size(), 2);
+    // Removing data is never the default answer, and the question says how
+    // much goes and what stays.
+    EXPECT_TRUE(boxes.shown[0].safeDefault && boxes.shown[1].safeDefault);
+    EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("all 2 chats with mia@example.com")))
+        << boxes.shown[1].text.toStdString();
+    EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("session log")));
     EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
         << window.InfoLabel->text().toStdString();
+}
+
+// A visitor who gave no address, whose chat runs now, opened from the chat
+// (a word left in the search box from before): found, marked as running,
+// sent where the operator says, saved in the type chosen, and forgotten by
+// name and site.
+TEST_F(PastChatsWindowTest, AVisitorWithoutAnAddressIsFoundSentSavedAndForgotten)
+{
+    class Saving : public ISetupDialogs {
+    public:
+        QString SaveFileAs(QWidget *, const QString &, const QString &suggested, QString *chosen) override
+        {
+            offered = suggested;
+            *chosen = filter;
+            return answer;
+        }
+        QString offered, filter, answer;
+    } saving;
+    SetSetupDialogs(&saving);
+    {
+        TArchiveDb db;
+        ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok);
+        TArchiveChat chat;
+        chat.SessionCount = 30;
+        chat.Visitor = QStringLiteral("Tomas");
+        chat.Site = QStringLiteral("shop.example");
+        chat.Started = QDateTime::currentMSecsSinceEpoch() - 60000;
+        chat.Supporter = QStringLiteral("Anna");
+        db.AddLine(db.InsertChat(chat), TArchiveLine::Said(archive::Who::Visitor, chat.Visitor, QStringLiteral("hi")));
+        chat.Site = QStringLiteral("other.example"); // another Tomas, elsewhere
+        db.InsertChat(chat);
+    }
+    window.SearchEdit->setText(QStringLiteral("zebra"));
+    window.ShowFor(QStringLiteral("Tomas"));
+    EXPECT_TRUE(window.SearchEdit->text().isEmpty());
+    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    window.OpenRow(0);
+    EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("(running)")));
+    EXPECT_FALSE(window.InfoLabel->text().contains(QStringLiteral("not ended properly")));
+    EXPECT_EQ(window.Results->topLevelItem(0)->text(4), QStringLiteral("running"));
+    for (int i = 0; !window.InfoLabel->text().contains(QStringLiteral("shop.example")) && i < 2; ++i)
+        window.OpenRow(i);
+
+    // Cancelled, a non-address, then an address.
+    QStringList asked{QString(), QStringLiteral("x\r\nBcc: a@b"), QStringLiteral("tomas@example.org")};
+    window.AskAddress = [&](QWidget *, const QString &visitor) {
+        EXPECT_EQ(visitor, QStringLiteral("Tomas"));
+        return asked.takeFirst();
+    };
+    for (int i = 0; i < 3; ++i)
+        window.SendAgainBtn->click();
+    ASSERT_EQ(composed.size(), 1u);
+    EXPECT_EQ(composed[0].Email, QStringLiteral("tomas@example.org"));
+    EXPECT_EQ(boxes.shown.size(), 1); // the non-address was refused, said so
+    EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("tomas@example.org")));
+
+    // The chosen type decides the format and the extension; a header on top.
+    saving.filter = QStringLiteral("Rich text (*.rtf *.RTF)");
+    saving.answer = dir.filePath(QStringLiteral("tomas"));
+    window.SaveAsBtn->click();
+    EXPECT_TRUE(QFileInfo(saving.offered).fileName().startsWith(QStringLiteral("chat_Tomas_")));
+    saving.filter = QStringLiteral("Text (*.txt *.TXT)");
+    saving.answer = dir.filePath(QStringLiteral("tomas.txt"));
+    window.SaveAsBtn->click();
+    QFile rtf(dir.filePath(QStringLiteral("tomas.rtf")));
+    ASSERT_TRUE(rtf.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(rtf.readAll().startsWith("{\\rtf1"));
+    QFile text(dir.filePath(QStringLiteral("tomas.txt")));
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QString saved = QString::fromUtf8(text.readAll());
+    for (const char *part : {"Visitor: Tomas", "Site: shop.example", "Support Person: Anna", "Tomas: hi"})
+        EXPECT_TRUE(saved.contains(QLatin1String(part))) << part << saved.toStdString();
+    EXPECT_LT(saved.indexOf(QStringLiteral("Visitor: Tomas")), saved.indexOf(QStringLiteral("Tomas: hi")));
+    SetSetupDialogs(nullptr);
+
+    ASSERT_TRUE(window.ForgetBtn->isEnabled());
+    window.ForgetBtn->click(); // answered Yes
+    EXPECT_TRUE(boxes.shown.last().text.contains(QStringLiteral("the 1 chat with Tomas on shop.example")))
+        << boxes.shown.last().text.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return window.InfoLabel->text().contains(QStringLiteral("1 chat(s) removed")); }));
+    EXPECT_EQ(window.Results->topLevelItemCount(), 1); // the other site's Tomas stays
 }
 
 } // namespace

@@ -51,6 +51,7 @@ public:
         return acceptTransfer;
     }
     void SetChatWithOtherSupportEnabled(bool enabled) override { supportChatEnabled = enabled; }
+    void ShowPastChats(const QString &visitor) override { pastChats << visitor; }
 
     bool transcriptsOff = true;
     int transcripts = 0;
@@ -59,6 +60,7 @@ public:
     TTransferSource lastTransfer;
     bool acceptTransfer = true;
     bool supportChatEnabled = false;
+    QStringList pastChats;
     TTitleDataClass canned{QStringLiteral("/nonexistent/CannedData.dat")};
     TTitleDataClass urls{QStringLiteral("/nonexistent/UrlScData.dat")};
 };

@@ -274,6 +274,61 @@ TEST_F(ChatWorkdayTest, ANewChatAndTheEndOfChatDialogTakeNoKeys)
     delete typing.data();
 }
 
+// The visitor writes first, into a chat that opened while the operator typed
+// in another. Turned to through the window manager (no click into it), it
+// takes the keys in its message box. The first visitor then leaves; the
+// question over that chat, never clicked, answers Esc once the operator
+// turns to the chat, and the keys go on to the chat that is left.
+TEST_F(ChatWorkdayTest, TurnedToThroughTheWindowManagerAChatAndItsQuestionTakeTheKeys)
+{
+    OpenWindow();
+    TurnToChat(window);
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    Type(QStringLiteral("one moment"));
+    ChatItem second;
+    ConnectRecord(server, second, 4712);
+    QPointer<TOneChatWindow> other = new TOneChatWindow(1, &second, calls, host);
+    ASSERT_TRUE(server.WaitForFrames(6));
+    ASSERT_TRUE(server.SendFrame(1, CHAT_TEXT, BodyOf(chat::BuildChatText("Is anybody there?").value())));
+    ASSERT_TRUE(WaitFor([&] { return other->ChatOutPutText->toPlainText().contains(QStringLiteral("anybody")); }));
+    RunFor(600);
+    ASSERT_TRUE(window->isActiveWindow()); // it took nothing from the typing
+
+    QApplication::setActiveWindow(other); // Alt+Tab, the title bar, the task bar
+    ASSERT_EQ(QApplication::focusWidget(), other->InputText);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Yes, I am here"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return SentTexts().contains("Yes, I am here"); }));
+
+    SetChatDialogs(nullptr); // the console's own question
+    Receive(chat::END_SESSION); // the first visitor leaves
+    TRemoteClientTerminatedDlg *question = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        question = window ? window->findChild<TRemoteClientTerminatedDlg *>() : nullptr;
+        return question && question->isVisible();
+    }));
+    RunFor(600);
+    EXPECT_TRUE(other->isActiveWindow());
+    QApplication::setActiveWindow(window);
+    ASSERT_TRUE(WaitFor([&] { return question->isActiveWindow(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); // "Close this chat window"
+    ASSERT_TRUE(WaitFor([&] { return !window || window->Closed(); }));
+    ASSERT_TRUE(WaitFor([&] { return other->isActiveWindow(); }));
+    EXPECT_EQ(QApplication::focusWidget(), other->InputText);
+    SetChatDialogs(&dialogs);
+
+    // A call taken while nobody types opens with the keys in its box.
+    RunFor(2100);
+    ChatItem third;
+    ConnectRecord(server, third, 4713);
+    QPointer<TOneChatWindow> taken = new TOneChatWindow(2, &third, calls, host);
+    ASSERT_TRUE(WaitFor([&] { return taken->isActiveWindow(); }));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Hello"));
+    EXPECT_EQ(taken->InputText->toPlainText(), QStringLiteral("Hello"));
+    delete taken.data();
+    delete other.data();
+}
+
 // Chats in one window: a call's tab opens beside the one the operator types
 // in and takes neither the keys nor the front; it counts the visitor's lines
 // until the operator turns to it, and says when the visitor types or left.
@@ -304,15 +359,20 @@ TEST_F(ChatWorkdayTest, InOneWindowANewTabWaitsBesideTheTabBeingTypedInAndCounts
     Type(QStringLiteral("def"));
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdef"));
     EXPECT_EQ(workspace.Unread(other), 2);
-    EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 (2) - typing..."));
+    EXPECT_EQ(workspace.TabText(other), QStringLiteral("2: #1 (2) - typing..."));
 
+    // A click on its tab is turning to it: the keys go into its box.
+    QTabBar *tabBar = workspace.Tabs()->tabBar();
+    QTest::mouseClick(tabBar, Qt::LeftButton, {}, tabBar->tabRect(1).center());
+    EXPECT_EQ(workspace.CurrentChat(), other.data());
+    EXPECT_EQ(QApplication::focusWidget(), other->InputText);
     // Ctrl+Tab is the operator turning to it: nothing unread, keys in its input.
     TurnToChat(other);
     EXPECT_EQ(workspace.CurrentChat(), other.data());
     EXPECT_EQ(QApplication::focusWidget(), other->InputText);
     EXPECT_EQ(workspace.Unread(other), 0);
     EXPECT_TRUE(other->ChatOutPutText->toPlainText().contains(QStringLiteral("You are now chatting with")));
-    EXPECT_EQ(workspace.TabText(other), QStringLiteral("#1 - typing..."));
+    EXPECT_EQ(workspace.TabText(other), QStringLiteral("2: #1 - typing..."));
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("abcdef")); // the draft waits in its tab
 
     // Behind another program even the tab in front counts, until the operator is back.

@@ -1,11 +1,13 @@
 #include "ChatFixture.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "chat/ChatLines.h"
 #include "chat/RemoteClientTerminatedDlg.h"
 
 #include <QPushButton>
 
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -58,8 +60,26 @@ TEST_F(ChatWindowTest, OpeningShowsTheClockAndTakesTheCallsConnection)
     EXPECT_EQ(record.Socket, window->Socket());
 }
 
+// ... and whether the caller came before: the count stays whole while the
+// visitor types beside it.
 TEST_F(ChatWindowTest, CallThatWaitedOnHoldKnowsItsCaller)
 {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("archive.db"));
+    {
+        TArchiveDb db;
+        ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok);
+        for (int i = 1; i <= 12; ++i) {
+            TArchiveChat earlier;
+            earlier.Visitor = QStringLiteral("Bob");
+            earlier.Email = QStringLiteral("bob@example.org");
+            earlier.Started = QDateTime::currentMSecsSinceEpoch() - i * 86400000LL;
+            earlier.Open = false;
+            db.InsertChat(earlier);
+        }
+    }
+    TArchiveRecorder recorder(path);
+    SetArchiveRecorder(&recorder);
     MakeRecord();
     record.OnHold = true;
     record.Name = QStringLiteral("Bob");
@@ -68,6 +88,21 @@ TEST_F(ChatWindowTest, CallThatWaitedOnHoldKnowsItsCaller)
     EXPECT_EQ(window->windowTitle(), QStringLiteral("  Chatting window  # 3, in chat with Bob"));
     EXPECT_EQ(window->CallerEmail(), QStringLiteral("bob@example.org"));
     EXPECT_EQ(window->WarningCaption(), QStringLiteral(" Warning for Chat window # 3"));
+
+    auto *earlier = window->findChild<QPushButton *>(QStringLiteral("EarlierChatsBtn"));
+    ASSERT_NE(earlier, nullptr);
+    EXPECT_TRUE(earlier->text().startsWith(QStringLiteral("12 earlier chats, last on ")));
+    window->resize(window->minimumSize());
+    Receive(chat::TYPING_START);
+    ASSERT_TRUE(WaitFor([&] { return window->RemoteTyping(); }));
+    QCoreApplication::processEvents();
+    EXPECT_GE(earlier->width(), earlier->fontMetrics().horizontalAdvance(earlier->text()));
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(host.pastChats, QStringList{QStringLiteral("bob@example.org")});
+    delete window.data();
+    SetArchiveRecorder(nullptr);
 }
 
 // The notices' sequence is the customer chat's (CustomerChatTest); here the

@@ -50,6 +50,9 @@ TEST(OnlineSupportersDlg, ListsEverySupporterInOrderAsPlainText)
     EXPECT_EQ(dialog.SupportListView->topLevelItem(0)->text(0), QStringLiteral("Anna <b>"));
     EXPECT_EQ(dialog.SupportListView->topLevelItem(1)->text(1), QStringLiteral("70000"));
     EXPECT_TRUE(dialog.OpenBtn->isDefault());
+    // Who is free is what the operator reads: the names take the width.
+    dialog.show();
+    EXPECT_GT(dialog.SupportListView->columnWidth(0), 2 * dialog.SupportListView->columnWidth(1));
 }
 
 TEST(OnlineSupportersDlg, OpenWithoutSelectionComplainsAndStaysOpenThenTakesTheChosenRow)

@@ -60,6 +60,8 @@ struct RecordingHost : ISessionHost {
     QList<qint32> handedOver;
     QByteArray TransferConversationNow(qint32, const QByteArray &kept) override { return kept + " now"; }
     void TransferHandedOver(qint32 sc) override { handedOver << sc; }
+    QStringList refusals;
+    void LoginRefused(const QString &text) override { refusals << text; }
 };
 
 
@@ -213,6 +215,8 @@ TEST_F(ServerSessionTest, RefusedRegistrationEndsTheAttempt)
     server.SendFrame(0, server::REGISTER_REFUSED);
     ASSERT_TRUE(WaitFor([&] { return session->State() == TServerState::Offline; }));
     EXPECT_EQ(session->StatusText(), StatusTextOf(StatusRefused));
+    // Said where an operator away from the console sees it too.
+    EXPECT_EQ(host.refusals, QStringList{StatusTextOf(StatusRefused)});
     EXPECT_FALSE(session->ConnectRequested());
     EXPECT_TRUE(server.WaitForClosed(0));
     EXPECT_FALSE(session->ReconnectRunning());

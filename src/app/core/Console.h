@@ -86,6 +86,7 @@ public:
 
     // ISessionHost
     void ShowStatusText(const QString &text) override { m_view.ShowStatusText(text); }
+    void LoginRefused(const QString &text) override { m_view.ShowLoginRefused(text); }
     void SetOnlineGlyph(bool online) override { m_view.SetOnlineGlyph(online); }
     void SetMenusEnabled(bool enabled) override { m_view.SetMenusEnabled(enabled); }
     void SetChatWithOtherSupportEnabled(bool enabled) override { m_view.SetChatWithOtherSupportEnabled(enabled); }
@@ -120,6 +121,11 @@ public:
                                                std::function<void(bool)> answered) override
     {
         return m_view.ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered));
+    }
+    TCallAlert OpenCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                             const QString &asking, std::function<void(bool)> answered) override
+    {
+        return m_view.OpenCallAlert(kind, site, ip, acceptEnabled, asking, std::move(answered));
     }
     void ShowCallNotice(const QString &text) override;
     IChatWindow *CreateChatWindow(ChatItem *record, int number) override

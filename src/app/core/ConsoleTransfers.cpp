@@ -134,7 +134,7 @@ void TConsole::TransferHandedOver(qint32 sessionCount)
 {
     // The chat may have been closed while it waited for the answer.
     if (IChatWindow *window = m_calls ? m_calls->FindChatWindow(sessionCount) : nullptr)
-        window->FormClose();
+        window->HandedOver();
 }
 
 void TConsole::AbandonTransfer()

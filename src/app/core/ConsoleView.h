@@ -20,6 +20,8 @@ class IConsoleView : public ICallsHost, public IHistoryMenu {
 public:
     // The connection's indicators and counters.
     virtual void ShowStatusText(const QString & /*text*/) {}
+    // The login was refused: besides the status bar, a desktop notice.
+    virtual void ShowLoginRefused(const QString & /*text*/) {}
     virtual void SetOnlineGlyph(bool /*online*/) {}
     virtual void SetMenusEnabled(bool /*enabled*/) {}
     virtual void SetChatWithOtherSupportEnabled(bool /*enabled*/) {}

@@ -5,6 +5,8 @@
 #include "config/Settings.h"
 #include "config/ui/SetupDialogs.h"
 #include "diag/Boxes.h"
+#include "diag/SafeText.h"
+#include "mail/MailText.h"
 #include "richtext/HeaderLines.h"
 #include "richtext/RtfWriter.h"
 
@@ -12,18 +14,23 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTextDocument>
 #include <QTextDocumentWriter>
 #include <QTextEdit>
@@ -80,6 +87,15 @@ TPastChatsWindow::TPastChatsWindow(TArchiveRecorder &archive, std::function<void
 {
     setWindowTitle(QStringLiteral("Past chats"));
     setObjectName(QStringLiteral("PastChatsWindow"));
+    // Opened from a chat (Ctrl+Shift+H), it must come in front of the chat
+    // windows, which stay on top.
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    AskAddress = [](QWidget *parent, const QString &visitor) {
+        return QInputDialog::getText(parent, QStringLiteral("Send transcript again"),
+                                     QStringLiteral("The chat with %1 has no e-mail address.\nSend its transcript to:")
+                                         .arg(visitor.isEmpty() ? QStringLiteral("this visitor") : visitor))
+            .trimmed();
+    };
     BuildControls();
     m_searchTimer.setSingleShot(true);
     m_searchTimer.setInterval(kSearchDelayMs);
@@ -227,6 +243,12 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
     StatusBox->setCurrentIndex(qMax(0, StatusBox->findText(kept)));
     StatusBox->blockSignals(false);
     VisitorEdit->setText(visitor);
+    // A visitor's chats are asked for: a word left from an earlier search
+    // would hide them.
+    if (!visitor.isEmpty()) {
+        SearchEdit->clear();
+        SiteEdit->clear();
+    }
     SearchNow();
     show();
     raise();
@@ -299,8 +321,14 @@ void TPastChatsWindow::OpenRow(int row)
         RenderPastChat(*ChatView->document(), reader->Lines(m_open->Id));
         QString info = m_open->Visitor + QStringLiteral("  ") + m_open->Email + QStringLiteral("  ") + m_open->Site
                        + QStringLiteral("  ") + When(m_open->Started) + QStringLiteral("  ") + m_open->Status;
-        if (!m_open->EndedProperly)
+        if (m_open->Open) {
+            // The chat going on now: only a chat a crash left behind is "not ended properly".
+            info += QStringLiteral("  (running)");
+            if (QTreeWidgetItem *item = Results->topLevelItem(row))
+                item->setText(ColStatus, QStringLiteral("running"));
+        } else if (!m_open->EndedProperly) {
             info += QStringLiteral("  (not ended properly)");
+        }
         if (const auto fate = reader->TranscriptFate(m_open->Id)) {
             static const char *const kFates[] = {"queued", "sent to %1", "set aside: %2"};
             info += QStringLiteral("  Transcript ")
@@ -316,50 +344,114 @@ void TPastChatsWindow::UpdateButtons()
     const bool open = m_open.has_value();
     for (QPushButton *button : {SendAgainBtn, SaveAsBtn, CopyBtn, DeleteBtn})
         button->setEnabled(open);
-    ForgetBtn->setEnabled(open && !m_open->Email.trimmed().isEmpty());
+    ForgetBtn->setEnabled(open && (!m_open->Email.trimmed().isEmpty() || !m_open->Visitor.trimmed().isEmpty()));
+}
+
+std::unique_ptr<QTextDocument> TPastChatsWindow::ExportDocument() const
+{
+    // The chat as the window shows it, without reading its lines again.
+    std::unique_ptr<QTextDocument> document(ChatView->document()->clone());
+    if (!m_open)
+        return document;
+    // The transcript's header, and who and where: a saved file stands alone.
+    QStringList header = TranscriptHeaderLines(
+        TTranscriptHeader{m_open->Email, When(m_open->Started), When(m_open->Ended), m_open->Supporter});
+    header.insert(1, QStringLiteral("  Visitor: ") + OneLine(m_open->Visitor));
+    header.insert(3, QStringLiteral("  Site: ") + OneLine(m_open->Site));
+    InsertHeaderLines(*document, header, kNoticeGreen);
+    return document;
 }
 
 void TPastChatsWindow::SendAgainClick()
 {
     if (!m_open || !m_compose)
         return;
-    // To the visitor, or to whom the operator types instead.
+    // A chat without an address goes where the operator says, or nowhere.
+    QString address = m_open->Email.trimmed();
+    if (address.isEmpty()) {
+        QPointer<TPastChatsWindow> self(this);
+        address = AskAddress ? AskAddress(this, m_open->Visitor) : QString();
+        if (!self || !m_open || address.isEmpty())
+            return;
+        if (!IsPlausibleAddress(address)) {
+            ShowBox(QStringLiteral("\"") + OneLine(address) + QStringLiteral("\" is not an e-mail address; nothing was sent."),
+                    windowTitle(), BoxIcon::Warning, BoxButtons::Ok, this);
+            return;
+        }
+    }
     TTranscriptSource source;
     source.SessionCount = m_open->SessionCount;
     source.Name = m_open->Visitor;
-    source.Email = m_open->Email;
+    source.Email = address;
     source.WarningCaption = windowTitle();
-    // The chat as the window shows it, without reading its lines again.
     const std::unique_ptr<QTextDocument> document(ChatView->document()->clone());
     InsertHeaderLines(*document,
-                      TranscriptHeaderLines(TTranscriptHeader{m_open->Email, When(m_open->Started),
+                      TranscriptHeaderLines(TTranscriptHeader{address, When(m_open->Started),
                                                               When(m_open->Ended), m_open->Supporter}),
                       kNoticeGreen);
     source.Conversation = DocumentToRtf(*document);
     m_compose(source);
-    InfoLabel->setText(QStringLiteral("The transcript is queued for ") + m_open->Email + QLatin1Char('.'));
+    InfoLabel->setText(QStringLiteral("The transcript is queued for ") + address + QLatin1Char('.'));
+}
+
+QString TPastChatsWindow::SuggestedFileName(const TArchiveChat &chat)
+{
+    // Characters no file system takes, and blanks, become "_".
+    QString visitor = OneLine(chat.Visitor).trimmed();
+    visitor.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|\\s]+")), QStringLiteral("_"));
+    visitor.remove(QRegularExpression(QStringLiteral("^[._]+")));
+    if (visitor.isEmpty())
+        visitor = QStringLiteral("visitor");
+    const QString date = QDateTime::fromMSecsSinceEpoch(chat.Started).toString(QStringLiteral("yyyy-MM-dd_HHmm"));
+    return QStringLiteral("chat_") + visitor.left(40) + QLatin1Char('_') + date;
+}
+
+TPastChatsWindow::ExportFormat TPastChatsWindow::FormatOfFilter(const QString &filter)
+{
+    if (filter.contains(QLatin1String("*.rtf")))
+        return ExportFormat::Rtf;
+    if (filter.contains(QLatin1String("*.htm")))
+        return ExportFormat::Html;
+    return ExportFormat::Text;
 }
 
 void TPastChatsWindow::SaveAsClick()
 {
     if (!m_open)
         return;
-    const QString path = SetupDialogs().SaveFile(
-        this, QStringLiteral("Rich text (*.rtf *.RTF);;HTML (*.html *.htm *.HTML);;Text (*.txt *.TXT)"), QString());
-    if (path.isEmpty())
+    static const QString kFilters =
+        QStringLiteral("Rich text (*.rtf *.RTF);;HTML (*.html *.htm *.HTML);;Text (*.txt *.TXT)");
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty() || !QDir(documents).exists())
+        documents = QDir::homePath();
+    QString chosen;
+    QString path = SetupDialogs().SaveFileAs(this, kFilters, QDir(documents).filePath(SuggestedFileName(*m_open)),
+                                             &chosen);
+    if (path.isEmpty() || !m_open)
         return;
+    // The chosen type decides the format; a name without its extension gets it.
+    static const char *const kExtensions[] = {"rtf", "html", "txt"};
+    const ExportFormat format = FormatOfFilter(chosen);
     const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool fits = format == ExportFormat::Rtf    ? suffix == QLatin1String("rtf")
+                      : format == ExportFormat::Html ? (suffix == QLatin1String("html") || suffix == QLatin1String("htm"))
+                                                     : suffix == QLatin1String("txt");
+    if (!fits)
+        path += QLatin1Char('.') + QLatin1String(kExtensions[int(format)]);
+    const std::unique_ptr<QTextDocument> document = ExportDocument();
     QByteArray bytes;
-    if (suffix == QLatin1String("rtf"))
-        bytes = DocumentToRtf(*ChatView->document());
-    else if (suffix.startsWith(QLatin1String("htm")))
-        bytes = ChatView->document()->toHtml().toUtf8();
-    else
-        bytes = ChatView->document()->toPlainText().toUtf8();
+    switch (format) {
+    case ExportFormat::Rtf: bytes = DocumentToRtf(*document); break;
+    case ExportFormat::Html: bytes = document->toHtml().toUtf8(); break;
+    case ExportFormat::Text: bytes = document->toPlainText().toUtf8(); break;
+    }
     QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
         ShowBox(QStringLiteral("Could not write ") + path + QStringLiteral(": ") + out.errorString(), windowTitle(),
                 BoxIcon::Error, BoxButtons::Ok, this);
+        return;
+    }
+    InfoLabel->setText(QStringLiteral("Saved as ") + path + QLatin1Char('.'));
 }
 
 void TPastChatsWindow::CopyClick()
@@ -371,9 +463,9 @@ void TPastChatsWindow::CopyClick()
 
 void TPastChatsWindow::DeleteChatClick()
 {
-    if (!m_open || ShowBox(QStringLiteral("Delete this chat with ") + m_open->Visitor
-                               + QStringLiteral(" from the archive? It cannot be brought back."),
-                           windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
+    if (!m_open || ConfirmBox(QStringLiteral("Delete this chat with ") + m_open->Visitor
+                                  + QStringLiteral(" from the archive? It cannot be brought back."),
+                              windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
                        != BoxAnswer::Yes)
         return;
     m_archive.DeleteChat(m_open->Id, [this](int count) { Removed(count); });
@@ -381,15 +473,31 @@ void TPastChatsWindow::DeleteChatClick()
 
 void TPastChatsWindow::ForgetVisitorClick()
 {
-    if (!m_open || m_open->Email.trimmed().isEmpty())
+    if (!m_open)
         return;
-    const QString email = m_open->Email;
-    if (ShowBox(QStringLiteral("Forget every chat with ") + email
-                    + QStringLiteral("? They are removed from the archive and cannot be brought back."),
-                windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
+    // By address; a visitor who gave none is known by name and site.
+    const QString email = m_open->Email.trimmed();
+    const QString name = m_open->Visitor.trimmed();
+    const QString site = m_open->Site;
+    if (email.isEmpty() && name.isEmpty())
+        return;
+    TArchiveDb *reader = m_archive.Reader();
+    const int count = reader ? reader->Earlier(email, email.isEmpty() ? name : QString(), site).Count : 0;
+    const QString who = email.isEmpty() ? name + QStringLiteral(" on ") + (site.isEmpty() ? QStringLiteral("no site") : site)
+                                        : email;
+    const QString chats = count == 1 ? QStringLiteral("the 1 chat") : QStringLiteral("all %1 chats").arg(count);
+    if (ConfirmBox(QStringLiteral("Forget ") + chats + QStringLiteral(" with ") + who
+                       + QStringLiteral("? They are removed from the archive and cannot be brought back.\n\n"
+                                        "The session log and any transcripts still waiting in the outbox are not "
+                                        "touched."),
+                   windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
         != BoxAnswer::Yes)
         return;
-    m_archive.ForgetVisitor(email, [this](int count) { Removed(count); });
+    auto done = [this](int removed) { Removed(removed); };
+    if (email.isEmpty())
+        m_archive.ForgetVisitorNamed(name, site, done);
+    else
+        m_archive.ForgetVisitor(email, done);
 }
 
 void TPastChatsWindow::Removed(int count)

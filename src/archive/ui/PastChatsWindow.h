@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -71,11 +72,22 @@ public:
 
     qint64 OpenChatId() const { return m_open ? m_open->Id : 0; }
 
+    // The address a transcript goes to when its chat has none; empty when
+    // the operator cancelled. A dialog by default; tests answer it.
+    std::function<QString(QWidget *parent, const QString &visitor)> AskAddress;
+    // The export's file name as offered: visitor and the chat's date.
+    static QString SuggestedFileName(const TArchiveChat &chat);
+    // The export formats, in the order of the save dialog's filters.
+    enum class ExportFormat { Rtf, Html, Text };
+    static ExportFormat FormatOfFilter(const QString &filter);
+
 private:
     void BuildControls();
     void ScheduleSearch();
     void UpdateButtons();
     void Removed(int count);
+    // The open chat with its header block (visitor, e-mail, site, start, operator) on top.
+    std::unique_ptr<QTextDocument> ExportDocument() const;
 
     TArchiveRecorder &m_archive;
     std::function<void(const TTranscriptSource &)> m_compose;

@@ -13,7 +13,8 @@ ISetupDialogs g_realDialogs;
 ISetupDialogs *g_dialogs = nullptr;
 
 // On the heap: the parent may go while the dialog runs, and takes it along.
-QString RunFileDialog(QWidget *parent, const QString &filter, const QString &preset, QFileDialog::AcceptMode mode)
+QString RunFileDialog(QWidget *parent, const QString &filter, const QString &preset, QFileDialog::AcceptMode mode,
+                      QString *chosenFilter = nullptr)
 {
     QPointer<QFileDialog> dialog = new QFileDialog(parent, QString(), QString(), filter);
     dialog->setAcceptMode(mode);
@@ -32,6 +33,8 @@ QString RunFileDialog(QWidget *parent, const QString &filter, const QString &pre
     if (!dialog)
         return {};
     const QStringList files = dialog->selectedFiles();
+    if (chosenFilter)
+        *chosenFilter = dialog->selectedNameFilter();
     delete dialog.data();
     return result == QDialog::Accepted && !files.isEmpty() ? files.first() : QString();
 }
@@ -45,6 +48,12 @@ QString ISetupDialogs::OpenFile(QWidget *parent, const QString &filter, const QS
 QString ISetupDialogs::SaveFile(QWidget *parent, const QString &filter, const QString &dir)
 {
     return RunFileDialog(parent, filter, dir, QFileDialog::AcceptSave);
+}
+
+QString ISetupDialogs::SaveFileAs(QWidget *parent, const QString &filter, const QString &suggested,
+                                  QString *chosenFilter)
+{
+    return RunFileDialog(parent, filter, suggested, QFileDialog::AcceptSave, chosenFilter);
 }
 
 std::optional<quint32> ISetupDialogs::ChooseColor(QWidget *parent, quint32 bgr)

@@ -16,6 +16,9 @@ public:
     virtual QString OpenFile(QWidget *parent, const QString &filter, const QString &preset);
     // A file name to save under, starting in `dir`; empty when cancelled.
     virtual QString SaveFile(QWidget *parent, const QString &filter, const QString &dir);
+    // A file name to save under, proposing `suggested` (a path); the filter
+    // the operator chose goes to `chosenFilter`. Empty when cancelled.
+    virtual QString SaveFileAs(QWidget *parent, const QString &filter, const QString &suggested, QString *chosenFilter);
     // A colour in the 0x00BBGGRR layout; nothing when cancelled.
     virtual std::optional<quint32> ChooseColor(QWidget *parent, quint32 bgr);
 };
