@@ -138,6 +138,8 @@ signals:
     void EndRequested();
     // The input's text changed (after the length limit was applied).
     void InputChanged(bool empty);
+    // A canned answer chosen after "/" was put into the input.
+    void CannedAnswerPut();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

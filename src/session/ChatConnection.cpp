@@ -87,6 +87,12 @@ void TChatConnection::NameArchiveOtherSupporter(const QString &name)
         recorder->SetOtherSupporter(m_archiveChat, name);
 }
 
+void TChatConnection::AttributeArchivedLines(const QString &name)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->AttributeToVisitor(m_archiveChat, name);
+}
+
 void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
 {
     TArchiveRecorder *recorder = ArchiveRecorder();

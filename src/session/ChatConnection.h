@@ -120,6 +120,8 @@ public:
     // The supporter a transfer hands the chat to, or that handed it here
     // (empty: none).
     void NameArchiveOtherSupporter(const QString &name);
+    // Carried lines kept before the visitor's name was known become theirs.
+    void AttributeArchivedLines(const QString &name);
     // Starts the chat's record (nothing without an archive), and names the
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);

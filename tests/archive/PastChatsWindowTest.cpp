@@ -16,7 +16,8 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QTreeWidget>
+#include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -52,18 +53,30 @@ protected:
     std::vector<TTranscriptSource> composed;
     TPastChatsWindow window{recorder, [this](const TTranscriptSource &source) { composed.push_back(source); }};
     RecordingBoxes boxes;
+
+    int Rows() const { return window.ResultsModel->rowCount(); }
 };
 
 TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
 {
     window.ShowFor(QString());
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
+    // One letter waits for a second one or for Enter.
+    QTest::keyClicks(window.SearchEdit, QStringLiteral("q"));
+    QTest::qWait(TPastChatsWindow::kSearchDelayMs + 100);
+    EXPECT_FALSE(window.Searching());
+    EXPECT_EQ(Rows(), 2);
+    QTest::keyClick(window.SearchEdit, Qt::Key_Return);
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0 && !window.Searching(); }));
+    EXPECT_EQ(window.InfoLabel->text(), QStringLiteral("No past chat matches."));
+
     window.SearchEdit->setText(QStringLiteral("4712"));
-    ASSERT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 1; }));
-    auto *found = qobject_cast<QLabel *>(window.Results->itemWidget(window.Results->topLevelItem(0), 5));
-    ASSERT_NE(found, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 1; }));
+    const QString found =
+        window.ResultsModel->index(0, TPastChatsModel::ColFound).data(TPastChatsModel::kMarkupRole).toString();
     // The visitor's tags are text; only the highlight is markup.
-    EXPECT_TRUE(found->text().contains(QStringLiteral("&lt;b&gt;order&lt;/b&gt;"))) << found->text().toStdString();
-    EXPECT_TRUE(found->text().contains(QStringLiteral(">4712</b>"))) << found->text().toStdString();
+    EXPECT_TRUE(found.contains(QStringLiteral("&lt;b&gt;order&lt;/b&gt;"))) << found.toStdString();
+    EXPECT_TRUE(found.contains(QStringLiteral(">4712</b>"))) << found.toStdString();
 
     const QTextDocument &shown = *window.ChatView->document();
     EXPECT_EQ(shown.firstBlock().text(), QStringLiteral("Mia: <b>order</b> 4712 <img src=x>"));
@@ -75,10 +88,10 @@ TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
     // Newest first without words, and the hostile ones find nothing quietly.
     window.SearchEdit->setText(QString());
     window.SearchNow();
-    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
     window.SearchEdit->setText(QStringLiteral("\"order NEAR( -*"));
     window.SearchNow();
-    EXPECT_EQ(window.Results->topLevelItemCount(), 0);
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0; }));
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
@@ -126,7 +139,7 @@ TEST(PastChatRendering, ATransferredConversationKeepsItsSpeakersAndSystemLinesAr
 TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
 {
     window.ShowFor(QStringLiteral("MIA@example"));
-    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
     window.SendAgainBtn->click();
     ASSERT_EQ(composed.size(), 1u);
     EXPECT_EQ(composed[0].Email, QStringLiteral("mia@example.com"));
@@ -142,7 +155,7 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     window.DeleteBtn->click();
     window.ForgetBtn->click(); // answered Yes
     ASSERT_EQ(boxes.shown.size(), 2);
-    EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
         << window.InfoLabel->text().toStdString();
 }
