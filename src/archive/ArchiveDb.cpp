@@ -652,15 +652,20 @@ struct TArchiveSearch::State {
 
     void ChooseLead()
     {
-        if (Terms.size() == 1 && Filter.Visitor.trimmed().isEmpty()) {
+        const bool chatFilter = Filter.From.isValid() || Filter.To.isValid() || !Filter.Visitor.trimmed().isEmpty()
+                                || !Filter.Site.trimmed().isEmpty() || !Filter.Status.isEmpty();
+        if (Terms.size() == 1 && !chatFilter) {
             Lead = 0;
             return;
         }
-        int fewest = Filter.Visitor.trimmed().isEmpty() ? std::numeric_limits<int>::max()
-                                                         : Count(ChatsSql(QStringLiteral("1")), QString());
+        // A filter that leaves few chats leads: "the" for visitor "nobody"
+        // costs what looking for "nobody" costs.
+        int fewest = chatFilter ? Count(ChatsSql(QStringLiteral("1")), QString()) : std::numeric_limits<int>::max();
         Lead = -1;
+        // Counted in the index alone: the filter would make a common word's count walk all its lines.
         for (int i = 0; i < int(Terms.size()) && fewest > 0; ++i) {
-            const int n = Count(LinesSql(QStringLiteral("1")), Terms[i]) + Count(FieldsSql(QStringLiteral("1")), Terms[i]);
+            const int n = Count(QStringLiteral("SELECT 1 FROM lines_fts WHERE lines_fts MATCH :match"), Terms[i])
+                          + Count(QStringLiteral("SELECT 1 FROM chats_fts WHERE chats_fts MATCH :match"), Terms[i]);
             if (n < fewest) {
                 fewest = n;
                 Lead = i;

@@ -89,7 +89,7 @@ void TArchiveSearcher::Run()
         ok = ok && search->Next(kPageSize, hits);
         const bool atEnd = ok && search->AtEnd();
         const int code = m_db.LastCode() & 0xff;
-        const QString error = m_db.IsOpen() ? m_db.LastError() : QStringLiteral("the file cannot be opened");
+        const QString error = m_db.LastError().isEmpty() ? QStringLiteral("the file cannot be opened") : m_db.LastError();
         const bool damaged = m_db.LastWasDamage();
         if (!ok)
             search.reset();

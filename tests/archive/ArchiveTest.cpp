@@ -159,6 +159,18 @@ TEST_F(ArchiveTest, SearchFindsEveryWordAnywhereInAChatFoldedAsTyped)
     for (const TArchiveHit &hit : paged)
         ids << hit.Chat;
     EXPECT_EQ(ids, (QList<qint64>{anna, boston}));
+
+    // A transferred chat's lines kept before the visitor's name came become
+    // the visitor's once it comes, and are found as theirs.
+    ASSERT_TRUE(db.AddLine(thanks, TArchiveLine::Said(archive::Who::System, {}, QStringLiteral("Zed: carried over"))));
+    ASSERT_TRUE(db.AddLine(thanks, TArchiveLine::Said(archive::Who::System, {}, QStringLiteral("Chat Transfered at: 10:05"))));
+    EXPECT_EQ(db.AttributeLines(thanks, archive::Who::Visitor, QStringLiteral("Zed")), 1);
+    const std::vector<TArchiveLine> lines = db.Lines(thanks);
+    EXPECT_EQ(lines[1].From, archive::Who::Visitor);
+    EXPECT_EQ(lines[1].Name + QLatin1Char('|') + lines[1].Text, QStringLiteral("Zed|carried over"));
+    EXPECT_EQ(lines[2].From, archive::Who::System);
+    EXPECT_EQ(Found(QStringLiteral("carried")), QList<qint64>{thanks});
+    EXPECT_TRUE(Found(QStringLiteral("zed")).isEmpty());
 }
 
 TEST_F(ArchiveTest, SearchWordsAreNeverSyntaxAndTextIsKeptAsWritten)

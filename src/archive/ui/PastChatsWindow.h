@@ -65,7 +65,8 @@ void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &li
 class TPastChatsWindow : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kSearchDelayMs = 250;
+    // Short: a newer search interrupts the one running, so typing costs nothing.
+    static constexpr int kSearchDelayMs = 80;
     // Fewer letters than this wait for Enter.
     static constexpr int kMinLetters = 2;
     static constexpr int kBusyRetryMs = 1000;
