@@ -543,6 +543,19 @@ constexpr int kCandidateBatch = 64;
 // Candidates further apart than this (in line ids) are looked up apart.
 constexpr qint64 kRangeGap = 20000;
 
+// A result's chat from the columns id, started, visitor, email, site, status.
+TArchiveHit HitFrom(const Statement &row)
+{
+    TArchiveHit hit;
+    hit.Chat = row.Int(0);
+    hit.Started = row.Int(1);
+    hit.Visitor = row.Text(2);
+    hit.Email = row.Text(3);
+    hit.Site = row.Text(4);
+    hit.Status = row.Text(5);
+    return hit;
+}
+
 struct Candidate {
     qint64 Chat = 0;
     qint64 Line = 0; // a line that holds a word, 0: none known yet
@@ -786,14 +799,8 @@ struct TArchiveSearch::State {
         TArchiveHit hit;
         Statement chat(Handle(), QStringLiteral("SELECT id, started, visitor, email, site, status FROM chats WHERE id = ?1"));
         chat.Bind(1, candidate.Chat);
-        if (chat.Step()) {
-            hit.Chat = chat.Int(0);
-            hit.Started = chat.Int(1);
-            hit.Visitor = chat.Text(2);
-            hit.Email = chat.Text(3);
-            hit.Site = chat.Text(4);
-            hit.Status = chat.Text(5);
-        }
+        if (chat.Step())
+            hit = HitFrom(chat);
         Check(chat);
         QString text = hit.Visitor + QStringLiteral("  ") + hit.Email;
         if (candidate.Line > 0) {
@@ -818,14 +825,9 @@ struct TArchiveSearch::State {
         all.Bind(":limit", qint64(count));
         int n = 0;
         while (all.Step()) {
-            TArchiveHit hit;
-            hit.Chat = ChatBefore = all.Int(0);
-            hit.Started = StartedBefore = all.Int(1);
-            hit.Visitor = all.Text(2);
-            hit.Email = all.Text(3);
-            hit.Site = all.Text(4);
-            hit.Status = all.Text(5);
-            out.push_back(std::move(hit));
+            out.push_back(HitFrom(all));
+            ChatBefore = out.back().Chat;
+            StartedBefore = out.back().Started;
             ++n;
         }
         if (n < count)

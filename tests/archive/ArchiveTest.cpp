@@ -461,6 +461,8 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         }();
         QString movedTo;
         EXPECT_EQ(db.Open(path, nullptr, &movedTo), TArchiveDb::OpenResult::MovedAside) << kind;
+        // A newer version's file is kept under a name that does not call it damaged.
+        EXPECT_EQ(movedTo.contains(QStringLiteral(".newer-")), kind == 1) << movedTo.toStdString();
         QFile aside(movedTo);
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << movedTo.toStdString();
         EXPECT_EQ(aside.readAll(), before);
