@@ -603,6 +603,10 @@ struct TArchiveSearch::State {
     TArchiveDb &Db;
     TArchiveFilter Filter;
     QStringList Terms;
+    // A term of one letter, folded: no prefix index covers it, so the index
+    // would merge the lists of every word with that letter; it is looked
+    // for in the candidates' own text instead, and never leads.
+    std::vector<QByteArray> OneLetter;
     std::vector<QByteArray> FoldedTerms; // for the snippets' marks
     QString VisitorKey;
     QString Conditions;
@@ -668,7 +672,7 @@ struct TArchiveSearch::State {
         const bool chatFilter = Filter.From.isValid() || Filter.To.isValid() || !Filter.Visitor.trimmed().isEmpty()
                                 || !Filter.Site.trimmed().isEmpty() || !Filter.Status.isEmpty();
         if (Terms.size() == 1 && !chatFilter) {
-            Lead = 0;
+            Lead = OneLetter[0].isEmpty() ? 0 : -1;
             return;
         }
         // A filter that leaves few chats leads: "the" for visitor "nobody"
@@ -677,6 +681,8 @@ struct TArchiveSearch::State {
         Lead = -1;
         // Counted in the index alone: the filter would make a common word's count walk all its lines.
         for (int i = 0; i < int(Terms.size()) && fewest > 0; ++i) {
+            if (!OneLetter[size_t(i)].isEmpty())
+                continue;
             const int n = Count(QStringLiteral("SELECT 1 FROM lines_fts WHERE lines_fts MATCH :match"), Terms[i])
                           + Count(QStringLiteral("SELECT 1 FROM chats_fts WHERE chats_fts MATCH :match"), Terms[i]);
             if (n < fewest) {
@@ -734,9 +740,42 @@ struct TArchiveSearch::State {
         return found;
     }
 
-    // Keeps the candidates that hold `term` in a line or in the fields.
-    void KeepHolding(std::vector<Candidate> &candidates, const QString &term)
+    // Keeps the candidates with a word that begins with `letter`, read from
+    // their own lines and fields.
+    void KeepHoldingLetter(std::vector<Candidate> &candidates, const QByteArray &letter)
     {
+        const auto holds = [&](const QString &text) {
+            const std::vector<TFoldedWord> words = FoldedWords(Handle(), text.toUtf8());
+            return std::any_of(words.begin(), words.end(), [&](const TFoldedWord &w) { return w.Folded.startsWith(letter); });
+        };
+        Statement fields(Handle(), QStringLiteral("SELECT visitor || ' ' || email || ' ' || phone || ' ' || site FROM chats WHERE id = ?1"));
+        Statement lines(Handle(), QStringLiteral("SELECT id, text FROM lines WHERE chat = ?1 ORDER BY id DESC"));
+        std::vector<Candidate> kept;
+        for (Candidate candidate : candidates) {
+            bool found = false;
+            lines.Reset();
+            lines.Bind(1, candidate.Chat);
+            while (!found && lines.Step()) {
+                if ((found = holds(lines.Text(1))) && candidate.Line == 0)
+                    candidate.Line = lines.Int(0);
+            }
+            fields.Reset();
+            fields.Bind(1, candidate.Chat);
+            found = found || (fields.Step() && holds(fields.Text(0)));
+            if (!Check(lines) || !Check(fields))
+                return;
+            if (found)
+                kept.push_back(candidate);
+        }
+        candidates = std::move(kept);
+    }
+
+    // Keeps the candidates that hold term `i` in a line or in the fields.
+    void KeepHolding(std::vector<Candidate> &candidates, int i)
+    {
+        if (!OneLetter[size_t(i)].isEmpty())
+            return KeepHoldingLetter(candidates, OneLetter[size_t(i)]);
+        const QString &term = Terms[i];
         std::unordered_map<qint64, qint64> holding; // chat -> a line with the term (0: in the fields)
         // Each chat's lines lie between its first and last line id; nearby
         // candidates are looked up together.
@@ -847,6 +886,13 @@ TArchiveSearch::TArchiveSearch(TArchiveDb &db, TArchiveFilter filter)
     }
     for (const TFoldedWord &folded : FoldedWords(db.Handle(), s.Filter.Text.toUtf8()))
         s.FoldedTerms.push_back(folded.Folded);
+    for (const QString &term : s.Terms) {
+        // The word back from its quoted form.
+        const QString word = term.mid(1, term.size() - 3).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        const std::vector<TFoldedWord> folded = FoldedWords(db.Handle(), word.toUtf8());
+        const bool one = folded.size() == 1 && QString::fromUtf8(folded[0].Folded).toUcs4().size() == 1;
+        s.OneLetter.push_back(one ? folded[0].Folded : QByteArray());
+    }
     // Folded as the index folds, so "MÜLLER" finds "Müller".
     const QString visitor = s.Filter.Visitor.trimmed();
     s.VisitorKey = FoldedText(db.Handle(), visitor);
@@ -885,7 +931,7 @@ bool TArchiveSearch::Next(int count, std::vector<TArchiveHit> &out)
         std::vector<Candidate> candidates = s.Candidates(kCandidateBatch);
         for (int i = 0; i < int(s.Terms.size()) && !candidates.empty() && !s.Failed; ++i)
             if (i != s.Lead)
-                s.KeepHolding(candidates, s.Terms[i]);
+                s.KeepHolding(candidates, i);
         for (size_t i = 0; i < candidates.size() && !s.Failed; ++i)
             out.push_back(s.Hit(candidates[i]));
     }

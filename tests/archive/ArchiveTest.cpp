@@ -131,6 +131,10 @@ TEST_F(ArchiveTest, SearchFindsEveryWordAnywhereInAChatFoldedAsTyped)
     EXPECT_EQ(Found(QStringLiteral("世界")), QList<qint64>{polish});
     EXPECT_EQ(Found(QStringLiteral("好世界")), QList<qint64>{polish});
     EXPECT_TRUE(Found(QStringLiteral("界欢")).isEmpty());
+    // One letter (searched on Enter) is looked for in the chats themselves.
+    EXPECT_EQ(Found(QStringLiteral("世")), QList<qint64>{polish});
+    EXPECT_EQ(Found(QStringLiteral("B")), (QList<qint64>{german, boston}));
+    EXPECT_EQ(Found(QStringLiteral("b flying")), QList<qint64>{boston});
     // An emoji is a word of the query.
     EXPECT_EQ(Found(QStringLiteral("🎉 thanks")), QList<qint64>{anna});
     EXPECT_EQ(Found(QStringLiteral("thanks")), (QList<qint64>{thanks, anna}));
