@@ -165,13 +165,14 @@ QString SnippetMarkup(const QString &snippet)
     return markup;
 }
 
-void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines)
+void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines, size_t from, size_t to)
 {
     const TSettings &s = Settings();
     QTextCharFormat base;
     base.setFont(ConversationFont());
     document.setDefaultFont(ConversationFont());
-    for (const TArchiveLine &line : lines) {
+    for (size_t i = from; i < std::min(to, lines.size()); ++i) {
+        const TArchiveLine &line = lines[i];
         QString text = line.Text;
         if (line.Kind == archive::LineKind::Image)
             text = QStringLiteral("[%1, %2 bytes] ").arg(line.ImageName).arg(line.ImageSize) + text;
@@ -205,6 +206,7 @@ TPastChatsWindow::TPastChatsWindow(TArchiveRecorder &archive, std::function<void
     m_busyRetry.setSingleShot(true);
     m_busyRetry.setInterval(kBusyRetryMs);
     connect(&m_busyRetry, &QTimer::timeout, this, &TPastChatsWindow::SearchNow);
+    connect(&m_renderTimer, &QTimer::timeout, this, &TPastChatsWindow::RenderSome);
     resize(900, 560);
 }
 
@@ -360,6 +362,7 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
 
 void TPastChatsWindow::ScheduleSearch()
 {
+    m_searching = true; // from the key on, until the results are shown
     m_searchTimer.start();
 }
 
@@ -368,6 +371,7 @@ void TPastChatsWindow::TypingPaused()
     // One letter finds too much to be of use: it waits for a second, or Enter.
     const QString words = SearchEdit->text().trimmed();
     if (!words.isEmpty() && words.size() < kMinLetters) {
+        m_searching = false;
         InfoLabel->setText(QStringLiteral("Type one more letter, or press Enter to search for \"%1\".").arg(words));
         return;
     }
@@ -395,7 +399,9 @@ void TPastChatsWindow::Found(quint64 search, const std::vector<TArchiveHit> &hit
 {
     if (search != m_search)
         return;
-    m_searching = false;
+    // Results of what was typed before the last key: shown, but the
+    // search for the last one is still to come.
+    m_searching = m_searchTimer.isActive();
     if (!first) {
         ResultsModel->Append(hits, atEnd);
         return;
@@ -416,7 +422,7 @@ void TPastChatsWindow::SearchFailed(quint64 search, const QString &error, bool b
 {
     if (search != m_search)
         return;
-    m_searching = false;
+    m_searching = m_searchTimer.isActive();
     // Never "no matches": the operator is told the archive could not be read.
     if (busy) {
         InfoLabel->setText(QStringLiteral("The chat archive is busy (%1); trying again.").arg(error));
@@ -433,6 +439,8 @@ void TPastChatsWindow::OpenRow(int row)
     const TArchiveHit *hit = ResultsModel->Hit(row);
     if (!hit || !reader) {
         m_open.reset();
+        m_lines.clear();
+        m_renderTimer.stop();
         ChatView->clear();
         if (hit)
             InfoLabel->setText(QStringLiteral("The chat archive cannot be read now."));
@@ -442,10 +450,13 @@ void TPastChatsWindow::OpenRow(int row)
     const int failures = reader->Failures();
     m_open = reader->Chat(hit->Chat);
     ChatView->clear();
-    if (m_open)
-        RenderPastChat(*ChatView->document(), reader->Lines(m_open->Id));
+    m_lines = m_open ? reader->Lines(m_open->Id) : std::vector<TArchiveLine>{};
+    m_rendered = 0;
+    RenderSome();
     if (reader->Failures() != failures) {
         m_open.reset();
+        m_lines.clear();
+        m_renderTimer.stop();
         ChatView->clear();
         InfoLabel->setText(QStringLiteral("The chat archive could not be read: ") + reader->LastError());
         m_archive.ReadFailed(reader->LastError(), reader->LastWasDamage());
@@ -464,6 +475,26 @@ void TPastChatsWindow::OpenRow(int row)
     UpdateButtons();
 }
 
+void TPastChatsWindow::RenderSome()
+{
+    // Typing into the search opens the first result each time: a long chat
+    // must not hold the keys while it is laid out.
+    const size_t to = std::min(m_lines.size(), m_rendered + kRenderLines);
+    RenderPastChat(*ChatView->document(), m_lines, m_rendered, to);
+    m_rendered = to;
+    if (m_rendered < m_lines.size())
+        m_renderTimer.start(0);
+    else
+        m_renderTimer.stop();
+}
+
+void TPastChatsWindow::RenderRest()
+{
+    m_renderTimer.stop();
+    RenderPastChat(*ChatView->document(), m_lines, m_rendered);
+    m_rendered = m_lines.size();
+}
+
 void TPastChatsWindow::UpdateButtons()
 {
     const bool open = m_open.has_value();
@@ -476,6 +507,7 @@ void TPastChatsWindow::SendAgainClick()
 {
     if (!m_open || !m_compose)
         return;
+    RenderRest();
     // To the visitor, or to whom the operator types instead.
     TTranscriptSource source;
     source.SessionCount = m_open->SessionCount;
@@ -497,6 +529,7 @@ void TPastChatsWindow::SaveAsClick()
 {
     if (!m_open)
         return;
+    RenderRest();
     const QString path = SetupDialogs().SaveFile(
         this, QStringLiteral("Rich text (*.rtf *.RTF);;HTML (*.html *.htm *.HTML);;Text (*.txt *.TXT)"), QString());
     if (path.isEmpty())
@@ -517,6 +550,7 @@ void TPastChatsWindow::SaveAsClick()
 
 void TPastChatsWindow::CopyClick()
 {
+    RenderRest();
     const QTextCursor selection = ChatView->textCursor();
     QGuiApplication::clipboard()->setText(selection.hasSelection() ? selection.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'))
                                                                    : ChatView->toPlainText());

@@ -60,7 +60,9 @@ private:
 // A result's snippet as markup: the text escaped, then the marks made bold.
 QString SnippetMarkup(const QString &snippet);
 // A past chat's lines into `document`, in the chat window's colours.
-void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines);
+// Lines [from, to) of them, appended: a long chat is shown a part at a time.
+void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines, size_t from = 0,
+                    size_t to = size_t(-1));
 
 class TPastChatsWindow : public QDialog {
     Q_OBJECT
@@ -70,6 +72,8 @@ public:
     // Fewer letters than this wait for Enter.
     static constexpr int kMinLetters = 2;
     static constexpr int kBusyRetryMs = 1000;
+    // Lines of a past chat laid out per turn of the event loop.
+    static constexpr int kRenderLines = 80;
 
     // `compose` queues a transcript as a chat's end does.
     TPastChatsWindow(TArchiveRecorder &archive, std::function<void(const TTranscriptSource &)> compose,
@@ -81,7 +85,7 @@ public:
     // Starts the search now instead of after the typing pause (as Enter
     // does: even on one letter). The results come a moment later.
     void SearchNow();
-    // True while a search runs (tests wait for it).
+    // True from a key that changes the search until its results are shown.
     bool Searching() const { return m_searching; }
     // Opens a result (by its row) in the reading pane.
     void OpenRow(int row);
@@ -119,6 +123,9 @@ private:
     void SearchFailed(quint64 search, const QString &error, bool busy, bool damaged);
     void UpdateButtons();
     void Removed(int count);
+    // The open chat's lines not on screen yet, a part per turn of the event loop.
+    void RenderSome();
+    void RenderRest();
 
     TArchiveRecorder &m_archive;
     std::function<void(const TTranscriptSource &)> m_compose;
@@ -127,6 +134,9 @@ private:
     TArchiveSearcher *m_searcher = nullptr;
     quint64 m_search = 0;
     bool m_searching = false;
+    std::vector<TArchiveLine> m_lines;
+    size_t m_rendered = 0;
+    QTimer m_renderTimer;
     // What the next results show above them instead of their own note.
     QString m_note;
     std::optional<TArchiveChat> m_open;
