@@ -68,12 +68,12 @@ class TPastChatsWindow : public QDialog {
     Q_OBJECT
 public:
     // Short: a newer search interrupts the one running, so typing costs nothing.
-    static constexpr int kSearchDelayMs = 80;
+    static constexpr int kSearchDelayMs = 50;
     // Fewer letters than this wait for Enter.
     static constexpr int kMinLetters = 2;
     static constexpr int kBusyRetryMs = 1000;
     // Lines of a past chat laid out per turn of the event loop.
-    static constexpr int kRenderLines = 80;
+    static constexpr int kRenderLines = 40;
 
     // `compose` queues a transcript as a chat's end does.
     TPastChatsWindow(TArchiveRecorder &archive, std::function<void(const TTranscriptSource &)> compose,
