@@ -585,7 +585,10 @@ QString MarkedSnippet(sqlite3 *db, const QString &text, const std::vector<QByteA
     QString snippet = QString::fromUtf8(marked);
     constexpr int kBefore = 30, kLength = 120;
     const int at = first < 0 ? 0 : int(QString::fromUtf8(marked.left(first)).size());
-    const int start = qMax(0, at - kBefore);
+    int start = qMax(0, at - kBefore);
+    // From the start of a word, not the middle of one.
+    while (start > 0 && start < at && !snippet.at(start - 1).isSpace())
+        ++start;
     QString cut = snippet.mid(start, kLength);
     // A mark cut in two would run to the end of the cell.
     if (cut.count(kMarkOpen) > cut.count(kMarkClose))

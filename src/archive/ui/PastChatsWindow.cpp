@@ -463,7 +463,9 @@ void TPastChatsWindow::OpenRow(int row)
     } else if (m_open) {
         QString info = m_open->Visitor + QStringLiteral("  ") + m_open->Email + QStringLiteral("  ") + m_open->Site
                        + QStringLiteral("  ") + When(m_open->Started) + QStringLiteral("  ") + m_open->Status;
-        if (!m_open->EndedProperly)
+        if (m_open->Open)
+            info += QStringLiteral("  (still running)");
+        else if (!m_open->EndedProperly)
             info += QStringLiteral("  (not ended properly)");
         if (const auto fate = reader->TranscriptFate(m_open->Id)) {
             static const char *const kFates[] = {"queued", "sent to %1", "set aside: %2"};
