@@ -4,12 +4,15 @@
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
 #include "archive/ArchiveRecorder.h"
+#include "archive/ArchiveSearcher.h"
 #include "archive/ui/PastChatsWindow.h"
 #include "chat/ChatLines.h"
 #include "chat/TransferText.h"
 #include "config/Settings.h"
 #include "richtext/RtfWriter.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +22,10 @@
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
+
+#include <set>
+
+#include <sqlite3.h>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -158,6 +165,47 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     EXPECT_TRUE(WaitFor([&] { return Rows() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
         << window.InfoLabel->text().toStdString();
+}
+
+// Many results come a page at a time, and a long chat is laid out a part at
+// a time yet copied whole.
+TEST_F(PastChatsWindowTest, ResultsComeInPagesAndALongChatIsCopiedWhole)
+{
+    {
+        TArchiveDb db;
+        ASSERT_TRUE(db.OpenReader(path, 1000));
+        sqlite3 *raw = db.Handle();
+        ASSERT_EQ(sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+        TArchiveChat chat;
+        chat.Open = false;
+        for (int i = 0; i < 250; ++i) {
+            chat.Started = QDateTime::currentMSecsSinceEpoch() - 100000000 + i;
+            chat.Visitor = QStringLiteral("Paged %1").arg(i);
+            const qint64 id = db.InsertChat(chat);
+            for (int n = 0; n < (i == 249 ? 300 : 1); ++n)
+                db.AddLine(id, TArchiveLine::Said(archive::Who::Visitor, chat.Visitor, QStringLiteral("pageword %1").arg(n)));
+        }
+        ASSERT_EQ(sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    window.ShowFor(QString());
+    window.SearchEdit->setText(QStringLiteral("pageword"));
+    window.SearchNow();
+    // The view asks for the pages it shows; each chat comes once.
+    ASSERT_TRUE(WaitFor([&] { return Rows() >= TArchiveSearcher::kPageSize; }));
+    window.Results->scrollToBottom();
+    ASSERT_TRUE(WaitFor([&] {
+        window.Results->scrollToBottom();
+        return Rows() == 250;
+    }));
+    std::set<qint64> chats;
+    for (int row = 0; row < Rows(); ++row)
+        chats.insert(window.ResultsModel->Hit(row)->Chat);
+    EXPECT_EQ(chats.size(), 250u);
+    // The newest, with its 300 lines, is open; laid out a part at a time,
+    // it is copied whole.
+    window.CopyClick();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count(QStringLiteral("pageword")), 300);
+    EXPECT_FALSE(window.ResultsModel->canFetchMore({}));
 }
 
 } // namespace
