@@ -138,6 +138,13 @@ TEST_F(ArchiveTest, SearchFindsEveryWordAnywhereInAChatFoldedAsTyped)
     // An emoji is a word of the query.
     EXPECT_EQ(Found(QStringLiteral("🎉 thanks")), QList<qint64>{anna});
     EXPECT_EQ(Found(QStringLiteral("thanks")), (QList<qint64>{thanks, anna}));
+    // The marks sit on the characters found, whatever their length in bytes.
+    for (const QString &word : {QStringLiteral("🎉"), QStringLiteral("世界"), QStringLiteral("smorrebrod")}) {
+        const std::vector<TArchiveHit> hits = db.Search(TArchiveFilter::Words(word));
+        ASSERT_EQ(hits.size(), 1u) << word.toStdString();
+        EXPECT_TRUE(hits[0].Snippet.contains(kMarkOpen + (word == QStringLiteral("smorrebrod") ? QStringLiteral("smørrebrød") : word)))
+            << hits[0].Snippet.toStdString();
+    }
     // Words in different lines, or in a line and the visitor's name.
     EXPECT_EQ(Found(QStringLiteral("parcel lost")), QList<qint64>{anna});
     EXPECT_EQ(Found(QStringLiteral("Anna refund")), QList<qint64>{anna});
@@ -467,6 +474,7 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         EXPECT_EQ(db.Open(path, nullptr, &movedTo), TArchiveDb::OpenResult::MovedAside) << kind;
         // A newer version's file is kept under a name that does not call it damaged.
         EXPECT_EQ(movedTo.contains(QStringLiteral(".newer-")), kind == 1) << movedTo.toStdString();
+        EXPECT_EQ(db.WasNewer(), kind == 1);
         QFile aside(movedTo);
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << movedTo.toStdString();
         EXPECT_EQ(aside.readAll(), before);
@@ -475,6 +483,22 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) << kind;
         db.Close();
         QFile::remove(movedTo);
+    }
+
+    // The operator is told a newer version's file is that, not damage.
+    {
+        QFile::remove(path);
+        sqlite3 *raw = nullptr;
+        sqlite3_open(QFile::encodeName(path).constData(), &raw);
+        sqlite3_exec(raw, "CREATE TABLE t(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+        TArchiveRecorder newer(path);
+        QSignalSpy told(&newer, &TArchiveRecorder::Problem);
+        newer.Flush();
+        ASSERT_TRUE(WaitFor([&] { return !told.isEmpty(); }));
+        const QString text = told[0][0].toString();
+        EXPECT_TRUE(text.contains(QStringLiteral("newer version")) && !text.contains(QStringLiteral("damaged")))
+            << text.toStdString();
     }
 
     // Another program holds the file: chats wait in the queue, the problem
