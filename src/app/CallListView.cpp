@@ -231,9 +231,13 @@ void TCallListView::mouseMoveEvent(QMouseEvent *event)
 
 bool TCallListView::viewportEvent(QEvent *event)
 {
+    if (event->type() != QEvent::ToolTip)
+        return QTreeView::viewportEvent(event);
+    // The reader is opened on the archive's own timer; a locked file
+    // gives no tip rather than a wait.
     TArchiveRecorder *archive = ArchiveRecorder();
     TArchiveDb *reader = archive ? archive->Reader() : nullptr;
-    if (event->type() != QEvent::ToolTip || !reader)
+    if (!reader)
         return QTreeView::viewportEvent(event);
     auto *help = static_cast<QHelpEvent *>(event);
     const QModelIndex at = indexAt(help->pos());

@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <fcntl.h>
@@ -53,6 +55,12 @@ public:
             sqlite3_bind_null(m_statement, index);
         else
             sqlite3_bind_blob(m_statement, index, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+    }
+    // For running it again with new bindings.
+    void Reset()
+    {
+        sqlite3_reset(m_statement);
+        m_rc = SQLITE_OK;
     }
     // Binds ":name" when the statement has it.
     template <class T>
@@ -96,6 +104,26 @@ private:
 
 #define VELMORA_TOKENIZE "tokenize='velmora_fold unicode61 remove_diacritics 2'"
 
+// 3: the index folded anew (see FoldTokenizer.h), a folded key for the
+// visitor filter, and removals that go in batches. The index is rebuilt from
+// the lines, which the file keeps as written.
+const char *FoldedIndexStep()
+{
+    return "ALTER TABLE chats ADD COLUMN visitor_key TEXT NOT NULL DEFAULT '';"
+           "ALTER TABLE chats ADD COLUMN removing INTEGER NOT NULL DEFAULT 0;"
+           "CREATE INDEX chats_removing ON chats(removing) WHERE removing;"
+           "UPDATE chats SET visitor_key = velmora_fold(visitor || ' ' || email);"
+           "CREATE TRIGGER chats_key_ai AFTER INSERT ON chats BEGIN"
+           " UPDATE chats SET visitor_key = velmora_fold(new.visitor || ' ' || new.email) WHERE id = new.id; END;"
+           "CREATE TRIGGER chats_key_au AFTER UPDATE OF visitor, email ON chats BEGIN"
+           " UPDATE chats SET visitor_key = velmora_fold(new.visitor || ' ' || new.email) WHERE id = new.id; END;"
+           "CREATE TRIGGER lines_au AFTER UPDATE OF text ON lines BEGIN"
+           " INSERT INTO lines_fts(lines_fts, rowid, text) VALUES ('delete', old.id, old.text);"
+           " INSERT INTO lines_fts(rowid, text) VALUES (new.id, new.text); END;"
+           "INSERT INTO lines_fts(lines_fts) VALUES ('rebuild');"
+           "INSERT INTO chats_fts(chats_fts) VALUES ('rebuild');";
+}
+
 // Each step brings the schema from version i to i + 1; a file is only ever
 // moved forward, inside one transaction per step.
 const char *const kMigrations[] = {
@@ -138,6 +166,7 @@ const char *const kMigrations[] = {
     " old.email, old.phone, old.site);"
     " INSERT INTO chats_fts(rowid, visitor, email, phone, site) VALUES (new.id, new.visitor, new.email, new.phone,"
     " new.site); END;",
+    FoldedIndexStep(),
 };
 static_assert(std::size(kMigrations) == TArchiveDb::kSchemaVersion);
 
@@ -150,31 +179,19 @@ bool IsDamage(int code)
 // The filter's conditions on the chat `c`, with named parameters.
 QString FilterSql(const TArchiveFilter &filter)
 {
-    QString sql;
+    // Chats being removed are gone for the operator already.
+    QString sql = QStringLiteral(" AND NOT c.removing");
     if (filter.From.isValid())
         sql += QStringLiteral(" AND c.started >= :from");
     if (filter.To.isValid())
         sql += QStringLiteral(" AND c.started < :to");
     if (!filter.Visitor.trimmed().isEmpty())
-        sql += QStringLiteral(" AND (instr(lower(c.email), :visitor) > 0 OR instr(lower(c.visitor), :visitor) > 0)");
+        sql += QStringLiteral(" AND instr(c.visitor_key, :visitor) > 0");
     if (!filter.Site.trimmed().isEmpty())
         sql += QStringLiteral(" AND instr(lower(c.site), :site) > 0");
     if (!filter.Status.isEmpty())
         sql += QStringLiteral(" AND c.status = :status");
     return sql;
-}
-
-void BindFilter(Statement &statement, const TArchiveFilter &filter, const QString &match)
-{
-    if (filter.From.isValid())
-        statement.Bind(":from", filter.From.startOfDay().toMSecsSinceEpoch());
-    if (filter.To.isValid())
-        statement.Bind(":to", filter.To.addDays(1).startOfDay().toMSecsSinceEpoch());
-    statement.Bind(":visitor", filter.Visitor.trimmed().toLower());
-    statement.Bind(":site", filter.Site.trimmed().toLower());
-    statement.Bind(":status", filter.Status);
-    statement.Bind(":match", match);
-    statement.Bind(":limit", qint64(qMax(1, filter.Limit)));
 }
 
 void BindFate(Statement &statement, const TTranscriptFate &fate)
@@ -196,19 +213,6 @@ void MakePrivate(const QByteArray &nativePath)
     }
 }
 
-TArchiveHit HitFrom(const Statement &row)
-{
-    TArchiveHit hit;
-    hit.Chat = row.Int(0);
-    hit.Started = row.Int(1);
-    hit.Visitor = row.Text(2);
-    hit.Email = row.Text(3);
-    hit.Site = row.Text(4);
-    hit.Status = row.Text(5);
-    hit.Snippet = row.Text(6);
-    return hit;
-}
-
 } // namespace
 
 const char *ArchiveMigration(int version)
@@ -224,18 +228,32 @@ QString ArchiveText(const QString &text)
     return kept;
 }
 
-QString ArchiveMatchQuery(const QString &text)
+QStringList ArchiveMatchTerms(const QString &text)
 {
     QStringList terms;
-    for (const QString &word : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        // A word of punctuation alone gives the tokenizer nothing to find.
-        if (std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+    QString word;
+    // Any blank parts words: a no-break space between two must not make a phrase.
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !text.at(i).isSpace()) {
+            word += text.at(i);
             continue;
-        QString quoted = word;
-        quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        terms << QLatin1Char('"') + quoted + QStringLiteral("\"*");
+        }
+        if (word.isEmpty())
+            continue;
+        // A word of punctuation alone gives the tokenizer nothing to find;
+        // an emoji (outside the basic plane) does.
+        if (std::any_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber() || c.isSurrogate(); })) {
+            word.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+            terms << QLatin1Char('"') + word + QStringLiteral("\"*");
+        }
+        word.clear();
     }
-    return terms.join(QLatin1Char(' '));
+    return terms;
+}
+
+QString ArchiveMatchQuery(const QString &text)
+{
+    return ArchiveMatchTerms(text).join(QLatin1Char(' '));
 }
 
 TArchiveDb::~TArchiveDb()
@@ -257,6 +275,7 @@ bool TArchiveDb::LastWasDamage() const
 
 bool TArchiveDb::Fail(int code)
 {
+    ++m_failures;
     m_lastCode = code;
     m_lastError = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(code));
     return false;
@@ -288,9 +307,11 @@ void TArchiveDb::MoveAside(const QString &path, QString *movedTo)
 {
     Close();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString target = path + QStringLiteral(".damaged-") + stamp;
+    // A newer version's file is not damaged, and its name says so.
+    const QString kind = m_newer ? QStringLiteral(".newer-") : QStringLiteral(".damaged-");
+    QString target = path + kind + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
-        target = path + QStringLiteral(".damaged-") + stamp + QLatin1Char('-') + QString::number(n);
+        target = path + kind + stamp + QLatin1Char('-') + QString::number(n);
     QFile::rename(path, target);
     for (const char *suffix : {"-wal", "-shm"}) {
         if (QFileInfo::exists(path + QLatin1String(suffix)))
@@ -300,14 +321,15 @@ void TArchiveDb::MoveAside(const QString &path, QString *movedTo)
         *movedTo = target;
 }
 
-bool TArchiveDb::OpenReader(const QString &path)
+bool TArchiveDb::OpenReader(const QString &path, int busyMs)
 {
     Close();
     m_path = path;
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(m_db, 1);
-        sqlite3_busy_timeout(m_db, 100);
+        // A reader answers at once: a busy file is tried again later, never waited for.
+        sqlite3_busy_timeout(m_db, busyMs);
         RegisterFoldTokenizer(m_db);
         Statement read(m_db, QStringLiteral("PRAGMA user_version"));
         rc = read.Step() ? (read.Int(0) == kSchemaVersion ? SQLITE_OK : SQLITE_SCHEMA) : read.Code();
@@ -357,8 +379,9 @@ TArchiveDb::OpenResult TArchiveDb::Open(const QString &path, QString *error, QSt
         if (ok)
             return movedAside ? OpenResult::MovedAside : OpenResult::Ok;
         const bool newer = version > kSchemaVersion;
+        m_newer = newer;
         if (newer)
-            m_lastError = QStringLiteral("the archive was written by a newer version (%1)").arg(version);
+            m_lastError = QStringLiteral("schema %1, this version reads up to %2").arg(version).arg(kSchemaVersion);
         if (!(newer || LastWasDamage()) || attempt > 0) {
             Close();
             if (error)
@@ -479,6 +502,23 @@ bool TArchiveDb::UpdateTranscriptFate(const QString &record, const TTranscriptFa
     return update.Run() || Fail(update.Code());
 }
 
+int TArchiveDb::AttributeLines(qint64 chat, archive::Who who, const QString &name)
+{
+    const QString kept = ArchiveText(name);
+    if (kept.isEmpty())
+        return 0;
+    Statement update(m_db, QStringLiteral("UPDATE lines SET who = ?2, name = ?3, text = substr(text, ?4)"
+                                          " WHERE chat = ?1 AND who = ?5 AND substr(text, 1, ?4 - 1) = ?3 || ': '"));
+    update.Bind(1, chat);
+    update.Bind(2, qint64(who));
+    update.Bind(3, kept);
+    update.Bind(4, qint64(kept.size() + 3));
+    update.Bind(5, qint64(archive::Who::System));
+    if (!update.Run())
+        return Fail(update.Code()), -1;
+    return sqlite3_changes(m_db);
+}
+
 qint64 TArchiveDb::ChatOfSession(qint32 sessionCount)
 {
     Statement find(m_db, QStringLiteral("SELECT max(id) FROM chats WHERE session = ?1"));
@@ -494,62 +534,422 @@ int TArchiveDb::MarkLeftOpen()
     return sqlite3_changes(m_db);
 }
 
+// --- searching --------------------------------------------------------------
+
+namespace {
+
+// How many rows of each part a search counts to choose what leads.
+constexpr int kEstimateCap = 2000;
+// Candidates checked for the other words at a time.
+constexpr int kCandidateBatch = 64;
+// Candidates further apart than this (in line ids) are looked up apart.
+constexpr qint64 kRangeGap = 20000;
+
+// A result's chat from the columns id, started, visitor, email, site, status.
+TArchiveHit HitFrom(const Statement &row)
+{
+    TArchiveHit hit;
+    hit.Chat = row.Int(0);
+    hit.Started = row.Int(1);
+    hit.Visitor = row.Text(2);
+    hit.Email = row.Text(3);
+    hit.Site = row.Text(4);
+    hit.Status = row.Text(5);
+    return hit;
+}
+
+struct Candidate {
+    qint64 Chat = 0;
+    qint64 Line = 0; // a line that holds a word, 0: none known yet
+};
+
+// Text with the words that begin with one of `words` between the marks,
+// cut to a window around the first.
+QString MarkedSnippet(sqlite3 *db, const QString &text, const std::vector<QByteArray> &words)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray marked;
+    int from = 0, first = -1;
+    for (const TFoldedWord &word : FoldedWords(db, utf8)) {
+        const bool hit = std::any_of(words.begin(), words.end(),
+                                     [&](const QByteArray &w) { return word.Folded.startsWith(w); });
+        if (!hit || word.Start < from)
+            continue;
+        marked += utf8.mid(from, word.Start - from);
+        if (first < 0)
+            first = int(marked.size());
+        marked += char(kMarkOpen.unicode());
+        marked += utf8.mid(word.Start, word.End - word.Start);
+        marked += char(kMarkClose.unicode());
+        from = word.End;
+    }
+    marked += utf8.mid(from);
+    QString snippet = QString::fromUtf8(marked);
+    constexpr int kBefore = 30, kLength = 120;
+    const int at = first < 0 ? 0 : int(QString::fromUtf8(marked.left(first)).size());
+    int start = qMax(0, at - kBefore);
+    // From the start of a word, not the middle of one.
+    while (start > 0 && start < at && !snippet.at(start - 1).isSpace())
+        ++start;
+    QString cut = snippet.mid(start, kLength);
+    // A mark cut in two would run to the end of the cell.
+    if (cut.count(kMarkOpen) > cut.count(kMarkClose))
+        cut += kMarkClose;
+    if (start > 0)
+        cut.prepend(QStringLiteral("…"));
+    if (start + kLength < snippet.size())
+        cut += QStringLiteral("…");
+    return cut;
+}
+
+} // namespace
+
+struct TArchiveSearch::State {
+    TArchiveDb &Db;
+    TArchiveFilter Filter;
+    QStringList Terms;
+    // A term of one letter, folded: no prefix index covers it, so the index
+    // would merge the lists of every word with that letter; it is looked
+    // for in the candidates' own text instead, and never leads.
+    std::vector<QByteArray> OneLetter;
+    std::vector<QByteArray> FoldedTerms; // for the snippets' marks
+    QString VisitorKey;
+    QString Conditions;
+    // What leads: a term's index in Terms, or -1: the chats themselves.
+    int Lead = -1;
+    // Where each stream goes on from (ids below these), and whether it ended.
+    qint64 LineBefore = std::numeric_limits<qint64>::max(), FieldBefore = LineBefore, ChatBefore = LineBefore;
+    qint64 StartedBefore = LineBefore;
+    bool LinesDone = false, FieldsDone = false, ChatsDone = false;
+    std::unordered_set<qint64> Seen;
+    bool Failed = false;
+
+    State(TArchiveDb &db, TArchiveFilter filter) : Db(db), Filter(std::move(filter)) {}
+
+    sqlite3 *Handle() const { return Db.Handle(); }
+    bool Check(const Statement &statement)
+    {
+        if (statement.Ok())
+            return true;
+        Db.Fail(statement.Code());
+        Failed = true;
+        return false;
+    }
+    void Bind(Statement &statement, const QString &match = QString()) const
+    {
+        if (Filter.From.isValid())
+            statement.Bind(":from", Filter.From.startOfDay().toMSecsSinceEpoch());
+        if (Filter.To.isValid())
+            statement.Bind(":to", Filter.To.addDays(1).startOfDay().toMSecsSinceEpoch());
+        statement.Bind(":visitor", VisitorKey);
+        statement.Bind(":site", Filter.Site.trimmed().toLower());
+        statement.Bind(":status", Filter.Status);
+        statement.Bind(":match", match);
+    }
+    int Count(const QString &sql, const QString &match)
+    {
+        Statement count(Handle(), QStringLiteral("SELECT count(*) FROM (") + sql + QStringLiteral(" LIMIT %1)").arg(kEstimateCap));
+        Bind(count, match);
+        const int n = count.Step() ? int(count.Int(0)) : 0;
+        Check(count);
+        return n;
+    }
+    QString LinesSql(const QString &what) const
+    {
+        return QStringLiteral("SELECT ") + what
+               + QStringLiteral(" FROM lines_fts JOIN lines l ON l.id = lines_fts.rowid JOIN chats c ON c.id = l.chat"
+                                " WHERE lines_fts MATCH :match")
+               + Conditions;
+    }
+    QString FieldsSql(const QString &what) const
+    {
+        return QStringLiteral("SELECT ") + what
+               + QStringLiteral(" FROM chats_fts JOIN chats c ON c.id = chats_fts.rowid WHERE chats_fts MATCH :match")
+               + Conditions;
+    }
+    QString ChatsSql(const QString &what) const
+    {
+        return QStringLiteral("SELECT ") + what + QStringLiteral(" FROM chats c WHERE 1") + Conditions;
+    }
+
+    void ChooseLead()
+    {
+        const bool chatFilter = Filter.From.isValid() || Filter.To.isValid() || !Filter.Visitor.trimmed().isEmpty()
+                                || !Filter.Site.trimmed().isEmpty() || !Filter.Status.isEmpty();
+        if (Terms.size() == 1 && !chatFilter) {
+            Lead = OneLetter[0].isEmpty() ? 0 : -1;
+            return;
+        }
+        // A filter that leaves few chats leads: "the" for visitor "nobody"
+        // costs what looking for "nobody" costs.
+        int fewest = chatFilter ? Count(ChatsSql(QStringLiteral("1")), QString()) : std::numeric_limits<int>::max();
+        Lead = -1;
+        // Counted in the index alone: the filter would make a common word's count walk all its lines.
+        for (int i = 0; i < int(Terms.size()) && fewest > 0; ++i) {
+            if (!OneLetter[size_t(i)].isEmpty())
+                continue;
+            const int n = Count(QStringLiteral("SELECT 1 FROM lines_fts WHERE lines_fts MATCH :match"), Terms[i])
+                          + Count(QStringLiteral("SELECT 1 FROM chats_fts WHERE chats_fts MATCH :match"), Terms[i]);
+            if (n < fewest) {
+                fewest = n;
+                Lead = i;
+            }
+        }
+    }
+
+    // The next candidates of the leading part, newest first, none seen before.
+    std::vector<Candidate> Candidates(int wanted)
+    {
+        std::vector<Candidate> found;
+        if (Lead < 0) {
+            Statement chats(Handle(), ChatsSql(QStringLiteral("c.id")) + QStringLiteral(" AND c.id < :before ORDER BY c.id DESC"));
+            Bind(chats);
+            chats.Bind(":before", ChatBefore);
+            while (int(found.size()) < wanted && chats.Step()) {
+                ChatBefore = chats.Int(0);
+                found.push_back({ChatBefore, 0});
+            }
+            ChatsDone = chats.Code() == SQLITE_DONE;
+            Check(chats);
+            return found;
+        }
+        // Lines and fields, merged by chat id.
+        Statement lines(Handle(), LinesSql(QStringLiteral("l.chat, lines_fts.rowid"))
+                                      + QStringLiteral(" AND lines_fts.rowid < :before ORDER BY lines_fts.rowid DESC"));
+        Bind(lines, Terms[Lead]);
+        lines.Bind(":before", LineBefore);
+        Statement fields(Handle(), FieldsSql(QStringLiteral("c.id"))
+                                       + QStringLiteral(" AND chats_fts.rowid < :before ORDER BY chats_fts.rowid DESC"));
+        Bind(fields, Terms[Lead]);
+        fields.Bind(":before", FieldBefore);
+        bool lineRow = !LinesDone && lines.Step(), fieldRow = !FieldsDone && fields.Step();
+        while (int(found.size()) < wanted && (lineRow || fieldRow)) {
+            if (lineRow && (!fieldRow || lines.Int(0) >= fields.Int(0))) {
+                LineBefore = lines.Int(1);
+                if (Seen.insert(lines.Int(0)).second)
+                    found.push_back({lines.Int(0), LineBefore});
+                lineRow = lines.Step();
+            } else {
+                FieldBefore = fields.Int(0);
+                if (Seen.insert(FieldBefore).second)
+                    found.push_back({FieldBefore, 0});
+                fieldRow = fields.Step();
+            }
+        }
+        if (!lineRow)
+            LinesDone = true;
+        if (!fieldRow)
+            FieldsDone = true;
+        if (!Check(lines) || !Check(fields))
+            return {};
+        return found;
+    }
+
+    // Keeps the candidates with a word that begins with `letter`, read from
+    // their own lines and fields.
+    void KeepHoldingLetter(std::vector<Candidate> &candidates, const QByteArray &letter)
+    {
+        const auto holds = [&](const QString &text) {
+            const std::vector<TFoldedWord> words = FoldedWords(Handle(), text.toUtf8());
+            return std::any_of(words.begin(), words.end(), [&](const TFoldedWord &w) { return w.Folded.startsWith(letter); });
+        };
+        Statement fields(Handle(), QStringLiteral("SELECT visitor || ' ' || email || ' ' || phone || ' ' || site FROM chats WHERE id = ?1"));
+        Statement lines(Handle(), QStringLiteral("SELECT id, text FROM lines WHERE chat = ?1 ORDER BY id DESC"));
+        std::vector<Candidate> kept;
+        for (Candidate candidate : candidates) {
+            bool found = false;
+            lines.Reset();
+            lines.Bind(1, candidate.Chat);
+            while (!found && lines.Step()) {
+                if ((found = holds(lines.Text(1))) && candidate.Line == 0)
+                    candidate.Line = lines.Int(0);
+            }
+            fields.Reset();
+            fields.Bind(1, candidate.Chat);
+            found = found || (fields.Step() && holds(fields.Text(0)));
+            if (!Check(lines) || !Check(fields))
+                return;
+            if (found)
+                kept.push_back(candidate);
+        }
+        candidates = std::move(kept);
+    }
+
+    // Keeps the candidates that hold term `i` in a line or in the fields.
+    void KeepHolding(std::vector<Candidate> &candidates, int i)
+    {
+        if (!OneLetter[size_t(i)].isEmpty())
+            return KeepHoldingLetter(candidates, OneLetter[size_t(i)]);
+        const QString &term = Terms[i];
+        std::unordered_map<qint64, qint64> holding; // chat -> a line with the term (0: in the fields)
+        // Each chat's lines lie between its first and last line id; nearby
+        // candidates are looked up together.
+        std::vector<std::tuple<qint64, qint64, qint64>> spans; // first line, last line, chat
+        {
+            Statement bounds(Handle(), QStringLiteral("SELECT min(id), max(id) FROM lines WHERE chat = ?1"));
+            for (const Candidate &candidate : candidates) {
+                bounds.Reset();
+                bounds.Bind(1, candidate.Chat);
+                if (bounds.Step() && bounds.Int(1) > 0)
+                    spans.emplace_back(bounds.Int(0), bounds.Int(1), candidate.Chat);
+            }
+            if (!Check(bounds))
+                return;
+        }
+        std::sort(spans.begin(), spans.end());
+        Statement inLines(Handle(), QStringLiteral("SELECT l.chat, l.id FROM lines_fts JOIN lines l ON l.id = lines_fts.rowid"
+                                                   " WHERE lines_fts MATCH :match AND lines_fts.rowid BETWEEN :low AND :high"));
+        for (size_t i = 0; i < spans.size();) {
+            qint64 low = std::get<0>(spans[i]), high = std::get<1>(spans[i]);
+            size_t j = i + 1;
+            while (j < spans.size() && std::get<0>(spans[j]) <= high + kRangeGap)
+                high = std::max(high, std::get<1>(spans[j++]));
+            inLines.Reset();
+            inLines.Bind(":match", term);
+            inLines.Bind(":low", low);
+            inLines.Bind(":high", high);
+            while (inLines.Step())
+                holding.emplace(inLines.Int(0), inLines.Int(1));
+            if (!Check(inLines))
+                return;
+            i = j;
+        }
+        Statement inFields(Handle(), QStringLiteral("SELECT rowid FROM chats_fts WHERE chats_fts MATCH :match AND rowid = :chat"));
+        for (const Candidate &candidate : candidates) {
+            if (holding.count(candidate.Chat))
+                continue;
+            inFields.Reset();
+            inFields.Bind(":match", term);
+            inFields.Bind(":chat", candidate.Chat);
+            if (inFields.Step())
+                holding.emplace(candidate.Chat, 0);
+            if (!Check(inFields))
+                return;
+        }
+        std::vector<Candidate> kept;
+        for (Candidate candidate : candidates) {
+            const auto found = holding.find(candidate.Chat);
+            if (found == holding.end())
+                continue;
+            if (candidate.Line == 0)
+                candidate.Line = found->second;
+            kept.push_back(candidate);
+        }
+        candidates = std::move(kept);
+    }
+
+    TArchiveHit Hit(const Candidate &candidate)
+    {
+        TArchiveHit hit;
+        Statement chat(Handle(), QStringLiteral("SELECT id, started, visitor, email, site, status FROM chats WHERE id = ?1"));
+        chat.Bind(1, candidate.Chat);
+        if (chat.Step())
+            hit = HitFrom(chat);
+        Check(chat);
+        QString text = hit.Visitor + QStringLiteral("  ") + hit.Email;
+        if (candidate.Line > 0) {
+            Statement line(Handle(), QStringLiteral("SELECT text FROM lines WHERE id = ?1"));
+            line.Bind(1, candidate.Line);
+            if (line.Step())
+                text = line.Text(0);
+            Check(line);
+        }
+        hit.Snippet = MarkedSnippet(Handle(), text, FoldedTerms);
+        return hit;
+    }
+
+    bool NextWithoutWords(int count, std::vector<TArchiveHit> &out)
+    {
+        Statement all(Handle(), ChatsSql(QStringLiteral("c.id, c.started, c.visitor, c.email, c.site, c.status"))
+                                    + QStringLiteral(" AND (c.started < :started OR (c.started = :started AND c.id < :before))"
+                                                     " ORDER BY c.started DESC, c.id DESC LIMIT :limit"));
+        Bind(all);
+        all.Bind(":started", StartedBefore);
+        all.Bind(":before", ChatBefore);
+        all.Bind(":limit", qint64(count));
+        int n = 0;
+        while (all.Step()) {
+            out.push_back(HitFrom(all));
+            ChatBefore = out.back().Chat;
+            StartedBefore = out.back().Started;
+            ++n;
+        }
+        if (n < count)
+            ChatsDone = true;
+        return Check(all);
+    }
+};
+
+TArchiveSearch::TArchiveSearch(TArchiveDb &db, TArchiveFilter filter)
+    : m_state(std::make_unique<State>(db, std::move(filter)))
+{
+    State &s = *m_state;
+    s.Terms = ArchiveMatchTerms(s.Filter.Text);
+    if (!db.IsOpen()) {
+        s.Failed = true;
+        return;
+    }
+    for (const TFoldedWord &folded : FoldedWords(db.Handle(), s.Filter.Text.toUtf8()))
+        s.FoldedTerms.push_back(folded.Folded);
+    for (const QString &term : s.Terms) {
+        // The word back from its quoted form.
+        const QString word = term.mid(1, term.size() - 3).replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        const std::vector<TFoldedWord> folded = FoldedWords(db.Handle(), word.toUtf8());
+        const bool one = folded.size() == 1 && QString::fromUtf8(folded[0].Folded).toUcs4().size() == 1;
+        s.OneLetter.push_back(one ? folded[0].Folded : QByteArray());
+    }
+    // Folded as the index folds, so "MÜLLER" finds "Müller".
+    const QString visitor = s.Filter.Visitor.trimmed();
+    s.VisitorKey = FoldedText(db.Handle(), visitor);
+    if (s.VisitorKey.isEmpty())
+        s.VisitorKey = visitor.toLower();
+    s.Conditions = FilterSql(s.Filter);
+    if (!s.Terms.isEmpty())
+        s.ChooseLead();
+    if (s.Filter.Text.trimmed().isEmpty()) {
+        s.Lead = -1;
+    } else if (s.Terms.isEmpty()) {
+        // Words of punctuation alone find nothing.
+        s.LinesDone = s.FieldsDone = s.ChatsDone = true;
+    }
+}
+
+TArchiveSearch::~TArchiveSearch() = default;
+
+bool TArchiveSearch::AtEnd() const
+{
+    const State &s = *m_state;
+    return s.Failed || (s.Lead < 0 ? s.ChatsDone : s.LinesDone && s.FieldsDone);
+}
+
+bool TArchiveSearch::Next(int count, std::vector<TArchiveHit> &out)
+{
+    State &s = *m_state;
+    if (s.Failed)
+        return false;
+    if (s.Terms.isEmpty())
+        return AtEnd() || s.NextWithoutWords(count, out);
+    const size_t wanted = out.size() + size_t(qMax(0, count));
+    while (out.size() < wanted && !AtEnd()) {
+        if (Cancelled && Cancelled())
+            return false;
+        std::vector<Candidate> candidates = s.Candidates(kCandidateBatch);
+        for (int i = 0; i < int(s.Terms.size()) && !candidates.empty() && !s.Failed; ++i)
+            if (i != s.Lead)
+                s.KeepHolding(candidates, i);
+        for (size_t i = 0; i < candidates.size() && !s.Failed; ++i)
+            out.push_back(s.Hit(candidates[i]));
+    }
+    return !s.Failed;
+}
+
 std::vector<TArchiveHit> TArchiveDb::Search(const TArchiveFilter &filter)
 {
     std::vector<TArchiveHit> hits;
-    if (!m_db)
-        return hits;
-    // A statement that fails gives no rows; LastCode says why.
-    const auto check = [this](const Statement &statement) {
-        if (!statement.Ok())
-            Fail(statement.Code());
-    };
-    const QString conditions = FilterSql(filter);
-    const QString columns = QStringLiteral("c.id, c.started, c.visitor, c.email, c.site, c.status, ");
-    const QString match = ArchiveMatchQuery(filter.Text);
-    if (filter.Text.trimmed().isEmpty()) {
-        Statement all(m_db, QStringLiteral("SELECT ") + columns + QStringLiteral("'' FROM chats c WHERE 1")
-                                + conditions + QStringLiteral(" ORDER BY c.started DESC, c.id DESC LIMIT :limit"));
-        BindFilter(all, filter, match);
-        while (all.Step())
-            hits.push_back(HitFrom(all));
-        check(all);
-        return hits;
-    }
-    if (match.isEmpty())
-        return hits;
-    // The chats whose lines match, each with its newest matching line, and
-    // those whose visitor fields match. Newest lines first, straight from the index, until the page is full:
-    // the cost follows the page, not how common the words are.
-    Statement inLines(m_db, QStringLiteral("SELECT ") + columns
-                                + QStringLiteral("snippet(lines_fts, 0, char(1), char(2), '…', 12) FROM lines_fts"
-                                                 " JOIN lines l ON l.id = lines_fts.rowid JOIN chats c ON c.id = l.chat"
-                                                 " WHERE lines_fts MATCH :match")
-                                + conditions + QStringLiteral(" ORDER BY lines_fts.rowid DESC"));
-    BindFilter(inLines, filter, match);
-    std::unordered_set<qint64> seen;
-    while (int(hits.size()) < filter.Limit && inLines.Step()) {
-        if (seen.insert(inLines.Int(0)).second)
-            hits.push_back(HitFrom(inLines));
-    }
-    check(inLines);
-    Statement inFields(m_db, QStringLiteral("SELECT ") + columns
-                                 + QStringLiteral("snippet(chats_fts, -1, char(1), char(2), '…', 8)"
-                                                  " FROM chats_fts JOIN chats c ON c.id = chats_fts.rowid"
-                                                  " WHERE chats_fts MATCH :match")
-                                 + conditions + QStringLiteral(" ORDER BY chats_fts.rowid DESC LIMIT :limit"));
-    BindFilter(inFields, filter, match);
-    while (inFields.Step()) {
-        TArchiveHit hit = HitFrom(inFields);
-        if (seen.insert(hit.Chat).second)
-            hits.push_back(std::move(hit));
-    }
-    check(inFields);
-    std::stable_sort(hits.begin(), hits.end(), [](const TArchiveHit &a, const TArchiveHit &b) {
-        return a.Started != b.Started ? a.Started > b.Started : a.Chat > b.Chat;
-    });
+    TArchiveSearch search(*this, filter);
+    search.Next(filter.Limit, hits);
     if (int(hits.size()) > filter.Limit)
-        hits.resize(qMax(0, filter.Limit));
+        hits.resize(size_t(qMax(0, filter.Limit)));
     return hits;
 }
 
@@ -560,8 +960,11 @@ std::optional<TArchiveChat> TArchiveDb::Chat(qint64 id)
     Statement read(m_db, QStringLiteral("SELECT id, session, kind, visitor, email, phone, site, ip, started, ended,"
                                         " status, supporter, other_supporter, ended_properly, open FROM chats WHERE id = ?1"));
     read.Bind(1, id);
-    if (!read.Step())
+    if (!read.Step()) {
+        if (!read.Ok())
+            Fail(read.Code());
         return std::nullopt;
+    }
     TArchiveChat chat;
     chat.Id = read.Int(0);
     chat.SessionCount = qint32(read.Int(1));
@@ -601,6 +1004,8 @@ std::vector<TArchiveLine> TArchiveDb::Lines(qint64 chat)
         line.Image = read.Blob(7);
         lines.push_back(std::move(line));
     }
+    if (!read.Ok())
+        Fail(read.Code());
     return lines;
 }
 
@@ -661,76 +1066,147 @@ QStringList TArchiveDb::Statuses()
 }
 
 template <class Bind>
-int TArchiveDb::RemoveWhere(const char *chatCondition, const Bind &bind)
+int TArchiveDb::MarkWhere(const char *chatCondition, const Bind &bind)
 {
-    if (!m_db || !Exec("SAVEPOINT remove"))
+    if (!m_db)
         return -1;
-    const QString condition = QString::fromLatin1(chatCondition);
-    int removed = -1;
-    bool ok = true;
-    for (const QString &sql : {QStringLiteral("DELETE FROM lines WHERE chat IN (SELECT id FROM chats WHERE %1)"),
-                               QStringLiteral("DELETE FROM transcripts WHERE chat IN (SELECT id FROM chats WHERE %1)"),
-                               QStringLiteral("DELETE FROM chats WHERE %1")}) {
-        Statement remove(m_db, sql.arg(condition));
-        bind(remove);
-        ok = remove.Run();
-        if (!ok) {
-            Fail(remove.Code());
-            break;
-        }
-        removed = sqlite3_changes(m_db);
-    }
-    if (!ok) {
-        Exec("ROLLBACK TO remove");
-        removed = -1;
-    }
-    Exec("RELEASE remove");
-    return removed;
+    Statement mark(m_db, QStringLiteral("UPDATE chats SET removing = 1 WHERE NOT removing AND NOT open AND (%1)")
+                             .arg(QString::fromLatin1(chatCondition)));
+    bind(mark);
+    if (!mark.Run())
+        return Fail(mark.Code()), -1;
+    return sqlite3_changes(m_db);
 }
 
-int TArchiveDb::DeleteChat(qint64 chat)
+int TArchiveDb::MarkChat(qint64 chat)
 {
-    return RemoveWhere("id = ?1", [chat](Statement &s) { s.Bind(1, chat); });
+    return MarkWhere("id = ?1", [chat](Statement &s) { s.Bind(1, chat); });
 }
 
-int TArchiveDb::ForgetVisitor(const QString &email)
+int TArchiveDb::MarkVisitor(const QString &email)
 {
     const QString address = email.trimmed();
     if (address.isEmpty())
         return 0;
-    return RemoveWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
+    return MarkWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
 }
 
-int TArchiveDb::ForgetVisitorNamed(const QString &name, const QString &site)
+int TArchiveDb::MarkVisitorNamed(const QString &name, const QString &site)
 {
     const QString visitor = name.trimmed();
     if (visitor.isEmpty())
         return 0;
-    return RemoveWhere("visitor = ?1 COLLATE NOCASE AND site = ?2", [&visitor, &site](Statement &s) {
+    return MarkWhere("visitor = ?1 COLLATE NOCASE AND site = ?2", [&visitor, &site](Statement &s) {
         s.Bind(1, visitor);
         s.Bind(2, site);
     });
 }
 
-int TArchiveDb::RemoveOlderThan(qint64 cutoffMs)
+int TArchiveDb::MarkOlderThan(qint64 cutoffMs)
 {
-    return RemoveWhere("started < ?1 AND NOT open", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });
+    return MarkWhere("started < ?1", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });
 }
 
-int TArchiveDb::RemoveAll()
+int TArchiveDb::MarkAll()
 {
-    return RemoveWhere("NOT open", [](Statement &) {});
+    return MarkWhere("1", [](Statement &) {});
+}
+
+int TArchiveDb::RemoveBatch(int lines)
+{
+    if (!m_db)
+        return -1;
+    Statement removeLines(m_db, QStringLiteral("DELETE FROM lines WHERE id IN (SELECT l.id FROM chats c"
+                                               " JOIN lines l ON l.chat = c.id WHERE c.removing LIMIT ?1)"));
+    removeLines.Bind(1, qint64(qMax(1, lines)));
+    if (!removeLines.Run())
+        return Fail(removeLines.Code()), -1;
+    if (const int removed = sqlite3_changes(m_db))
+        return removed;
+    // Their lines are gone: the chats go, with their transcripts' fate.
+    if (!Exec("DELETE FROM transcripts WHERE chat IN (SELECT id FROM chats WHERE removing);"))
+        return -1;
+    if (!Exec("DELETE FROM chats WHERE removing"))
+        return -1;
+    return sqlite3_changes(m_db);
+}
+
+bool TArchiveDb::RemovalPending()
+{
+    Statement any(m_db, QStringLiteral("SELECT 1 FROM chats WHERE removing LIMIT 1"));
+    return any.Step();
+}
+
+int TArchiveDb::RemoveNow(int marked)
+{
+    if (marked < 0)
+        return -1;
+    for (int removed = 1; removed > 0;)
+        if ((removed = RemoveBatch()) < 0)
+            return -1;
+    return marked;
+}
+
+bool TArchiveDb::CompactStep()
+{
+    if (!m_db)
+        return false;
+    // A merge of a few hundred pages at a time; when the index's structure
+    // no longer changes it is one segment without the removed entries. The
+    // pages freed (zeroed by secure_delete) go back to the file system.
+    const auto structure = [this](const char *table) {
+        Statement read(m_db, QStringLiteral("SELECT block FROM %1_data WHERE id = 10").arg(QLatin1String(table)));
+        return read.Step() ? read.Blob(0) : QByteArray();
+    };
+    bool more = false;
+    for (const char *table : {"lines_fts", "chats_fts"}) {
+        const QByteArray before = structure(table);
+        const QByteArray merge = QByteArray("INSERT INTO ") + table + "(" + table + ", rank) VALUES ('merge', -200)";
+        if (!Exec(merge.constData()))
+            return false;
+        more = more || structure(table) != before;
+    }
+    Statement freeCount(m_db, QStringLiteral("PRAGMA freelist_count"));
+    if (freeCount.Step() && freeCount.Int(0) > 0) {
+        Exec("PRAGMA incremental_vacuum(2000)");
+        more = true;
+    }
+    return more;
 }
 
 bool TArchiveDb::FreeSpace()
 {
-    // "optimize" merges the index's segments, leaving out deleted entries;
-    // secure_delete has zeroed the freed cells; the vacuum gives the pages
-    // back and the checkpoint empties the WAL, which held the old pages.
-    return m_db && Exec("INSERT INTO lines_fts(lines_fts) VALUES ('optimize');"
-                        "INSERT INTO chats_fts(chats_fts) VALUES ('optimize');"
-                        "PRAGMA incremental_vacuum;")
-           && Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    if (!m_db)
+        return false;
+    while (CompactStep()) {
+    }
+    return m_lastCode == SQLITE_OK && Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+bool TArchiveDb::QuickCheck()
+{
+    if (!m_db)
+        return false;
+    Statement check(m_db, QStringLiteral("PRAGMA quick_check"));
+    QStringList problems;
+    while (check.Step()) {
+        const QString row = check.Text(0);
+        if (row != QLatin1String("ok"))
+            problems << row;
+    }
+    if (check.Code() != SQLITE_DONE)
+        return Fail(check.Code());
+    if (problems.isEmpty())
+        return true;
+    m_lastCode = SQLITE_CORRUPT;
+    m_lastError = problems.mid(0, 3).join(QStringLiteral("; "));
+    return false;
+}
+
+void TArchiveDb::Interrupt()
+{
+    if (m_db)
+        sqlite3_interrupt(m_db);
 }
 
 } // namespace velmora

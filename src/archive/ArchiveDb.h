@@ -11,7 +11,10 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -104,9 +107,11 @@ struct TEarlierChats {
 // "3 earlier chats, last on 30 Nov"; empty when there are none.
 QString EarlierChatsText(const TEarlierChats &earlier);
 
-// The operator's words as an index query: each word quoted (quotes doubled)
-// with a prefix star, the words joined by AND. Words without a letter or digit
-// are left out; empty when none remains.
+// The operator's words as index terms: each word quoted (quotes doubled)
+// with a prefix star. Words are split at any blank, the no-break space
+// included; a word without a letter, digit or emoji is left out.
+QStringList ArchiveMatchTerms(const QString &text);
+// The terms joined by AND; empty when none remains.
 QString ArchiveMatchQuery(const QString &text);
 // Text the archive keeps: without the control characters the snippet marks use.
 QString ArchiveText(const QString &text);
@@ -115,9 +120,11 @@ QString ArchiveText(const QString &text);
 // older file); null past the last.
 const char *ArchiveMigration(int version);
 
+class TArchiveSearch;
+
 class TArchiveDb {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     enum class OpenResult { Ok, MovedAside, Failed };
 
@@ -134,14 +141,18 @@ public:
     OpenResult Open(const QString &path, QString *error = nullptr, QString *movedTo = nullptr);
     // A second connection for reading beside the writer: no creation, no
     // migration; false unless the file is there at this version.
-    bool OpenReader(const QString &path);
+    bool OpenReader(const QString &path, int busyMs = 0);
     void Close();
     bool IsOpen() const { return m_db != nullptr; }
     const QString &Path() const { return m_path; }
     // The last failure's SQLite result code, and whether it means a damaged file.
     int LastCode() const { return m_lastCode; }
     bool LastWasDamage() const;
+    // The file Open moved aside was written by a newer version, not damaged.
+    bool WasNewer() const { return m_newer; }
     QString LastError() const { return m_lastError; }
+    // How many statements failed so far: a read compares it before and after.
+    int Failures() const { return m_failures; }
 
     // Closes a file found damaged while in use and renames it (and its WAL)
     // with a time stamp; the next Open starts a new one.
@@ -159,12 +170,17 @@ public:
     bool SetTranscriptFate(qint64 chat, const TTranscriptFate &fate);
     // The fate of the transcript kept as outbox record `record` (its file name).
     bool UpdateTranscriptFate(const QString &record, const TTranscriptFate &fate);
+    // The chat's system lines that begin with "`name`: " become that
+    // speaker's (a transferred chat's lines kept before the name was known).
+    // Returns how many, -1 on failure.
+    int AttributeLines(qint64 chat, archive::Who who, const QString &name);
     // The newest chat of a session number (a transcript finds its chat so).
     qint64 ChatOfSession(qint32 sessionCount);
     // Chats still open from a run that did not end them: marked as not ended
     // properly, ended at their last line. Returns how many.
     int MarkLeftOpen();
 
+    // The first filter.Limit results (TArchiveSearch reads on from there).
     std::vector<TArchiveHit> Search(const TArchiveFilter &filter);
     std::optional<TArchiveChat> Chat(qint64 id);
     std::vector<TArchiveLine> Lines(qint64 chat);
@@ -176,33 +192,85 @@ public:
     // The distinct final statuses, for the filter's choices.
     QStringList Statuses();
 
-    // Removal; each returns the number of chats removed, -1 on failure. The
-    // space is freed by FreeSpace.
-    int DeleteChat(qint64 chat);
-    int ForgetVisitor(const QString &email);
+    // Removal in two steps, so that no transaction holds the file for long:
+    // Mark* hides the chats at once and returns how many (-1 on failure);
+    // RemoveBatch then removes up to `lines` of their lines per call, and the
+    // chats themselves once their lines are gone, returning what it removed
+    // (0: nothing is left to remove, -1: it failed). A chat still running
+    // is never marked: its next lines would have nowhere to go.
+    int MarkChat(qint64 chat);
+    int MarkVisitor(const QString &email);
     // A visitor who gave no e-mail address: every chat with that name on that site.
-    int ForgetVisitorNamed(const QString &name, const QString &site);
-    int RemoveOlderThan(qint64 cutoffMs);
-    int RemoveAll();
-    // Rewrites the index without the removed entries, returns freed pages to
-    // the file system and empties the WAL, so removed text is gone from disk.
+    int MarkVisitorNamed(const QString &name, const QString &site);
+    int MarkOlderThan(qint64 cutoffMs);
+    int MarkAll();
+    int RemoveBatch(int lines = kRemoveBatchLines);
+    // True while chats marked for removal are left (a run that ended between batches).
+    bool RemovalPending();
+    // One step of rewriting the index without removed entries and returning
+    // freed pages to the file system; true while more steps are needed.
+    bool CompactStep();
+    // The marking and every batch at once (tests and tools): the chats removed.
+    int DeleteChat(qint64 chat) { return RemoveNow(MarkChat(chat)); }
+    int ForgetVisitor(const QString &email) { return RemoveNow(MarkVisitor(email)); }
+    int ForgetVisitorNamed(const QString &name, const QString &site) { return RemoveNow(MarkVisitorNamed(name, site)); }
+    int RemoveOlderThan(qint64 cutoffMs) { return RemoveNow(MarkOlderThan(cutoffMs)); }
+    int RemoveAll() { return RemoveNow(MarkAll()); }
+    // Every compaction step, then the WAL emptied, so removed text is gone from disk.
     bool FreeSpace();
+    // A full check of the file's structure; false with LastError() when it
+    // is damaged or cannot be read.
+    bool QuickCheck();
+    // Stops the statement running on this connection now (from any thread).
+    void Interrupt();
+    sqlite3 *Handle() const { return m_db; }
+
+    static constexpr int kRemoveBatchLines = 500;
 
 private:
+    friend class TArchiveSearch;
     bool Exec(const char *sql);
     bool Fail(int code);
     // From the file's schema version `from` (user_version) to this one.
     bool Migrate(int from);
-    // Removes the chats matching `chatCondition` with their lines and
-    // transcripts; `bind` binds its parameters. Defined and used in the .cpp only.
+    // Marks the chats matching `chatCondition`; `bind` binds its
+    // parameters. Defined and used in the .cpp only.
     template <class Bind>
-    int RemoveWhere(const char *chatCondition, const Bind &bind);
+    int MarkWhere(const char *chatCondition, const Bind &bind);
+    int RemoveNow(int marked);
     void MoveAside(const QString &path, QString *movedTo);
 
     sqlite3 *m_db = nullptr;
     QString m_path;
     int m_lastCode = 0;
+    int m_failures = 0;
+    bool m_newer = false;
     QString m_lastError;
+};
+
+// One search read a page at a time, newest chats first. A chat matches when
+// it holds every word somewhere: in any of its lines or in the visitor's
+// fields. The rarest word, or the visitor filter when that is rarer, leads;
+// the others are looked up for a batch of candidates at a time, so the cost
+// follows the page and the rarest part, not the most common word.
+class TArchiveSearch {
+public:
+    TArchiveSearch(TArchiveDb &db, TArchiveFilter filter);
+    ~TArchiveSearch();
+    TArchiveSearch(const TArchiveSearch &) = delete;
+    TArchiveSearch &operator=(const TArchiveSearch &) = delete;
+
+    // Appends up to `count` more results; false when a read failed (the
+    // connection's LastError says why) or was interrupted.
+    bool Next(int count, std::vector<TArchiveHit> &out);
+    bool AtEnd() const;
+
+    // Checked between batches: true stops the search.
+    std::function<bool()> Cancelled;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace velmora

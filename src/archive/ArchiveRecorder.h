@@ -18,6 +18,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -34,8 +35,12 @@ public:
     static constexpr int kFlushMs = 250;
     static constexpr int kRetryMs = 2000;
     static constexpr int kDefaultRetentionDays = 365;
-    // What the queue keeps while the file refuses writes.
+    // What the queue keeps while the file refuses writes: so many entries,
+    // and so many bytes of text and pictures.
     static constexpr size_t kMaxPending = 100000;
+    static constexpr size_t kMaxPendingBytes = 64u << 20;
+    // The file's structure is checked this long after the start, in the background.
+    static constexpr int kQuickCheckDelayMs = 5000;
 
     using Handle = qint64;
 
@@ -52,14 +57,19 @@ public:
     // A supporter chat learns its number only once it is under way.
     void SetSessionCount(Handle chat, qint32 sessionCount);
     void AddLine(Handle chat, TArchiveLine line);
+    // Lines kept as system lines that begin with "`name`: " become the visitor's.
+    void AttributeToVisitor(Handle chat, const QString &name);
     void EndChat(Handle chat, const QString &status);
     // The transcript of the newest chat with this session number.
     void SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate);
     // What became of the transcript kept as outbox record `recordFile`.
     void UpdateTranscriptFate(const QString &recordFile, TTranscriptFate fate);
 
-    // Removals run on the worker; `done` runs on this thread afterwards with
-    // the number of chats removed (-1: it failed).
+    // Removals run on the worker: the chats are hidden at once and removed
+    // in small batches between the chats' own writes; at exit the rest waits
+    // for the next start. `done` runs on this thread when the last batch is
+    // written, with the number of chats removed (-1: it failed). A chat still
+    // running is not removed (0).
     void DeleteChat(qint64 chat, std::function<void(int)> done = {});
     void ForgetVisitor(const QString &email, std::function<void(int)> done = {});
     void ForgetVisitorNamed(const QString &name, const QString &site, std::function<void(int)> done = {});
@@ -77,8 +87,23 @@ public:
     bool Healthy() const;
 
     // A connection for the windows to read from (this thread only); null
-    // while the file cannot be read.
+    // while the file cannot be read. It is opened again on a timer, never
+    // by the call, so a locked file costs its callers nothing.
     TArchiveDb *Reader();
+    // The same, tried at once when it is closed: for what the operator asked
+    // for (a chat opened), never for a paint, a tip or a scroll.
+    TArchiveDb *ReaderNow()
+    {
+        OpenReaderNow();
+        return Reader();
+    }
+    // Changes when the file was set aside and a new one started: readers open it again.
+    int FileGeneration() const { return m_generation.load(); }
+    // A read that failed, for the log and the status bar (once per text);
+    // `damaged`: the file is set aside as a damaged one found at the start is.
+    void ReadFailed(const QString &error, bool damaged);
+    // Starts the background check of the file's structure now (tests).
+    void CheckNow();
 
 signals:
     // The archive stopped taking chats (once per spell) or took them again.
@@ -86,17 +111,29 @@ signals:
     void Resumed();
 
 private:
+    void OpenReaderNow();
     using Op = std::function<bool(TArchiveDb &)>;
+    struct Pending {
+        Op Do;
+        size_t Bytes = 0;
+        bool Line = false;
+        bool Counted = false; // already counted as handled by a failed batch
+    };
     struct ChatState {
         TArchiveChat Info;
         qint64 Id = 0;
     };
 
-    void Queue(Op op);
+    void Queue(Op op, size_t bytes = 64, bool line = false);
+    // Drops the oldest entries past the bounds (the lock held).
+    void TrimQueue();
+    // One batch of a removal, or one step of freeing the space after it.
+    void RemovalStep();
+    void SetAsideNow();
     // Wakes the writer at once instead of at the end of its interval.
     void Hurry();
     void Run();
-    bool WriteBatch(std::deque<Op> &batch);
+    bool WriteBatch(std::deque<Pending> &batch);
     bool EnsureOpen();
     qint64 ChatId(TArchiveDb &db, Handle handle);
     // Changes the chat's details on the worker and writes them.
@@ -109,6 +146,10 @@ private:
     const QString m_path;
     int m_retentionDays = kDefaultRetentionDays;
     QTimer m_daily;
+    QTimer m_readerRetry;
+    int m_readerGeneration = -1;
+    QString m_lastReadProblem;
+    std::atomic<int> m_generation{0};
     Handle m_nextHandle = 1;
     TArchiveDb m_reader;
 
@@ -116,7 +157,11 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_written;
-    std::deque<Op> m_queue;
+    std::deque<Pending> m_queue;
+    size_t m_queueBytes = 0;
+    quint64 m_droppedLines = 0, m_droppedOther = 0;
+    // Damage found by a reader: the worker sets the file aside.
+    QString m_damage;
     quint64 m_queued = 0, m_done = 0;
     bool m_stop = false;
     // A flush or a removal waits for no batch interval: the next batch goes now.
@@ -129,7 +174,14 @@ private:
     std::vector<Handle> m_insertedInBatch;
     std::vector<std::function<void()>> m_afterCommit;
     bool m_failing = false;
+    bool m_removing = false, m_compacting = false;
+    std::vector<std::pair<std::function<void(int)>, int>> m_removalDone;
     std::thread m_worker;
+    // The background structure check, on a connection of its own.
+    std::thread m_checker;
+    std::mutex m_checkerMutex;
+    TArchiveDb *m_checking = nullptr;
+    bool m_checkerStop = false;
 };
 
 TArchiveRecorder *ArchiveRecorder();

@@ -141,6 +141,8 @@ signals:
     void EndRequested();
     // The input's text changed (after the length limit was applied).
     void InputChanged(bool empty);
+    // A canned answer chosen after "/" was put into the input.
+    void CannedAnswerPut();
 
 protected:
     bool event(QEvent *event) override;

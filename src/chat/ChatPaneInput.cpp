@@ -184,6 +184,7 @@ void TChatPane::PutCannedAnswer(const QString &title)
         cursor.setPosition(start, QTextCursor::KeepAnchor);
         cursor.insertText(text); // plain text, as typed
         InputText->setTextCursor(cursor);
+        emit CannedAnswerPut();
         return;
     }
 }

@@ -84,6 +84,8 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     auto *toolsKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(toolsKey, &QShortcut::activated, this, [this] { ExtraToolsKey(); });
     connect(m_pane, &TChatPane::InputChanged, this, [this](bool empty) { InputTextChange(empty); });
+    // A canned answer chosen after "/" is marked as one chosen in the tools is.
+    connect(m_pane, &TChatPane::CannedAnswerPut, this, [this] { m_cannedText = m_pane->OutgoingText(); });
 
     FormCreate(record);
 }
@@ -111,6 +113,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     m_caption = CaptionBase(m_number);
     if (knownCaller) {
         m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
+    // A transferred chat's earlier lines were kept before the name came.
+    if (!m_carriedArchived.isEmpty())
+        m_chat.AttributeArchivedLines(m_chat.Name());
         setProperty(kChatNameProperty, m_chat.Name());
     }
     SetCaption(m_caption);

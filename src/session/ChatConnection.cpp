@@ -93,6 +93,12 @@ void TChatConnection::NumberArchive(qint32 sessionCount)
         recorder->SetSessionCount(m_archiveChat, sessionCount);
 }
 
+void TChatConnection::AttributeArchivedLines(const QString &name)
+{
+    if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
+        recorder->AttributeToVisitor(m_archiveChat, name);
+}
+
 void TChatConnection::BeginArchive(const TArchiveChat &chat, archive::Who farEnd)
 {
     TArchiveRecorder *recorder = ArchiveRecorder();

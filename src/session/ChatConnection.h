@@ -122,6 +122,8 @@ public:
     void NameArchiveOtherSupporter(const QString &name);
     // The chat's number, once the server has given it.
     void NumberArchive(qint32 sessionCount);
+    // Carried lines kept before the visitor's name was known become theirs.
+    void AttributeArchivedLines(const QString &name);
     // Starts the chat's record (nothing without an archive), and names the
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);

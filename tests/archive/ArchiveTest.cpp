@@ -5,12 +5,15 @@
 #include "TestUtil.h"
 #include "archive/ArchiveDb.h"
 #include "archive/ArchiveRecorder.h"
+#include "archive/ArchiveSearcher.h"
 #include "archive/FoldTokenizer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QThread>
 #include <QTemporaryDir>
@@ -82,7 +85,7 @@ TEST_F(ArchiveTest, SearchFoldsDiacriticsFindsPrefixesAndNewestFirst)
     const qint64 newer = AddChat(QStringLiteral("Ann"), QStringLiteral("ann@example.com"), QStringLiteral("blog.test"),
                                  now - kDay, {QStringLiteral("where is order 4711?"), QStringLiteral("thanks")},
                                  QStringLiteral("Net Error !"));
-    EXPECT_EQ(Found(QStringLiteral("Gruse")), QList<qint64>{older});
+    EXPECT_EQ(Found(QStringLiteral("Grusse")), QList<qint64>{older});
     EXPECT_EQ(Found(QStringLiteral("koln")), QList<qint64>{older});
     EXPECT_EQ(Found(QStringLiteral("47")), (QList<qint64>{newer, older}));
     EXPECT_EQ(Found(QStringLiteral("order 4711")), QList<qint64>{newer});
@@ -100,10 +103,85 @@ TEST_F(ArchiveTest, SearchFoldsDiacriticsFindsPrefixesAndNewestFirst)
     filter.To = QDateTime::fromMSecsSinceEpoch(now - 2 * kDay).date();
     EXPECT_EQ(Found(QString(), filter), QList<qint64>{older});
 
-    const std::vector<TArchiveHit> hits = db.Search(TArchiveFilter::Words(QStringLiteral("gruse")));
+    const std::vector<TArchiveHit> hits = db.Search(TArchiveFilter::Words(QStringLiteral("grüsse")));
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_TRUE(hits[0].Snippet.contains(kMarkOpen + QStringLiteral("Grüße") + kMarkClose))
         << hits[0].Snippet.toStdString();
+}
+
+// What an operator types finds what the visitor wrote, however either spelled it.
+TEST_F(ArchiveTest, SearchFindsEveryWordAnywhereInAChatFoldedAsTyped)
+{
+    const qint64 boston = AddChat(QStringLiteral("Bob"), {}, {}, now - 5 * kDay,
+                                  {QStringLiteral("flying to boston"), QStringLiteral("a refund for the ticket")});
+    const qint64 german = AddChat(QStringLiteral("Hans MÜLLER"), {}, {}, now - 4 * kDay,
+                                  {QStringLiteral("Viele Grüße"), QStringLiteral("GRÜSSE an den boss")});
+    const qint64 polish = AddChat(QStringLiteral("Łukasz"), {}, {}, now - 3 * kDay,
+                                  {QStringLiteral("smørrebrød for Łukasz"), QStringLiteral("你好世界，欢迎")});
+    const qint64 anna = AddChat(QStringLiteral("Anna"), {}, {}, now - 2 * kDay,
+                                {QStringLiteral("my parcel"), QStringLiteral("is lost, refund please 🎉 thanks")});
+    const qint64 thanks = AddChat(QStringLiteral("Tom"), {}, {}, now - kDay, {QStringLiteral("thanks")});
+
+    // ß is "ss", and "ss" stays "ss".
+    for (const char *words : {"Grüße", "grusse", "GRÜSSE"})
+        EXPECT_EQ(Found(QString::fromUtf8(words)), QList<qint64>{german}) << words;
+    EXPECT_EQ(Found(QStringLiteral("boss")), QList<qint64>{german});
+    EXPECT_EQ(Found(QStringLiteral("lukasz smorrebrod")), QList<qint64>{polish});
+    // Two characters from inside a run of CJK text.
+    EXPECT_EQ(Found(QStringLiteral("世界")), QList<qint64>{polish});
+    EXPECT_EQ(Found(QStringLiteral("好世界")), QList<qint64>{polish});
+    EXPECT_TRUE(Found(QStringLiteral("界欢")).isEmpty());
+    // One letter (searched on Enter) is looked for in the chats themselves.
+    EXPECT_EQ(Found(QStringLiteral("世")), QList<qint64>{polish});
+    EXPECT_EQ(Found(QStringLiteral("B")), (QList<qint64>{german, boston}));
+    EXPECT_EQ(Found(QStringLiteral("b flying")), QList<qint64>{boston});
+    // An emoji is a word of the query.
+    EXPECT_EQ(Found(QStringLiteral("🎉 thanks")), QList<qint64>{anna});
+    EXPECT_EQ(Found(QStringLiteral("thanks")), (QList<qint64>{thanks, anna}));
+    // The marks sit on the characters found, whatever their length in bytes.
+    for (const QString &word : {QStringLiteral("🎉"), QStringLiteral("世界"), QStringLiteral("smorrebrod")}) {
+        const std::vector<TArchiveHit> hits = db.Search(TArchiveFilter::Words(word));
+        ASSERT_EQ(hits.size(), 1u) << word.toStdString();
+        EXPECT_TRUE(hits[0].Snippet.contains(kMarkOpen + (word == QStringLiteral("smorrebrod") ? QStringLiteral("smørrebrød") : word)))
+            << hits[0].Snippet.toStdString();
+    }
+    // Words in different lines, or in a line and the visitor's name.
+    EXPECT_EQ(Found(QStringLiteral("parcel lost")), QList<qint64>{anna});
+    EXPECT_EQ(Found(QStringLiteral("Anna refund")), QList<qint64>{anna});
+    EXPECT_EQ(Found(QStringLiteral("refund")), (QList<qint64>{anna, boston}));
+    // A no-break space parts words as any blank does.
+    EXPECT_EQ(Found(QStringLiteral("lost\u00A0parcel")), QList<qint64>{anna});
+
+    // The visitor filter folds as the index does, and is part of the search.
+    TArchiveFilter filter;
+    filter.Visitor = QStringLiteral("müller");
+    EXPECT_EQ(Found(QString(), filter), QList<qint64>{german});
+    filter.Visitor = QStringLiteral("ŁUKASZ");
+    EXPECT_EQ(Found(QStringLiteral("smor"), filter), QList<qint64>{polish});
+    filter.Visitor = QStringLiteral("nobody");
+    EXPECT_TRUE(Found(QStringLiteral("the"), filter).isEmpty());
+
+    // Pages continue where the last ended, each chat once.
+    TArchiveSearch search(db, TArchiveFilter::Words(QStringLiteral("refund")));
+    std::vector<TArchiveHit> paged;
+    while (!search.AtEnd())
+        ASSERT_TRUE(search.Next(1, paged));
+    QList<qint64> ids;
+    for (const TArchiveHit &hit : paged)
+        ids << hit.Chat;
+    EXPECT_EQ(ids, (QList<qint64>{anna, boston}));
+
+    // A transferred chat's lines kept before the visitor's name came become
+    // the visitor's once it comes, and are found as theirs.
+    ASSERT_TRUE(db.AddLine(thanks, TArchiveLine::Said(archive::Who::System, {}, QStringLiteral("Zed: carried over"))));
+    ASSERT_TRUE(db.AddLine(thanks, TArchiveLine::Said(archive::Who::System, {}, QStringLiteral("Chat Transfered at: 10:05"))));
+    EXPECT_EQ(db.AttributeLines(thanks, archive::Who::Visitor, QStringLiteral("Zed")), 1);
+    const std::vector<TArchiveLine> lines = db.Lines(thanks);
+    EXPECT_EQ(lines[1].From, archive::Who::Visitor);
+    EXPECT_EQ(lines[1].Name + QLatin1Char('|') + lines[1].Text, QStringLiteral("Zed|carried over"));
+    EXPECT_EQ(lines[2].From, archive::Who::System);
+    EXPECT_EQ(Found(QStringLiteral("carried")), QList<qint64>{thanks});
+    EXPECT_TRUE(Found(QStringLiteral("zed")).isEmpty());
 }
 
 TEST_F(ArchiveTest, SearchWordsAreNeverSyntaxAndTextIsKeptAsWritten)
@@ -159,6 +237,10 @@ TEST_F(ArchiveTest, OlderFileIsMigratedAndItsChatsIndexed)
 
     ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok) << db.LastError().toStdString();
     EXPECT_EQ(Found(QStringLiteral("zoe")), QList<qint64>{7});
+    // Chats from before the folded visitor key are found by the filter too.
+    TArchiveFilter filter;
+    filter.Visitor = QStringLiteral("ZOË OLD");
+    EXPECT_EQ(Found(QStringLiteral("kept"), filter), QList<qint64>{7});
     EXPECT_EQ(Found(QStringLiteral("before")), QList<qint64>{7});
     EXPECT_TRUE(db.SetTranscriptFate(7, TTranscriptFate{archive::Fate::Sent, 2000, QStringLiteral("zoe@example.com"), {}, {}}));
     EXPECT_EQ(db.TranscriptFate(7)->State, archive::Fate::Sent);
@@ -204,6 +286,8 @@ TEST_F(ArchiveTest, RemovalLeavesNoTraceOnDisk)
     TArchiveChat running;
     running.Started = now;
     const qint64 open = db.InsertChat(running);
+    // A running chat is not removed: its next lines would go under a chat that is gone.
+    EXPECT_EQ(db.DeleteChat(open), 0);
     EXPECT_EQ(db.RemoveAll(), 1);
     EXPECT_EQ(Found(QString()), QList<qint64>{open});
 
@@ -252,6 +336,55 @@ TEST_F(ArchiveTest, RecorderWritesWithinASecondAndMarksChatsACrashLeftOpen)
     const qint64 second = reader.ChatOfSession(42);
     EXPECT_TRUE(reader.Chat(second)->EndedProperly);
     EXPECT_EQ(reader.TranscriptFate(second)->Answer, QStringLiteral("550 no"));
+}
+
+// A large removal goes in batches: the chats' lines are written between
+// them, an exit stops between two, and the next run finishes it.
+TEST_F(ArchiveTest, RemovalsNeverHoldTheRecorderAndResumeAfterAnExit)
+{
+    constexpr int kLines = 6000;
+    TArchiveChat big;
+    big.Visitor = QStringLiteral("Big");
+    big.Started = now - kDay;
+    big.Open = false;
+    ASSERT_TRUE(db.Begin());
+    const qint64 bigId = db.InsertChat(big);
+    for (int i = 0; i < kLines; ++i)
+        db.AddLine(bigId, TArchiveLine::Said(archive::Who::Visitor, {}, QStringLiteral("bulky line %1").arg(i)));
+    const qint64 second = db.InsertChat(big);
+    for (int i = 0; i < kLines; ++i)
+        db.AddLine(second, TArchiveLine::Said(archive::Who::Visitor, {}, QStringLiteral("bulky line %1").arg(i)));
+    ASSERT_TRUE(db.Commit());
+    db.Close();
+
+    auto recorder = std::make_unique<TArchiveRecorder>(path);
+    const TArchiveRecorder::Handle running = recorder->BeginChat(TArchiveChat{});
+    recorder->Flush();
+    TArchiveDb reader;
+    ASSERT_TRUE(reader.OpenReader(path));
+    int removed = -2;
+    bool lineWrittenFirst = false;
+    recorder->DeleteChat(bigId, [&](int count) {
+        removed = count;
+        lineWrittenFirst = reader.Search(TArchiveFilter::Words(QStringLiteral("meanwhile"))).size() == 1;
+    });
+    recorder->AddLine(running, TArchiveLine::Said(archive::Who::Visitor, {}, QStringLiteral("meanwhile")));
+    ASSERT_TRUE(WaitFor([&] { return removed != -2; }));
+    EXPECT_EQ(removed, 1);
+    EXPECT_TRUE(lineWrittenFirst);
+    EXPECT_FALSE(reader.Chat(bigId));
+
+    // An exit in the middle of a removal: quick, and the chat is gone from view.
+    recorder->DeleteChat(second);
+    recorder->Flush();
+    QElapsedTimer exit;
+    exit.start();
+    recorder.reset();
+    EXPECT_LT(exit.elapsed(), 1000);
+    EXPECT_TRUE(reader.Search(TArchiveFilter::Words(QStringLiteral("bulky"))).empty());
+    recorder = std::make_unique<TArchiveRecorder>(path);
+    EXPECT_TRUE(WaitFor([&] { return !reader.Chat(second); }));
+    EXPECT_TRUE(reader.Lines(second).empty());
 }
 
 // The writer half of the kill test below: records a line every 10 ms and
@@ -339,6 +472,9 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         }();
         QString movedTo;
         EXPECT_EQ(db.Open(path, nullptr, &movedTo), TArchiveDb::OpenResult::MovedAside) << kind;
+        // A newer version's file is kept under a name that does not call it damaged.
+        EXPECT_EQ(movedTo.contains(QStringLiteral(".newer-")), kind == 1) << movedTo.toStdString();
+        EXPECT_EQ(db.WasNewer(), kind == 1);
         QFile aside(movedTo);
         ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << movedTo.toStdString();
         EXPECT_EQ(aside.readAll(), before);
@@ -347,6 +483,22 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
         EXPECT_FALSE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) << kind;
         db.Close();
         QFile::remove(movedTo);
+    }
+
+    // The operator is told a newer version's file is that, not damage.
+    {
+        QFile::remove(path);
+        sqlite3 *raw = nullptr;
+        sqlite3_open(QFile::encodeName(path).constData(), &raw);
+        sqlite3_exec(raw, "CREATE TABLE t(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+        TArchiveRecorder newer(path);
+        QSignalSpy told(&newer, &TArchiveRecorder::Problem);
+        newer.Flush();
+        ASSERT_TRUE(WaitFor([&] { return !told.isEmpty(); }));
+        const QString text = told[0][0].toString();
+        EXPECT_TRUE(text.contains(QStringLiteral("newer version")) && !text.contains(QStringLiteral("damaged")))
+            << text.toStdString();
     }
 
     // Another program holds the file: chats wait in the queue, the problem
@@ -371,6 +523,71 @@ TEST_F(ArchiveTest, DamagedFilesAreSetAsideAndALockedFileIsWaitedFor)
     EXPECT_EQ(problems.size(), 1);
     ASSERT_TRUE(db.OpenReader(path));
     EXPECT_EQ(Found(QStringLiteral("waiting2")).size(), 1);
+
+    // Held for long, the queue is bounded in bytes as well as entries, and
+    // what it dropped is told.
+    holder = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &holder);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const QString large(1 << 20, QLatin1Char('x'));
+    for (int i = 0; i < 40; ++i)
+        recorder.AddLine(chat, TArchiveLine::Said(archive::Who::Visitor, {}, large));
+    recorder.Flush();
+    EXPECT_TRUE(WaitFor([&] {
+        return std::any_of(problems.begin(), problems.end(),
+                           [](const QList<QVariant> &args) { return args[0].toString().contains(QStringLiteral("dropped")); });
+    }));
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+}
+
+// A page of the index overwritten: searches say the file cannot be read
+// (never "no matches"), and the check after the start sets the file aside.
+TEST_F(ArchiveTest, DamageInsideTheFileIsReportedAndTheFileSetAside)
+{
+    for (int i = 0; i < 400; ++i)
+        AddChat(QStringLiteral("V%1").arg(i), {}, {}, now, {QStringLiteral("parcel number %1 is late").arg(i)});
+    qint64 root = 0;
+    {
+        sqlite3_stmt *statement = nullptr;
+        sqlite3_prepare_v2(db.Handle(), "SELECT rootpage FROM sqlite_master WHERE name = 'lines_fts_data'", -1,
+                           &statement, nullptr);
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+        root = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    db.Close();
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek((root - 1) * 4096));
+        file.write(QByteArray(4096, '\x5a'));
+    }
+    TArchiveRecorder recorder(path);
+    QSignalSpy problems(&recorder, &TArchiveRecorder::Problem);
+    TArchiveSearcher searcher(recorder);
+    QSignalSpy found(&searcher, &TArchiveSearcher::Found);
+    QSignalSpy failed(&searcher, &TArchiveSearcher::Failed);
+    searcher.Search(TArchiveFilter::Words(QStringLiteral("parcel")));
+    ASSERT_TRUE(WaitFor([&] { return found.size() + failed.size() > 0; }));
+    EXPECT_EQ(found.size(), 0);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed[0][3].toBool()) << failed[0][1].toString().toStdString(); // damaged
+
+    recorder.CheckNow();
+    ASSERT_TRUE(WaitFor([&] { return !problems.isEmpty(); }));
+    EXPECT_TRUE(problems[0][0].toString().contains(QStringLiteral("damaged"))) << problems[0][0].toString().toStdString();
+    const QStringList aside = QDir(dir.path()).entryList({QStringLiteral("*.damaged-*")});
+    EXPECT_EQ(aside.filter(QRegularExpression(QStringLiteral("damaged-[0-9-]+$"))).size(), 1) << aside.join(' ').toStdString();
+    // The new file takes chats, and searches read it.
+    const TArchiveRecorder::Handle chat = recorder.BeginChat(TArchiveChat{});
+    recorder.AddLine(chat, TArchiveLine::Said(archive::Who::Visitor, {}, QStringLiteral("parcel again")));
+    recorder.Flush();
+    failed.clear();
+    searcher.Search(TArchiveFilter::Words(QStringLiteral("parcel")));
+    ASSERT_TRUE(WaitFor([&] { return !found.isEmpty() || !failed.isEmpty(); }));
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0][1].value<std::vector<TArchiveHit>>().size(), 1u);
 }
 
 } // namespace

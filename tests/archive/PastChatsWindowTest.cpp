@@ -4,6 +4,7 @@
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
 #include "archive/ArchiveRecorder.h"
+#include "archive/ArchiveSearcher.h"
 #include "archive/ui/PastChatsWindow.h"
 #include "chat/ChatLines.h"
 #include "chat/TransferText.h"
@@ -13,14 +14,21 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
-#include <QTreeWidget>
+#include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
+
+#include <set>
+
+#include <sqlite3.h>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -55,18 +63,30 @@ protected:
     std::vector<TTranscriptSource> composed;
     TPastChatsWindow window{recorder, [this](const TTranscriptSource &source) { composed.push_back(source); }};
     RecordingBoxes boxes;
+
+    int Rows() const { return window.ResultsModel->rowCount(); }
 };
 
 TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
 {
     window.ShowFor(QString());
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
+    // One letter waits for a second one or for Enter.
+    QTest::keyClicks(window.SearchEdit, QStringLiteral("q"));
+    QTest::qWait(TPastChatsWindow::kSearchDelayMs + 100);
+    EXPECT_FALSE(window.Searching());
+    EXPECT_EQ(Rows(), 2);
+    QTest::keyClick(window.SearchEdit, Qt::Key_Return);
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0 && !window.Searching(); }));
+    EXPECT_EQ(window.InfoLabel->text(), QStringLiteral("No past chat matches."));
+
     window.SearchEdit->setText(QStringLiteral("4712"));
-    ASSERT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 1; }));
-    auto *found = qobject_cast<QLabel *>(window.Results->itemWidget(window.Results->topLevelItem(0), 5));
-    ASSERT_NE(found, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 1; }));
+    const QString found =
+        window.ResultsModel->index(0, TPastChatsModel::ColFound).data(TPastChatsModel::kMarkupRole).toString();
     // The visitor's tags are text; only the highlight is markup.
-    EXPECT_TRUE(found->text().contains(QStringLiteral("&lt;b&gt;order&lt;/b&gt;"))) << found->text().toStdString();
-    EXPECT_TRUE(found->text().contains(QStringLiteral(">4712</b>"))) << found->text().toStdString();
+    EXPECT_TRUE(found.contains(QStringLiteral("&lt;b&gt;order&lt;/b&gt;"))) << found.toStdString();
+    EXPECT_TRUE(found.contains(QStringLiteral(">4712</b>"))) << found.toStdString();
 
     const QTextDocument &shown = *window.ChatView->document();
     EXPECT_EQ(shown.firstBlock().text(), QStringLiteral("Mia: <b>order</b> 4712 <img src=x>"));
@@ -78,10 +98,10 @@ TEST_F(PastChatsWindowTest, TypedWordsFindChatsShownAsTheChatWindowShowsThem)
     // Newest first without words, and the hostile ones find nothing quietly.
     window.SearchEdit->setText(QString());
     window.SearchNow();
-    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
     window.SearchEdit->setText(QStringLiteral("\"order NEAR( -*"));
     window.SearchNow();
-    EXPECT_EQ(window.Results->topLevelItemCount(), 0);
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0; }));
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
@@ -129,7 +149,7 @@ TEST(PastChatRendering, ATransferredConversationKeepsItsSpeakersAndSystemLinesAr
 TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
 {
     window.ShowFor(QStringLiteral("MIA@example"));
-    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
     window.SendAgainBtn->click();
     ASSERT_EQ(composed.size(), 1u);
     EXPECT_EQ(composed[0].Email, QStringLiteral("mia@example.com"));
@@ -151,7 +171,7 @@ TEST_F(PastChatsWindowTest, TranscriptGoesToTheQueueAndRemovalsAskFirst)
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("all 2 chats with mia@example.com")))
         << boxes.shown[1].text.toStdString();
     EXPECT_TRUE(boxes.shown[1].text.contains(QStringLiteral("session log")));
-    EXPECT_TRUE(WaitFor([&] { return window.Results->topLevelItemCount() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 0; })) << window.InfoLabel->text().toStdString() << recorder.Healthy();
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("2 chat(s) removed")))
         << window.InfoLabel->text().toStdString();
 }
@@ -189,11 +209,10 @@ TEST_F(PastChatsWindowTest, AVisitorWithoutAnAddressIsFoundSentSavedAndForgotten
     window.SearchEdit->setText(QStringLiteral("zebra"));
     window.ShowFor(QStringLiteral("Tomas"));
     EXPECT_TRUE(window.SearchEdit->text().isEmpty());
-    ASSERT_EQ(window.Results->topLevelItemCount(), 2);
+    ASSERT_TRUE(WaitFor([&] { return Rows() == 2; }));
     window.OpenRow(0);
     EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("(running)")));
     EXPECT_FALSE(window.InfoLabel->text().contains(QStringLiteral("not ended properly")));
-    EXPECT_EQ(window.Results->topLevelItem(0)->text(4), QStringLiteral("running"));
     for (int i = 0; !window.InfoLabel->text().contains(QStringLiteral("shop.example")) && i < 2; ++i)
         window.OpenRow(i);
 
@@ -233,8 +252,50 @@ TEST_F(PastChatsWindowTest, AVisitorWithoutAnAddressIsFoundSentSavedAndForgotten
     window.ForgetBtn->click(); // answered Yes
     EXPECT_TRUE(boxes.shown.last().text.contains(QStringLiteral("the 1 chat with Tomas on shop.example")))
         << boxes.shown.last().text.toStdString();
-    ASSERT_TRUE(WaitFor([&] { return window.InfoLabel->text().contains(QStringLiteral("1 chat(s) removed")); }));
-    EXPECT_EQ(window.Results->topLevelItemCount(), 1); // the other site's Tomas stays
+    ASSERT_TRUE(WaitFor([&] { return window.InfoLabel->text().contains(QStringLiteral("chat(s) removed")); }));
+    // The running chat is not removed under its own window; the other site's Tomas stays.
+    EXPECT_EQ(Rows(), 2);
+}
+
+// Many results come a page at a time, and a long chat is laid out a part at
+// a time yet copied whole.
+TEST_F(PastChatsWindowTest, ResultsComeInPagesAndALongChatIsCopiedWhole)
+{
+    {
+        TArchiveDb db;
+        ASSERT_TRUE(db.OpenReader(path, 1000));
+        sqlite3 *raw = db.Handle();
+        ASSERT_EQ(sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+        TArchiveChat chat;
+        chat.Open = false;
+        for (int i = 0; i < 250; ++i) {
+            chat.Started = QDateTime::currentMSecsSinceEpoch() - 100000000 + i;
+            chat.Visitor = QStringLiteral("Paged %1").arg(i);
+            const qint64 id = db.InsertChat(chat);
+            for (int n = 0; n < (i == 249 ? 300 : 1); ++n)
+                db.AddLine(id, TArchiveLine::Said(archive::Who::Visitor, chat.Visitor, QStringLiteral("pageword %1").arg(n)));
+        }
+        ASSERT_EQ(sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    window.ShowFor(QString());
+    window.SearchEdit->setText(QStringLiteral("pageword"));
+    window.SearchNow();
+    // The view asks for the pages it shows; each chat comes once.
+    ASSERT_TRUE(WaitFor([&] { return Rows() >= TArchiveSearcher::kPageSize; }));
+    window.Results->scrollToBottom();
+    ASSERT_TRUE(WaitFor([&] {
+        window.Results->scrollToBottom();
+        return Rows() == 250;
+    }));
+    std::set<qint64> chats;
+    for (int row = 0; row < Rows(); ++row)
+        chats.insert(window.ResultsModel->Hit(row)->Chat);
+    EXPECT_EQ(chats.size(), 250u);
+    // The newest, with its 300 lines, is open; laid out a part at a time,
+    // it is copied whole.
+    window.CopyClick();
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count(QStringLiteral("pageword")), 300);
+    EXPECT_FALSE(window.ResultsModel->canFetchMore({}));
 }
 
 } // namespace

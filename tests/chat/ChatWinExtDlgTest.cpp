@@ -1,5 +1,6 @@
 #include "ChatFixture.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "chat/ChatPane.h"
 #include "chat/ChatWinExtDlg.h"
 
@@ -169,6 +170,29 @@ TEST_F(ExtraToolsTest, CtrlTOpensThemWithTheKeysAndEscGivesTheKeysBackToTheInput
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Hi One moment\nplease."));
     Settle();
     EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{chat::TYPING_START}); // no CHAT_TEXT
+}
+
+// Chosen after "/" or in the tools, a canned answer is kept in the archive as one.
+TEST_F(ExtraToolsTest, ACannedAnswerChosenAfterASlashIsArchivedAsCanned)
+{
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    OpenWindow();
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    host.canned.Add(QStringLiteral("Wait"), QStringLiteral("One moment please."));
+    QTest::keyClicks(window->InputText, QStringLiteral("/wa"));
+    QCompleter *offer = window->findChild<TChatPane *>()->CannedCompleter();
+    ASSERT_TRUE(WaitFor([&] { return offer->popup()->isVisible(); }));
+    QTest::keyClick(offer->popup(), Qt::Key_Return);
+    window->SendMsgBtnClick();
+    recorder.Flush();
+    SetArchiveRecorder(nullptr);
+    TArchiveDb archive;
+    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
+    const std::vector<TArchiveHit> hits = archive.Search(TArchiveFilter::Words(QStringLiteral("moment")));
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(archive.Lines(hits[0].Chat).back().Kind, archive::LineKind::Canned);
 }
 
 TEST_F(ExtraToolsTest, CannedAnswerReplacesTheInputWithOneTypingStart)

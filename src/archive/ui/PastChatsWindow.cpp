@@ -1,6 +1,7 @@
 #include "archive/ui/PastChatsWindow.h"
 
 #include "archive/ArchiveRecorder.h"
+#include "archive/ArchiveSearcher.h"
 #include "chat/ChatLines.h"
 #include "config/Settings.h"
 #include "config/ui/SetupDialogs.h"
@@ -34,7 +35,11 @@
 #include <QTextDocument>
 #include <QTextDocumentWriter>
 #include <QTextEdit>
-#include <QTreeWidget>
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -42,14 +47,122 @@
 namespace velmora {
 namespace {
 
-enum Column { ColStarted, ColVisitor, ColEmail, ColSite, ColStatus, ColFound, ColCount };
+using Column = TPastChatsModel::Column;
 
 QString When(qint64 ms)
 {
     return QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(ms), QLocale::ShortFormat);
 }
 
+// Paints the found text with its words highlighted; only the rows on
+// screen are ever laid out.
+class SnippetDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem plain = option;
+        initStyleOption(&plain, index);
+        plain.text.clear();
+        QStyle *style = plain.widget ? plain.widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, plain.widget);
+        QTextDocument document;
+        document.setDocumentMargin(0);
+        document.setDefaultFont(option.font);
+        document.setHtml(index.data(TPastChatsModel::kMarkupRole).toString());
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &plain, plain.widget);
+        painter->save();
+        painter->translate(text.left(), text.top() + qMax(0, (text.height() - int(document.size().height())) / 2));
+        const QRect clip(0, 0, text.width(), text.height());
+        painter->setClipRect(clip);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.palette = option.palette;
+        if (option.state & QStyle::State_Selected)
+            context.palette.setColor(QPalette::Text, option.palette.color(QPalette::HighlightedText));
+        context.clip = clip;
+        document.documentLayout()->draw(painter, context);
+        painter->restore();
+    }
+};
+
 } // namespace
+
+int TPastChatsModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_hits.size());
+}
+
+int TPastChatsModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColCount;
+}
+
+QVariant TPastChatsModel::data(const QModelIndex &index, int role) const
+{
+    const TArchiveHit *hit = Hit(index.row());
+    if (!hit)
+        return {};
+    if (role == kMarkupRole)
+        return SnippetMarkup(hit->Snippet);
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole && role != Qt::ToolTipRole)
+        return {};
+    switch (index.column()) {
+    case ColStarted: return When(hit->Started);
+    case ColVisitor: return hit->Visitor;
+    case ColEmail: return hit->Email;
+    case ColSite: return hit->Site;
+    case ColStatus: return hit->Status;
+    // The plain text for the keyboard's type-ahead and screen readers.
+    case ColFound: return ArchiveText(hit->Snippet);
+    default: return {};
+    }
+}
+
+QVariant TPastChatsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const char *const kTitles[] = {"Started", "Visitor", "E-mail", "Site", "Status", "Found"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColCount)
+        return {};
+    return QString::fromLatin1(kTitles[section]);
+}
+
+bool TPastChatsModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !m_atEnd && !m_asked;
+}
+
+void TPastChatsModel::fetchMore(const QModelIndex &parent)
+{
+    if (!canFetchMore(parent) || !WantMore)
+        return;
+    m_asked = true;
+    WantMore();
+}
+
+void TPastChatsModel::Reset(std::vector<TArchiveHit> hits, bool atEnd)
+{
+    beginResetModel();
+    m_hits = std::move(hits);
+    m_atEnd = atEnd;
+    m_asked = false;
+    endResetModel();
+}
+
+void TPastChatsModel::Append(const std::vector<TArchiveHit> &hits, bool atEnd)
+{
+    m_asked = false;
+    m_atEnd = atEnd;
+    if (hits.empty())
+        return;
+    beginInsertRows({}, int(m_hits.size()), int(m_hits.size() + hits.size()) - 1);
+    m_hits.insert(m_hits.end(), hits.begin(), hits.end());
+    endInsertRows();
+}
+
+const TArchiveHit *TPastChatsModel::Hit(int row) const
+{
+    return row >= 0 && row < int(m_hits.size()) ? &m_hits[size_t(row)] : nullptr;
+}
 
 QString SnippetMarkup(const QString &snippet)
 {
@@ -59,13 +172,14 @@ QString SnippetMarkup(const QString &snippet)
     return markup;
 }
 
-void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines)
+void RenderPastChat(QTextDocument &document, const std::vector<TArchiveLine> &lines, size_t from, size_t to)
 {
     const TSettings &s = Settings();
     QTextCharFormat base;
     base.setFont(ConversationFont());
     document.setDefaultFont(ConversationFont());
-    for (const TArchiveLine &line : lines) {
+    for (size_t i = from; i < std::min(to, lines.size()); ++i) {
+        const TArchiveLine &line = lines[i];
         QString text = line.Text;
         if (line.Kind == archive::LineKind::Image)
             text = QStringLiteral("[%1, %2 bytes] ").arg(line.ImageName).arg(line.ImageSize) + text;
@@ -96,12 +210,23 @@ TPastChatsWindow::TPastChatsWindow(TArchiveRecorder &archive, std::function<void
                                          .arg(visitor.isEmpty() ? QStringLiteral("this visitor") : visitor))
             .trimmed();
     };
+    m_searcher = new TArchiveSearcher(archive, this);
+    connect(m_searcher, &TArchiveSearcher::Found, this, &TPastChatsWindow::Found);
+    connect(m_searcher, &TArchiveSearcher::Failed, this, &TPastChatsWindow::SearchFailed);
     BuildControls();
     m_searchTimer.setSingleShot(true);
     m_searchTimer.setInterval(kSearchDelayMs);
-    connect(&m_searchTimer, &QTimer::timeout, this, &TPastChatsWindow::SearchNow);
+    connect(&m_searchTimer, &QTimer::timeout, this, &TPastChatsWindow::TypingPaused);
+    // A file another program holds is tried again on this timer, never on
+    // a paint or a scroll.
+    m_busyRetry.setSingleShot(true);
+    m_busyRetry.setInterval(kBusyRetryMs);
+    connect(&m_busyRetry, &QTimer::timeout, this, &TPastChatsWindow::SearchNow);
+    connect(&m_renderTimer, &QTimer::timeout, this, &TPastChatsWindow::RenderSome);
     resize(900, 560);
 }
+
+TPastChatsWindow::~TPastChatsWindow() = default;
 
 void TPastChatsWindow::BuildControls()
 {
@@ -144,20 +269,21 @@ void TPastChatsWindow::BuildControls()
     dates->addStretch(1);
     filters->addLayout(dates, 2, 1, 1, 5);
 
-    Results = new QTreeWidget(this);
+    ResultsModel = new TPastChatsModel(this);
+    ResultsModel->WantMore = [this] { m_searcher->More(); };
+    Results = new QTreeView(this);
     Results->setObjectName(QStringLiteral("PastChatsResults"));
-    Results->setColumnCount(ColCount);
-    Results->setHeaderLabels({QStringLiteral("Started"), QStringLiteral("Visitor"), QStringLiteral("E-mail"),
-                              QStringLiteral("Site"), QStringLiteral("Status"), QStringLiteral("Found")});
+    Results->setModel(ResultsModel);
+    Results->setItemDelegateForColumn(TPastChatsModel::ColFound, new SnippetDelegate(Results));
     Results->setRootIsDecorated(false);
     Results->setAllColumnsShowFocus(true);
     Results->setUniformRowHeights(true);
     Results->header()->setStretchLastSection(true);
-    Results->setColumnWidth(ColStarted, 120);
-    Results->setColumnWidth(ColVisitor, 100);
-    Results->setColumnWidth(ColEmail, 150);
-    Results->setColumnWidth(ColSite, 90);
-    Results->setColumnWidth(ColStatus, 80);
+    Results->setColumnWidth(TPastChatsModel::ColStarted, 120);
+    Results->setColumnWidth(TPastChatsModel::ColVisitor, 100);
+    Results->setColumnWidth(TPastChatsModel::ColEmail, 150);
+    Results->setColumnWidth(TPastChatsModel::ColSite, 90);
+    Results->setColumnWidth(TPastChatsModel::ColStatus, 80);
 
     ChatView = new QTextEdit(this);
     ChatView->setObjectName(QStringLiteral("PastChatView"));
@@ -215,8 +341,8 @@ void TPastChatsWindow::BuildControls()
         SearchNow();
         Results->setFocus();
     });
-    connect(Results, &QTreeWidget::currentItemChanged, this,
-            [this] { OpenRow(Results->indexOfTopLevelItem(Results->currentItem())); });
+    connect(Results->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { OpenRow(current.row()); });
     connect(SendAgainBtn, &QPushButton::clicked, this, &TPastChatsWindow::SendAgainClick);
     connect(SaveAsBtn, &QPushButton::clicked, this, &TPastChatsWindow::SaveAsClick);
     connect(CopyBtn, &QPushButton::clicked, this, &TPastChatsWindow::CopyClick);
@@ -238,7 +364,7 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
     StatusBox->blockSignals(true);
     StatusBox->clear();
     StatusBox->addItem(QStringLiteral("Any"));
-    if (TArchiveDb *reader = m_archive.Reader())
+    if (TArchiveDb *reader = m_archive.ReaderNow())
         StatusBox->addItems(reader->Statuses());
     StatusBox->setCurrentIndex(qMax(0, StatusBox->findText(kept)));
     StatusBox->blockSignals(false);
@@ -258,12 +384,26 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
 
 void TPastChatsWindow::ScheduleSearch()
 {
+    m_searching = true; // from the key on, until the results are shown
     m_searchTimer.start();
+}
+
+void TPastChatsWindow::TypingPaused()
+{
+    // One letter finds too much to be of use: it waits for a second, or Enter.
+    const QString words = SearchEdit->text().trimmed();
+    if (!words.isEmpty() && words.size() < kMinLetters) {
+        m_searching = false;
+        InfoLabel->setText(QStringLiteral("Type one more letter, or press Enter to search for \"%1\".").arg(words));
+        return;
+    }
+    SearchNow();
 }
 
 void TPastChatsWindow::SearchNow()
 {
     m_searchTimer.stop();
+    m_busyRetry.stop();
     TArchiveFilter filter;
     filter.Text = SearchEdit->text();
     filter.Visitor = VisitorEdit->text();
@@ -273,59 +413,81 @@ void TPastChatsWindow::SearchNow()
         filter.From = FromDate->date();
         filter.To = ToDate->date();
     }
-    TArchiveDb *reader = m_archive.Reader();
-    m_hits = reader ? reader->Search(filter) : std::vector<TArchiveHit>{};
-    Results->clear();
-    for (const TArchiveHit &hit : m_hits) {
-        auto *item = new QTreeWidgetItem(Results);
-        item->setText(ColStarted, When(hit.Started));
-        item->setText(ColVisitor, hit.Visitor);
-        item->setText(ColEmail, hit.Email);
-        item->setText(ColSite, hit.Site);
-        item->setText(ColStatus, hit.Status);
-        // The plain snippet for the keyboard's type-ahead and screen readers,
-        // the highlighted one on screen.
-        item->setData(ColFound, Qt::AccessibleTextRole, ArchiveText(hit.Snippet));
-        auto *found = new QLabel(SnippetMarkup(hit.Snippet));
-        found->setTextFormat(Qt::RichText);
-        found->setTextInteractionFlags(Qt::NoTextInteraction);
-        Results->setItemWidget(item, ColFound, found);
+    m_search = m_searcher->Search(filter);
+    m_searching = true;
+}
+
+void TPastChatsWindow::Found(quint64 search, const std::vector<TArchiveHit> &hits, bool first, bool atEnd)
+{
+    if (search != m_search)
+        return;
+    // Results of what was typed before the last key: shown, but the
+    // search for the last one is still to come.
+    m_searching = m_searchTimer.isActive();
+    if (!first) {
+        ResultsModel->Append(hits, atEnd);
+        return;
     }
-    if (!reader)
-        InfoLabel->setText(QStringLiteral("The chat archive cannot be read now."));
-    else if (m_hits.empty())
-        InfoLabel->setText(QStringLiteral("No past chat matches."));
+    ResultsModel->Reset(hits, atEnd);
+    if (!hits.empty())
+        Results->setCurrentIndex(ResultsModel->index(0, 0));
     else
-        InfoLabel->setText(QString());
-    if (!m_hits.empty())
-        Results->setCurrentItem(Results->topLevelItem(0));
-    else {
-        m_open.reset();
-        ChatView->clear();
+        OpenRow(-1);
+    const QString note = std::exchange(m_note, QString());
+    if (!note.isEmpty())
+        InfoLabel->setText(note);
+    else if (hits.empty())
+        InfoLabel->setText(QStringLiteral("No past chat matches."));
+}
+
+void TPastChatsWindow::SearchFailed(quint64 search, const QString &error, bool busy, bool damaged)
+{
+    if (search != m_search)
+        return;
+    m_searching = m_searchTimer.isActive();
+    // Never "no matches": the operator is told the archive could not be read.
+    if (busy) {
+        InfoLabel->setText(QStringLiteral("The chat archive is busy (%1); trying again.").arg(error));
+        m_busyRetry.start();
+        return;
     }
-    UpdateButtons();
+    InfoLabel->setText(QStringLiteral("The chat archive could not be read: %1").arg(error));
+    m_archive.ReadFailed(error, damaged);
 }
 
 void TPastChatsWindow::OpenRow(int row)
 {
-    TArchiveDb *reader = m_archive.Reader();
-    if (row < 0 || row >= int(m_hits.size()) || !reader) {
+    TArchiveDb *reader = m_archive.ReaderNow();
+    const TArchiveHit *hit = ResultsModel->Hit(row);
+    if (!hit || !reader) {
         m_open.reset();
+        m_lines.clear();
+        m_renderTimer.stop();
         ChatView->clear();
+        if (hit)
+            InfoLabel->setText(QStringLiteral("The chat archive cannot be read now."));
         UpdateButtons();
         return;
     }
-    m_open = reader->Chat(m_hits[size_t(row)].Chat);
+    const int failures = reader->Failures();
+    m_open = reader->Chat(hit->Chat);
     ChatView->clear();
-    if (m_open) {
-        RenderPastChat(*ChatView->document(), reader->Lines(m_open->Id));
+    m_lines = m_open ? reader->Lines(m_open->Id) : std::vector<TArchiveLine>{};
+    m_rendered = 0;
+    RenderSome();
+    if (reader->Failures() != failures) {
+        m_open.reset();
+        m_lines.clear();
+        m_renderTimer.stop();
+        ChatView->clear();
+        InfoLabel->setText(QStringLiteral("The chat archive could not be read: ") + reader->LastError());
+        m_archive.ReadFailed(reader->LastError(), reader->LastWasDamage());
+    } else if (m_open) {
         QString info = m_open->Visitor + QStringLiteral("  ") + m_open->Email + QStringLiteral("  ") + m_open->Site
                        + QStringLiteral("  ") + When(m_open->Started) + QStringLiteral("  ") + m_open->Status;
         if (m_open->Open) {
             // The chat going on now: only a chat a crash left behind is "not ended properly".
             info += QStringLiteral("  (running)");
-            if (QTreeWidgetItem *item = Results->topLevelItem(row))
-                item->setText(ColStatus, QStringLiteral("running"));
         } else if (!m_open->EndedProperly) {
             info += QStringLiteral("  (not ended properly)");
         }
@@ -337,6 +499,26 @@ void TPastChatsWindow::OpenRow(int row)
         InfoLabel->setText(info);
     }
     UpdateButtons();
+}
+
+void TPastChatsWindow::RenderSome()
+{
+    // Typing into the search opens the first result each time: a long chat
+    // must not hold the keys while it is laid out.
+    const size_t to = std::min(m_lines.size(), m_rendered + kRenderLines);
+    RenderPastChat(*ChatView->document(), m_lines, m_rendered, to);
+    m_rendered = to;
+    if (m_rendered < m_lines.size())
+        m_renderTimer.start(0);
+    else
+        m_renderTimer.stop();
+}
+
+void TPastChatsWindow::RenderRest()
+{
+    m_renderTimer.stop();
+    RenderPastChat(*ChatView->document(), m_lines, m_rendered);
+    m_rendered = m_lines.size();
 }
 
 void TPastChatsWindow::UpdateButtons()
@@ -366,6 +548,7 @@ void TPastChatsWindow::SendAgainClick()
 {
     if (!m_open || !m_compose)
         return;
+    RenderRest();
     // A chat without an address goes where the operator says, or nowhere.
     QString address = m_open->Email.trimmed();
     if (address.isEmpty()) {
@@ -419,6 +602,7 @@ void TPastChatsWindow::SaveAsClick()
 {
     if (!m_open)
         return;
+    RenderRest();
     static const QString kFilters =
         QStringLiteral("Rich text (*.rtf *.RTF);;HTML (*.html *.htm *.HTML);;Text (*.txt *.TXT)");
     QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -456,6 +640,7 @@ void TPastChatsWindow::SaveAsClick()
 
 void TPastChatsWindow::CopyClick()
 {
+    RenderRest();
     const QTextCursor selection = ChatView->textCursor();
     QGuiApplication::clipboard()->setText(selection.hasSelection() ? selection.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'))
                                                                    : ChatView->toPlainText());
@@ -463,9 +648,16 @@ void TPastChatsWindow::CopyClick()
 
 void TPastChatsWindow::DeleteChatClick()
 {
-    if (!m_open || ConfirmBox(QStringLiteral("Delete this chat with ") + m_open->Visitor
-                                  + QStringLiteral(" from the archive? It cannot be brought back."),
-                              windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
+    if (!m_open)
+        return;
+    // Its next lines would go under a chat that is gone.
+    if (m_open->Open) {
+        InfoLabel->setText(QStringLiteral("End the chat first."));
+        return;
+    }
+    if (ConfirmBox(QStringLiteral("Delete this chat with ") + m_open->Visitor
+                       + QStringLiteral(" from the archive? It cannot be brought back."),
+                   windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
                        != BoxAnswer::Yes)
         return;
     m_archive.DeleteChat(m_open->Id, [this](int count) { Removed(count); });
@@ -502,9 +694,10 @@ void TPastChatsWindow::ForgetVisitorClick()
 
 void TPastChatsWindow::Removed(int count)
 {
+    m_note = count < 0 ? QStringLiteral("The archive could not remove the chats now.")
+                       : QStringLiteral("%1 chat(s) removed.").arg(count);
+    InfoLabel->setText(m_note);
     SearchNow();
-    InfoLabel->setText(count < 0 ? QStringLiteral("The archive could not remove the chats now.")
-                                 : QStringLiteral("%1 chat(s) removed.").arg(count));
 }
 
 } // namespace velmora
