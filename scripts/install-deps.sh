@@ -12,6 +12,7 @@ console=(
   qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libqt6opengl6-dev
   nettle-dev libxss-dev libx11-dev
   libsqlite3-dev libsqlite3-0
+  libenchant-2-dev libenchant-2-2 hunspell-en-us
   xvfb xauth
 )
 # two-consoles.sh: wmctrl places the two main windows apart, openbox manages

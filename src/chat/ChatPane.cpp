@@ -12,7 +12,9 @@
 #include "diag/AnsiText.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -33,6 +35,8 @@
 #include <QTextCursor>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QTextFrame>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QTime>
 #include <QToolButton>
@@ -43,6 +47,64 @@ namespace velmora {
 
 namespace {
 const QColor kWindowBackground{0, 128, 255};
+
+// The time a conversation line was shown, on its paragraph's format: kept
+// beside the text, so the transcript, the transfer and a copy carry none.
+constexpr int kLineTimeProperty = QTextFormat::UserProperty + 35;
+
+// The conversation, with the line times painted in a left margin when shown.
+class TConversationView : public QTextEdit {
+public:
+    using QTextEdit::QTextEdit;
+
+    bool TimesShown() const { return m_times; }
+    void ShowTimes(bool on)
+    {
+        if (on == m_times)
+            return;
+        m_times = on;
+        QFont font = document()->defaultFont();
+        font.setBold(false);
+        QTextFrame *root = document()->rootFrame();
+        QTextFrameFormat format = root->frameFormat();
+        const qreal margin = document()->documentMargin();
+        format.setLeftMargin(on ? margin + QFontMetricsF(font).horizontalAdvance(QStringLiteral("00:00  ")) : margin);
+        root->setFrameFormat(format);
+        viewport()->update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QTextEdit::paintEvent(event);
+        if (!m_times)
+            return;
+        QPainter painter(viewport());
+        QFont font = document()->defaultFont();
+        font.setBold(false); // normal weight beside the bold lines
+        painter.setFont(font);
+        painter.setPen(kSystemGrey);
+        const QPointF scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+        const int bottom = viewport()->height();
+        for (QTextBlock block = cursorForPosition(QPoint(0, 0)).block(); block.isValid(); block = block.next()) {
+            const QTextLayout *layout = block.layout();
+            if (!layout || layout->lineCount() == 0)
+                continue;
+            const QPointF at = layout->position() - scroll;
+            if (at.y() > bottom)
+                break;
+            const QVariant time = block.blockFormat().property(kLineTimeProperty);
+            if (!time.isValid())
+                continue;
+            const QTextLine line = layout->lineAt(0);
+            painter.drawText(QPointF(document()->documentMargin() - scroll.x(), at.y() + line.y() + line.ascent()),
+                             time.toTime().toString(QStringLiteral("HH:mm")));
+        }
+    }
+
+private:
+    bool m_times = false;
+};
 
 // " Send" in red while it can be clicked; the disabled state keeps the style's
 // grey. Only the label is drawn with the red: a palette of the button's own
@@ -81,7 +143,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     // The blue background is painted (paintEvent), not set in a palette the
     // children would inherit: see TSendButton.
 
-    ChatOutPutText = new QTextEdit(this);
+    ChatOutPutText = new TConversationView(this);
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
     ChatOutPutText->setAcceptRichText(false);
@@ -193,6 +255,12 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
 
     FlashTimer.setInterval(600);
     connect(&FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
+    FollowSettings();
+}
+
+void TChatPane::ShowLineTimes(bool on)
+{
+    static_cast<TConversationView *>(ChatOutPutText)->ShowTimes(on);
 }
 
 bool TChatPane::MayDiscardDraft(QWidget *owner)
@@ -226,8 +294,16 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
 {
     const bool follow = m_followNextLine || ConversationAtBottom();
     m_followNextLine = false;
-    AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
-                   Settings().EmptyLineAdd);
+    QTextDocument &document = *ChatOutPutText->document();
+    const int line = document.isEmpty() ? 0 : document.blockCount();
+    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, Settings().EmptyLineAdd);
+    // Every line keeps its time, shown or not, so the option shows them all.
+    if (const QTextBlock block = document.findBlockByNumber(line); block.isValid()) {
+        QTextBlockFormat format = block.blockFormat();
+        format.setProperty(kLineTimeProperty, QTime::currentTime());
+        QTextCursor(block).setBlockFormat(format);
+    }
+    ShowLineTimes(Settings().LineTimes);
     if (follow) {
         ScrollToNewest();
     } else {
@@ -450,7 +526,7 @@ bool TChatPane::eventFilter(QObject *watched, QEvent *event)
             const QModelIndex chosen = m_canned->popup()->currentIndex();
             m_canned->popup()->hide();
             if (chosen.isValid())
-                PutCannedAnswer(chosen.data().toString());
+                PutCannedAnswer(chosen.data(Qt::UserRole).toString());
             return true;
         }
     }
@@ -459,9 +535,28 @@ bool TChatPane::eventFilter(QObject *watched, QEvent *event)
             PlaceNewMessagesMarker();
     } else if (watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-
+        // Shift+F10 opens the pop-up menu as the Menu key does.
+        if (m_spell && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            ShowInputMenu(InputText->textCursor().position(),
+                          InputText->viewport()->mapToGlobal(InputText->cursorRect().bottomLeft()));
+            return true;
+        }
         if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
+    } else if (watched == InputText && event->type() == QEvent::FocusIn) {
+        FollowSettings();
+    } else if (InputText && (watched == InputText || watched == InputText->viewport())
+               && event->type() == QEvent::ContextMenu && m_spell) {
+        auto *menu = static_cast<QContextMenuEvent *>(event);
+        if (menu->reason() == QContextMenuEvent::Mouse) {
+            const QPoint at = watched == InputText ? InputText->viewport()->mapFrom(InputText, menu->pos())
+                                                   : menu->pos();
+            ShowInputMenu(InputText->cursorForPosition(at).position(), menu->globalPos());
+        } else {
+            ShowInputMenu(InputText->textCursor().position(),
+                          InputText->viewport()->mapToGlobal(InputText->cursorRect().bottomLeft()));
+        }
+        return true;
     } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
         InputTextClick();
     }
