@@ -12,9 +12,9 @@
 #include "diag/AnsiText.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
-#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -50,14 +50,13 @@ const QColor kWindowBackground{0, 128, 255};
 
 // The time a conversation line was shown, on its paragraph's format: kept
 // beside the text, so the transcript, the transfer and a copy carry none.
-constexpr int kLineTimeProperty = QTextFormat::UserProperty + 35;
+constexpr int kLineTimeProperty = QTextFormat::UserProperty + 1;
 
 // The conversation, with the line times painted in a left margin when shown.
 class TConversationView : public QTextEdit {
 public:
     using QTextEdit::QTextEdit;
 
-    bool TimesShown() const { return m_times; }
     void ShowTimes(bool on)
     {
         if (on == m_times)
@@ -68,7 +67,7 @@ public:
         QTextFrame *root = document()->rootFrame();
         QTextFrameFormat format = root->frameFormat();
         const qreal margin = document()->documentMargin();
-        format.setLeftMargin(on ? margin + QFontMetricsF(font).horizontalAdvance(QStringLiteral("00:00  ")) : margin);
+        format.setLeftMargin(on ? margin + QFontMetricsF(font).horizontalAdvance(QStringLiteral("00:00 ")) : margin);
         root->setFrameFormat(format);
         viewport()->update();
     }
@@ -105,6 +104,16 @@ protected:
 private:
     bool m_times = false;
 };
+
+// Every line keeps its time, shown or not, so the option shows them all.
+void StampLineTime(const QTextBlock &block)
+{
+    if (!block.isValid())
+        return;
+    QTextBlockFormat format = block.blockFormat();
+    format.setProperty(kLineTimeProperty, QTime::currentTime());
+    QTextCursor(block).setBlockFormat(format);
+}
 
 // " Send" in red while it can be clicked; the disabled state keeps the style's
 // grey. Only the label is drawn with the red: a palette of the button's own
@@ -297,12 +306,7 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
     QTextDocument &document = *ChatOutPutText->document();
     const int line = document.isEmpty() ? 0 : document.blockCount();
     AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, Settings().EmptyLineAdd);
-    // Every line keeps its time, shown or not, so the option shows them all.
-    if (const QTextBlock block = document.findBlockByNumber(line); block.isValid()) {
-        QTextBlockFormat format = block.blockFormat();
-        format.setProperty(kLineTimeProperty, QTime::currentTime());
-        QTextCursor(block).setBlockFormat(format);
-    }
+    StampLineTime(document.findBlockByNumber(line));
     ShowLineTimes(Settings().LineTimes);
     if (follow) {
         ScrollToNewest();
@@ -378,13 +382,18 @@ QTextCursor TChatPane::InsertNotices(int position, const QStringList &lines)
     }
     QTextDocument scratch;
     scratch.setDefaultFont(document.defaultFont());
-    for (const QString &line : lines)
+    for (const QString &line : lines) {
+        const int at = scratch.isEmpty() ? 0 : scratch.blockCount();
         AppendChatLine(scratch, line, kNoticeGreen, 0, kNoticeGreen, m_baseFormat, Settings().EmptyLineAdd);
+        StampLineTime(scratch.findBlockByNumber(at));
+    }
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.setPosition(position);
+    // The line moved down keeps its own paragraph format (its time).
+    const QTextBlockFormat moved = cursor.blockFormat();
     cursor.insertFragment(QTextDocumentFragment(&scratch));
-    cursor.insertBlock(QTextBlockFormat(), m_baseFormat);
+    cursor.insertBlock(moved, m_baseFormat);
     cursor.endEditBlock();
     QTextCursor first(&document);
     first.setPosition(position);

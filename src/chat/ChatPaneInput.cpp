@@ -263,6 +263,8 @@ QMenu *TChatPane::InputMenu(int position)
         action->setFont(bold);
         connect(action, &QAction::triggered, this, [this, word, misspelt, suggestion] {
             // Only while the word is still there: the text may have changed under the menu.
+            if (word->start + word->length > InputText->document()->characterCount() - 1)
+                return;
             QTextCursor cursor(InputText->document());
             cursor.setPosition(word->start);
             cursor.setPosition(word->start + word->length, QTextCursor::KeepAnchor);
@@ -278,22 +280,18 @@ QMenu *TChatPane::InputMenu(int position)
         none->setEnabled(false);
         put(none);
     }
-    auto *add = new QAction(QStringLiteral("Add to dictionary"), menu);
-    connect(add, &QAction::triggered, this, [this, misspelt] {
-        if (m_spell) {
-            m_spell->Checker().Add(misspelt);
+    // "Add to dictionary" for good, "Ignore" until the console exits.
+    for (const auto &[caption, remember] : {std::pair{"Add to dictionary", &ISpellChecker::Add},
+                                            std::pair{"Ignore", &ISpellChecker::Ignore}}) {
+        auto *action = new QAction(QString::fromLatin1(caption), menu);
+        connect(action, &QAction::triggered, this, [this, misspelt, remember = remember] {
+            if (!m_spell)
+                return;
+            (m_spell->Checker().*remember)(misspelt);
             m_spell->rehighlight();
-        }
-    });
-    put(add);
-    auto *ignore = new QAction(QStringLiteral("Ignore"), menu);
-    connect(ignore, &QAction::triggered, this, [this, misspelt] {
-        if (m_spell) {
-            m_spell->Checker().Ignore(misspelt);
-            m_spell->rehighlight();
-        }
-    });
-    put(ignore);
+        });
+        put(action);
+    }
     menu->insertSeparator(first);
     return menu;
 }

@@ -6,6 +6,8 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
@@ -23,6 +25,12 @@ bool IsApostrophe(QChar c)
 // A whole space-separated token that is a link or an address, not words.
 bool IsLinkOrAddress(QStringView token)
 {
+    // Most tokens are plain words: the expression only for those that may be more.
+    const bool mayBe = std::any_of(token.begin(), token.end(), [](QChar c) {
+        return c == QLatin1Char(':') || c == QLatin1Char('@') || c == QLatin1Char('.') || c == QLatin1Char('/');
+    });
+    if (!mayBe)
+        return false;
     static const char kPattern[] =
         R"(^[(<\["']*(?:[a-z][a-z0-9+.-]*:(?://)?\S|www\.\S|[^\s@]+@[^\s@]+\.\w|\S+\.(?:com|org|net|edu|gov|io|info|de|uk|fr|nl|eu)\b|\S*[\w.-]/\S))";
     static const QRegularExpression kLink(QString::fromLatin1(kPattern), QRegularExpression::CaseInsensitiveOption);
