@@ -103,7 +103,7 @@ public:
     void PutAnswer(int from, const QString &answer);
 
     // The spelling check of the input: a dictionary (null: none, the box as
-    // it always was). The pane takes the SpellLanguage setting's on its own.
+    // it always was). Left alone, the pane follows the SpellLanguage setting.
     void UseSpellChecker(ISpellChecker *checker);
     TSpellHighlighter *SpellHighlighter() const { return m_spell; }
     // The visitor's and operator's names, never marked.

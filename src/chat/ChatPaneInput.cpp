@@ -16,9 +16,9 @@
 #include <QAction>
 #include <QCompleter>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QMenu>
 #include <QStandardItemModel>
 #include <QTextBlock>
 #include <QTextCursor>

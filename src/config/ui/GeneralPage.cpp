@@ -127,7 +127,7 @@ void TGeneralPage::ShowSpellStatus()
     QString why;
     const QString chosen = SpellLanguageComboBox->currentData().toString();
     if (!SpellCheckerFor(chosen, &why) && !why.isEmpty())
-        why = QStringLiteral("No spelling check: ") + why;
+        why += QStringLiteral(" Messages are not checked.");
     SpellStatusLabel->setText(why);
     SpellStatusLabel->setVisible(!why.isEmpty());
 }
