@@ -105,10 +105,11 @@ private:
     bool m_times = false;
 };
 
-// Every line keeps its time, shown or not, so the option shows them all.
+// Every line keeps its time, shown or not, so the option shows them all;
+// the empty lines between notices have none.
 void StampLineTime(const QTextBlock &block)
 {
-    if (!block.isValid())
+    if (!block.isValid() || block.text().isEmpty())
         return;
     QTextBlockFormat format = block.blockFormat();
     format.setProperty(kLineTimeProperty, QTime::currentTime());
