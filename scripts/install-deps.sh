@@ -13,6 +13,7 @@ console=(
   nettle-dev libxss-dev libx11-dev
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   libsqlite3-dev libsqlite3-0
+  libenchant-2-dev libenchant-2-2 hunspell-en-us
   xvfb xauth
 )
 # two-consoles.sh: wmctrl places the two main windows apart, openbox manages

@@ -13,6 +13,8 @@
 #include "diag/AnsiText.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -34,6 +36,8 @@
 #include <QTextCursor>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QTextFrame>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QTime>
 #include <QToolButton>
@@ -44,6 +48,74 @@ namespace velmora {
 
 namespace {
 const QColor kWindowBackground{0, 128, 255};
+
+// The time a conversation line was shown, on its paragraph's format: kept
+// beside the text, so the transcript, the transfer and a copy carry none.
+constexpr int kLineTimeProperty = QTextFormat::UserProperty + 1;
+
+// The conversation, with the line times painted in a left margin when shown.
+class TConversationView : public QTextEdit {
+public:
+    using QTextEdit::QTextEdit;
+
+    void ShowTimes(bool on)
+    {
+        if (on == m_times)
+            return;
+        m_times = on;
+        QFont font = document()->defaultFont();
+        font.setBold(false);
+        QTextFrame *root = document()->rootFrame();
+        QTextFrameFormat format = root->frameFormat();
+        const qreal margin = document()->documentMargin();
+        format.setLeftMargin(on ? margin + QFontMetricsF(font).horizontalAdvance(QStringLiteral("00:00 ")) : margin);
+        root->setFrameFormat(format);
+        viewport()->update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QTextEdit::paintEvent(event);
+        if (!m_times)
+            return;
+        QPainter painter(viewport());
+        QFont font = document()->defaultFont();
+        font.setBold(false); // normal weight beside the bold lines
+        painter.setFont(font);
+        painter.setPen(kSystemGrey);
+        const QPointF scroll(horizontalScrollBar()->value(), verticalScrollBar()->value());
+        const int bottom = viewport()->height();
+        for (QTextBlock block = cursorForPosition(QPoint(0, 0)).block(); block.isValid(); block = block.next()) {
+            const QTextLayout *layout = block.layout();
+            if (!layout || layout->lineCount() == 0)
+                continue;
+            const QPointF at = layout->position() - scroll;
+            if (at.y() > bottom)
+                break;
+            const QVariant time = block.blockFormat().property(kLineTimeProperty);
+            if (!time.isValid())
+                continue;
+            const QTextLine line = layout->lineAt(0);
+            painter.drawText(QPointF(document()->documentMargin() - scroll.x(), at.y() + line.y() + line.ascent()),
+                             time.toTime().toString(QStringLiteral("HH:mm")));
+        }
+    }
+
+private:
+    bool m_times = false;
+};
+
+// Every line keeps its time, shown or not, so the option shows them all;
+// the empty lines between notices have none.
+void StampLineTime(const QTextBlock &block)
+{
+    if (!block.isValid() || block.text().isEmpty())
+        return;
+    QTextBlockFormat format = block.blockFormat();
+    format.setProperty(kLineTimeProperty, QTime::currentTime());
+    QTextCursor(block).setBlockFormat(format);
+}
 
 // " Send" in red while it can be clicked; the disabled state keeps the style's
 // grey. Only the label is drawn with the red: a palette of the button's own
@@ -82,7 +154,7 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     // The blue background is painted (paintEvent), not set in a palette the
     // children would inherit: see TSendButton.
 
-    ChatOutPutText = new QTextEdit(this);
+    ChatOutPutText = new TConversationView(this);
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
     ChatOutPutText->setAcceptRichText(false);
@@ -198,6 +270,12 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
 
     FlashTimer.setInterval(600);
     connect(&FlashTimer, &QTimer::timeout, this, [this] { FlashTimerTimer(); });
+    FollowSettings();
+}
+
+void TChatPane::ShowLineTimes(bool on)
+{
+    static_cast<TConversationView *>(ChatOutPutText)->ShowTimes(on);
 }
 
 bool TChatPane::MayDiscardDraft(QWidget *owner)
@@ -231,8 +309,11 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
 {
     const bool follow = m_followNextLine || ConversationAtBottom();
     m_followNextLine = false;
-    AppendChatLine(*ChatOutPutText->document(), text, nameColor, nameLength, textColor, m_baseFormat,
-                   Settings().EmptyLineAdd);
+    QTextDocument &document = *ChatOutPutText->document();
+    const int line = document.isEmpty() ? 0 : document.blockCount();
+    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, Settings().EmptyLineAdd);
+    StampLineTime(document.findBlockByNumber(line));
+    ShowLineTimes(Settings().LineTimes);
     if (follow) {
         ScrollToNewest();
     } else {
@@ -307,13 +388,18 @@ QTextCursor TChatPane::InsertNotices(int position, const QStringList &lines)
     }
     QTextDocument scratch;
     scratch.setDefaultFont(document.defaultFont());
-    for (const QString &line : lines)
+    for (const QString &line : lines) {
+        const int at = scratch.isEmpty() ? 0 : scratch.blockCount();
         AppendChatLine(scratch, line, kNoticeGreen, 0, kNoticeGreen, m_baseFormat, Settings().EmptyLineAdd);
+        StampLineTime(scratch.findBlockByNumber(at));
+    }
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.setPosition(position);
+    // The line moved down keeps its own paragraph format (its time).
+    const QTextBlockFormat moved = cursor.blockFormat();
     cursor.insertFragment(QTextDocumentFragment(&scratch));
-    cursor.insertBlock(QTextBlockFormat(), m_baseFormat);
+    cursor.insertBlock(moved, m_baseFormat);
     cursor.endEditBlock();
     QTextCursor first(&document);
     first.setPosition(position);
@@ -479,7 +565,7 @@ bool TChatPane::eventFilter(QObject *watched, QEvent *event)
             const QModelIndex chosen = m_canned->popup()->currentIndex();
             m_canned->popup()->hide();
             if (chosen.isValid())
-                PutCannedAnswer(chosen.data().toString());
+                PutCannedAnswer(chosen.data(Qt::UserRole).toString());
             return true;
         }
     }
@@ -488,9 +574,28 @@ bool TChatPane::eventFilter(QObject *watched, QEvent *event)
             PlaceNewMessagesMarker();
     } else if (watched == InputText && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-
+        // Shift+F10 opens the pop-up menu as the Menu key does.
+        if (m_spell && key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+            ShowInputMenu(InputText->textCursor().position(),
+                          InputText->viewport()->mapToGlobal(InputText->cursorRect().bottomLeft()));
+            return true;
+        }
         if (InputTextKeyPress(key->key(), key->modifiers()))
             return true;
+    } else if (watched == InputText && event->type() == QEvent::FocusIn) {
+        FollowSettings();
+    } else if (InputText && (watched == InputText || watched == InputText->viewport())
+               && event->type() == QEvent::ContextMenu && m_spell) {
+        auto *menu = static_cast<QContextMenuEvent *>(event);
+        if (menu->reason() == QContextMenuEvent::Mouse) {
+            const QPoint at = watched == InputText ? InputText->viewport()->mapFrom(InputText, menu->pos())
+                                                   : menu->pos();
+            ShowInputMenu(InputText->cursorForPosition(at).position(), menu->globalPos());
+        } else {
+            ShowInputMenu(InputText->textCursor().position(),
+                          InputText->viewport()->mapToGlobal(InputText->cursorRect().bottomLeft()));
+        }
+        return true;
     } else if (InputText && watched == InputText->viewport() && event->type() == QEvent::MouseButtonPress) {
         InputTextClick();
     }

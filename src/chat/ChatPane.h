@@ -11,7 +11,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "shortcuts/Placeholders.h"
+
 #include <functional>
+#include <optional>
 
 class QHBoxLayout;
 class QLabel;
@@ -27,6 +30,8 @@ class QCompleter;
 
 namespace velmora {
 
+class ISpellChecker;
+class TSpellHighlighter;
 class TTitleDataClass;
 
 class TChatPane : public QWidget {
@@ -90,6 +95,27 @@ public:
     // answers that match, in place; Enter puts the chosen one in instead.
     void SetCannedAnswers(std::function<const TTitleDataClass *()> source);
     QCompleter *CannedCompleter() const { return m_canned; }
+    // What this chat fills a canned answer's placeholders with.
+    void SetPlaceholderValues(std::function<TPlaceholderValues()> source);
+    // Replaces the input from `from` to the caret with `answer`, its
+    // placeholders filled; the first one left unfilled is selected, for the
+    // operator to type over.
+    void PutAnswer(int from, const QString &answer);
+
+    // The spelling check of the input: a dictionary (null: none, the box as
+    // it always was). Left alone, the pane follows the SpellLanguage setting.
+    void UseSpellChecker(ISpellChecker *checker);
+    TSpellHighlighter *SpellHighlighter() const { return m_spell; }
+    // The visitor's and operator's names, never marked.
+    void SetSpellNames(const QStringList &names);
+    // The input's pop-up menu for the text position `position`: suggestions,
+    // "Add to dictionary" and "Ignore" over a misspelt word, then the usual
+    // edit commands. The caller owns it.
+    QMenu *InputMenu(int position);
+    // Follows the SpellLanguage and LineTimes settings when they changed.
+    void FollowSettings();
+    // "10:42" before every line of the conversation, or not.
+    void ShowLineTimes(bool on);
     // "Remote user still typing…" before a close: true when the operator
     // closes anyway.
     static bool CloseWhileRemoteTypes(QWidget *owner);
@@ -157,6 +183,7 @@ private:
     int CannedPrefixStart(QString *word) const;
     void MarkUncarried(const QString &text);
     bool ConversationAtBottom() const;
+    void ShowInputMenu(int position, const QPoint &globalAt);
     void PlaceNewMessagesMarker();
 
     QTextCharFormat m_baseFormat;
@@ -169,6 +196,10 @@ private:
     bool m_trimmingInput = false;
     QCompleter *m_canned = nullptr;
     std::function<const TTitleDataClass *()> m_cannedSource;
+    std::function<TPlaceholderValues()> m_placeholders;
+    TSpellHighlighter *m_spell = nullptr;
+    std::optional<QString> m_spellSetting; // the SpellLanguage last followed
+    QStringList m_spellNames;
     bool m_followNextLine = false;
 };
 

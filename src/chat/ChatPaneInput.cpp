@@ -9,13 +9,17 @@
 #include "diag/AnsiText.h"
 #include "diag/Boxes.h"
 #include "shortcuts/Canneddata.h"
+#include "spell/SpellChecker.h"
+#include "spell/SpellHighlighter.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCompleter>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QStringListModel>
+#include <QStandardItemModel>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -117,8 +121,10 @@ void TChatPane::SetCannedAnswers(std::function<const TTitleDataClass *()> source
     m_cannedSource = std::move(source);
     if (m_canned)
         return;
-    m_canned = new QCompleter(new QStringListModel(this), this);
+    m_canned = new QCompleter(new QStandardItemModel(this), this);
     m_canned->setWidget(InputText);
+    // Matched on the title; the list shows the answer's start below it.
+    m_canned->setCompletionRole(Qt::UserRole);
     m_canned->setCaseSensitivity(Qt::CaseInsensitive);
     m_canned->setFilterMode(Qt::MatchStartsWith);
     m_canned->setCompletionMode(QCompleter::PopupCompletion);
@@ -152,10 +158,20 @@ void TChatPane::OfferCannedAnswers()
             m_canned->popup()->hide();
         return;
     }
-    QStringList titles;
-    for (int i = 0; i < canned->Count(); ++i)
-        titles << canned->Get(i).Title;
-    static_cast<QStringListModel *>(m_canned->model())->setStringList(titles);
+    auto *model = static_cast<QStandardItemModel *>(m_canned->model());
+    model->clear();
+    const TPlaceholderValues values = m_placeholders ? m_placeholders() : TPlaceholderValues();
+    for (int i = 0; i < canned->Count(); ++i) {
+        const ShortcutRecord record = canned->Get(i);
+        constexpr int kPreviewChars = 60;
+        QString preview = FillPlaceholders(record.Text, values).Text.simplified();
+        if (preview.size() > kPreviewChars)
+            preview = preview.left(kPreviewChars - 1) + QChar(0x2026);
+        auto *item = new QStandardItem(record.Title + QLatin1Char('\n') + QStringLiteral("    ") + preview);
+        item->setData(record.Title, Qt::UserRole);
+        item->setEditable(false);
+        model->appendRow(item);
+    }
     m_canned->setCompletionPrefix(word);
     if (m_canned->completionCount() == 0) {
         m_canned->popup()->hide();
@@ -178,15 +194,124 @@ void TChatPane::PutCannedAnswer(const QString &title)
         const ShortcutRecord record = canned->Get(i);
         if (record.Title != title)
             continue;
-        QString text = record.Text;
-        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-        QTextCursor cursor = InputText->textCursor();
-        cursor.setPosition(start, QTextCursor::KeepAnchor);
-        cursor.insertText(text); // plain text, as typed
-        InputText->setTextCursor(cursor);
+        PutAnswer(start, record.Text);
         emit CannedAnswerPut();
         return;
     }
+}
+
+void TChatPane::SetPlaceholderValues(std::function<TPlaceholderValues()> source)
+{
+    m_placeholders = std::move(source);
+}
+
+void TChatPane::PutAnswer(int from, const QString &answer)
+{
+    QString text = answer;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    const TFilledText filled = FillPlaceholders(text, m_placeholders ? m_placeholders() : TPlaceholderValues());
+    QTextCursor cursor = InputText->textCursor();
+    cursor.setPosition(qBound(0, from, cursor.position()), QTextCursor::KeepAnchor);
+    const int start = qMin(cursor.anchor(), cursor.position());
+    cursor.insertText(filled.Text); // plain text, as typed
+    if (!filled.Unfilled.isEmpty()) {
+        // Within the length limit the box may have cut the answer to.
+        const int end = InputText->document()->characterCount() - 1;
+        cursor.setPosition(qMin(end, start + filled.Unfilled.first().first));
+        cursor.setPosition(qMin(end, start + filled.Unfilled.first().first + filled.Unfilled.first().second),
+                           QTextCursor::KeepAnchor);
+    }
+    InputText->setTextCursor(cursor);
+}
+
+// --- spelling -------------------------------------------------------------------
+
+void TChatPane::UseSpellChecker(ISpellChecker *checker)
+{
+    if (m_spell && (!checker || &m_spell->Checker() != checker)) {
+        m_spell->setDocument(nullptr);
+        delete m_spell;
+        m_spell = nullptr;
+    }
+    if (checker && !m_spell) {
+        m_spell = new TSpellHighlighter(InputText->document(), *checker);
+        SetSpellNames(m_spellNames);
+    }
+}
+
+void TChatPane::SetSpellNames(const QStringList &names)
+{
+    m_spellNames = names;
+    if (m_spell)
+        m_spell->SetNames(QStringList(names) << Settings().SupportName);
+}
+
+QMenu *TChatPane::InputMenu(int position)
+{
+    QMenu *menu = InputText->createStandardContextMenu();
+    const std::optional<SpellWord> word = m_spell ? m_spell->MisspeltAt(position) : std::nullopt;
+    if (!word || InputText->isReadOnly())
+        return menu;
+    const QString misspelt = InputText->document()->toPlainText().mid(word->start, word->length);
+    QAction *first = menu->actions().value(0);
+    const auto put = [&](QAction *action) { menu->insertAction(first, action); };
+    constexpr int kMaxSuggestions = 6;
+    const QStringList suggestions = m_spell->Checker().Suggest(misspelt, kMaxSuggestions);
+    for (const QString &suggestion : suggestions) {
+        auto *action = new QAction(suggestion, menu);
+        QFont bold = action->font();
+        bold.setBold(true);
+        action->setFont(bold);
+        connect(action, &QAction::triggered, this, [this, word, misspelt, suggestion] {
+            // Only while the word is still there: the text may have changed under the menu.
+            if (word->start + word->length > InputText->document()->characterCount() - 1)
+                return;
+            QTextCursor cursor(InputText->document());
+            cursor.setPosition(word->start);
+            cursor.setPosition(word->start + word->length, QTextCursor::KeepAnchor);
+            if (cursor.selectedText() != misspelt)
+                return;
+            cursor.insertText(suggestion);
+            InputText->setTextCursor(cursor);
+        });
+        put(action);
+    }
+    if (suggestions.isEmpty()) {
+        auto *none = new QAction(QStringLiteral("(no suggestions)"), menu);
+        none->setEnabled(false);
+        put(none);
+    }
+    // "Add to dictionary" for good, "Ignore" until the console exits.
+    for (const auto &[caption, remember] : {std::pair{"Add to dictionary", &ISpellChecker::Add},
+                                            std::pair{"Ignore", &ISpellChecker::Ignore}}) {
+        auto *action = new QAction(QString::fromLatin1(caption), menu);
+        connect(action, &QAction::triggered, this, [this, misspelt, remember = remember] {
+            if (!m_spell)
+                return;
+            (m_spell->Checker().*remember)(misspelt);
+            m_spell->rehighlight();
+        });
+        put(action);
+    }
+    menu->insertSeparator(first);
+    return menu;
+}
+
+void TChatPane::ShowInputMenu(int position, const QPoint &globalAt)
+{
+    QMenu *menu = InputMenu(position);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalAt);
+}
+
+void TChatPane::FollowSettings()
+{
+    const QString language = Settings().SpellLanguage;
+    if (m_spellSetting != language) {
+        m_spellSetting = language;
+        UseSpellChecker(SpellCheckerFor(language));
+    }
+    ShowLineTimes(Settings().LineTimes);
 }
 
 void TChatPane::MarkUncarried(const QString &text)

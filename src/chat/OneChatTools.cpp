@@ -15,6 +15,7 @@
 #include "protocol/ImageFile.h"
 
 #include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QToolButton>
 
@@ -73,6 +74,8 @@ void TOneChatWindow::PushUrlBtnClick()
     }
     m_chat.Send(chat::BuildPushUrl(url));
     m_chat.ArchiveUrl(url);
+    // The operator sees what the visitor's browser was sent.
+    m_pane->AddSystemLine(QStringLiteral("Pushed: ") + url);
 }
 
 void TOneChatWindow::CopyCannedMessageToInbox()
@@ -89,9 +92,9 @@ void TOneChatWindow::CopyCannedMessageToInbox()
     // Nothing chosen: what the operator had typed stays.
     if (text.isEmpty())
         return;
-    QString plain = text;
-    plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    m_pane->SetInputText(plain);
+    // The answer replaces the whole input in one change (one typing notice).
+    InputText->moveCursor(QTextCursor::End);
+    m_pane->PutAnswer(0, text);
     m_cannedText = m_pane->OutgoingText();
 }
 

@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -77,6 +78,15 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     connect(m_pane, &TChatPane::SendRequested, this, [this] { SendMsgBtnClick(); });
     connect(m_pane, &TChatPane::EndRequested, this, [this] { EndChatBtnClick(); });
     m_pane->SetCannedAnswers([this] { return m_host.CannedMessages(); });
+    m_pane->SetPlaceholderValues([this] {
+        TPlaceholderValues values;
+        values.Visitor = m_chat.Name();
+        values.Email = m_chat.Email();
+        values.Site = m_chat.CallingFrom();
+        values.Operator = Settings().SupportName;
+        SetPlaceholderClock(values, QDateTime::currentDateTime());
+        return values;
+    });
     // The extra tools from the keyboard: the same key (or Esc) closes them.
     // This visitor's past chats, whether or not the archive knows of earlier ones.
     auto *pastKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H), this);
@@ -117,6 +127,7 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     if (!m_carriedArchived.isEmpty())
         m_chat.AttributeArchivedLines(m_chat.Name());
         setProperty(kChatNameProperty, m_chat.Name());
+        m_pane->SetSpellNames({m_chat.Name()});
     }
     SetCaption(m_caption);
     // ... and so whether it came before.
@@ -336,6 +347,7 @@ void TOneChatWindow::CallerDetailsChanged()
     m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
     setProperty(kChatNameProperty, m_chat.Name());
     ShowCaption();
+    m_pane->SetSpellNames({m_chat.Name()});
     if (!m_nameNotice.isNull() && !m_chat.Name().isEmpty()) {
         m_pane->ReplaceLine(m_nameNotice, NameNotice(QString()), NameNotice());
         m_nameNotice = QTextCursor();

@@ -67,6 +67,8 @@ const Key kKeys[] = {
     {SettingsPage::General, kGeneral, "CallDispPosValue", &TSettings::CallDispPosValue},
     {SettingsPage::General, kGeneral, "ChatsInOneWindow", &TSettings::ChatsInOneWindow},
     {SettingsPage::General, kGeneral, "ArchiveDays", &TSettings::ArchiveDays},
+    {SettingsPage::General, kGeneral, "SpellLanguage", &TSettings::SpellLanguage},
+    {SettingsPage::General, kGeneral, "LineTimes", &TSettings::LineTimes},
     {std::nullopt, kGeneral, "ChatWindowWidth", &TSettings::ChatWindowWidth},
     {std::nullopt, kGeneral, "ChatWindowHeight", &TSettings::ChatWindowHeight},
     {std::nullopt, kGeneral, "ChatWorkspaceGeometry", &TSettings::ChatWorkspaceGeometry},

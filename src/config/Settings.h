@@ -60,6 +60,10 @@ struct TSettings {
     qint32 RegistrationTimeoutValue = 40;
     // Days the chat archive keeps a chat; 0: no archive.
     qint32 ArchiveDays = 365;
+    // The message box's dictionary: empty follows the desktop, "Off" checks nothing.
+    QString SpellLanguage;
+    // "10:42" before every line of the conversation.
+    bool LineTimes = false;
     // The size the operator last gave a chat window; 0 while never resized.
     // Not on any settings page: the console writes it itself (WriteChatWindowSize).
     qint32 ChatWindowWidth = 0;

@@ -174,6 +174,8 @@ protected:
         Settings().EmptyLineAdd = false;
         Settings().UseEnterKeyToSendMessage = true;
         Settings().ChatSoundFile.clear();
+        // The system's dictionary stays out of the windows' tests.
+        Settings().SpellLanguage = QStringLiteral("Off");
         ASSERT_TRUE(server.IsListening());
     }
 

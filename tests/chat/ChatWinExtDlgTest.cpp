@@ -139,7 +139,8 @@ TEST_F(ExtraToolsTest, PushUrlSendsTheChosenAddressButNeverAnEmptyOne)
     tools->PushUrlBtnClick();
     EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{PUSH_URL});
     EXPECT_EQ(chat::DecodePushUrl(server.Frames()[3].body).value(), QByteArray("https://example.org/help"));
-    EXPECT_TRUE(window->ChatOutPutText->toPlainText().isEmpty()); // not shown in the conversation
+    // The operator's conversation shows what the visitor's browser was sent.
+    EXPECT_EQ(window->ChatOutPutText->toPlainText(), QStringLiteral("Pushed: https://example.org/help"));
 }
 
 TEST_F(ExtraToolsTest, CtrlTOpensThemWithTheKeysAndEscGivesTheKeysBackToTheInput)
@@ -170,6 +171,22 @@ TEST_F(ExtraToolsTest, CtrlTOpensThemWithTheKeysAndEscGivesTheKeysBackToTheInput
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Hi One moment\nplease."));
     Settle();
     EXPECT_EQ(CodesAfterOpening(), std::vector<quint16>{chat::TYPING_START}); // no CHAT_TEXT
+
+    // The offer shows each answer's start, filled in for this chat; a value
+    // the chat does not know stays in the box, selected for the operator.
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Anna Berg", "", "").value()));
+    ASSERT_TRUE(WaitFor([&] { return window->CallerName() == QStringLiteral("Anna Berg"); }));
+    host.canned.Add(QStringLiteral("Greet"), QStringLiteral("Hi {visitor.first|there}, mail {visitor.email}?"));
+    window->InputText->clear();
+    QTest::keyClicks(window->InputText, QStringLiteral("/gr"));
+    ASSERT_TRUE(WaitFor([&] { return offer->popup()->isVisible(); }));
+    EXPECT_EQ(offer->popup()->currentIndex().data().toString(),
+              QStringLiteral("Greet\n    Hi Anna, mail {visitor.email}?"));
+    QTest::keyClick(offer->popup(), Qt::Key_Return);
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Hi Anna, mail {visitor.email}?"));
+    EXPECT_EQ(window->InputText->textCursor().selectedText(), QStringLiteral("{visitor.email}"));
+    QTest::keyClicks(window->InputText, QStringLiteral("anna@example.org"));
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Hi Anna, mail anna@example.org?"));
 }
 
 // Chosen after "/" or in the tools, a canned answer is kept in the archive as one.
@@ -204,6 +221,12 @@ TEST_F(ExtraToolsTest, CannedAnswerReplacesTheInputWithOneTypingStart)
     EXPECT_EQ(dialogs.lastColumns, (QStringList{"Shortcut Title", "Message"}));
     EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Thank you for waiting.\nOne moment please."));
     EXPECT_FALSE(window->ExtraToolsOpen());
+
+    // Its placeholders are filled as the "/" offer fills them.
+    window->ExtraToolsOpenBtnClick();
+    dialogs.shortcut = QStringLiteral("{operator} here, {visitor|}");
+    tools->CannedBtnClick();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Anna here, "));
 
     // A second answer over a box that already holds text sends no second notice.
     window->ExtraToolsOpenBtnClick();

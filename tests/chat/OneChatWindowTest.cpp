@@ -3,15 +3,23 @@
 #include "archive/ArchiveRecorder.h"
 #include "chat/ChatLines.h"
 #include "chat/RemoteClientTerminatedDlg.h"
+#include "spell/SpellChecker.h"
+#include "spell/SpellHighlighter.h"
 
+#include <QImage>
+#include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
-
+#include <QTemporaryDir>
+#include <QTextLayout>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+
+#include <algorithm>
 
 namespace velmora::test {
 namespace {
@@ -605,6 +613,113 @@ TEST_F(ChatWindowTest, EndOfChatDialogSitsOnTheChatWindowAndEscCloses)
     QTest::keyClick(&third, Qt::Key_Escape);
     EXPECT_TRUE(third.CloseChosen());
     EXPECT_FALSE(third.isVisible());
+}
+
+TEST_F(ChatWindowTest, LineTimesArePaintedBesideTheLinesButNeverWrittenIntoThem)
+{
+    OpenWindow();
+    window->resize(500, 400);
+    window->show();
+    window->InputText->setPlainText(QStringLiteral("Hi"));
+    window->SendMsgBtnClick();
+    QWidget *view = window->ChatOutPutText->viewport();
+    // Where the operator's red name starts, and whether grey ink is left of it.
+    const auto look = [&](bool *greyBefore) {
+        const QImage shot = view->grab().toImage();
+        int red = shot.width();
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (const QColor c(shot.pixel(x, y)); c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                    red = std::min(red, x);
+        *greyBefore = false;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < red; ++x)
+                if (const QColor c(shot.pixel(x, y)); c.lightness() < 180 && qAbs(c.red() - c.blue()) < 30)
+                    *greyBefore = true;
+        return red;
+    };
+    bool grey = true;
+    const int plain = look(&grey);
+    EXPECT_FALSE(grey);
+    Settings().LineTimes = true;
+    window->Pane().FollowSettings();
+    EXPECT_GT(look(&grey), plain + 25); // the time stands before the line
+    EXPECT_TRUE(grey);
+    // The text, and so the transcript and a transfer, stay as they were.
+    EXPECT_EQ(Conversation(), QStringLiteral("Anna: Hi"));
+}
+
+// The message box's spelling check, against a word list made here.
+TEST_F(ChatWindowTest, SpellingMarksMisspeltWordsAndTheMenuFixesThem)
+{
+    const auto marked = [&] {
+        QStringList out;
+        const QTextBlock block = window->InputText->document()->firstBlock();
+        for (const QTextLayout::FormatRange &range : block.layout()->formats())
+            out << block.text().mid(range.start, range.length);
+        return out;
+    };
+    const auto action = [](QMenu &menu, const QString &text) -> QAction * {
+        for (QAction *a : menu.actions())
+            if (a->text() == text)
+                return a;
+        return nullptr;
+    };
+    OpenWindow();
+    TChatPane &pane = window->Pane();
+    // Off, the box is as it always was: no marks, the usual menu.
+    ASSERT_EQ(pane.SpellHighlighter(), nullptr);
+    window->InputText->setPlainText(QStringLiteral("Thnak you Eve"));
+    EXPECT_TRUE(marked().isEmpty());
+    std::unique_ptr<QMenu> plain(pane.InputMenu(2));
+    EXPECT_EQ(action(*plain, QStringLiteral("Add to dictionary")), nullptr);
+
+    QTemporaryDir dir;
+    QFile words(dir.filePath(QStringLiteral("words.txt")));
+    ASSERT_TRUE(words.open(QIODevice::WriteOnly));
+    words.write("thank\nyou\n");
+    words.close();
+    QString why;
+    const std::unique_ptr<ISpellChecker> checker = WordListChecker(words.fileName(), &why);
+    if (!checker)
+        GTEST_SKIP() << why.toStdString();
+    pane.UseSpellChecker(checker.get());
+    RunFor(0); // a new highlighter starts from the event loop
+    Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "", "").value()));
+    ASSERT_TRUE(WaitFor([&] { return window->CallerName() == QStringLiteral("Eve"); }));
+    window->InputText->clear();
+    QTest::keyClicks(window->InputText, QStringLiteral("Thnak you Eve, Anna"));
+    EXPECT_EQ(marked(), QStringList{"Thnak"}); // both names are left alone
+
+    std::unique_ptr<QMenu> menu(pane.InputMenu(2));
+    QAction *fix = action(*menu, QStringLiteral("Thank"));
+    ASSERT_NE(fix, nullptr);
+    EXPECT_NE(action(*menu, QStringLiteral("Add to dictionary")), nullptr);
+    EXPECT_NE(action(*menu, QStringLiteral("Ignore")), nullptr);
+    EXPECT_LE(menu->actions().indexOf(fix), 6);
+    fix->trigger();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Thank you Eve, Anna"));
+    EXPECT_TRUE(marked().isEmpty());
+
+    // A suggestion for a word that has changed since the menu opened does nothing.
+    window->InputText->setPlainText(QStringLiteral("Korva wrks"));
+    std::unique_ptr<QMenu> stale(pane.InputMenu(8));
+    QAction *late = stale->actions().value(0);
+    window->InputText->setPlainText(QStringLiteral("Korva works"));
+    if (late)
+        late->trigger();
+    EXPECT_EQ(window->InputText->toPlainText(), QStringLiteral("Korva works"));
+
+    std::unique_ptr<QMenu> add(pane.InputMenu(1));
+    action(*add, QStringLiteral("Add to dictionary"))->trigger();
+    EXPECT_EQ(marked(), QStringList{"works"});
+
+    // The message goes out as typed, marks never reach the wire.
+    window->SendMsgBtnClick();
+    const int at = server.WaitForFrame(CHAT_TEXT);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(chat::DecodeChatText(server.Frames()[std::size_t(at)].body).value(), QByteArray("Korva works"));
+    pane.UseSpellChecker(nullptr);
 }
 
 } // namespace

@@ -111,6 +111,8 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
     s.NotifyLineText = false;
     s.ArchiveDays = 30;
     s.ChatsInOneWindow = true;
+    s.SpellLanguage = QStringLiteral("de_DE");
+    s.LineTimes = true;
 
     TProgramConfig store;
     WriteSettings(store, s);

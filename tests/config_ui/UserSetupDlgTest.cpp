@@ -223,9 +223,15 @@ TEST_F(UserSetupDlgTest, ListsShowStoredNumbersOrTheirFallBackItem)
     Settings().RegistrationTimeoutValue = 20;
     Settings().ReConnectIntervals = 99;
     Settings().ReConnectRetriesVal = 7;
+    Settings().SpellLanguage = QStringLiteral("xx_GONE"); // a dictionary since removed
     Open();
     auto *general = Show<TGeneralPage>();
     EXPECT_EQ(general->NotAvailToComboBox->currentText(), QStringLiteral("45"));
+    EXPECT_EQ(general->SpellLanguageComboBox->currentText(), QStringLiteral("xx_GONE"));
+    EXPECT_TRUE(general->SpellStatusLabel->text().contains(QStringLiteral("xx_GONE")));
+    general->SpellLanguageComboBox->setCurrentIndex(general->SpellLanguageComboBox->findText(QStringLiteral("Off")));
+    EXPECT_TRUE(general->SpellStatusLabel->text().isEmpty());
+    general->LineTimesCheckBox->click();
     EXPECT_EQ(general->ConnectTimeoutComboBox->currentText(), QStringLiteral("50"));
     EXPECT_EQ(general->RegistrationTimeoutComboBox->currentText(), QStringLiteral("20"));
     general->UseEnterToSendCheckBox->click();
@@ -235,6 +241,8 @@ TEST_F(UserSetupDlgTest, ListsShowStoredNumbersOrTheirFallBackItem)
     const QString section = QStringLiteral("[GeneralProgramSetting]");
     EXPECT_EQ(store.ReadInteger(section, QStringLiteral("ConnectTimeoutValue"), 0), 50);
     EXPECT_EQ(store.ReadInteger(section, QStringLiteral("NotAvailTimeOut"), 0), 45);
+    EXPECT_EQ(store.ReadString(section, QStringLiteral("SpellLanguage"), QString()), QStringLiteral("Off"));
+    EXPECT_TRUE(Settings().LineTimes);
 
     auto *reconnect = Show<TReconnectPage>();
     EXPECT_EQ(reconnect->NetIntEditCombo->currentText(), QStringLiteral("4"));

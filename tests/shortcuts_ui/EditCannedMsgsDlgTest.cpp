@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -81,9 +82,12 @@ TEST_F(Editor, TypingRenamesTheEntryAtOnceButTheRecordOnlyOnUpdate)
     EXPECT_TRUE(dlg->CancelBtn->isEnabled());
     EXPECT_EQ(list->Get(0).Title, QStringLiteral("T0"));
 
-    dlg->MessageEdit->setPlainText(QStringLiteral("line one\nline two"));
+    // The preview fills the placeholders for a sample visitor; the record keeps them.
+    dlg->MessageEdit->setPlainText(QStringLiteral("Hi {visitor.first|there}\nline two {curly}"));
+    EXPECT_TRUE(dlg->PreviewLabel->text().endsWith(QStringLiteral("Hi Anna\nline two {curly}")));
     dlg->UpdateBtnClick();
-    EXPECT_EQ(list->Get(0), (ShortcutRecord{QStringLiteral("Txy0"), QStringLiteral("line one\r\nline two")}));
+    EXPECT_EQ(list->Get(0),
+              (ShortcutRecord{QStringLiteral("Txy0"), QStringLiteral("Hi {visitor.first|there}\r\nline two {curly}")}));
     EXPECT_FALSE(dlg->UpdateBtn->isEnabled());
     EXPECT_EQ(list->Count(), 2);
 }

@@ -1,10 +1,13 @@
 #include "config/ui/SetupPages.h"
 
+#include "spell/SpellChecker.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -73,6 +76,19 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     ChatsInOneWindowCheckBox->setToolTip(QStringLiteral("New chats open as tabs of one window beside the call list"));
     Watch(ChatsInOneWindowCheckBox);
     ArchiveDaysComboBox = MakeCombo(QStringLiteral("ArchiveDaysComboBox"), Numbers({0, 30, 90, 365, 730}), true);
+    SpellLanguageComboBox = MakeCombo(QStringLiteral("SpellLanguageComboBox"), {}, false);
+    SpellLanguageComboBox->addItem(QStringLiteral("Desktop language (%1)").arg(DesktopSpellLanguage()), QString());
+    for (const QString &language : SpellLanguages())
+        SpellLanguageComboBox->addItem(language, language);
+    SpellLanguageComboBox->addItem(QString::fromLatin1(kSpellOff), QString::fromLatin1(kSpellOff));
+    connect(SpellLanguageComboBox, &QComboBox::currentIndexChanged, this, &TGeneralPage::ShowSpellStatus);
+    SpellStatusLabel = new QLabel(this);
+    SpellStatusLabel->setObjectName(QStringLiteral("SpellStatusLabel"));
+    SpellStatusLabel->setTextFormat(Qt::PlainText);
+    SpellStatusLabel->setWordWrap(true);
+    LineTimesCheckBox = new QCheckBox(QStringLiteral("Show the time of every line"), this);
+    LineTimesCheckBox->setObjectName(QStringLiteral("LineTimesCheckBox"));
+    Watch(LineTimesCheckBox);
 
     auto *positions = new QGroupBox(QStringLiteral(" Call Alert Display Position "), this);
     auto *positionColumn = new QVBoxLayout(positions);
@@ -101,7 +117,19 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     grid->addWidget(positions, 5, 0, 1, 2);
     grid->addWidget(ChatsInOneWindowCheckBox, 6, 0, 1, 2);
     grid->addWidget(Group(this, caption(kArchiveCaption), ArchiveDaysComboBox), 7, 0, 1, 2);
-    grid->setRowStretch(8, 1);
+    grid->addWidget(Group(this, QStringLiteral(" Spelling language "), SpellLanguageComboBox, SpellStatusLabel), 8, 0, 1, 2);
+    grid->addWidget(LineTimesCheckBox, 9, 0, 1, 2);
+    grid->setRowStretch(10, 1);
+}
+
+void TGeneralPage::ShowSpellStatus()
+{
+    QString why;
+    const QString chosen = SpellLanguageComboBox->currentData().toString();
+    if (!SpellCheckerFor(chosen, &why) && !why.isEmpty())
+        why += QStringLiteral(" Messages are not checked.");
+    SpellStatusLabel->setText(why);
+    SpellStatusLabel->setVisible(!why.isEmpty());
 }
 
 void TGeneralPage::ApplyEnablingRules()
@@ -125,6 +153,15 @@ void TGeneralPage::Fill(const TSettings &s)
     EmptyLineAddCheckBox->setChecked(s.EmptyLineAdd);
     ChatsInOneWindowCheckBox->setChecked(s.ChatsInOneWindow);
     ArchiveDaysComboBox->setEditText(QString::number(s.ArchiveDays));
+    int language = SpellLanguageComboBox->findData(s.SpellLanguage.trimmed(), Qt::UserRole, Qt::MatchFixedString);
+    if (language < 0) {
+        // A dictionary that is no longer installed stays chosen, and says so.
+        SpellLanguageComboBox->addItem(s.SpellLanguage, s.SpellLanguage);
+        language = SpellLanguageComboBox->count() - 1;
+    }
+    SpellLanguageComboBox->setCurrentIndex(language);
+    ShowSpellStatus();
+    LineTimesCheckBox->setChecked(s.LineTimes);
     if (QAbstractButton *b = CallDispPosRadioGroup->button(s.CallDispPosValue))
         b->setChecked(true);
     else {
@@ -174,6 +211,8 @@ bool TGeneralPage::Collect(TSettings &s)
     s.EmptyLineAdd = EmptyLineAddCheckBox->isChecked();
     s.ChatsInOneWindow = ChatsInOneWindowCheckBox->isChecked();
     s.ArchiveDays = *numbers[6];
+    s.SpellLanguage = SpellLanguageComboBox->currentData().toString();
+    s.LineTimes = LineTimesCheckBox->isChecked();
     if (CallDispPosRadioGroup->checkedId() >= 0)
         s.CallDispPosValue = CallDispPosRadioGroup->checkedId();
     return true;

@@ -102,6 +102,12 @@ public:
     QCheckBox *ChatsInOneWindowCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
     QComboBox *ArchiveDaysComboBox;
+    QComboBox *SpellLanguageComboBox; // item data: the SpellLanguage value
+    QLabel *SpellStatusLabel;         // why there is no checking, when there is none
+    QCheckBox *LineTimesCheckBox;
+
+private:
+    void ShowSpellStatus();
 };
 
 class TSoundPage final : public TSetupPage {

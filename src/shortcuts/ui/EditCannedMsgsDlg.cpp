@@ -1,12 +1,16 @@
 #include "shortcuts/ui/EditCannedMsgsDlg.h"
 
+#include "config/Settings.h"
 #include "diag/AnsiText.h"
+#include "shortcuts/Placeholders.h"
 #include "diag/HelpContexts.h"
 #include "diag/Boxes.h"
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QDateTime>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -63,6 +67,21 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
     MessageEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap
     auto *messageLayout = new QVBoxLayout(MessageGroup);
     messageLayout->addWidget(MessageEdit);
+    if (!urls) {
+        QStringList help;
+        for (const auto &[placeholder, meaning] : PlaceholderHelp())
+            help << placeholder + QStringLiteral("  ") + meaning;
+        PlaceholdersLabel = new QLabel(QStringLiteral("Filled in for each chat:\n") + help.join(QLatin1Char('\n')),
+                                       MessageGroup);
+        PlaceholdersLabel->setTextFormat(Qt::PlainText);
+        PreviewLabel = new QLabel(MessageGroup);
+        PreviewLabel->setObjectName(QStringLiteral("PreviewLabel"));
+        PreviewLabel->setTextFormat(Qt::PlainText); // the answer's own text, never markup
+        PreviewLabel->setWordWrap(true);
+        PreviewLabel->setFrameShape(QFrame::StyledPanel);
+        messageLayout->addWidget(PlaceholdersLabel);
+        messageLayout->addWidget(PreviewLabel);
+    }
 
     AddBtn = MakeButton(QStringLiteral("Add"), QStringLiteral("Add a new shortcut "), this);
     RemoveBtn = MakeButton(QStringLiteral("Remove"), QStringLiteral("Remove current shortcut "), this);
@@ -80,7 +99,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
     layout->addWidget(TitleGroup);
     layout->addWidget(MessageGroup, 1);
     layout->addLayout(buttons);
-    resize(460, 300);
+    resize(460, urls ? 300 : 470);
 
     connect(AddBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::AddBtnClick);
     connect(RemoveBtn, &QPushButton::clicked, this, &TEditCannedMsgsDlg::RemoveBtnClick);
@@ -100,6 +119,7 @@ TEditCannedMsgsDlg::TEditCannedMsgsDlg(QWidget *parent, Mode mode, TTitleDataCla
     });
     connect(MessageEdit, &QPlainTextEdit::textChanged, this, [this] {
         MarkUncarried();
+        ShowPreview();
         if (!m_filling)
             FieldEdited();
     });
@@ -179,6 +199,20 @@ QString TEditCannedMsgsDlg::MessageText() const
     QString text = MessageEdit->toPlainText();
     text.replace(QLatin1Char('\n'), QLatin1String(kCrLf));
     return text;
+}
+
+void TEditCannedMsgsDlg::ShowPreview()
+{
+    if (!PreviewLabel)
+        return;
+    TPlaceholderValues sample;
+    sample.Visitor = QStringLiteral("Anna Lindqvist");
+    sample.Email = QStringLiteral("anna@example.com");
+    sample.Site = QStringLiteral("www.example.com");
+    sample.Operator = Settings().SupportName;
+    SetPlaceholderClock(sample, QDateTime::currentDateTime());
+    PreviewLabel->setText(QStringLiteral("Anna Lindqvist would read:\n")
+                          + FillPlaceholders(MessageEdit->toPlainText(), sample).Text);
 }
 
 void TEditCannedMsgsDlg::MarkUncarried()

@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -39,6 +40,9 @@ public:
     QGroupBox *MessageGroup = nullptr;
     QComboBox *TitleEdit = nullptr;
     QPlainTextEdit *MessageEdit = nullptr;
+    // Canned answers only: the placeholders, and the answer as a sample visitor would get it.
+    QLabel *PlaceholdersLabel = nullptr;
+    QLabel *PreviewLabel = nullptr;
     QPushButton *AddBtn = nullptr;
     QPushButton *RemoveBtn = nullptr;
     QPushButton *UpdateBtn = nullptr;
@@ -59,6 +63,7 @@ private:
     // False when the operator declined to store characters the file cannot hold.
     bool StoreFields();
     void MarkUncarried();
+    void ShowPreview();
     QString MessageText() const;
 
     Mode m_mode;
