@@ -137,6 +137,10 @@ void TMainForm::BuildControls()
     m_mailStatus->setObjectName(QStringLiteral("MailStatus"));
     m_mailStatus->hide();
     statusBar()->addWidget(m_mailStatus);
+    m_todayFigures = new QLabel(this);
+    m_todayFigures->setObjectName(QStringLiteral("TodayFigures"));
+    m_todayFigures->hide();
+    statusBar()->addPermanentWidget(m_todayFigures);
     statusBar()->addPermanentWidget(m_statusPanel2);
 }
 
@@ -193,6 +197,10 @@ void TMainForm::BuildMenus()
     m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
     connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
+    m_myFiguresAction = chats->addAction(QStringLiteral("My &figures..."));
+    m_myFiguresAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    m_myFiguresAction->setStatusTip(QStringLiteral("Your own counts, times and charts from the chats kept on this computer."));
+    connect(m_myFiguresAction, &QAction::triggered, this, [this] { ShowMyFigures(); });
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
     connect(help->addAction(QStringLiteral("Help &on help")), &QAction::triggered, this,
             [this] { ShowHelp(THelpWindow::HelpOnHelpContext); });

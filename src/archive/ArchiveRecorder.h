@@ -50,7 +50,9 @@ public:
     void UpdateCaller(Handle chat, const TArchiveChat &details);
     void SetOtherSupporter(Handle chat, const QString &name);
     void AddLine(Handle chat, TArchiveLine line);
-    void EndChat(Handle chat, const QString &status);
+    void EndChat(Handle chat, const QString &status, archive::EndedBy by = archive::EndedBy::Unknown);
+    // A call announced to this console, once its fate is known.
+    void RecordCall(TArchiveCall call);
     // The transcript of the newest chat with this session number.
     void SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate);
     // What became of the transcript kept as outbox record `recordFile`.
@@ -81,6 +83,8 @@ signals:
     // The archive stopped taking chats (once per spell) or took them again.
     void Problem(const QString &text);
     void Resumed();
+    // Chats ended and are readable by the windows now (once per batch).
+    void ChatsEnded();
 
 private:
     using Op = std::function<bool(TArchiveDb &)>;

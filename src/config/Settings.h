@@ -60,6 +60,8 @@ struct TSettings {
     qint32 RegistrationTimeoutValue = 40;
     // Days the chat archive keeps a chat; 0: no archive.
     qint32 ArchiveDays = 365;
+    // Seconds within which a first response counts as on time ("My figures").
+    qint32 ResponseTarget = 30;
     // The size the operator last gave a chat window; 0 while never resized.
     // Not on any settings page: the console writes it itself (WriteChatWindowSize).
     qint32 ChatWindowWidth = 0;

@@ -5,6 +5,7 @@
 
 #include "session/CallsText.h"
 
+#include "archive/ArchiveRecorder.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/Logdata.h"
@@ -19,6 +20,7 @@
 #include "session/UserDetails.h"
 #include "session/WsaErrors.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 #include <algorithm>
@@ -134,6 +136,19 @@ bool TCalls::OwnsRecord(const ChatItem *record) const
                                  [record](const auto &r) { return r.get() == record; });
 }
 
+void TCalls::ArchiveCall(ChatItem &record)
+{
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder || record.CallArchived)
+        return;
+    record.CallArchived = true;
+    // A call that waited and went untaken was on hold until it went.
+    const qint64 heldUntil =
+        record.HeldFrom && !record.HeldUntil ? QDateTime::currentMSecsSinceEpoch() : record.HeldUntil;
+    recorder->RecordCall(TArchiveCall{record.SessionCount, record.Kind, record.WebSite, record.Announced,
+                                      record.Answered, record.HeldFrom, heldUntil, record.Outcome});
+}
+
 void TCalls::DestroyRecord(ChatItem *record)
 {
     auto it = std::find_if(m_records.begin(), m_records.end(), [record](const auto &r) { return r.get() == record; });
@@ -143,6 +158,7 @@ void TCalls::DestroyRecord(ChatItem *record)
     m_list.UnlinkRecord(record);
     std::unique_ptr<ChatItem> owned = std::move(*it);
     m_records.erase(it);
+    ArchiveCall(*owned);
     // An alert whose call has gone would only answer nothing.
     if (owned->Alerting && owned->WithdrawAlert) {
         owned->Alerting = false;
@@ -196,6 +212,7 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     record->Port = port;
     record->IP = ip.left(kMaxAnnouncedText);
     record->WebSite = site.left(kMaxAnnouncedText);
+    record->Announced = QDateTime::currentMSecsSinceEpoch();
 
     if (m_host.SoundsOn())
         m_host.PlayMainSound();
@@ -231,6 +248,7 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
                 return;
             record->Alerting = false;
             record->WithdrawAlert = nullptr;
+            record->Answered = QDateTime::currentMSecsSinceEpoch();
             self->AlertAnswered(record, accept && acceptEnabled);
         });
     if (owns() && record->Alerting)
@@ -259,10 +277,12 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
             return;
     }
 
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (accept) {
         m_list.AddCallRow(record, CallStatusAccept);
     } else {
         record->OnHold = true;
+        record->HeldFrom = now;
         m_list.AddCallRow(record, CallStatusWaiting);
         IncreaseCallsOnHold(record);
     }
@@ -293,6 +313,9 @@ void TCalls::OpenChatWindow(ChatItem *record)
     // wait in the socket until it reads them.
     RemoveWaitingHandlers(socket);
     record->ConnectionTaken = true;
+    // The chat's record starts with the call's times, its hold ended now.
+    if (record->HeldFrom && !record->HeldUntil)
+        record->HeldUntil = QDateTime::currentMSecsSinceEpoch();
     ++m_creatingWindows;
     IChatWindow *window = m_host.CreateChatWindow(record, number);
     --m_creatingWindows;
@@ -300,6 +323,7 @@ void TCalls::OpenChatWindow(ChatItem *record)
         if (OwnsRecord(record) && record->Socket == socket && record->SendWorker) {
             // No window after all: the call keeps waiting where it was.
             record->ConnectionTaken = false;
+            record->HeldUntil = 0;
             InstallWaitingHandlers(socket);
             socket->ReadNow();
         }
@@ -311,6 +335,8 @@ void TCalls::OpenChatWindow(ChatItem *record)
             DestroyRecord(record);
         return;
     }
+    record->Outcome = archive::CallOutcome::Accepted;
+    ArchiveCall(*record);
     m_windows.append(window);
     m_windowRecords.append({window, record});
     ++m_openChatWindows;
@@ -440,6 +466,7 @@ void TCalls::CallAnswered(qint32 sessionCount)
         if (!OwnsRecord(pending))
             continue;
         const QString site = pending->WebSite;
+        pending->Outcome = archive::CallOutcome::TakenByOther;
         m_list.AddHistoryRow(site, CallStatusAnswered);
         DestroyRecord(pending);
         m_host.ShowCallNotice(QStringLiteral("Another supporter answered the call")
@@ -452,6 +479,7 @@ void TCalls::CallAnswered(qint32 sessionCount)
     m_list.SetCallStatus(sessionCount, CallStatusAnswered);
     if (!record)
         return;
+    record->Outcome = archive::CallOutcome::TakenByOther;
     LeaveHold(record);
     DestroyRecord(record);
 }

@@ -124,7 +124,7 @@ public:
     // far end once it is known.
     void BeginArchive(const TArchiveChat &chat, archive::Who farEnd);
     void NameArchiveFarEnd(const QString &name, const QString &email = {}, const QString &phone = {});
-    void EndArchive(const QString &status);
+    void EndArchive(const QString &status, archive::EndedBy by = archive::EndedBy::Unknown);
 
     // The frame handler (public so tests can drive it without a server).
     virtual void ProcessMessage(quint16 code, const QByteArray &body);

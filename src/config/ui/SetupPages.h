@@ -102,6 +102,7 @@ public:
     QCheckBox *ChatsInOneWindowCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
     QComboBox *ArchiveDaysComboBox;
+    QComboBox *ResponseTargetComboBox;
 };
 
 class TSoundPage final : public TSetupPage {
