@@ -277,12 +277,12 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
             return;
     }
 
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (accept) {
         m_list.AddCallRow(record, CallStatusAccept);
     } else {
         record->OnHold = true;
-        record->HeldFrom = now;
+        // On hold from the answer, or from the announcement when no alert was shown.
+        record->HeldFrom = record->Answered ? record->Answered : QDateTime::currentMSecsSinceEpoch();
         m_list.AddCallRow(record, CallStatusWaiting);
         IncreaseCallsOnHold(record);
     }

@@ -55,6 +55,19 @@ QChartView *MakeView(const QString &name, QWidget *parent)
     return view;
 }
 
+// The view's chart emptied of the last period's series and axes.
+QChart *Cleared(QChartView *view, const QString &title)
+{
+    QChart *chart = view->chart();
+    chart->removeAllSeries();
+    for (QAbstractAxis *axis : chart->axes()) {
+        chart->removeAxis(axis);
+        delete axis;
+    }
+    chart->setTitle(title);
+    return chart;
+}
+
 void ShowTip(const QString &text)
 {
     QToolTip::showText(QCursor::pos(), text);
@@ -259,10 +272,7 @@ void TMyFiguresWindow::Style(QChart *chart)
 
 void TMyFiguresWindow::DrawHours()
 {
-    QChart *chart = HoursChart->chart();
-    chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
-        chart->removeAxis(axis), delete axis;
+    QChart *chart = Cleared(HoursChart, QStringLiteral("Chats per hour of the day"));
     auto *accepted = new QBarSet(QStringLiteral("Accepted"));
     auto *missed = new QBarSet(QStringLiteral("Missed or taken by another"));
     QStringList hours;
@@ -282,7 +292,6 @@ void TMyFiguresWindow::DrawHours()
     series->append(accepted);
     series->append(missed);
     chart->addSeries(series);
-    chart->setTitle(QStringLiteral("Chats per hour of the day"));
     auto *x = new QBarCategoryAxis;
     x->append(hours);
     auto *y = new QValueAxis;
@@ -306,11 +315,7 @@ void TMyFiguresWindow::DrawHours()
 
 void TMyFiguresWindow::DrawFirstResponse()
 {
-    QChart *chart = FirstResponseChart->chart();
-    chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
-        chart->removeAxis(axis), delete axis;
-    chart->setTitle(QStringLiteral("First response per hour (median, seconds)"));
+    QChart *chart = Cleared(FirstResponseChart, QStringLiteral("First response per hour (median, seconds)"));
     auto *line = new QLineSeries;
     line->setName(QStringLiteral("First response"));
     auto *points = new QScatterSeries;
@@ -372,11 +377,7 @@ void TMyFiguresWindow::DrawFirstResponse()
 
 void TMyFiguresWindow::DrawDurations()
 {
-    QChart *chart = DurationsChart->chart();
-    chart->removeAllSeries();
-    for (QAbstractAxis *axis : chart->axes())
-        chart->removeAxis(axis), delete axis;
-    chart->setTitle(QStringLiteral("Chat durations"));
+    QChart *chart = Cleared(DurationsChart, QStringLiteral("Chat durations"));
     const std::vector<int> &edges = TFigures::DurationEdges();
     QStringList labels;
     for (size_t i = 0; i <= edges.size(); ++i)
