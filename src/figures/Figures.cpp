@@ -14,9 +14,21 @@ namespace {
 using archive::EndedBy;
 using archive::Who;
 
+// The local hour of a time. Chats come in time order, so the last hour's
+// conversion answers most of them: a year's worth without a time-zone
+// lookup per chat.
 int HourOf(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).time().hour();
+    thread_local qint64 cachedStart = 1, cachedEnd = 0;
+    thread_local int cachedHour = 0;
+    if (ms >= cachedStart && ms < cachedEnd)
+        return cachedHour;
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    const QTime time = local.time();
+    cachedHour = time.hour();
+    cachedStart = ms - (time.minute() * 60000 + time.second() * 1000 + time.msec());
+    cachedEnd = cachedStart + 3600000;
+    return cachedHour;
 }
 
 QString Seconds(qint64 ms)

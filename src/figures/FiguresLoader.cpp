@@ -53,7 +53,7 @@ TFiguresLoader::TFiguresLoader(QString archivePath, QObject *parent)
     m_worker = new Worker(m_path, m_latest);
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread.start(QThread::LowPriority);
+    m_thread.start();
 }
 
 TFiguresLoader::~TFiguresLoader()
