@@ -27,6 +27,8 @@
 #include <QValueAxis>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace velmora {
 namespace {
 
@@ -66,6 +68,18 @@ QChart *Cleared(QChartView *view, const QString &title)
     }
     chart->setTitle(title);
     return chart;
+}
+
+// Whole numbers only: 0 to a round top with a tick on each step.
+QValueAxis *CountAxis(int most)
+{
+    auto *y = new QValueAxis;
+    const int step = most <= 5 ? 1 : most <= 10 ? 2 : int(std::ceil(most / 5.0));
+    const int ticks = std::max(1, (most + step - 1) / step);
+    y->setRange(0, ticks * step);
+    y->setTickCount(ticks + 1);
+    y->setLabelFormat(QStringLiteral("%d"));
+    return y;
 }
 
 void ShowTip(const QString &text)
@@ -294,10 +308,7 @@ void TMyFiguresWindow::DrawHours()
     chart->addSeries(series);
     auto *x = new QBarCategoryAxis;
     x->append(hours);
-    auto *y = new QValueAxis;
-    y->setRange(0, std::max(1, most));
-    y->setLabelFormat(QStringLiteral("%d"));
-    y->setTickCount(std::min(most, 5) + 1);
+    QValueAxis *y = CountAxis(most);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(x);
@@ -354,7 +365,8 @@ void TMyFiguresWindow::DrawFirstResponse()
     x->setLabelFormat(QStringLiteral("%d"));
     x->setTitleText(QStringLiteral("hour"));
     auto *y = new QValueAxis;
-    y->setRange(0, std::ceil(most * 1.15));
+    y->setRange(0, most * 1.1);
+    y->applyNiceNumbers();
     y->setLabelFormat(QStringLiteral("%d"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
@@ -381,9 +393,7 @@ void TMyFiguresWindow::DrawDurations()
     const std::vector<int> &edges = TFigures::DurationEdges();
     QStringList labels;
     for (size_t i = 0; i <= edges.size(); ++i)
-        labels << (i == 0            ? QStringLiteral("<%1").arg(edges[0])
-                   : i == edges.size() ? QStringLiteral("%1+").arg(edges.back())
-                                       : QStringLiteral("%1–%2").arg(edges[i - 1]).arg(edges[i]));
+        labels << (i == edges.size() ? QStringLiteral("%1+").arg(edges.back()) : QString::number(edges[i]));
     auto *chats = new QBarSet(QStringLiteral("Chats (minutes)"));
     int most = 0;
     for (int count : m_figures.DurationBuckets) {
@@ -398,19 +408,21 @@ void TMyFiguresWindow::DrawDurations()
     chart->addSeries(series);
     auto *x = new QBarCategoryAxis;
     x->append(labels);
-    x->setTitleText(QStringLiteral("minutes"));
-    auto *y = new QValueAxis;
-    y->setRange(0, std::max(1, most));
-    y->setLabelFormat(QStringLiteral("%d"));
-    y->setTickCount(std::min(most, 5) + 1);
+    // Short labels, so all nine stay whole in half the window at any scale.
+    x->setTitleText(QStringLiteral("minutes, up to"));
+    QValueAxis *y = CountAxis(most);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(x);
     series->attachAxis(y);
-    connect(series, &QBarSeries::hovered, this, [this, labels](bool on, int bucket, QBarSet *) {
+    connect(series, &QBarSeries::hovered, this, [this](bool on, int bucket, QBarSet *) {
         if (!on || bucket < 0 || size_t(bucket) >= m_figures.DurationBuckets.size())
             return QToolTip::hideText();
-        ShowTip(QStringLiteral("%1 minutes: %2 chats").arg(labels[bucket]).arg(m_figures.DurationBuckets[size_t(bucket)]));
+        const auto &edges = TFigures::DurationEdges();
+        const QString range = size_t(bucket) == edges.size() ? QStringLiteral("%1 minutes or more").arg(edges.back())
+                              : bucket == 0 ? QStringLiteral("under %1 minutes").arg(edges[0])
+                                            : QStringLiteral("%1 to %2 minutes").arg(edges[size_t(bucket) - 1]).arg(edges[size_t(bucket)]);
+        ShowTip(QStringLiteral("%1: %2 chats").arg(range).arg(m_figures.DurationBuckets[size_t(bucket)]));
     });
     Style(chart);
 }
