@@ -55,6 +55,7 @@ constexpr ContextPage ContextPages[] = {
     {THelpWindow::ReconnectSetupContext, "settings.html#reconnect"},
     {THelpWindow::CannedEditorContext, "shortcuts.html#canned"},
     {THelpWindow::UrlEditorContext, "shortcuts.html#urls"},
+    {THelpWindow::MyFiguresContext, "my-figures.html"},
 };
 
 const char *const PageStyle =

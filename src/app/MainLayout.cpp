@@ -144,6 +144,10 @@ void TMainForm::BuildControls()
     m_mailStatus->setObjectName(QStringLiteral("MailStatus"));
     m_mailStatus->hide();
     statusBar()->addWidget(m_mailStatus);
+    m_todayFigures = new QLabel(this);
+    m_todayFigures->setObjectName(QStringLiteral("TodayFigures"));
+    m_todayFigures->hide();
+    statusBar()->addPermanentWidget(m_todayFigures);
     statusBar()->addPermanentWidget(m_statusPanel2);
 }
 
@@ -200,6 +204,10 @@ void TMainForm::BuildMenus()
     m_pastChatsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     m_pastChatsAction->setStatusTip(QStringLiteral("Search the chats kept on this computer."));
     connect(m_pastChatsAction, &QAction::triggered, this, [this] { ShowPastChats(); });
+    m_myFiguresAction = chats->addAction(QStringLiteral("My &figures..."));
+    m_myFiguresAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    m_myFiguresAction->setStatusTip(QStringLiteral("Your own counts, times and charts from the chats kept on this computer."));
+    connect(m_myFiguresAction, &QAction::triggered, this, [this] { ShowMyFigures(); });
     // The open chats, each with the Alt+digit that reaches it.
     connect(chats, &QMenu::aboutToShow, this, [this, chats] {
         for (QAction *action : std::as_const(m_openChatActions))

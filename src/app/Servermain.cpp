@@ -3,6 +3,8 @@
 #include "Resources.h"
 #include "Version.h"
 #include "archive/ui/PastChatsWindow.h"
+#include "figures/FiguresLoader.h"
+#include "figures/ui/MyFiguresWindow.h"
 #include "app/CallListView.h"
 #include "app/ConsoleKeys.h"
 #include "app/ConsoleTray.h"
@@ -66,6 +68,7 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     // The debug window only shows the queue's lines.
     m_debugWin = std::make_unique<TDebugWinDlg>(m_console->MailBuff()->DebugLines());
     MailWaitingChanged();
+    WatchTodaysFigures();
     m_callsLink = std::make_unique<TCallsLink>(calls);
     ListView = new TCallListView(calls, this);
     ListView->setProperty("helpContext", int(THelpWindow::CallListContext));
@@ -165,6 +168,53 @@ void TMainForm::ShowPastChats(const QString &visitor)
             },
             this);
     m_pastChats->ShowFor(visitor);
+}
+
+void TMainForm::ShowMyFigures()
+{
+    TArchiveRecorder *archive = m_console->Archive();
+    if (!archive) {
+        ShowBox(QStringLiteral("No chats are kept on this computer, so there are no figures to show. The chat archive "
+                               "is turned on in Program Set Up, General."),
+                QStringLiteral("My figures"), BoxIcon::Information, BoxButtons::Ok, this);
+        return;
+    }
+    if (!m_myFigures)
+        m_myFigures = new TMyFiguresWindow(
+            archive->Path(), [] { return Settings().ResponseTarget; },
+            [this] { ShowHelp(THelpWindow::MyFiguresContext); }, this);
+    m_myFigures->ShowAndRaise();
+}
+
+void TMainForm::WatchTodaysFigures()
+{
+    TArchiveRecorder *archive = m_console->Archive();
+    if (!archive)
+        return;
+    m_todayLoader = std::make_unique<TFiguresLoader>(archive->Path());
+    connect(m_todayLoader.get(), &TFiguresLoader::Loaded, this, [this](const TFigures &f) { ShowTodaysFigures(f); });
+    const auto load = [this] {
+        const auto [from, to] = PeriodSpan(PeriodDays(FigurePeriod::Today, QDate::currentDate()));
+        m_todayLoader->Load(from, to, Settings().ResponseTarget);
+        if (m_myFigures && m_myFigures->isVisible())
+            m_myFigures->Reload();
+    };
+    // Once per ended chat, never per line.
+    connect(archive, &TArchiveRecorder::ChatsEnded, this, load);
+    load();
+}
+
+void TMainForm::ShowTodaysFigures(const TFigures &figures)
+{
+    if (!figures.Ok) {
+        m_todayFigures->hide();
+        return;
+    }
+    m_todayFigures->setText(QStringLiteral("Today: %1 chats, first response %2")
+                                .arg(figures.Accepted)
+                                .arg(FigureTime(figures.FirstResponse.Median)));
+    m_todayFigures->setToolTip(QStringLiteral("Median first response of today's chats; Ctrl+Shift+F shows all figures"));
+    m_todayFigures->show();
 }
 
 bool TMainForm::ConfirmArchiveRemoval()

@@ -33,6 +33,9 @@ namespace velmora {
 class TArchiveRecorder;
 class TCallListView;
 class TPastChatsWindow;
+class TFiguresLoader;
+class TMyFiguresWindow;
+struct TFigures;
 class TConsoleKeys;
 class TConsoleTray;
 class TChatWorkspace;
@@ -73,6 +76,9 @@ public:
     // Opens "Past chats", the visitor filter set to `visitor`.
     void ShowPastChats(const QString &visitor = QString()) override;
     QAction *PastChatsAction() const { return m_pastChatsAction; }
+    // Opens "My figures"; the status bar's figures of today.
+    void ShowMyFigures();
+    QLabel *TodayFiguresLabel() const { return m_todayFigures; }
 
     // Minimize to the tray (or normally when there is no tray) and back.
     void MinimizeToTray();
@@ -229,6 +235,12 @@ private:
     bool m_soundsOn = true;
     QString m_captionFile; // the settings file the caption names
     QPointer<TPastChatsWindow> m_pastChats;
+    QPointer<TMyFiguresWindow> m_myFigures;
+    QAction *m_myFiguresAction = nullptr;
+    QLabel *m_todayFigures = nullptr;
+    std::unique_ptr<TFiguresLoader> m_todayLoader; // worked out again as chats end
+    void WatchTodaysFigures();
+    void ShowTodaysFigures(const TFigures &figures);
     TConsoleKeys *m_keys = nullptr; // F1 and Ctrl+Alt+A in every window
     std::unique_ptr<TConsoleNotices> m_notices; // desktop notices of calls and visitors' lines
     std::unique_ptr<TChatWorkspace> m_workspace; // chats as tabs, when so set

@@ -122,6 +122,24 @@ const char *FoldedIndexStep()
            " INSERT INTO lines_fts(rowid, text) VALUES (new.id, new.text); END;"
            "INSERT INTO lines_fts(lines_fts) VALUES ('rebuild');"
            "INSERT INTO chats_fts(chats_fts) VALUES ('rebuild');";
+
+// 4: what the figures need: the call behind each chat (announced, its alert
+// answered, on hold), who ended the chat, the lines a transfer carried in,
+// and the calls that never became a chat here. Chats recorded before have
+// zeros, which the figures read as "not known".
+constexpr const char *FiguresMigration()
+{
+    return "ALTER TABLE chats ADD COLUMN announced INTEGER NOT NULL DEFAULT 0;"
+           "ALTER TABLE chats ADD COLUMN answered INTEGER NOT NULL DEFAULT 0;"
+           "ALTER TABLE chats ADD COLUMN held_from INTEGER NOT NULL DEFAULT 0;"
+           "ALTER TABLE chats ADD COLUMN held_until INTEGER NOT NULL DEFAULT 0;"
+           "ALTER TABLE chats ADD COLUMN ended_by INTEGER NOT NULL DEFAULT 0;"
+           "ALTER TABLE lines ADD COLUMN carried INTEGER NOT NULL DEFAULT 0;"
+           "CREATE TABLE calls(id INTEGER PRIMARY KEY, session INTEGER NOT NULL, kind INTEGER NOT NULL DEFAULT 0,"
+           " site TEXT NOT NULL DEFAULT '', announced INTEGER NOT NULL, answered INTEGER NOT NULL DEFAULT 0,"
+           " held_from INTEGER NOT NULL DEFAULT 0, held_until INTEGER NOT NULL DEFAULT 0,"
+           " outcome INTEGER NOT NULL);"
+           "CREATE INDEX calls_announced ON calls(announced);";
 }
 
 // Each step brings the schema from version i to i + 1; a file is only ever
@@ -167,6 +185,7 @@ const char *const kMigrations[] = {
     " INSERT INTO chats_fts(rowid, visitor, email, phone, site) VALUES (new.id, new.visitor, new.email, new.phone,"
     " new.site); END;",
     FoldedIndexStep(),
+    FiguresMigration(),
 };
 static_assert(std::size(kMigrations) == TArchiveDb::kSchemaVersion);
 
@@ -211,6 +230,37 @@ void MakePrivate(const QByteArray &nativePath)
         ::fchmod(fd, 0600);
         ::close(fd);
     }
+}
+
+// Every column of a chat, in the order ChatFrom reads them.
+#define VELMORA_CHAT_COLUMNS                                                                                          \
+    "id, session, kind, visitor, email, phone, site, ip, started, ended, status, supporter, other_supporter,"        \
+    " ended_properly, open, announced, answered, held_from, held_until, ended_by"
+
+TArchiveChat ChatFrom(const Statement &read)
+{
+    TArchiveChat chat;
+    chat.Id = read.Int(0);
+    chat.SessionCount = qint32(read.Int(1));
+    chat.Kind = int(read.Int(2));
+    chat.Visitor = read.Text(3);
+    chat.Email = read.Text(4);
+    chat.Phone = read.Text(5);
+    chat.Site = read.Text(6);
+    chat.IP = read.Text(7);
+    chat.Started = read.Int(8);
+    chat.Ended = read.Int(9);
+    chat.Status = read.Text(10);
+    chat.Supporter = read.Text(11);
+    chat.OtherSupporter = read.Text(12);
+    chat.EndedProperly = read.Int(13) != 0;
+    chat.Open = read.Int(14) != 0;
+    chat.Announced = read.Int(15);
+    chat.Answered = read.Int(16);
+    chat.HeldFrom = read.Int(17);
+    chat.HeldUntil = read.Int(18);
+    chat.EndedBy = archive::EndedBy(qBound(0, int(read.Int(19)), 4));
+    return chat;
 }
 
 } // namespace
@@ -419,7 +469,8 @@ qint64 TArchiveDb::InsertChat(const TArchiveChat &chat)
 {
     Statement insert(m_db, QStringLiteral(
         "INSERT INTO chats(session, kind, visitor, email, phone, site, ip, started, ended, status, supporter,"
-        " other_supporter, ended_properly, open) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)"));
+        " other_supporter, ended_properly, open, announced, answered, held_from, held_until, ended_by)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)"));
     insert.Bind(1, qint64(chat.SessionCount));
     insert.Bind(2, qint64(chat.Kind));
     insert.Bind(3, ArchiveText(chat.Visitor));
@@ -434,6 +485,11 @@ qint64 TArchiveDb::InsertChat(const TArchiveChat &chat)
     insert.Bind(12, chat.OtherSupporter);
     insert.Bind(13, qint64(chat.EndedProperly));
     insert.Bind(14, qint64(chat.Open));
+    insert.Bind(15, chat.Announced);
+    insert.Bind(16, chat.Answered);
+    insert.Bind(17, chat.HeldFrom);
+    insert.Bind(18, chat.HeldUntil);
+    insert.Bind(19, qint64(chat.EndedBy));
     if (!insert.Run())
         return Fail(insert.Code()), 0;
     return sqlite3_last_insert_rowid(m_db);
@@ -453,27 +509,44 @@ bool TArchiveDb::UpdateCaller(qint64 chat, const TArchiveChat &details)
     return update.Run() || Fail(update.Code());
 }
 
-bool TArchiveDb::EndChat(qint64 chat, qint64 at, const QString &status)
+bool TArchiveDb::EndChat(qint64 chat, qint64 at, const QString &status, archive::EndedBy by)
 {
     // Only a chat a crash left open is not ended properly (MarkLeftOpen).
     Statement update(m_db, QStringLiteral("UPDATE chats SET ended = ?2, status = CASE WHEN ?3 = '' THEN status ELSE ?3"
-                                          " END, ended_properly = 1, open = 0 WHERE id = ?1"));
+                                          " END, ended_properly = 1, open = 0, ended_by = ?4 WHERE id = ?1"));
     update.Bind(1, chat);
     update.Bind(2, at);
     update.Bind(3, status);
+    update.Bind(4, qint64(by));
     return update.Run() || Fail(update.Code());
+}
+
+bool TArchiveDb::InsertCall(const TArchiveCall &call)
+{
+    Statement insert(m_db, QStringLiteral("INSERT INTO calls(session, kind, site, announced, answered, held_from,"
+                                          " held_until, outcome) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"));
+    insert.Bind(1, qint64(call.SessionCount));
+    insert.Bind(2, qint64(call.Kind));
+    insert.Bind(3, ArchiveText(call.Site));
+    insert.Bind(4, call.Announced);
+    insert.Bind(5, call.Answered);
+    insert.Bind(6, call.HeldFrom);
+    insert.Bind(7, call.HeldUntil);
+    insert.Bind(8, qint64(call.Outcome));
+    return insert.Run() || Fail(insert.Code());
 }
 
 bool TArchiveDb::AddLine(qint64 chat, const TArchiveLine &line)
 {
     Statement insert(m_db, QStringLiteral("INSERT INTO lines(chat, at, who, name, text, kind, image_name, image_size,"
-                                          " image) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"));
+                                          " image, carried) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"));
     insert.Bind(1, chat);
     insert.Bind(2, line.At);
     insert.Bind(3, qint64(line.From));
     insert.Bind(4, ArchiveText(line.Name));
     insert.Bind(5, ArchiveText(line.Text));
     insert.Bind(6, qint64(line.Kind));
+    insert.Bind(10, qint64(line.Carried));
     if (line.Kind == archive::LineKind::Image) {
         insert.Bind(7, line.ImageName);
         insert.Bind(8, line.ImageSize);
@@ -957,31 +1030,13 @@ std::optional<TArchiveChat> TArchiveDb::Chat(qint64 id)
 {
     if (!m_db)
         return std::nullopt;
-    Statement read(m_db, QStringLiteral("SELECT id, session, kind, visitor, email, phone, site, ip, started, ended,"
-                                        " status, supporter, other_supporter, ended_properly, open FROM chats WHERE id = ?1"));
+    Statement read(m_db, QStringLiteral("SELECT " VELMORA_CHAT_COLUMNS " FROM chats WHERE id = ?1"));
     read.Bind(1, id);
     if (!read.Step()) {
         if (!read.Ok())
             Fail(read.Code());
         return std::nullopt;
-    }
-    TArchiveChat chat;
-    chat.Id = read.Int(0);
-    chat.SessionCount = qint32(read.Int(1));
-    chat.Kind = int(read.Int(2));
-    chat.Visitor = read.Text(3);
-    chat.Email = read.Text(4);
-    chat.Phone = read.Text(5);
-    chat.Site = read.Text(6);
-    chat.IP = read.Text(7);
-    chat.Started = read.Int(8);
-    chat.Ended = read.Int(9);
-    chat.Status = read.Text(10);
-    chat.Supporter = read.Text(11);
-    chat.OtherSupporter = read.Text(12);
-    chat.EndedProperly = read.Int(13) != 0;
-    chat.Open = read.Int(14) != 0;
-    return chat;
+    return ChatFrom(read);
 }
 
 std::vector<TArchiveLine> TArchiveDb::Lines(qint64 chat)
@@ -1019,6 +1074,59 @@ std::optional<TTranscriptFate> TArchiveDb::TranscriptFate(qint64 chat)
         return std::nullopt;
     return TTranscriptFate{archive::Fate(qBound(0, int(read.Int(0)), 2)), read.Int(1), read.Text(2), read.Text(3),
                            read.Text(4)};
+}
+
+bool TArchiveDb::CallsAnnounced(qint64 from, qint64 to, std::vector<TArchiveCall> &calls)
+{
+    if (!m_db)
+        return false;
+    Statement read(m_db, QStringLiteral("SELECT session, kind, site, announced, answered, held_from, held_until,"
+                                        " outcome FROM calls WHERE announced >= ?1 AND announced < ?2 ORDER BY id"));
+    read.Bind(1, from);
+    read.Bind(2, to);
+    while (read.Step())
+        calls.push_back(TArchiveCall{qint32(read.Int(0)), int(read.Int(1)), read.Text(2), read.Int(3), read.Int(4),
+                                     read.Int(5), read.Int(6), archive::CallOutcome(qBound(0, int(read.Int(7)), 2))});
+    return read.Code() == SQLITE_DONE || Fail(read.Code());
+}
+
+bool TArchiveDb::ChatsWithLineTimes(
+    qint64 from, qint64 to, const std::function<void(const TArchiveChat &, const std::vector<TArchiveLine> &)> &each)
+{
+    if (!m_db)
+        return false;
+    // Two ordered walks side by side, chats by id and their lines by chat,
+    // so a year is read in one pass without a statement per chat.
+    Statement chats(m_db, QStringLiteral("SELECT " VELMORA_CHAT_COLUMNS
+                                         " FROM chats WHERE started >= ?1 AND started < ?2 ORDER BY id"));
+    Statement lines(m_db, QStringLiteral("SELECT chat, at, who, kind, carried FROM lines WHERE chat IN"
+                                         " (SELECT id FROM chats WHERE started >= ?1 AND started < ?2)"
+                                         " ORDER BY chat, id"));
+    for (Statement *statement : {&chats, &lines}) {
+        statement->Bind(1, from);
+        statement->Bind(2, to);
+    }
+    bool lineWaiting = lines.Step();
+    std::vector<TArchiveLine> chatLines;
+    while (chats.Step()) {
+        const TArchiveChat chat = ChatFrom(chats);
+        chatLines.clear();
+        while (lineWaiting && lines.Int(0) <= chat.Id) {
+            if (lines.Int(0) == chat.Id) {
+                TArchiveLine line;
+                line.At = lines.Int(1);
+                line.From = archive::Who(qBound(0, int(lines.Int(2)), 3));
+                line.Kind = archive::LineKind(qBound(0, int(lines.Int(3)), 3));
+                line.Carried = lines.Int(4) != 0;
+                chatLines.push_back(std::move(line));
+            }
+            lineWaiting = lines.Step();
+        }
+        each(chat, chatLines);
+    }
+    if (chats.Code() != SQLITE_DONE)
+        return Fail(chats.Code());
+    return lineWaiting || lines.Code() == SQLITE_DONE || Fail(lines.Code());
 }
 
 QString EarlierChatsText(const TEarlierChats &earlier)
@@ -1104,11 +1212,18 @@ int TArchiveDb::MarkVisitorNamed(const QString &name, const QString &site)
 
 int TArchiveDb::MarkOlderThan(qint64 cutoffMs)
 {
+    // The calls' rows expire with the chats: they name the visitors' sites.
+    Statement calls(m_db, QStringLiteral("DELETE FROM calls WHERE announced < ?1"));
+    calls.Bind(1, cutoffMs);
+    if (!calls.Run())
+        return Fail(calls.Code()), -1;
     return MarkWhere("started < ?1", [cutoffMs](Statement &s) { s.Bind(1, cutoffMs); });
 }
 
 int TArchiveDb::MarkAll()
 {
+    if (!m_db || !Exec("DELETE FROM calls"))
+        return -1;
     return MarkWhere("1", [](Statement &) {});
 }
 

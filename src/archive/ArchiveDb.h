@@ -28,6 +28,11 @@ namespace archive {
 enum class Who { Operator = 0, Visitor = 1, OtherSupporter = 2, System = 3 };
 enum class LineKind { Text = 0, Url = 1, Canned = 2, Image = 3 };
 enum class Fate { Queued = 0, Sent = 1, SetAside = 2 };
+// Who ended a chat; Unknown in chats recorded before it was kept, and in
+// those a crash left open.
+enum class EndedBy { Unknown = 0, Visitor = 1, Operator = 2, Network = 3, TransferredOut = 4 };
+// What became of an announced call.
+enum class CallOutcome { Accepted = 0, TakenByOther = 1, Missed = 2 };
 // The largest image kept with its line; larger ones keep name and size only.
 inline constexpr int kMaxImageBytes = 32 * 1024;
 } // namespace archive
@@ -42,6 +47,21 @@ struct TArchiveChat {
     QString Supporter, OtherSupporter;
     bool EndedProperly = false;
     bool Open = true;
+    // The call behind the chat, ms since the epoch; 0: not known (a chat
+    // recorded before these were kept, or one the operator opened).
+    qint64 Announced = 0, Answered = 0;
+    qint64 HeldFrom = 0, HeldUntil = 0; // on hold before the chat opened
+    archive::EndedBy EndedBy = archive::EndedBy::Unknown;
+};
+
+// One announced call, written once its fate is known.
+struct TArchiveCall {
+    qint32 SessionCount = 0;
+    int Kind = 0;
+    QString Site;
+    qint64 Announced = 0, Answered = 0; // the alert's answer; 0: never answered
+    qint64 HeldFrom = 0, HeldUntil = 0;
+    archive::CallOutcome Outcome = archive::CallOutcome::Missed;
 };
 
 struct TArchiveLine {
@@ -53,6 +73,8 @@ struct TArchiveLine {
     QString ImageName;
     qint64 ImageSize = 0;
     QByteArray Image;
+    // Written before this console had the chat: a transfer's earlier conversation.
+    bool Carried = false;
 
     static TArchiveLine Said(archive::Who from, const QString &name, const QString &text, qint64 at = 0)
     {
@@ -124,7 +146,7 @@ class TArchiveSearch;
 
 class TArchiveDb {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     enum class OpenResult { Ok, MovedAside, Failed };
 
@@ -165,7 +187,9 @@ public:
     // 0 on failure.
     qint64 InsertChat(const TArchiveChat &chat);
     bool UpdateCaller(qint64 chat, const TArchiveChat &details);
-    bool EndChat(qint64 chat, qint64 at, const QString &status);
+    bool EndChat(qint64 chat, qint64 at, const QString &status,
+                 archive::EndedBy by = archive::EndedBy::Unknown);
+    bool InsertCall(const TArchiveCall &call);
     bool AddLine(qint64 chat, const TArchiveLine &line);
     bool SetTranscriptFate(qint64 chat, const TTranscriptFate &fate);
     // The fate of the transcript kept as outbox record `record` (its file name).
@@ -185,6 +209,12 @@ public:
     std::optional<TArchiveChat> Chat(qint64 id);
     std::vector<TArchiveLine> Lines(qint64 chat);
     std::optional<TTranscriptFate> TranscriptFate(qint64 chat);
+    // For the figures, [from, to) in ms since the epoch: the calls announced,
+    // and each chat started with its lines in order (times, speakers and
+    // kinds only, no text). False when the file could not be read.
+    bool CallsAnnounced(qint64 from, qint64 to, std::vector<TArchiveCall> &calls);
+    bool ChatsWithLineTimes(qint64 from, qint64 to,
+                            const std::function<void(const TArchiveChat &, const std::vector<TArchiveLine> &)> &each);
     // Earlier chats of a returning visitor: by e-mail address, or when that
     // is empty or finds none, by name and site; only those started before
     // `before` (ms since the epoch; 0: all).

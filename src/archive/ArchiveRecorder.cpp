@@ -257,20 +257,34 @@ void TArchiveRecorder::AttributeToVisitor(Handle chat, const QString &name)
     });
 }
 
-void TArchiveRecorder::EndChat(Handle chat, const QString &status)
+void TArchiveRecorder::EndChat(Handle chat, const QString &status, archive::EndedBy by)
 {
     if (chat == 0)
         return;
     const qint64 at = Now();
-    Queue([this, chat, status, at](TArchiveDb &db) {
+    QPointer<TArchiveRecorder> self(this);
+    Queue([this, self, chat, status, at, by](TArchiveDb &db) {
         const qint64 id = ChatId(db, chat);
         if (id == 0)
             return m_chats.count(chat) == 0;
-        if (!db.EndChat(id, at, status))
+        if (!db.EndChat(id, at, status, by))
             return false;
         m_chats.erase(chat);
+        m_afterCommit.push_back([this, self] {
+            QMetaObject::invokeMethod(this, [self] {
+                if (self)
+                    emit self->ChatsEnded();
+            }, Qt::QueuedConnection);
+        });
         return true;
     });
+}
+
+void TArchiveRecorder::RecordCall(TArchiveCall call)
+{
+    if (!Enabled() || call.Announced == 0)
+        return;
+    Queue([call](TArchiveDb &db) { return db.InsertCall(call); });
 }
 
 void TArchiveRecorder::SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate)

@@ -59,7 +59,9 @@ public:
     void AddLine(Handle chat, TArchiveLine line);
     // Lines kept as system lines that begin with "`name`: " become the visitor's.
     void AttributeToVisitor(Handle chat, const QString &name);
-    void EndChat(Handle chat, const QString &status);
+    void EndChat(Handle chat, const QString &status, archive::EndedBy by = archive::EndedBy::Unknown);
+    // A call announced to this console, once its fate is known.
+    void RecordCall(TArchiveCall call);
     // The transcript of the newest chat with this session number.
     void SetTranscriptFate(qint32 sessionCount, TTranscriptFate fate);
     // What became of the transcript kept as outbox record `recordFile`.
@@ -109,6 +111,8 @@ signals:
     // The archive stopped taking chats (once per spell) or took them again.
     void Problem(const QString &text);
     void Resumed();
+    // Chats ended and are readable by the windows now (once per batch).
+    void ChatsEnded();
 
 private:
     void OpenReaderNow();

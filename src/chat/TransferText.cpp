@@ -337,6 +337,7 @@ std::vector<TArchiveLine> CarriedLines(const QTextDocument &document, int paragr
                 break;
             }
         }
+        line.Carried = true;
         lines.push_back(std::move(line));
     }
     if (from)

@@ -69,6 +69,7 @@ const Key kKeys[] = {
     {SettingsPage::General, kGeneral, "ArchiveDays", &TSettings::ArchiveDays},
     {SettingsPage::General, kGeneral, "SpellLanguage", &TSettings::SpellLanguage},
     {SettingsPage::General, kGeneral, "LineTimes", &TSettings::LineTimes},
+    {SettingsPage::General, kGeneral, "ResponseTarget", &TSettings::ResponseTarget},
     {std::nullopt, kGeneral, "ChatWindowWidth", &TSettings::ChatWindowWidth},
     {std::nullopt, kGeneral, "ChatWindowHeight", &TSettings::ChatWindowHeight},
     {std::nullopt, kGeneral, "ChatWorkspaceGeometry", &TSettings::ChatWorkspaceGeometry},
@@ -185,6 +186,7 @@ void ReadSettings(const TProgramConfig &store, TSettings &out)
     for (const Key &key : kKeys)
         ReadKey(store, key, s);
     s.ArchiveDays = qBound(0, s.ArchiveDays, 100 * 366);
+    s.ResponseTarget = qBound(1, s.ResponseTarget, 24 * 60 * 60);
     // A damaged file must not open windows no screen can hold.
     if (s.ChatWindowWidth <= 0 || s.ChatWindowHeight <= 0 || s.ChatWindowWidth > 16384
         || s.ChatWindowHeight > 16384)

@@ -64,6 +64,8 @@ struct TSettings {
     QString SpellLanguage;
     // "10:42" before every line of the conversation.
     bool LineTimes = false;
+    // Seconds within which a first response counts as on time ("My figures").
+    qint32 ResponseTarget = 30;
     // The size the operator last gave a chat window; 0 while never resized.
     // Not on any settings page: the console writes it itself (WriteChatWindowSize).
     qint32 ChatWindowWidth = 0;

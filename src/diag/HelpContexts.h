@@ -26,6 +26,7 @@ enum HelpContext : int {
     ReconnectSetupContext = 61,
     CannedEditorContext = 123,
     UrlEditorContext = 126,
+    MyFiguresContext = 130,
 };
 
 } // namespace velmora

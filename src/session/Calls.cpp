@@ -20,6 +20,7 @@
 #include "session/UserDetails.h"
 #include "session/WsaErrors.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 #include <algorithm>
@@ -135,6 +136,19 @@ bool TCalls::OwnsRecord(const ChatItem *record) const
                                  [record](const auto &r) { return r.get() == record; });
 }
 
+void TCalls::ArchiveCall(ChatItem &record)
+{
+    TArchiveRecorder *recorder = ArchiveRecorder();
+    if (!recorder || record.CallArchived)
+        return;
+    record.CallArchived = true;
+    // A call that waited and went untaken was on hold until it went.
+    const qint64 heldUntil =
+        record.HeldFrom && !record.HeldUntil ? QDateTime::currentMSecsSinceEpoch() : record.HeldUntil;
+    recorder->RecordCall(TArchiveCall{record.SessionCount, record.Kind, record.WebSite, record.Announced,
+                                      record.Answered, record.HeldFrom, heldUntil, record.Outcome});
+}
+
 void TCalls::DestroyRecord(ChatItem *record)
 {
     auto it = std::find_if(m_records.begin(), m_records.end(), [record](const auto &r) { return r.get() == record; });
@@ -151,6 +165,7 @@ void TCalls::DestroyRecord(ChatItem *record)
     m_list.UnlinkRecord(record);
     std::unique_ptr<ChatItem> owned = std::move(*it);
     m_records.erase(it);
+    ArchiveCall(*owned);
     // An alert whose call has gone would only answer nothing.
     if (owned->Alerting && owned->WithdrawAlert) {
         owned->Alerting = false;
@@ -204,6 +219,7 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     record->Port = port;
     record->IP = ip.left(kMaxAnnouncedText);
     record->WebSite = site.left(kMaxAnnouncedText);
+    record->Announced = QDateTime::currentMSecsSinceEpoch();
 
     if (m_host.SoundsOn())
         m_host.PlayMainSound();
@@ -239,6 +255,7 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
                 return;
             record->Alerting = false;
             record->WithdrawAlert = nullptr;
+            record->Answered = QDateTime::currentMSecsSinceEpoch();
             self->AlertAnswered(record, accept && acceptEnabled);
         });
     if (owns() && record->Alerting)
@@ -283,6 +300,8 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
         m_list.AddCallRow(record, CallStatusAccept);
     } else {
         record->OnHold = true;
+        // On hold from the answer, or from the announcement when no alert was shown.
+        record->HeldFrom = record->Answered ? record->Answered : QDateTime::currentMSecsSinceEpoch();
         m_list.AddCallRow(record, CallStatusWaiting);
         IncreaseCallsOnHold(record);
     }
@@ -313,6 +332,9 @@ void TCalls::OpenChatWindow(ChatItem *record)
     // wait in the socket until it reads them.
     RemoveWaitingHandlers(socket);
     record->ConnectionTaken = true;
+    // The chat's record starts with the call's times, its hold ended now.
+    if (record->HeldFrom && !record->HeldUntil)
+        record->HeldUntil = QDateTime::currentMSecsSinceEpoch();
     ++m_creatingWindows;
     IChatWindow *window = m_host.CreateChatWindow(record, number);
     --m_creatingWindows;
@@ -320,6 +342,7 @@ void TCalls::OpenChatWindow(ChatItem *record)
         if (OwnsRecord(record) && record->Socket == socket && record->SendWorker) {
             // No window after all: the call keeps waiting where it was.
             record->ConnectionTaken = false;
+            record->HeldUntil = 0;
             InstallWaitingHandlers(socket);
             socket->ReadNow();
         }
@@ -331,6 +354,8 @@ void TCalls::OpenChatWindow(ChatItem *record)
             DestroyRecord(record);
         return;
     }
+    record->Outcome = archive::CallOutcome::Accepted;
+    ArchiveCall(*record);
     m_windows.append(window);
     m_windowRecords.append({window, record});
     ++m_openChatWindows;
@@ -460,6 +485,7 @@ void TCalls::CallAnswered(qint32 sessionCount)
         if (!OwnsRecord(pending))
             continue;
         const QString site = pending->WebSite;
+        pending->Outcome = archive::CallOutcome::TakenByOther;
         m_list.AddHistoryRow(site, CallStatusAnswered);
         DestroyRecord(pending);
         m_host.ShowCallNotice(QStringLiteral("Another supporter answered the call")
@@ -472,6 +498,7 @@ void TCalls::CallAnswered(qint32 sessionCount)
     m_list.SetCallStatus(sessionCount, CallStatusAnswered);
     if (!record)
         return;
+    record->Outcome = archive::CallOutcome::TakenByOther;
     LeaveHold(record);
     DestroyRecord(record);
 }

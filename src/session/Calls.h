@@ -131,6 +131,8 @@ private:
     // Frees the record; its socket is closed in the background unless a chat
     // window has taken it over.
     void DestroyRecord(ChatItem *record);
+    // Writes the call to the archive once, with what became of it.
+    void ArchiveCall(ChatItem &record);
     void InstallWaitingHandlers(TClientSocket *socket);
     void RemoveWaitingHandlers(TClientSocket *socket);
     // Sends on a waiting call's connection; when it is not connected the call

@@ -131,10 +131,10 @@ void TChatConnection::NameArchiveFarEnd(const QString &name, const QString &emai
     recorder->UpdateCaller(m_archiveChat, details);
 }
 
-void TChatConnection::EndArchive(const QString &status)
+void TChatConnection::EndArchive(const QString &status, archive::EndedBy by)
 {
     if (TArchiveRecorder *recorder = ArchiveRecorder(); recorder && m_archiveChat)
-        recorder->EndChat(m_archiveChat, status);
+        recorder->EndChat(m_archiveChat, status, by);
     m_archiveChat = 0;
 }
 

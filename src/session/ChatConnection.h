@@ -130,7 +130,7 @@ public:
     // Goes on with a record begun before the chat (what the visitor said while waiting).
     void AdoptArchive(TArchiveRecorder::Handle chat, archive::Who farEnd, const QString &farName);
     void NameArchiveFarEnd(const QString &name, const QString &email = {}, const QString &phone = {});
-    void EndArchive(const QString &status);
+    void EndArchive(const QString &status, archive::EndedBy by = archive::EndedBy::Unknown);
 
     // The frame handler (public so tests can drive it without a server).
     virtual void ProcessMessage(quint16 code, const QByteArray &body);

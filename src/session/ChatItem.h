@@ -1,6 +1,7 @@
 #pragma once
 // One active call: its per-call connection and send worker (until a chat
 // window takes them over), and what the console knows about the caller.
+#include "archive/ArchiveDb.h"
 #include "session/ClientSocket.h"
 #include "session/SocketBuff.h"
 
@@ -51,6 +52,10 @@ struct ChatItem {
     // per call; repeats are ignored.
     bool InitialConnectAnswered = false;
     bool SessionReadyAnswered = false;
+    // For the archive's figures, ms since the epoch (0: did not happen).
+    qint64 Announced = 0, Answered = 0, HeldFrom = 0, HeldUntil = 0;
+    archive::CallOutcome Outcome = archive::CallOutcome::Missed;
+    bool CallArchived = false;
 };
 
 // What the call handling needs of an open customer chat window; the window

@@ -72,6 +72,12 @@ void TCustomerChat::BeginArchive(const ChatItem *record)
     chat.Email = m_email;
     chat.Site = m_callingFrom;
     chat.IP = record ? record->IP : QString();
+    if (record) {
+        chat.Announced = record->Announced;
+        chat.Answered = record->Answered;
+        chat.HeldFrom = record->HeldFrom;
+        chat.HeldUntil = record->HeldUntil;
+    }
     chat.Supporter = Settings().SupportName;
     if (IsSupporterChat())
         chat.OtherSupporter = m_name;
@@ -93,8 +99,13 @@ void TCustomerChat::MarkStatus(int status)
 {
     if (Socket())
         m_calls.SetCallStatus(Socket(), status);
-    if (status == CallStatusEndChat || status == CallStatusNetError || status == CallStatusTransfered)
-        EndArchive(CallStatusText(status));
+    using archive::EndedBy;
+    if (status == CallStatusEndChat)
+        EndArchive(CallStatusText(status), m_visitorEnded ? EndedBy::Visitor : EndedBy::Operator);
+    else if (status == CallStatusNetError)
+        EndArchive(CallStatusText(status), EndedBy::Network);
+    else if (status == CallStatusTransfered)
+        EndArchive(CallStatusText(status), EndedBy::TransferredOut);
 }
 
 QString TCustomerChat::CallTimeText(bool endTime) const
@@ -118,6 +129,8 @@ void TCustomerChat::EndOnWire(int pauseMs, std::function<void()> timedOut, std::
         m_endWaitsForQueue = m_calls.StatusOfCall(m_sessionCount) != CallStatusText(CallStatusEndChat);
         if (!m_endWaitsForQueue)
             return;
+        // Ended already when the operator closes: the visitor left first.
+        m_visitorEnded = Ended();
         if (!m_transferring)
             EndSession();
         MarkStatus(m_transferring ? CallStatusTransfered : CallStatusEndChat);

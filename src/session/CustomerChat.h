@@ -86,6 +86,7 @@ private:
     QString m_phone;
     QString m_callingFrom;
     bool m_transferring = false;
+    bool m_visitorEnded = false;
     bool m_endWaitsForQueue = false;
     std::optional<TTranscriptHeader> m_keptRow;
 };

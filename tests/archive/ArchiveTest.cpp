@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <tuple>
 
 #include <sqlite3.h>
 #include <csignal>
@@ -245,6 +246,69 @@ TEST_F(ArchiveTest, OlderFileIsMigratedAndItsChatsIndexed)
     EXPECT_TRUE(db.SetTranscriptFate(7, TTranscriptFate{archive::Fate::Sent, 2000, QStringLiteral("zoe@example.com"), {}, {}}));
     EXPECT_EQ(db.TranscriptFate(7)->State, archive::Fate::Sent);
     EXPECT_EQ(db.Earlier(QStringLiteral("ZOE@example.com"), {}, {}).Count, 1);
+}
+
+TEST_F(ArchiveTest, FileOfTheLastVersionGainsTheCallsTimesWithItsChatsUnknown)
+{
+    db.Close();
+    QFile::remove(path);
+    sqlite3 *raw = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
+    RegisterFoldTokenizer(raw);
+    const int last = TArchiveDb::kSchemaVersion - 1;
+    for (int version = 0; version < last; ++version)
+        ASSERT_EQ(sqlite3_exec(raw, ArchiveMigration(version), nullptr, nullptr, nullptr), SQLITE_OK);
+    const QByteArray fill = "PRAGMA user_version = " + QByteArray::number(last) + ";"
+                            "INSERT INTO chats(id, session, visitor, started, ended, ended_properly, open) VALUES"
+                            " (7, 70, 'Older', 1000, 9000, 1, 0);"
+                            "INSERT INTO lines(chat, at, who, text) VALUES (7, 2000, 1, 'kept from before');";
+    ASSERT_EQ(sqlite3_exec(raw, fill.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(raw);
+
+    ASSERT_EQ(db.Open(path), TArchiveDb::OpenResult::Ok) << db.LastError().toStdString();
+    const std::optional<TArchiveChat> older = db.Chat(7);
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->Announced, 0);
+    EXPECT_EQ(older->EndedBy, archive::EndedBy::Unknown);
+    EXPECT_EQ(older->Ended, 9000);
+
+    TArchiveChat chat;
+    chat.SessionCount = 71;
+    chat.Started = 5000;
+    chat.Announced = 3000;
+    chat.Answered = 3500;
+    chat.HeldFrom = 3500;
+    chat.HeldUntil = 5000;
+    const qint64 id = db.InsertChat(chat);
+    TArchiveLine carried = TArchiveLine::Said(archive::Who::Visitor, {}, QStringLiteral("earlier"), 5100);
+    carried.Carried = true;
+    ASSERT_TRUE(db.AddLine(id, carried));
+    ASSERT_TRUE(db.EndChat(id, 8000, QStringLiteral("Net Error !"), archive::EndedBy::Network));
+    ASSERT_TRUE(db.InsertCall(TArchiveCall{72, 0, QStringLiteral("shop"), 4000, 0, 0, 0,
+                                           archive::CallOutcome::TakenByOther}));
+
+    std::vector<std::pair<TArchiveChat, std::vector<TArchiveLine>>> read;
+    ASSERT_TRUE(db.ChatsWithLineTimes(0, 6000, [&](const TArchiveChat &c, const std::vector<TArchiveLine> &lines) {
+        read.emplace_back(c, lines);
+    }));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].second.size(), 1u);
+    EXPECT_FALSE(read[0].second[0].Carried);
+    const TArchiveChat &written = read[1].first;
+    EXPECT_EQ(std::tuple(written.Announced, written.Answered, written.HeldFrom, written.HeldUntil),
+              std::tuple(3000LL, 3500LL, 3500LL, 5000LL));
+    EXPECT_EQ(written.EndedBy, archive::EndedBy::Network);
+    EXPECT_TRUE(read[1].second.at(0).Carried);
+    std::vector<TArchiveCall> calls;
+    ASSERT_TRUE(db.CallsAnnounced(0, 6000, calls));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].Outcome, archive::CallOutcome::TakenByOther);
+
+    // The calls expire with the chats, and go with "remove all".
+    EXPECT_GE(db.RemoveOlderThan(4500), 0);
+    calls.clear();
+    ASSERT_TRUE(db.CallsAnnounced(0, 6000, calls));
+    EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(ArchiveTest, RemovalLeavesNoTraceOnDisk)

@@ -1,6 +1,9 @@
 // Calls from the alert to their end: limits, stacked alerts, answers from
 // elsewhere, transfers, the call list's commands and ending everything.
 #include "CallsTestFixture.h"
+#include "archive/ArchiveRecorder.h"
+
+#include <QTemporaryDir>
 
 #include <QElapsedTimer>
 
@@ -110,8 +113,27 @@ TEST_F(CallsFlow, LateAnswerToAnAlertWhoseCallHasGoneTouchesNothing)
 
 TEST_F(CallsFlow, CallAnsweredClosesTheConnectionAndKeepsTheRowAsHistory)
 {
+    QTemporaryDir dir;
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
     const int c = StartCall(31, false);
     calls.CallAnswered(31);
+    // The archive keeps the call with its times: announced, its alert
+    // answered with On-Hold, held until another supporter took it.
+    recorder.Flush();
+    SetArchiveRecorder(nullptr);
+    TArchiveDb archive;
+    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
+    std::vector<TArchiveCall> kept;
+    ASSERT_TRUE(archive.CallsAnnounced(0, before + 3600000, kept));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].SessionCount, 31);
+    EXPECT_EQ(kept[0].Outcome, archive::CallOutcome::TakenByOther);
+    EXPECT_GE(kept[0].Announced, before);
+    EXPECT_GE(kept[0].Answered, kept[0].Announced);
+    EXPECT_EQ(kept[0].HeldFrom, kept[0].Answered);
+    EXPECT_GE(kept[0].HeldUntil, kept[0].HeldFrom);
     EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Answered"));
     EXPECT_EQ(List().RowData(0), nullptr);
     EXPECT_EQ(calls.RecordCount(), 0);

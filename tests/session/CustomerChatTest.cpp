@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace velmora {
 namespace {
 
@@ -241,6 +243,10 @@ TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
 {
     TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
     SetArchiveRecorder(&recorder);
+    record.Announced = 1000;
+    record.Answered = 2000;
+    record.HeldFrom = 2000;
+    record.HeldUntil = 3000;
     Begin();
     Receive(chat::USER_DETAILS, Details("Eve", "eve@example.org", "555"));
     Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("where is my order?").value()));
@@ -269,6 +275,10 @@ TEST_F(CustomerChatTest, TheChatIsKeptInTheArchiveAsItHappens)
     EXPECT_EQ(row.Status, QStringLiteral("End Chat !"));
     EXPECT_TRUE(row.EndedProperly);
     EXPECT_EQ(row.OtherSupporter, QStringLiteral("Ben"));
+    // The call's times come with the chat; the operator ended it.
+    EXPECT_EQ(std::tuple(row.Announced, row.Answered, row.HeldFrom, row.HeldUntil),
+              std::tuple(1000LL, 2000LL, 2000LL, 3000LL));
+    EXPECT_EQ(row.EndedBy, archive::EndedBy::Operator);
     const std::vector<TArchiveLine> lines = archive.Lines(row.Id);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].From, archive::Who::Visitor);
@@ -318,6 +328,25 @@ TEST_F(CustomerChatTest, TheChatGoesOnWithTheRecordOfWhatCameWhileWaiting)
     EXPECT_EQ(lines.size(), 1u);
     EXPECT_EQ(view.events, QStringList{QStringLiteral("line Are you there?")});
     SetArchiveRecorder(nullptr);
+}
+
+TEST_F(CustomerChatTest, AChatTheVisitorLeftIsKeptAsEndedByTheVisitor)
+{
+    TArchiveRecorder recorder(dir.filePath(QLatin1String(kArchiveFileName)));
+    SetArchiveRecorder(&recorder);
+    Begin();
+    Receive(END_SESSION);
+    ASSERT_TRUE(WaitFor([&] { return view.events.contains(QStringLiteral("ended")); }));
+    bool done = false;
+    chat->EndOnWire(0, {}, [&] { done = true; });
+    ASSERT_TRUE(WaitFor([&] { return done; }));
+    recorder.Flush();
+    SetArchiveRecorder(nullptr);
+    TArchiveDb archive;
+    ASSERT_TRUE(archive.OpenReader(recorder.Path()));
+    const std::vector<TArchiveHit> kept = archive.Search(TArchiveFilter{});
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(archive.Chat(kept[0].Chat)->EndedBy, archive::EndedBy::Visitor);
 }
 
 TEST_F(CustomerChatTest, TheEndSaysNothingWhenTheRowHasEndedOrTheCallerMovesOn)

@@ -30,6 +30,7 @@ const char kOfflineCaption[] = " Offline after T.O. (in Seconds) ";
 const char kConnectCaption[] = " Connection time out value (Sec) ";
 const char kRegistrationCaption[] = " Registration timeout value (Sec) ";
 const char kArchiveCaption[] = " Keep past chats on this computer (days, 0 = off) ";
+const char kResponseTargetCaption[] = " Response target (seconds) ";
 
 QGroupBox *Group(QWidget *parent, const QString &caption, QWidget *a, QWidget *b = nullptr)
 {
@@ -89,6 +90,8 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     LineTimesCheckBox = new QCheckBox(QStringLiteral("Show the time of every line"), this);
     LineTimesCheckBox->setObjectName(QStringLiteral("LineTimesCheckBox"));
     Watch(LineTimesCheckBox);
+    ResponseTargetComboBox = MakeCombo(QStringLiteral("ResponseTargetComboBox"), Numbers({15, 30, 60, 120}), true);
+    ResponseTargetComboBox->setToolTip(QStringLiteral("\"My figures\" counts the chats first answered within this time"));
 
     auto *positions = new QGroupBox(QStringLiteral(" Call Alert Display Position "), this);
     auto *positionColumn = new QVBoxLayout(positions);
@@ -116,7 +119,8 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     grid->addWidget(Group(this, QStringLiteral(" Empty line between messages "), EmptyLineAddCheckBox), 4, 1);
     grid->addWidget(positions, 5, 0, 1, 2);
     grid->addWidget(ChatsInOneWindowCheckBox, 6, 0, 1, 2);
-    grid->addWidget(Group(this, caption(kArchiveCaption), ArchiveDaysComboBox), 7, 0, 1, 2);
+    grid->addWidget(Group(this, caption(kArchiveCaption), ArchiveDaysComboBox), 7, 0);
+    grid->addWidget(Group(this, caption(kResponseTargetCaption), ResponseTargetComboBox), 7, 1);
     grid->addWidget(Group(this, QStringLiteral(" Spelling language "), SpellLanguageComboBox, SpellStatusLabel), 8, 0, 1, 2);
     grid->addWidget(LineTimesCheckBox, 9, 0, 1, 2);
     grid->setRowStretch(10, 1);
@@ -162,6 +166,7 @@ void TGeneralPage::Fill(const TSettings &s)
     SpellLanguageComboBox->setCurrentIndex(language);
     ShowSpellStatus();
     LineTimesCheckBox->setChecked(s.LineTimes);
+    ResponseTargetComboBox->setEditText(QString::number(s.ResponseTarget));
     if (QAbstractButton *b = CallDispPosRadioGroup->button(s.CallDispPosValue))
         b->setChecked(true);
     else {
@@ -185,15 +190,16 @@ bool TGeneralPage::Collect(TSettings &s)
     };
     // A not-available text more often than this would flood a waiting visitor.
     constexpr qint32 kMinNotAvailSeconds = 10;
-    const Source sources[7] = {{NotAvailToComboBox, kNotAvailCaption, kMinNotAvailSeconds},
+    const Source sources[8] = {{NotAvailToComboBox, kNotAvailCaption, kMinNotAvailSeconds},
                                {NotAvailRemindEveryComboBox, kReminderCaption, std::numeric_limits<qint32>::min()},
                                {RingRemindComboBox, kRingRemindCaption, std::numeric_limits<qint32>::min()},
                                {OfflineTimeOutComboBox, kOfflineCaption, std::numeric_limits<qint32>::min()},
                                {ConnectTimeoutComboBox, kConnectCaption, std::numeric_limits<qint32>::min()},
                                {RegistrationTimeoutComboBox, kRegistrationCaption, std::numeric_limits<qint32>::min()},
-                               {ArchiveDaysComboBox, kArchiveCaption, 0}};
-    std::optional<qint32> numbers[7];
-    for (int i = 0; i < 7; ++i) {
+                               {ArchiveDaysComboBox, kArchiveCaption, 0},
+                               {ResponseTargetComboBox, kResponseTargetCaption, 1}};
+    std::optional<qint32> numbers[8];
+    for (int i = 0; i < 8; ++i) {
         numbers[i] = ToInteger(sources[i].combo, QString::fromLatin1(sources[i].name), sources[i].min);
         if (!numbers[i])
             return false;
@@ -213,6 +219,7 @@ bool TGeneralPage::Collect(TSettings &s)
     s.ArchiveDays = *numbers[6];
     s.SpellLanguage = SpellLanguageComboBox->currentData().toString();
     s.LineTimes = LineTimesCheckBox->isChecked();
+    s.ResponseTarget = *numbers[7];
     if (CallDispPosRadioGroup->checkedId() >= 0)
         s.CallDispPosValue = CallDispPosRadioGroup->checkedId();
     return true;

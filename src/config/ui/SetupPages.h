@@ -105,6 +105,7 @@ public:
     QComboBox *SpellLanguageComboBox; // item data: the SpellLanguage value
     QLabel *SpellStatusLabel;         // why there is no checking, when there is none
     QCheckBox *LineTimesCheckBox;
+    QComboBox *ResponseTargetComboBox;
 
 private:
     void ShowSpellStatus();
