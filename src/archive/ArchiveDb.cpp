@@ -122,6 +122,7 @@ const char *FoldedIndexStep()
            " INSERT INTO lines_fts(rowid, text) VALUES (new.id, new.text); END;"
            "INSERT INTO lines_fts(lines_fts) VALUES ('rebuild');"
            "INSERT INTO chats_fts(chats_fts) VALUES ('rebuild');";
+}
 
 // 4: what the figures need: the call behind each chat (announced, its alert
 // answered, on hold), who ended the chat, the lines a transfer carried in,
@@ -1036,6 +1037,7 @@ std::optional<TArchiveChat> TArchiveDb::Chat(qint64 id)
         if (!read.Ok())
             Fail(read.Code());
         return std::nullopt;
+    }
     return ChatFrom(read);
 }
 

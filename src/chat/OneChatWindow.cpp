@@ -123,9 +123,6 @@ void TOneChatWindow::FormCreate(ChatItem *record)
     m_caption = CaptionBase(m_number);
     if (knownCaller) {
         m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
-    // A transferred chat's earlier lines were kept before the name came.
-    if (!m_carriedArchived.isEmpty())
-        m_chat.AttributeArchivedLines(m_chat.Name());
         setProperty(kChatNameProperty, m_chat.Name());
         m_pane->SetSpellNames({m_chat.Name()});
     }
@@ -347,6 +344,9 @@ void TOneChatWindow::CallerDetailsChanged()
     m_caption += QStringLiteral(", in chat with ") + CaptionName(m_chat.Name());
     setProperty(kChatNameProperty, m_chat.Name());
     ShowCaption();
+    // A transferred chat's earlier lines were kept before the name came.
+    if (!m_carriedArchived.isEmpty())
+        m_chat.AttributeArchivedLines(m_chat.Name());
     m_pane->SetSpellNames({m_chat.Name()});
     if (!m_nameNotice.isNull() && !m_chat.Name().isEmpty()) {
         m_pane->ReplaceLine(m_nameNotice, NameNotice(QString()), NameNotice());

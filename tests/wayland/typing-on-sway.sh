@@ -103,12 +103,12 @@ second="$(grep SUPPORT_ANSWERS_TO_CLI "$work/sim.log" | tail -1 | sed -n 's/.* s
 wait_for "call $second console [0-9]*\] SUPPORT_WELCOME" 1 10 || fail "the second chat did not open"
 sleep 1
 
-# Alt+number: chats are numbered from 0 in the order they opened.
-type_keys -M alt 0 -m alt -s 400 "to the first" -k Return
+# Alt+1 and Alt+2: the open chats in the order they are listed.
+type_keys -M alt 1 -m alt -s 400 "to the first" -k Return
 sleep 1
-type_keys -M alt 1 -m alt -s 400 "to the second" -k Return
-wait_for 'CHAT_TEXT "to the second"' 1 10 || fail "nothing typed after Alt+1 reached a visitor"
-grep -q '\[call 1 console [0-9]*\] CHAT_TEXT "to the first"' "$work/sim.log" || fail "Alt+0 did not turn to the first chat"
+type_keys -M alt 2 -m alt -s 400 "to the second" -k Return
+wait_for 'CHAT_TEXT "to the second"' 1 10 || fail "nothing typed after Alt+2 reached a visitor"
+grep -q '\[call 1 console [0-9]*\] CHAT_TEXT "to the first"' "$work/sim.log" || fail "Alt+1 did not turn to the first chat"
 grep -q "\[call $second console [0-9]*\] CHAT_TEXT \"to the second\"" "$work/sim.log" ||
-  fail "Alt+1 did not turn to the second chat"
+  fail "Alt+2 did not turn to the second chat"
 echo "typing-on-sway: $lines lines while calls arrived, Ctrl+Alt+N and Alt+number: all as expected"
