@@ -37,7 +37,8 @@ public:
         m_display = wl_display_create();
         m_socket = wl_display_add_socket_auto(m_display);
         m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        wl_event_loop_add_fd(wl_display_get_event_loop(m_display), m_wake, WL_EVENT_READABLE, RunQueued, this);
+        m_wakeSource =
+            wl_event_loop_add_fd(wl_display_get_event_loop(m_display), m_wake, WL_EVENT_READABLE, RunQueued, this);
         // Version 1 of the seat has no requests the monitor sends.
         wl_global_create(m_display, &wl_seat_interface, 1, this, [](wl_client *c, void *, uint32_t, uint32_t id) {
             wl_resource_set_implementation(wl_resource_create(c, &wl_seat_interface, 1, id), nullptr, nullptr,
@@ -59,6 +60,8 @@ public:
         m_stop = true;
         m_thread.join();
         wl_display_destroy_clients(m_display);
+        // A source of our own is ours to remove; the display frees only its own.
+        wl_event_source_remove(m_wakeSource);
         wl_display_destroy(m_display);
         ::close(m_wake);
     }
@@ -159,6 +162,7 @@ private:
     wl_display *m_display = nullptr;
     QByteArray m_socket;
     int m_wake = -1;
+    wl_event_source *m_wakeSource = nullptr;
     std::thread m_thread;
     std::atomic<bool> m_stop = false;
     std::mutex m_mutex;
