@@ -338,7 +338,7 @@ void TChatPane::AddRemoteLine(const QString &name, const QString &text)
 {
     if (!window()->isActiveWindow() || !isVisible())
         StartFlashing();
-    window()->setWindowIcon(ChatStatusIcon(callicon::Waiting));
+    ShowStatusIcon(callicon::Waiting);
     const TSettings &settings = Settings();
     AddLine(name + QStringLiteral(": ") + text, ColorFromSetting(settings.UserNameColor), int(name.size()) + 1,
             ColorFromSetting(settings.UserTextColor));
@@ -358,9 +358,21 @@ void TChatPane::ShowRemoteTyping(const QString &name, bool typing)
 
 void TChatPane::InputTextClick()
 {
-    // The window that shows the chat: its own, or the workspace holding its tab.
-    window()->setWindowIcon(ChatStatusIcon(callicon::Normal));
+    ShowStatusIcon(callicon::Normal);
     StopFlashing();
+}
+
+void TChatPane::ShowStatusIcon(int icon)
+{
+    // The window that shows the chat: its own, or the workspace holding its
+    // tab. A new icon costs the platform work, so only a change sets one:
+    // every visitor line would otherwise.
+    QWidget *shown = window();
+    static const char *const kShownIcon = "velmoraStatusIcon";
+    if (const QVariant was = shown->property(kShownIcon); was.isValid() && was.toInt() == icon)
+        return;
+    shown->setProperty(kShownIcon, icon);
+    shown->setWindowIcon(ChatStatusIcon(icon));
 }
 
 void TChatPane::AddNotice(const QString &text)

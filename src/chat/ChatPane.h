@@ -67,6 +67,8 @@ public:
     void ShowRemoteTyping(const QString &name, bool typing);
     // A click into the input: the operator has seen the chat.
     void InputTextClick();
+    // The chat's status icon on the window that shows it, set only when it changes.
+    void ShowStatusIcon(int icon);
     // A line of the console itself (the end of the chat), always brought into view.
     void AddSystemLine(const QString &text);
     // The chat is over: the line that says so, nothing more to type or send;

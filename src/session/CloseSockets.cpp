@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 
+#include <pthread.h>
 #include <sys/socket.h>
 
 namespace velmora {
@@ -25,7 +26,10 @@ void ReleaseSocket(TClientSocket *socket)
 
 TCloseSockets::TCloseSockets()
 {
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "velmora-close");
+        Run();
+    });
 }
 
 TCloseSockets::~TCloseSockets()

@@ -556,10 +556,26 @@ TEST_F(ChatWindowTest, ClickingTheInputStopsTheFlashing)
 {
     OpenWindow();
     ActivateElsewhere();
-    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("ping").value()));
-    ASSERT_TRUE(WaitFor([&] { return window->Flashing(); }));
+    // The waiting icon is set once however many lines come.
+    int iconChanges = 0;
+    struct IconCounter : QObject {
+        int *count;
+        explicit IconCounter(int *c) : count(c) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            *count += e->type() == QEvent::WindowIconChange;
+            return false;
+        }
+    } counter(&iconChanges);
+    window->installEventFilter(&counter);
+    for (const char *text : {"ping", "ping again", "and again"})
+        Receive(CHAT_TEXT, BodyOf(chat::BuildChatText(text).value()));
+    ASSERT_TRUE(WaitFor([&] { return window->Flashing() && window->ChatOutPutText->toPlainText().contains(QStringLiteral("and again")); }));
+    EXPECT_EQ(iconChanges, 1);
     window->Pane().InputTextClick();
     EXPECT_FALSE(window->Flashing());
+    EXPECT_EQ(iconChanges, 2);
+    window->removeEventFilter(&counter);
 }
 
 TEST(ChatLinesTest, NameLengthBeyondTheLineColoursTheWholeLine)
