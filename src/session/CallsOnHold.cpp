@@ -59,6 +59,11 @@ void TCalls::OnHoldTimerTimer()
         // find it "not connected" and take the call down.
         if (!record->Socket->IsConnected())
             continue;
+        // Until the server has greeted the connection and heard our answer
+        // it cannot tell whose call it carries: a text sent before that
+        // would come first on the wire and reach no visitor.
+        if (!record->InitialConnectAnswered)
+            continue;
         // Behind whatever exchange the call's connection is in, as if its
         // pauses had held the timer up; a tick still waiting there stands
         // for this one too, so a long exchange never ends in a burst.

@@ -9,6 +9,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <set>
+
 namespace velmora::test {
 namespace {
 
@@ -112,40 +114,64 @@ TEST_F(CallsPressure, LateTransferDataIsAcknowledgedThroughTheOpenWindow)
     EXPECT_EQ(host.windows[0]->transferData, QByteArray("{\\rtf1 late}"));
 }
 
-TEST_F(CallsPressure, UnansweredAlertsHoldNoThreadsAndStackOnlySoFar)
+TEST_F(CallsPressure, FourHundredCallsAreAllAnsweredInOrderWithFlatThreads)
 {
     auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+    // On-hold texts tick while the calls still connect, so a text sent
+    // ahead of a call's answer would show.
+    Settings().NotAvailTimeOut = 1;
+    calls.ApplyTimerSettings();
     const qsizetype before = threads();
-    // A hundred calls, nobody answering: 25 alerts at most stand open, the
-    // calls beyond them go on hold.
-    constexpr int kCalls = 100;
-    for (qint32 sc = 500; sc < 500 + kCalls; ++sc)
+    // Four hundred calls, nobody answering: 25 alerts at most stand open,
+    // the calls beyond them go on hold.
+    constexpr int kCalls = 400;
+    constexpr qint32 kFirst = 500;
+    for (qint32 sc = kFirst; sc < kFirst + kCalls; ++sc)
         calls.NewCall(sc, 0, QStringLiteral("flood"), QStringLiteral("ip"), server::CLIENT_LISTED);
     const qsizetype during = threads();
-    EXPECT_EQ(host.alerts.size(), std::min<std::size_t>(kCalls, 25u));
-    EXPECT_EQ(calls.CallsOnHold(), std::max(kCalls - 25, 0));
+    EXPECT_EQ(host.alerts.size(), 25u);
+    EXPECT_EQ(calls.CallsOnHold(), kCalls - 25);
     EXPECT_LT(during - before, 5); // no send worker for a call not yet connected
     while (host.AnswerNext(false)) {
     }
     EXPECT_EQ(calls.RecordCount(), kCalls);
     EXPECT_EQ(calls.CallsOnHold(), kCalls);
-    // Every call is answered on a connection of its own, and one sender
-    // serves them all: the threads do not grow with the calls.
-    ASSERT_TRUE(server.WaitForConnections(kCalls, 60000)) << server.ConnectionCount();
-    const auto answered = [&](int c) {
-        for (const ReceivedFrame &f : server.FramesOn(c))
-            if (f.code == chat::SUPPORT_ANSWERS_TO_CLI)
-                return true;
-        return false;
+
+    // Every call is answered on a connection of its own, first of all and
+    // with its own session count, and only on-hold texts follow; one sender
+    // serves them all, so the threads do not grow with the calls.
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(server.WaitForConnections(kCalls, 30000)) << server.ConnectionCount();
+    const auto answeredAs = [&](int c) -> qint32 {
+        const auto frames = server.FramesOn(c);
+        if (frames.empty())
+            return -1;
+        const auto answer = frames[0].code == chat::SUPPORT_ANSWERS_TO_CLI
+                                ? chat::DecodeSupportAnswersToCli(frames[0].body)
+                                : std::nullopt;
+        return answer ? answer->sessionCount : -2;
     };
     ASSERT_TRUE(WaitFor(
         [&] {
             for (int c = 0; c < kCalls; ++c)
-                if (!answered(c))
+                if (answeredAs(c) < 0)
                     return false;
             return true;
         },
-        60000));
+        30000));
+    EXPECT_LT(clock.elapsed(), 30000);
+    std::set<qint32> sessions;
+    for (int c = 0; c < kCalls; ++c) {
+        sessions.insert(answeredAs(c));
+        const auto codes = CodesOn(c);
+        for (std::size_t i = 1; i < codes.size(); ++i)
+            EXPECT_TRUE(codes[i] == chat::NOT_AVAIL_MSG || codes[i] == chat::NOT_AVAIL_REMINDER)
+                << "connection " << c << " frame " << i << " code " << codes[i];
+    }
+    EXPECT_EQ(sessions.size(), std::size_t(kCalls));
+    EXPECT_EQ(*sessions.begin(), kFirst);
+    EXPECT_EQ(*sessions.rbegin(), kFirst + kCalls - 1);
     EXPECT_LE(threads() - before, 2);
     // ... and it has a name a support engineer can find.
     QStringList names;

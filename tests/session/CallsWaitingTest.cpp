@@ -322,6 +322,7 @@ TEST_F(CallsWaiting, CallEndedWhileItsErrorBoxIsOpenLeavesLaterCallsAlone)
 
 TEST_F(CallsWaiting, OnHoldTickSkipsACallWhoseConnectionIsStillOpening)
 {
+    server.SetSendInitialConnect(false);
     calls.NewCall(14, 0, QStringLiteral("site"), QStringLiteral("ip"), server::CLIENT_LISTED);
     host.AnswerNext(false);
     // The connect has not completed: the event loop has not run yet.
@@ -330,8 +331,16 @@ TEST_F(CallsWaiting, OnHoldTickSkipsACallWhoseConnectionIsStillOpening)
     EXPECT_EQ(List().Cell(0, ColStatus), QStringLiteral("Waiting..."));
     EXPECT_EQ(calls.RecordCount(), 1);
 
-    // Once open, the call is answered and the next tick reaches it.
+    // Open but not yet greeted by the server (a busy server accepts late):
+    // our answer must still be the first thing on the wire.
     ASSERT_TRUE(server.WaitForConnections(1));
+    ASSERT_TRUE(WaitFor([&] { return List().RowData(0) && List().RowData(0)->Socket->IsConnected(); }));
+    calls.OnHoldTimerTimer();
+    RunFor(50);
+    EXPECT_TRUE(CodesOn(0).empty());
+
+    // Once greeted, the call is answered and the next tick reaches it.
+    ASSERT_TRUE(server.SendRaw(0, chat::BuildInitialConnect()));
     ASSERT_TRUE(WaitForCode(0, chat::SUPPORT_ANSWERS_TO_CLI));
     calls.OnHoldTimerTimer();
     ASSERT_TRUE(WaitForCode(0, chat::NOT_AVAIL_MSG));

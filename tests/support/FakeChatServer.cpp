@@ -40,6 +40,10 @@ public:
     {
         m_server = new QTcpServer(this);
         QObject::connect(m_server, &QTcpServer::newConnection, this, [this] { OnNewConnection(); });
+        // Hundreds of calls connect at once: with the default backlog the
+        // kernel drops their handshakes and they retry for seconds.
+        m_server->setListenBacklogSize(1024);
+        m_server->setMaxPendingConnections(1024);
         if (!m_server->listen(QHostAddress::LocalHost, 0))
             return false;
         m_owner.m_port = m_server->serverPort();
