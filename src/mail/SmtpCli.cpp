@@ -47,10 +47,28 @@ int WsaFromSocketError(QAbstractSocket::SocketError error)
 
 } // namespace
 
-TSmtpCli::TSmtpCli(QObject *parent) : QObject(parent), m_socket(new QSslSocket(this))
+TSmtpCli::TSmtpCli(QObject *parent) : QObject(parent)
 {
     m_stepTimer.setSingleShot(true);
     connect(&m_stepTimer, &QTimer::timeout, this, &TSmtpCli::StepTimedOut);
+}
+
+TSmtpCli::~TSmtpCli()
+{
+    m_stepOpen = false;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void TSmtpCli::MakeSocket()
+{
+    // Made for the first connection only: a TLS socket loads the TLS
+    // plug-in and its library, which a console that never mails need not pay.
+    if (m_socket)
+        return;
+    m_socket = new QSslSocket(this);
     connect(m_socket, &QSslSocket::connected, this, &TSmtpCli::SocketConnected);
     connect(m_socket, &QSslSocket::encrypted, this, &TSmtpCli::SocketEncrypted);
     connect(m_socket, &QSslSocket::readyRead, this, &TSmtpCli::SocketReadyRead);
@@ -63,13 +81,6 @@ TSmtpCli::TSmtpCli(QObject *parent) : QObject(parent), m_socket(new QSslSocket(t
         if (m_message)
             PumpMessage();
     });
-}
-
-TSmtpCli::~TSmtpCli()
-{
-    m_stepOpen = false;
-    m_socket->disconnect(this);
-    m_socket->abort();
 }
 
 // --- steps -------------------------------------------------------------------
@@ -107,7 +118,7 @@ int TSmtpCli::CurrentTimeoutMs() const
 
 bool TSmtpCli::Connected() const
 {
-    return m_connected && m_socket->state() == QAbstractSocket::ConnectedState;
+    return m_connected && m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 void TSmtpCli::Finish(quint16 error)
@@ -199,6 +210,7 @@ bool TSmtpCli::Connect()
         m_refusal = QStringLiteral("SMTP component already connected");
         return false;
     }
+    MakeSocket();
     // What is left of a connection the peer closed goes; it is never reused.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
@@ -436,7 +448,8 @@ bool TSmtpCli::Quit()
         return false;
     Begin(smtpQuit);
     if (!Connected()) {
-        m_socket->abort();
+        if (m_socket)
+            m_socket->abort();
         m_connected = false;
         Finish(0);
         return true;
@@ -465,13 +478,14 @@ void TSmtpCli::DropStep()
 void TSmtpCli::Abort()
 {
     DropStep();
-    m_socket->abort();
+    if (m_socket)
+        m_socket->abort();
     m_connected = false;
 }
 
 bool TSmtpCli::SayQuit()
 {
-    if (!m_connected || m_stepOpen || m_socket->state() != QAbstractSocket::ConnectedState
+    if (!m_connected || !m_socket || m_stepOpen || m_socket->state() != QAbstractSocket::ConnectedState
         || (Security != smtpSecurityNone && !m_tlsUp))
         return false;
     Display(QStringLiteral("> QUIT"));
@@ -604,7 +618,8 @@ void TSmtpCli::StepTimedOut()
         SetError(QStringLiteral("No answer from the mail server within %1 seconds (Winsock error #10060)")
                      .arg(std::max(1, StepTimeoutMs / 1000)));
     m_stepOpen = false;
-    m_socket->abort();
+    if (m_socket)
+        m_socket->abort();
     m_connected = false;
     m_stepOpen = true;
     // Nothing is lost when a QUIT goes unanswered: the mail before it is in.

@@ -164,6 +164,7 @@ private:
     QString SignOnName() const;
     quint16 PortNumber() const;
 
+    void MakeSocket();
     void SocketConnected();
     void SocketEncrypted();
     void SocketReadyRead();
@@ -185,7 +186,8 @@ private:
     void NextRecipient(int index);
     void PumpMessage();
 
-    QSslSocket *m_socket = nullptr;
+    QSslSocket *m_socket = nullptr; // made by the first Connect
+
     TSmtpLineSplitter m_lines;
     TSmtpState m_state = smtpReady;
     TSmtpRequest m_request = smtpCustom;

@@ -3,6 +3,7 @@
 #include "mail/SmtpCli.h"
 
 #include <QFile>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -257,6 +258,8 @@ TEST(SmtpCli, RefusedCallsStartNothing)
     EXPECT_EQ(cli.RefusalText(), QStringLiteral("SMTP component not connected"));
     // Quit without a connection ends at once, without error.
     EXPECT_EQ(d.Run(&TSmtpCli::Quit), 0);
+    // ... and with no TLS socket made yet: that waits for the first connection.
+    EXPECT_TRUE(cli.findChildren<QSslSocket *>().isEmpty());
     ASSERT_TRUE(cli.Connect());
     EXPECT_FALSE(cli.Helo());
     EXPECT_EQ(cli.RefusalText(), QStringLiteral("SMTP component not ready"));
