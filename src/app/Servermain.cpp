@@ -38,7 +38,6 @@
 #include <QMenu>
 #include <QMovie>
 #include <QPointer>
-#include <QSoundEffect>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
@@ -148,9 +147,7 @@ void TMainForm::SettingsRead(const TSettings &s)
         RememberChatSize(QSize(s.ChatWindowWidth, s.ChatWindowHeight));
     SetIndicator(OutoAnsLbl, s.AutoOnHoldOnMinimized);
     SetIndicator(IdleModLbl, s.OfflineTimeOutEna);
-    m_mainSound = QUrl::fromLocalFile(QFileInfo(s.MainSundFile).absoluteFilePath());
-    if (PlayWavInMain)
-        PlayWavInMain->setSource(m_mainSound);
+    PlayWavInMain.SetFile(QFileInfo(s.MainSundFile).absoluteFilePath());
 }
 
 void TMainForm::ShowPastChats(const QString &visitor)
@@ -344,14 +341,7 @@ void TMainForm::MailWaitingChanged()
 
 void TMainForm::PlayMainSound()
 {
-    // The sound system (its library and the audio device) is taken up by the
-    // first sound played, not at start: many consoles never play one.
-    if (!PlayWavInMain) {
-        PlayWavInMain = new QSoundEffect(this);
-        PlayWavInMain->setSource(m_mainSound);
-    }
-    if (PlayWavInMain->status() != QSoundEffect::Error)
-        PlayWavInMain->play();
+    PlayWavInMain.Play();
 }
 
 void TMainForm::SetTrayBlinking(bool on) { m_tray->SetBlinking(on); }

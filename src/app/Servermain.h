@@ -6,6 +6,7 @@
 #include "app/core/Console.h"
 #include "chat/ChatHost.h"
 #include "chat/SuppChatWindow.h"
+#include "chat/WavSound.h"
 #include "config/FileHistory.h"
 #include "config/ProgramConfig.h"
 #include "config/ui/UserSetupDlg.h"
@@ -23,7 +24,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMovie;
-class QSoundEffect;
 class QSystemTrayIcon;
 class QToolButton;
 class QWidget;
@@ -217,8 +217,7 @@ private:
     QLabel *m_statusPanel1 = nullptr;
     QLabel *m_statusPanel2 = nullptr;
     TConsoleTray *m_tray = nullptr;
-    QSoundEffect *PlayWavInMain = nullptr; // made by the first sound played
-    QUrl m_mainSound;
+    TWavSound PlayWavInMain; // read and played by the first ring
 
     QMenu *m_fileMenu = nullptr;
     QAction *m_historyAnchor = nullptr; // the separator after "Save Config &As"

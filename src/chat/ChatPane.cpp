@@ -31,7 +31,6 @@
 #include <QScrollBar>
 #include <QStringListModel>
 #include <QShortcut>
-#include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextBlock>
@@ -522,12 +521,13 @@ void TChatPane::PlayChatSound()
     const QString file = Settings().ChatSoundFile;
     if (file.isEmpty())
         return;
-    if (!PlayWavInChat) {
-        PlayWavInChat = new QSoundEffect(this);
-        PlayWavInChat->setSource(QUrl::fromLocalFile(StartPath(file)));
+    // The setting may have changed since the last sound.
+    const QString path = StartPath(file);
+    if (path != m_chatSoundPath) {
+        m_chatSoundPath = path;
+        PlayWavInChat.SetFile(path);
     }
-    // Without an audio device the effect stays silent; nothing waits on it.
-    PlayWavInChat->play();
+    PlayWavInChat.Play();
 }
 
 void TChatPane::SelectAll1Click()

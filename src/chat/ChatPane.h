@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "chat/WavSound.h"
 #include "shortcuts/Placeholders.h"
 
 #include <functional>
@@ -21,7 +22,6 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QSoundEffect;
 class QStatusBar;
 class QTextEdit;
 class QToolButton;
@@ -191,7 +191,8 @@ private:
     QTextCharFormat m_baseFormat;
     QLabel *m_statusPanels[3] = {};
     QHBoxLayout *m_toggles = nullptr;
-    QSoundEffect *PlayWavInChat = nullptr;
+    TWavSound PlayWavInChat; // its file read on the first play
+    QString m_chatSoundPath;
     int m_flashTicks = 0;
     int m_uncarriedInInput = 0;
     bool m_soundOn = true;
