@@ -6,6 +6,8 @@
 // its processor time is given too, which a loaded machine does not inflate.
 //
 //   BM_LongWordLine           AddRemoteLine with a 65,535-letter word
+//   BM_LeanLongWordBaseline   the same word in a bare QTextBrowser, in 4 KiB
+//                             paragraphs with the same break points
 //   BM_Transferred/<payload>  TReceivedConversation::Show, then its pieces:
 //     0 one word of 1 MiB          4 "x " 15,000 times at 1000 pt
 //     1 \cf change per letter, 1 MiB 5 "x " 3,000 times at 1638 pt
@@ -24,7 +26,9 @@
 
 #include <QElapsedTimer>
 #include <QTextCursor>
+#include <QTextBrowser>
 #include <QTextDocument>
+#include <QTimer>
 #include <QTextEdit>
 
 #include <benchmark/benchmark.h>
@@ -119,7 +123,40 @@ void BM_LongWordLine(benchmark::State &state)
     const QString word(65535, QLatin1Char('a'));
     RunStalls(state, [&](TChatPane &pane) { pane.AddRemoteLine(QStringLiteral("Eve"), word); });
 }
-BENCHMARK(BM_LongWordLine)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LongWordLine)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
+
+// The baseline: a bare QTextBrowser of the pane's size given the same word
+// with the same break points, in paragraphs of 4 KiB, one per pass.
+void BM_LeanLongWordBaseline(benchmark::State &state)
+{
+    QString broken;
+    for (int at = 0; at < 65535; at += 512)
+        broken += QString(std::min(512, 65535 - at), QLatin1Char('a')) + QChar(0x200B);
+    std::vector<double> walls;
+    for (auto _ : state) {
+        QTextBrowser view;
+        view.resize(TChatPane::kClientWidth, TChatPane::kClientHeight);
+        view.show();
+        view.append(QStringLiteral("Eve: hello"));
+        WorstStall([] {});
+        int next = 0;
+        std::function<void()> piece = [&] {
+            QTextCursor cursor(view.document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertBlock();
+            cursor.insertText(broken.mid(next, 4096));
+            next += 4096;
+            if (next < broken.size())
+                QTimer::singleShot(0, &view, piece);
+        };
+        const Stall stall = WorstStall(piece, [&] { return next < broken.size(); });
+        state.SetIterationTime(stall.wallMs / 1000.0);
+        walls.push_back(stall.wallMs);
+    }
+    state.counters["median_stall_ms"] = Median(walls);
+    state.counters["worst_stall_ms"] = *std::max_element(walls.begin(), walls.end());
+}
+BENCHMARK(BM_LeanLongWordBaseline)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 
 // The conversations another console could send, each within a frame.
 QByteArray Payload(int which)

@@ -1,6 +1,7 @@
 #include "chat/ChatLines.h"
 
 #include "diag/SafeText.h"
+#include "richtext/RtfWriter.h"
 #include "richtext/WordBreaks.h"
 
 #include <QTextCursor>
@@ -31,6 +32,34 @@ QString EndedCaption(const QString &caption)
     return ended == caption ? ended + QStringLiteral(", chat ended") : ended;
 }
 
+namespace {
+
+// `said` in pieces of about kLinePieceChars, each ending after a space or a
+// break opportunity where one is near, never inside a surrogate pair.
+QStringList LinePieces(const QString &said)
+{
+    QStringList pieces;
+    qsizetype from = 0;
+    while (said.size() - from > kLinePieceChars) {
+        qsizetype end = from + kLinePieceChars;
+        for (qsizetype at = end; at > end - 512; --at) {
+            const QChar before = said.at(at - 1);
+            if (before.isSpace() || before == QChar(kZeroWidthSpace)) {
+                end = at;
+                break;
+            }
+        }
+        if (said.at(end - 1).isHighSurrogate())
+            --end;
+        pieces.append(said.mid(from, end - from));
+        from = end;
+    }
+    pieces.append(said.mid(from));
+    return pieces;
+}
+
+} // namespace
+
 QString MessageForDisplay(const QString &text)
 {
     QString out = text;
@@ -52,14 +81,20 @@ QString MessageForWire(const QString &text)
 
 void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
                     int nameLength, const QColor &textColor, const QTextCharFormat &base,
-                    bool emptyLineAfter)
+                    bool emptyLineAfter, QStringList *rest)
 {
     const QString line = MessageForDisplay(text);
     const int split = qBound(0, nameLength, int(line.size()));
     // A visitor's endless word is given places to wrap (WordBreaks.h).
     int unbroken = 0;
     const QString name = WithWordBreaks(line.left(split), unbroken);
-    const QString said = WithWordBreaks(line.mid(split), unbroken);
+    QString said = WithWordBreaks(line.mid(split), unbroken);
+    if (rest) {
+        *rest = LinePieces(said);
+        said = rest->isEmpty() ? QString() : rest->takeFirst();
+        if (!rest->isEmpty())
+            emptyLineAfter = false; // it follows the last piece
+    }
 
     QTextCharFormat nameFormat = base;
     nameFormat.setForeground(nameColor);
@@ -78,6 +113,24 @@ void AppendChatLine(QTextDocument &document, const QString &text, const QColor &
         cursor.insertText(name, nameFormat);
     if (!said.isEmpty())
         cursor.insertText(said, textFormat);
+    if (emptyLineAfter)
+        cursor.insertBlock(QTextBlockFormat(), base);
+    cursor.endEditBlock();
+}
+
+void AppendLinePiece(QTextCursor &at, const QString &piece, const QColor &textColor, const QTextCharFormat &base,
+                     bool emptyLineAfter)
+{
+    QTextCharFormat textFormat = base;
+    textFormat.setForeground(textColor);
+    QTextBlockFormat continued;
+    continued.setProperty(kContinuedLineProperty, true);
+    QTextCursor cursor(at.document());
+    cursor.setPosition(at.position());
+    cursor.beginEditBlock();
+    cursor.insertBlock(continued, base);
+    cursor.insertText(piece, textFormat);
+    at.setPosition(cursor.position());
     if (emptyLineAfter)
         cursor.insertBlock(QTextBlockFormat(), base);
     cursor.endEditBlock();

@@ -5,8 +5,10 @@
 #include <QColor>
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <QTextCharFormat>
 
+class QTextCursor;
 class QTextDocument;
 
 namespace velmora {
@@ -41,8 +43,21 @@ QFont ConversationFont();
 // Appends `text` as a new paragraph: its first `nameLength` characters in
 // `nameColor`, the rest in `textColor`, both on the `base` format; then, when
 // `emptyLineAfter`, an empty paragraph.
+//
+// With `rest`, a line longer than kLinePieceChars gets only its first piece
+// and no empty paragraph; the other pieces, in order, are left in `rest` for
+// AppendLinePiece, so no single pass lays out the whole of a huge line.
 void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
                     int nameLength, const QColor &textColor, const QTextCharFormat &base,
-                    bool emptyLineAfter);
+                    bool emptyLineAfter, QStringList *rest = nullptr);
+
+inline constexpr int kLinePieceChars = 4096;
+
+// Inserts `piece` at `at` (the end of the line's last piece) as a paragraph
+// that continues that line (kContinuedLineProperty), in `textColor`; `at`
+// ends up at the end of the new paragraph. The last piece brings the line's
+// empty paragraph, when `emptyLineAfter`.
+void AppendLinePiece(QTextCursor &at, const QString &piece, const QColor &textColor, const QTextCharFormat &base,
+                     bool emptyLineAfter);
 
 } // namespace velmora

@@ -310,8 +310,19 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
     m_followNextLine = false;
     QTextDocument &document = *ChatOutPutText->document();
     const int line = document.isEmpty() ? 0 : document.blockCount();
-    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, Settings().EmptyLineAdd);
-    StampLineTime(document.findBlockByNumber(line));
+    const bool emptyLineAfter = Settings().EmptyLineAdd;
+    QStringList rest;
+    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, emptyLineAfter, &rest);
+    const QTextBlock head = document.findBlockByNumber(line);
+    StampLineTime(head);
+    if (!rest.isEmpty()) {
+        QTextCursor at(&document);
+        at.setPosition(head.position() + head.length() - 1);
+        // Lines that come meanwhile go below; the pieces stay with their line.
+        at.setKeepPositionOnInsert(true);
+        m_linePieces.push_back({at, rest, textColor, emptyLineAfter});
+        QueueLinePiece();
+    }
     ShowLineTimes(Settings().LineTimes);
     if (follow) {
         ScrollToNewest();
@@ -323,6 +334,41 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
     // (in the tab in front), and only while it can take text.
     if (window()->isActiveWindow() && isVisible() && InputText->isEnabled())
         InputText->setFocus();
+}
+
+void TChatPane::QueueLinePiece()
+{
+    if (m_pieceQueued)
+        return;
+    m_pieceQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_pieceQueued = false;
+        const bool follow = ConversationAtBottom();
+        if (!AddLinePiece())
+            return;
+        if (follow)
+            ScrollToNewest();
+        QueueLinePiece();
+    });
+}
+
+bool TChatPane::AddLinePiece()
+{
+    if (m_linePieces.empty())
+        return false;
+    TLinePieces &line = m_linePieces.front();
+    const QString piece = line.rest.takeFirst();
+    const bool last = line.rest.isEmpty();
+    AppendLinePiece(line.at, piece, line.color, m_baseFormat, last && line.emptyLineAfter);
+    if (last)
+        m_linePieces.pop_front();
+    return true;
+}
+
+void TChatPane::ShowRestOfLines()
+{
+    while (AddLinePiece()) {
+    }
 }
 
 void TChatPane::AddOwnLine(const QByteArray &wire)

@@ -14,6 +14,7 @@
 #include "chat/WavSound.h"
 #include "shortcuts/Placeholders.h"
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -81,6 +82,9 @@ public:
     const QTextCharFormat &BaseFormat() const { return m_baseFormat; }
     bool NewMessagesShown() const;
     void ScrollToNewest();
+    // What is still to come of long lines shown in pieces, in place now: for
+    // whatever reads the whole conversation (a transcript, a transfer).
+    void ShowRestOfLines();
 
     QString InputPlainText() const;
     // What Send sends: the input without the line breaks around it (an Enter
@@ -187,6 +191,8 @@ private:
     bool ConversationAtBottom() const;
     void ShowInputMenu(int position, const QPoint &globalAt);
     void PlaceNewMessagesMarker();
+    void QueueLinePiece();
+    bool AddLinePiece();
 
     QTextCharFormat m_baseFormat;
     QLabel *m_statusPanels[3] = {};
@@ -204,6 +210,16 @@ private:
     std::optional<QString> m_spellSetting; // the SpellLanguage last followed
     QStringList m_spellNames;
     bool m_followNextLine = false;
+    // Long lines whose later pieces are still to be shown, one piece per pass
+    // of the event loop; each at the end of what it has shown so far.
+    struct TLinePieces {
+        QTextCursor at;
+        QStringList rest;
+        QColor color;
+        bool emptyLineAfter = false;
+    };
+    std::deque<TLinePieces> m_linePieces;
+    bool m_pieceQueued = false;
 };
 
 } // namespace velmora

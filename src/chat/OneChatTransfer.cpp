@@ -178,6 +178,7 @@ void TOneChatWindow::LoadTransferredConversation(const QByteArray &richText)
 void TOneChatWindow::ShowAllReceived() const
 {
     m_received->ShowRestNow();
+    m_pane->ShowRestOfLines();
 }
 
 void TOneChatWindow::ArchiveCarriedConversation()

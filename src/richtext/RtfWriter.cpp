@@ -268,7 +268,7 @@ bool WriteRtf(const QTextDocument &document, QIODevice &out)
     RunProps current;
     Output text;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        if (block != document.begin())
+        if (block != document.begin() && !block.blockFormat().boolProperty(kContinuedLineProperty))
             text.Token("\\pard ");
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -291,6 +291,8 @@ bool WriteRtf(const QTextDocument &document, QIODevice &out)
         }
         // Every paragraph ends with its mark, the last one too, as rich-edit
         // controls write it; readers drop the mark that ends the document.
+        if (block.next().isValid() && block.next().blockFormat().boolProperty(kContinuedLineProperty))
+            continue; // the line goes on in the next paragraph
         text.Token("\\par");
         text.NewLine();
         if (!Put(out, text.Take()))

@@ -8,11 +8,16 @@
 // (\'hh for its upper half) with \uN? for everything else, so the file opens
 // alike in readers that know Unicode and in those that do not.
 #include <QByteArray>
+#include <QTextFormat>
 
 class QIODevice;
 class QTextDocument;
 
 namespace velmora {
+
+// Set on a paragraph that continues the one before it: a long line shown in
+// pieces is written as the one paragraph it is.
+inline constexpr int kContinuedLineProperty = QTextFormat::UserProperty + 0x100;
 
 // Writes the whole document as RTF, one paragraph at a time, to `out`.
 // Returns false when the device refuses a write.

@@ -439,8 +439,17 @@ TEST_F(ChatWindowTest, TranscriptCarriesTheCallerAndTheConversationUnderItsHeade
     OpenWindow();
     Receive(chat::USER_DETAILS, BodyOf(chat::BuildUserDetails("Eve", "eve@example.org", "555").value()));
     Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("hello there").value()));
-    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("hello there")); }));
+    // A huge line is shown a piece per pass, yet stays one line, before the
+    // line that came after it, on screen and in the transcript.
+    const QByteArray word(20000, 'y');
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText(word).value()));
+    Receive(CHAT_TEXT, BodyOf(chat::BuildChatText("after").value()));
+    ASSERT_TRUE(WaitFor([&] { return Conversation().contains(QStringLiteral("after")); }));
     window->FormClose();
+    QString shown = Conversation();
+    shown.remove(QChar(0x200B));
+    EXPECT_EQ(shown.count(u'y'), word.size());
+    EXPECT_LT(shown.lastIndexOf(u'y'), shown.indexOf(QStringLiteral("after")));
     ASSERT_EQ(host.transcripts, 1);
     const TTranscriptSource &t = host.lastTranscript;
     EXPECT_EQ(t.Name, QStringLiteral("Eve"));
@@ -457,6 +466,12 @@ TEST_F(ChatWindowTest, TranscriptCarriesTheCallerAndTheConversationUnderItsHeade
     EXPECT_GT(email, info);
     EXPECT_GT(said, email);
     EXPECT_GE(t.Conversation.indexOf("\\red0\\green128\\blue0"), 0);
+    const qsizetype firstY = t.Conversation.indexOf("yyyy");
+    const qsizetype lastY = t.Conversation.lastIndexOf("yyyy");
+    ASSERT_GT(firstY, said);
+    EXPECT_EQ(t.Conversation.mid(firstY, lastY - firstY).count('y'), word.size() - 4);
+    EXPECT_FALSE(t.Conversation.mid(firstY, lastY - firstY).contains("\\par"));
+    EXPECT_GT(t.Conversation.indexOf("after"), lastY);
 }
 
 TEST_F(ChatWindowTest, NoTranscriptForACallWithoutARow)
