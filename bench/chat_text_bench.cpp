@@ -4,6 +4,9 @@
 // 95th percentile of the latency, and the process's resident memory before
 // and after the ten windows opened.
 //
+// BM_LeanWindowsBaseline does the same with ten lean windows of a
+// QTextBrowser and a QPlainTextEdit, as the figure to compare with.
+//
 // Run: QT_QPA_PLATFORM=offscreen ./chat_text_bench
 #include "chat/ChatHost.h"
 #include "chat/OneChatWindow.h"
@@ -21,6 +24,11 @@
 #include <QTcpSocket>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QPlainTextEdit>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <QtEndian>
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -76,6 +84,99 @@ struct Chat {
     QTcpSocket *peer = nullptr; // the server's end
     TOneChatWindow *window = nullptr;
 };
+
+// The baseline: ten lean chat windows (a QTextBrowser over a QPlainTextEdit),
+// shown, each reading the same frames from its own loopback connection and
+// appending the visitor's line; runs first, so its memory is the lower one.
+class LeanChat : public QWidget {
+public:
+    explicit LeanChat(QTcpSocket *socket) : m_socket(socket)
+    {
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(conversation = new QTextBrowser(this), 3);
+        layout->addWidget(new QPlainTextEdit(this), 1);
+        resize(560, 420);
+        QObject::connect(socket, &QTcpSocket::readyRead, this, [this] { Read(); });
+    }
+    QTextBrowser *conversation = nullptr;
+
+private:
+    void Read()
+    {
+        m_in += m_socket->readAll();
+        while (m_in.size() >= 6) {
+            const quint32 length = qFromBigEndian<quint32>(m_in.constData() + 2);
+            if (m_in.size() < 6 + qsizetype(length))
+                return;
+            const QByteArray body = m_in.mid(6, length);
+            m_in.remove(0, 6 + length);
+            QTextCursor cursor(conversation->document());
+            cursor.movePosition(QTextCursor::End);
+            if (!conversation->document()->isEmpty())
+                cursor.insertBlock();
+            cursor.insertText(QStringLiteral("Eve: ") + QString::fromLatin1(body.mid(4)));
+        }
+    }
+    QTcpSocket *m_socket;
+    QByteArray m_in;
+};
+
+void BM_LeanWindowsBaseline(benchmark::State &state)
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
+        state.SkipWithError("cannot listen");
+        return;
+    }
+    const long rssBefore = ResidentKiB();
+    std::vector<std::unique_ptr<LeanChat>> windows;
+    std::vector<QTcpSocket *> peers;
+    for (int i = 0; i < kWindows; ++i) {
+        auto *socket = new QTcpSocket;
+        socket->connectToHost(QHostAddress::LocalHost, server.serverPort());
+        if (!Spin([&] { return socket->state() == QAbstractSocket::ConnectedState && server.hasPendingConnections(); })) {
+            state.SkipWithError("cannot connect");
+            return;
+        }
+        peers.push_back(server.nextPendingConnection());
+        windows.push_back(std::make_unique<LeanChat>(socket));
+        socket->setParent(windows.back().get());
+        windows.back()->show();
+    }
+    Spin([] { return false; }, 200);
+    const long rssAfter = ResidentKiB();
+    const QByteArray frame =
+        *chat::BuildChatText(QByteArrayLiteral("Hello, I have a question about my order number 12345."));
+    std::vector<double> latenciesUs;
+    int next = 0;
+    for (auto _ : state) {
+        const int at = next;
+        next = (next + 1) % kWindows;
+        QTextDocument *document = windows[std::size_t(at)]->conversation->document();
+        const int blocksBefore = document->blockCount();
+        const bool empty = document->isEmpty();
+        const auto start = std::chrono::steady_clock::now();
+        peers[std::size_t(at)]->write(frame);
+        peers[std::size_t(at)]->flush();
+        if (!Spin([&] { return document->blockCount() > blocksBefore || (empty && !document->isEmpty()); })) {
+            state.SkipWithError("line never arrived");
+            break;
+        }
+        latenciesUs.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    if (!latenciesUs.empty()) {
+        std::sort(latenciesUs.begin(), latenciesUs.end());
+        state.counters["median_us"] = latenciesUs[latenciesUs.size() / 2];
+        state.counters["p95_us"] = latenciesUs[latenciesUs.size() * 95 / 100];
+        state.counters["max_us"] = latenciesUs.back();
+    }
+    state.counters["rss_10_windows_growth_KiB"] = double(rssAfter - rssBefore);
+    windows.clear();
+    for (QTcpSocket *peer : peers)
+        delete peer;
+}
+BENCHMARK(BM_LeanWindowsBaseline)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 void BM_ChatTextToDocument(benchmark::State &state)
 {
@@ -141,6 +242,7 @@ void BM_ChatTextToDocument(benchmark::State &state)
     }
     state.counters["rss_before_KiB"] = double(rssBefore);
     state.counters["rss_10_windows_KiB"] = double(rssAfter);
+    state.counters["rss_10_windows_growth_KiB"] = double(rssAfter - rssBefore);
 
     for (auto &chat : chats)
         delete chat->window;
