@@ -81,7 +81,7 @@ QString MessageForWire(const QString &text)
 
 void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
                     int nameLength, const QColor &textColor, const QTextCharFormat &base,
-                    bool emptyLineAfter, QStringList *rest)
+                    bool emptyLineAfter, QStringList *rest, const QTextBlockFormat &lineFormat)
 {
     const QString line = MessageForDisplay(text);
     const int split = qBound(0, nameLength, int(line.size()));
@@ -104,10 +104,12 @@ void AppendChatLine(QTextDocument &document, const QString &text, const QColor &
     QTextCursor cursor(&document);
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    if (!document.isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), base);
-    else
+    if (!document.isEmpty()) {
+        cursor.insertBlock(lineFormat, base);
+    } else {
+        cursor.setBlockFormat(lineFormat);
         cursor.setBlockCharFormat(base);
+    }
     // insertText takes the characters as they are; no markup is ever parsed.
     if (!name.isEmpty())
         cursor.insertText(name, nameFormat);

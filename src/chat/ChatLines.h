@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextCharFormat>
+#include <QTextFormat>
 
 class QTextCursor;
 class QTextDocument;
@@ -41,15 +42,16 @@ QString MessageForWire(const QString &text);
 QFont ConversationFont();
 
 // Appends `text` as a new paragraph: its first `nameLength` characters in
-// `nameColor`, the rest in `textColor`, both on the `base` format; then, when
-// `emptyLineAfter`, an empty paragraph.
+// `nameColor`, the rest in `textColor`, both on the `base` format, in a
+// paragraph of `lineFormat`; then, when `emptyLineAfter`, an empty paragraph.
 //
 // With `rest`, a line longer than kLinePieceChars gets only its first piece
 // and no empty paragraph; the other pieces, in order, are left in `rest` for
 // AppendLinePiece, so no single pass lays out the whole of a huge line.
 void AppendChatLine(QTextDocument &document, const QString &text, const QColor &nameColor,
                     int nameLength, const QColor &textColor, const QTextCharFormat &base,
-                    bool emptyLineAfter, QStringList *rest = nullptr);
+                    bool emptyLineAfter, QStringList *rest = nullptr,
+                    const QTextBlockFormat &lineFormat = QTextBlockFormat());
 
 inline constexpr int kLinePieceChars = 4096;
 

@@ -156,6 +156,9 @@ TChatPane::TChatPane(QWidget *parent) : QWidget(parent)
     ChatOutPutText = new TConversationView(this);
     ChatOutPutText->setObjectName(QStringLiteral("ChatOutPutText"));
     ChatOutPutText->setReadOnly(true);
+    // Nobody edits the conversation: an undo history would keep every line
+    // inserted over the whole chat.
+    ChatOutPutText->setUndoRedoEnabled(false);
     ChatOutPutText->setAcceptRichText(false);
     ChatOutPutText->setMinimumHeight(120);
     ChatOutPutText->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -312,9 +315,14 @@ void TChatPane::AddLine(const QString &text, const QColor &nameColor, int nameLe
     const int line = document.isEmpty() ? 0 : document.blockCount();
     const bool emptyLineAfter = Settings().EmptyLineAdd;
     QStringList rest;
-    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, emptyLineAfter, &rest);
+    // The time goes in with the line: set afterwards it would lay the
+    // paragraph out, and repaint it, a second time.
+    QTextBlockFormat lineFormat;
+    if (!text.isEmpty())
+        lineFormat.setProperty(kLineTimeProperty, QTime::currentTime());
+    AppendChatLine(document, text, nameColor, nameLength, textColor, m_baseFormat, emptyLineAfter, &rest,
+                   lineFormat);
     const QTextBlock head = document.findBlockByNumber(line);
-    StampLineTime(head);
     if (!rest.isEmpty()) {
         QTextCursor at(&document);
         at.setPosition(head.position() + head.length() - 1);
