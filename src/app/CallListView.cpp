@@ -91,6 +91,8 @@ TCallListView::TCallListView(TCalls &calls, QWidget *parent) : QTreeView(parent)
     connect(&list, &QAbstractItemModel::rowsInserted, this, queueFit);
     connect(&list, &QAbstractItemModel::dataChanged, this, queueFit);
     connect(&list, &QAbstractItemModel::modelReset, this, queueFit);
+    if (list.rowCount() > 0)
+        queueFit();
     setToolTip(QStringLiteral("Click mouse right button to open the popup menu"));
 
     // The selection stays visible when the list loses the focus.
@@ -147,8 +149,6 @@ int TCallListView::ContentWidth(int column) const
     default:
         break;
     }
-    if (column != ColStatus && column != ColStartTime && column != ColEndTime)
-        text = qMax(text, sizeHintForColumn(column) - padding);
     return text + padding;
 }
 

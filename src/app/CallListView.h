@@ -25,7 +25,9 @@ public:
     // Widens every column that is narrower than its contents (never narrows one
     // the operator widened); runs whenever rows change.
     void FitColumns();
-    // The width a column needs for the longest text it can hold.
+    // The width a column needs for its caption and the longest status or time
+    // it can hold, from the fonts alone: measuring the rows would lay out
+    // every item, which FitColumns does only once there are rows.
     int ContentWidth(int column) const;
     // What the rows now shown need (public for the column checks).
     using QTreeView::sizeHintForColumn;
