@@ -9,7 +9,7 @@ rm -f velmora_*.deb
 cpack -G DEB >cpack.log 2>&1 || { cat cpack.log >&2; exit 1; }
 deb="$(ls velmora_*.deb)"
 depends="$(dpkg-deb -f "$deb" Depends)"
-for lib in libqt6widgets6 libqt6multimedia6 libqt6network6 libqt6charts6; do
+for lib in libqt6widgets6 libqt6network6 libqt6charts6; do
   grep -q "$lib" <<<"$depends" || { echo "build-package: $deb does not depend on $lib: $depends" >&2; exit 1; }
 done
 grep -q qt6-wayland <<<"$(dpkg-deb -f "$deb" Recommends)" ||

@@ -9,7 +9,7 @@
 set -euo pipefail
 console=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-multimedia-dev qt6-charts-dev qt6-qpa-plugins libqt6opengl6-dev
+  qt6-base-dev qt6-charts-dev qt6-qpa-plugins libqt6opengl6-dev
   nettle-dev libxss-dev libx11-dev libpulse0
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   libsqlite3-dev libsqlite3-0
