@@ -395,7 +395,6 @@ ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &sit
 
 void TMainForm::UpdateTrayTip() { m_tray->UpdateTip(); }
 QSystemTrayIcon *TMainForm::TrayIcon() const { return m_tray->Icon(); }
-bool TMainForm::TrayBlinking() const { return m_tray->Blinking(); }
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
 {

@@ -504,7 +504,7 @@ void TServerSession::OnSocketError(int wsaCode)
     m_connectRequested = false;
     if (s.ReConnectAfterNetError && m_reachedRegistration && !m_reconnectTimer.isActive() && !m_reconnectStopped) {
         Log(QStringLiteral("Network error, application disconnected from server, trying to reconnect !."));
-        m_reconnectTimer.start(TSettings::SecondsToMs(s.ReConnectIntervals));
+        m_reconnectTimer.start(s.ReconnectIntervalMs());
         ToggleConnection();
     }
 }

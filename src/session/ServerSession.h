@@ -134,21 +134,17 @@ public:
     // State, read by the windows and tests.
     TServerState State() const { return m_state; }
     bool ConnectRequested() const { return m_connectRequested; }
-    bool ReachedRegistration() const { return m_reachedRegistration; }
     bool ReconnectStopped() const { return m_reconnectStopped; }
-    bool RefusalSeen() const { return m_refusalSeen; }
     bool ReconnectRunning() const { return m_reconnectTimer.isActive(); }
     int NetErrorCount() const { return m_netErrorCount; }
     qint32 SupportPort() const { return m_supportPort; }
     int ChatLimit() const { return m_chatLimit; }
-    int SupportersOnline() const { return m_supportersOnline; }
     // The name that the last list of supporters gave for a port value; empty
     // when no list has named it.
     QString SupporterName(qint32 port) const { return m_supporterNames.value(port); }
     // Asks the server for the list only to learn the names (once while one
     // such request is pending); SupporterNamesKnown follows its answer.
     void LookUpSupporterNames();
-    const QString &InstanceToken() const { return m_instanceToken; }
     QString StatusText() const { return m_statusText; }
     void SetExitInProgress(bool on) { m_exitInProgress = on; }
     bool ExitInProgress() const { return m_exitInProgress; }
@@ -176,7 +172,6 @@ private:
     void ClearConnectFlags();
     void OnSocketError(int wsaCode);
     void OnSocketClosed();
-    void OnTimeOut();
     void ReconnectTimerTimer();
     void KeepAliveTimerTimer();
     void ShowServerNotice(quint16 code, bool online);

@@ -59,7 +59,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
 
     // The log exists before anything can be logged, and the box for a log
     // that cannot be opened comes first.
-    m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
+    m_log = std::make_unique<TLogFile>(StartPath(QString::fromLatin1(kLogFileName)));
     // Every chat is kept as it happens; an archive that cannot be written
     // never keeps the chats from going on.
     m_archive = std::make_unique<TArchiveRecorder>(StartPath(QString::fromLatin1(kArchiveFileName)));
@@ -72,7 +72,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
             [this] { m_log->AddLine(QStringLiteral("The chat archive is written again.")); });
 
     // Transcripts wait in the outbox until delivered, across runs.
-    m_outbox = std::make_unique<TOutbox>(StartPath(QStringLiteral("outbox")));
+    m_outbox = std::make_unique<TOutbox>(StartPath(QString::fromLatin1(kOutboxFolderName)));
     m_composer = std::make_unique<TTranscriptComposer>(StartDirectory(), m_outbox.get());
     m_mailBuff = std::make_unique<TMailBuff>(m_outbox.get(), m_log.get());
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, [this] { m_view.MailWaitingChanged(); });
@@ -113,8 +113,8 @@ void TConsole::Start()
     m_history->Load();
     m_view.ShowStatusText(StatusTextOf(StatusConnectHint));
 
-    m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
-    m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+    m_canned = std::make_unique<TTitleDataClass>(StartPath(QString::fromLatin1(kCannedFileName)));
+    m_urls = std::make_unique<TTitleDataClass>(StartPath(QString::fromLatin1(kUrlFileName)));
     m_mailBuff->NewSession(Settings());
 
     if (Settings().ConnectOnStart)
@@ -191,7 +191,7 @@ bool TConsole::SettingsPageApplied(SettingsPage page)
         break;
     case SettingsPage::Reconnect:
         if (m_session->ReconnectTimer().isActive())
-            m_session->ReconnectTimer().setInterval(std::max(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+            m_session->ReconnectTimer().setInterval(s.ReconnectIntervalMs());
         break;
     default:
         break; // read where they are used, or at the next connect
@@ -223,7 +223,7 @@ bool TConsole::TranscriptChecksBeforeConnect()
             return false;
         m_transcriptsOff = true;
     }
-    if (!m_transcriptsOff && !QFile(StartPath(QStringLiteral("base_mail.txt"))).open(QIODevice::ReadOnly)) {
+    if (!m_transcriptsOff && !QFile(StartPath(QString::fromLatin1(kMailTemplateFileName))).open(QIODevice::ReadOnly)) {
         ShowBox(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
                                "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
                                "and make sure the the file is there !."),
