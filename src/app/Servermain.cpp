@@ -80,15 +80,22 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_keys = new TConsoleKeys(this);
     m_keys->AcceptNewestCall = [this] {
         // A key that does nothing says why.
-        if (!TNewCnctDlg::AcceptNewest())
-            statusBar()->showMessage(TNewCnctDlg::AlertsShown() > 0
+        TCalls *calls = m_console->CallsPtr();
+        if (calls && !calls->AcceptNewestAlert())
+            statusBar()->showMessage(calls->AlertsOpen() > 0
                                          ? QStringLiteral("The chat limit is reached: close a chat window to accept "
                                                           "the call, or put it on hold (Ctrl+Alt+H).")
                                          : QStringLiteral("No call is waiting to be accepted."),
                                      kStatusNoticeMs);
     };
-    m_keys->HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
-    m_keys->TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
+    m_keys->HoldNewestCall = [this] {
+        if (TCalls *calls = m_console->CallsPtr())
+            calls->HoldNewestAlert();
+    };
+    m_keys->TurnToNewestAlert = [this] {
+        if (TCalls *calls = m_console->CallsPtr())
+            calls->TurnToNewestAlert();
+    };
     connect(&calls, &TCalls::CountersChanged, this, [this, &calls] {
         if (calls.CallsOnHold() == 0)
             SetTrayBlinking(false);
@@ -383,6 +390,8 @@ ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &sit
         if (alert)
             alert->reject();
     };
+    opened.Answer = [alert](bool accept) { return alert && alert->Press(accept); };
+    opened.TurnTo = [alert] { return alert && alert->BringForward(); };
     opened.NameAsker = [self, alert, kind, site](const QString &name) {
         if (!alert)
             return;
@@ -442,7 +451,7 @@ bool TMainForm::ModalWindowOpen() const { return QApplication::activeModalWidget
 void TMainForm::AnswerModalWindows(bool alertsToo)
 {
     if (alertsToo)
-        TNewCnctDlg::RejectAll();
+        RejectCallAlerts();
     while (QWidget *modal = QApplication::activeModalWidget()) {
         if (auto *dialog = qobject_cast<QDialog *>(modal))
             dialog->reject();
@@ -458,7 +467,11 @@ bool TMainForm::ConfirmExit(const QString &text)
     return ConfirmBox(text, QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
 }
 
-void TMainForm::RejectCallAlerts() { TNewCnctDlg::RejectAll(); }
+void TMainForm::RejectCallAlerts()
+{
+    if (TCalls *calls = m_console->CallsPtr())
+        calls->WithdrawAlerts();
+}
 
 void TMainForm::SaveWindowPlaces(TProgramConfig &config)
 {
