@@ -2,7 +2,8 @@
 // The console's one connection to the chat server: login, keep-alive,
 // time-outs, socket errors and automatic reconnection, and the handling of the
 // server's messages that does not depend on the connection's state. Widgets
-// stay outside: everything the operator sees goes through ISessionHost.
+// stay outside: what the operator sees goes out as signals, what the session
+// asks of the console through ISessionHost.
 #include "session/ChatTransfer.h"
 #include "session/ClientSocket.h"
 
@@ -50,20 +51,12 @@ struct TOnlineSupporter {
 // Names: only to learn who is who (an alert names the asking supporter).
 enum class TSupporterListRequest { None, SupporterChat, Transfer, Names };
 
-// The main window's side of the session. Every method has a harmless default
-// so tests implement only what they look at.
+// What the session asks of the console. Every method has a harmless default
+// so tests implement only what they look at; what only shows goes out as
+// TServerSession's signals.
 class ISessionHost {
 public:
     virtual ~ISessionHost() = default;
-    // view
-    virtual void ShowStatusText(const QString &) {}
-    virtual void SetOnlineGlyph(bool /*online*/) {}
-    virtual void SetMenusEnabled(bool) {}
-    virtual void SetChatWithOtherSupportEnabled(bool) {}
-    virtual void SetBusyAnimation(bool /*running*/) {}
-    virtual void SetTrayOnline(bool) {}
-    virtual void SetSupportersOnline(int) {}
-    virtual void SetChatLimit(int) {}
     // The server refused the login; `text` is what the status bar says. The
     // operator may be away (a reconnection after a drop): a desktop notice too.
     virtual void LoginRefused(const QString & /*text*/) {}
@@ -160,6 +153,15 @@ public:
 signals:
     // A supporters list has come (or a names-only request ended without one).
     void SupporterNamesKnown();
+    // What the operator sees of the connection.
+    void StatusTextChanged(const QString &text);
+    void OnlineGlyphChanged(bool online);
+    void MenusEnabledChanged(bool enabled);
+    void ChatWithOtherSupportEnabledChanged(bool enabled);
+    void BusyAnimationChanged(bool running);
+    void TrayOnlineChanged(bool online);
+    void SupportersOnlineChanged(int count);
+    void ChatLimitChanged(int limit);
 
 private:
     void ShowStatus(int number);

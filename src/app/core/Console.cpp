@@ -82,6 +82,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     };
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
+    ShowSession(*m_session);
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
     // The idle detector exists before the settings hand it its interval; it
     // stays inactive until a login is accepted.
@@ -96,6 +97,20 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     });
     m_exitRetry.setInterval(100);
     connect(&m_exitRetry, &QTimer::timeout, this, &TConsole::ExitRetryTimer);
+}
+
+void TConsole::ShowSession(TServerSession &session)
+{
+    IConsoleView &view = m_view;
+    connect(&session, &TServerSession::StatusTextChanged, this, [&view](const QString &t) { view.ShowStatusText(t); });
+    connect(&session, &TServerSession::OnlineGlyphChanged, this, [&view](bool on) { view.SetOnlineGlyph(on); });
+    connect(&session, &TServerSession::MenusEnabledChanged, this, [&view](bool on) { view.SetMenusEnabled(on); });
+    connect(&session, &TServerSession::ChatWithOtherSupportEnabledChanged, this,
+            [&view](bool on) { view.SetChatWithOtherSupportEnabled(on); });
+    connect(&session, &TServerSession::BusyAnimationChanged, this, [&view](bool on) { view.SetBusyAnimation(on); });
+    connect(&session, &TServerSession::TrayOnlineChanged, this, [&view](bool on) { view.SetTrayOnline(on); });
+    connect(&session, &TServerSession::SupportersOnlineChanged, this, [&view](int n) { view.SetSupportersOnline(n); });
+    connect(&session, &TServerSession::ChatLimitChanged, this, [&view](int n) { view.SetChatLimit(n); });
 }
 
 TConsole::~TConsole()
