@@ -361,6 +361,20 @@ void TMainForm::PlayMainSound()
         PlayWavInMain->play();
 }
 
+// The core's messages are the application's modal boxes, as they always were.
+void TMainForm::ShowProblem(const QString &text, const QString &caption, BoxIcon icon) { ShowBox(text, caption, icon); }
+
+void TMainForm::ShowNotice(const QString &text, const QString &caption, BoxIcon icon)
+{
+    velmora::ShowNotice(text, caption, icon);
+}
+
+BoxAnswer TMainForm::Ask(const BoxRequest &request)
+{
+    return request.safeDefault ? ConfirmBox(request.text, request.caption, request.icon, request.buttons)
+                               : ShowBox(request.text, request.caption, request.icon, request.buttons);
+}
+
 void TMainForm::SetTrayBlinking(bool on) { m_tray->SetBlinking(on); }
 
 std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,

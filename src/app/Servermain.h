@@ -129,6 +129,9 @@ public:
     void SetSupportersOnline(int count) override;
     void SetChatLimit(int limit) override;
     void ShowCallNotice(const QString &text) override;
+    void ShowProblem(const QString &text, const QString &caption, BoxIcon icon) override;
+    void ShowNotice(const QString &text, const QString &caption, BoxIcon icon) override;
+    BoxAnswer Ask(const BoxRequest &request) override;
     void MailWaitingChanged() override;
     void SettingsRead(const TSettings &settings) override;
     void ConfigFileChanged(const QString &path) override { SetCaption(path); }

@@ -46,6 +46,8 @@ TCalls::TCalls(ICallsHost &host, TServerSession &session, TCloseSockets &closer,
 {
     connect(&m_onHoldTimer, &QTimer::timeout, this, &TCalls::OnHoldTimerTimer);
     connect(&m_ringRemindTimer, &QTimer::timeout, this, &TCalls::RingRemindTimerTimer);
+    connect(&m_list, &TCallList::Problem, this, &TCalls::Problem);
+    connect(&m_list, &TCallList::Notice, this, &TCalls::Notice);
     ApplyTimerSettings();
 }
 
@@ -328,7 +330,7 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
 
     if (accept && m_openChatWindows >= ChatLimit()) {
         // The limit was reached while the alert was open.
-        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+        emit Problem(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
         accept = false;
         if (!OwnsRecord(record))
             return;
@@ -497,8 +499,8 @@ void TCalls::EndAllCalls()
             continue;
         ChatItem *record = m_list.RowData(row);
         if (!record) {
-            ShowBox(QStringLiteral("Cannot cleanUp the waiting client list, contact support."), kCaptionWarning,
-                    BoxIcon::Information);
+            emit Problem(QStringLiteral("Cannot cleanUp the waiting client list, contact support."), kCaptionWarning,
+                         BoxIcon::Information);
             continue;
         }
         if (IChatWindow *window = FindChatWindow(record->SessionCount)) {
@@ -617,7 +619,7 @@ void TCalls::OpenChatAtRow(int row)
     if (m_openChatWindows < ChatLimit())
         OpenChatWindow(record);
     else
-        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+        emit Problem(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
 }
 
 void TCalls::DropCallAtRow(int row)

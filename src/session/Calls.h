@@ -143,6 +143,9 @@ public:
 
 signals:
     void CountersChanged();
+    // For the operator, from the calls and their list (see TCallList).
+    void Problem(const QString &text, const QString &caption, BoxIcon icon);
+    void Notice(const QString &text, const QString &caption, BoxIcon icon);
 
 private:
     ChatItem *NewRecord();

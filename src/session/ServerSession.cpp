@@ -133,9 +133,9 @@ bool TServerSession::WaitUntilSent()
 void TServerSession::WebSbtnClick()
 {
     if (Settings().ClientID.isEmpty()) {
-        ShowBox(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
-                               "The Client ID is set in Configure › Program Set Up, page \"Web and IP SetUp\"."),
-                QStringLiteral("Error"), BoxIcon::Error);
+        emit Problem(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
+                                    "The Client ID is set in Configure › Program Set Up, page \"Web and IP SetUp\"."),
+                     QStringLiteral("Error"), BoxIcon::Error);
         return;
     }
     if (m_reconnectTimer.isActive()) {
@@ -159,20 +159,19 @@ void TServerSession::ToggleConnection()
     bool terminateAll = false;
     if (!automatic && !m_exitInProgress && disconnect
         && m_host.OpenChatWindowCount() + m_host.CallsOnHoldCount() > 0) {
-        const BoxAnswer answer = ConfirmBox(
-            QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
-                           "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
-                           "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
-            QStringLiteral("Warning !"), BoxIcon::Warning, BoxButtons::OkCancel);
-        if (answer != BoxAnswer::Ok)
+        if (!m_host.ConfirmEndingSessions(
+                QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
+                               "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
+                               "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
+                QStringLiteral("Warning !")))
             return;
         terminateAll = true;
     }
     if (!disconnect && !automatic && !m_host.TranscriptChecksBeforeConnect())
         return;
     if (!automatic && !m_networkCheck())
-        ShowBox(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
-                BoxIcon::Error);
+        emit Problem(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
+                     BoxIcon::Error);
 
     if (disconnect) {
         if (!automatic && m_reconnectTimer.isActive()) {
@@ -236,7 +235,7 @@ void TServerSession::OpenSocket()
         emit BusyAnimationChanged(false);
         ClearConnectFlags();
         ShowStatus(StatusDisconnected);
-        ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
+        emit Problem(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
         return;
     }
     m_toTimer.start(Settings().ConnectTimeoutMs());
@@ -306,7 +305,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
             CloseSocket();
             ShowStatus(StatusDisconnected);
             Log(text);
-            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            emit Problem(text, QStringLiteral("Warning !"), BoxIcon::Warning);
             break;
         }
         case TServerEventKind::SocketClosed:
@@ -376,7 +375,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                                  + QString::number(m_registrationTimeoutSec)
                                  + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
             Log(text);
-            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            emit Problem(text, QStringLiteral("Warning !"), BoxIcon::Warning);
             break;
         }
         default:
@@ -497,7 +496,7 @@ void TServerSession::OnSocketError(int wsaCode)
 
     if (!s.ReConnectAfterNetError || (s.DisplayNetworkMessages && !m_errorSinceManualConnect)
         || (m_connectRequested && !m_reachedRegistration))
-        ShowBox(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+        emit Problem(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
 
     ++m_netErrorCount;
     m_errorSinceManualConnect = true;
@@ -525,9 +524,9 @@ void TServerSession::ReconnectTimerTimer()
         emit BusyAnimationChanged(false);
     }
     ShowStatus(StatusDisconnected);
-    ShowBox(QStringLiteral("Reconnection to server failed. Server may be down or you have a \nnetwork problem. Recheck "
-                           "your network connection and if OK, try \nagain in a few minutes."),
-            QStringLiteral("Notification !"), BoxIcon::Information);
+    emit Problem(QStringLiteral("Reconnection to server failed. Server may be down or you have a \nnetwork problem. Recheck "
+                                "your network connection and if OK, try \nagain in a few minutes."),
+                 QStringLiteral("Notification !"), BoxIcon::Information);
 }
 
 void TServerSession::KeepAliveTimerTimer()

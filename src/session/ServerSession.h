@@ -4,6 +4,7 @@
 // server's messages that does not depend on the connection's state. Widgets
 // stay outside: what the operator sees goes out as signals, what the session
 // asks of the console through ISessionHost.
+#include "diag/Boxes.h"
 #include "session/ChatTransfer.h"
 #include "session/ClientSocket.h"
 
@@ -62,6 +63,9 @@ public:
     virtual void LoginRefused(const QString & /*text*/) {}
     // settings and transcripts
     virtual void ReloadSettings() {}
+    // Disconnecting would end every chat and waiting call: go on? Without
+    // anyone to ask, it goes on.
+    virtual bool ConfirmEndingSessions(const QString & /*text*/, const QString & /*caption*/) { return true; }
     // The connect-time transcript checks; false abandons the connect.
     virtual bool TranscriptChecksBeforeConnect() { return true; }
     virtual void StartMailSession() {}
@@ -162,6 +166,8 @@ signals:
     void TrayOnlineChanged(bool online);
     void SupportersOnlineChanged(int count);
     void ChatLimitChanged(int limit);
+    // Something the operator has to see; it waits for them where the view can make it.
+    void Problem(const QString &text, const QString &caption, BoxIcon icon);
 
 private:
     void ShowStatus(int number);

@@ -214,6 +214,8 @@ protected:
     {
         host.calls = &calls;
         sessionHost.calls = &calls;
+        ShowProblemsAsBoxes(session);
+        ShowProblemsAsBoxes(calls);
     }
 
     void SetUp() override

@@ -67,6 +67,10 @@ struct RecordingHost : ISessionHost {
     void TransferHandedOver(qint32 sc) override { handedOver << sc; }
     QStringList refusals;
     void LoginRefused(const QString &text) override { refusals << text; }
+    bool ConfirmEndingSessions(const QString &text, const QString &caption) override
+    {
+        return ConfirmBox(text, caption, BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
+    }
 };
 
 
@@ -83,6 +87,7 @@ protected:
         log = std::make_unique<TLogFile>(dir.filePath(QStringLiteral("Velmora.log")));
         session = std::make_unique<TServerSession>(host, log.get());
         host.Watch(*session);
+        ShowProblemsAsBoxes(*session);
         session->SetNetworkCheck([] { return true; });
     }
     void TearDown() override

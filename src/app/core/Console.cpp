@@ -84,6 +84,10 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
     ShowSession(*m_session);
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
+    connect(m_calls.get(), &TCalls::Problem, this,
+            [this](const QString &text, const QString &caption, BoxIcon icon) { m_view.ShowProblem(text, caption, icon); });
+    connect(m_calls.get(), &TCalls::Notice, this,
+            [this](const QString &text, const QString &caption, BoxIcon icon) { m_view.ShowNotice(text, caption, icon); });
     // The idle detector exists before the settings hand it its interval; it
     // stays inactive until a login is accepted.
     m_idleSleeper = std::make_unique<TIdleSleeper>([](QString *reason) { return MakeDesktopInputMonitor(reason); });
@@ -102,6 +106,8 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
 void TConsole::ShowSession(TServerSession &session)
 {
     IConsoleView &view = m_view;
+    connect(&session, &TServerSession::Problem, this,
+            [&view](const QString &text, const QString &caption, BoxIcon icon) { view.ShowProblem(text, caption, icon); });
     connect(&session, &TServerSession::StatusTextChanged, this, [&view](const QString &t) { view.ShowStatusText(t); });
     connect(&session, &TServerSession::OnlineGlyphChanged, this, [&view](bool on) { view.SetOnlineGlyph(on); });
     connect(&session, &TServerSession::MenusEnabledChanged, this, [&view](bool on) { view.SetMenusEnabled(on); });
@@ -149,8 +155,8 @@ void TConsole::LoadSettings(bool connecting)
     m_view.SettingsRead(s);
     ApplyArchiveDays(s.ArchiveDays);
     if (!SoundFilesPresent(s))
-        ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
-                QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+        m_view.ShowProblem(QStringLiteral("One of the sound files is missing check your sounds setting !."),
+                           QStringLiteral("Error"), BoxIcon::None);
 }
 
 void TConsole::ApplyTimerSettings(const TSettings &s)
@@ -172,15 +178,15 @@ void TConsole::ApplyArchiveDays(int days)
 bool TConsole::OpenConfigFile(const QString &path)
 {
     if (m_session->ConnectRequested() || m_session->State() != TServerState::Offline) {
-        ShowBox(QStringLiteral("Connected to server, cannot open a different config file, If\nyou want to change "
-                               "settings you need to disconnect first."),
-                QStringLiteral("Error !"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Connected to server, cannot open a different config file, If\nyou want to change "
+                                          "settings you need to disconnect first."),
+                           QStringLiteral("Error !"), BoxIcon::Error);
         return false;
     }
     // A file that cannot be read leaves the store as it was, so the working
     // configuration saved at exit is not lost.
     if (!m_config.LoadFromFile(path)) {
-        ShowBox(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
         return false;
     }
     LoadSettings();
@@ -192,7 +198,7 @@ bool TConsole::OpenConfigFile(const QString &path)
 void TConsole::ClearHistory()
 {
     if (m_history->Clear() == TFileHistory::ClearResult::RemoveFailed)
-        ShowBox(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
 }
 
 bool TConsole::SettingsPageApplied(SettingsPage page)
@@ -224,25 +230,32 @@ void TConsole::ComposeTranscript(const TTranscriptSource &source)
 
 // --- the session's side ------------------------------------------------------
 
+bool TConsole::ConfirmEndingSessions(const QString &text, const QString &caption)
+{
+    BoxRequest question{text, caption, BoxIcon::Warning, BoxButtons::OkCancel};
+    question.safeDefault = true;
+    return m_view.Ask(question) == BoxAnswer::Ok;
+}
+
 bool TConsole::TranscriptChecksBeforeConnect()
 {
     const TSettings &s = Settings();
     m_transcriptsOff = !s.EanbelDisableMails;
     if (!m_transcriptsOff && (s.SMTP_Server.isEmpty() || s.MailUserID.isEmpty() || s.SupportMailAddr.isEmpty())) {
-        const BoxAnswer answer = ShowBox(
-            QStringLiteral("Mail setup missing, you will not be able to send chat transcripts to your customers.\n\nIf "
-                           "you choose to continue without the ability to send chat transcripts, click the Ok \nbutton, "
-                           "or click the Cancel button and properly set your mail parameters !."),
-            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        const BoxAnswer answer = m_view.Ask(
+            {QStringLiteral("Mail setup missing, you will not be able to send chat transcripts to your customers.\n\nIf "
+                            "you choose to continue without the ability to send chat transcripts, click the Ok \nbutton, "
+                            "or click the Cancel button and properly set your mail parameters !."),
+             QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel});
         if (answer != BoxAnswer::Ok)
             return false;
         m_transcriptsOff = true;
     }
     if (!m_transcriptsOff && !QFile(StartPath(QString::fromLatin1(kMailTemplateFileName))).open(QIODevice::ReadOnly)) {
-        ShowBox(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
-                               "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
-                               "and make sure the the file is there !."),
-                QStringLiteral("Warning"), BoxIcon::Warning);
+        m_view.ShowProblem(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
+                                          "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
+                                          "and make sure the the file is there !."),
+                           QStringLiteral("Warning"), BoxIcon::Warning);
         m_transcriptsOff = true;
     }
     return true;
@@ -282,10 +295,10 @@ void TConsole::StartIdleDetection()
     m_log->AddLine(QStringLiteral("Idle detection not available: ") + reason);
     if (!m_idleFailureShown) {
         m_idleFailureShown = true;
-        ShowBox(QStringLiteral("Idle mode cannot work on this desktop, the server will not be told when you are "
-                               "away.\n\nReason: ")
-                    + reason,
-                QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Idle mode cannot work on this desktop, the server will not be told when you are "
+                                          "away.\n\nReason: ")
+                               + reason,
+                           QStringLiteral("Error"), BoxIcon::Error);
     }
 }
 
@@ -362,7 +375,7 @@ bool TConsole::ExitProcedure(bool ask)
     m_history->RebuildMenu();
     // When the desktop session ends nobody could answer a box.
     if (!m_history->Save() && !m_exitForced)
-        ShowBox(QStringLiteral("Could not save history file"), QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Could not save history file"), QStringLiteral("Error"), BoxIcon::Error);
 
     if (active)
         m_calls->EndAllCalls();
@@ -372,8 +385,8 @@ bool TConsole::ExitProcedure(bool ask)
     WaitForExchanges(kExitWaitMs);
     if (m_session->ConnectRequested()) {
         if (m_session->WaitUntilSent())
-            ShowBox(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
-                    QStringLiteral("Error"), BoxIcon::Error);
+            m_view.ShowProblem(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
+                               QStringLiteral("Error"), BoxIcon::Error);
         m_session->ToggleConnection();
         WaitForExchanges(kExitWaitMs);
     }

@@ -87,6 +87,7 @@ public:
     // ISessionHost
     void LoginRefused(const QString &text) override { m_view.ShowLoginRefused(text); }
     void ReloadSettings() override { LoadSettings(true); }
+    bool ConfirmEndingSessions(const QString &text, const QString &caption) override;
     bool TranscriptChecksBeforeConnect() override;
     void StartMailSession() override;
     int OpenChatWindowCount() const override;
