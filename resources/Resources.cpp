@@ -1,5 +1,7 @@
 #include "Resources.h"
 
+#include "config/Genfunc.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -126,9 +128,9 @@ bool InstallDefaultSounds(const QString &folder)
     InitResources();
     const QDir dir(folder);
     const bool ring = InstallOne(QString::fromLatin1(DefaultRingSoundPath),
-                                 dir.filePath(QStringLiteral("ringin.wav")));
+                                 dir.filePath(QString::fromLatin1(kDefaultRingSoundName)));
     const bool chat = InstallOne(QString::fromLatin1(DefaultChatSoundPath),
-                                 dir.filePath(QStringLiteral("Plugin.wav")));
+                                 dir.filePath(QString::fromLatin1(kDefaultChatSoundName)));
     return ring && chat;
 }
 

@@ -1,7 +1,6 @@
 #include "app/ConsoleTray.h"
 
 #include "Resources.h"
-#include "app/NewCnctDlg.h"
 #include "app/core/Console.h"
 #include "config/Settings.h"
 
@@ -100,7 +99,7 @@ void TConsoleTray::UpdateTip()
 {
     if (const TCalls *calls = m_console.CallsPtr())
         m_icon->setToolTip(
-            TipText(Settings().SupportName.trimmed(), TNewCnctDlg::AlertsShown(), calls->CallsOnHold()));
+            TipText(Settings().SupportName.trimmed(), calls->AlertsOpen(), calls->CallsOnHold()));
 }
 
 bool TConsoleTray::TrayShown() const

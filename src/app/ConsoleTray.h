@@ -37,7 +37,6 @@ public:
     void CaptionChanged(const QString &title);
 
     QSystemTrayIcon *Icon() const { return m_icon; }
-    bool Blinking() const { return m_blinkTimer.isActive(); }
     void SetOnline(bool online);
     void SetBlinking(bool on);
     // The hint: the fixed text, the supporter's name when set, then the calls

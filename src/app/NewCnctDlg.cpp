@@ -14,13 +14,12 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include <algorithm>
 #include <memory>
 
 namespace velmora {
 
 namespace {
-
-int g_alertsShown = 0;
 
 constexpr int kLabelMargin = 4;      // Label1's left margin inside the panel
 constexpr int kButtonGap = 7;        // each button keeps this far from the middle
@@ -260,8 +259,6 @@ void TNewCnctDlg::PlaceOnScreen(int callDispPos, int alertsOpen)
 }
 
 namespace {
-// The open non-modal alerts, oldest first.
-QList<QPointer<TNewCnctDlg>> g_openAlerts;
 
 // The widget that took the operator's last key, outside the alerts. A
 // compositor may deliver keys to a window it never reported as active, so
@@ -295,14 +292,18 @@ private:
     QPointer<QWidget> m_lastTyped;
 };
 
-TNewCnctDlg *NewestOpen()
-{
-    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i)
-        if (g_openAlerts[i] && g_openAlerts[i]->isVisible())
-            return g_openAlerts[i];
-    return nullptr;
-}
 } // namespace
+
+QList<TNewCnctDlg *> TNewCnctDlg::Showing()
+{
+    QList<TNewCnctDlg *> alerts;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *alert = qobject_cast<TNewCnctDlg *>(window); alert && alert->m_opened && alert->isVisible())
+            alerts.append(alert);
+    std::sort(alerts.begin(), alerts.end(),
+              [](const TNewCnctDlg *a, const TNewCnctDlg *b) { return a->m_opened < b->m_opened; });
+    return alerts;
+}
 
 TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
                                int callDispPos, std::function<void(bool)> answered, const QString &asking)
@@ -311,18 +312,18 @@ TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString 
     // With an alert in front, where the operator types is that alert's.
     QWidget *typingIn = QApplication::focusWidget();
     if (!typingIn || qobject_cast<TNewCnctDlg *>(typingIn->window())) {
-        TNewCnctDlg *newest = NewestOpen();
+        const QList<TNewCnctDlg *> showing = Showing();
+        TNewCnctDlg *newest = showing.isEmpty() ? nullptr : showing.last();
         typingIn = newest && newest->m_typingIn ? newest->m_typingIn.data() : TypingWatcher::LastTyped();
     }
     dialog->m_typingIn = typingIn;
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(false);
-    dialog->PlaceOnScreen(callDispPos, g_alertsShown);
-    ++g_alertsShown;
-    g_openAlerts.append(dialog);
+    dialog->PlaceOnScreen(callDispPos, int(Showing().size()));
+    static quint64 lastOpened = 0;
+    dialog->m_opened = ++lastOpened;
     QObject::connect(dialog, &QDialog::finished, dialog, [dialog, answered = std::move(answered)](int result) {
-        --g_alertsShown;
-        g_openAlerts.removeAll(dialog);
+        dialog->m_opened = 0;
         answered(result == QDialog::Accepted && dialog->AcceptBtn->isEnabled());
     });
     // On top, but the keys stay where the operator is typing.
@@ -336,47 +337,21 @@ void TNewCnctDlg::WatchTyping()
     TypingWatcher::Instance();
 }
 
-bool TNewCnctDlg::AcceptNewest()
+bool TNewCnctDlg::Press(bool accept)
 {
-    for (qsizetype i = g_openAlerts.size() - 1; i >= 0; --i) {
-        TNewCnctDlg *alert = g_openAlerts[i];
-        if (alert && alert->isVisible() && alert->AcceptBtn->isEnabled()) {
-            alert->AcceptBtn->click();
-            return true;
-        }
-    }
-    return false;
+    if (!m_opened || !isVisible() || (accept && !AcceptBtn->isEnabled()))
+        return false;
+    (accept ? AcceptBtn : OnHoldlBtn)->click();
+    return true;
 }
 
-bool TNewCnctDlg::HoldNewest()
+bool TNewCnctDlg::BringForward()
 {
-    TNewCnctDlg *alert = NewestOpen();
-    if (alert)
-        alert->OnHoldlBtn->click();
-    return alert;
-}
-
-bool TNewCnctDlg::TurnToNewest()
-{
-    TNewCnctDlg *alert = NewestOpen();
-    if (alert) {
-        alert->TurnedTo();
-        TurnTo(alert, alert->NewConnectPanel);
-    }
-    return alert;
-}
-
-void TNewCnctDlg::RejectAll()
-{
-    const QList<QPointer<TNewCnctDlg>> alerts = g_openAlerts;
-    for (const QPointer<TNewCnctDlg> &alert : alerts)
-        if (alert)
-            alert->reject();
-}
-
-int TNewCnctDlg::AlertsShown()
-{
-    return g_alertsShown;
+    if (!m_opened || !isVisible())
+        return false;
+    TurnedTo();
+    TurnTo(this, NewConnectPanel);
+    return true;
 }
 
 } // namespace velmora

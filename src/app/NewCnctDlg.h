@@ -39,18 +39,12 @@ public:
     // Starts noting where the operator types, so that an alert a compositor
     // gives the keyboard can pass the keys on there (see keyPressEvent).
     static void WatchTyping();
-    // Accepts the newest open alert whose Accept is enabled; false when none is.
-    static bool AcceptNewest();
-    // Puts the newest open alert on hold; false when none is open.
-    static bool HoldNewest();
-    // Brings the newest open alert to the front with the keyboard in it, so
-    // that Enter and Esc answer it (after its first second); false when none
-    // is open.
-    static bool TurnToNewest();
-    // Answers every open alert with On-Hold (the program is ending).
-    static void RejectAll();
-    // Alerts open at this moment (their placement depends on it).
-    static int AlertsShown();
+    // Clicks Accept (true) or On-Hold as the operator would; false when the
+    // alert is not open or Accept is disabled.
+    bool Press(bool accept);
+    // Brings the alert to the front with the keyboard in it, so that Enter and
+    // Esc answer it (after its first second); false when it is not open.
+    bool BringForward();
 
     // Top-left corner of an alert of `size` with `alertsOpen` alerts already
     // showing: 0 upper left, 1 upper right, anything else lower right.
@@ -103,6 +97,11 @@ private:
     // Where the operator was typing when the alert came: keys a compositor
     // hands the alert before the operator turned to it go on there.
     QPointer<QWidget> m_typingIn;
+    // Opening order while unanswered; 0 once answered.
+    quint64 m_opened = 0;
+
+    // The unanswered alerts on screen, oldest first.
+    static QList<TNewCnctDlg *> Showing();
 };
 
 } // namespace velmora

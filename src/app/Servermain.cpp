@@ -79,15 +79,22 @@ TMainForm::TMainForm(QWidget *parent) : QMainWindow(parent)
     m_keys = new TConsoleKeys(this);
     m_keys->AcceptNewestCall = [this] {
         // A key that does nothing says why.
-        if (!TNewCnctDlg::AcceptNewest())
-            statusBar()->showMessage(TNewCnctDlg::AlertsShown() > 0
+        TCalls *calls = m_console->CallsPtr();
+        if (calls && !calls->AcceptNewestAlert())
+            statusBar()->showMessage(calls->AlertsOpen() > 0
                                          ? QStringLiteral("The chat limit is reached: close a chat window to accept "
                                                           "the call, or put it on hold (Ctrl+Alt+H).")
                                          : QStringLiteral("No call is waiting to be accepted."),
                                      kStatusNoticeMs);
     };
-    m_keys->HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
-    m_keys->TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
+    m_keys->HoldNewestCall = [this] {
+        if (TCalls *calls = m_console->CallsPtr())
+            calls->HoldNewestAlert();
+    };
+    m_keys->TurnToNewestAlert = [this] {
+        if (TCalls *calls = m_console->CallsPtr())
+            calls->TurnToNewestAlert();
+    };
     connect(&calls, &TCalls::CountersChanged, this, [this, &calls] {
         if (calls.CallsOnHold() == 0)
             SetTrayBlinking(false);
@@ -344,6 +351,20 @@ void TMainForm::PlayMainSound()
     PlayWavInMain.Play();
 }
 
+// The core's messages are the application's modal boxes, as they always were.
+void TMainForm::ShowProblem(const QString &text, const QString &caption, BoxIcon icon) { ShowBox(text, caption, icon); }
+
+void TMainForm::ShowNotice(const QString &text, const QString &caption, BoxIcon icon)
+{
+    velmora::ShowNotice(text, caption, icon);
+}
+
+BoxAnswer TMainForm::Ask(const BoxRequest &request)
+{
+    return request.safeDefault ? ConfirmBox(request.text, request.caption, request.icon, request.buttons)
+                               : ShowBox(request.text, request.caption, request.icon, request.buttons);
+}
+
 void TMainForm::SetTrayBlinking(bool on) { m_tray->SetBlinking(on); }
 
 std::function<void()> TMainForm::ShowNewCallAlertThen(quint16 kind, const QString &site, const QString &ip,
@@ -373,6 +394,8 @@ ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &sit
         if (alert)
             alert->reject();
     };
+    opened.Answer = [alert](bool accept) { return alert && alert->Press(accept); };
+    opened.TurnTo = [alert] { return alert && alert->BringForward(); };
     opened.NameAsker = [self, alert, kind, site](const QString &name) {
         if (!alert)
             return;
@@ -385,7 +408,6 @@ ICallsHost::TCallAlert TMainForm::OpenCallAlert(quint16 kind, const QString &sit
 
 void TMainForm::UpdateTrayTip() { m_tray->UpdateTip(); }
 QSystemTrayIcon *TMainForm::TrayIcon() const { return m_tray->Icon(); }
-bool TMainForm::TrayBlinking() const { return m_tray->Blinking(); }
 
 IChatWindow *TMainForm::CreateChatWindow(ChatItem *record, int number)
 {
@@ -433,7 +455,7 @@ bool TMainForm::ModalWindowOpen() const { return QApplication::activeModalWidget
 void TMainForm::AnswerModalWindows(bool alertsToo)
 {
     if (alertsToo)
-        TNewCnctDlg::RejectAll();
+        RejectCallAlerts();
     while (QWidget *modal = QApplication::activeModalWidget()) {
         if (auto *dialog = qobject_cast<QDialog *>(modal))
             dialog->reject();
@@ -449,7 +471,11 @@ bool TMainForm::ConfirmExit(const QString &text)
     return ConfirmBox(text, QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
 }
 
-void TMainForm::RejectCallAlerts() { TNewCnctDlg::RejectAll(); }
+void TMainForm::RejectCallAlerts()
+{
+    if (TCalls *calls = m_console->CallsPtr())
+        calls->WithdrawAlerts();
+}
 
 void TMainForm::SaveWindowPlaces(TProgramConfig &config)
 {

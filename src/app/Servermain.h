@@ -96,10 +96,8 @@ public:
     QToolButton *ConnectButton() const { return WebSbtnClickBtn; }
     QToolButton *ChatWithOtherSupportButton() const { return ChatWithOtherSupportBtn; }
     QSystemTrayIcon *TrayIcon() const;
-    bool TrayBlinking() const;
     QAction *ProgramSetUpAction() const { return m_programSetUp; }
     QAction *LoadConfigAction() const { return m_loadConfig; }
-    QAction *SaveConfigAsAction() const { return m_saveConfigAs; }
     QAction *ClearHistoryAction() const { return m_clearHistory; }
     QMenu *FileMenu() const { return m_fileMenu; }
 
@@ -116,7 +114,6 @@ public:
     // ISetupHost
     void SettingsPageApplied(SettingsPage page) override;
     void ShowHelp(int context) override;
-    bool MainSoundsOn() const { return m_soundsOn; }
     void SoundFromMainBtnClick();
     void ChatWithOtherSupportBtnClick();
 
@@ -132,6 +129,9 @@ public:
     void SetSupportersOnline(int count) override;
     void SetChatLimit(int limit) override;
     void ShowCallNotice(const QString &text) override;
+    void ShowProblem(const QString &text, const QString &caption, BoxIcon icon) override;
+    void ShowNotice(const QString &text, const QString &caption, BoxIcon icon) override;
+    BoxAnswer Ask(const BoxRequest &request) override;
     void MailWaitingChanged() override;
     void SettingsRead(const TSettings &settings) override;
     void ConfigFileChanged(const QString &path) override { SetCaption(path); }

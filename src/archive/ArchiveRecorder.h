@@ -79,7 +79,6 @@ public:
     // Days to keep (0: the archive is off and records nothing). Expired
     // chats are removed now and once a day.
     void SetRetentionDays(int days);
-    int RetentionDays() const { return m_retentionDays; }
     bool Enabled() const { return m_retentionDays > 0; }
 
     // Blocks until what is queued now has been written or has failed: for

@@ -22,7 +22,6 @@ public:
 
     // Moves the window's top-left corner to `topLeft` (the only way it moves).
     void PlaceAt(const QPoint &topLeft);
-    bool Positioning() const { return m_positioning; }
     int FullWidth() const { return m_fullWidth; }
     // Width for a share (20, 30, 100) of the full width, rounded.
     int WidthFor(int percent) const;

@@ -27,7 +27,6 @@ public:
     TFileHistory(const QString &historyPath, IHistoryMenu *menu);
 
     const QStringList &Paths() const { return m_paths; }
-    const QString &HistoryPath() const { return m_historyPath; }
 
     // Moves `path` to the front (an entry differing only in letter case is
     // replaced by it) and rebuilds the menu. An empty path only rebuilds.

@@ -21,6 +21,16 @@ const QString &StartDirectory();
 // `name` inside the start folder, e.g. StartPath("Velmora.ini").
 QString StartPath(const QString &name);
 
+// The console's files in the start folder.
 inline constexpr const char *kConfigFileName = "Velmora.ini";
+inline constexpr const char *kLogFileName = "Velmora.log";
+inline constexpr const char *kOutboxFolderName = "outbox";
+inline constexpr const char *kCannedFileName = "CannedData.dat";
+inline constexpr const char *kUrlFileName = "UrlScData.dat";
+inline constexpr const char *kMailTemplateFileName = "base_mail.txt";
+// The sounds a fresh set-up rings with; the console writes them to the start
+// folder when they are missing.
+inline constexpr const char *kDefaultRingSoundName = "ringin.wav";
+inline constexpr const char *kDefaultChatSoundName = "Plugin.wav";
 
 } // namespace velmora

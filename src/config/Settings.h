@@ -1,6 +1,8 @@
 #pragma once
 // The process-wide settings record: one field per key of Velmora.ini, named
 // like the key, plus the plain mail password, which lives in memory only.
+#include "config/Genfunc.h"
+
 #include <QString>
 
 namespace velmora {
@@ -81,8 +83,8 @@ struct TSettings {
     qint32 ReConnectRetriesVal = 15;
 
     // [SoundSetup]
-    QString MainSundFile = QStringLiteral("ringin.wav");
-    QString ChatSoundFile = QStringLiteral("Plugin.wav");
+    QString MainSundFile = QString::fromLatin1(kDefaultRingSoundName);
+    QString ChatSoundFile = QString::fromLatin1(kDefaultChatSoundName);
     // Desktop notifications, per kind; NotifyLineText off shows only who wrote.
     bool NotifyNewCalls = true;
     bool NotifyRequests = true;
@@ -91,6 +93,7 @@ struct TSettings {
 
     int ConnectTimeoutMs() const { return SecondsToMs(ConnectTimeoutValue); }
     int RegistrationTimeoutMs() const { return SecondsToMs(RegistrationTimeoutValue); }
+    int ReconnectIntervalMs() const { return SecondsToMs(ReConnectIntervals); }
 
     // A stored period in seconds as a timer interval. The store accepts any
     // number: every period lasts at least 1 s, and huge values give the

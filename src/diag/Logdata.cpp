@@ -8,7 +8,7 @@
 
 namespace velmora {
 
-TLogFile::TLogFile(const QString &fileName) : m_fileName(fileName)
+TLogFile::TLogFile(const QString &fileName)
 {
     m_file = std::fopen(QFile::encodeName(fileName).constData(), "a+");
     if (!m_file)

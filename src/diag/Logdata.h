@@ -20,11 +20,9 @@ public:
     // written as it is: callers pass values from the network through OneLine().
     void AddLine(const QString &text);
 
-    const QString &FileName() const { return m_fileName; }
     bool IsOpen() const { return m_file != nullptr; }
 
 private:
-    QString m_fileName;
     std::FILE *m_file = nullptr;
 };
 

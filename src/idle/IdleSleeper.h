@@ -47,7 +47,6 @@ public:
     // The timer's state, for the window's tests and the log.
     bool TimerArmed() const { return m_timer.isActive(); }
     int TimerInterval() const { return m_timer.interval(); }
-    IInputMonitor *Monitor() const { return m_monitor.get(); }
 
     // The timer's expiry; public so tests drive the logic without waiting.
     void TimerExpired();

@@ -26,7 +26,6 @@ public:
 
     // Off drops what was kept.
     void SetKeeping(bool on);
-    bool Keeping() const { return m_keeping; }
 
     void AddDebugLine(const QString &text);
     void ClearLines();

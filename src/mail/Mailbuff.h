@@ -53,7 +53,6 @@ public:
 
     TMailLineCollector &DebugLines() { return m_lines; }
     TSmtpCli &Client() { return m_client; }
-    bool ErrorStop() const { return m_errorStop; }
     const std::deque<TMailRecord> &Queue() const { return m_queue; }
     // The last failure's text, until a mail gets through.
     const QString &LastError() const { return m_lastError; }

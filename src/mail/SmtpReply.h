@@ -32,7 +32,6 @@ public:
     // CR is still understood.
     void Feed(QByteArrayView data);
     std::optional<QByteArray> TakeLine();
-    bool HasLine() const { return !m_lines.empty(); }
     void Clear();
 
 private:

@@ -1,6 +1,7 @@
 #include "mail/Transcript.h"
 
 #include "archive/ArchiveRecorder.h"
+#include "config/Genfunc.h"
 #include "config/Settings.h"
 #include "diag/Boxes.h"
 #include "diag/SafeText.h"
@@ -95,7 +96,7 @@ std::optional<TRecipients> ChooseRecipients(const TTranscriptSource &source, con
 std::optional<TMailRecord> TTranscriptComposer::Compose(const TTranscriptSource &source, const TSettings &s)
 {
     // 3. The template.
-    std::optional<QStringList> body = LoadMailTemplate(QDir(m_startDirectory).filePath(QStringLiteral("base_mail.txt")));
+    std::optional<QStringList> body = LoadMailTemplate(QDir(m_startDirectory).filePath(QString::fromLatin1(kMailTemplateFileName)));
     if (!body) {
         ShowBox(QStringLiteral("base_mail.txt file missing, cannot send chat transcript"), source.WarningCaption,
                 BoxIcon::Warning);

@@ -90,7 +90,6 @@ public:
     QByteArray Bytes(qint64 n);
     void Skip(qsizetype n);
     bool Ok() const { return m_ok; }
-    qsizetype Position() const { return m_position; }
     qsizetype Remaining() const { return m_body.size() - m_position; }
 
 private:

@@ -209,7 +209,7 @@ void TCallList::ApplyRowLimit()
         }
     }
     // Calls keep coming while it shows: nothing may wait for its answer.
-    ShowNotice(QStringLiteral("To many waiting chat requests !!!!"), QStringLiteral("Warning"), BoxIcon::Warning);
+    emit Notice(QStringLiteral("To many waiting chat requests !!!!"), QStringLiteral("Warning"), BoxIcon::Warning);
 }
 
 void TCallList::RemoveRow(int row)
@@ -285,8 +285,8 @@ void TCallList::UpdateDisconnectTime(const TClientSocket *socket)
 {
     const int row = FindRowBySocket(socket);
     if (row < 0) {
-        ShowBox(QStringLiteral("From inside UpdateDisconnectTime(TClientSocket *Socket): Idex == -1"),
-                QStringLiteral("Warning"), BoxIcon::Warning);
+        emit Problem(QStringLiteral("From inside UpdateDisconnectTime(TClientSocket *Socket): Idex == -1"),
+                     QStringLiteral("Warning"), BoxIcon::Warning);
         return;
     }
     SetRowEndTime(row);
@@ -303,8 +303,8 @@ void TCallList::NullListViewItemData(const TClientSocket *socket)
 {
     const int row = FindRowBySocket(socket);
     if (row < 0) {
-        ShowBox(QStringLiteral("From inside NullListViewItemData(TClientSocket *Socket): Idex == -1"),
-                QStringLiteral("Warning"), BoxIcon::Warning);
+        emit Problem(QStringLiteral("From inside NullListViewItemData(TClientSocket *Socket): Idex == -1"),
+                     QStringLiteral("Warning"), BoxIcon::Warning);
         return;
     }
     m_rows[size_t(row)].link = nullptr;
@@ -371,8 +371,8 @@ void TCallList::ClearStatDisplay()
     if (removed)
         endResetModel();
     if (Count() > 0)
-        ShowBox(QStringLiteral("Status cannot be completely cleared you have open sessions ??"),
-                QStringLiteral("Warning !"), BoxIcon::Warning);
+        emit Problem(QStringLiteral("Status cannot be completely cleared you have open sessions ??"),
+                     QStringLiteral("Warning !"), BoxIcon::Warning);
 }
 
 void TCallList::SetCell(int row, int column, const QString &text)

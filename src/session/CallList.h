@@ -3,6 +3,7 @@
 // to their call record; a row whose link is cleared is history. The list is a
 // table model so the main window's view repaints once per change; it holds no
 // widgets itself (icons come from a provider the view installs).
+#include "diag/Boxes.h"
 #include "session/CallStatus.h"
 
 #include <QAbstractTableModel>
@@ -106,6 +107,11 @@ public:
 
     // The current local time as the list shows it.
     static QString TimeText();
+
+signals:
+    // For the operator: Problem waits to be seen, Notice holds nothing up.
+    void Problem(const QString &text, const QString &caption, BoxIcon icon);
+    void Notice(const QString &text, const QString &caption, BoxIcon icon);
 
 private:
     struct Row {

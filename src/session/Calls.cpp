@@ -46,6 +46,8 @@ TCalls::TCalls(ICallsHost &host, TServerSession &session, TCloseSockets &closer,
 {
     connect(&m_onHoldTimer, &QTimer::timeout, this, &TCalls::OnHoldTimerTimer);
     connect(&m_ringRemindTimer, &QTimer::timeout, this, &TCalls::RingRemindTimerTimer);
+    connect(&m_list, &TCallList::Problem, this, &TCalls::Problem);
+    connect(&m_list, &TCallList::Notice, this, &TCalls::Notice);
     ApplyTimerSettings();
 }
 
@@ -86,6 +88,39 @@ void TCalls::ApplyTimerSettings()
     // A zero interval would fire on every pass of the event loop.
     m_onHoldTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().NotAvailTimeOut)));
     m_ringRemindTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().RingRemindTimer)));
+}
+
+bool TCalls::AcceptNewestAlert()
+{
+    for (auto open = m_openAlerts.rbegin(); open != m_openAlerts.rend(); ++open)
+        if (open->AcceptEnabled && open->Alert.Answer && open->Alert.Answer(true))
+            return true;
+    return false;
+}
+
+bool TCalls::HoldNewestAlert()
+{
+    for (auto open = m_openAlerts.rbegin(); open != m_openAlerts.rend(); ++open)
+        if (open->Alert.Answer && open->Alert.Answer(false))
+            return true;
+    return false;
+}
+
+bool TCalls::TurnToNewestAlert()
+{
+    for (auto open = m_openAlerts.rbegin(); open != m_openAlerts.rend(); ++open)
+        if (open->Alert.TurnTo && open->Alert.TurnTo())
+            return true;
+    return false;
+}
+
+void TCalls::WithdrawAlerts()
+{
+    // Answering one changes the list.
+    const std::vector<TOpenAlert> alerts = m_openAlerts;
+    for (const TOpenAlert &open : alerts)
+        if (open.Alert.Withdraw)
+            open.Alert.Withdraw();
 }
 
 int TCalls::CallsOnHold() const
@@ -225,12 +260,13 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
         m_host.PlayMainSound();
 
     const bool autoOnHold = (m_host.IsMinimizedToTray() && settings.AutoOnHoldOnMinimized)
-                            || m_alertsOpen >= kMaxAlertsOpen;
+                            || AlertsOpen() >= kMaxAlertsOpen;
     if (autoOnHold) {
         AlertAnswered(record, false);
         return;
     }
-    ++m_alertsOpen;
+    const quint64 alertId = ++m_lastAlertId;
+    m_openAlerts.push_back({alertId, false, {}});
     if (!m_ringRemindTimer.isActive())
         m_ringRemindTimer.start();
     const bool acceptEnabled = m_openChatWindows < ChatLimit();
@@ -245,11 +281,12 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
     };
     ICallsHost::TCallAlert alert = m_host.OpenCallAlert(
         kind, record->WebSite, record->IP, acceptEnabled, asking,
-        [self, record, owns, acceptEnabled](bool accept) {
+        [self, record, owns, acceptEnabled, alertId](bool accept) {
             if (!self)
                 return; // the console went away while the alert was open
+            std::erase_if(self->m_openAlerts, [alertId](const TOpenAlert &open) { return open.Id == alertId; });
             // Alerts stack: the reminder rings while any of them is open.
-            if (--self->m_alertsOpen == 0)
+            if (self->m_openAlerts.empty())
                 self->m_ringRemindTimer.stop();
             if (!owns())
                 return;
@@ -258,6 +295,9 @@ void TCalls::NewCall(qint32 sessionCount, qint32 port, const QString &site, cons
             record->Answered = QDateTime::currentMSecsSinceEpoch();
             self->AlertAnswered(record, accept && acceptEnabled);
         });
+    for (TOpenAlert &open : m_openAlerts)
+        if (open.Id == alertId)
+            open = {alertId, acceptEnabled, alert};
     if (owns() && record->Alerting)
         record->WithdrawAlert = std::move(alert.Withdraw);
     // A supporter this console has not heard of yet: the alert is up
@@ -290,7 +330,7 @@ void TCalls::AlertAnswered(ChatItem *record, bool accept)
 
     if (accept && m_openChatWindows >= ChatLimit()) {
         // The limit was reached while the alert was open.
-        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+        emit Problem(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
         accept = false;
         if (!OwnsRecord(record))
             return;
@@ -459,8 +499,8 @@ void TCalls::EndAllCalls()
             continue;
         ChatItem *record = m_list.RowData(row);
         if (!record) {
-            ShowBox(QStringLiteral("Cannot cleanUp the waiting client list, contact support."), kCaptionWarning,
-                    BoxIcon::Information);
+            emit Problem(QStringLiteral("Cannot cleanUp the waiting client list, contact support."), kCaptionWarning,
+                         BoxIcon::Information);
             continue;
         }
         if (IChatWindow *window = FindChatWindow(record->SessionCount)) {
@@ -579,7 +619,7 @@ void TCalls::OpenChatAtRow(int row)
     if (m_openChatWindows < ChatLimit())
         OpenChatWindow(record);
     else
-        ShowBox(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
+        emit Problem(ChatLimitReachedText(), kCaptionWarning, BoxIcon::Warning);
 }
 
 void TCalls::DropCallAtRow(int row)

@@ -43,11 +43,19 @@ public:
     struct TCallAlert {
         std::function<void()> Withdraw;
         std::function<void(const QString &)> NameAsker;
+        // Answers as the alert's buttons do (true: Accept); false when the
+        // alert is not showing.
+        std::function<bool(bool)> Answer;
+        // Brings the alert to the front with the keyboard in it; false when
+        // it is not showing.
+        std::function<bool()> TurnTo;
     };
     virtual TCallAlert OpenCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
                                      const QString &asking, std::function<void(bool)> answered)
     {
-        return {ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered)), nullptr};
+        TCallAlert alert;
+        alert.Withdraw = ShowNewCallAlertThen(kind, site, ip, acceptEnabled, asking, std::move(answered));
+        return alert;
     }
     // A short line for the status bar that blocks nothing.
     virtual void ShowCallNotice(const QString & /*text*/) {}
@@ -119,11 +127,25 @@ public:
     };
     PopupItems ViewListPopUpItems(int row) const;
 
+    // The new-call alerts open at this moment, and the operator's keys for
+    // the newest of them.
+    int AlertsOpen() const { return int(m_openAlerts.size()); }
+    // Accepts the newest open alert whose call can be accepted; false when none can.
+    bool AcceptNewestAlert();
+    // Puts the newest open alert's call on hold; false when none is open.
+    bool HoldNewestAlert();
+    bool TurnToNewestAlert();
+    // Answers every open alert with On-Hold (the program is ending).
+    void WithdrawAlerts();
+
     // Call records alive (waiting, alerting or in chat).
     int RecordCount() const { return int(m_records.size()); }
 
 signals:
     void CountersChanged();
+    // For the operator, from the calls and their list (see TCallList).
+    void Problem(const QString &text, const QString &caption, BoxIcon icon);
+    void Notice(const QString &text, const QString &caption, BoxIcon icon);
 
 private:
     ChatItem *NewRecord();
@@ -173,7 +195,14 @@ private:
     int m_callsOnHold = 0;
     int m_openChatWindows = 0;
     int m_nextChatNumber = 0;
-    int m_alertsOpen = 0;
+    struct TOpenAlert {
+        quint64 Id = 0;
+        bool AcceptEnabled = false;
+        ICallsHost::TCallAlert Alert;
+    };
+    // Oldest first; an alert leaves when it is answered.
+    std::vector<TOpenAlert> m_openAlerts;
+    quint64 m_lastAlertId = 0;
     // Rows (by id) whose on-hold tick waits behind an exchange.
     QSet<quint64> m_holdTicksWaiting;
     QTimer m_onHoldTimer;

@@ -122,8 +122,8 @@ void TCalls::AnswerInitialConnect(TClientSocket *socket, bool known)
         // nobody left to answer; only a greeting for no call at all is odd.
         if (known)
             return;
-        ShowBox(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
-                BoxIcon::Warning);
+        emit Problem(QStringLiteral("From WaitingSocketRead (INITIAL_CONNECT), item == NULL ?"), QStringLiteral("Warning !"),
+                     BoxIcon::Warning);
         return;
     }
     const qint32 sessionCount = record->SessionCount;
@@ -168,7 +168,7 @@ void TCalls::HandleSessionReady(TClientSocket *socket, const QByteArray &body)
                 const QString refusal = ImageRefusalText(image.status, settings.WelcomeImgFileName);
                 if (!refusal.isEmpty())
                     QMetaObject::invokeMethod(
-                        this, [refusal] { ShowBox(refusal, kCaptionWarning, BoxIcon::Warning); },
+                        this, [this, refusal] { emit Problem(refusal, kCaptionWarning, BoxIcon::Warning); },
                         Qt::QueuedConnection);
             }
             return true;
@@ -238,7 +238,7 @@ void TCalls::WaitingSocketDisconnect(TClientSocket *socket)
 void TCalls::WaitingSocketError(TClientSocket *socket, int wsaCode)
 {
     const QPointer<TClientSocket> alive(socket);
-    ShowBox(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+    emit Problem(ChatSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
     // While the box was open the call may have been ended and its socket
     // released; a new call's socket can then sit at the same address.
     if (!alive)

@@ -33,7 +33,7 @@ void TServerSession::ShowServerNotice(quint16 code, bool online)
             "Server needs to be restarted due to upgrade. \n\nIf you have open chat sessions please disconnect as soon "
             "as possible. \nUpon end of all live chat sessions disconnect from the server and wait \nfor about 5-10 "
             "minuets. Server will be down after all open chat sessions \nare closed.\n\nSorry for the inconvenience.");
-    ShowBox(text, QStringLiteral("Notification !"), BoxIcon::Information);
+    emit Problem(text, QStringLiteral("Notification !"), BoxIcon::Information);
 }
 
 void TServerSession::LookUpSupporterNames()
@@ -102,7 +102,7 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
             return;
         }
         if (list->entries.isEmpty()) {
-            ShowBox(QStringLiteral("No supporters were found."), QStringLiteral("Warning !"), BoxIcon::Warning);
+            emit Problem(QStringLiteral("No supporters were found."), QStringLiteral("Warning !"), BoxIcon::Warning);
             m_host.SupporterRequestCancelled(request);
             return;
         }
@@ -146,8 +146,8 @@ void TServerSession::HandleServerMessage(quint16 code, const QByteArray &body)
         if (const auto limit = server::DecodeChatLimit(body)) {
             SetChatLimitValue(m_refusalSeen ? 0 : *limit);
             if (m_chatLimit == 0)
-                ShowBox(QStringLiteral("Your chat limit is set to ZERO, please conatc Brenvik support !!."),
-                        QStringLiteral("Warning !"), BoxIcon::Warning);
+                emit Problem(QStringLiteral("Your chat limit is set to ZERO, please conatc Brenvik support !!."),
+                             QStringLiteral("Warning !"), BoxIcon::Warning);
         }
         break;
     case server::SUPPORTERS_ONLINE:

@@ -88,19 +88,19 @@ void TServerSession::Log(const QString &line)
 void TServerSession::ShowStatus(int number)
 {
     m_statusText = StatusTextOf(number);
-    m_host.ShowStatusText(m_statusText);
+    emit StatusTextChanged(m_statusText);
 }
 
 void TServerSession::SetChatLimitValue(int limit)
 {
     m_chatLimit = limit;
-    m_host.SetChatLimit(limit);
+    emit ChatLimitChanged(limit);
 }
 
 void TServerSession::SetSupportersOnlineValue(int count)
 {
     m_supportersOnline = count;
-    m_host.SetSupportersOnline(count);
+    emit SupportersOnlineChanged(count);
 }
 
 void TServerSession::ClearConnectFlags()
@@ -133,9 +133,9 @@ bool TServerSession::WaitUntilSent()
 void TServerSession::WebSbtnClick()
 {
     if (Settings().ClientID.isEmpty()) {
-        ShowBox(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
-                               "The Client ID is set in Configure › Program Set Up, page \"Web and IP SetUp\"."),
-                QStringLiteral("Error"), BoxIcon::Error);
+        emit Problem(QStringLiteral("ClientID is missing ? unable to connect, check your setup !!!.\n\n"
+                                    "The Client ID is set in Configure › Program Set Up, page \"Web and IP SetUp\"."),
+                     QStringLiteral("Error"), BoxIcon::Error);
         return;
     }
     if (m_reconnectTimer.isActive()) {
@@ -159,20 +159,19 @@ void TServerSession::ToggleConnection()
     bool terminateAll = false;
     if (!automatic && !m_exitInProgress && disconnect
         && m_host.OpenChatWindowCount() + m_host.CallsOnHoldCount() > 0) {
-        const BoxAnswer answer = ConfirmBox(
-            QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
-                           "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
-                           "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
-            QStringLiteral("Warning !"), BoxIcon::Warning, BoxButtons::OkCancel);
-        if (answer != BoxAnswer::Ok)
+        if (!m_host.ConfirmEndingSessions(
+                QStringLiteral("Cannot change connection state, you have active sessions \nor waiting calls. It is "
+                               "advisable to close all open sessions \nandor OnHold clients first !\n\nIf you wish to "
+                               "disconnect and terminate all sessions anyway \nclick Ok, else Cancel."),
+                QStringLiteral("Warning !")))
             return;
         terminateAll = true;
     }
     if (!disconnect && !automatic && !m_host.TranscriptChecksBeforeConnect())
         return;
     if (!automatic && !m_networkCheck())
-        ShowBox(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
-                BoxIcon::Error);
+        emit Problem(QStringLiteral("Network is down, reconnect to network before continuing !."), QStringLiteral("Error"),
+                     BoxIcon::Error);
 
     if (disconnect) {
         if (!automatic && m_reconnectTimer.isActive()) {
@@ -232,11 +231,11 @@ void TServerSession::OpenSocket()
             m_reconnectStopped = true;
         }
         // The attempt is over before the box opens, and the status says so.
-        m_host.SetMenusEnabled(true);
-        m_host.SetBusyAnimation(false);
+        emit MenusEnabledChanged(true);
+        emit BusyAnimationChanged(false);
         ClearConnectFlags();
         ShowStatus(StatusDisconnected);
-        ShowBox(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
+        emit Problem(QStringLiteral("Network Error, cannot connect ?"), QStringLiteral("Warning !"), BoxIcon::Warning);
         return;
     }
     m_toTimer.start(Settings().ConnectTimeoutMs());
@@ -260,7 +259,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
     case TServerState::Offline:
         switch (event) {
         case TServerEventKind::ConnectRequest:
-            m_host.SetBusyAnimation(true);
+            emit BusyAnimationChanged(true);
             if (m_reconnectTimer.isActive()) {
                 ShowStatus(StatusAutoReconnect);
             } else {
@@ -278,7 +277,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
             m_reconnectTimer.stop();
             break;
         case TServerEventKind::MessageReceived:
-            m_host.SetBusyAnimation(false);
+            emit BusyAnimationChanged(false);
             if (code == server::MAX_SOCKETS_EXCEEDED || code == server::SERVER_UPGRADE)
                 EndAttemptWithNotice(code);
             break;
@@ -288,25 +287,25 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
             if (m_socket) {
                 CloseSocket();
                 m_toTimer.stop();
-                m_host.SetBusyAnimation(false);
-                m_host.SetMenusEnabled(true);
+                emit BusyAnimationChanged(false);
+                emit MenusEnabledChanged(true);
                 if (!m_reconnectTimer.isActive())
                     ShowStatus(StatusDisconnected);
             }
             break;
         case TServerEventKind::TimeOut: {
             m_toTimer.stop();
-            m_host.SetMenusEnabled(true);
+            emit MenusEnabledChanged(true);
             ClearConnectFlags();
             m_reconnectTimer.stop();
-            m_host.SetBusyAnimation(false);
+            emit BusyAnimationChanged(false);
             const QString text = QStringLiteral("Could not connect to server, time out after ")
                                  + QString::number(m_connectTimeoutSec)
                                  + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
             CloseSocket();
             ShowStatus(StatusDisconnected);
             Log(text);
-            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            emit Problem(text, QStringLiteral("Warning !"), BoxIcon::Warning);
             break;
         }
         case TServerEventKind::SocketClosed:
@@ -328,27 +327,27 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                 // (the registration time-out still runs).
                 if (!server::DecodeRegisterAccepted(body))
                     break;
-                m_host.SetMenusEnabled(false);
+                emit MenusEnabledChanged(false);
                 SendOptional(server::BuildSupportName(Settings().SupportName));
                 // The registration was answered in time; its time-out must not strike in the pause.
                 m_toTimer.stop();
                 PauseOnServer(200, [this] {
                     Send(server::BuildSupportReady());
-                    m_host.SetOnlineGlyph(true);
-                    m_host.SetChatWithOtherSupportEnabled(true);
+                    emit OnlineGlyphChanged(true);
+                    emit ChatWithOtherSupportEnabledChanged(true);
                     ShowStatus(StatusListening);
                     m_statusText = QStringLiteral("Support listening for new connections");
-                    m_host.ShowStatusText(m_statusText);
+                    emit StatusTextChanged(m_statusText);
                     Log(QStringLiteral("Supporter = ") + Settings().SupportName
                         + QStringLiteral(", Connected to server"));
                     m_state = TServerState::Online;
                     m_toTimer.stop();
-                    m_host.SetBusyAnimation(false);
+                    emit BusyAnimationChanged(false);
                     m_reachedRegistration = true;
                     // Working again: the retries of a later loss start afresh.
                     m_netErrorCount = 0;
                     m_keepAliveTimer.start();
-                    m_host.SetTrayOnline(true);
+                    emit TrayOnlineChanged(true);
                     if (Settings().OfflineTimeOutEna)
                         m_host.StartIdleDetection();
                 });
@@ -376,7 +375,7 @@ void TServerSession::ServerEvent(TServerEventKind event, const QByteArray &body,
                                  + QString::number(m_registrationTimeoutSec)
                                  + QStringLiteral(" seconds.\nTry again in a couple of minuts.\n");
             Log(text);
-            ShowBox(text, QStringLiteral("Warning !"), BoxIcon::Warning);
+            emit Problem(text, QStringLiteral("Warning !"), BoxIcon::Warning);
             break;
         }
         default:
@@ -409,11 +408,11 @@ void TServerSession::GoOffline()
     m_listRequests.clear();
     m_keepAliveTimer.stop();
     m_toTimer.stop();
-    m_host.SetMenusEnabled(true);
-    m_host.SetOnlineGlyph(false);
-    m_host.SetChatWithOtherSupportEnabled(false);
-    m_host.SetBusyAnimation(false);
-    m_host.SetTrayOnline(false);
+    emit MenusEnabledChanged(true);
+    emit OnlineGlyphChanged(false);
+    emit ChatWithOtherSupportEnabledChanged(false);
+    emit BusyAnimationChanged(false);
+    emit TrayOnlineChanged(false);
     m_host.StopIdleDetection();
 }
 
@@ -497,14 +496,14 @@ void TServerSession::OnSocketError(int wsaCode)
 
     if (!s.ReConnectAfterNetError || (s.DisplayNetworkMessages && !m_errorSinceManualConnect)
         || (m_connectRequested && !m_reachedRegistration))
-        ShowBox(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
+        emit Problem(ServerSocketErrorText(wsaCode), QStringLiteral("Network error !"), BoxIcon::Error);
 
     ++m_netErrorCount;
     m_errorSinceManualConnect = true;
     m_connectRequested = false;
     if (s.ReConnectAfterNetError && m_reachedRegistration && !m_reconnectTimer.isActive() && !m_reconnectStopped) {
         Log(QStringLiteral("Network error, application disconnected from server, trying to reconnect !."));
-        m_reconnectTimer.start(TSettings::SecondsToMs(s.ReConnectIntervals));
+        m_reconnectTimer.start(s.ReconnectIntervalMs());
         ToggleConnection();
     }
 }
@@ -522,12 +521,12 @@ void TServerSession::ReconnectTimerTimer()
     if (m_state == TServerState::Offline && m_socket) {
         CloseSocket();
         ClearConnectFlags();
-        m_host.SetBusyAnimation(false);
+        emit BusyAnimationChanged(false);
     }
     ShowStatus(StatusDisconnected);
-    ShowBox(QStringLiteral("Reconnection to server failed. Server may be down or you have a \nnetwork problem. Recheck "
-                           "your network connection and if OK, try \nagain in a few minutes."),
-            QStringLiteral("Notification !"), BoxIcon::Information);
+    emit Problem(QStringLiteral("Reconnection to server failed. Server may be down or you have a \nnetwork problem. Recheck "
+                                "your network connection and if OK, try \nagain in a few minutes."),
+                 QStringLiteral("Notification !"), BoxIcon::Information);
 }
 
 void TServerSession::KeepAliveTimerTimer()

@@ -2,7 +2,9 @@
 // The console's one connection to the chat server: login, keep-alive,
 // time-outs, socket errors and automatic reconnection, and the handling of the
 // server's messages that does not depend on the connection's state. Widgets
-// stay outside: everything the operator sees goes through ISessionHost.
+// stay outside: what the operator sees goes out as signals, what the session
+// asks of the console through ISessionHost.
+#include "diag/Boxes.h"
 #include "session/ChatTransfer.h"
 #include "session/ClientSocket.h"
 
@@ -50,25 +52,20 @@ struct TOnlineSupporter {
 // Names: only to learn who is who (an alert names the asking supporter).
 enum class TSupporterListRequest { None, SupporterChat, Transfer, Names };
 
-// The main window's side of the session. Every method has a harmless default
-// so tests implement only what they look at.
+// What the session asks of the console. Every method has a harmless default
+// so tests implement only what they look at; what only shows goes out as
+// TServerSession's signals.
 class ISessionHost {
 public:
     virtual ~ISessionHost() = default;
-    // view
-    virtual void ShowStatusText(const QString &) {}
-    virtual void SetOnlineGlyph(bool /*online*/) {}
-    virtual void SetMenusEnabled(bool) {}
-    virtual void SetChatWithOtherSupportEnabled(bool) {}
-    virtual void SetBusyAnimation(bool /*running*/) {}
-    virtual void SetTrayOnline(bool) {}
-    virtual void SetSupportersOnline(int) {}
-    virtual void SetChatLimit(int) {}
     // The server refused the login; `text` is what the status bar says. The
     // operator may be away (a reconnection after a drop): a desktop notice too.
     virtual void LoginRefused(const QString & /*text*/) {}
     // settings and transcripts
     virtual void ReloadSettings() {}
+    // Disconnecting would end every chat and waiting call: go on? Without
+    // anyone to ask, it goes on.
+    virtual bool ConfirmEndingSessions(const QString & /*text*/, const QString & /*caption*/) { return true; }
     // The connect-time transcript checks; false abandons the connect.
     virtual bool TranscriptChecksBeforeConnect() { return true; }
     virtual void StartMailSession() {}
@@ -134,21 +131,17 @@ public:
     // State, read by the windows and tests.
     TServerState State() const { return m_state; }
     bool ConnectRequested() const { return m_connectRequested; }
-    bool ReachedRegistration() const { return m_reachedRegistration; }
     bool ReconnectStopped() const { return m_reconnectStopped; }
-    bool RefusalSeen() const { return m_refusalSeen; }
     bool ReconnectRunning() const { return m_reconnectTimer.isActive(); }
     int NetErrorCount() const { return m_netErrorCount; }
     qint32 SupportPort() const { return m_supportPort; }
     int ChatLimit() const { return m_chatLimit; }
-    int SupportersOnline() const { return m_supportersOnline; }
     // The name that the last list of supporters gave for a port value; empty
     // when no list has named it.
     QString SupporterName(qint32 port) const { return m_supporterNames.value(port); }
     // Asks the server for the list only to learn the names (once while one
     // such request is pending); SupporterNamesKnown follows its answer.
     void LookUpSupporterNames();
-    const QString &InstanceToken() const { return m_instanceToken; }
     QString StatusText() const { return m_statusText; }
     void SetExitInProgress(bool on) { m_exitInProgress = on; }
     bool ExitInProgress() const { return m_exitInProgress; }
@@ -164,6 +157,17 @@ public:
 signals:
     // A supporters list has come (or a names-only request ended without one).
     void SupporterNamesKnown();
+    // What the operator sees of the connection.
+    void StatusTextChanged(const QString &text);
+    void OnlineGlyphChanged(bool online);
+    void MenusEnabledChanged(bool enabled);
+    void ChatWithOtherSupportEnabledChanged(bool enabled);
+    void BusyAnimationChanged(bool running);
+    void TrayOnlineChanged(bool online);
+    void SupportersOnlineChanged(int count);
+    void ChatLimitChanged(int limit);
+    // Something the operator has to see; it waits for them where the view can make it.
+    void Problem(const QString &text, const QString &caption, BoxIcon icon);
 
 private:
     void ShowStatus(int number);
@@ -176,7 +180,6 @@ private:
     void ClearConnectFlags();
     void OnSocketError(int wsaCode);
     void OnSocketClosed();
-    void OnTimeOut();
     void ReconnectTimerTimer();
     void KeepAliveTimerTimer();
     void ShowServerNotice(quint16 code, bool online);

@@ -258,14 +258,17 @@ TEST_F(MainFormTest, TerminationWhileAnAlertIsOpenAnswersItAndExitsAtOnce)
     bool exitedAtOnce = false;
     bool alertWasOpen = false;
     QTimer::singleShot(300, [&] {
-        alertWasOpen = TNewCnctDlg::AlertsShown() == 1;
+        alertWasOpen = form->Calls().AlertsOpen() == 1;
         exitedAtOnce = form->ExitProcedure(false);
     });
     server.SendRaw(0, *server::BuildClientListed(32, "192.0.2.9", "shop"));
     ASSERT_GE(server.WaitForFrame(server::SUPPORT_DISCONNECT, 8000), 0);
     EXPECT_TRUE(alertWasOpen);
     EXPECT_TRUE(exitedAtOnce);
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+    const TCalls *calls = form->Console().CallsPtr();
+    EXPECT_TRUE(!calls || calls->AlertsOpen() == 0);
+    for (QWidget *window : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<TNewCnctDlg *>(window) && window->isVisible());
     // No connection was opened for the call: it is left to the other supporters.
     for (const ReceivedFrame &f : server.Frames())
         EXPECT_EQ(f.connection, 0) << f.code;
@@ -311,7 +314,7 @@ TEST_F(MainFormTest, TerminationWhileAVisitorTypesEndsTheChatWithoutAQuestion)
     LogIn();
     server.SetSendInitialConnect(true);
     server.SendRaw(0, *server::BuildClientListed(34, "192.0.2.9", "shop"));
-    ASSERT_TRUE(WaitFor([] { return TNewCnctDlg::AcceptNewest(); }));
+    ASSERT_TRUE(WaitFor([&] { return form->Calls().AcceptNewestAlert(); }));
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
     server.SendRaw(1, chat::BuildSessionReady(34));
@@ -418,7 +421,7 @@ TEST_F(MainFormTest, ExitKeepsTheTranscriptOfAChatWindowLeftOpenAfterTheConnecti
     LogIn();
     server.SetSendInitialConnect(true);
     server.SendRaw(0, *server::BuildClientListed(31, "192.0.2.9", "shop"));
-    ASSERT_TRUE(WaitFor([] { return TNewCnctDlg::AcceptNewest(); }));
+    ASSERT_TRUE(WaitFor([&] { return form->Calls().AcceptNewestAlert(); }));
     ASSERT_TRUE(server.WaitForConnections(2));
     ASSERT_GE(server.WaitForFrame(chat::SUPPORT_ANSWERS_TO_CLI, 10000), 0);
     server.SendRaw(1, chat::BuildSessionReady(31));

@@ -146,13 +146,22 @@ TEST(NewCnctDlg, PlacementCornersAndStacking)
     EXPECT_EQ(TNewCnctDlg::AlertPosition(0, 0, size, QRect(1000, 0, 800, 600)), QPoint(1010, 10));
 }
 
+// Alerts on screen and waiting for an answer.
+int AlertsShown()
+{
+    int shown = 0;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        shown += qobject_cast<TNewCnctDlg *>(window) && window->isVisible();
+    return shown;
+}
+
 TEST(NewCnctDlg, SecondAlertWhileTheFirstIsOpenIsPlacedHigherAndFurtherLeft)
 {
     std::optional<bool> firstAnswer;
     std::optional<bool> secondAnswer;
     QPointer<TNewCnctDlg> first = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true,
                                                     2, [&](bool accept) { firstAnswer = accept; });
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
+    EXPECT_EQ(AlertsShown(), 1);
     QPointer<TNewCnctDlg> second = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("second"), QString(),
                                                      true, 2, [&](bool accept) { secondAnswer = accept; });
     EXPECT_EQ(second->pos() - first->pos(), QPoint(-25, -25));
@@ -161,7 +170,7 @@ TEST(NewCnctDlg, SecondAlertWhileTheFirstIsOpenIsPlacedHigherAndFurtherLeft)
     first->AcceptBtn->click();
     EXPECT_EQ(firstAnswer, std::optional<bool>(true));
     EXPECT_EQ(secondAnswer, std::optional<bool>(false));
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+    EXPECT_EQ(AlertsShown(), 0);
 }
 
 // The operator types in a chat while calls arrive: the alerts appear on top
@@ -178,11 +187,11 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     QTest::keyClicks(input, QStringLiteral("Your parcel "));
 
     QList<int> answers; // 1 Accept, 0 On-Hold, in order
-    TNewCnctDlg *first = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true, 2,
-                                           [&](bool accept) { answers << int(accept); });
-    TNewCnctDlg *second = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("second"), QString(), true, 2,
+    QPointer<TNewCnctDlg> first = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("first"), QString(), true, 2,
+                                                    [&](bool accept) { answers << int(accept); });
+    QPointer<TNewCnctDlg> second = TNewCnctDlg::Open(server::CLIENT_LISTED, QStringLiteral("second"), QString(), true, 2,
                                             [&](bool accept) { answers << int(accept); });
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 2);
+    EXPECT_EQ(AlertsShown(), 2);
     EXPECT_FALSE(first->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(second->pos() - first->pos(), QPoint(-25, -25)); // stacked as before
@@ -200,30 +209,33 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     EXPECT_TRUE(answers.isEmpty());
 
     TConsoleKeys keys;
-    keys.AcceptNewestCall = [] { TNewCnctDlg::AcceptNewest(); };
+    keys.AcceptNewestCall = [&] { second->Press(true); };
     QTest::keyClick(input, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
     EXPECT_EQ(answers, QList<int>{1}); // the second, newest call
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
+    EXPECT_EQ(AlertsShown(), 1);
     // Ctrl+Alt+N brings the alert up with the keyboard: Esc puts it on hold.
-    keys.TurnToNewestAlert = [] { TNewCnctDlg::TurnToNewest(); };
+    keys.TurnToNewestAlert = [&] { first->BringForward(); };
     QTest::keyClick(input, Qt::Key_N, Qt::ControlModifier | Qt::AltModifier);
     ASSERT_TRUE(test::WaitFor([&] { return first->isActiveWindow(); }));
     test::RunFor(TNewCnctDlg::kKeyGuardMs);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_EQ(answers, (QList<int>{1, 0}));
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
-    EXPECT_FALSE(TNewCnctDlg::AcceptNewest());
+    EXPECT_EQ(AlertsShown(), 0);
+    EXPECT_FALSE(first && first->Press(true)); // an answered alert takes no second answer
 
     // Ctrl+Alt+H puts the newest on hold, whatever its Accept; the exit
     // answers what is still open, as On-Hold.
-    TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), false, 2, [&](bool accept) { answers << int(accept); });
-    TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), true, 2, [&](bool accept) { answers << int(accept); });
-    keys.HoldNewestCall = [] { TNewCnctDlg::HoldNewest(); };
+    QPointer<TNewCnctDlg> full = TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), false, 2,
+                                                   [&](bool accept) { answers << int(accept); });
+    QPointer<TNewCnctDlg> newest = TNewCnctDlg::Open(server::CLIENT_LISTED, QString(), QString(), true, 2,
+                                                     [&](bool accept) { answers << int(accept); });
+    EXPECT_FALSE(full->Press(true)); // its Accept is disabled
+    keys.HoldNewestCall = [&] { newest->Press(false); };
     QTest::keyClick(input, Qt::Key_H, Qt::ControlModifier | Qt::AltModifier);
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 1);
-    TNewCnctDlg::RejectAll();
+    EXPECT_EQ(AlertsShown(), 1);
+    full->reject();
     EXPECT_EQ(answers, (QList<int>{1, 0, 0, 0}));
-    EXPECT_EQ(TNewCnctDlg::AlertsShown(), 0);
+    EXPECT_EQ(AlertsShown(), 0);
 }
 
 TEST(EmailAddrEditDlg, OkKeepsTheEditCancelAndEscKeepTheOldAddress)

@@ -54,11 +54,13 @@ TEST(ChatCallsIntegration, AcceptedCallOpensItsWindowAndEndsAsHistory)
     WindowFactory factory;
     ISessionHost sessionHost;
     TServerSession session(sessionHost, nullptr);
+    ShowProblemsAsBoxes(session);
     session.HandleServerMessage(server::CHAT_LIMIT, MessageBuilder(server::CHAT_LIMIT).Int(2).Finish()->mid(6));
     ASSERT_EQ(session.ChatLimit(), 2);
     {
         TCloseSockets closer;
         TCalls calls(factory, session, closer, nullptr);
+        ShowProblemsAsBoxes(calls);
         TCallsLink link(calls);
         factory.link = &link;
 

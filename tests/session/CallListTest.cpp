@@ -15,6 +15,8 @@ namespace {
 
 class CallListTest : public ::testing::Test {
 protected:
+    CallListTest() { ShowProblemsAsBoxes(list); }
+
     ChatItem *Record(qint32 sc, TClientSocket *socket = nullptr)
     {
         records.emplace_back();

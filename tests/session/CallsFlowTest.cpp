@@ -73,6 +73,33 @@ TEST_F(CallsFlow, StackedAlertsEachFinishTheirOwnCallAndRingUntilTheLastCloses)
     EXPECT_TRUE(server.WaitForConnections(2));
 }
 
+TEST_F(CallsFlow, TheOperatorsKeysAnswerTheNewestAlertThatCanTakeTheAnswer)
+{
+    calls.NewCall(30, 0, QStringLiteral("older"), QString(), server::CLIENT_LISTED);
+    SetChatLimit(0);
+    calls.NewCall(31, 0, QStringLiteral("full"), QString(), server::CLIENT_LISTED);
+    SetChatLimit(2);
+    EXPECT_EQ(calls.AlertsOpen(), 2);
+    // Accept passes over the newest alert, whose Accept is disabled.
+    EXPECT_TRUE(calls.AcceptNewestAlert());
+    EXPECT_TRUE(host.open[0].done);
+    EXPECT_EQ(calls.AlertsOpen(), 1);
+    EXPECT_FALSE(calls.AcceptNewestAlert());
+    EXPECT_TRUE(calls.HoldNewestAlert());
+    EXPECT_EQ(calls.AlertsOpen(), 0);
+    EXPECT_FALSE(calls.HoldNewestAlert());
+    EXPECT_FALSE(calls.RingRemindTimer().isActive());
+
+    // At the exit every alert still open is answered On-Hold.
+    calls.NewCall(32, 0, QStringLiteral("late"), QString(), server::CLIENT_LISTED);
+    calls.WithdrawAlerts();
+    EXPECT_EQ(host.withdrawn, 1);
+    EXPECT_EQ(calls.AlertsOpen(), 0);
+    ASSERT_EQ(List().Count(), 3);
+    EXPECT_EQ(List().Cell(2, ColWebSite), QStringLiteral("late"));
+    EXPECT_EQ(List().Cell(2, ColStatus), QStringLiteral("Waiting..."));
+}
+
 TEST_F(CallsFlow, CallAnsweredElsewhereWhileItsAlertIsOpenClosesTheAlertAndOpensNoConnection)
 {
     calls.NewCall(30, 0, QStringLiteral("site"), QString(), server::CLIENT_LISTED);

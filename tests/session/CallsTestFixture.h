@@ -111,6 +111,19 @@ public:
                 Answer(i, false);
         };
     }
+    // The same alert, with the buttons the operator's keys press.
+    TCallAlert OpenCallAlert(quint16 kind, const QString &site, const QString &ip, bool acceptEnabled,
+                             const QString &asking, std::function<void(bool)> answered) override
+    {
+        TCallAlert alert = ICallsHost::OpenCallAlert(kind, site, ip, acceptEnabled, asking, std::move(answered));
+        alert.Answer = [this, i = open.size() - 1](bool accept) {
+            if (open[i].done)
+                return false;
+            Answer(i, accept);
+            return true;
+        };
+        return alert;
+    }
     // Answers alert `i` (in the order they came) once; later answers to it
     // are ignored, as a closed alert takes no clicks.
     void Answer(size_t i, bool accept)
@@ -201,6 +214,8 @@ protected:
     {
         host.calls = &calls;
         sessionHost.calls = &calls;
+        ShowProblemsAsBoxes(session);
+        ShowProblemsAsBoxes(calls);
     }
 
     void SetUp() override

@@ -45,13 +45,18 @@ struct RecordingHost : ISessionHost {
     int takeDowns = 0;
     int idleStarts = 0;
     QList<qint32> newCalls;
-    void ShowStatusText(const QString &t) override { statuses << t; }
-    void SetOnlineGlyph(bool on) override { online = on; }
-    void SetMenusEnabled(bool on) override { menusEnabled = on; }
-    void SetChatWithOtherSupportEnabled(bool on) override { chatWithSupportEnabled = on; }
-    void SetTrayOnline(bool on) override { tray = on; }
-    void SetChatLimit(int n) override { chatLimit = n; }
-    void SetSupportersOnline(int n) override { supporters = n; }
+    // What the session shows, as a window would follow it.
+    void Watch(TServerSession &session)
+    {
+        QObject::connect(&session, &TServerSession::StatusTextChanged, [this](const QString &t) { statuses << t; });
+        QObject::connect(&session, &TServerSession::OnlineGlyphChanged, [this](bool on) { online = on; });
+        QObject::connect(&session, &TServerSession::MenusEnabledChanged, [this](bool on) { menusEnabled = on; });
+        QObject::connect(&session, &TServerSession::ChatWithOtherSupportEnabledChanged,
+                         [this](bool on) { chatWithSupportEnabled = on; });
+        QObject::connect(&session, &TServerSession::TrayOnlineChanged, [this](bool on) { tray = on; });
+        QObject::connect(&session, &TServerSession::ChatLimitChanged, [this](int n) { chatLimit = n; });
+        QObject::connect(&session, &TServerSession::SupportersOnlineChanged, [this](int n) { supporters = n; });
+    }
     int OpenChatWindowCount() const override { return openChats; }
     void EndAllCalls() override { ++endAllCalls; }
     void TakeDownChatWindowsOnNetError() override { ++takeDowns; }
@@ -62,6 +67,10 @@ struct RecordingHost : ISessionHost {
     void TransferHandedOver(qint32 sc) override { handedOver << sc; }
     QStringList refusals;
     void LoginRefused(const QString &text) override { refusals << text; }
+    bool ConfirmEndingSessions(const QString &text, const QString &caption) override
+    {
+        return ConfirmBox(text, caption, BoxIcon::Warning, BoxButtons::OkCancel) == BoxAnswer::Ok;
+    }
 };
 
 
@@ -77,6 +86,8 @@ protected:
         Settings().WebListenPort = QString::number(server.Port());
         log = std::make_unique<TLogFile>(dir.filePath(QStringLiteral("Velmora.log")));
         session = std::make_unique<TServerSession>(host, log.get());
+        host.Watch(*session);
+        ShowProblemsAsBoxes(*session);
         session->SetNetworkCheck([] { return true; });
     }
     void TearDown() override

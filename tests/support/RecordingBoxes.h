@@ -3,6 +3,7 @@
 #include "diag/Boxes.h"
 
 #include <QList>
+#include <QObject>
 
 #include <deque>
 #include <functional>
@@ -71,5 +72,18 @@ public:
     std::deque<int> choices;
     std::function<void()> duringChoice;
 };
+
+// Shows what `source` reports for the operator (its Problem signal, and its
+// Notice signal where it has one) through the box seam, as the main window does.
+template <class Source>
+void ShowProblemsAsBoxes(Source &source)
+{
+    QObject::connect(&source, &Source::Problem,
+                     [](const QString &text, const QString &caption, BoxIcon icon) { ShowBox(text, caption, icon); });
+    if constexpr (requires { &Source::Notice; })
+        QObject::connect(&source, &Source::Notice, [](const QString &text, const QString &caption, BoxIcon icon) {
+            ShowNotice(text, caption, icon);
+        });
+}
 
 } // namespace velmora::test

@@ -59,7 +59,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
 
     // The log exists before anything can be logged, and the box for a log
     // that cannot be opened comes first.
-    m_log = std::make_unique<TLogFile>(StartPath(QStringLiteral("Velmora.log")));
+    m_log = std::make_unique<TLogFile>(StartPath(QString::fromLatin1(kLogFileName)));
     // Every chat is kept as it happens; an archive that cannot be written
     // never keeps the chats from going on.
     m_archive = std::make_unique<TArchiveRecorder>(StartPath(QString::fromLatin1(kArchiveFileName)));
@@ -72,7 +72,7 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
             [this] { m_log->AddLine(QStringLiteral("The chat archive is written again.")); });
 
     // Transcripts wait in the outbox until delivered, across runs.
-    m_outbox = std::make_unique<TOutbox>(StartPath(QStringLiteral("outbox")));
+    m_outbox = std::make_unique<TOutbox>(StartPath(QString::fromLatin1(kOutboxFolderName)));
     m_composer = std::make_unique<TTranscriptComposer>(StartDirectory(), m_outbox.get());
     m_mailBuff = std::make_unique<TMailBuff>(m_outbox.get(), m_log.get());
     connect(m_mailBuff.get(), &TMailBuff::WaitingChanged, this, [this] { m_view.MailWaitingChanged(); });
@@ -82,7 +82,12 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     };
     m_closer = std::make_unique<TCloseSockets>();
     m_session = std::make_unique<TServerSession>(*this, m_log.get());
+    ShowSession(*m_session);
     m_calls = std::make_unique<TCalls>(*this, *m_session, *m_closer, m_log.get());
+    connect(m_calls.get(), &TCalls::Problem, this,
+            [this](const QString &text, const QString &caption, BoxIcon icon) { m_view.ShowProblem(text, caption, icon); });
+    connect(m_calls.get(), &TCalls::Notice, this,
+            [this](const QString &text, const QString &caption, BoxIcon icon) { m_view.ShowNotice(text, caption, icon); });
     // The idle detector exists before the settings hand it its interval; it
     // stays inactive until a login is accepted.
     m_idleSleeper = std::make_unique<TIdleSleeper>([](QString *reason) { return MakeDesktopInputMonitor(reason); });
@@ -96,6 +101,22 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     });
     m_exitRetry.setInterval(100);
     connect(&m_exitRetry, &QTimer::timeout, this, &TConsole::ExitRetryTimer);
+}
+
+void TConsole::ShowSession(TServerSession &session)
+{
+    IConsoleView &view = m_view;
+    connect(&session, &TServerSession::Problem, this,
+            [&view](const QString &text, const QString &caption, BoxIcon icon) { view.ShowProblem(text, caption, icon); });
+    connect(&session, &TServerSession::StatusTextChanged, this, [&view](const QString &t) { view.ShowStatusText(t); });
+    connect(&session, &TServerSession::OnlineGlyphChanged, this, [&view](bool on) { view.SetOnlineGlyph(on); });
+    connect(&session, &TServerSession::MenusEnabledChanged, this, [&view](bool on) { view.SetMenusEnabled(on); });
+    connect(&session, &TServerSession::ChatWithOtherSupportEnabledChanged, this,
+            [&view](bool on) { view.SetChatWithOtherSupportEnabled(on); });
+    connect(&session, &TServerSession::BusyAnimationChanged, this, [&view](bool on) { view.SetBusyAnimation(on); });
+    connect(&session, &TServerSession::TrayOnlineChanged, this, [&view](bool on) { view.SetTrayOnline(on); });
+    connect(&session, &TServerSession::SupportersOnlineChanged, this, [&view](int n) { view.SetSupportersOnline(n); });
+    connect(&session, &TServerSession::ChatLimitChanged, this, [&view](int n) { view.SetChatLimit(n); });
 }
 
 TConsole::~TConsole()
@@ -113,8 +134,8 @@ void TConsole::Start()
     m_history->Load();
     m_view.ShowStatusText(StatusTextOf(StatusConnectHint));
 
-    m_canned = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("CannedData.dat")));
-    m_urls = std::make_unique<TTitleDataClass>(StartPath(QStringLiteral("UrlScData.dat")));
+    m_canned = std::make_unique<TTitleDataClass>(StartPath(QString::fromLatin1(kCannedFileName)));
+    m_urls = std::make_unique<TTitleDataClass>(StartPath(QString::fromLatin1(kUrlFileName)));
     m_mailBuff->NewSession(Settings());
 
     if (Settings().ConnectOnStart)
@@ -134,8 +155,8 @@ void TConsole::LoadSettings(bool connecting)
     m_view.SettingsRead(s);
     ApplyArchiveDays(s.ArchiveDays);
     if (!SoundFilesPresent(s))
-        ShowBox(QStringLiteral("One of the sound files is missing check your sounds setting !."),
-                QStringLiteral("Error"), BoxIcon::None, BoxButtons::Ok);
+        m_view.ShowProblem(QStringLiteral("One of the sound files is missing check your sounds setting !."),
+                           QStringLiteral("Error"), BoxIcon::None);
 }
 
 void TConsole::ApplyTimerSettings(const TSettings &s)
@@ -157,15 +178,15 @@ void TConsole::ApplyArchiveDays(int days)
 bool TConsole::OpenConfigFile(const QString &path)
 {
     if (m_session->ConnectRequested() || m_session->State() != TServerState::Offline) {
-        ShowBox(QStringLiteral("Connected to server, cannot open a different config file, If\nyou want to change "
-                               "settings you need to disconnect first."),
-                QStringLiteral("Error !"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Connected to server, cannot open a different config file, If\nyou want to change "
+                                          "settings you need to disconnect first."),
+                           QStringLiteral("Error !"), BoxIcon::Error);
         return false;
     }
     // A file that cannot be read leaves the store as it was, so the working
     // configuration saved at exit is not lost.
     if (!m_config.LoadFromFile(path)) {
-        ShowBox(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Cannot Open File - ") + path, QStringLiteral("Error"), BoxIcon::Error);
         return false;
     }
     LoadSettings();
@@ -177,7 +198,7 @@ bool TConsole::OpenConfigFile(const QString &path)
 void TConsole::ClearHistory()
 {
     if (m_history->Clear() == TFileHistory::ClearResult::RemoveFailed)
-        ShowBox(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Cannot remove the history file"), QStringLiteral("Error"), BoxIcon::Error);
 }
 
 bool TConsole::SettingsPageApplied(SettingsPage page)
@@ -191,7 +212,7 @@ bool TConsole::SettingsPageApplied(SettingsPage page)
         break;
     case SettingsPage::Reconnect:
         if (m_session->ReconnectTimer().isActive())
-            m_session->ReconnectTimer().setInterval(std::max(1000, TSettings::SecondsToMs(s.ReConnectIntervals)));
+            m_session->ReconnectTimer().setInterval(s.ReconnectIntervalMs());
         break;
     default:
         break; // read where they are used, or at the next connect
@@ -209,25 +230,32 @@ void TConsole::ComposeTranscript(const TTranscriptSource &source)
 
 // --- the session's side ------------------------------------------------------
 
+bool TConsole::ConfirmEndingSessions(const QString &text, const QString &caption)
+{
+    BoxRequest question{text, caption, BoxIcon::Warning, BoxButtons::OkCancel};
+    question.safeDefault = true;
+    return m_view.Ask(question) == BoxAnswer::Ok;
+}
+
 bool TConsole::TranscriptChecksBeforeConnect()
 {
     const TSettings &s = Settings();
     m_transcriptsOff = !s.EanbelDisableMails;
     if (!m_transcriptsOff && (s.SMTP_Server.isEmpty() || s.MailUserID.isEmpty() || s.SupportMailAddr.isEmpty())) {
-        const BoxAnswer answer = ShowBox(
-            QStringLiteral("Mail setup missing, you will not be able to send chat transcripts to your customers.\n\nIf "
-                           "you choose to continue without the ability to send chat transcripts, click the Ok \nbutton, "
-                           "or click the Cancel button and properly set your mail parameters !."),
-            QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel);
+        const BoxAnswer answer = m_view.Ask(
+            {QStringLiteral("Mail setup missing, you will not be able to send chat transcripts to your customers.\n\nIf "
+                            "you choose to continue without the ability to send chat transcripts, click the Ok \nbutton, "
+                            "or click the Cancel button and properly set your mail parameters !."),
+             QStringLiteral("Warning"), BoxIcon::Warning, BoxButtons::OkCancel});
         if (answer != BoxAnswer::Ok)
             return false;
         m_transcriptsOff = true;
     }
-    if (!m_transcriptsOff && !QFile(StartPath(QStringLiteral("base_mail.txt"))).open(QIODevice::ReadOnly)) {
-        ShowBox(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
-                               "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
-                               "and make sure the the file is there !."),
-                QStringLiteral("Warning"), BoxIcon::Warning);
+    if (!m_transcriptsOff && !QFile(StartPath(QString::fromLatin1(kMailTemplateFileName))).open(QIODevice::ReadOnly)) {
+        m_view.ShowProblem(QStringLiteral("Could not locate base_mail.txt file. This file is used to carry the\nchat transcript. "
+                                          "Chat mail transcript sending is disabled !. \n\nPlease check your working directory "
+                                          "and make sure the the file is there !."),
+                           QStringLiteral("Warning"), BoxIcon::Warning);
         m_transcriptsOff = true;
     }
     return true;
@@ -267,10 +295,10 @@ void TConsole::StartIdleDetection()
     m_log->AddLine(QStringLiteral("Idle detection not available: ") + reason);
     if (!m_idleFailureShown) {
         m_idleFailureShown = true;
-        ShowBox(QStringLiteral("Idle mode cannot work on this desktop, the server will not be told when you are "
-                               "away.\n\nReason: ")
-                    + reason,
-                QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Idle mode cannot work on this desktop, the server will not be told when you are "
+                                          "away.\n\nReason: ")
+                               + reason,
+                           QStringLiteral("Error"), BoxIcon::Error);
     }
 }
 
@@ -347,7 +375,7 @@ bool TConsole::ExitProcedure(bool ask)
     m_history->RebuildMenu();
     // When the desktop session ends nobody could answer a box.
     if (!m_history->Save() && !m_exitForced)
-        ShowBox(QStringLiteral("Could not save history file"), QStringLiteral("Error"), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Could not save history file"), QStringLiteral("Error"), BoxIcon::Error);
 
     if (active)
         m_calls->EndAllCalls();
@@ -357,8 +385,8 @@ bool TConsole::ExitProcedure(bool ask)
     WaitForExchanges(kExitWaitMs);
     if (m_session->ConnectRequested()) {
         if (m_session->WaitUntilSent())
-            ShowBox(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
-                    QStringLiteral("Error"), BoxIcon::Error);
+            m_view.ShowProblem(QStringLiteral("From inside TMainForm::FormClose, Could not send waiting messages !!"),
+                               QStringLiteral("Error"), BoxIcon::Error);
         m_session->ToggleConnection();
         WaitForExchanges(kExitWaitMs);
     }

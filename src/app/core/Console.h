@@ -85,16 +85,9 @@ public:
     bool ExitProcedure(bool ask = true);
 
     // ISessionHost
-    void ShowStatusText(const QString &text) override { m_view.ShowStatusText(text); }
     void LoginRefused(const QString &text) override { m_view.ShowLoginRefused(text); }
-    void SetOnlineGlyph(bool online) override { m_view.SetOnlineGlyph(online); }
-    void SetMenusEnabled(bool enabled) override { m_view.SetMenusEnabled(enabled); }
-    void SetChatWithOtherSupportEnabled(bool enabled) override { m_view.SetChatWithOtherSupportEnabled(enabled); }
-    void SetBusyAnimation(bool running) override { m_view.SetBusyAnimation(running); }
-    void SetTrayOnline(bool online) override { m_view.SetTrayOnline(online); }
-    void SetSupportersOnline(int count) override { m_view.SetSupportersOnline(count); }
-    void SetChatLimit(int limit) override { m_view.SetChatLimit(limit); }
     void ReloadSettings() override { LoadSettings(true); }
+    bool ConfirmEndingSessions(const QString &text, const QString &caption) override;
     bool TranscriptChecksBeforeConnect() override;
     void StartMailSession() override;
     int OpenChatWindowCount() const override;
@@ -135,6 +128,8 @@ public:
     QString EditEmail(const QString &current) override { return m_view.EditEmail(current); }
 
 private:
+    // The connection's indicators and counters go to the view as the session changes them.
+    void ShowSession(TServerSession &session);
     // The calls' timers and the idle interval, as the General page sets them.
     void ApplyTimerSettings(const TSettings &s);
     void ApplyArchiveDays(int days);

@@ -18,22 +18,22 @@ bool TConsole::BeginTransfer(qint32 sessionCount, const QByteArray &conversation
         // that may never come; the operator may give it up instead of being
         // refused every transfer from then on.
         if (m_calls->FindChatWindow(transfer.SessionCount())) {
-            ShowBox(QStringLiteral("Cannot transfer more then one session at a time !!"), QStringLiteral("Error..."),
-                    BoxIcon::Error);
+            m_view.ShowProblem(QStringLiteral("Cannot transfer more then one session at a time !!"), QStringLiteral("Error..."),
+                               BoxIcon::Error);
             return false;
         }
         const BoxAnswer answer =
-            ShowBox(QStringLiteral("An earlier chat, whose window is closed, is still waiting for the other "
-                                   "supporter to take it. Give that transfer up and transfer this chat?"),
-                    QStringLiteral("Transfer"), BoxIcon::Question, BoxButtons::YesNo);
+            m_view.Ask({QStringLiteral("An earlier chat, whose window is closed, is still waiting for the other "
+                                       "supporter to take it. Give that transfer up and transfer this chat?"),
+                        QStringLiteral("Transfer"), BoxIcon::Question, BoxButtons::YesNo});
         if (answer != BoxAnswer::Yes || !m_session || m_session->State() != TServerState::Online)
             return false;
         transfer.GiveUp();
     }
     if (m_session->State() != TServerState::Online) {
         // Nobody would ever answer: the chat stays here.
-        ShowBox(QStringLiteral("Not connected to the server, the chat cannot be transferred now."),
-                QStringLiteral("Error..."), BoxIcon::Error);
+        m_view.ShowProblem(QStringLiteral("Not connected to the server, the chat cannot be transferred now."),
+                           QStringLiteral("Error..."), BoxIcon::Error);
         return false;
     }
     transfer.Begin(sessionCount, conversation);

@@ -4,6 +4,7 @@
 // a window (or a test's fake) implements them. The calls' side (alerts,
 // sounds, the tray's blinking, chat windows) is ICallsHost's.
 #include "config/FileHistory.h"
+#include "diag/Boxes.h"
 #include "session/Calls.h"
 #include "session/ServerSession.h"
 
@@ -29,6 +30,16 @@ public:
     virtual void SetTrayOnline(bool /*online*/) {}
     virtual void SetSupportersOnline(int /*count*/) {}
     virtual void SetChatLimit(int /*limit*/) {}
+    // What the logic has to tell the operator; the view decides how to show
+    // it. A problem waits to be seen, a notice holds nothing up.
+    virtual void ShowProblem(const QString & /*text*/, const QString & /*caption*/, BoxIcon /*icon*/) {}
+    virtual void ShowNotice(const QString & /*text*/, const QString & /*caption*/, BoxIcon /*icon*/) {}
+    // A question whose answer the logic needs; without anyone to ask, the
+    // first button.
+    virtual BoxAnswer Ask(const BoxRequest &request)
+    {
+        return request.buttons == BoxButtons::YesNo ? BoxAnswer::Yes : BoxAnswer::Ok;
+    }
     // The transcript queue's counts changed.
     virtual void MailWaitingChanged() {}
     // The settings were read: the parts only a window shows (indicators, the

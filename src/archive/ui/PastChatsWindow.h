@@ -114,7 +114,6 @@ public:
     QPushButton *DeleteBtn = nullptr;
     QPushButton *ForgetBtn = nullptr;
 
-    qint64 OpenChatId() const { return m_open ? m_open->Id : 0; }
 
     // The address a transcript goes to when its chat has none; empty when
     // the operator cancelled. A dialog by default; tests answer it.

@@ -61,7 +61,6 @@ public:
 
     // Opens the colour chooser for one of the four sample labels.
     void ChooseColor(int index);
-    quint32 LabelColor(int index) const { return m_colors[index]; }
 
     QLabel *SupportNameColor;
     QLabel *SupportTextColor;
