@@ -34,19 +34,49 @@ void TOneChatWindow::ExtraToolsOpenBtnClick()
         ExtraToolsOpenBtn->setToolTip(QStringLiteral("Open extra options..."));
         m_extraToolsOpen = false;
         SetExtraToolsButton(false);
-        m_extraTools->hide();
+        if (m_extraTools->IsPanel())
+            ShowToolsPanel(false);
+        else
+            m_extraTools->hide();
     } else {
         ExtraToolsOpenBtn->setToolTip(QStringLiteral("Close extra options..."));
         m_extraToolsOpen = true;
         SetExtraToolsButton(true);
+        if (m_extraTools->IsPanel()) {
+            ShowToolsPanel(true);
+            return;
+        }
         RecalceExtraDialog();
         m_extraTools->show();
     }
 }
 
+int TOneChatWindow::ToolsPanelWidth() const
+{
+    return m_extraTools && m_extraTools->IsPanel() && m_extraTools->isVisibleTo(this) ? m_extraTools->FullWidth() : 0;
+}
+
+void TOneChatWindow::ShowToolsPanel(bool open)
+{
+    const int panel = m_extraTools->FullWidth();
+    const int wasWidth = width();
+    m_extraTools->setVisible(open);
+    // The pane keeps its least size beside the panel.
+    setMinimumSize(m_pane->minimumSize() + QSize(open ? panel : 0, 0));
+    // A window of its own grows by the panel and shrinks back, as if the tools
+    // slid out beside it; a tab shares its workspace's width.
+    const bool sized = isWindow() && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (open && sized && !m_grownForPanel) {
+        m_grownForPanel = true;
+        resize(wasWidth + panel, height());
+    } else if (!open && std::exchange(m_grownForPanel, false) && sized) {
+        resize(qMax(minimumWidth(), wasWidth - panel), height());
+    }
+}
+
 void TOneChatWindow::RecalceExtraDialog()
 {
-    if (!m_extraTools)
+    if (!m_extraTools || m_extraTools->IsPanel())
         return;
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     m_extraTools->PlaceAt(ExtraToolsPosition(window()->frameGeometry(), m_extraTools->frameGeometry().size(),

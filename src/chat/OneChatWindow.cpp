@@ -34,7 +34,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
-#include <QVBoxLayout>
+#include <QBoxLayout>
 
 namespace velmora {
 
@@ -59,8 +59,10 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     setProperty("helpContext", int(ChatWindowContext));
     setProperty(kChatNumberProperty, number);
     setMinimumSize(m_pane->minimumSize());
-    auto *layout = new QVBoxLayout(this);
+    // The pane, and at its right the extra tools where they are a panel.
+    auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     layout->addWidget(m_pane);
 
     ChatOutPutText = m_pane->ChatOutPutText;
@@ -146,7 +148,9 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         return; // a frame read just now ended the chat
 
     // 10.
-    m_extraTools = new TChatWinExtDlg(*this);
+    m_extraTools = new TChatWinExtDlg(*this, DesktopPlacesWindows());
+    if (m_extraTools->IsPanel())
+        static_cast<QBoxLayout *>(layout())->addWidget(m_extraTools);
     // With chats in one window the chat becomes a tab instead.
     if (!TChatWorkspace::Adopt(this)) {
         // Sized (a remembered size within this screen, then wide enough for the
@@ -477,9 +481,10 @@ void TOneChatWindow::moveEvent(QMoveEvent *event)
 void TOneChatWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // The next chat opens at the size the operator chose for this one.
+    // The next chat opens at the size the operator chose for this one (an
+    // open tools panel not counted).
     if (isWindow() && isVisible() && !m_fittingCaption && !isMinimized())
-        RememberChatSize(size());
+        RememberChatSize(size() - QSize(ToolsPanelWidth(), 0));
     if (m_pane->Flashing()) {
         m_pane->StopFlashing();
         InputText->setFocus();
