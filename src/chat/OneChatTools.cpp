@@ -58,20 +58,11 @@ int TOneChatWindow::ToolsPanelWidth() const
 
 void TOneChatWindow::ShowToolsPanel(bool open)
 {
-    const int panel = m_extraTools->FullWidth();
-    const int wasWidth = width();
     m_extraTools->setVisible(open);
-    // The pane keeps its least size beside the panel.
-    setMinimumSize(m_pane->minimumSize() + QSize(open ? panel : 0, 0));
-    // A window of its own grows by the panel and shrinks back, as if the tools
-    // slid out beside it; a tab shares its workspace's width.
-    const bool sized = isWindow() && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
-    if (open && sized && !m_grownForPanel) {
-        m_grownForPanel = true;
-        resize(wasWidth + panel, height());
-    } else if (!open && std::exchange(m_grownForPanel, false) && sized) {
-        resize(qMax(minimumWidth(), wasWidth - panel), height());
-    }
+    // The panel takes its room from the conversation, which wraps: the window
+    // keeps its size (a tiling desktop would not let it grow anyway) unless it
+    // is too narrow for the pane's least size beside the panel.
+    setMinimumSize(m_pane->minimumSize() + QSize(open ? m_extraTools->FullWidth() : 0, 0));
 }
 
 void TOneChatWindow::RecalceExtraDialog()

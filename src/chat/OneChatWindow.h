@@ -138,7 +138,7 @@ private:
     void SetExtraToolsButton(bool open);
     // The width the open tools panel takes in the window; 0 for none.
     int ToolsPanelWidth() const;
-    // Shows or hides the tools as a panel, the window wide enough for both.
+    // Shows or hides the tools as a panel beside the pane.
     void ShowToolsPanel(bool open);
     // Shows the end-of-chat dialog and runs the close procedure if the
     // operator chooses to close; returns at once.
@@ -179,7 +179,6 @@ private:
     TCustomerChat m_chat;
     QString m_caption;
     bool m_extraToolsOpen = false;
-    bool m_grownForPanel = false; // the window was widened for the tools panel
     bool m_firstActivationPending = true;
     bool m_closing = false; // inside the close procedure
     bool m_closed = false;  // the chat is over; the window is going away

@@ -73,24 +73,20 @@ TEST_F(ExtraToolsTest, WhereTheDesktopPlacesWindowsTheToolsAreAPanelOfTheChat)
     ASSERT_TRUE(tools->IsPanel());
     window->activateWindow();
     ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
-    const int closedWidth = window->width();
-    const int inputWidth = window->InputText->width();
+    window->resize(window->minimumWidth() + 40, window->height());
 
     QTest::keyClick(window->InputText, Qt::Key_T, Qt::ControlModifier);
     ASSERT_TRUE(window->ExtraToolsOpen());
     EXPECT_FALSE(tools->isWindow());
     EXPECT_TRUE(tools->isVisible());
-    EXPECT_TRUE(window->rect().contains(tools->geometry()));
     EXPECT_EQ(tools->width(), TChatWinExtDlg::kFullWidth);
-    // The window grows by the panel: the conversation and input keep their room.
-    EXPECT_EQ(window->width(), closedWidth + TChatWinExtDlg::kFullWidth);
-    Settle(50);
-    EXPECT_EQ(window->InputText->width(), inputWidth);
+    // A window too narrow for the panel beside the pane's least size grows.
+    EXPECT_GE(window->width(), window->Pane().minimumWidth() + TChatWinExtDlg::kFullWidth);
+    EXPECT_TRUE(window->rect().contains(tools->geometry()));
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget *>(tools->SendImgBtn));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(window->ExtraToolsOpen());
     EXPECT_FALSE(tools->isVisible());
-    EXPECT_EQ(window->width(), closedWidth);
     EXPECT_EQ(QApplication::focusWidget(), window->InputText);
 
     // Opened by a click, an action leaves the keys in the input and closes it.
