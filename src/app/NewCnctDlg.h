@@ -39,6 +39,10 @@ public:
     // Starts noting where the operator types, so that an alert a compositor
     // gives the keyboard can pass the keys on there (see keyPressEvent).
     static void WatchTyping();
+    // A chat window has come up where the desktop stacks windows itself, over
+    // the open alerts: they are shown again, in front of it (WatchTyping
+    // sees to it).
+    static void ResurfaceOver(QWidget *chat);
     // Accepts the newest open alert whose Accept is enabled; false when none is.
     static bool AcceptNewest();
     // Puts the newest open alert on hold; false when none is open.
