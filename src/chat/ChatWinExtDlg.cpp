@@ -87,8 +87,7 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner, bool panel)
 
     m_fullWidth = kFullWidth;
     if (panel) {
-        setFixedWidth(kFullWidth);
-        setMinimumHeight(kHeight);
+        setFixedSize(kFullWidth, kHeight);
         hide();
         return;
     }

@@ -3,7 +3,7 @@
 // push a URL, insert a canned answer, start a transfer. It slides open and
 // shut, and only its chat window may move it. Where the desktop places
 // windows itself (Wayland), it cannot be kept beside the chat: there it is a
-// panel at the right of the chat window instead.
+// panel over the right edge of the chat's conversation instead.
 #include <QPoint>
 #include <QWidget>
 
@@ -20,7 +20,7 @@ public:
     static constexpr int kHeight = 115;
 
     // Created hidden, at 20% of its full width; as a panel, hidden at its full
-    // width, for the chat window to lay out.
+    // size, for the chat window to place.
     explicit TChatWinExtDlg(TOneChatWindow &owner, bool panel = false);
     bool IsPanel() const { return m_panel; }
 

@@ -51,18 +51,25 @@ void TOneChatWindow::ExtraToolsOpenBtnClick()
     }
 }
 
-int TOneChatWindow::ToolsPanelWidth() const
-{
-    return m_extraTools && m_extraTools->IsPanel() && m_extraTools->isVisibleTo(this) ? m_extraTools->FullWidth() : 0;
-}
-
 void TOneChatWindow::ShowToolsPanel(bool open)
 {
-    m_extraTools->setVisible(open);
-    // The panel takes its room from the conversation, which wraps: the window
-    // keeps its size (a tiling desktop would not let it grow anyway) unless it
-    // is too narrow for the pane's least size beside the panel.
-    setMinimumSize(m_pane->minimumSize() + QSize(open ? m_extraTools->FullWidth() : 0, 0));
+    if (!open) {
+        m_extraTools->hide();
+        return;
+    }
+    // Over the conversation's right edge, next to where the tool window would sit
+    // beside it: no size of the window changes, which a tiling desktop would
+    // not allow anyway.
+    constexpr int kPanelTop = 8;
+    // The text's area, so that the scroll bar stays free.
+    const QWidget *text = ChatOutPutText->viewport();
+    const QRect conversation(text->mapTo(this, QPoint(0, 0)), text->size());
+    const int height = TChatWinExtDlg::kHeight;
+    const int top = qMax(0, qMin(conversation.top() + kPanelTop, this->height() - height));
+    m_extraTools->setGeometry(qMax(0, conversation.right() + 1 - m_extraTools->FullWidth()), top,
+                              m_extraTools->FullWidth(), height);
+    m_extraTools->raise();
+    m_extraTools->show();
 }
 
 void TOneChatWindow::RecalceExtraDialog()

@@ -34,7 +34,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
-#include <QBoxLayout>
+#include <QVBoxLayout>
 
 namespace velmora {
 
@@ -59,10 +59,8 @@ TOneChatWindow::TOneChatWindow(int number, ChatItem *record, IChatCalls &calls, 
     setProperty("helpContext", int(ChatWindowContext));
     setProperty(kChatNumberProperty, number);
     setMinimumSize(m_pane->minimumSize());
-    // The pane, and at its right the extra tools where they are a panel.
-    auto *layout = new QHBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
     layout->addWidget(m_pane);
 
     ChatOutPutText = m_pane->ChatOutPutText;
@@ -149,8 +147,6 @@ void TOneChatWindow::FormCreate(ChatItem *record)
 
     // 10.
     m_extraTools = new TChatWinExtDlg(*this, DesktopPlacesWindows());
-    if (m_extraTools->IsPanel())
-        static_cast<QBoxLayout *>(layout())->addWidget(m_extraTools);
     // With chats in one window the chat becomes a tab instead.
     if (!TChatWorkspace::Adopt(this)) {
         // Sized (a remembered size within this screen, then wide enough for the
@@ -481,16 +477,17 @@ void TOneChatWindow::moveEvent(QMoveEvent *event)
 void TOneChatWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    // The next chat opens at the size the operator chose for this one (an
-    // open tools panel not counted).
+    // The next chat opens at the size the operator chose for this one.
     if (isWindow() && isVisible() && !m_fittingCaption && !isMinimized())
-        RememberChatSize(size() - QSize(ToolsPanelWidth(), 0));
+        RememberChatSize(size());
     if (m_pane->Flashing()) {
         m_pane->StopFlashing();
         InputText->setFocus();
     }
     if (m_extraToolsOpen)
         RecalceExtraDialog();
+    if (m_extraToolsOpen && m_extraTools && m_extraTools->IsPanel())
+        ShowToolsPanel(true);
 }
 
 void TOneChatWindow::changeEvent(QEvent *event)

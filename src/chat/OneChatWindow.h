@@ -136,9 +136,7 @@ protected:
 private:
     void FormCreate(ChatItem *record);
     void SetExtraToolsButton(bool open);
-    // The width the open tools panel takes in the window; 0 for none.
-    int ToolsPanelWidth() const;
-    // Shows or hides the tools as a panel beside the pane.
+    // Shows or hides the tools as a panel over the conversation's right edge.
     void ShowToolsPanel(bool open);
     // Shows the end-of-chat dialog and runs the close procedure if the
     // operator chooses to close; returns at once.
