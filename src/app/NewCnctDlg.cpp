@@ -2,7 +2,6 @@
 
 #include "chat/ChatPlacement.h"
 #include "chat/ChatProperties.h"
-#include "chat/KeyRedirect.h"
 #include "chat/QuietShow.h"
 
 #include "protocol/MessageCodes.h"
@@ -17,6 +16,7 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include <memory>
 
 namespace velmora {
 
@@ -134,8 +134,10 @@ void TNewCnctDlg::keyPressEvent(QKeyEvent *event)
     if (!KeysAnswer()) {
         // The keys were the operator's, for the window the compositor took
         // them from: they go on there, Enter included, and answer nothing here.
-        if (m_typingIn && m_typingIn->isVisible() && m_typingIn->isEnabled())
-            PassKeyOn(m_typingIn, event);
+        if (m_typingIn && m_typingIn->isVisible() && m_typingIn->isEnabled()) {
+            const std::unique_ptr<QKeyEvent> copy(event->clone());
+            QCoreApplication::sendEvent(m_typingIn, copy.get());
+        }
         return;
     }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

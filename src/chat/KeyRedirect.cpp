@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QShortcut>
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
@@ -15,37 +14,6 @@ namespace velmora {
 namespace {
 
 std::optional<bool> g_enabled;
-
-// Whether a shortcut of `owner` in `context` applies with the keys in `target`.
-bool Applies(const QWidget *owner, Qt::ShortcutContext context, const QWidget *target)
-{
-    if (!owner || !owner->isVisible() || !owner->isEnabled())
-        return false;
-    switch (context) {
-    case Qt::WidgetShortcut:
-        return owner == target;
-    case Qt::WidgetWithChildrenShortcut:
-        return owner == target || owner->isAncestorOf(target);
-    default:
-        return owner->window() == target->window();
-    }
-}
-
-bool RunShortcut(QWidget *target, const QKeyEvent *key)
-{
-    if (key->type() != QEvent::KeyPress || !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-        return false;
-    const QKeySequence pressed(QKeyCombination(key->modifiers() & ~Qt::KeypadModifier, Qt::Key(key->key())));
-    QWidget *window = target->window();
-    for (QShortcut *shortcut : window->findChildren<QShortcut *>()) {
-        if (shortcut->isEnabled() && shortcut->keys().contains(pressed)
-            && Applies(qobject_cast<QWidget *>(shortcut->parent()), shortcut->context(), target)) {
-            emit shortcut->activated();
-            return true;
-        }
-    }
-    return false;
-}
 
 class KeyRedirector final : public QObject {
 public:
@@ -72,16 +40,6 @@ protected:
         case QEvent::MouseButtonPress:
             Clear();
             return false;
-        case QEvent::ShortcutOverride: {
-            // Asked before a key's shortcut runs in the window that has the
-            // keys: a key that goes on to the chat must not run one there.
-            QWidget *target = m_focus && m_focus->isEnabled() ? m_focus.data() : m_window.data();
-            if (!watched->isWidgetType() || !target->isVisible()
-                || static_cast<QWidget *>(watched)->window() == m_window->window())
-                return false;
-            event->accept();
-            return true;
-        }
         case QEvent::KeyPress:
         case QEvent::KeyRelease: {
             if (!watched->isWidgetType() || !event->spontaneous())
@@ -94,7 +52,8 @@ protected:
             }
             if (widget->window() == m_window->window())
                 return false;
-            PassKeyOn(target, static_cast<QKeyEvent *>(event));
+            const std::unique_ptr<QEvent> copy(event->clone());
+            QCoreApplication::sendEvent(target, copy.get());
             return true;
         }
         default:
@@ -121,14 +80,6 @@ bool Enabled()
 }
 
 } // namespace
-
-void PassKeyOn(QWidget *target, const QKeyEvent *key)
-{
-    if (RunShortcut(target, key))
-        return;
-    const std::unique_ptr<QKeyEvent> copy(key->clone());
-    QCoreApplication::sendEvent(target, copy.get());
-}
 
 void SetKeyRedirectEnabled(bool enabled)
 {

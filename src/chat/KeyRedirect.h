@@ -5,16 +5,10 @@
 // another window (sway only marks it urgent). Until that window is really
 // active, the operator clicks into the program, or turns elsewhere, key events
 // that reach another window of ours are passed on to it.
-class QKeyEvent;
 class QWidget;
 
 namespace velmora {
 
-// Passes a key that reached another window of ours on to `target`: a
-// shortcut of the target's window that the key stands for runs (a key sent
-// to a widget never reaches the window's shortcuts, so Ctrl+T would
-// otherwise be lost), else the widget gets the key.
-void PassKeyOn(QWidget *target, const QKeyEvent *key);
 // Sends the following keys to `focus` (in `window`), as described above.
 void RedirectKeysTo(QWidget *window, QWidget *focus);
 // Whether RedirectKeysTo acts: by default on Wayland only, where activation
