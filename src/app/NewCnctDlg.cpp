@@ -1,5 +1,7 @@
 #include "app/NewCnctDlg.h"
 
+#include "chat/ChatPlacement.h"
+#include "chat/ChatProperties.h"
 #include "chat/QuietShow.h"
 
 #include "protocol/MessageCodes.h"
@@ -260,9 +262,22 @@ void TNewCnctDlg::PlaceOnScreen(int callDispPos, int alertsOpen)
 
 namespace {
 
+// A chat window (or the chat workspace) that comes up: a desktop that stacks
+// windows itself puts it over the alerts open at that moment.
+bool IsChatWindow(const QWidget *window)
+{
+    return window->property(kChatNumberProperty).isValid() || window->property(kSupporterChatProperty).toBool()
+           || window->objectName() == QLatin1String("ChatWorkspace");
+}
+
+// Long enough for the compositor to have put the new chat on the screen, so
+// that the alerts shown again come after it, on top.
+constexpr int kResurfaceMs = 300;
+
 // The widget that took the operator's last key, outside the alerts. A
 // compositor may deliver keys to a window it never reported as active, so
 // QApplication::focusWidget() alone can be empty while the operator types.
+// It also sees chat windows come up, for the alerts they would cover.
 class TypingWatcher final : public QObject {
 public:
     using QObject::QObject;
@@ -284,6 +299,12 @@ protected:
             auto *widget = static_cast<QWidget *>(watched);
             if (!qobject_cast<TNewCnctDlg *>(widget->window()))
                 m_lastTyped = widget;
+        } else if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            auto *widget = static_cast<QWidget *>(watched);
+            if (widget->isWindow() && IsChatWindow(widget) && DesktopPlacesWindows() && !TNewCnctDlg::Showing().isEmpty()) {
+                QPointer<QWidget> chat(widget);
+                QTimer::singleShot(kResurfaceMs, widget, [chat] { TNewCnctDlg::ResurfaceOver(chat); });
+            }
         }
         return false;
     }
@@ -330,6 +351,27 @@ TNewCnctDlg *TNewCnctDlg::Open(quint16 kind, const QString &site, const QString 
     KeepKeyboardWhenShown(dialog);
     dialog->show();
     return dialog;
+}
+
+void TNewCnctDlg::ResurfaceOver(QWidget *chat)
+{
+    if (!chat || !chat->isVisible())
+        return;
+    // Where the operator types now, if it is in the chat just come up.
+    QWidget *focus = QApplication::focusWidget();
+    const bool typesInChat = focus && focus->window() == chat;
+    const QList<TNewCnctDlg *> alerts = Showing();
+    for (TNewCnctDlg *alert : alerts) {
+        // Shown anew the alert is new to the operator, and the compositor
+        // may give it the keyboard: it answers no key until turned to again,
+        // and keys meant for the chat go on there.
+        alert->m_turnedTo = false;
+        alert->m_shown.restart();
+        if (typesInChat)
+            alert->m_typingIn = focus;
+        alert->hide();
+        alert->show();
+    }
 }
 
 void TNewCnctDlg::WatchTyping()

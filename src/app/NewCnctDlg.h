@@ -45,6 +45,10 @@ public:
     // Brings the alert to the front with the keyboard in it, so that Enter and
     // Esc answer it (after its first second); false when it is not open.
     bool BringForward();
+    // A chat window has come up where the desktop stacks windows itself, over
+    // the open alerts: they are shown again, in front of it (WatchTyping
+    // sees to it).
+    static void ResurfaceOver(QWidget *chat);
 
     // Top-left corner of an alert of `size` with `alertsOpen` alerts already
     // showing: 0 upper left, 1 upper right, anything else lower right.
@@ -100,6 +104,7 @@ private:
     // Opening order while unanswered; 0 once answered.
     quint64 m_opened = 0;
 
+public:
     // The unanswered alerts on screen, oldest first.
     static QList<TNewCnctDlg *> Showing();
 };

@@ -604,9 +604,18 @@ bool TChatPane::event(QEvent *event)
     // Reached by any means (the window manager, a click on the title bar, a
     // tab made current), the chat takes the keys in its message box; an
     // end-of-chat question over it answers them instead.
-    if (event->type() == QEvent::WindowActivate && isVisible())
+    if (event->type() == QEvent::WindowActivate && isVisible() && !KeysInChatBesidePane())
         TakeKeyboard();
     return QWidget::event(event);
+}
+
+bool TChatPane::KeysInChatBesidePane() const
+{
+    // The extra tools as a panel of the chat keep keys given to them when the
+    // window is activated again (a compositor may do so for a new keyboard).
+    const QWidget *chat = parentWidget();
+    const QWidget *had = window()->focusWidget();
+    return chat && had && !isAncestorOf(had) && had != this && chat->isAncestorOf(had);
 }
 
 void TChatPane::TakeKeyboard()

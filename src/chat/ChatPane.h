@@ -140,6 +140,8 @@ public:
     // The keyboard into the message box while it takes text, or to the
     // end-of-chat question that waits over the chat.
     void TakeKeyboard();
+    // The keys are in another part of the chat (its tools panel).
+    bool KeysInChatBesidePane() const;
 
     void SetStatusPanel(int panel, const QString &text);
     QString StatusPanelText(int panel) const;

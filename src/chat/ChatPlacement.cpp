@@ -15,6 +15,7 @@ namespace velmora {
 namespace {
 
 QSize g_remembered;
+std::optional<bool> g_desktopPlaces;
 
 bool SameCorner(const QPoint &a, const QPoint &b)
 {
@@ -140,6 +141,18 @@ QSize OpeningChatSize(const QSize &minimum)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size()).expandedTo(minimum);
     return size;
+}
+
+bool DesktopPlacesWindows()
+{
+    if (!g_desktopPlaces)
+        g_desktopPlaces = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return *g_desktopPlaces;
+}
+
+void SetDesktopPlacesWindows(std::optional<bool> places)
+{
+    g_desktopPlaces = places;
 }
 
 } // namespace velmora

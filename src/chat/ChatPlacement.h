@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QSize>
 
+#include <optional>
+
 class QWidget;
 
 namespace velmora {
@@ -38,5 +40,12 @@ QSize RememberedChatSize(const QSize &minimum);
 void RememberChatSize(const QSize &size);
 // Nothing remembered yet.
 bool HasRememberedChatSize();
+
+// Whether the desktop places and stacks windows on its own (a Wayland
+// compositor): a window's position, a tool window beside its chat and "stay
+// on top" are then requests it ignores.
+bool DesktopPlacesWindows();
+// Tests choose; nullopt asks the platform again.
+void SetDesktopPlacesWindows(std::optional<bool> places);
 
 } // namespace velmora

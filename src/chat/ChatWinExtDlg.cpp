@@ -27,10 +27,11 @@ constexpr int kNarrowPauseMs = 10;
 constexpr int kSettleMs = 60;
 } // namespace
 
-TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
-    : QWidget(&owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowDoesNotAcceptFocus),
-      m_owner(owner)
+TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner, bool panel)
+    : QWidget(&owner, panel ? Qt::Widget
+                            : Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                                  | Qt::WindowDoesNotAcceptFocus),
+      m_owner(owner), m_panel(panel)
 {
     setWindowTitle(QStringLiteral("  Extra Tools"));
     // Painted, not a palette: the buttons would inherit it, and a palette per
@@ -63,13 +64,21 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
         button->setGeometry(margin, margin + i * (buttonHeight + margin), kFullWidth - 2 * margin, buttonHeight);
         const auto handler = defs[i].handler;
         connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
+        // A click in the panel leaves the keys in the chat's input.
+        if (panel)
+            button->setFocusPolicy(Qt::TabFocus);
         *defs[i].button = button;
     }
 
     // With the keyboard in the tools, the key that opened them (or Esc)
-    // closes them and gives the keyboard back to the chat's input.
+    // closes them and gives the keyboard back to the chat's input. A panel
+    // shares its chat's window, whose own Ctrl+T does that already.
     for (const QKeySequence &key : {QKeySequence(Qt::CTRL | Qt::Key_T), QKeySequence(Qt::Key_Escape)}) {
+        if (panel && key[0].key() != Qt::Key_Escape)
+            continue;
         auto *shortcut = new QShortcut(key, this);
+        if (panel)
+            shortcut->setContext(Qt::WidgetWithChildrenShortcut);
         connect(shortcut, &QShortcut::activated, this, [this] {
             if (!m_owner.Closed())
                 m_owner.ExtraToolsKey();
@@ -77,12 +86,26 @@ TChatWinExtDlg::TChatWinExtDlg(TOneChatWindow &owner)
     }
 
     m_fullWidth = kFullWidth;
+    if (panel) {
+        setFixedSize(kFullWidth, kHeight);
+        hide();
+        return;
+    }
     SetWidth(WidthFor(20));
 }
 
 void TChatWinExtDlg::TakeKeyboard()
 {
     m_hasKeyboard = true;
+    if (m_panel) {
+        for (QPushButton *button : {SendImgBtn, PushUrlBtn, CannedBtn, TransferBtn}) {
+            if (button->isEnabled()) {
+                button->setFocus(Qt::ShortcutFocusReason);
+                return;
+            }
+        }
+        return;
+    }
     if (QWindow *handle = windowHandle())
         handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
     for (QPushButton *button : {SendImgBtn, PushUrlBtn, CannedBtn, TransferBtn}) {
@@ -101,11 +124,16 @@ int TChatWinExtDlg::WidthFor(int percent) const
 
 void TChatWinExtDlg::SetWidth(int width)
 {
+    // A panel keeps its width; its chat window's layout sizes it.
+    if (m_panel)
+        return;
     resize(qBound(1, width, m_fullWidth), kHeight);
 }
 
 void TChatWinExtDlg::PlaceAt(const QPoint &topLeft)
 {
+    if (m_panel)
+        return;
     m_positioning = true;
     m_placed = topLeft;
     m_placedOnce = true;
@@ -116,7 +144,7 @@ void TChatWinExtDlg::PlaceAt(const QPoint &topLeft)
 void TChatWinExtDlg::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    if (m_positioning || !m_placedOnce || pos() == m_placed)
+    if (m_panel || m_positioning || !m_placedOnce || pos() == m_placed)
         return;
     // Only the chat window places the tools; a drag snaps back.
     m_positioning = true;
@@ -131,7 +159,7 @@ void TChatWinExtDlg::paintEvent(QPaintEvent *)
 
 bool TChatWinExtDlg::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate && !m_panel)
         FormActivate();
     return QWidget::event(event);
 }
@@ -152,6 +180,8 @@ void TChatWinExtDlg::hideEvent(QHideEvent *event)
 
 void TChatWinExtDlg::FormShow()
 {
+    if (m_panel)
+        return; // no slide: the panel is part of the chat window
     SetWidth(WidthFor(20));
     // Tool windows are not activated by every window manager (nor without
     // one); the tools must open all the same.
@@ -163,6 +193,8 @@ void TChatWinExtDlg::FormShow()
 
 void TChatWinExtDlg::FormActivate()
 {
+    if (m_panel)
+        return;
     if (width() < m_fullWidth) {
         int width = WidthFor(30);
         SetWidth(width);
@@ -200,6 +232,11 @@ void TChatWinExtDlg::closeEvent(QCloseEvent *event)
 
 void TChatWinExtDlg::FormHide()
 {
+    if (m_panel) {
+        if (std::exchange(m_hasKeyboard, false) && !m_owner.Closed())
+            TurnToChat(&m_owner);
+        return;
+    }
     if (std::exchange(m_hasKeyboard, false)) {
         // Opened by a click next time, the tools again leave the keyboard alone.
         if (QWindow *handle = windowHandle())

@@ -1,7 +1,9 @@
 #pragma once
 // The small tool window docked at a chat window's right edge: send an image,
 // push a URL, insert a canned answer, start a transfer. It slides open and
-// shut, and only its chat window may move it.
+// shut, and only its chat window may move it. Where the desktop places
+// windows itself (Wayland), it cannot be kept beside the chat: there it is a
+// panel over the right edge of the chat's conversation instead.
 #include <QPoint>
 #include <QWidget>
 
@@ -17,8 +19,10 @@ public:
     static constexpr int kFullWidth = 125;
     static constexpr int kHeight = 115;
 
-    // Created hidden, at 20% of its full width.
-    explicit TChatWinExtDlg(TOneChatWindow &owner);
+    // Created hidden, at 20% of its full width; as a panel, hidden at its full
+    // size, for the chat window to place.
+    explicit TChatWinExtDlg(TOneChatWindow &owner, bool panel = false);
+    bool IsPanel() const { return m_panel; }
 
     // Moves the window's top-left corner to `topLeft` (the only way it moves).
     void PlaceAt(const QPoint &topLeft);
@@ -60,6 +64,7 @@ private:
     void Done();
 
     TOneChatWindow &m_owner;
+    const bool m_panel;
     int m_fullWidth = kFullWidth;
     bool m_positioning = false;
     QPoint m_placed;

@@ -13,6 +13,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -21,6 +25,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -46,6 +51,11 @@ constexpr int kFirstWidth = 560;
 constexpr int kTabChrome = 40;
 // Saved geometry longer than this comes from a damaged file.
 constexpr int kMaxSavedGeometry = 4096;
+
+// What a dock handle's drag carries: the chat, as a number that is only
+// compared with the chats this workspace knows, never followed.
+constexpr char kChatMime[] = "application/x-velmora-chat";
+constexpr char kDockHandleName[] = "DockHandle";
 
 // The key is named in the text: a second binding of it would make it ambiguous.
 const QString kMoveOut = QStringLiteral("&Move to own window\tCtrl+Shift+M");
@@ -96,6 +106,50 @@ protected:
     }
 };
 
+// A chat window's handle: dragged onto the workspace, the chat goes back
+// into a tab there; clicked, likewise. The drag stays inside the program, so
+// it works where the window manager tells nobody of a window's moves.
+class TDockHandle : public QToolButton {
+public:
+    explicit TDockHandle(QWidget *chat) : m_chat(chat)
+    {
+        setObjectName(QString::fromLatin1(kDockHandleName));
+        setText(QStringLiteral("\u2261"));
+        setFocusPolicy(Qt::NoFocus);
+        setToolTip(QStringLiteral("Drag onto the Chats window, or click, to put this chat in a tab there "
+                                  "(Ctrl+Shift+M)"));
+        setCursor(Qt::OpenHandCursor);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        m_pressedAt = event->button() == Qt::LeftButton ? event->position().toPoint() : QPoint(-1, -1);
+        QToolButton::mousePressEvent(event);
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (!(event->buttons() & Qt::LeftButton) || m_pressedAt.x() < 0 || !m_chat
+            || (event->position().toPoint() - m_pressedAt).manhattanLength() < QApplication::startDragDistance()) {
+            QToolButton::mouseMoveEvent(event);
+            return;
+        }
+        // A drag, not a click.
+        m_pressedAt = QPoint(-1, -1);
+        setDown(false);
+        auto *drag = new QDrag(this);
+        drag->setMimeData(TChatWorkspace::DragData(m_chat));
+        const QPixmap look = m_chat->grab();
+        if (!look.isNull())
+            drag->setPixmap(look.scaledToWidth(qMin(160, look.width()), Qt::SmoothTransformation));
+        drag->exec(Qt::MoveAction);
+    }
+
+private:
+    QPointer<QWidget> m_chat;
+    QPoint m_pressedAt{-1, -1};
+};
+
 // The chat as a window again, with the flags it had as one.
 void MakeWindow(QWidget *chat)
 {
@@ -132,6 +186,8 @@ TChatWorkspace::TChatWorkspace(QWidget *parent) : QWidget(parent, Qt::Window)
         if (m_tabs->count() == 0)
             hide();
     };
+    // A chat window's dock handle is dropped anywhere on the workspace.
+    setAcceptDrops(true);
     tabs->Bar->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tabs->Bar, &QWidget::customContextMenuRequested, this, &TChatWorkspace::TabMenu);
     connect(m_tabs, &QTabWidget::currentChanged, this, &TChatWorkspace::CurrentChanged);
@@ -256,12 +312,25 @@ void TChatWorkspace::Know(QWidget *chat)
     key->setContext(Qt::WidgetWithChildrenShortcut);
     connect(key, &QShortcut::activated, this, [this, chat] { ToggleHome(chat); });
     if (auto *pane = chat->findChild<TChatPane *>()) {
+        auto *handle = new TDockHandle(chat);
+        pane->AddToggle(handle);
+        connect(handle, &QToolButton::clicked, this, [this, chat] {
+            if (Holding(chat) != this)
+                TakeBack(chat);
+        });
         QMenu *menu = pane->ChatPopUp;
         QAction *home = menu->addAction(kMoveOut, this, [this, chat] { ToggleHome(chat); });
         connect(menu, &QMenu::aboutToShow, home, [this, home, chat] {
             home->setText(Holding(chat) == this ? kMoveOut : kMoveBack);
         });
     }
+    ShowDockHandle(chat);
+}
+
+void TChatWorkspace::ShowDockHandle(QWidget *chat)
+{
+    if (auto *handle = chat->findChild<QToolButton *>(QString::fromLatin1(kDockHandleName)))
+        handle->setVisible(Holding(chat) != this);
 }
 
 void TChatWorkspace::AddChat(QWidget *chat)
@@ -273,6 +342,7 @@ void TChatWorkspace::AddChat(QWidget *chat)
     const bool typing = OperatorTypingInChat();
     const bool takeKeys = QApplication::activeWindow() && !typing;
     const int index = m_tabs->addTab(chat, QString());
+    ShowDockHandle(chat);
     if (!typing || m_tabs->count() == 1)
         m_tabs->setCurrentIndex(index);
     RenumberChats();
@@ -329,6 +399,7 @@ void TChatWorkspace::TearOff(QWidget *chat, std::optional<QPoint> at)
     CloseExtraTools(chat);
     m_tabs->removeTab(index);
     MakeWindow(chat);
+    ShowDockHandle(chat);
     chat->resize(OpeningChatSize(chat->minimumSize()));
     // Off the call list and the workspace, as a new chat window would be.
     chat->move(at ? *at : OpeningPosition(chat, chat->size(), {frameGeometry()}));
@@ -345,6 +416,7 @@ void TChatWorkspace::TakeBack(QWidget *chat)
         chat->hide();
         Know(chat);
         m_tabs->addTab(chat, QString());
+        ShowDockHandle(chat);
     }
     Select(chat);
     UpdateTab(chat);
@@ -365,6 +437,68 @@ bool TChatWorkspace::TakeBackIfDropped(QWidget *chat, const QPoint &global)
         return false;
     TakeBack(chat);
     return true;
+}
+
+QMimeData *TChatWorkspace::DragData(const QWidget *chat)
+{
+    auto *data = new QMimeData;
+    data->setData(QString::fromLatin1(kChatMime), QByteArray::number(quintptr(chat)));
+    return data;
+}
+
+QWidget *TChatWorkspace::DraggedChat(const QMimeData *data) const
+{
+    if (!data || !data->hasFormat(QString::fromLatin1(kChatMime)))
+        return nullptr;
+    bool ok = false;
+    const quintptr named = data->data(QString::fromLatin1(kChatMime)).toULongLong(&ok);
+    if (!ok)
+        return nullptr;
+    for (const QPointer<QWidget> &chat : m_known)
+        if (chat && quintptr(chat.data()) == named && chat->isWindow() && chat->isVisible())
+            return chat;
+    return nullptr;
+}
+
+bool TChatWorkspace::DropChat(const QMimeData *data, const QPoint &at)
+{
+    QWidget *chat = DraggedChat(data);
+    if (!chat)
+        return false;
+    QTabBar *bar = m_tabs->tabBar();
+    const int before = bar->tabAt(bar->mapFrom(this, at));
+    TakeBack(chat);
+    if (before >= 0)
+        bar->moveTab(m_tabs->indexOf(chat), before);
+    return true;
+}
+
+void TChatWorkspace::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (DraggedChat(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TChatWorkspace::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (DraggedChat(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TChatWorkspace::dropEvent(QDropEvent *event)
+{
+    if (!DraggedChat(event->mimeData()))
+        return;
+    event->acceptProposedAction();
+    // The drag's own loop still runs from the chat's handle: the chat
+    // changes its home once that loop is done with it.
+    const QByteArray named = event->mimeData()->data(QString::fromLatin1(kChatMime));
+    const QPoint at = event->position().toPoint();
+    QTimer::singleShot(0, this, [this, named, at] {
+        QMimeData data;
+        data.setData(QString::fromLatin1(kChatMime), named);
+        DropChat(&data, at);
+    });
 }
 
 void TChatWorkspace::ToggleHome(QWidget *chat)

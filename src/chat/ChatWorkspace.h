@@ -4,7 +4,9 @@
 // of visitor lines that came while it was not the current tab, whether the
 // visitor types, and whether the chat has ended. A tab leaves for a window of
 // its own (dragged off the tab bar, its menu, Ctrl+Shift+M) and comes back
-// (the window dropped on the tab bar, the conversation's menu, Ctrl+Shift+M).
+// (its dock handle dragged onto the workspace or clicked, the window dropped
+// on the tab bar where the window manager tells us of the move, the
+// conversation's menu, Ctrl+Shift+M).
 #include <QHash>
 #include <QPointer>
 #include <QTimer>
@@ -12,6 +14,7 @@
 
 #include <optional>
 
+class QMimeData;
 class QTabWidget;
 
 namespace velmora {
@@ -45,6 +48,12 @@ public:
     // A torn-off window the operator let go of at `global`: back into a tab
     // when that is on the tab bar.
     bool TakeBackIfDropped(QWidget *chat, const QPoint &global);
+    // What a chat window's dock handle drags: it names the chat, for this
+    // program only.
+    static QMimeData *DragData(const QWidget *chat);
+    // A chat's drag let go of at `at` (in this window): it comes back as a tab,
+    // before the tab under `at` if any. False for anything else.
+    bool DropChat(const QMimeData *data, const QPoint &at);
     // Makes `chat`'s tab the current one.
     void Select(QWidget *chat);
 
@@ -72,8 +81,15 @@ protected:
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    // The known chat a drag names, or null.
+    QWidget *DraggedChat(const QMimeData *data) const;
+    // The dock handle shows while the chat is a window of its own.
+    void ShowDockHandle(QWidget *chat);
     void Know(QWidget *chat);
     void CurrentChanged(int index);
     void ToggleHome(QWidget *chat);

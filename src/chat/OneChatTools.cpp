@@ -34,19 +34,47 @@ void TOneChatWindow::ExtraToolsOpenBtnClick()
         ExtraToolsOpenBtn->setToolTip(QStringLiteral("Open extra options..."));
         m_extraToolsOpen = false;
         SetExtraToolsButton(false);
-        m_extraTools->hide();
+        if (m_extraTools->IsPanel())
+            ShowToolsPanel(false);
+        else
+            m_extraTools->hide();
     } else {
         ExtraToolsOpenBtn->setToolTip(QStringLiteral("Close extra options..."));
         m_extraToolsOpen = true;
         SetExtraToolsButton(true);
+        if (m_extraTools->IsPanel()) {
+            ShowToolsPanel(true);
+            return;
+        }
         RecalceExtraDialog();
         m_extraTools->show();
     }
 }
 
+void TOneChatWindow::ShowToolsPanel(bool open)
+{
+    if (!open) {
+        m_extraTools->hide();
+        return;
+    }
+    // Over the conversation's right edge, next to where the tool window would sit
+    // beside it: no size of the window changes, which a tiling desktop would
+    // not allow anyway.
+    constexpr int kPanelTop = 8;
+    // The text's area, so that the scroll bar stays free.
+    const QWidget *text = ChatOutPutText->viewport();
+    const QRect conversation(text->mapTo(this, QPoint(0, 0)), text->size());
+    const int height = TChatWinExtDlg::kHeight;
+    const int top = qMax(0, qMin(conversation.top() + kPanelTop, this->height() - height));
+    m_extraTools->setGeometry(qMax(0, conversation.right() + 1 - m_extraTools->FullWidth()), top,
+                              m_extraTools->FullWidth(), height);
+    m_extraTools->raise();
+    m_extraTools->show();
+}
+
 void TOneChatWindow::RecalceExtraDialog()
 {
-    if (!m_extraTools)
+    if (!m_extraTools || m_extraTools->IsPanel())
         return;
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     m_extraTools->PlaceAt(ExtraToolsPosition(window()->frameGeometry(), m_extraTools->frameGeometry().size(),

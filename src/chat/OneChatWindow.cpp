@@ -146,7 +146,7 @@ void TOneChatWindow::FormCreate(ChatItem *record)
         return; // a frame read just now ended the chat
 
     // 10.
-    m_extraTools = new TChatWinExtDlg(*this);
+    m_extraTools = new TChatWinExtDlg(*this, DesktopPlacesWindows());
     // With chats in one window the chat becomes a tab instead.
     if (!TChatWorkspace::Adopt(this)) {
         // Sized (a remembered size within this screen, then wide enough for the
@@ -486,6 +486,8 @@ void TOneChatWindow::resizeEvent(QResizeEvent *event)
     }
     if (m_extraToolsOpen)
         RecalceExtraDialog();
+    if (m_extraToolsOpen && m_extraTools && m_extraTools->IsPanel())
+        ShowToolsPanel(true);
 }
 
 void TOneChatWindow::changeEvent(QEvent *event)

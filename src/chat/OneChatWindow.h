@@ -136,6 +136,8 @@ protected:
 private:
     void FormCreate(ChatItem *record);
     void SetExtraToolsButton(bool open);
+    // Shows or hides the tools as a panel over the conversation's right edge.
+    void ShowToolsPanel(bool open);
     // Shows the end-of-chat dialog and runs the close procedure if the
     // operator chooses to close; returns at once.
     void AskRemoteTerminatedThenClose();

@@ -3,6 +3,8 @@
 #include "app/ConsoleKeys.h"
 #include "app/EmailAddrEditDlg.h"
 #include "app/NewCnctDlg.h"
+#include "chat/ChatPlacement.h"
+#include "chat/ChatProperties.h"
 #include "protocol/MessageCodes.h"
 #include "support/TestUtil.h"
 
@@ -207,6 +209,30 @@ TEST(NewCnctDlgAlert, AnAlertShownWhileTypingLeavesTheKeysInTheChat)
     QTest::keyClick(second->NewConnectPanel, Qt::Key_Return);
     EXPECT_EQ(input->toPlainText(), QStringLiteral("Your parcel left today.\nBye\n"));
     EXPECT_TRUE(answers.isEmpty());
+
+    // Where the desktop stacks windows itself, a chat that comes up would
+    // cover the open alerts: they are shown again, in front, answer no key
+    // until turned to afresh, and keys they are handed go to the new chat.
+    TNewCnctDlg::WatchTyping();
+    SetDesktopPlacesWindows(true);
+    second->TurnedTo();
+    test::RunFor(TNewCnctDlg::kKeyGuardMs);
+    ASSERT_TRUE(second->KeysAnswer());
+    QWidget newChat;
+    newChat.setProperty(kChatNumberProperty, 7);
+    auto *newInput = new QPlainTextEdit(&newChat);
+    newChat.show();
+    newChat.activateWindow();
+    newInput->setFocus();
+    EXPECT_TRUE(test::WaitFor([&] { return !second->KeysAnswer(); }));
+    EXPECT_TRUE(first->isVisible() && second->isVisible());
+    QTest::keyClicks(second->NewConnectPanel, QStringLiteral("Hi"));
+    QTest::keyClick(second->NewConnectPanel, Qt::Key_Return);
+    EXPECT_EQ(newInput->toPlainText(), QStringLiteral("Hi\n"));
+    EXPECT_TRUE(answers.isEmpty());
+    SetDesktopPlacesWindows(std::nullopt);
+    newChat.hide();
+    input->setFocus();
 
     TConsoleKeys keys;
     keys.AcceptNewestCall = [&] { second->Press(true); };

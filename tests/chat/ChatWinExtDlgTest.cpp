@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveRecorder.h"
 #include "chat/ChatPane.h"
+#include "chat/ChatPlacement.h"
 #include "chat/ChatWinExtDlg.h"
 
 #include <QAbstractItemView>
@@ -59,6 +60,50 @@ TEST_F(ExtraToolsTest, DockedAtTheRightEdgeAndFollowsTheChatWindow)
     tools->move(docked + QPoint(-100, 50));
     RunFor(50);
     EXPECT_EQ(tools->pos(), docked);
+}
+
+// Where the desktop places windows itself, the tools cannot be kept beside
+// the chat: they open as a panel inside it, and work as the window does.
+TEST_F(ExtraToolsTest, WhereTheDesktopPlacesWindowsTheToolsAreAPanelOfTheChat)
+{
+    SetDesktopPlacesWindows(true);
+    OpenWindow();
+    SetDesktopPlacesWindows(std::nullopt);
+    tools = window->ExtraTools();
+    ASSERT_TRUE(tools->IsPanel());
+    window->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return window->isActiveWindow(); }));
+    const QSize size = window->size();
+
+    QTest::keyClick(window->InputText, Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(window->ExtraToolsOpen());
+    EXPECT_FALSE(tools->isWindow());
+    EXPECT_TRUE(tools->isVisible());
+    EXPECT_EQ(tools->size(), QSize(TChatWinExtDlg::kFullWidth, TChatWinExtDlg::kHeight));
+    // Inside the window as it is (a tiling desktop would crop a wider one),
+    // and still there after the desktop resizes it.
+    EXPECT_EQ(window->size(), size);
+    EXPECT_TRUE(window->rect().contains(tools->geometry()));
+    window->resize(window->minimumSize());
+    EXPECT_TRUE(window->rect().contains(tools->geometry()));
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget *>(tools->SendImgBtn));
+    // The window activated again (a compositor does so for a new keyboard):
+    // the keys stay in the panel.
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(window->findChild<TChatPane *>(), &activate);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget *>(tools->SendImgBtn));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(window->ExtraToolsOpen());
+    EXPECT_FALSE(tools->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->InputText);
+
+    // Opened by a click, an action leaves the keys in the input and closes it.
+    window->ExtraToolsOpenBtnClick();
+    dialogs.shortcut = QStringLiteral("https://example.org/help");
+    tools->PushUrlBtn->click();
+    EXPECT_EQ(CodesAfterOpening(1), std::vector<quint16>{PUSH_URL});
+    EXPECT_FALSE(tools->isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), window->InputText);
 }
 
 TEST_F(ExtraToolsTest, SlidesBetweenAFifthAndTheFullWidth)

@@ -8,13 +8,17 @@
 #include "chat/QuietShow.h"
 #include "chat/RemoteClientTerminatedDlg.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 
 namespace velmora::test {
 namespace {
@@ -454,6 +458,28 @@ TEST_F(ChatWorkdayTest, InOneWindowATabTornOffAndBackKeepsItsConversationAndItsC
     ASSERT_TRUE(WaitFor([&] { return SentTexts().size() == 2; }));
     EXPECT_EQ(SentTexts()[1], QByteArray("back"));
     EXPECT_TRUE(Conversation().contains(QStringLiteral("first line")));
+
+    // Its dock handle dragged onto the workspace (the way back where the
+    // window manager tells nobody of a window's moves): the chat comes back
+    // before the tab it is let go on. A drag naming no chat of ours does nothing.
+    workspace.TearOff(window);
+    ASSERT_TRUE(window->isWindow());
+    auto *handle = window->findChild<QToolButton *>(QStringLiteral("DockHandle"));
+    ASSERT_NE(handle, nullptr);
+    EXPECT_TRUE(handle->isVisible());
+    const QPoint firstTab = bar->mapTo(&workspace, bar->tabRect(0).center());
+    QMimeData foreign;
+    foreign.setData(QStringLiteral("application/x-velmora-chat"), QByteArray::number(quintptr(&foreign)));
+    EXPECT_FALSE(workspace.DropChat(&foreign, firstTab));
+    const std::unique_ptr<QMimeData> dragged(TChatWorkspace::DragData(window));
+    QDragEnterEvent enter(firstTab, Qt::MoveAction, dragged.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&workspace, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(firstTab), Qt::MoveAction, dragged.get(), Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&workspace, &drop);
+    ASSERT_TRUE(WaitFor([&] { return TChatWorkspace::Holding(window) == &workspace; }));
+    EXPECT_EQ(workspace.Chats(), (QList<QWidget *>{window, other}));
+    EXPECT_FALSE(handle->isVisibleTo(window));
     delete other.data();
 }
 

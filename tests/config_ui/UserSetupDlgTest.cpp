@@ -283,7 +283,16 @@ TEST_F(UserSetupDlgTest, EnablingRulesFollowTheirCheckBoxes)
     EXPECT_FALSE(general->OfflineTimeOutComboBox->isEnabled());
     general->OfflineCheckBox->click();
     EXPECT_TRUE(general->OfflineTimeOutComboBox->isEnabled());
+    // Where the desktop places windows, the alert corner is kept (the file may
+    // serve another desktop too) but cannot be chosen, and the page says why.
+    EXPECT_FALSE(general->PlacementNoteLabel->isVisibleTo(general));
+    general->CallDispPosRadioGroup->button(0)->click();
+    general->ShowPlacementAsHint(true);
+    EXPECT_TRUE(general->PlacementNoteLabel->isVisibleTo(general));
+    for (QAbstractButton *radio : general->CallDispPosRadioGroup->buttons())
+        EXPECT_FALSE(radio->isEnabled());
     dlg->ApplyPage();
+    EXPECT_EQ(Settings().CallDispPosValue, 0);
 
     auto *reconnect = Show<TReconnectPage>();
     EXPECT_TRUE(reconnect->NetIntEditCombo->isEnabled());

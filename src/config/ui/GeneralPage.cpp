@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
@@ -104,6 +105,15 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
         positionColumn->addWidget(radio);
     }
     Watch(CallDispPosRadioGroup);
+    PlacementNoteLabel = new QLabel(QStringLiteral("This desktop places windows itself: alerts open where it puts them, "
+                                                   "whatever is chosen here. The choice is kept for other desktops."),
+                                    positions);
+    PlacementNoteLabel->setObjectName(QStringLiteral("PlacementNoteLabel"));
+    PlacementNoteLabel->setWordWrap(true);
+    PlacementNoteLabel->hide();
+    positionColumn->addWidget(PlacementNoteLabel);
+    // A Wayland compositor ignores where a program asks to put its windows.
+    ShowPlacementAsHint(QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
 
     auto *grid = new QGridLayout(this);
     auto caption = [](const char *text) { return QString::fromLatin1(text); };
@@ -124,6 +134,15 @@ TGeneralPage::TGeneralPage(QWidget *parent) : TSetupPage(parent)
     grid->addWidget(Group(this, QStringLiteral(" Spelling language "), SpellLanguageComboBox, SpellStatusLabel), 8, 0, 1, 2);
     grid->addWidget(LineTimesCheckBox, 9, 0, 1, 2);
     grid->setRowStretch(10, 1);
+}
+
+void TGeneralPage::ShowPlacementAsHint(bool desktopPlaces)
+{
+    // The radios stay readable (the same settings file may serve an X11
+    // session), but cannot be changed where they would do nothing.
+    for (QAbstractButton *radio : CallDispPosRadioGroup->buttons())
+        radio->setEnabled(!desktopPlaces);
+    PlacementNoteLabel->setVisible(desktopPlaces);
 }
 
 void TGeneralPage::ShowSpellStatus()

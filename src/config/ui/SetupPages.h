@@ -86,6 +86,9 @@ public:
     void Fill(const TSettings &s) override;
     bool Collect(TSettings &s) override;
     void ApplyEnablingRules();
+    // Where the desktop places windows (Wayland), the alert corner is shown
+    // as a choice that does nothing here, and says so.
+    void ShowPlacementAsHint(bool desktopPlaces);
 
     QComboBox *NotAvailToComboBox;
     QComboBox *NotAvailRemindEveryComboBox;
@@ -100,6 +103,7 @@ public:
     QCheckBox *EmptyLineAddCheckBox;
     QCheckBox *ChatsInOneWindowCheckBox;
     QButtonGroup *CallDispPosRadioGroup;
+    QLabel *PlacementNoteLabel; // shown where the desktop places windows
     QComboBox *ArchiveDaysComboBox;
     QComboBox *SpellLanguageComboBox; // item data: the SpellLanguage value
     QLabel *SpellStatusLabel;         // why there is no checking, when there is none
