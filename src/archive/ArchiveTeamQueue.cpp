@@ -58,14 +58,19 @@ QString TArchiveTeamQueue::Identity()
     sqlite3 *db = m_db.Handle();
     if (!db)
         return {};
-    {
+    // Read first: the name is made once, and a pass then writes nothing.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        {
+            TeamQueueStatement read(db, "SELECT value FROM team_state WHERE key = 'identity'");
+            if (read.Step())
+                return read.Text(0);
+        }
         TeamQueueStatement make(db, "INSERT OR IGNORE INTO team_state(key, value) VALUES ('identity', ?1)");
         make.Bind(1, QUuid::createUuid().toString(QUuid::WithoutBraces));
         if (!make.Run())
             return {};
     }
-    TeamQueueStatement read(db, "SELECT value FROM team_state WHERE key = 'identity'");
-    return read.Step() ? read.Text(0) : QString();
+    return {};
 }
 
 std::vector<qint64> TArchiveTeamQueue::Pending(int limit)

@@ -311,7 +311,10 @@ bool TTeamDb::Open(const QString &setting, const QString &schema)
         Close();
         return false;
     }
-    m_socket = PQsocket(m_conn);
+    {
+        std::lock_guard lock(m_socketMutex);
+        m_socket = PQsocket(m_conn);
+    }
     m_schema = quoted;
     m_schemaName = raw;
     PQfreemem(quoted);
@@ -397,13 +400,14 @@ bool TTeamDb::Prepare()
 
 void TTeamDb::Interrupt()
 {
-    const int socket = m_socket.load();
-    if (socket >= 0)
-        ::shutdown(socket, SHUT_RDWR);
+    std::lock_guard lock(m_socketMutex);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
 }
 
 void TTeamDb::Close()
 {
+    std::lock_guard lock(m_socketMutex);
     m_socket = -1;
     if (m_conn)
         PQfinish(m_conn);
@@ -449,7 +453,7 @@ QString TTeamDb::Lexemes(const QString &text) const
     return QString::fromUtf8(joined);
 }
 
-QString TTeamDb::Query(const QString &text) const
+QString TTeamDb::Query(const QString &text, bool any) const
 {
     QStringList terms;
     for (const QString &term : ArchiveMatchTerms(text)) {
@@ -467,7 +471,9 @@ QString TTeamDb::Query(const QString &text) const
         parts.last() += ":*";
         terms << QString::fromUtf8(parts.join(" & "));
     }
-    return terms.isEmpty() ? QString() : QLatin1Char('(') + terms.join(QStringLiteral(") & (")) + QLatin1Char(')');
+    return terms.isEmpty() ? QString()
+                           : QLatin1Char('(') + terms.join(any ? QStringLiteral(") | (") : QStringLiteral(") & ("))
+                                 + QLatin1Char(')');
 }
 
 bool TTeamDb::Send(const QString &console, const TTeamUnsent &unsent)
@@ -558,7 +564,8 @@ std::vector<TTeamHit> TTeamDb::Search(const TArchiveFilter &filter, int offset)
                                  TeamInt(offset)});
     if (!TeamOk(result))
         return Fail(QStringLiteral("The team archive cannot be searched")), hits;
-    // The words to mark in a snippet: the query's, folded.
+    // The snippet is the first line with any of the words, and marks them.
+    const QString anyWord = Query(filter.Text, true);
     QList<QByteArray> marks;
     for (const QString &term : ArchiveMatchTerms(filter.Text))
         for (const TFoldedWord &folded : FoldedWords(m_folder, term.mid(1, term.size() - 3).toUtf8()))
@@ -575,7 +582,7 @@ std::vector<TTeamHit> TTeamDb::Search(const TArchiveFilter &filter, int offset)
         hit.Supporter = TeamValue(result, row, 7);
         if (!query.isEmpty()) {
             TeamResult line = TeamRun(m_conn, "velmora_snippet",
-                                      {hit.Console.toUtf8(), TeamInt(hit.Hit.Chat), query.toUtf8()});
+                                      {hit.Console.toUtf8(), TeamInt(hit.Hit.Chat), anyWord.toUtf8()});
             if (TeamOk(line) && PQntuples(line.get()) > 0) {
                 const QByteArray text = ArchiveText(TeamValue(line, 0, 0)).left(400).toUtf8();
                 QString marked;

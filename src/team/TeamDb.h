@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -91,8 +92,9 @@ public:
     // The words as the team archive keeps them: the local index's folding,
     // each word once, joined by blanks.
     QString Lexemes(const QString &text) const;
-    // The operator's words as a query; empty when no word remains.
-    QString Query(const QString &text) const;
+    // The operator's words as a query, each word a term; empty when no word
+    // remains. `any`: any of the words (for the line shown as the snippet).
+    QString Query(const QString &text, bool any = false) const;
 
 private:
     bool Fail(const QString &what);
@@ -102,7 +104,8 @@ private:
     QString Qualified(const char *sqlWithSchema) const;
 
     pg_conn *m_conn = nullptr;
-    std::atomic<int> m_socket{-1};
+    std::mutex m_socketMutex; // Interrupt never meets a socket being closed
+    int m_socket = -1;
     sqlite3 *m_folder = nullptr; // an empty in-memory database, for its tokenizer
     QByteArray m_schema;          // quoted
     QByteArray m_schemaName;

@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+#include <pthread.h>
+
 namespace velmora {
 
 TTeamReplicator::TTeamReplicator(QString archivePath, QString setting, QString schema, QObject *parent)
@@ -63,6 +65,9 @@ QString TTeamReplicator::StatusText() const
     case State::Connecting:
         return QStringLiteral("Team archive: connecting");
     case State::Online:
+        // Visitors' words crossing a network in the clear are worth a word in the status bar.
+        if (m_insecure)
+            return QStringLiteral("Team archive: online, NOT ENCRYPTED");
         return m_waiting > 0 ? QStringLiteral("Team archive: sending, ") + waiting : QStringLiteral("Team archive: online");
     case State::Offline:
         return QStringLiteral("Team archive: offline, ") + waiting;
@@ -149,6 +154,7 @@ int TTeamReplicator::Pass(TTeamDb &team, const QString &console)
 
 void TTeamReplicator::Run()
 {
+    pthread_setname_np(pthread_self(), "team-send");
     TTeamDb team;
     team.Cancelled = [this] { return m_cancel.load(); };
     {
@@ -210,6 +216,10 @@ void TTeamReplicator::Run()
             problem = QStringLiteral("The team archive was set up by a newer version of the console (schema %1): "
                                      "this one reads it and sends nothing.")
                           .arg(team.ServerSchemaVersion());
+        {
+            std::lock_guard lock(m_mutex);
+            m_insecure = team.IsOpen() && team.RemoteWithoutTls();
+        }
         Publish(state, waiting, m_refusal.isEmpty() ? problem : m_refusal);
         std::unique_lock lock(m_mutex);
         if (more && !m_stop)

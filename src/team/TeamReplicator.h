@@ -62,6 +62,7 @@ private:
     bool m_stop = false, m_nudged = false;
     State m_state = State::Connecting;
     int m_waiting = -1;
+    bool m_insecure = false;
     quint64 m_passes = 0;
     QString m_problem, m_published;
     std::atomic<bool> m_cancel{false};

@@ -126,6 +126,10 @@ TEST_F(TeamArchiveTest, HostileTextIsKeptExactlyAndTheSameWordsFindTheSameChats)
     const qint64 mixed = AddChat(*local, QStringLiteral("Łukasz"), {},
                                  {QStringLiteral("smørrebrød 你好世界，欢迎"), QStringLiteral("refund 🎉 thanks")});
     const qint64 running = AddChat(*local, QStringLiteral("Tom"), {}, {QStringLiteral("still typing")}, false);
+    // A console that never met a team archive keeps no removals for one.
+    EXPECT_EQ(local->DeleteChat(AddChat(*local, QStringLiteral("Gone"), {}, {})), 1);
+    EXPECT_EQ(local->ForgetVisitor(QStringLiteral("nobody@example.com")), 0);
+    EXPECT_TRUE(TArchiveTeamQueue(*local).Removals(10).empty());
 
     auto replicator = Replicator(QStringLiteral("anna.db"));
     ASSERT_TRUE(replicator->WaitSettled(30000)) << replicator->StatusText().toStdString() << replicator->Problem().toStdString();

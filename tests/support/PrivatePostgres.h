@@ -3,6 +3,7 @@
 // folder, listening on a Unix socket in that folder and nowhere else, run as
 // an unprivileged user when the tests run as root (the server refuses root).
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -57,6 +58,12 @@ public:
         return QStringLiteral("host=%1 dbname=postgres user=tester").arg(m_dir.path());
     }
     QString Log() const { return m_log; }
+    // The postmaster's process id; 0 while it is not running.
+    qint64 ServerPid() const
+    {
+        QFile pid(Data() + QStringLiteral("/postmaster.pid"));
+        return pid.open(QIODevice::ReadOnly) ? pid.readLine().trimmed().toLongLong() : 0;
+    }
 
 private:
     QString Data() const { return m_dir.filePath(QStringLiteral("data")); }
