@@ -8,7 +8,7 @@
 //    (common, rare, two words, one letter): median and p95.
 //
 // Run: ./team_bench [lines=10000000] [runs=20]
-#include "PrivatePostgres.h"
+#include "support/PrivatePostgres.h"
 #include "archive/ArchiveDb.h"
 #include "archive/ArchiveRecorder.h"
 #include "team/TeamDb.h"
@@ -182,7 +182,7 @@ int main(int argc, char **argv)
             r->WaitSettled(600000);
         const double seconds = double(wall.elapsed()) / 1000;
         const double cpu = ServerCpuSeconds(server.ServerPid()) - before;
-        std::printf("20 consoles x 8 h (%d chats, %d lines): caught up in %.1f s; server CPU %.1f s = %.3f cores over "
+        std::printf("20 consoles x 8 h (%d chats, %d lines): caught up in %.1f s; server CPU %.1f s = %.5f cores over "
                     "the day, %.2f cores while catching up\n",
                     20 * 120, 20 * 120 * 40, seconds, cpu, cpu / (8 * 3600), cpu / seconds);
     }
@@ -213,8 +213,8 @@ int main(int argc, char **argv)
             " WHERE k > 0 AND n > 0) t FROM big.chats c, generate_series(1, 30) n) x;"
             "UPDATE big.chats c SET words = (SELECT array_to_tsvector(array_agg(DISTINCT w)) FROM big.lines l,"
             " unnest(tsvector_to_array(l.words)) w WHERE l.console = c.console AND l.chat = c.local_id);"
-            "CREATE INDEX chats_words ON big.chats USING gin(words); VACUUM ANALYZE big.chats; ANALYZE big.lines;";
-        if (!Exec(conninfo, sql))
+            "CREATE INDEX chats_words ON big.chats USING gin(words);";
+        if (!Exec(conninfo, sql) || !Exec(conninfo, "VACUUM ANALYZE big.chats") || !Exec(conninfo, "VACUUM ANALYZE big.lines"))
             return 1;
         std::printf("generated %lld chats, %lld lines in %.0f s\n", chats, chats * 30, double(fill.elapsed()) / 1000);
         for (const char *query : {"thanks", "w4242", "refund w123", "grüße payment", "p", "w17 w99 w1234"}) {
