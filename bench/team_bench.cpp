@@ -204,7 +204,7 @@ int main(int argc, char **argv)
             "DROP INDEX big.chats_words;"
             "INSERT INTO big.chats(console, local_id, session, visitor, email, site, started, ended, status,"
             " supporter, open) SELECT 'bench' || (g % 20), g, g, 'Visitor ' || g, 'v' || g || '@example.com',"
-            " 'shop.example', " + QByteArray::number(now) + " - g * 60000, 0, 'End Chat !', 'Op' || (g % 20), false"
+            " 'shop.example', " + QByteArray::number(now) + " - g::bigint * 60000, 0, 'End Chat !', 'Op' || (g % 20), false"
             " FROM generate_series(1, " + QByteArray::number(chats) + ") g;"
             "INSERT INTO big.lines(console, chat, id, at, who, text, words) SELECT console, local_id, n, started + n,"
             " n % 2, t, array_to_tsvector(string_to_array(t, ' ')) FROM (SELECT c.console, c.local_id, c.started, n,"

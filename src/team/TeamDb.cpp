@@ -47,11 +47,14 @@ const char *const kTeamMigrations[] = {
 };
 static_assert(std::size(kTeamMigrations) == TTeamDb::kSchemaVersion);
 
-// A tsvector holds at most 1 MB and a word at most 2 KB: a chat's words
-// stop growing past this, and a longer word is cut (its start still matches).
+// A tsvector holds at most 1 MB and a word at most 2 KB: a longer word is
+// cut (its start still matches), one send adds at most this much to a
+// chat's words, and a chat's words stop growing past 900 000 bytes (in
+// the chat statement), so no send can overflow them.
 constexpr int kTeamMaxWordBytes = 2000;
-constexpr int kTeamMaxChatWordsBytes = 900000;
 constexpr int kTeamMaxBatchWordsBytes = 64000;
+// A first page is looked for among so many of the newest chats first.
+constexpr int kTeamRecentChats = 1000;
 
 // PostgreSQL's text holds no NUL.
 QByteArray TeamText(const QString &text)
@@ -151,22 +154,41 @@ const TeamStatement kTeamStatements[] = {
     {"velmora_remove_chat", "DELETE FROM @S.chats WHERE console = $1 AND local_id = $2", 2},
     {"velmora_remove_email", "DELETE FROM @S.chats WHERE email <> '' AND lower(email) = lower($1)", 1},
     {"velmora_remove_named", "DELETE FROM @S.chats WHERE lower(visitor) = lower($1) AND site = $2", 2},
+    // The page first, then for each chat of it the first line with any of
+    // the words (the snippet), all in one round trip.
     {"velmora_search_words",
-     "SELECT console, local_id, started, visitor, email, site, status, supporter FROM @S.chats"
+     "SELECT c.console, c.local_id, c.started, c.visitor, c.email, c.site, c.status, c.supporter, s.text"
+     " FROM (SELECT console, local_id, started, visitor, email, site, status, supporter FROM @S.chats"
      " WHERE words @@ $1::tsquery AND started >= $2 AND started < $3"
      " AND ($4 = '' OR strpos(lower(visitor || ' ' || email), lower($4)) > 0)"
      " AND ($5 = '' OR strpos(lower(site), lower($5)) > 0) AND ($6 = '' OR status = $6)"
-     " ORDER BY started DESC, console, local_id LIMIT $7 OFFSET $8",
-     8},
+     " ORDER BY started DESC, console, local_id LIMIT $7 OFFSET $8) c"
+     " LEFT JOIN LATERAL (SELECT text FROM @S.lines l WHERE l.console = c.console AND l.chat = c.local_id"
+     " AND l.words @@ $9::tsquery ORDER BY l.id LIMIT 1) s ON true"
+     " ORDER BY c.started DESC, c.console, c.local_id",
+     9},
+    // The same over the newest chats only (those the other filters leave):
+    // when they hold a full first page it is the page, found without the
+    // word index (a common word would make that read half the archive).
+    {"velmora_search_recent",
+     "SELECT c.console, c.local_id, c.started, c.visitor, c.email, c.site, c.status, c.supporter, s.text"
+     " FROM (SELECT * FROM (SELECT console, local_id, started, visitor, email, site, status, supporter, words"
+     " FROM @S.chats WHERE started >= $2 AND started < $3"
+     " AND ($4 = '' OR strpos(lower(visitor || ' ' || email), lower($4)) > 0)"
+     " AND ($5 = '' OR strpos(lower(site), lower($5)) > 0) AND ($6 = '' OR status = $6)"
+     " ORDER BY started DESC, console, local_id LIMIT $8) w WHERE words @@ $1::tsquery"
+     " ORDER BY started DESC, console, local_id LIMIT $7) c"
+     " LEFT JOIN LATERAL (SELECT text FROM @S.lines l WHERE l.console = c.console AND l.chat = c.local_id"
+     " AND l.words @@ $9::tsquery ORDER BY l.id LIMIT 1) s ON true"
+     " ORDER BY c.started DESC, c.console, c.local_id",
+     9},
     {"velmora_search_all",
-     "SELECT console, local_id, started, visitor, email, site, status, supporter FROM @S.chats"
+     "SELECT console, local_id, started, visitor, email, site, status, supporter, NULL::text FROM @S.chats"
      " WHERE started >= $2 AND started < $3 AND $1 = ''"
      " AND ($4 = '' OR strpos(lower(visitor || ' ' || email), lower($4)) > 0)"
      " AND ($5 = '' OR strpos(lower(site), lower($5)) > 0) AND ($6 = '' OR status = $6)"
      " ORDER BY started DESC, console, local_id LIMIT $7 OFFSET $8",
      8},
-    {"velmora_snippet",
-     "SELECT text FROM @S.lines WHERE console = $1 AND chat = $2 AND words @@ $3::tsquery ORDER BY id LIMIT 1", 3},
     {"velmora_read_chat",
      "SELECT " VELMORA_TEAM_CHAT_COLUMNS " FROM @S.chats WHERE console = $1 AND local_id = $2", 2},
     {"velmora_read_lines",
@@ -298,6 +320,9 @@ bool TTeamDb::Open(const QString &setting, const QString &schema)
         Close();
         return false;
     }
+    // A search's best plan depends on its words (a common one reads the
+    // newest chats, a rare one its index): never one plan for all.
+    TeamResult(PQexec(m_conn, "SET plan_cache_mode = force_custom_plan"));
     if (qstrcmp(PQparameterStatus(m_conn, "server_encoding"), "UTF8") != 0) {
         m_lastError = QStringLiteral("The team archive's database must use the UTF8 encoding.");
         Close();
@@ -558,14 +583,26 @@ std::vector<TTeamHit> TTeamDb::Search(const TArchiveFilter &filter, int offset)
     const qint64 from = filter.From.isValid() ? filter.From.startOfDay().toMSecsSinceEpoch() : 0;
     const qint64 to = filter.To.isValid() ? filter.To.addDays(1).startOfDay().toMSecsSinceEpoch()
                                           : std::numeric_limits<qint64>::max();
-    TeamResult result = TeamRun(m_conn, query.isEmpty() ? "velmora_search_all" : "velmora_search_words",
-                                {query.toUtf8(), TeamInt(from), TeamInt(to), TeamText(filter.Visitor),
-                                 TeamText(filter.Site), TeamText(filter.Status), TeamInt(filter.Limit),
-                                 TeamInt(offset)});
-    if (!TeamOk(result))
-        return Fail(QStringLiteral("The team archive cannot be searched")), hits;
     // The snippet is the first line with any of the words, and marks them.
     const QString anyWord = Query(filter.Text, true);
+    std::vector<QByteArray> params{query.toUtf8(),        TeamInt(from),         TeamInt(to),
+                                   TeamText(filter.Visitor), TeamText(filter.Site), TeamText(filter.Status),
+                                   TeamInt(filter.Limit),  TeamInt(offset)};
+    if (!query.isEmpty())
+        params.push_back(anyWord.toUtf8());
+    TeamResult result;
+    if (!query.isEmpty() && offset == 0) {
+        std::vector<QByteArray> recent = params;
+        recent[7] = TeamInt(kTeamRecentChats);
+        result = TeamRun(m_conn, "velmora_search_recent", recent);
+        if (TeamOk(result) && PQntuples(result.get()) < filter.Limit)
+            result.reset(); // the newest chats hold less than a page: the index finds the rest
+    }
+    if (!result)
+        result = TeamRun(m_conn, query.isEmpty() ? "velmora_search_all" : "velmora_search_words", params);
+    if (!TeamOk(result))
+        return Fail(QStringLiteral("The team archive cannot be searched")), hits;
+    // The words the snippet marks: the query's, folded.
     QList<QByteArray> marks;
     for (const QString &term : ArchiveMatchTerms(filter.Text))
         for (const TFoldedWord &folded : FoldedWords(m_folder, term.mid(1, term.size() - 3).toUtf8()))
@@ -580,25 +617,20 @@ std::vector<TTeamHit> TTeamDb::Search(const TArchiveFilter &filter, int offset)
         hit.Hit.Site = TeamValue(result, row, 5);
         hit.Hit.Status = TeamValue(result, row, 6);
         hit.Supporter = TeamValue(result, row, 7);
-        if (!query.isEmpty()) {
-            TeamResult line = TeamRun(m_conn, "velmora_snippet",
-                                      {hit.Console.toUtf8(), TeamInt(hit.Hit.Chat), anyWord.toUtf8()});
-            if (TeamOk(line) && PQntuples(line.get()) > 0) {
-                const QByteArray text = ArchiveText(TeamValue(line, 0, 0)).left(400).toUtf8();
-                QString marked;
-                int at = 0;
-                for (const TFoldedWord &word : FoldedWords(m_folder, text)) {
-                    const bool match = std::any_of(marks.begin(), marks.end(), [&](const QByteArray &m) {
-                        return word.Folded.startsWith(m);
-                    });
-                    if (!match)
-                        continue;
-                    marked += QString::fromUtf8(text.mid(at, word.Start - at)) + kMarkOpen
-                              + QString::fromUtf8(text.mid(word.Start, word.End - word.Start)) + kMarkClose;
-                    at = word.End;
-                }
-                hit.Hit.Snippet = marked + QString::fromUtf8(text.mid(at));
+        if (!PQgetisnull(result.get(), row, 8)) {
+            const QByteArray text = ArchiveText(TeamValue(result, row, 8)).left(400).toUtf8();
+            QString marked;
+            int at = 0;
+            for (const TFoldedWord &word : FoldedWords(m_folder, text)) {
+                const bool match = std::any_of(marks.begin(), marks.end(),
+                                               [&](const QByteArray &m) { return word.Folded.startsWith(m); });
+                if (!match)
+                    continue;
+                marked += QString::fromUtf8(text.mid(at, word.Start - at)) + kMarkOpen
+                          + QString::fromUtf8(text.mid(word.Start, word.End - word.Start)) + kMarkClose;
+                at = word.End;
             }
+            hit.Hit.Snippet = marked + QString::fromUtf8(text.mid(at));
         }
         hits.push_back(std::move(hit));
     }

@@ -154,6 +154,22 @@ TEST_F(TeamArchiveTest, HostileTextIsKeptExactlyAndTheSameWordsFindTheSameChats)
         EXPECT_EQ(TeamFound(*team, text), LocalFound(*local, text)) << words;
     }
     EXPECT_EQ(TeamFound(*team, QStringLiteral("grusse")), std::set<qint64>{german});
+    // A first page the newest chats fill, and the page after it, in the local order.
+    TArchiveFilter page = TArchiveFilter::Words(QStringLiteral("shop"));
+    page.Limit = 2;
+    std::vector<qint64> firstPage, shared;
+    for (const TArchiveHit &hit : local->Search(page))
+        firstPage.push_back(hit.Chat);
+    for (int offset : {0, 2})
+        for (const TTeamHit &hit : team->Search(page, offset))
+            shared.push_back(hit.Hit.Chat);
+    page.Limit = 4;
+    std::vector<qint64> all;
+    for (const TArchiveHit &hit : local->Search(page))
+        all.push_back(hit.Chat);
+    ASSERT_EQ(shared.size(), 4u);
+    EXPECT_EQ(std::vector<qint64>(shared.begin(), shared.begin() + 2), firstPage);
+    EXPECT_EQ(shared, all);
     EXPECT_EQ(TeamFound(*team, QStringLiteral("世界 thanks")), std::set<qint64>{mixed});
     const std::vector<TTeamHit> hits = team->Search(TArchiveFilter::Words(QStringLiteral("smorrebrod")));
     ASSERT_EQ(hits.size(), 1u);

@@ -375,6 +375,15 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
         StatusBox->addItems(reader->Statuses());
     StatusBox->setCurrentIndex(qMax(0, StatusBox->findText(kept)));
     StatusBox->blockSignals(false);
+    // The scope follows whether there is a team archive now; a visitor's
+    // earlier chats are the team's, as the chat window counted them.
+    const TTeamArchive *team = TeamArchive();
+    ScopeBox->setVisible(team && team->Enabled());
+    if (!visitor.isEmpty() && ScopeBox->isVisibleTo(this)) {
+        ScopeBox->blockSignals(true);
+        ScopeBox->setCurrentIndex(1);
+        ScopeBox->blockSignals(false);
+    }
     VisitorEdit->setText(visitor);
     // A visitor's chats are asked for: a word left from an earlier search
     // would hide them.
