@@ -13,12 +13,14 @@ console=(
   nettle-dev libxss-dev libx11-dev libpulse0
   libwayland-dev libwayland-bin wayland-protocols plasma-wayland-protocols
   libsqlite3-dev libsqlite3-0
+  libpq-dev libpq5
   libenchant-2-dev libenchant-2-2 hunspell-en-us
   xvfb xauth
 )
 # two-consoles.sh: wmctrl places the two main windows apart, openbox manages
 # them under the script's own Xvfb (wmctrl needs a window manager), aiosmtpd
-# takes the transcripts.
+# takes the transcripts. The tests run a private PostgreSQL server (the team
+# archive's), which libpq-dev alone does not bring.
 two=(wmctrl openbox python3 python3-aiosmtpd)
 tests=(
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -27,6 +29,7 @@ tests=(
   xdotool
   sway wtype qt6-wayland
   desktop-file-utils dpkg-dev file man-db
+  postgresql-15
 )
 case "${1:-all}" in
   console) packages=("${console[@]}") ;;

@@ -11,6 +11,8 @@
 #   VELMORA_TWO_NAMES  the two supporter names (default "Anna Bert")
 #   VELMORA_TWO_SMTP   a port for a local SMTP server that prints every
 #                      transcript to DIR/smtp.log (default: none, no mails)
+#   VELMORA_TWO_TEAM   a team archive both consoles share (a PostgreSQL
+#                      connection string or service name; default: none)
 #   DISPLAY            the X display; without one an Xvfb is started on
 #                      VELMORA_TWO_XVFB (default :97), with openbox, and both
 #                      are stopped by "stop"
@@ -23,6 +25,7 @@ dir="${2:-/tmp/velmora-two}"
 port="${VELMORA_TWO_PORT:-31900}"
 read -r -a names <<<"${VELMORA_TWO_NAMES:-Anna Bert}"
 smtp="${VELMORA_TWO_SMTP:-}"
+team="${VELMORA_TWO_TEAM:-}"
 
 # Started processes are kept in DIR/pids as "what pid", one a line, so "stop"
 # ends exactly these and nothing else.
@@ -111,6 +114,9 @@ for who in "${names[@]}"; do
     printf '%s\r\n' '[ProgramIP_Options]' 'ClientID=demo' 'WebSiteUrl=127.0.0.1' "WebListenPort=$port" 'AuthValue=0' ''
     printf '%s\r\n' '[ProgramOptions]' "SupportName=$who" ''
     printf '%s\r\n' '[GeneralProgramSetting]' 'ConnectOnStart=true' ''
+    if [ -n "$team" ]; then
+      printf '%s\r\n' '[TeamArchive]' "TeamArchive=$team" ''
+    fi
     if [ -n "$smtp" ]; then
       printf '%s\r\n' '[ProgramMailSettings]' 'EanbelDisableMails=true' 'SMTP_Server=127.0.0.1' "SMTP_Port=$smtp" \
         "MailUserID=$who" "SupportMailAddr=$who@example.org" ''

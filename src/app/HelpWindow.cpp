@@ -53,6 +53,7 @@ constexpr ContextPage ContextPages[] = {
     {THelpWindow::SoundSetupContext, "settings.html#sound"},
     {THelpWindow::MailSetupContext, "settings.html#mail"},
     {THelpWindow::ReconnectSetupContext, "settings.html#reconnect"},
+    {THelpWindow::TeamArchiveSetupContext, "settings.html#team-archive"},
     {THelpWindow::CannedEditorContext, "shortcuts.html#canned"},
     {THelpWindow::UrlEditorContext, "shortcuts.html#urls"},
     {THelpWindow::MyFiguresContext, "my-figures.html"},

@@ -144,6 +144,11 @@ void TMainForm::BuildControls()
     m_mailStatus->setObjectName(QStringLiteral("MailStatus"));
     m_mailStatus->hide();
     statusBar()->addWidget(m_mailStatus);
+    m_teamStatus = new QLabel(this);
+    m_teamStatus->setObjectName(QStringLiteral("TeamArchiveStatus"));
+    m_teamStatus->setTextFormat(Qt::PlainText);
+    m_teamStatus->hide();
+    statusBar()->addWidget(m_teamStatus);
     m_todayFigures = new QLabel(this);
     m_todayFigures->setObjectName(QStringLiteral("TodayFigures"));
     m_todayFigures->hide();

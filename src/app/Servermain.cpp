@@ -27,6 +27,7 @@
 #include "mail/Mailbuff.h"
 #include "mail/Outbox.h"
 #include "shortcuts/Canneddata.h"
+#include "team/TeamArchive.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -322,6 +323,15 @@ void TMainForm::OpenSupporterChat(qint32 port, const QString &name)
 }
 
 void TMainForm::ShowCallNotice(const QString &text) { statusBar()->showMessage(text, kStatusNoticeMs); }
+
+void TMainForm::ShowTeamArchiveStatus(const QString &text)
+{
+    m_teamStatus->setText(text);
+    // The why (server error, a newer schema, no TLS) for the operator who points at it.
+    const TTeamArchive *team = TeamArchive();
+    m_teamStatus->setToolTip(team ? team->Problem().toHtmlEscaped() : QString());
+    m_teamStatus->setVisible(!text.isEmpty());
+}
 
 void TMainForm::MailWaitingChanged()
 {

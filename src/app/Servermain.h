@@ -133,6 +133,7 @@ public:
     void ShowNotice(const QString &text, const QString &caption, BoxIcon icon) override;
     BoxAnswer Ask(const BoxRequest &request) override;
     void MailWaitingChanged() override;
+    void ShowTeamArchiveStatus(const QString &text) override;
     void SettingsRead(const TSettings &settings) override;
     void ConfigFileChanged(const QString &path) override { SetCaption(path); }
     bool ConfirmArchiveRemoval() override;
@@ -199,6 +200,7 @@ private:
     QPointer<TSuppChatWindow> m_suppChat;
     std::unique_ptr<TDebugWinDlg> m_debugWin;
     QLabel *m_mailStatus = nullptr; // "Mail: N waiting", shown while mails wait
+    QLabel *m_teamStatus = nullptr; // the team archive's state, shown while one is set
 
     // controls
     QWidget *PanelUnderMenue = nullptr;

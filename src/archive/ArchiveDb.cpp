@@ -143,6 +143,23 @@ constexpr const char *FiguresMigration()
            "CREATE INDEX calls_announced ON calls(announced);";
 }
 
+// 5: what the team archive confirmed of each chat, this file's name there,
+// and the removals still to carry out there (ArchiveTeamQueue.h). Removals
+// are queued only once the file has a name, that is once it has a team
+// archive: a console without one keeps nothing of them.
+constexpr const char *TeamQueueMigration()
+{
+    return "CREATE TABLE team_state(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+           "CREATE TABLE team_sent(chat INTEGER PRIMARY KEY, line INTEGER NOT NULL DEFAULT 0,"
+           " ended INTEGER NOT NULL DEFAULT 0);"
+           "CREATE TABLE team_removals(id INTEGER PRIMARY KEY, chat INTEGER NOT NULL DEFAULT 0,"
+           " email TEXT NOT NULL DEFAULT '', visitor TEXT NOT NULL DEFAULT '', site TEXT NOT NULL DEFAULT '');"
+           "CREATE TRIGGER team_marked AFTER UPDATE OF removing ON chats"
+           " WHEN new.removing AND NOT old.removing AND EXISTS (SELECT 1 FROM team_state WHERE key = 'identity')"
+           " BEGIN INSERT INTO team_removals(chat) VALUES (new.id); END;"
+           "CREATE TRIGGER team_chat_gone AFTER DELETE ON chats BEGIN DELETE FROM team_sent WHERE chat = old.id; END;";
+}
+
 // Each step brings the schema from version i to i + 1; a file is only ever
 // moved forward, inside one transaction per step.
 const char *const kMigrations[] = {
@@ -187,6 +204,7 @@ const char *const kMigrations[] = {
     " new.site); END;",
     FoldedIndexStep(),
     FiguresMigration(),
+    TeamQueueMigration(),
 };
 static_assert(std::size(kMigrations) == TArchiveDb::kSchemaVersion);
 
@@ -1198,7 +1216,8 @@ int TArchiveDb::MarkVisitor(const QString &email)
     const QString address = email.trimmed();
     if (address.isEmpty())
         return 0;
-    return MarkWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
+    const int marked = MarkWhere("email = ?1 COLLATE NOCASE", [&address](Statement &s) { s.Bind(1, address); });
+    return marked < 0 ? marked : QueueTeamForget(marked, address, QString(), QString());
 }
 
 int TArchiveDb::MarkVisitorNamed(const QString &name, const QString &site)
@@ -1206,10 +1225,25 @@ int TArchiveDb::MarkVisitorNamed(const QString &name, const QString &site)
     const QString visitor = name.trimmed();
     if (visitor.isEmpty())
         return 0;
-    return MarkWhere("visitor = ?1 COLLATE NOCASE AND site = ?2", [&visitor, &site](Statement &s) {
+    const int marked = MarkWhere("visitor = ?1 COLLATE NOCASE AND site = ?2", [&visitor, &site](Statement &s) {
         s.Bind(1, visitor);
         s.Bind(2, site);
     });
+    return marked < 0 ? marked : QueueTeamForget(marked, QString(), visitor, site);
+}
+
+// A visitor forgotten here is forgotten by the whole team, whoever chatted
+// with them; the chats' own rows (queued by the marking) cover only ours.
+int TArchiveDb::QueueTeamForget(int marked, const QString &email, const QString &visitor, const QString &site)
+{
+    Statement queue(m_db, QStringLiteral("INSERT INTO team_removals(email, visitor, site) SELECT ?1, ?2, ?3"
+                                         " WHERE EXISTS (SELECT 1 FROM team_state WHERE key = 'identity')"));
+    queue.Bind(1, email);
+    queue.Bind(2, visitor);
+    queue.Bind(3, site);
+    if (!queue.Run())
+        return Fail(queue.Code()), -1;
+    return marked;
 }
 
 int TArchiveDb::MarkOlderThan(qint64 cutoffMs)

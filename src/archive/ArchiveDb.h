@@ -146,7 +146,7 @@ class TArchiveSearch;
 
 class TArchiveDb {
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     enum class OpenResult { Ok, MovedAside, Failed };
 
@@ -268,6 +268,7 @@ private:
     template <class Bind>
     int MarkWhere(const char *chatCondition, const Bind &bind);
     int RemoveNow(int marked);
+    int QueueTeamForget(int marked, const QString &email, const QString &visitor, const QString &site);
     void MoveAside(const QString &path, QString *movedTo);
 
     sqlite3 *m_db = nullptr;

@@ -18,6 +18,7 @@
 #include "diag/HelpContexts.h"
 #include "protocol/ChatMessages.h"
 #include "session/WsaErrors.h"
+#include "team/TeamArchive.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -357,15 +358,39 @@ void TOneChatWindow::CallerDetailsChanged()
 
 void TOneChatWindow::ShowEarlierChats()
 {
+    // Only those before this chat, which the archive already holds too.
+    const qint64 began = QDateTime::currentMSecsSinceEpoch() - qint64(m_chat.Clock() + 1) * 1000;
+    // The team's count, with whom the last was, comes from the network: a
+    // moment later, over the local count, and only when the server answers.
+    TTeamArchive *team = TeamArchive();
+    if (team && team->Enabled()) {
+        team->Read(this, [this, email = m_chat.Email(), name = m_chat.Name(), site = m_chat.CallingFrom(),
+                          began](TTeamDb *db) -> std::function<void()> {
+            if (!db)
+                return {};
+            const QString text = TeamEarlierText(db->Earlier(email, name, site, began));
+            return [this, text] {
+                if (!text.isEmpty())
+                    SetEarlierChatsText(text);
+            };
+        });
+    }
     TArchiveRecorder *archive = ArchiveRecorder();
     TArchiveDb *reader = archive ? archive->Reader() : nullptr;
     if (!reader || m_earlierChats)
         return;
-    // Only those before this chat, which the archive already holds too.
-    const qint64 began = QDateTime::currentMSecsSinceEpoch() - qint64(m_chat.Clock() + 1) * 1000;
     const QString text = EarlierChatsText(reader->Earlier(m_chat.Email(), m_chat.Name(), m_chat.CallingFrom(), began));
-    if (text.isEmpty())
+    if (!text.isEmpty())
+        SetEarlierChatsText(text);
+}
+
+void TOneChatWindow::SetEarlierChatsText(const QString &text)
+{
+    if (m_earlierChats) {
+        m_earlierChats->setText(text);
+        m_earlierChats->setMinimumWidth(m_earlierChats->sizeHint().width());
         return;
+    }
     m_earlierChats = new QPushButton(text, this);
     m_earlierChats->setObjectName(QStringLiteral("EarlierChatsBtn"));
     m_earlierChats->setFlat(true);

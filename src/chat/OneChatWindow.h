@@ -190,6 +190,8 @@ private:
     QTextCursor m_nameNotice;
     // "3 earlier chats, last on 30 Nov" in the status bar; a click opens them.
     void ShowEarlierChats();
+    // Shows `text` on the earlier chats button, made on first use.
+    void SetEarlierChatsText(const QString &text);
     // Past chats, for this visitor (Ctrl+Shift+H, the earlier-chats button).
     void ShowPastChats();
     QPushButton *m_earlierChats = nullptr;

@@ -24,6 +24,7 @@ const char kMail[] = "[ProgramMailSettings]";
 const char kGeneral[] = "[GeneralProgramSetting]";
 const char kReconnect[] = "[ReConnectProgramSetting]";
 const char kSound[] = "[SoundSetup]";
+const char kTeamArchive[] = "[TeamArchive]";
 
 using Field = std::variant<QString TSettings::*, bool TSettings::*, qint32 TSettings::*, quint32 TSettings::*>;
 
@@ -98,6 +99,8 @@ const Key kKeys[] = {
     {SettingsPage::Reconnect, kReconnect, "DisplayNetworkMessages", &TSettings::DisplayNetworkMessages},
     {SettingsPage::Reconnect, kReconnect, "ReConnectIntervals", &TSettings::ReConnectIntervals},
     {SettingsPage::Reconnect, kReconnect, "ReConnectRetriesVal", &TSettings::ReConnectRetriesVal},
+    {SettingsPage::TeamArchive, kTeamArchive, "TeamArchive", &TSettings::TeamArchive},
+    {SettingsPage::TeamArchive, kTeamArchive, "TeamArchiveSchema", &TSettings::TeamArchiveSchema},
 };
 
 // Reads one key into `s`, the field's current value being the default.
@@ -226,7 +229,7 @@ void WriteSettings(TProgramConfig &store, const TSettings &s)
 {
     for (SettingsPage page : {SettingsPage::Support, SettingsPage::WebAndIp, SettingsPage::Colors,
                               SettingsPage::General, SettingsPage::Sound, SettingsPage::Mail,
-                              SettingsPage::Reconnect})
+                              SettingsPage::Reconnect, SettingsPage::TeamArchive})
         WriteSettingsPage(store, s, page);
 }
 

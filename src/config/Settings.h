@@ -91,6 +91,11 @@ struct TSettings {
     bool NotifyVisitorLines = true;
     bool NotifyLineText = true;
 
+    // [TeamArchive]: the team's shared archive, a PostgreSQL connection
+    // string or service name (never a password); empty: this computer only.
+    QString TeamArchive;
+    QString TeamArchiveSchema = QStringLiteral("velmora");
+
     int ConnectTimeoutMs() const { return SecondsToMs(ConnectTimeoutValue); }
     int RegistrationTimeoutMs() const { return SecondsToMs(RegistrationTimeoutValue); }
     int ReconnectIntervalMs() const { return SecondsToMs(ReConnectIntervals); }
@@ -122,7 +127,7 @@ void WriteChatWindowSize(TProgramConfig &store, qint32 width, qint32 height);
 bool SoundFilesPresent(const TSettings &s);
 
 // The groups of keys the settings dialog applies one at a time, in its order.
-enum class SettingsPage { Support, WebAndIp, Colors, General, Sound, Mail, Reconnect };
+enum class SettingsPage { Support, WebAndIp, Colors, General, Sound, Mail, Reconnect, TeamArchive };
 
 // Writes every key of one page, in the order the dialog applies them.
 void WriteSettingsPage(TProgramConfig &store, const TSettings &s, SettingsPage page);

@@ -24,6 +24,7 @@ enum HelpContext : int {
     SoundSetupContext = 59,
     MailSetupContext = 60,
     ReconnectSetupContext = 61,
+    TeamArchiveSetupContext = 62,
     CannedEditorContext = 123,
     UrlEditorContext = 126,
     MyFiguresContext = 130,

@@ -1,6 +1,7 @@
 // "Past chats" over a real archive: results as the operator types, the
 // visitor's text never taken as markup, the chat in the chat window's
 // colours, and the transcript and removals going where they should.
+#include "PrivatePostgres.h"
 #include "RecordingBoxes.h"
 #include "TestUtil.h"
 #include "archive/ArchiveRecorder.h"
@@ -11,10 +12,13 @@
 #include "config/Settings.h"
 #include "config/ui/SetupDialogs.h"
 #include "richtext/RtfWriter.h"
+#include "team/TeamArchive.h"
+#include "team/TeamReplicator.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -305,3 +309,43 @@ TEST_F(PastChatsWindowTest, ResultsComeInPagesAndALongChatIsCopiedWhole)
 }
 
 } // namespace
+
+TEST_F(PastChatsWindowTest, TheTeamScopeFindsAColleaguesChatAndOpensIt)
+{
+    PrivatePostgres server;
+    if (!server.Init() || !server.Start())
+        GTEST_SKIP() << "no PostgreSQL server to run here";
+    // Bert's console sent a chat that this one never had.
+    const QString bertPath = dir.filePath(QStringLiteral("bert.db"));
+    {
+        TArchiveDb bert;
+        ASSERT_EQ(bert.Open(bertPath), TArchiveDb::OpenResult::Ok);
+        TArchiveChat chat;
+        chat.Visitor = QStringLiteral("Noor");
+        chat.Supporter = QStringLiteral("Bert");
+        chat.Started = QDateTime::currentMSecsSinceEpoch() - 60000;
+        const qint64 id = bert.InsertChat(chat);
+        bert.AddLine(id, TArchiveLine::Said(archive::Who::Visitor, chat.Visitor, QStringLiteral("my parcel is <b>late</b>")));
+        bert.EndChat(id, chat.Started + 1000, QStringLiteral("End Chat !"));
+        TTeamReplicator sends(bertPath, server.Connection(), QStringLiteral("desk"));
+        ASSERT_TRUE(sends.WaitSettled(30000)) << sends.Problem().toStdString();
+    }
+    TTeamArchive team(path);
+    SetTeamArchive(&team);
+    team.Configure(server.Connection(), QStringLiteral("desk"));
+    window.ShowFor(QString());
+    window.ScopeBox->setCurrentIndex(1);
+    QTest::keyClicks(window.SearchEdit, QStringLiteral("parcel"));
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 1 && !window.Searching(); }, 30000));
+    window.Results->setCurrentIndex(window.ResultsModel->index(0, 0));
+    EXPECT_TRUE(WaitFor([&] { return window.ChatView->toPlainText().contains(QStringLiteral("my parcel is <b>late</b>")); }, 30000));
+    EXPECT_TRUE(window.InfoLabel->text().contains(QStringLiteral("with Bert")));
+    // A colleague's chat is not this console's to delete.
+    EXPECT_FALSE(window.DeleteBtn->isEnabled());
+    EXPECT_TRUE(window.ForgetBtn->isEnabled());
+    // Back on this computer: its own two chats, none of Bert's.
+    window.ScopeBox->setCurrentIndex(0);
+    window.SearchEdit->clear();
+    EXPECT_TRUE(WaitFor([&] { return Rows() == 2 && !window.Searching(); }, 30000));
+    SetTeamArchive(nullptr);
+}

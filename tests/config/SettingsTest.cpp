@@ -108,6 +108,8 @@ TEST(Settings, WriteThenReadGivesTheSameRecordThroughAFile)
     s.ReConnectAfterNetError = false;
     s.OfflineTimeOut = -7;
     s.ChatSoundFile = "chat=sound.wav";
+    s.TeamArchive = QStringLiteral("host=db.example sslmode=verify-full dbname='help desk'");
+    s.TeamArchiveSchema = QStringLiteral("desk");
     s.NotifyLineText = false;
     s.ArchiveDays = 30;
     s.ChatsInOneWindow = true;

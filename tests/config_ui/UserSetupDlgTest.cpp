@@ -113,7 +113,7 @@ TEST_F(UserSetupDlgTest, OpensOnTheFirstPageFilledWithApplyOffAndItsHelpTopic)
     Settings().SupportName = QStringLiteral("Dana");
     Open();
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("  Program Setup dialog"));
-    EXPECT_EQ(dlg->PageCount(), 7);
+    EXPECT_EQ(dlg->PageCount(), 8);
     EXPECT_EQ(dlg->CurrentPage(), 0);
     EXPECT_EQ(dlg->PageOf<TSupportPage>()->SupportNameEdit->text(), QStringLiteral("Dana"));
     EXPECT_FALSE(dlg->ApplyBtn->isEnabled());

@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveDb.h"
 #include "archive/ArchiveRecorder.h"
+#include "team/TeamArchive.h"
 #include "config/FileHistory.h"
 #include "config/Genfunc.h"
 #include "config/Settings.h"
@@ -70,6 +71,14 @@ TConsole::TConsole(IConsoleView &view, QObject *parent) : QObject(parent), m_vie
     });
     connect(m_archive.get(), &TArchiveRecorder::Resumed, this,
             [this] { m_log->AddLine(QStringLiteral("The chat archive is written again.")); });
+    // The team's shared archive, when one is set, follows the local one.
+    m_team = std::make_unique<TTeamArchive>(m_archive->Path());
+    SetTeamArchive(m_team.get());
+    connect(m_archive.get(), &TArchiveRecorder::ChatsEnded, m_team.get(), &TTeamArchive::Nudge);
+    connect(m_team.get(), &TTeamArchive::StatusChanged, this, [this](const QString &text) {
+        m_log->AddLine(OneLine(text));
+        m_view.ShowTeamArchiveStatus(text);
+    });
 
     // Transcripts wait in the outbox until delivered, across runs.
     m_outbox = std::make_unique<TOutbox>(StartPath(QString::fromLatin1(kOutboxFolderName)));
@@ -154,6 +163,7 @@ void TConsole::LoadSettings(bool connecting)
     ApplyTimerSettings(s);
     m_view.SettingsRead(s);
     ApplyArchiveDays(s.ArchiveDays);
+    m_team->Configure(s.TeamArchive, s.TeamArchiveSchema);
     if (!SoundFilesPresent(s))
         m_view.ShowProblem(QStringLiteral("One of the sound files is missing check your sounds setting !."),
                            QStringLiteral("Error"), BoxIcon::None);
@@ -209,6 +219,9 @@ bool TConsole::SettingsPageApplied(SettingsPage page)
     switch (page) {
     case SettingsPage::General:
         ApplyTimerSettings(s);
+        break;
+    case SettingsPage::TeamArchive:
+        m_team->Configure(s.TeamArchive, s.TeamArchiveSchema);
         break;
     case SettingsPage::Reconnect:
         if (m_session->ReconnectTimer().isActive())

@@ -17,6 +17,7 @@
 namespace velmora {
 
 class TArchiveRecorder;
+class TTeamArchive;
 class TCloseSockets;
 class TFileHistory;
 class TIdleSleeper;
@@ -145,6 +146,7 @@ private:
     bool m_firstStart = false;
     // Before everything that records chats, so it is destroyed after them.
     std::unique_ptr<TArchiveRecorder> m_archive;
+    std::unique_ptr<TTeamArchive> m_team;
     std::unique_ptr<TLogFile> m_log;
     std::unique_ptr<TOutbox> m_outbox;
     std::unique_ptr<TTranscriptComposer> m_composer;

@@ -42,6 +42,8 @@ public:
     }
     // The transcript queue's counts changed.
     virtual void MailWaitingChanged() {}
+    // "Team archive: offline, 3 chats waiting"; empty while there is none.
+    virtual void ShowTeamArchiveStatus(const QString & /*text*/) {}
     // The settings were read: the parts only a window shows (indicators, the
     // chat windows' size, the main sound).
     virtual void SettingsRead(const TSettings & /*settings*/) {}

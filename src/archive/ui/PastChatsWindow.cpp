@@ -9,6 +9,7 @@
 #include "diag/SafeText.h"
 #include "mail/MailText.h"
 #include "richtext/HeaderLines.h"
+#include "team/TeamArchive.h"
 #include "richtext/RtfWriter.h"
 
 #include <QCheckBox>
@@ -267,10 +268,16 @@ void TPastChatsWindow::BuildControls()
     dates->addWidget(new QLabel(QStringLiteral("and"), this));
     dates->addWidget(ToDate);
     dates->addStretch(1);
+    dates->addWidget(MakeScopeBox());
     filters->addLayout(dates, 2, 1, 1, 5);
 
     ResultsModel = new TPastChatsModel(this);
-    ResultsModel->WantMore = [this] { m_searcher->More(); };
+    ResultsModel->WantMore = [this] {
+        if (TeamScope())
+            SearchTeam(m_teamFilter, true);
+        else
+            m_searcher->More();
+    };
     Results = new QTreeView(this);
     Results->setObjectName(QStringLiteral("PastChatsResults"));
     Results->setModel(ResultsModel);
@@ -368,6 +375,15 @@ void TPastChatsWindow::ShowFor(const QString &visitor)
         StatusBox->addItems(reader->Statuses());
     StatusBox->setCurrentIndex(qMax(0, StatusBox->findText(kept)));
     StatusBox->blockSignals(false);
+    // The scope follows whether there is a team archive now; a visitor's
+    // earlier chats are the team's, as the chat window counted them.
+    const TTeamArchive *team = TeamArchive();
+    ScopeBox->setVisible(team && team->Enabled());
+    if (!visitor.isEmpty() && ScopeBox->isVisibleTo(this)) {
+        ScopeBox->blockSignals(true);
+        ScopeBox->setCurrentIndex(1);
+        ScopeBox->blockSignals(false);
+    }
     VisitorEdit->setText(visitor);
     // A visitor's chats are asked for: a word left from an earlier search
     // would hide them.
@@ -413,6 +429,10 @@ void TPastChatsWindow::SearchNow()
         filter.From = FromDate->date();
         filter.To = ToDate->date();
     }
+    if (TeamScope()) {
+        SearchTeam(filter, false);
+        return;
+    }
     m_search = m_searcher->Search(filter);
     m_searching = true;
 }
@@ -457,6 +477,10 @@ void TPastChatsWindow::SearchFailed(quint64 search, const QString &error, bool b
 
 void TPastChatsWindow::OpenRow(int row)
 {
+    if (TeamScope()) {
+        OpenTeamRow(row);
+        return;
+    }
     TArchiveDb *reader = m_archive.ReaderNow();
     const TArchiveHit *hit = ResultsModel->Hit(row);
     if (!hit || !reader) {
@@ -526,6 +550,8 @@ void TPastChatsWindow::UpdateButtons()
     const bool open = m_open.has_value();
     for (QPushButton *button : {SendAgainBtn, SaveAsBtn, CopyBtn, DeleteBtn})
         button->setEnabled(open);
+    // A colleague's chat is theirs to delete; forgetting a visitor reaches the whole team.
+    DeleteBtn->setEnabled(open && !TeamScope());
     ForgetBtn->setEnabled(open && (!m_open->Email.trimmed().isEmpty() || !m_open->Visitor.trimmed().isEmpty()));
 }
 
@@ -677,11 +703,17 @@ void TPastChatsWindow::ForgetVisitorClick()
     const int count = reader ? reader->Earlier(email, email.isEmpty() ? name : QString(), site).Count : 0;
     const QString who = email.isEmpty() ? name + QStringLiteral(" on ") + (site.isEmpty() ? QStringLiteral("no site") : site)
                                         : email;
-    const QString chats = count == 1 ? QStringLiteral("the 1 chat") : QStringLiteral("all %1 chats").arg(count);
+    const TTeamArchive *team = TeamArchive();
+    const bool shared = team && team->Enabled();
+    const QString chats = shared       ? QStringLiteral("every chat")
+                          : count == 1 ? QStringLiteral("the 1 chat")
+                                       : QStringLiteral("all %1 chats").arg(count);
     if (ConfirmBox(QStringLiteral("Forget ") + chats + QStringLiteral(" with ") + who
-                       + QStringLiteral("? They are removed from the archive and cannot be brought back.\n\n"
-                                        "The session log and any transcripts still waiting in the outbox are not "
-                                        "touched."),
+                       + (shared ? QStringLiteral("? They are removed from this computer's archive and from the team "
+                                                  "archive, and cannot be brought back.\n\n")
+                                 : QStringLiteral("? They are removed from the archive and cannot be brought back.\n\n"))
+                       + QStringLiteral("The session log and any transcripts still waiting in the outbox are "
+                                        "not touched."),
                    windowTitle(), BoxIcon::Question, BoxButtons::YesNo, this)
         != BoxAnswer::Yes)
         return;

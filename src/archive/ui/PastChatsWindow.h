@@ -101,6 +101,8 @@ public:
     QLineEdit *VisitorEdit = nullptr;
     QLineEdit *SiteEdit = nullptr;
     QComboBox *StatusBox = nullptr;
+    // "This computer" or "The team"; shown while the console has a team archive.
+    QComboBox *ScopeBox = nullptr;
     QCheckBox *DatesCheck = nullptr;
     QDateEdit *FromDate = nullptr;
     QDateEdit *ToDate = nullptr;
@@ -126,6 +128,12 @@ public:
 
 private:
     void BuildControls();
+    // The team scope (PastChatsTeam.cpp): the same search and reading over
+    // the team archive, answered from its own thread.
+    QComboBox *MakeScopeBox();
+    bool TeamScope() const;
+    void SearchTeam(const TArchiveFilter &filter, bool more);
+    void OpenTeamRow(int row);
     void ScheduleSearch();
     void TypingPaused();
     void Found(quint64 search, const std::vector<TArchiveHit> &hits, bool first, bool atEnd);
@@ -151,6 +159,10 @@ private:
     // What the next results show above them instead of their own note.
     QString m_note;
     std::optional<TArchiveChat> m_open;
+    // The team's results: the filter, and the console of each row.
+    TArchiveFilter m_teamFilter;
+    std::vector<QString> m_teamConsoles;
+    quint64 m_teamSearches = 0;
 };
 
 } // namespace velmora

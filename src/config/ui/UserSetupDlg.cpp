@@ -2,6 +2,7 @@
 
 #include "config/ProgramConfig.h"
 #include "config/ui/SetupPages.h"
+#include "config/ui/TeamArchivePage.h"
 #include "diag/Boxes.h"
 
 #include <QHBoxLayout>
@@ -42,7 +43,7 @@ TUserSetupDlg::TUserSetupDlg(TProgramConfig &store, ISetupHost &host, QWidget *p
     // All seven tabs in view: the dialog grows to fit them.
     PageControl->setUsesScrollButtons(false);
     const QList<TSetupPage *> pages = {new TSupportPage, new TWebIpPage,  new TColorsPage,   new TGeneralPage,
-                                       new TSoundPage,   new TMailPage,   new TReconnectPage};
+                                       new TSoundPage,   new TMailPage,   new TReconnectPage, new TTeamArchivePage};
     for (TSetupPage *page : pages) {
         PageControl->addTab(page, page->Title());
         connect(page, &TSetupPage::Changed, this, [this] { ApplyBtn->setEnabled(true); });
