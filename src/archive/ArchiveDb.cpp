@@ -3,6 +3,7 @@
 // length, so that a column changed in the schema is seen beside every
 // statement that names it.
 #include "archive/ArchiveDb.h"
+#include "archive/ArchiveStatement.h"
 
 #include "archive/FoldTokenizer.h"
 
@@ -28,79 +29,7 @@
 namespace velmora {
 namespace {
 
-// One prepared statement, finalized when it goes out of scope.
-class Statement {
-public:
-    Statement(sqlite3 *db, const QString &sql)
-    {
-        const QByteArray utf8 = sql.toUtf8();
-        m_rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &m_statement, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(m_statement); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-
-    bool Ok() const { return m_rc == SQLITE_OK || m_rc == SQLITE_ROW || m_rc == SQLITE_DONE; }
-    int Code() const { return m_rc; }
-
-    void Bind(int index, qint64 value) { sqlite3_bind_int64(m_statement, index, value); }
-    void Bind(int index, const QString &value)
-    {
-        const QByteArray utf8 = value.toUtf8();
-        sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-    void Bind(int index, const QByteArray &value)
-    {
-        if (value.isNull())
-            sqlite3_bind_null(m_statement, index);
-        else
-            sqlite3_bind_blob(m_statement, index, value.constData(), int(value.size()), SQLITE_TRANSIENT);
-    }
-    // For running it again with new bindings.
-    void Reset()
-    {
-        sqlite3_reset(m_statement);
-        m_rc = SQLITE_OK;
-    }
-    // Binds ":name" when the statement has it.
-    template <class T>
-    void Bind(const char *name, const T &value)
-    {
-        if (const int index = sqlite3_bind_parameter_index(m_statement, name))
-            Bind(index, value);
-    }
-    // True while there is a row; afterwards Code() tells DONE from a failure.
-    bool Step()
-    {
-        if (!m_statement)
-            return false;
-        m_rc = sqlite3_step(m_statement);
-        return m_rc == SQLITE_ROW;
-    }
-    bool Run()
-    {
-        while (Step()) {
-        }
-        return m_rc == SQLITE_DONE;
-    }
-    qint64 Int(int column) const { return sqlite3_column_int64(m_statement, column); }
-    QString Text(int column) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column)),
-                                 sqlite3_column_bytes(m_statement, column));
-    }
-    QByteArray Blob(int column) const
-    {
-        if (sqlite3_column_type(m_statement, column) == SQLITE_NULL)
-            return {};
-        return QByteArray(static_cast<const char *>(sqlite3_column_blob(m_statement, column)),
-                          sqlite3_column_bytes(m_statement, column));
-    }
-
-private:
-    sqlite3_stmt *m_statement = nullptr;
-    int m_rc = SQLITE_OK;
-};
+using Statement = ArchiveStatement;
 
 #define VELMORA_TOKENIZE "tokenize='velmora_fold unicode61 remove_diacritics 2'"
 
@@ -251,38 +180,39 @@ void MakePrivate(const QByteArray &nativePath)
     }
 }
 
-// Every column of a chat, in the order ChatFrom reads them.
+// Every column of a chat, in the order ArchiveChatFrom reads them.
 #define VELMORA_CHAT_COLUMNS                                                                                          \
     "id, session, kind, visitor, email, phone, site, ip, started, ended, status, supporter, other_supporter,"        \
     " ended_properly, open, announced, answered, held_from, held_until, ended_by"
 
-TArchiveChat ChatFrom(const Statement &read)
-{
-    TArchiveChat chat;
-    chat.Id = read.Int(0);
-    chat.SessionCount = qint32(read.Int(1));
-    chat.Kind = int(read.Int(2));
-    chat.Visitor = read.Text(3);
-    chat.Email = read.Text(4);
-    chat.Phone = read.Text(5);
-    chat.Site = read.Text(6);
-    chat.IP = read.Text(7);
-    chat.Started = read.Int(8);
-    chat.Ended = read.Int(9);
-    chat.Status = read.Text(10);
-    chat.Supporter = read.Text(11);
-    chat.OtherSupporter = read.Text(12);
-    chat.EndedProperly = read.Int(13) != 0;
-    chat.Open = read.Int(14) != 0;
-    chat.Announced = read.Int(15);
-    chat.Answered = read.Int(16);
-    chat.HeldFrom = read.Int(17);
-    chat.HeldUntil = read.Int(18);
-    chat.EndedBy = archive::EndedBy(qBound(0, int(read.Int(19)), 4));
-    return chat;
-}
 
 } // namespace
+
+TArchiveChat ArchiveChatFrom(const ArchiveStatement &read, int first)
+{
+    TArchiveChat chat;
+    chat.Id = read.Int(first + 0);
+    chat.SessionCount = qint32(read.Int(first + 1));
+    chat.Kind = int(read.Int(first + 2));
+    chat.Visitor = read.Text(first + 3);
+    chat.Email = read.Text(first + 4);
+    chat.Phone = read.Text(first + 5);
+    chat.Site = read.Text(first + 6);
+    chat.IP = read.Text(first + 7);
+    chat.Started = read.Int(first + 8);
+    chat.Ended = read.Int(first + 9);
+    chat.Status = read.Text(first + 10);
+    chat.Supporter = read.Text(first + 11);
+    chat.OtherSupporter = read.Text(first + 12);
+    chat.EndedProperly = read.Int(first + 13) != 0;
+    chat.Open = read.Int(first + 14) != 0;
+    chat.Announced = read.Int(first + 15);
+    chat.Answered = read.Int(first + 16);
+    chat.HeldFrom = read.Int(first + 17);
+    chat.HeldUntil = read.Int(first + 18);
+    chat.EndedBy = archive::EndedBy(qBound(0, int(read.Int(first + 19)), 4));
+    return chat;
+}
 
 const char *ArchiveMigration(int version)
 {
@@ -1056,7 +986,7 @@ std::optional<TArchiveChat> TArchiveDb::Chat(qint64 id)
             Fail(read.Code());
         return std::nullopt;
     }
-    return ChatFrom(read);
+    return ArchiveChatFrom(read);
 }
 
 std::vector<TArchiveLine> TArchiveDb::Lines(qint64 chat)
@@ -1129,7 +1059,7 @@ bool TArchiveDb::ChatsWithLineTimes(
     bool lineWaiting = lines.Step();
     std::vector<TArchiveLine> chatLines;
     while (chats.Step()) {
-        const TArchiveChat chat = ChatFrom(chats);
+        const TArchiveChat chat = ArchiveChatFrom(chats);
         chatLines.clear();
         while (lineWaiting && lines.Int(0) <= chat.Id) {
             if (lines.Int(0) == chat.Id) {

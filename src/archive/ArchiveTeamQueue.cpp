@@ -1,4 +1,5 @@
 #include "archive/ArchiveTeamQueue.h"
+#include "archive/ArchiveStatement.h"
 
 #include <QUuid>
 
@@ -7,43 +8,7 @@
 namespace velmora {
 namespace {
 
-// One prepared statement, finalized when it goes out of scope.
-class TeamQueueStatement {
-public:
-    TeamQueueStatement(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
-    ~TeamQueueStatement() { sqlite3_finalize(m_statement); }
-    TeamQueueStatement(const TeamQueueStatement &) = delete;
-    TeamQueueStatement &operator=(const TeamQueueStatement &) = delete;
-
-    void Bind(int index, qint64 value) { sqlite3_bind_int64(m_statement, index, value); }
-    void Bind(int index, const QString &value)
-    {
-        const QByteArray utf8 = value.toUtf8();
-        sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-    bool Step()
-    {
-        m_rc = m_statement ? sqlite3_step(m_statement) : SQLITE_ERROR;
-        return m_rc == SQLITE_ROW;
-    }
-    bool Run()
-    {
-        while (Step()) {
-        }
-        return m_rc == SQLITE_DONE;
-    }
-    bool Done() const { return m_rc == SQLITE_DONE; }
-    qint64 Int(int column) const { return sqlite3_column_int64(m_statement, column); }
-    QString Text(int column) const
-    {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column)),
-                                 sqlite3_column_bytes(m_statement, column));
-    }
-
-private:
-    sqlite3_stmt *m_statement = nullptr;
-    int m_rc = SQLITE_OK;
-};
+using TeamQueueStatement = ArchiveStatement;
 
 // A chat the team lacks something of: never sent, ended since, or with
 // lines after the last one confirmed. Chats being removed are left out.
@@ -105,9 +70,9 @@ std::optional<TTeamUnsent> TArchiveTeamQueue::Unsent(qint64 chat)
     std::optional<TTeamUnsent> unsent;
     qint64 after = 0;
     {
-        TeamQueueStatement read(db, "SELECT c.session, c.kind, c.visitor, c.email, c.phone, c.site, c.ip, c.started,"
-                                    " c.ended, c.status, c.supporter, c.other_supporter, c.ended_properly, c.open,"
-                                    " c.announced, c.answered, c.held_from, c.held_until, c.ended_by,"
+        TeamQueueStatement read(db, "SELECT c.id, c.session, c.kind, c.visitor, c.email, c.phone, c.site, c.ip,"
+                                    " c.started, c.ended, c.status, c.supporter, c.other_supporter, c.ended_properly,"
+                                    " c.open, c.announced, c.answered, c.held_from, c.held_until, c.ended_by,"
                                     " coalesce(s.line, 0)"
                                     " FROM chats c LEFT JOIN team_sent s ON s.chat = c.id"
                                     " WHERE c.id = ?1 AND NOT c.removing");
@@ -115,29 +80,10 @@ std::optional<TTeamUnsent> TArchiveTeamQueue::Unsent(qint64 chat)
         if (read.Step()) {
             TTeamUnsent u;
             TArchiveChat &c = u.Chat;
-            c.Id = chat;
-            c.SessionCount = qint32(read.Int(0));
-            c.Kind = int(read.Int(1));
-            c.Visitor = read.Text(2);
-            c.Email = read.Text(3);
-            c.Phone = read.Text(4);
-            c.Site = read.Text(5);
-            c.IP = read.Text(6);
-            c.Started = read.Int(7);
-            c.Ended = read.Int(8);
-            c.Status = read.Text(9);
-            c.Supporter = read.Text(10);
-            c.OtherSupporter = read.Text(11);
-            c.EndedProperly = read.Int(12) != 0;
-            c.Open = read.Int(13) != 0;
-            c.Announced = read.Int(14);
-            c.Answered = read.Int(15);
-            c.HeldFrom = read.Int(16);
-            c.HeldUntil = read.Int(17);
-            c.EndedBy = archive::EndedBy(qBound(0, int(read.Int(18)), 4));
+            c = ArchiveChatFrom(read);
             u.Final = !c.Open;
-            after = u.Final ? 0 : read.Int(19);
-            u.LastLine = read.Int(19);
+            after = u.Final ? 0 : read.Int(20);
+            u.LastLine = read.Int(20);
             unsent = std::move(u);
         }
     }
