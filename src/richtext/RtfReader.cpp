@@ -18,7 +18,6 @@ namespace velmora {
 
 namespace {
 
-constexpr int kDefaultHalfPoints = 24; // RTF's own default, 12 pt
 constexpr int kMaxWordLength = 32;
 constexpr int kMaxTableEntries = 4096;
 
@@ -28,7 +27,7 @@ struct CharState {
     bool bold = false;
     bool italic = false;
     bool underline = false;
-    int halfPoints = kDefaultHalfPoints;
+    int halfPoints = rtf::kDefaultHalfPoints;
     int colour = 0;
     int font = -1; // the default font
 
@@ -368,7 +367,7 @@ private:
 
     int FontSize(int halfPoints) const
     {
-        int size = halfPoints > 0 ? qMin(halfPoints, 3276) : kDefaultHalfPoints;
+        int size = halfPoints > 0 ? qMin(halfPoints, 3276) : rtf::kDefaultHalfPoints;
         if (m_limits.maxHalfPoints > 0)
             size = qMin(size, m_limits.maxHalfPoints);
         return qMax(size, m_limits.minHalfPoints);

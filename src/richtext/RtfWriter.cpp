@@ -16,12 +16,11 @@ namespace {
 
 // Lines are broken between tokens past this column; readers ignore the breaks.
 constexpr int kWrapColumn = 200;
-constexpr int kWriterDefaultHalfPoints = 24; // RTF's own default, 12 pt
 
 // The character properties of one run, as RTF states them.
 struct RunProps {
     int font = 0;
-    int halfPoints = kWriterDefaultHalfPoints;
+    int halfPoints = rtf::kDefaultHalfPoints;
     bool bold = false;
     bool italic = false;
     bool underline = false;

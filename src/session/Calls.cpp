@@ -86,8 +86,8 @@ QTimer &TCalls::RingRemindTimer()
 void TCalls::ApplyTimerSettings()
 {
     // A zero interval would fire on every pass of the event loop.
-    m_onHoldTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().NotAvailTimeOut)));
-    m_ringRemindTimer.setInterval(std::max(1000, TSettings::SecondsToMs(Settings().RingRemindTimer)));
+    m_onHoldTimer.setInterval(TSettings::SecondsToMs(Settings().NotAvailTimeOut));
+    m_ringRemindTimer.setInterval(TSettings::SecondsToMs(Settings().RingRemindTimer));
 }
 
 bool TCalls::AcceptNewestAlert()
