@@ -20,14 +20,14 @@ constexpr qint64 kMaxWavBytes = 16 * 1024 * 1024;
 
 // The few declarations of the sound server's simple playback interface we
 // use; its library is opened at run time, so it needs no headers to build.
-struct PaSampleSpec {
+struct PaSampleLayout {
     int format;
     std::uint32_t rate;
     std::uint8_t channels;
 };
 enum : int { kPaU8 = 0, kPaS16Le = 3, kPaFloat32Le = 5, kPaS32Le = 7, kPaS24Le = 9 };
 constexpr int kPaPlayback = 1;
-using PaNew = void *(*)(const char *, const char *, int, const char *, const char *, const PaSampleSpec *,
+using PaNew = void *(*)(const char *, const char *, int, const char *, const char *, const PaSampleLayout *,
                         const void *, const void *, int *);
 using PaWrite = int (*)(void *, const void *, std::size_t, int *);
 using PaLatency = std::uint64_t (*)(void *, int *);
@@ -95,15 +95,15 @@ private:
 
     void PlayOne(const TWavClip &clip, PaNew open, PaWrite write, PaLatency latency, PaFree close)
     {
-        PaSampleSpec spec{kPaS16Le, clip.rate, std::uint8_t(clip.channels)};
+        PaSampleLayout layout{kPaS16Le, clip.rate, std::uint8_t(clip.channels)};
         switch (clip.bits) {
-        case 8: spec.format = kPaU8; break;
-        case 24: spec.format = kPaS24Le; break;
-        case 32: spec.format = clip.floats ? kPaFloat32Le : kPaS32Le; break;
+        case 8: layout.format = kPaU8; break;
+        case 24: layout.format = kPaS24Le; break;
+        case 32: layout.format = clip.floats ? kPaFloat32Le : kPaS32Le; break;
         default: break;
         }
         int error = 0;
-        void *stream = open(nullptr, "Velmora", kPaPlayback, nullptr, "sound", &spec, nullptr, nullptr, &error);
+        void *stream = open(nullptr, "Velmora", kPaPlayback, nullptr, "sound", &layout, nullptr, nullptr, &error);
         if (!stream)
             return; // no sound server: silence
         // In pieces of about 50 ms, so the program's exit never waits long.
